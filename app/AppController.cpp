@@ -1,0 +1,130 @@
+#include "app/AppController.h"
+
+#include "app/Diagnostics.h"
+#include "chart/VideoGraph.h"
+#include "progress/ProgressIndicator.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <cstdlib>
+
+const QString logFileName = QStringLiteral("TrimletLog.txt");
+
+AppController::AppController(QObject *parent) : QObject(parent)
+{
+    logExcerpts.reserve(4096);
+}
+
+AppController::~AppController()
+{
+    // The chart must let go of the matrix before it is freed, and a tool
+    // still running is stopped with its runner.
+    clearGraphData();
+    m_runner.reset();
+    std::free(aiVideoData);
+    aiVideoData = nullptr;
+}
+
+void AppController::setHaveInput(bool value)
+{
+    if (m_haveInput == value)
+        return;
+    m_haveInput = value;
+    emit haveInputChanged(value);
+}
+
+void AppController::setHaveResults(bool value)
+{
+    if (m_haveResults == value)
+        return;
+    m_haveResults = value;
+    emit haveResultsChanged(value);
+}
+
+void AppController::setHaveCommercials(bool value)
+{
+    if (m_haveCommercials == value)
+        return;
+    m_haveCommercials = value;
+    emit haveCommercialsChanged(value);
+}
+
+void AppController::setIsRunning(bool value)
+{
+    if (m_isRunning == value)
+        return;
+    m_isRunning = value;
+    emit isRunningChanged(value);
+}
+
+void AppController::setIsRunningAuto(bool value)
+{
+    if (m_isRunningAuto == value)
+        return;
+    m_isRunningAuto = value;
+    emit isRunningAutoChanged(value);
+}
+
+void AppController::setStopBounds(int graceMs, int drainMs)
+{
+    m_graceMs = graceMs;
+    m_drainMs = drainMs;
+}
+
+QString AppController::workFile(const QString &extension) const
+{
+    return outDir + QLatin1Char('/') + baseName + QLatin1Char('.') + extension;
+}
+
+void AppController::setStatus(const QString &text)
+{
+    if (mStatusField)
+        mStatusField->setText(text);
+}
+
+void AppController::setButton(QPushButton *button, const QString &title, Action action)
+{
+    if (button == mAutoActionButton)
+        m_autoAction = action;
+    else if (button == mDetectActionButton)
+        m_detectAction = action;
+    else if (button == mRemoveActionButton)
+        m_removeAction = action;
+    if (button)
+        button->setText(title);
+    emit buttonsChanged();
+}
+
+AppController::Action AppController::buttonAction(const QPushButton *button) const
+{
+    if (button == mAutoActionButton)
+        return m_autoAction;
+    if (button == mDetectActionButton)
+        return m_detectAction;
+    return m_removeAction;
+}
+
+void AppController::performButtonAction(QPushButton *button)
+{
+    switch (buttonAction(button)) {
+    case Action::AutoStart:
+        autoStart(button);
+        break;
+    case Action::DetectStart:
+        detectStart(button);
+        break;
+    case Action::RemoveStart:
+        removeStart(button);
+        break;
+    case Action::AutoStop:
+        autoStop(button);
+        break;
+    case Action::DetectStop:
+        detectStop(button);
+        break;
+    case Action::RemoveStop:
+        removeStop(button);
+        break;
+    }
+}

@@ -1,0 +1,156 @@
+#include "app/AppWindows.h"
+
+#include "app/AppController.h"
+#include "chart/CommercialTableModel.h"
+#include "chart/VideoGraph.h"
+#include "ui_GraphWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMainWindow>
+#include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
+
+AppWindows::AppWindows(AppController &controller, QObject *parent)
+    : QObject(parent),
+      m_controller(controller),
+      m_main(new QMainWindow),
+      m_graphWindow(new QMainWindow),
+      m_ui(std::make_unique<Ui::MainWindow>()),
+      m_graphUi(std::make_unique<Ui::GraphWindow>())
+{
+    m_ui->setupUi(m_main);
+    m_graphUi->setupUi(m_graphWindow);
+    m_main->setAttribute(Qt::WA_DeleteOnClose, false);
+    m_main->setAcceptDrops(true);
+    m_main->installEventFilter(this);
+
+    // The chart view is made here so that its logical space follows the
+    // size it is created with.
+    QScrollArea *scroll = m_graphUi->graphScrollArea;
+    m_graph = new VideoGraph(QSizeF(900, 450));
+    delete scroll->takeWidget();
+    scroll->setWidget(m_graph);
+    scroll->viewport()->installEventFilter(this);
+    m_graph->mGraphFileText = m_graphUi->mGraphFileText;
+    m_graph->mGraphStatusText = m_graphUi->mGraphStatusText;
+    m_graph->mGraphProgressIndicator = m_graphUi->mGraphProgressIndicator;
+    m_graph->mZoomSlider = m_graphUi->mZoomSlider;
+    m_graph->mCommercialTable = m_graphUi->mCommercialTable;
+    m_graph->mShowLengthOld = m_graphUi->mShowLengthOld;
+    m_graph->mShowLengthNew = m_graphUi->mShowLengthNew;
+    m_tableModel = new CommercialTableModel(m_graph, this);
+    m_graphUi->mCommercialTable->setModel(m_tableModel);
+    m_graphUi->mCommercialTable->verticalHeader()->hide();
+    m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_graphUi->graphSplitter->setStretchFactor(0, 1);
+    connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph,
+            [this] { m_graph->changeZoomSlider(m_graphUi->mZoomSlider); });
+    m_graph->changeZoomSlider(m_graphUi->mZoomSlider);
+
+    AppController &c = m_controller;
+    c.graph = m_graph;
+    c.mMainWindow = m_main;
+    c.mGraphWindow = m_graphWindow;
+    c.mInputField = m_ui->mInputField;
+    c.mOutputField = m_ui->mOutputField;
+    c.mDetectActionButton = m_ui->mDetectActionButton;
+    c.mDetectProgressIndicator = m_ui->mDetectProgressIndicator;
+    c.mDetectPercentTextField = m_ui->mDetectPercentTextField;
+    c.mDetectRemainingTextField = m_ui->mDetectRemainingTextField;
+    c.mRemoveActionButton = m_ui->mRemoveActionButton;
+    c.mRemoveProgressIndicator = m_ui->mRemoveProgressIndicator;
+    c.mRemovePercentTextField = m_ui->mRemovePercentTextField;
+    c.mRemoveRemainingTextField = m_ui->mRemoveRemainingTextField;
+    c.mAutoActionButton = m_ui->mAutoActionButton;
+    c.mStatusField = m_ui->mStatusField;
+    c.mDetectBlackFrame = m_ui->mDetectBlackFrame;
+    c.mDetectStationLogo = m_ui->mDetectStationLogo;
+    c.mDetectSceneChange = m_ui->mDetectSceneChange;
+    c.mDetectResolutionChange = m_ui->mDetectResolutionChange;
+    c.mDetectClosedCaptions = m_ui->mDetectClosedCaptions;
+    c.mDetectAspectRatio = m_ui->mDetectAspectRatio;
+    c.mDetectSilence = m_ui->mDetectSilence;
+    c.mDetectCutscenes = m_ui->mDetectCutscenes;
+    c.mOptionHasTickertape = m_ui->mOptionHasTickertape;
+    c.mOptionDeleteBefore = m_ui->mOptionDeleteBefore;
+    c.mOptionDeleteAfter = m_ui->mOptionDeleteAfter;
+    c.mOptionLogoAtBottom = m_ui->mOptionLogoAtBottom;
+    c.mRemoveNoSkip = m_ui->mRemoveNoSkip;
+    c.mRemoveEDLSeek = m_ui->mRemoveEDLSeek;
+    c.mAutoDetect = m_ui->mAutoDetect;
+    c.mAutoRemove = m_ui->mAutoRemove;
+    c.mAutoClean = m_ui->mAutoClean;
+    c.mLastCheckedMessage = m_ui->mLastCheckedMessage;
+
+    for (QPushButton *b : {m_ui->mAutoActionButton, m_ui->mDetectActionButton, m_ui->mRemoveActionButton})
+        connect(b, &QPushButton::clicked, &c, [&c, b] { c.performButtonAction(b); });
+    connect(m_ui->browseInputButton, &QPushButton::clicked, &c,
+            [&c, this] { c.browseInputFile(m_ui->browseInputButton); });
+    connect(m_ui->browseOutputButton, &QPushButton::clicked, &c,
+            [&c, this] { c.browseOutputFile(m_ui->browseOutputButton); });
+    connect(m_ui->cleanButton, &QPushButton::clicked, &c, [&c, this] { c.clean(m_ui->cleanButton); });
+    connect(m_ui->graphButton, &QPushButton::clicked, &c,
+            [&c, this] { c.graphAction(m_ui->graphButton); });
+
+    for (auto signal : {&AppController::haveInputChanged, &AppController::haveResultsChanged,
+                        &AppController::haveCommercialsChanged, &AppController::isRunningChanged,
+                        &AppController::isRunningAutoChanged})
+        connect(&c, signal, this, &AppWindows::updateControls);
+    connect(&c, &AppController::buttonsChanged, this, &AppWindows::updateControls);
+    updateControls();
+}
+
+AppWindows::~AppWindows()
+{
+    // The controller may outlive the windows; its outlets are guarded.
+    delete m_graphWindow;
+    delete m_main;
+}
+
+void AppWindows::updateControls()
+{
+    const AppController &c = m_controller;
+    const bool running = c.isRunning() || c.isRunningAuto();
+    const auto stopping = [](const QPushButton *b) { return b->text() == QStringLiteral("Stop"); };
+    // A run's own button stays live to stop it; nothing else may start one.
+    m_ui->mAutoActionButton->setEnabled(stopping(m_ui->mAutoActionButton) || (!running && c.haveInput()));
+    m_ui->mDetectActionButton->setEnabled(stopping(m_ui->mDetectActionButton)
+                                          || (!running && c.haveInput()));
+    m_ui->mRemoveActionButton->setEnabled(stopping(m_ui->mRemoveActionButton)
+                                          || (!running && c.haveCommercials()));
+    m_ui->cleanButton->setEnabled(!running && c.haveInput());
+    m_ui->browseInputButton->setEnabled(!running);
+    m_ui->browseOutputButton->setEnabled(!running);
+    m_ui->mOutputField->setReadOnly(running);
+    m_ui->graphButton->setEnabled(c.haveResults() && !running);
+}
+
+bool AppWindows::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_graphUi->graphScrollArea->viewport() && event->type() == QEvent::Resize) {
+        // The chart fills the height; its width is the zoom's.
+        m_graph->resize(m_graph->width(), m_graphUi->graphScrollArea->viewport()->height());
+    } else if (watched == m_main && event->type() == QEvent::DragEnter) {
+        auto *drag = static_cast<QDragEnterEvent *>(event);
+        const QList<QUrl> urls = drag->mimeData()->urls();
+        if (urls.size() == 1 && urls.first().isLocalFile() && !m_controller.isRunning()
+            && !m_controller.isRunningAuto())
+            drag->acceptProposedAction();
+        return true;
+    } else if (watched == m_main && event->type() == QEvent::Drop) {
+        auto *drop = static_cast<QDropEvent *>(event);
+        const QList<QUrl> urls = drop->mimeData()->urls();
+        if (urls.size() == 1 && urls.first().isLocalFile() && !m_controller.isRunning()
+            && !m_controller.isRunningAuto()) {
+            m_controller.openRecording(QFileInfo(urls.first().toLocalFile()).absoluteFilePath());
+            drop->acceptProposedAction();
+        }
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

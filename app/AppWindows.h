@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class AppController;
+class CommercialTableModel;
+class QMainWindow;
+class VideoGraph;
+namespace Ui {
+class MainWindow;
+class GraphWindow;
+}
+
+// The two windows made from their definitions, with their controls
+// connected to the controller as outlets and actions. Which controls are
+// enabled follows the controller's window-state flags.
+class AppWindows : public QObject
+{
+    Q_OBJECT
+public:
+    explicit AppWindows(AppController &controller, QObject *parent = nullptr);
+    ~AppWindows() override;
+
+    QMainWindow *mainWindow() const { return m_main; }
+    QMainWindow *graphWindow() const { return m_graphWindow; }
+    VideoGraph *graph() const { return m_graph; }
+    Ui::MainWindow &ui() { return *m_ui; }
+    Ui::GraphWindow &graphUi() { return *m_graphUi; }
+    void updateControls();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    AppController &m_controller;
+    QMainWindow *m_main;
+    QMainWindow *m_graphWindow;
+    std::unique_ptr<Ui::MainWindow> m_ui;
+    std::unique_ptr<Ui::GraphWindow> m_graphUi;
+    VideoGraph *m_graph = nullptr;
+    CommercialTableModel *m_tableModel = nullptr;
+};

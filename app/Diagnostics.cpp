@@ -1,0 +1,8 @@
+#include "app/Diagnostics.h"
+
+#include <QDebug>
+
+void logLine(const QString &line)
+{
+    qInfo().noquote() << line;
+}

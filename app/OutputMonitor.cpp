@@ -1,0 +1,42 @@
+// Tool output: every chunk goes to the run log; progress chunks drive the
+// running step's progress row, the others are kept as excerpts.
+
+#include "app/AppController.h"
+
+#include "progress/ProgressIndicator.h"
+
+namespace {
+// Nothing reads the excerpts back; a tool that floods its output must not
+// make them grow without end.
+constexpr qsizetype kMaxExcerpts = 256 * 1024;
+} // namespace
+
+void AppController::openLogFile()
+{
+    m_logFile.close();
+    if (outDir.isEmpty())
+        return;
+    m_logFile.setFileName(outDir + QLatin1Char('/') + logFileName);
+    // A missing or read-only directory means no run log, and no failure.
+    m_logFile.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered);
+}
+
+void AppController::closeLogFile()
+{
+    m_logFile.close();
+}
+
+void AppController::appendOutput(const QString &output)
+{
+    if (m_logFile.isOpen())
+        m_logFile.write(output.toUtf8());
+    const results::ProgressScan scan = results::scanProgressChunk(output);
+    if (!scan.isProgress) {
+        logExcerpts += output;
+        if (logExcerpts.size() > kMaxExcerpts)
+            logExcerpts.remove(0, logExcerpts.size() - kMaxExcerpts / 2);
+        return;
+    }
+    if (scan.percent && m_activeProgressIndicator)
+        m_activeProgressIndicator->setPercent(double(*scan.percent));
+}

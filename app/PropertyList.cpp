@@ -1,0 +1,98 @@
+#include "app/PropertyList.h"
+
+#include <QFile>
+
+#include <plist/plist.h>
+
+#include <cstdlib>
+#include <limits>
+
+namespace {
+
+QVariant convert(plist_t node, int depth)
+{
+    // Nesting this deep is no settings file; stop before the stack does.
+    if (!node || depth > 64)
+        return {};
+    switch (plist_get_node_type(node)) {
+    case PLIST_DICT: {
+        QVariantMap map;
+        plist_dict_iter it = nullptr;
+        plist_dict_new_iter(node, &it);
+        if (!it)
+            return map;
+        while (true) {
+            char *key = nullptr;
+            plist_t value = nullptr;
+            plist_dict_next_item(node, it, &key, &value);
+            if (!key)
+                break;
+            const QVariant v = convert(value, depth + 1);
+            if (v.isValid())
+                map.insert(QString::fromUtf8(key), v);
+            std::free(key);
+        }
+        std::free(it);
+        return map;
+    }
+    case PLIST_ARRAY: {
+        QVariantList list;
+        const uint32_t n = plist_array_get_size(node);
+        for (uint32_t i = 0; i < n; ++i) {
+            const QVariant v = convert(plist_array_get_item(node, i), depth + 1);
+            if (v.isValid())
+                list.append(v);
+        }
+        return list;
+    }
+    case PLIST_STRING: {
+        char *s = nullptr;
+        plist_get_string_val(node, &s);
+        const QString value = s ? QString::fromUtf8(s) : QString();
+        std::free(s);
+        return value;
+    }
+    case PLIST_UINT: {
+        // libplist keeps every integer as 64 unsigned bits; negative values
+        // come back in two's complement.
+        uint64_t v = 0;
+        plist_get_uint_val(node, &v);
+        return qint64(v);
+    }
+    case PLIST_REAL: {
+        double v = 0;
+        plist_get_real_val(node, &v);
+        return v;
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t v = 0;
+        plist_get_bool_val(node, &v);
+        return bool(v);
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace
+
+QVariant parsePropertyList(const QByteArray &data)
+{
+    if (data.isEmpty() || data.size() > std::numeric_limits<uint32_t>::max() / 2)
+        return {};
+    plist_t root = nullptr;
+    plist_from_memory(data.constData(), uint32_t(data.size()), &root);
+    if (!root)
+        return {};
+    QVariant result = convert(root, 0);
+    plist_free(root);
+    return result;
+}
+
+QVariant readPropertyList(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return parsePropertyList(file.readAll());
+}

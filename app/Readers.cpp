@@ -1,0 +1,151 @@
+// Readers of the detector's result files: frame list, EDL and per-frame
+// table. The parsing itself is in ResultParsers; here it meets the fields,
+// flags and status line.
+
+#include "app/AppController.h"
+
+#include "app/Diagnostics.h"
+#include "chart/VideoGraph.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+QByteArray readWhole(const QString &path, bool *ok)
+{
+    QFile file(path);
+    *ok = file.open(QIODevice::ReadOnly);
+    return *ok ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+int AppController::readTXTData()
+{
+    totalRows = 0;
+    fps = 0.0f;
+    bool opened = false;
+    const QByteArray text = readWhole(workFile(QStringLiteral("txt")), &opened);
+    if (!commercials)
+        commercials = std::make_shared<CommercialList>();
+
+    int result = 0;
+    const results::FrameList frames = results::parseFrameList(text);
+    if (!opened || !frames.found) {
+        logLine(QStringLiteral("readTXTData: TXT file is missing."));
+        setStatus(QStringLiteral("Commercials not yet detected."));
+        result = 1;
+    } else {
+        totalRows = frames.totalRows;
+        fps = frames.fps;
+        logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", totalRows, double(fps)));
+        // Refilled in place: the chart holds this very list.
+        *commercials = frames.commercials;
+    }
+    const results::Sampling sampling = results::samplingFor(totalRows);
+    pointCount = sampling.pointCount;
+    chunkSize = sampling.chunkSize;
+    if (pointCount == 0)
+        result = 1;
+    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows,
+                              pointCount, double(chunkSize)));
+    setHaveResults(pointCount > 0 && haveCSVData());
+    setHaveCommercials(m_haveResults && !commercials->isEmpty());
+    if (graph)
+        graph->commercialsChanged();
+    return result;
+}
+
+bool AppController::haveCSVData()
+{
+    const QFileInfo csv(workFile(QStringLiteral("csv")));
+    const bool have = csv.exists() && csv.size() > 0;
+    logLine(QString::asprintf("haveCSVData: %d", have ? 1 : 0));
+    return have;
+}
+
+int AppController::readEDLData()
+{
+    const QString path = workFile(QStringLiteral("edl"));
+    bool opened = false;
+    const QByteArray text = readWhole(path, &opened);
+    const std::optional<int> count = opened ? results::countEdlEntries(text) : std::nullopt;
+    if (!count) {
+        logLine(QStringLiteral("readEDLData: Missing EDL file: ") + path);
+        setStatus(QStringLiteral("Commercials not yet detected."));
+        setHaveResults(false);
+        setHaveCommercials(false);
+        return 1;
+    }
+    commercialsFound = *count;
+    setStatus(QString::asprintf("Found %d commercial%s.", commercialsFound,
+                                commercialsFound == 1 ? "" : "s"));
+    logLine(QString::asprintf("readEDLData: Found %d commercials.", commercialsFound));
+    setHaveResults(haveCSVData());
+    setHaveCommercials(commercialsFound > 0);
+    return 0;
+}
+
+int AppController::readCSVData()
+{
+    const QString path = workFile(QStringLiteral("csv"));
+    // Opened by its real name, whatever characters the recording's name has.
+    FILE *file = std::fopen(QFile::encodeName(path).constData(), "rb");
+    if (!file) {
+        logLine(QStringLiteral("readCSVData: Error opening CSV: ") + path);
+        setStatus(QStringLiteral("Commercials not yet detected."));
+        return 1;
+    }
+    clearGraphData();
+    for (int &v : aiValueRange)
+        v = 0;
+    if (pointCount <= 0) {
+        setStatus(QStringLiteral("No data found."));
+        std::fclose(file);
+        return 1;
+    }
+    logLine(QString::asprintf("readCSVData: malloc size = %d",
+                              int(sizeof(int)) * kMaxDataCols * pointCount));
+    aiVideoData = static_cast<int *>(std::calloc(size_t(pointCount) * kMaxDataCols, sizeof(int)));
+    if (!aiVideoData) {
+        logLine(QStringLiteral("readCSVData: Error allocating memory."));
+        setStatus(QStringLiteral("Error allocating memory."));
+        std::fclose(file);
+        return 2;
+    }
+    const results::CsvFold fold = results::foldCsv(file, aiVideoData, pointCount, aiValueRange,
+                                                   chunkSize, totalRows);
+    if (fold.headerRead)
+        labels = fold.labels;
+    pointCount = fold.pointsStored;
+    std::fclose(file);
+    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows,
+                              pointCount, double(chunkSize)));
+    for (int k = 0; k < fold.valuesInLastRow; ++k)
+        logLine(QStringLiteral("readCSVData: Column=%1/%2 range: %3 to %4")
+                    .arg(k)
+                    .arg(labels.value(k))
+                    .arg(aiValueRange[2 * k])
+                    .arg(aiValueRange[2 * k + 1]));
+    return 0;
+}
+
+void AppController::clearGraphData()
+{
+    if (!aiVideoData)
+        return;
+    // The view lets go of the matrix before it is freed.
+    if (graph) {
+        graph->setData(nullptr, VideoGraph::DataSize{0, 0}, nullptr);
+        graph->setDataFrames(0, 0.0f, 0.0f, QStringList(), nullptr);
+        graph->setDataFile(QString());
+        graph->update();
+    }
+    std::free(aiVideoData);
+    aiVideoData = nullptr;
+}

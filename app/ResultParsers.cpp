@@ -1,0 +1,281 @@
+#include "app/ResultParsers.h"
+
+#include <QtGlobal>
+
+#include <cstring>
+#include <limits>
+
+namespace results {
+
+namespace {
+
+bool isAscii(const QByteArray &bytes)
+{
+    for (char c : bytes)
+        if (static_cast<unsigned char>(c) > 0x7f)
+            return false;
+    return true;
+}
+
+int clampToInt(qint64 v)
+{
+    return int(qBound(qint64(std::numeric_limits<int>::min()), v,
+                      qint64(std::numeric_limits<int>::max())));
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Accumulates a digit run, saturating where a 32-bit int ends.
+template<typename Next>
+int readDigits(Next &&next, bool negative)
+{
+    qint64 v = 0;
+    const qint64 limit = negative ? qint64(std::numeric_limits<int>::max()) + 1
+                                  : std::numeric_limits<int>::max();
+    while (true) {
+        const int c = next();
+        if (c < 0)
+            break;
+        if (v <= limit)
+            v = v * 10 + (c - '0');
+    }
+    if (v > limit)
+        v = limit;
+    return int(negative ? -v : v);
+}
+
+// Scans an integer after white space (blank, tab, CR, LF), as a scanner
+// that skips white space would. Advances pos only on success.
+bool scanWhitespaceInt(const char *s, qsizetype len, qsizetype &pos, int &out)
+{
+    qsizetype p = pos;
+    while (p < len && (s[p] == ' ' || s[p] == '\t' || s[p] == '\r' || s[p] == '\n'))
+        ++p;
+    bool negative = false;
+    if (p < len && (s[p] == '+' || s[p] == '-')) {
+        negative = s[p] == '-';
+        ++p;
+    }
+    if (p >= len || !isDigit(s[p]))
+        return false;
+    out = readDigits([&]() -> int { return (p < len && isDigit(s[p])) ? s[p++] : -1; }, negative);
+    pos = p;
+    return true;
+}
+
+} // namespace
+
+FrameList parseFrameList(const QByteArray &text)
+{
+    FrameList result;
+    if (!isAscii(text) || !text.contains("FILE PROCESSING COMPLETE "))
+        return result;
+    result.found = true;
+
+    // The first two digit runs of the whole text.
+    const char *s = text.constData();
+    const qsizetype n = text.size();
+    qsizetype p = 0;
+    int runs[2] = {0, 0};
+    int found = 0;
+    while (found < 2 && p < n) {
+        while (p < n && !isDigit(s[p]))
+            ++p;
+        if (p >= n)
+            break;
+        runs[found++] = readDigits([&]() -> int { return (p < n && isDigit(s[p])) ? s[p++] : -1; },
+                                   false);
+    }
+    if (found >= 1)
+        result.totalRows = runs[0];
+    if (found >= 2)
+        result.fps = float(runs[1]) / 100.0f;
+
+    // Commercial lines, from the third line on.
+    qint64 breakPos = 0;
+    qint64 lastEnd = 0;
+    qsizetype lineStart = 0;
+    int lineIndex = 0;
+    while (lineStart <= n) {
+        qsizetype lineEnd = text.indexOf('\n', lineStart);
+        if (lineEnd < 0)
+            lineEnd = n;
+        if (lineIndex >= 2) {
+            const char *line = s + lineStart;
+            const qsizetype len = lineEnd - lineStart;
+            qsizetype pos = 0;
+            int start = 0, end = 0;
+            if (scanWhitespaceInt(line, len, pos, start) && scanWhitespaceInt(line, len, pos, end)) {
+                const qint64 length = qint64(end) - start + 1;
+                if (length >= kMinCommercialFrames) {
+                    breakPos += qint64(start) - lastEnd;
+                    Commercial c;
+                    c.start = start;
+                    c.end = end;
+                    c.length = clampToInt(length);
+                    c.brk = clampToInt(breakPos);
+                    result.commercials.append(c);
+                    lastEnd = end;
+                }
+            }
+        }
+        ++lineIndex;
+        lineStart = lineEnd + 1;
+    }
+    return result;
+}
+
+Sampling samplingFor(int totalRows)
+{
+    Sampling s;
+    s.pointCount = kMaxChartPoints;
+    s.chunkSize = float(totalRows) / 1500.0f;
+    if (s.chunkSize < 1.0f) {
+        s.pointCount = qMax(totalRows, 0);
+        s.chunkSize = 1.0f;
+    }
+    return s;
+}
+
+std::optional<int> countEdlEntries(const QByteArray &text)
+{
+    if (!isAscii(text))
+        return std::nullopt;
+    return int(qMin<qsizetype>(text.count('\n'), std::numeric_limits<int>::max()));
+}
+
+ProgressScan scanProgressChunk(QStringView chunk)
+{
+    ProgressScan scan;
+    const qsizetype percentAt = chunk.lastIndexOf(u'%');
+    if (percentAt < 0)
+        return scan;
+    if (!chunk.contains(u" frames in ") && !chunk.startsWith(u"Pos:"))
+        return scan;
+    scan.isProgress = true;
+
+    // The window of five characters before the '%', cut at the chunk's start.
+    const qsizetype windowStart = qMax<qsizetype>(0, percentAt - 5);
+    qsizetype lastNonDigit = -1;
+    for (qsizetype i = percentAt - 1; i >= windowStart; --i) {
+        const QChar c = chunk.at(i);
+        if (!(c >= u'0' && c <= u'9')) {
+            lastNonDigit = i;
+            break;
+        }
+    }
+    // A window of nothing but digits gives no value: five digits are no
+    // percentage. A cut window with only digits stands at the chunk's start,
+    // so its digits are the number.
+    if (lastNonDigit < 0 && percentAt - windowStart == 5)
+        return scan;
+    const qsizetype from = lastNonDigit < 0 ? windowStart : lastNonDigit + 1;
+    int value = 0;
+    for (qsizetype i = from; i < percentAt; ++i)
+        value = value * 10 + (chunk.at(i).unicode() - '0');
+    scan.percent = value;
+    return scan;
+}
+
+QStringList parseCsvHeader(const char *line)
+{
+    const QByteArray bytes(line);
+    QList<QByteArray> pieces = bytes.split(',');
+    pieces.removeLast();
+    QStringList labels;
+    labels.reserve(pieces.size());
+    for (const QByteArray &piece : pieces)
+        labels.append(QString::fromUtf8(piece));
+    return labels;
+}
+
+int scanCsvRow(const char *line, int values[kMaxDataCols])
+{
+    const char *p = line;
+    int count = 0;
+    while (count < kMaxDataCols) {
+        while (*p == '\n' || *p == '\t' || *p == ',' || *p == ' ')
+            ++p;
+        const char *q = p;
+        bool negative = false;
+        if (*q == '+' || *q == '-') {
+            negative = *q == '-';
+            ++q;
+        }
+        if (!isDigit(*q))
+            break;
+        values[count++] = readDigits([&]() -> int { return isDigit(*q) ? *q++ : -1; }, negative);
+        p = q;
+    }
+    return count;
+}
+
+CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize,
+                int totalRows)
+{
+    CsvFold fold;
+    for (int k = 0; k < kMaxDataCols; ++k) {
+        ranges[2 * k] = 0;
+        ranges[2 * k + 1] = 0;
+    }
+    qint64 sums[kMaxDataCols] = {};
+    int values[kMaxDataCols];
+    char buffer[kCsvLineBuffer];
+    int rowsInPoint = 0;
+    int pointIndex = 0;
+    float nextBoundary = chunkSize;
+    int lineNumber = 0;
+    bool lookingForHeader = true;
+
+    while (true) {
+        const bool atEnd = !std::fgets(buffer, sizeof buffer, file) || std::feof(file);
+        if (!atEnd && lookingForHeader) {
+            ++lineNumber;
+            // A "sep=," line is a spreadsheet hint in front of the header.
+            if (lineNumber == 1 && std::strncmp(buffer, "sep=", 4) == 0)
+                continue;
+            fold.labels = parseCsvHeader(buffer);
+            fold.headerRead = true;
+            lookingForHeader = false;
+            continue;
+        }
+        if (!atEnd) {
+            ++fold.rowCount;
+            ++rowsInPoint;
+            const int n = scanCsvRow(buffer, values);
+            for (int k = 0; k < n; ++k)
+                sums[k] += values[k];
+            fold.valuesInLastRow = n;
+        }
+        // The last point takes every row left, so the matrix never
+        // receives more points than it has room for.
+        const bool lastPoint = pointIndex >= pointCapacity - 1;
+        const bool boundary = lastPoint ? atEnd : (nextBoundary - float(fold.rowCount) < 0.5f || atEnd);
+        if (boundary && rowsInPoint > 0 && pointIndex < pointCapacity) {
+            int *row = matrix + qsizetype(pointIndex) * kMaxDataCols;
+            for (int k = 0; k < fold.valuesInLastRow; ++k) {
+                const int v = int(sums[k] / rowsInPoint);
+                row[k] = v;
+                if (v < ranges[2 * k])
+                    ranges[2 * k] = v;
+                if (v > ranges[2 * k + 1])
+                    ranges[2 * k + 1] = v;
+            }
+            std::memset(sums, 0, sizeof sums);
+            nextBoundary += chunkSize;
+            if (pointIndex + 2 == pointCapacity)
+                nextBoundary = float(totalRows);
+            ++pointIndex;
+            rowsInPoint = 0;
+        }
+        if (atEnd)
+            break;
+    }
+    fold.pointsStored = pointIndex;
+    return fold;
+}
+
+} // namespace results

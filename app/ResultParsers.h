@@ -1,0 +1,84 @@
+#pragma once
+
+// Pure readers of what the detector leaves beside a recording and of what
+// the tools print. Nothing here touches a window or a field of the
+// controller, so tests, benchmarks and fuzzers call them directly.
+
+#include "chart/Commercial.h"
+
+#include <QByteArray>
+#include <QStringList>
+#include <QStringView>
+
+#include <cstdio>
+#include <optional>
+
+namespace results {
+
+constexpr int kMaxChartPoints = 1500;
+constexpr int kMinCommercialFrames = 30;
+constexpr int kMaxDataCols = 20;
+
+// Frame list (.txt):
+//   FILE PROCESSING COMPLETE  10869 FRAMES AT  2997
+//   -------------------
+//   4512<TAB>6339
+// The first digit run of the text is the frame count, the second the frame
+// rate in hundredths; from the third line on, "start end" pairs.
+struct FrameList
+{
+    bool found = false;   // ASCII text holding the completion marker
+    int totalRows = 0;
+    float fps = 0.0f;
+    CommercialList commercials; // only filled when found
+};
+FrameList parseFrameList(const QByteArray &text);
+
+struct Sampling
+{
+    int pointCount = 0;
+    float chunkSize = 1.0f;
+};
+Sampling samplingFor(int totalRows);
+
+// EDL: one commercial per line; the count is the number of line feeds.
+// No value for text that is not ASCII.
+std::optional<int> countEdlEntries(const QByteArray &text);
+
+// Tool output: a chunk is a progress chunk when it holds a '%' and either
+// " frames in " anywhere or "Pos:" at its start. The value is read from the
+// (at most four) digits just before the last '%'.
+struct ProgressScan
+{
+    bool isProgress = false;
+    std::optional<int> percent; // none: no value in this chunk
+};
+ProgressScan scanProgressChunk(QStringView chunk);
+
+// Per-frame table (.csv). Lines are read through a 200-byte buffer, so a
+// longer line counts as several rows.
+constexpr int kCsvLineBuffer = 200;
+
+// Labels of a header line: the pieces between commas, the text after the
+// last comma dropped.
+QStringList parseCsvHeader(const char *line);
+// Up to 20 integers, each after any run of "\n\t, "; the row ends at the
+// first text that is not an integer. Returns how many were read.
+int scanCsvRow(const char *line, int values[kMaxDataCols]);
+
+struct CsvFold
+{
+    bool headerRead = false;
+    QStringList labels;
+    int rowCount = 0;        // data rows read
+    int pointsStored = 0;
+    int valuesInLastRow = 0; // number of values of the last data row
+};
+// Folds the rows of an open table into points of chunkSize rows each, at
+// most pointCapacity of them (surplus rows go into the last point). matrix
+// holds pointCapacity * kMaxDataCols ints and must come zeroed; ranges holds
+// kMaxDataCols [min, max] pairs and is set here, starting from [0, 0].
+CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize,
+                int totalRows);
+
+} // namespace results

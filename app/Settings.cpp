@@ -1,0 +1,101 @@
+// Detector settings: loaded once from the settings resource, overlaid with
+// the window's check boxes and written as the detector's ini file.
+
+#include "app/AppController.h"
+
+#include "app/Diagnostics.h"
+#include "app/PropertyList.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLocale>
+#include <QSaveFile>
+
+namespace {
+
+bool isOn(const QCheckBox *box)
+{
+    return box && box->checkState() == Qt::Checked;
+}
+
+QString plainText(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::Bool:
+        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    default:
+        return value.toString();
+    }
+}
+
+} // namespace
+
+bool AppController::loadDetectionSettings(const QString &resourcePath)
+{
+    if (!QFile::exists(resourcePath))
+        return false;
+    iniFileData.clear();
+    const QVariant root = readPropertyList(resourcePath);
+    if (root.typeId() == QMetaType::QVariantMap) {
+        const QVariantMap groups = root.toMap();
+        for (const QVariant &group : groups) {
+            // A group that is not a dictionary has no settings to give.
+            if (group.typeId() != QMetaType::QVariantMap)
+                continue;
+            const QVariantMap entries = group.toMap();
+            for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+                iniFileData.insert(it.key(), it.value());
+        }
+    }
+    return true;
+}
+
+int AppController::detectMethodMask() const
+{
+    const QCheckBox *boxes[] = {mDetectBlackFrame, mDetectStationLogo, mDetectSceneChange,
+                                mDetectResolutionChange, mDetectClosedCaptions, mDetectAspectRatio,
+                                mDetectSilence, mDetectCutscenes};
+    int mask = 0;
+    for (int i = 0; i < 8; ++i)
+        if (isOn(boxes[i]))
+            mask += 1 << i;
+    return mask;
+}
+
+void AppController::writeIniFile()
+{
+    const int mask = detectMethodMask();
+    logLine(QString::asprintf("writeIniFile: detectMethod=%d", mask));
+    iniFileData.insert(QStringLiteral("detect_method"), qint64(mask));
+    iniFileData.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
+    iniFileData.insert(QStringLiteral("delete_show_before_last_commercial"),
+                       qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
+    iniFileData.insert(QStringLiteral("delete_show_after_last_commercial"),
+                       qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
+    iniFileData.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
+
+    QString text;
+    text.reserve(int(iniFileData.size()) * 20);
+    for (auto it = iniFileData.cbegin(); it != iniFileData.cend(); ++it) {
+        if (it.value().typeId() == QMetaType::QString && it.value().toString().isEmpty()) {
+            logLine(QStringLiteral("writeIniFile: Skipping key ") + it.key());
+            continue;
+        }
+        text += it.key() + QLatin1Char('=') + plainText(it.value()) + QLatin1Char('\n');
+    }
+    // The detector reads ASCII; text that is not ASCII is not written, as
+    // an ASCII write of it would fail.
+    for (QChar c : std::as_const(text))
+        if (c.unicode() > 0x7f)
+            return;
+    QSaveFile file(workFile(QStringLiteral("ini")));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(text.toLatin1());
+    file.commit();
+}

@@ -1,0 +1,157 @@
+// Start-up and the choice of the recording and the output file.
+
+#include "app/AppController.h"
+
+#include "app/Diagnostics.h"
+#include "progress/ProgressIndicator.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QProgressBar>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// Path operations as the work-file names are defined: the last component
+// is what follows the last '/', the extension what follows the last '.' of
+// that component.
+QString lastPathComponent(const QString &path)
+{
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString deletingLastPathComponent(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return QString();
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString pathExtension(const QString &path)
+{
+    const QString last = lastPathComponent(path);
+    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : last.mid(dot + 1);
+}
+
+QString deletingPathExtension(const QString &path)
+{
+    const QString last = lastPathComponent(path);
+    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? path : path.left(path.size() - (last.size() - dot));
+}
+
+} // namespace
+
+void AppController::awakeFromNib()
+{
+    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+    if (!loadDetectionSettings(QStringLiteral(":/settings/detectionSettings.plist"))) {
+        // Without its settings the detector would run blind: stop here.
+        std::fprintf(stderr, "Trimlet cannot start: its detector settings resource "
+                             "(settings/detectionSettings.plist) is missing.\n");
+        std::exit(EXIT_FAILURE);
+    }
+    setLastCheckedDate();
+    m_detectIndicator = std::make_unique<ProgressIndicator>(
+        mDetectProgressIndicator, mDetectPercentTextField, mDetectRemainingTextField, m_progressClock);
+    m_removeIndicator = std::make_unique<ProgressIndicator>(
+        mRemoveProgressIndicator, mRemovePercentTextField, mRemoveRemainingTextField, m_progressClock);
+    Updater::sharedUpdater()->setDelegate(this);
+}
+
+void AppController::browseInputFile(QObject *)
+{
+    const QString start = deletingLastPathComponent(mInputField ? mInputField->text() : QString());
+    auto *panel = new QFileDialog(mMainWindow, tr("Choose a Recording"), start);
+    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setNameFilter(tr("Recordings (*.mpg *.mpeg *.ts *.tp *.dvr-ms)"));
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QDialog::finished, this,
+            [this, panel](int code) { browseInputFilePanelDidEnd(panel, code, nullptr); });
+    panel->open();
+}
+
+void AppController::browseInputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *)
+{
+    if (returnCode != 1 || !panel)
+        return;
+    const QStringList chosen = panel->selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    openRecording(chosen.first());
+}
+
+void AppController::openRecording(const QString &path)
+{
+    if (mInputField)
+        mInputField->setText(path);
+    if (mOutputField)
+        mOutputField->setText(deletingPathExtension(path) + QStringLiteral(".clean.")
+                              + pathExtension(path));
+    movieFile = mInputField ? mInputField->text() : path;
+    baseName = deletingPathExtension(lastPathComponent(movieFile));
+    outDir = outputDir();
+    logLine(QStringLiteral("baseName = ") + baseName);
+    logLine(QStringLiteral("outDir   = ") + outDir);
+    setHaveInput(!movieFile.isEmpty());
+    if (readEDLData() == 0)
+        readTXTData();
+}
+
+void AppController::browseOutputFile(QObject *)
+{
+    const QString current = mOutputField ? mOutputField->text() : QString();
+    auto *panel = new QFileDialog(mMainWindow, tr("Save the Cut Recording As"),
+                                  deletingLastPathComponent(current));
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setFileMode(QFileDialog::AnyFile);
+    panel->setNameFilter(tr("MPEG (*.mpg *.mpeg)"));
+    panel->setDefaultSuffix(QStringLiteral("mpg"));
+    panel->selectFile(lastPathComponent(current));
+    panel->setWindowModality(Qt::WindowModal);
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    connect(panel, &QDialog::finished, this,
+            [this, panel](int code) { browseOutputFilePanelDidEnd(panel, code, nullptr); });
+    panel->open();
+}
+
+void AppController::browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *)
+{
+    if (returnCode != 1 || !panel || !mOutputField)
+        return;
+    const QStringList chosen = panel->selectedFiles();
+    if (!chosen.isEmpty())
+        mOutputField->setText(chosen.first());
+}
+
+QString AppController::outputDir() const
+{
+    return deletingLastPathComponent(mInputField ? mInputField->text() : movieFile);
+}
+
+void AppController::setLastCheckedDate()
+{
+    if (!mLastCheckedMessage)
+        return;
+    const QDateTime date = Updater::sharedUpdater()->lastUpdateCheckDate();
+    mLastCheckedMessage->setText(date.isValid() ? QLocale().toString(date, QLocale::ShortFormat)
+                                                : QString());
+}
+
+void AppController::updaterDidFindValidUpdate(Updater *, const QString &)
+{
+    setLastCheckedDate();
+}
+
+void AppController::updaterDidNotFindUpdate(Updater *)
+{
+    setLastCheckedDate();
+}

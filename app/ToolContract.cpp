@@ -1,0 +1,51 @@
+// The argument vectors of the two outside tools.
+
+#include "app/AppController.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+
+namespace {
+
+bool isOn(const QCheckBox *box)
+{
+    return box && box->checkState() == Qt::Checked;
+}
+
+// A path the tool could take for one of its options is made unmistakable.
+QString asOperand(const QString &path)
+{
+    return path.startsWith(QLatin1Char('-')) ? QStringLiteral("./") + path : path;
+}
+
+} // namespace
+
+QStringList AppController::detectArguments() const
+{
+    QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("comskip"));
+    if (tool.isEmpty())
+        tool = QStringLiteral("comskip");
+    return {tool, QStringLiteral("--csvout"), QStringLiteral("--ini=") + workFile(QStringLiteral("ini")),
+            asOperand(movieFile)};
+}
+
+QStringList AppController::removeArguments() const
+{
+    QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("mencoder"));
+    if (tool.isEmpty())
+        tool = QStringLiteral("mencoder");
+    QStringList args{tool,
+                     QStringLiteral("-oac"), QStringLiteral("copy"),
+                     QStringLiteral("-ovc"), QStringLiteral("copy"),
+                     QStringLiteral("-of"), QStringLiteral("mpeg"),
+                     QStringLiteral("-mpegopts"), QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
+                     QStringLiteral("-forceidx")};
+    if (isOn(mRemoveNoSkip))
+        args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
+    if (isOn(mRemoveEDLSeek))
+        args << QStringLiteral("-hr-edl-seek");
+    args << QStringLiteral("-edl") << workFile(QStringLiteral("edl"));
+    args << QStringLiteral("-o") << (mOutputField ? mOutputField->text() : QString());
+    args << asOperand(movieFile);
+    return args;
+}

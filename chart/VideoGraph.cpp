@@ -1,0 +1,469 @@
+#include "chart/VideoGraph.h"
+
+#include "app/Diagnostics.h"
+#include "app/PropertyList.h"
+#include "chart/CommercialTableModel.h"
+
+#include <QAbstractSlider>
+#include <QEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QProgressBar>
+#include <QResizeEvent>
+#include <QTableView>
+#include <QTimer>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr float kScaleStrip = 37.5f;
+constexpr float kLabelColumn = 240.0f;
+constexpr float kCurveInset = 7.5f;
+// A live resize ends when the window has been still this long.
+constexpr int kLiveResizeQuietMs = 250;
+
+} // namespace
+
+int dataPointFromData(const int *data, VideoGraph::DataSize size, int row, int col)
+{
+    if (!data || row < 0 || col < 0 || quint32(row) >= size.rows || quint32(col) >= size.cols)
+        return 0;
+    return data[qsizetype(row) * size.cols + col];
+}
+
+VideoGraph::VideoGraph(const QSizeF &frame, QWidget *parent) : QWidget(parent)
+{
+    resize(frame.toSize());
+    const float ratio = frame.width() > 0 ? float(frame.height() / frame.width()) : 0.5f;
+    logLine(QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} ratio=%f", 0.0, 0.0, frame.width(),
+                              frame.height(), double(ratio)));
+    m_bounds = QRectF(0, 0, 1500.0, double(1500.0f * ratio));
+    logLine(QString::asprintf("new bounds={%0.0f,%0.0f,%0.0f,%0.0f}", 0.0, 0.0, 1500.0,
+                              m_bounds.height()));
+    m_labelFont = QFont(QStringLiteral("Helvetica"));
+    m_labelFont.setPixelSize(30);
+    m_liveResizeEnd = new QTimer(this);
+    m_liveResizeEnd->setSingleShot(true);
+    m_liveResizeEnd->setInterval(kLiveResizeQuietMs);
+    connect(m_liveResizeEnd, &QTimer::timeout, this, [this] {
+        m_liveResize = false;
+        viewDidEndLiveResize();
+    });
+}
+
+VideoGraph::~VideoGraph() = default;
+
+void VideoGraph::setData(const int *data, DataSize size, const int *ranges)
+{
+    m_data = data;
+    m_dataSize = size;
+    m_dataRanges = ranges;
+}
+
+void VideoGraph::setDataFrames(int frames, float chunkSize, float fps, const QStringList &labels,
+                               SharedCommercials commercials)
+{
+    m_totalFrames = frames;
+    m_labels = labels;
+    m_commercials = std::move(commercials);
+    m_fps = fps;
+    m_chunkSize = chunkSize;
+    m_colCount = labels.isEmpty() ? 0 : int(labels.size()) - 1;
+
+    if (m_labelsInOrder.isEmpty()) {
+        const QVariantList order = readPropertyList(QStringLiteral(":/settings/labelOrder.plist")).toList();
+        for (const QVariant &v : order)
+            if (v.typeId() == QMetaType::QString)
+                m_labelsInOrder.append(v.toString());
+    }
+    int i = 0;
+    for (const QString &s : std::as_const(m_labelsInOrder)) {
+        const qsizetype index = labels.indexOf(s);
+        const int f = index < 0 ? kNotFound : int(index);
+        logLine(QStringLiteral("%1: label %2 position is %3").arg(i).arg(s).arg(f));
+        // Only 20 columns and 20 positions exist; anything beyond is left out.
+        if (index >= 0 && f < kSlots && i < kSlots)
+            m_columnOrder[size_t(i++)] = f;
+    }
+    m_colCountToShow = i;
+    reloadTable();
+}
+
+void VideoGraph::setDataFile(const QString &path)
+{
+    if (mGraphFileText)
+        mGraphFileText->setText(path);
+}
+
+int VideoGraph::dataPointfromRow(int row, int col) const
+{
+    return dataPointFromData(m_data, m_dataSize, row, col);
+}
+
+int VideoGraph::rangePointfromRow(int column, int which) const
+{
+    if (!m_dataRanges || column < 0 || column >= kSlots || which < 0 || which > 1)
+        return 0;
+    return m_dataRanges[column * 2 + which];
+}
+
+void VideoGraph::buildChart(int col, const QRectF &r)
+{
+    if (col < 0 || col >= kSlots)
+        return;
+    const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
+    const double xinc = double(w) / m_dataSize.rows;
+    logLine(QStringLiteral("buildChart: col=%1/%2 ").arg(col).arg(m_labels.value(col))
+            + QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} xinc=%f", double(x), double(y),
+                                double(w), double(h), xinc));
+    m_paths[size_t(col)] = QPainterPath();
+    QPainterPath &path = m_paths[size_t(col)];
+
+    const qint64 maximum = rangePointfromRow(col, 1);
+    const qint64 minimum = rangePointfromRow(col, 0);
+    const double vScale = double(h - 7.5f) / double(maximum - minimum);
+    // A negative minimum lifts the base line so that the whole range fits.
+    const int vOffset = int(double(y) + (minimum < 0 ? double(-minimum) * vScale : 0.0));
+    if (!std::isfinite(vScale) || vScale == 0.0)
+        return;
+    logLine(QString::asprintf("  vScale %0.2f vOffset %d", vScale, vOffset));
+
+    path.moveTo(x, y);
+    float held = std::numeric_limits<float>::quiet_NaN();
+    bool pending = false;
+    int count = 0;
+    double runningX = x;
+    const float rightEdge = x + w;
+    const int rows = int(qMin<quint32>(m_dataSize.rows, quint32(std::numeric_limits<int>::max())));
+    for (int row = 0; row < rows; ++row) {
+        const int v = dataPointfromRow(row, col);
+        const float yv = float(double(float(v)) * vScale + vOffset);
+        const float xr = float(runningX);
+        runningX += xinc;
+        if (xr > rightEdge) {
+            logLine(QString::asprintf("X value exceeds edge of %0.0f by %0.1f at row %d of %d",
+                                      double(w), double(xr - rightEdge), row, rows));
+            break;
+        }
+        if (yv == held) {
+            pending = true;
+            continue;
+        }
+        if (pending) {
+            path.lineTo(xr, held);
+            ++count;
+            pending = false;
+        }
+        path.lineTo(xr, yv);
+        ++count;
+        held = yv;
+    }
+    if (pending) {
+        path.lineTo(runningX - xinc, held);
+        ++count;
+    }
+    m_pointsAdded += count;
+    m_rowsCovered += rows;
+    logLine(QString::asprintf("  Output %d of %d points", count, rows));
+}
+
+void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
+{
+    m_commercialPaths.clear();
+    const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
+    const double xscale = double(w) / m_dataSize.rows;
+    qint64 newFrames = m_totalFrames;
+    // Without rows or a chunk size there is no x to put a bar at.
+    const bool canPlace = m_dataSize.rows > 0 && m_chunkSize > 0 && std::isfinite(m_chunkSize);
+    const CommercialList list = m_commercials ? *m_commercials : CommercialList();
+    for (const Commercial &c : list) {
+        newFrames -= qint64(c.end) - c.start + 1;
+        if (!canPlace)
+            continue;
+        const float x0 = float(double(float(c.start) / m_chunkSize) * xscale + x);
+        const float x1 = float(double(float(c.end) / m_chunkSize) * xscale + x);
+        const float width = qMin(x + w, x1) - x0 + 1.0f;
+        QPainterPath bar;
+        bar.addRect(QRectF(x0, y, width, h));
+        m_commercialPaths.append(bar);
+        logLine(QString::asprintf("commercial: %d-%d into %0.0f-%0.0f", c.start, c.end, double(x0),
+                                  double(x0 + width)));
+    }
+    refreshLengthSummary(newFrames);
+}
+
+QString VideoGraph::timeText(double frames) const
+{
+    // Without a frame rate there is no time to tell.
+    if (!(m_fps > 0) || !std::isfinite(m_fps))
+        return QString();
+    return formatTime(frames / double(m_fps), true);
+}
+
+void VideoGraph::refreshLengthSummary(qint64 newFrames)
+{
+    if (mShowLengthOld)
+        mShowLengthOld->setText(m_totalFrames == 0 ? QString() : timeText(double(m_totalFrames)));
+    if (mShowLengthNew)
+        mShowLengthNew->setText(newFrames == 0 ? QString() : timeText(double(newFrames)));
+}
+
+void VideoGraph::buildScaleInBounds(const QRectF &r)
+{
+    m_scalePath = QPainterPath();
+    const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
+    const float full = y + h, half = y + h * 0.5f, quarter = y + h * 0.25f;
+    if (m_totalFrames <= 0 || !(m_fps > 0) || !std::isfinite(m_fps))
+        return;
+    const double xscale = double(w) / m_totalFrames;
+    for (float frame = 0.0f; frame < float(m_totalFrames); frame += m_fps) {
+        const float tx = float(double(frame) * xscale + x);
+        const long s = std::lroundf(frame / m_fps);
+        float top = full;
+        bool tick = true;
+        if (s % 300 == 0)
+            top = full;
+        else if (s % 60 == 0)
+            top = half;
+        else if (s % 30 == 0)
+            top = quarter;
+        else
+            tick = false;
+        if (tick) {
+            m_scalePath.moveTo(tx, y);
+            m_scalePath.lineTo(tx, top);
+        }
+        // A frame rate too small to move the count on would never end.
+        if (frame + m_fps == frame)
+            break;
+    }
+}
+
+VideoGraph::Layout VideoGraph::layoutFor(const QRectF &b, int n)
+{
+    Layout l;
+    const float bx = float(b.x()), by = float(b.y()), bw = float(b.width()), bh = float(b.height());
+    l.scaleStrip = QRectF(bx, by, bw, kScaleStrip);
+    l.chartArea = QRectF(bx + kLabelColumn, by + kScaleStrip, bw - kLabelColumn, bh - kScaleStrip);
+    l.labelColumn = QRectF(bx + 15, by + kScaleStrip, 210, bh - kScaleStrip);
+    l.scaleBand = QRectF(bx + kLabelColumn, by, bw - kLabelColumn, 30);
+    if (n <= 0)
+        return l;
+    l.bandHeight = float(l.chartArea.height()) / float(n);
+    l.bands.resize(n);
+    l.curveRects.resize(n);
+    l.labelRects.resize(n);
+    float bandY = float(l.chartArea.y());
+    for (int k = n - 1; k >= 0; --k) {
+        const QRectF band(l.chartArea.x(), bandY, l.chartArea.width(), l.bandHeight);
+        l.bands[k] = band;
+        l.curveRects[k] = QRectF(band.x() + 1.0, band.y() + kCurveInset, band.width() - 2.0,
+                                 band.height() - 2 * kCurveInset);
+        l.labelRects[k] = QRectF(l.labelColumn.x(), band.y(), l.labelColumn.width(), l.bandHeight);
+        bandY += l.bandHeight;
+    }
+    return l;
+}
+
+QTransform VideoGraph::logicalTransform(const QSizeF &size) const
+{
+    const double sx = m_bounds.width() > 0 ? size.width() / m_bounds.width() : 1.0;
+    const double sy = m_bounds.height() > 0 ? size.height() / m_bounds.height() : 1.0;
+    QTransform t;
+    t.translate(0, size.height());
+    t.scale(sx, -sy);
+    t.translate(-m_bounds.x(), -m_bounds.y());
+    return t;
+}
+
+namespace {
+
+// Text in a logical rectangle, starting at its top-left corner and clipped
+// to it, with the label shadow one unit right and one unit down.
+void drawLabel(QPainter &p, const QRectF &r, const QString &text, const QFont &font)
+{
+    p.save();
+    p.translate(r.x(), r.y() + r.height());
+    p.scale(1, -1);
+    const QRectF local(0, 0, r.width(), r.height());
+    p.setClipRect(local, Qt::IntersectClip);
+    p.setFont(font);
+    p.setPen(QColor(0, 0, 0, 85));
+    p.drawText(local.translated(1, 1), Qt::AlignLeft | Qt::AlignTop, text);
+    p.setPen(Qt::black);
+    p.drawText(local, Qt::AlignLeft | Qt::AlignTop, text);
+    p.restore();
+}
+
+} // namespace
+
+void VideoGraph::drawRect(QPainter &p)
+{
+    const int n = m_colCountToShow;
+    const Layout l = layoutFor(m_bounds, n);
+    p.fillRect(m_bounds, Qt::white);
+    p.setPen(QPen(Qt::black, 2.0));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(m_bounds);
+    if (m_colCount == 0)
+        return;
+
+    if (mGraphProgressIndicator) {
+        mGraphProgressIndicator->show();
+        mGraphProgressIndicator->setRange(0, 0);
+    }
+    logLine(QStringLiteral("Draw subchart frames..."));
+    for (int k = n - 1; k >= 0; --k) {
+        const int col = m_columnOrder[size_t(k)];
+        p.setPen(QPen(QColor::fromRgbF(0.5, 0.5, 0.5), 1.0));
+        p.drawRect(l.bands[k]);
+        if (!m_liveResize) {
+            const float hue = float(-1.0 / n * k + 1.0);
+            logLine(QString::asprintf("  color %0.3f", double(hue)));
+            buildChart(col, l.curveRects[k]);
+            // Hue 1.0 and 0.0 are the same red.
+            p.setPen(QPen(QColor::fromHsvF(hue >= 1.0f ? 0.0f : hue, 1.0f, 1.0f, 1.0f), 3.0));
+            p.drawPath(m_paths[size_t(col)]);
+        }
+        drawLabel(p, l.labelRects[k], m_labels.value(col), m_labelFont);
+    }
+
+    buildCommercialBarsInBounds(l.chartArea);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor::fromRgbF(0.4, 0.4, 0.4, 0.4));
+    for (const QPainterPath &bar : std::as_const(m_commercialPaths))
+        p.drawPath(bar);
+
+    buildScaleInBounds(l.scaleBand);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::black, 2.0));
+    p.drawPath(m_scalePath);
+
+    logLine(QStringLiteral("Done drawing"));
+    if (mGraphProgressIndicator)
+        mGraphProgressIndicator->setRange(0, 1);
+}
+
+void VideoGraph::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, true);
+    p.setTransform(logicalTransform(size()));
+    drawRect(p);
+}
+
+void VideoGraph::resizeEvent(QResizeEvent *event)
+{
+    // As with any view whose bounds were set, the logical space keeps its
+    // scale on screen when the frame changes; only a zoom keeps the space.
+    const QSize old = event->oldSize();
+    if (!m_zooming && old.width() > 0 && old.height() > 0) {
+        m_bounds.setWidth(m_bounds.width() * event->size().width() / old.width());
+        m_bounds.setHeight(m_bounds.height() * event->size().height() / old.height());
+    }
+    QWidget::resizeEvent(event);
+}
+
+void VideoGraph::showEvent(QShowEvent *event)
+{
+    QWidget *top = window();
+    if (top != m_watchedWindow) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = top;
+        if (top && top != this)
+            top->installEventFilter(this);
+    }
+    QWidget::showEvent(event);
+}
+
+bool VideoGraph::eventFilter(QObject *watched, QEvent *event)
+{
+    // X11 has no live-resize notice: a burst of window resizes made by the
+    // user is one live resize, over once the window has been still a while.
+    if (watched == m_watchedWindow && event->type() == QEvent::Resize && event->spontaneous()
+        && m_watchedWindow->isVisible()) {
+        m_liveResize = true;
+        m_liveResizeEnd->start();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void VideoGraph::changeZoomSlider(QObject *sender)
+{
+    const auto *slider = qobject_cast<QAbstractSlider *>(sender);
+    if (!slider)
+        return;
+    // The slider counts hundredths of the zoom.
+    setZoom(float(double(slider->value()) / 100.0));
+    if (parentWidget())
+        parentWidget()->update();
+}
+
+void VideoGraph::setZoom(float zoom)
+{
+    if (!(zoom > 0) || !std::isfinite(zoom))
+        return;
+    const QRectF kept = m_bounds;
+    m_zooming = true;
+    resize(qMax(1, int(std::lround(double(zoom) * kept.width()))), height());
+    m_zooming = false;
+    m_bounds = kept;
+}
+
+void VideoGraph::viewDidEndLiveResize()
+{
+    update();
+}
+
+int VideoGraph::numberOfRowsInTableView() const
+{
+    return m_commercials ? int(m_commercials->size()) : 0;
+}
+
+QString VideoGraph::tableObjectValue(const QString &identifier, int row) const
+{
+    if (identifier == QStringLiteral("#"))
+        return QString::number(row + 1);
+    // The list may have been emptied and refilled since the table counted it.
+    if (!m_commercials || row < 0 || row >= m_commercials->size())
+        return QString();
+    if (!(m_fps > 0) || !std::isfinite(m_fps))
+        return QString();
+    const float seconds = float(m_commercials->at(row).value(identifier)) / m_fps;
+    return formatTime(double(seconds), true);
+}
+
+void VideoGraph::commercialsChanged()
+{
+    reloadTable();
+}
+
+void VideoGraph::reloadTable()
+{
+    if (!mCommercialTable)
+        return;
+    if (auto *model = qobject_cast<CommercialTableModel *>(mCommercialTable->model()))
+        model->reload();
+}
+
+QString VideoGraph::formatTime(double t, bool alwaysShowHours)
+{
+    if (!(t >= 0))
+        t = 0;
+    if (t > 1.0e12)
+        t = 1.0e12;
+    const qint64 wholeMinutes = qint64(t / 60.0);
+    const qint64 hours = qint64(t / 60.0 / 60.0);
+    const qint64 seconds = qint64(t) - 60 * wholeMinutes;
+    const QString hourPart = (hours > 0 || alwaysShowHours) ? QString::number(hours) + QLatin1Char(':')
+                                                            : QString();
+    return hourPart + QString::asprintf("%02lld:%02lld", wholeMinutes % 60, seconds);
+}
+
+QString VideoGraph::formatTime(double t)
+{
+    return formatTime(t, false);
+}

@@ -1,0 +1,141 @@
+#pragma once
+
+#include "chart/Commercial.h"
+
+#include <QPainterPath>
+#include <QPointer>
+#include <QRectF>
+#include <QStringList>
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QProgressBar;
+class QSlider;
+class QTableView;
+class QTimer;
+
+// The chart of the detector's per-frame data: one sub-chart per selected
+// column, translucent bars over the commercials and a time scale, drawn in
+// a logical space 1500 units wide with y pointing up. It borrows the
+// controller's matrix, ranges and commercial list and reads them in place.
+class VideoGraph : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int kSlots = 20;
+    static constexpr int kNotFound = 2147483647;
+
+    struct DataSize
+    {
+        quint32 rows = 0;
+        quint32 cols = 0;
+    };
+    // The fixed layout of one draw, in logical units; rectangles are
+    // (x, y, w, h) with y the bottom edge.
+    struct Layout
+    {
+        QRectF scaleStrip, chartArea, labelColumn, scaleBand;
+        float bandHeight = 0;
+        QList<QRectF> bands;       // by display position, 0 the top band
+        QList<QRectF> curveRects;  // bands inset by 1 left/right, 7.5 top/bottom
+        QList<QRectF> labelRects;
+    };
+
+    // frame: the size the view is created with; its aspect ratio fixes the
+    // logical space's height.
+    explicit VideoGraph(const QSizeF &frame, QWidget *parent = nullptr);
+    ~VideoGraph() override;
+
+    // Links to the chart window's controls.
+    QPointer<QLabel> mGraphFileText;
+    QPointer<QLabel> mGraphStatusText;
+    QPointer<QProgressBar> mGraphProgressIndicator;
+    QPointer<QSlider> mZoomSlider;
+    QPointer<QTableView> mCommercialTable;
+    QPointer<QLabel> mShowLengthOld;
+    QPointer<QLabel> mShowLengthNew;
+
+    void setData(const int *data, DataSize size, const int *ranges);
+    void setDataFrames(int frames, float chunkSize, float fps, const QStringList &labels,
+                       SharedCommercials commercials);
+    void setDataFile(const QString &path);
+    int dataPointfromRow(int row, int col) const;
+    int rangePointfromRow(int column, int which) const;
+
+    void buildChart(int column, const QRectF &bounds);
+    void buildCommercialBarsInBounds(const QRectF &bounds);
+    void buildScaleInBounds(const QRectF &bounds);
+    // The whole drawing pass, into any painter already mapped to the
+    // logical space (see logicalTransform).
+    void drawRect(QPainter &painter);
+
+    void changeZoomSlider(QObject *sender);
+    void setZoom(float zoom);
+    void viewDidEndLiveResize();
+    bool inLiveResize() const { return m_liveResize; }
+
+    int numberOfRowsInTableView() const;
+    QString tableObjectValue(const QString &identifier, int row) const;
+    // The frame list was read again into the shared list.
+    void commercialsChanged();
+
+    static QString formatTime(double seconds, bool alwaysShowHours);
+    static QString formatTime(double seconds);
+    static Layout layoutFor(const QRectF &bounds, int displayPositions);
+
+    // Logical space to widget pixels for a widget of the given size.
+    QTransform logicalTransform(const QSizeF &widgetSize) const;
+    QRectF bounds() const { return m_bounds; }
+    int colCount() const { return m_colCount; }
+    int colCountToShow() const { return m_colCountToShow; }
+    const std::array<int, kSlots> &columnOrder() const { return m_columnOrder; }
+    const QPainterPath &path(int column) const { return m_paths.at(size_t(column)); }
+    const QList<QPainterPath> &commercialPaths() const { return m_commercialPaths; }
+    const QPainterPath &scalePath() const { return m_scalePath; }
+    const QFont &labelFont() const { return m_labelFont; }
+    void setLabelsInOrder(const QStringList &order) { m_labelsInOrder = order; }
+    // Points the last curve builds added, and rows they covered.
+    qint64 lastPointsAdded() const { return m_pointsAdded; }
+    qint64 lastRowsCovered() const { return m_rowsCovered; }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void reloadTable();
+    void refreshLengthSummary(qint64 newFrames);
+    QString timeText(double frames) const;
+
+    const int *m_data = nullptr;
+    const int *m_dataRanges = nullptr;
+    std::array<int, kSlots> m_columnOrder{};
+    std::array<QPainterPath, kSlots> m_paths;
+    QStringList m_labelsInOrder;
+    QPainterPath m_scalePath;
+    QList<QPainterPath> m_commercialPaths;
+    SharedCommercials m_commercials;
+    QStringList m_labels;
+    QFont m_labelFont;
+    DataSize m_dataSize;
+    int m_colCount = 0;
+    int m_colCountToShow = 0;
+    float m_fps = 0;
+    int m_totalFrames = 0;
+    float m_chunkSize = 0;
+
+    QRectF m_bounds;
+    bool m_zooming = false;
+    bool m_liveResize = false;
+    QTimer *m_liveResizeEnd = nullptr;
+    QPointer<QWidget> m_watchedWindow;
+    qint64 m_pointsAdded = 0;
+    qint64 m_rowsCovered = 0;
+};
+
+// The cell (row, col) of a matrix given explicitly.
+int dataPointFromData(const int *data, VideoGraph::DataSize size, int row, int col);

@@ -1,0 +1,133 @@
+#include "progress/ProgressIndicator.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <cmath>
+
+namespace {
+
+double wallClock()
+{
+    return double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+}
+
+} // namespace
+
+ProgressIndicator::ProgressIndicator(QProgressBar *indicator, QLabel *percent, QLabel *remaining,
+                                     Clock clock)
+    : m_progressIndicator(indicator),
+      m_percentTextField(percent),
+      m_remainingTextField(remaining),
+      m_clock(clock ? std::move(clock) : Clock(wallClock))
+{
+    if (indicator && indicator->maximum() > indicator->minimum()) {
+        m_minimum = indicator->minimum();
+        m_maximum = indicator->maximum();
+    }
+}
+
+bool ProgressIndicator::isBusy() const
+{
+    return m_progressIndicator && m_progressIndicator->minimum() == 0
+           && m_progressIndicator->maximum() == 0;
+}
+
+void ProgressIndicator::setBusy(bool busy)
+{
+    if (!m_progressIndicator)
+        return;
+    if (busy)
+        m_progressIndicator->setRange(0, 0);
+    else
+        m_progressIndicator->setRange(m_minimum, m_maximum);
+}
+
+void ProgressIndicator::setPercentField(std::optional<float> fraction)
+{
+    m_percentValue = fraction;
+    if (!m_percentTextField)
+        return;
+    if (!fraction || !std::isfinite(*fraction))
+        m_percentTextField->clear();
+    else
+        m_percentTextField->setText(QString::number(double(*fraction) * 100.0, 'f', 0)
+                                    + QLatin1Char('%'));
+}
+
+double ProgressIndicator::elapsedSince(const std::optional<double> &moment) const
+{
+    if (!moment)
+        return 0.0;
+    const double interval = *moment - m_clock();
+    if (!std::isfinite(interval))
+        return 0.0;
+    return std::fabs(std::trunc(interval));
+}
+
+void ProgressIndicator::start()
+{
+    setBusy(true);
+    if (m_progressIndicator)
+        m_progressIndicator->setValue(m_minimum);
+    m_startTime = m_clock();
+    m_lastStartTime = m_startTime;
+}
+
+void ProgressIndicator::setPercent(double p)
+{
+    if (p > 0) {
+        setBusy(false);
+        if (m_progressIndicator && std::isfinite(p))
+            m_progressIndicator->setValue(int(qBound(-1.0e9, std::round(p), 1.0e9)));
+        const double e = elapsedSince(m_lastStartTime);
+        const double r = e * 100.0 / p - e;
+        if (r > 0 && e > 5.0 && m_remainingTextField)
+            m_remainingTextField->setText(formatTime(r) + QStringLiteral(" remaining"));
+        setPercentField(float(p / 100.0));
+    } else {
+        setBusy(true);
+        m_lastStartTime = m_clock();
+        setPercentField(std::nullopt);
+    }
+}
+
+void ProgressIndicator::stop()
+{
+    setBusy(false);
+    if (m_progressIndicator)
+        m_progressIndicator->setValue(m_maximum);
+    setPercentField(std::nullopt);
+    const double e = elapsedSince(m_startTime);
+    if (m_remainingTextField)
+        m_remainingTextField->setText(formatTime(e) + QStringLiteral(" elapsed"));
+}
+
+void ProgressIndicator::clear()
+{
+    setBusy(false);
+    if (m_progressIndicator)
+        m_progressIndicator->setValue(m_minimum);
+    setPercentField(std::nullopt);
+    if (m_remainingTextField)
+        m_remainingTextField->setText(QString());
+    m_startTime.reset();
+    m_lastStartTime.reset();
+}
+
+QString ProgressIndicator::formatTime(double t)
+{
+    // Not a duration at all, or beyond any recording: keep the arithmetic
+    // in range rather than print garbage.
+    if (!(t >= 0))
+        t = 0;
+    if (t > 1.0e12)
+        t = 1.0e12;
+    const qint64 whole = qint64(t);
+    const qint64 minutes = qint64(t / 60.0);
+    const qint64 hours = qint64(t / 60.0 / 60.0);
+    const qint64 seconds = whole - 60 * minutes;
+    const QString hourPart = hours > 0 ? QString::number(hours) + QLatin1Char(':') : QString();
+    return hourPart + QString::asprintf("%02lld:%02lld", minutes % 60, seconds);
+}

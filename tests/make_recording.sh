@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Makes a test recording: MPEG-2 program stream built from show segments
+# (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
+# silent gaps between them.
+#   make_recording.sh OUT.mpg LAYOUT
+# LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
+# neighbouring segments. Sizes are small so the tools run fast in CI.
+set -euo pipefail
+out=$1; shift
+layout=${*:-"show:150 ad:60 show:150"}
+size=352x240
+rate=30000/1001
+inputs=()
+filters=""
+n=0
+add() { # kind seconds
+  local kind=$1 secs=$2
+  case $kind in
+    show) inputs+=(-f lavfi -i "testsrc2=size=$size:rate=$rate:duration=$secs"
+                   -f lavfi -i "sine=frequency=440:sample_rate=48000:duration=$secs") ;;
+    ad)   inputs+=(-f lavfi -t "$secs" -i "life=size=$size:rate=$rate:mold=10:ratio=0.5:death_color=#C83232:life_color=#00ff00"
+                   -f lavfi -i "sine=frequency=1000:sample_rate=48000:duration=$secs") ;;
+    gap)  inputs+=(-f lavfi -i "color=c=black:size=$size:rate=$rate:duration=$secs"
+                   -f lavfi -i "anullsrc=channel_layout=mono:sample_rate=48000:d=$secs") ;;
+  esac
+  filters+="[$((2*n)):v]format=yuv420p,setsar=1[v$n];[$((2*n+1)):a]aformat=sample_rates=48000:channel_layouts=mono[a$n];"
+  n=$((n+1))
+}
+first=1
+for seg in $layout; do
+  [ $first = 1 ] || add gap 1
+  first=0
+  add "${seg%%:*}" "${seg##*:}"
+done
+concat=""
+for ((i=0; i<n; i++)); do concat+="[v$i][a$i]"; done
+filters+="${concat}concat=n=$n:v=1:a=1[v][a]"
+ffmpeg -nostdin -loglevel error -y "${inputs[@]}" -filter_complex "$filters" \
+  -map "[v]" -map "[a]" -c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g 15 -c:a mp2 -ac 2 -b:a 192k -f vob "$out"
