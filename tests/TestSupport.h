@@ -1,0 +1,122 @@
+#pragma once
+
+// Helpers shared by the tests: a capture of the diagnostic log, the two
+// windows with a controller, and a look at this process's children.
+
+#include "app/AppController.h"
+#include "app/AppWindows.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QStringList>
+#include <QTest>
+
+#include <unistd.h>
+
+class LogCapture
+{
+public:
+    LogCapture()
+    {
+        current() = this;
+        m_previous = qInstallMessageHandler(&LogCapture::handler);
+    }
+    ~LogCapture()
+    {
+        qInstallMessageHandler(m_previous);
+        current() = nullptr;
+    }
+    QStringList lines() const { return m_lines; }
+    void clear() { m_lines.clear(); }
+    int count(const QString &line) const { return int(m_lines.count(line)); }
+    bool contains(const QString &line) const { return m_lines.contains(line); }
+    QStringList matching(const QString &prefix) const
+    {
+        QStringList out;
+        for (const QString &l : m_lines)
+            if (l.startsWith(prefix))
+                out << l;
+        return out;
+    }
+
+private:
+    static LogCapture *&current()
+    {
+        static LogCapture *c = nullptr;
+        return c;
+    }
+    static void handler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+    {
+        if (current() && type == QtInfoMsg)
+            current()->m_lines << msg;
+    }
+    QStringList m_lines;
+    QtMessageHandler m_previous = nullptr;
+};
+
+// A controller with the real windows, as main() makes them.
+struct Harness
+{
+    AppController controller;
+    AppWindows windows{controller};
+    explicit Harness(bool awake = true)
+    {
+        controller.endSound().setMuted(true);
+        if (awake)
+            controller.awakeFromNib();
+    }
+};
+
+inline QString standInTools()
+{
+    return QStringLiteral(TRIMLET_TEST_TOOLS "/standins");
+}
+
+// Children of this process that are zombies.
+inline int zombieChildren()
+{
+    int zombies = 0;
+    const QString self = QString::number(::getpid());
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &pid : pids) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // pid (comm) state ppid ...
+        const qsizetype close = line.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() > 1 && fields.at(0) == "Z" && fields.at(1) == self.toLatin1())
+            ++zombies;
+    }
+    return zombies;
+}
+
+inline int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// Runs the event loop until the controller is idle again.
+inline bool waitForIdle(AppController &c, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor([&] { return c.processState == AppController::kStateIdle; }, timeoutMs);
+}
