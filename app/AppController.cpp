@@ -11,8 +11,15 @@
 
 const QString logFileName = QStringLiteral("TrimletLog.txt");
 
+static void initResources()
+{
+    // The resources live in a static library; make sure they are linked in.
+    Q_INIT_RESOURCE(resources);
+}
+
 AppController::AppController(QObject *parent) : QObject(parent)
 {
+    initResources();
     logExcerpts.reserve(4096);
 }
 

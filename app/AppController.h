@@ -174,6 +174,7 @@ public:
     ProgressIndicator *detectIndicator() const { return m_detectIndicator.get(); }
     ProgressIndicator *removeIndicator() const { return m_removeIndicator.get(); }
     ProgressIndicator *activeProgressIndicator() const { return m_activeProgressIndicator; }
+    void setActiveProgressIndicator(ProgressIndicator *row) { m_activeProgressIndicator = row; }
     bool logFileOpen() const { return m_logFile.isOpen(); }
     qint32 processState = kStateIdle;
     bool runDetect = false;

@@ -73,7 +73,9 @@ void AppController::writeIniFile()
     logLine(QString::asprintf("writeIniFile: detectMethod=%d", mask));
     iniFileData.insert(QStringLiteral("detect_method"), qint64(mask));
     iniFileData.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
-    iniFileData.insert(QStringLiteral("delete_show_before_last_commercial"),
+    // comskip knows this option as "..._before_first_commercial"; under any
+    // other name the check box would silently do nothing.
+    iniFileData.insert(QStringLiteral("delete_show_before_first_commercial"),
                        qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
     iniFileData.insert(QStringLiteral("delete_show_after_last_commercial"),
                        qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
