@@ -211,7 +211,14 @@ void AppController::autoStop(QObject *sender)
     setIdle();
     if (sender && m_activeProgressIndicator)
         m_activeProgressIndicator->clear();
+    // At the natural end of a run the status line keeps what the run found
+    // ("Found 2 commercials.", "Bad MPEG file."): the frame list may be
+    // gone with the work files, or was never written, and its reader's
+    // complaint would hide the outcome.
+    const QString outcome = mStatusField ? mStatusField->text() : QString();
     readTXTData();
+    if (!sender && !outcome.isEmpty())
+        setStatus(outcome);
 }
 
 void AppController::detectStop(QObject *)

@@ -1,0 +1,445 @@
+// The job pipeline, driven through the window's actions with stand-in
+// tools that print like the real ones and write result files.
+
+#include "TestSupport.h"
+
+#include "progress/ProgressIndicator.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+struct EnvGuard
+{
+    QList<QByteArray> names;
+    void set(const char *name, const QByteArray &value)
+    {
+        qputenv(name, value);
+        names << name;
+    }
+    ~EnvGuard()
+    {
+        for (const QByteArray &n : names)
+            qunsetenv(n.constData());
+    }
+};
+
+} // namespace
+
+class TestPipeline final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // A controller with windows, stand-in tools and a recording chosen.
+    struct Run : Harness
+    {
+        QString movie;
+        explicit Run(const QString &dir, const QString &name = QStringLiteral("show.mpg"))
+        {
+            controller.toolLocator().setHelperDirectories({standInTools()}, false);
+            controller.setStopBounds(300, 1500);
+            movie = dir + QLatin1Char('/') + name;
+            writeFile(movie, QByteArray("recording bytes ").repeated(1000));
+            controller.openRecording(movie);
+        }
+        QString work(const char *ext) const
+        {
+            return controller.outDir + QLatin1Char('/') + controller.baseName + QLatin1String(ext);
+        }
+        QStringList titles() const
+        {
+            return {controller.mAutoActionButton->text(), controller.mDetectActionButton->text(),
+                    controller.mRemoveActionButton->text()};
+        }
+    };
+
+    QString freshDir()
+    {
+        static int n = 0;
+        const QString d = m_dir.filePath(QString::number(++n));
+        QDir().mkpath(d);
+        return d;
+    }
+
+    static const QStringList &allRun()
+    {
+        static const QStringList runs{QStringLiteral("Run"), QStringLiteral("Run"), QStringLiteral("Run")};
+        return runs;
+    }
+
+private slots:
+    void testInitialState()
+    {
+        Harness h(false);
+        AppController &c = h.controller;
+        QVERIFY(!c.haveInput() && !c.haveResults() && !c.haveCommercials() && !c.isRunning()
+                && !c.isRunningAuto());
+        QCOMPARE(c.processState, 0);
+        QVERIFY(!c.runner());
+        QVERIFY(!c.aiVideoData);
+        QVERIFY(c.logExcerpts.isEmpty());
+        QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
+        QVERIFY(c.applicationShouldTerminateAfterLastWindowClosed());
+    }
+
+    void testFlagSettersNotifyOncePerChange()
+    {
+        AppController c;
+        QSignalSpy input(&c, &AppController::haveInputChanged);
+        QSignalSpy running(&c, &AppController::isRunningChanged);
+        c.setHaveInput(true);
+        c.setHaveInput(true);
+        c.setHaveInput(false);
+        c.setIsRunning(false);
+        c.setIsRunning(true);
+        QCOMPARE(input.count(), 2);
+        QCOMPARE(running.count(), 1);
+        QCOMPARE(c.property("isRunning").toBool(), true);
+        QVERIFY(c.setProperty("haveResults", true));
+        QVERIFY(c.haveResults());
+    }
+
+    void testDetectionWithoutRecordingEndsInOneCall()
+    {
+        Harness h;
+        LogCapture log;
+        h.controller.detectStart(h.controller.mDetectActionButton);
+        QCOMPARE(h.controller.processState, 0);
+        QCOMPARE(log.matching(QStringLiteral("runTask:")),
+                 (QStringList{"runTask: processState = 1 in", "runTask: processState = 0 out"}));
+        QVERIFY(log.contains(QStringLiteral("readTXTData: TXT file is missing.")));
+        QCOMPARE(h.controller.endSound().requests(), 1);
+        QVERIFY(!h.controller.runner());
+        QVERIFY(!h.controller.isRunning());
+        QCOMPARE(h.controller.mDetectActionButton->text(), QStringLiteral("Run"));
+    }
+
+    void testRunsWithNothingToDoEndAtOnce()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.removeStart(nullptr);
+        QCOMPARE(c.processState, 0);
+        QVERIFY(!c.runner());
+        for (QCheckBox *b : {c.mAutoDetect.data(), c.mAutoRemove.data(), c.mAutoClean.data()})
+            b->setChecked(false);
+        c.autoStart(nullptr);
+        QCOMPARE(c.processState, 0);
+        QVERIFY(!c.runner());
+        QCOMPARE(c.endSound().requests(), 2);
+        QCOMPARE(r.titles(), allRun());
+    }
+
+    void testAutomaticRunAllSteps()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.mAutoClean->setChecked(true);
+        const QByteArray before = readAll(r.movie);
+        LogCapture log;
+        QSignalSpy autoFlag(&c, &AppController::isRunningAutoChanged);
+        c.performButtonAction(c.mAutoActionButton);
+        QCOMPARE(c.processState, int(AppController::kStateDetecting));
+        QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Stop"));
+        QVERIFY(!c.mDetectActionButton->isEnabled());
+        QVERIFY(c.mAutoActionButton->isEnabled());
+        QVERIFY(!r.windows.ui().cleanButton->isEnabled());
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+        QCOMPARE(readAll(c.mOutputField->text()), before);
+        QCOMPARE(readAll(r.movie), before);
+        for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
+            QVERIFY2(!QFile::exists(r.work(ext)), ext);
+        QVERIFY(!QFile::exists(c.outDir + QStringLiteral("/TrimletLog.txt")));
+        QCOMPARE(c.endSound().requests(), 1);
+        QCOMPARE(r.titles(), allRun());
+        QCOMPARE(autoFlag.count(), 2);
+        // The clean step ends the run in the runTasks that took it; the one
+        // it scheduled finds the machine idle.
+        QTest::qWait(50);
+        const QStringList steps = log.matching(QStringLiteral("runTask:"));
+        QCOMPARE(steps.mid(steps.size() - 4),
+                 (QStringList{"runTask: processState = 5 in", "runTask: processState = 0 out",
+                              "runTask: processState = 0 in", "runTask: processState = 0 out"}));
+        // The natural end leaves the last row showing.
+        QVERIFY(c.mRemoveRemainingTextField->text().endsWith(QStringLiteral("elapsed")));
+        QCOMPARE(c.mRemoveProgressIndicator->value(), 100);
+    }
+
+    void testRunLogHoldsBothTools()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.performButtonAction(c.mAutoActionButton);
+        QVERIFY(waitForIdle(c));
+        const QString runLog = QString::fromUtf8(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")));
+        QVERIFY(runLog.startsWith(QStringLiteral("Comskip stand-in\n")));
+        QVERIFY(runLog.indexOf(QStringLiteral("MEncoder stand-in")) > runLog.indexOf(QStringLiteral("Commercials were found.")));
+        QVERIFY(runLog.contains(QStringLiteral("(100%)  0.00fps Trem:   0min   0mb  A-V:0.000 [0:0]\r")));
+        // Results stay for the chart.
+        QVERIFY(c.haveResults() && c.haveCommercials());
+        QVERIFY(r.windows.ui().graphButton->isEnabled());
+    }
+
+    void testDetectionStatusTable_data()
+    {
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("-1") << -1 << QStringLiteral("Found 2 commercials.");
+        QTest::newRow("0") << 0 << QStringLiteral("Found 2 commercials.");
+        QTest::newRow("1") << 1 << QStringLiteral("Found 2 commercials.");
+        QTest::newRow("2") << 2 << QStringLiteral("Unexpected error 2.");
+        QTest::newRow("3") << 3 << QStringLiteral("Bad MPEG file.");
+        QTest::newRow("5") << 5 << QStringLiteral("Bad MPEG file.");
+        QTest::newRow("6") << 6 << QStringLiteral("Error creating output files.");
+        QTest::newRow("10") << 10 << QStringLiteral("Error allocating memory");
+        QTest::newRow("22") << 22 << QStringLiteral("Error allocating memory");
+        QTest::newRow("23") << 23 << QStringLiteral("Unexpected error 23.");
+        QTest::newRow("103") << 103 << QStringLiteral("Error creating output files.");
+        QTest::newRow("-2") << -2 << QStringLiteral("Unexpected error -2.");
+    }
+    void testDetectionStatusTable()
+    {
+        QFETCH(int, rc);
+        QFETCH(QString, status);
+        Run r(freshDir());
+        AppController &c = r.controller;
+        writeFile(r.work(".edl"), "1 2 0\n3 4 0\n");
+        c.processState = AppController::kStateDetecting;
+        LogCapture log;
+        c.processFinished(rc);
+        // The next step waits for a fresh pass of the event loop.
+        QCOMPARE(c.processState, int(AppController::kStateAfterDetect));
+        QVERIFY(log.matching(QStringLiteral("runTask:")).isEmpty());
+        QCOMPARE(c.mStatusField->text(), status);
+        QVERIFY(log.contains(QStringLiteral("processFinished: rc = %1, processState = 2").arg(rc)));
+        c.processState = AppController::kStateIdle;
+        QTRY_COMPARE(log.matching(QStringLiteral("runTask:")).size(), 2);
+    }
+
+    void testToolStatusesThroughRealRuns()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        {
+            EnvGuard env;
+            env.set("STANDIN_RC", "3");
+            c.detectStart(nullptr);
+            QVERIFY(waitForIdle(c));
+            QCOMPARE(c.mStatusField->text(), QStringLiteral("Bad MPEG file."));
+        }
+        {
+            EnvGuard env;
+            env.set("STANDIN_MODE", "crash");
+            c.detectStart(nullptr);
+            QVERIFY(waitForIdle(c));
+            QCOMPARE(c.mStatusField->text(), QStringLiteral("Unexpected error 139."));
+        }
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        {
+            EnvGuard env;
+            env.set("STANDIN_RC", "1");
+            c.removeStart(nullptr);
+            QVERIFY(waitForIdle(c));
+            QCOMPARE(c.mStatusField->text(), QStringLiteral("Unexpected error 1."));
+        }
+    }
+
+    void testStopDuringDetection()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        c.performButtonAction(c.mDetectActionButton);
+        QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Stop"));
+        QVERIFY(c.isRunning());
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        LogCapture log;
+        c.performButtonAction(c.mDetectActionButton);
+        QCOMPARE(c.processState, 0);
+        QCOMPARE(r.titles(), allRun());
+        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")).contains("stand-in: stopped"));
+        QVERIFY(log.contains(QStringLiteral("readTXTData: TXT file is missing.")));
+        QCOMPARE(c.mDetectRemainingTextField->text(), QString());
+        QTest::qWait(100);
+        QCOMPARE(c.endSound().requests(), 0);
+        const pid_t pid = c.runner()->processId();
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 3000);
+    }
+
+    void testStopDuringRemovalInAutomaticRun()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        c.mAutoDetect->setChecked(false);
+        c.performButtonAction(c.mAutoActionButton);
+        QCOMPARE(c.processState, int(AppController::kStateRemoving));
+        QVERIFY(QTest::qWaitFor([&] { return c.mRemoveProgressIndicator->value() == 100; }, 5000));
+        LogCapture log;
+        c.performButtonAction(c.mAutoActionButton);
+        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
+        QCOMPARE(c.mRemoveProgressIndicator->value(), 0);
+        QVERIFY(log.contains(QStringLiteral("readTXTData: totalRows=10800, pointCount=1500, chunkSize=7.200000")));
+
+        c.performButtonAction(c.mRemoveActionButton);
+        QCOMPARE(c.processState, int(AppController::kStateRemoving));
+        log.clear();
+        c.performButtonAction(c.mRemoveActionButton);
+        QCOMPARE(c.processState, 0);
+        QVERIFY(log.matching(QStringLiteral("readTXTData")).isEmpty());
+        QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
+    }
+
+    void testCleanFromWindowWhileIdle()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QVERIFY(c.haveResults());
+        QTest::qWait(50);
+        LogCapture log;
+        r.windows.ui().cleanButton->click();
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Work files erased."));
+        QVERIFY(!c.haveResults() && !c.haveCommercials());
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("processFinished: rc = 0, processState = 0")});
+        QTRY_COMPARE(log.lines().size(), 3);
+        QCOMPARE(log.lines().mid(1), (QStringList{"runTask: processState = 0 in", "runTask: processState = 0 out"}));
+        QVERIFY(!QFile::exists(r.work(".edl")) && !QFile::exists(r.work(".csv")));
+        QVERIFY(QFile::exists(r.movie));
+    }
+
+    void testCleanNeverErasesTheRecording()
+    {
+        // A recording whose own extension is one of the work files'.
+        Run r(freshDir(), QStringLiteral("odd.log"));
+        r.controller.clean(&r.controller);
+        QVERIFY(QFile::exists(r.movie));
+        // Without a recording nothing is erased at all.
+        Harness h;
+        LogCapture log;
+        h.controller.clean(nullptr);
+        QCOMPARE(log.lines().first(), QStringLiteral("processFinished: rc = 0, processState = 0"));
+    }
+
+    void testOutputEqualToRecordingIsRefused_data()
+    {
+        QTest::addColumn<bool>("throughLink");
+        QTest::newRow("same path") << false;
+        QTest::newRow("through a link") << true;
+    }
+    void testOutputEqualToRecordingIsRefused()
+    {
+        QFETCH(bool, throughLink);
+        Run r(freshDir());
+        AppController &c = r.controller;
+        QString out = r.movie;
+        if (throughLink) {
+            out = c.outDir + QStringLiteral("/link.mpg");
+            QVERIFY(QFile::link(r.movie, out));
+        }
+        c.mOutputField->setText(out);
+        const QByteArray before = readAll(r.movie);
+        c.autoStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("The output file is the recording itself: removal skipped."));
+        QCOMPARE(readAll(r.movie), before);
+        QCOMPARE(r.titles(), allRun());
+        QCOMPARE(c.endSound().requests(), 1);
+    }
+
+    void testMissingTool()
+    {
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.toolLocator().setHelperDirectories({m_dir.path()}, false);
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
+        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")).contains("comskip: No such file or directory"));
+        QCOMPARE(r.titles(), allRun());
+    }
+
+    void testChoosingFiles()
+    {
+        Harness h;
+        AppController &c = h.controller;
+        c.mOutputField->setText(QStringLiteral("/elsewhere/earlier.mpg"));
+        LogCapture log;
+        c.openRecording(QStringLiteral("/videos/show.ts"));
+        QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
+        QCOMPARE(c.baseName, QStringLiteral("show"));
+        QCOMPARE(c.outDir, QStringLiteral("/videos"));
+        QVERIFY(c.haveInput());
+        QVERIFY(log.contains(QStringLiteral("baseName = show")));
+        QVERIFY(log.contains(QStringLiteral("outDir   = /videos")));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QVERIFY(log.matching(QStringLiteral("readTXTData")).isEmpty());
+
+        // Panels: cancel changes nothing; OK takes the chosen path.
+        QFileDialog panel;
+        panel.setOption(QFileDialog::DontUseNativeDialog);
+        const QString chosen = m_dir.filePath(QStringLiteral("x.mpg"));
+        panel.selectFile(chosen);
+        c.browseInputFilePanelDidEnd(&panel, 0, nullptr);
+        c.browseOutputFilePanelDidEnd(&panel, 0, nullptr);
+        QCOMPARE(c.mInputField->text(), QStringLiteral("/videos/show.ts"));
+        QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
+        c.browseOutputFilePanelDidEnd(&panel, 1, nullptr);
+        QCOMPARE(c.mOutputField->text(), chosen);
+        QCOMPARE(c.outDir, QStringLiteral("/videos"));
+        QCOMPARE(c.baseName, QStringLiteral("show"));
+    }
+
+    void testChoosingProcessedRecordingRestoresResults()
+    {
+        const QString dir = freshDir();
+        {
+            Run r(dir);
+            r.controller.detectStart(nullptr);
+            QVERIFY(waitForIdle(r.controller));
+        }
+        Harness h;
+        h.controller.openRecording(dir + QStringLiteral("/show.mpg"));
+        QCOMPARE(h.controller.commercialsFound, 2);
+        QVERIFY(h.controller.haveResults() && h.controller.haveCommercials());
+        QCOMPARE(h.controller.commercials->size(), 2);
+        QVERIFY(h.windows.ui().graphButton->isEnabled());
+        QVERIFY(h.windows.ui().mRemoveActionButton->isEnabled());
+    }
+
+    void testStartUpShowsLastCheckDate()
+    {
+        QTemporaryDir dir;
+        const QString stamp = dir.filePath(QStringLiteral("update-success-stamp"));
+        Updater::sharedUpdater()->setStampPath(stamp);
+        Harness h;
+        QCOMPARE(h.controller.mLastCheckedMessage->text(), QString());
+        writeFile(stamp, "");
+        h.controller.updaterDidNotFindUpdate(Updater::sharedUpdater());
+        QVERIFY(!h.controller.mLastCheckedMessage->text().isEmpty());
+        QCOMPARE(Updater::sharedUpdater()->delegate(), static_cast<UpdaterDelegate *>(&h.controller));
+    }
+};
+
+QTEST_MAIN(TestPipeline)
+#include "tst_pipeline.moc"
