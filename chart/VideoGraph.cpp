@@ -36,6 +36,7 @@ int dataPointFromData(const int *data, VideoGraph::DataSize size, int row, int c
 VideoGraph::VideoGraph(const QSizeF &frame, QWidget *parent) : QWidget(parent)
 {
     resize(frame.toSize());
+    m_frameSize = size();
     const float ratio = frame.width() > 0 ? float(frame.height() / frame.width()) : 0.5f;
     logLine(QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} ratio=%f", 0.0, 0.0, frame.width(),
                               frame.height(), double(ratio)));
@@ -215,7 +216,10 @@ void VideoGraph::buildScaleInBounds(const QRectF &r)
     m_scalePath = QPainterPath();
     const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
     const float full = y + h, half = y + h * 0.5f, quarter = y + h * 0.25f;
-    if (m_totalFrames <= 0 || !(m_fps > 0) || !std::isfinite(m_fps))
+    // One step a second of video: a frame rate of 0 or below, or one that
+    // makes the recording years long, gives no scale.
+    if (m_totalFrames <= 0 || !(m_fps > 0) || !std::isfinite(m_fps)
+        || double(m_totalFrames) / double(m_fps) > 1.0e7)
         return;
     const double xscale = double(w) / m_totalFrames;
     for (float frame = 0.0f; frame < float(m_totalFrames); frame += m_fps) {
@@ -358,11 +362,12 @@ void VideoGraph::resizeEvent(QResizeEvent *event)
 {
     // As with any view whose bounds were set, the logical space keeps its
     // scale on screen when the frame changes; only a zoom keeps the space.
-    const QSize old = event->oldSize();
-    if (!m_zooming && old.width() > 0 && old.height() > 0) {
+    const QSize old = m_frameSize;
+    if (!m_zooming && old.width() > 0 && old.height() > 0 && event->size() != old) {
         m_bounds.setWidth(m_bounds.width() * event->size().width() / old.width());
         m_bounds.setHeight(m_bounds.height() * event->size().height() / old.height());
     }
+    m_frameSize = event->size();
     QWidget::resizeEvent(event);
 }
 
@@ -409,6 +414,7 @@ void VideoGraph::setZoom(float zoom)
     const QRectF kept = m_bounds;
     m_zooming = true;
     resize(qMax(1, int(std::lround(double(zoom) * kept.width()))), height());
+    m_frameSize = size();
     m_zooming = false;
     m_bounds = kept;
 }

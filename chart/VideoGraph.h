@@ -129,6 +129,7 @@ private:
     float m_chunkSize = 0;
 
     QRectF m_bounds;
+    QSize m_frameSize; // the size the bounds were last fitted to
     bool m_zooming = false;
     bool m_liveResize = false;
     QTimer *m_liveResizeEnd = nullptr;

@@ -1,0 +1,465 @@
+// The chart view: its data model, path building, drawing, zoom, the
+// commercial table and the hand-off from the controller.
+
+#include "TestSupport.h"
+
+#include "chart/CommercialTableModel.h"
+#include "chart/VideoGraph.h"
+#include "ui_GraphWindow.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QTableView>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+QList<QPointF> points(const QPainterPath &path)
+{
+    QList<QPointF> out;
+    for (int i = 0; i < path.elementCount(); ++i)
+        out << QPointF(path.elementAt(i).x, path.elementAt(i).y);
+    return out;
+}
+
+struct Data
+{
+    std::vector<int> matrix;
+    int ranges[40] = {};
+    void column(int col, const QList<int> &values)
+    {
+        if (matrix.size() < size_t(values.size()) * 20)
+            matrix.resize(size_t(values.size()) * 20, 0);
+        for (int r = 0; r < values.size(); ++r) {
+            matrix[size_t(r) * 20 + col] = values[r];
+            ranges[2 * col] = qMin(ranges[2 * col], values[r]);
+            ranges[2 * col + 1] = qMax(ranges[2 * col + 1], values[r]);
+        }
+    }
+};
+
+} // namespace
+
+class TestChart final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void testCreationBounds()
+    {
+        LogCapture log;
+        VideoGraph g(QSizeF(600, 300));
+        QCOMPARE(g.bounds(), QRectF(0, 0, 1500, 750));
+        QVERIFY(log.contains(QStringLiteral("bounds={0,0,600,300} ratio=0.500000")));
+        QVERIFY(log.contains(QStringLiteral("new bounds={0,0,1500,750}")));
+        QCOMPARE(g.labelFont().family(), QStringLiteral("Helvetica"));
+        QCOMPARE(g.labelFont().pixelSize(), 30);
+    }
+
+    void testColumnOrder()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        g.setLabelsInOrder({"D", "X", "B"});
+        LogCapture log;
+        g.setDataFrames(10, 1.0f, 30.0f, {"A", "B", "C", "D"}, nullptr);
+        QCOMPARE(g.colCount(), 3);
+        QCOMPARE(g.colCountToShow(), 2);
+        QCOMPARE(g.columnOrder()[0], 3);
+        QCOMPARE(g.columnOrder()[1], 1);
+        QCOMPARE(log.lines(), (QStringList{"0: label D position is 3", "1: label X position is 2147483647",
+                                            "1: label B position is 1"}));
+
+        g.setLabelsInOrder({"B", "A", "B"});
+        g.setDataFrames(10, 1.0f, 30.0f, {"A", "B", "B"}, nullptr);
+        QCOMPARE(g.colCountToShow(), 3);
+        QCOMPARE(g.columnOrder()[0], 1);
+        QCOMPARE(g.columnOrder()[1], 0);
+        QCOMPARE(g.columnOrder()[2], 1);
+
+        g.setDataFrames(10, 1.0f, 30.0f, {"B"}, nullptr);
+        QCOMPARE(g.colCount(), 0);
+        g.setDataFrames(0, 0, 0, {}, nullptr);
+        QCOMPARE(g.colCount(), 0);
+        QCOMPARE(g.colCountToShow(), 0);
+
+        // Columns at index 20 or more, and a 21st position, are left out.
+        QStringList many;
+        for (int i = 0; i < 25; ++i)
+            many << QStringLiteral("c%1").arg(i);
+        g.setLabelsInOrder(QStringList{"c22"} + many);
+        g.setDataFrames(10, 1.0f, 30.0f, many, nullptr);
+        QCOMPARE(g.colCountToShow(), 20);
+        QCOMPARE(g.columnOrder()[0], 0);
+        QCOMPARE(g.columnOrder()[19], 19);
+    }
+
+    void testLabelOrderResourceMatchesTheDetector()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        const QStringList header = results::parseCsvHeader(
+            "frame,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,isblack,cutscene, MinX, MaxX, hasBright, Dimcount,PTS,29.970030\n");
+        g.setDataFrames(10, 1.0f, 30.0f, header, nullptr);
+        QVERIFY(g.colCountToShow() >= 5);
+        // Only columns the row scanner reads (integers before ar_ratio).
+        for (int k = 0; k < g.colCountToShow(); ++k)
+            QVERIFY(g.columnOrder()[size_t(k)] < header.indexOf(QStringLiteral("ar_ratio")));
+        QCOMPARE(header.at(g.columnOrder()[0]), QStringLiteral("brightness"));
+    }
+
+    void testLookups()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        Data d;
+        d.column(3, {4, 9});
+        g.setData(d.matrix.data(), {2, 20}, d.ranges);
+        QCOMPARE(g.rangePointfromRow(3, 1), 9);
+        QCOMPARE(g.dataPointfromRow(1, 3), 9);
+        QCOMPARE(dataPointFromData(d.matrix.data(), {2, 20}, 0, 3), 4);
+        QCOMPARE(g.dataPointfromRow(2, 3), 0);
+        QLabel name;
+        g.mGraphFileText = &name;
+        g.setDataFile(QStringLiteral("/v/a.mpg"));
+        QCOMPARE(name.text(), QStringLiteral("/v/a.mpg"));
+        g.setDataFile(QString());
+        QCOMPARE(name.text(), QString());
+    }
+
+    void testCurveWorkedExamples_data()
+    {
+        QTest::addColumn<QList<int>>("values");
+        QTest::addColumn<QList<QPointF>>("path");
+        QTest::addColumn<int>("count");
+        QTest::newRow("0 5 5 10") << QList<int>{0, 5, 5, 10}
+                                  << QList<QPointF>{{0, 0}, {10, 5}, {30, 5}, {30, 10}} << 4;
+        QTest::newRow("0 5 5 5") << QList<int>{0, 5, 5, 5}
+                                 << QList<QPointF>{{0, 0}, {10, 5}, {30, 5}} << 3;
+    }
+    void testCurveWorkedExamples()
+    {
+        QFETCH(QList<int>, values);
+        QFETCH(QList<QPointF>, path);
+        QFETCH(int, count);
+        // The line from the corner to a first point at the corner has no
+        // length, and the path leaves it out; the log still counts it.
+        VideoGraph g(QSizeF(600, 300));
+        Data d;
+        d.column(0, values);
+        d.ranges[1] = 10;
+        g.setData(d.matrix.data(), {4, 20}, d.ranges);
+        g.setDataFrames(4, 1.0f, 30.0f, {"v", "w"}, nullptr);
+        LogCapture log;
+        g.buildChart(0, QRectF(0, 0, 40, 17.5));
+        QCOMPARE(points(g.path(0)), path);
+        QVERIFY(log.contains(QStringLiteral("  Output %1 of 4 points").arg(count)));
+        QVERIFY(log.contains(QStringLiteral("buildChart: col=0/v bounds={0,0,40,18} xinc=10.000000")));
+    }
+
+    void testFlatAndNegativeColumns()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        Data d;
+        d.column(0, {0, 0, 0});
+        d.column(1, {-10, 0, 10});
+        g.setData(d.matrix.data(), {3, 20}, d.ranges);
+        g.setDataFrames(3, 1.0f, 30.0f, {"a", "b", "c"}, nullptr);
+        g.buildChart(0, QRectF(0, 0, 30, 27.5));
+        QVERIFY(g.path(0).isEmpty());
+        // A negative minimum: the whole range fits inside the rectangle.
+        g.buildChart(1, QRectF(0, 100, 30, 27.5));
+        const QRectF box = g.path(1).boundingRect();
+        QCOMPARE(box.top(), 100.0);
+        QCOMPARE(box.bottom(), 120.0);
+        // Out-of-range column indexes draw nothing and never crash.
+        g.buildChart(20, QRectF(0, 0, 30, 30));
+        g.buildChart(-1, QRectF(0, 0, 30, 30));
+    }
+
+    void testCommercialBarWorkedExample()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        QLabel oldLength, newLength;
+        g.mShowLengthOld = &oldLength;
+        g.mShowLengthNew = &newLength;
+        auto list = std::make_shared<CommercialList>(CommercialList{{1200, 2999, 1800, 1200}});
+        std::vector<int> m(1500 * 20, 0);
+        int r[40] = {};
+        g.setData(m.data(), {1500, 20}, r);
+        g.setDataFrames(18000, 12.0f, 30.0f, {"a", "b"}, list);
+        LogCapture log;
+        g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QCOMPARE(g.commercialPaths().size(), 1);
+        const QRectF bar = g.commercialPaths().first().boundingRect();
+        QCOMPARE(float(bar.x()), 324.0f);
+        QVERIFY(std::abs(bar.width() - 126.93) < 0.01);
+        QCOMPARE(bar.y(), 37.5);
+        QCOMPARE(log.lines(), QStringList{QStringLiteral("commercial: 1200-2999 into 324-451")});
+        QCOMPARE(oldLength.text(), QStringLiteral("0:10:00"));
+        QCOMPARE(newLength.text(), QStringLiteral("0:09:00"));
+
+        // A commercial past the last frame is cut at the right edge (+1).
+        *list = {{17000, 40000, 23001, 17000}};
+        g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QCOMPARE(g.commercialPaths().first().boundingRect().right(), 1501.0);
+        // Commercials covering everything leave the new length empty.
+        *list = {{0, 17999, 18000, 0}};
+        g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QCOMPARE(newLength.text(), QString());
+        // No rows or no chunk size: no bars, no crash.
+        g.setData(nullptr, {0, 0}, nullptr);
+        g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QVERIFY(g.commercialPaths().isEmpty());
+        g.setDataFrames(18000, 0.0f, 30.0f, {"a", "b"}, list);
+        g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QVERIFY(g.commercialPaths().isEmpty());
+    }
+
+    void testScaleTicks()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        g.setDataFrames(18000, 12.0f, 30.0f, {"a", "b"}, nullptr);
+        g.buildScaleInBounds(QRectF(240, 0, 1260, 30));
+        const QPainterPath &p = g.scalePath();
+        QCOMPARE(p.elementCount(), 40);
+        QList<QPair<double, double>> ticks;
+        for (int i = 0; i < p.elementCount(); i += 2)
+            ticks << qMakePair(p.elementAt(i).x, p.elementAt(i + 1).y);
+        QCOMPARE(ticks.first(), qMakePair(240.0, 30.0));
+        QCOMPARE(ticks.at(10), qMakePair(870.0, 30.0));
+        QCOMPARE(ticks.at(2), qMakePair(366.0, 15.0));
+        QCOMPARE(ticks.at(1), qMakePair(303.0, 7.5));
+        QCOMPARE(ticks.last().second, 7.5);
+
+        g.setDataFrames(600, 12.0f, 20.0f, {"a", "b"}, nullptr); // 30 s exactly
+        g.buildScaleInBounds(QRectF(240, 0, 1260, 30));
+        QCOMPARE(g.scalePath().elementCount(), 2);
+        // A frame rate of 0, below 0, not a number, or too small to move on.
+        for (float fps : {0.0f, -25.0f, std::numeric_limits<float>::quiet_NaN(), 1e-30f}) {
+            g.setDataFrames(std::numeric_limits<int>::max(), 1.0f, fps, {"a", "b"}, nullptr);
+            g.buildScaleInBounds(QRectF(240, 0, 1260, 30));
+            QVERIFY(g.scalePath().elementCount() <= 2);
+        }
+    }
+
+    void testLayout()
+    {
+        const VideoGraph::Layout l = VideoGraph::layoutFor(QRectF(0, 0, 1500, 750), 3);
+        QCOMPARE(l.scaleBand, QRectF(240, 0, 1260, 30));
+        QCOMPARE(l.chartArea, QRectF(240, 37.5, 1260, 712.5));
+        QCOMPARE(l.labelColumn, QRectF(15, 37.5, 210, 712.5));
+        QCOMPARE(l.bandHeight, 237.5f);
+        QCOMPARE(l.bands[2].y(), 37.5);
+        QCOMPARE(l.bands[1].y(), 275.0);
+        QCOMPARE(l.bands[0].y(), 512.5);
+        QCOMPARE(l.curveRects[2], QRectF(241, 45, 1258, 222.5));
+        QCOMPARE(l.labelRects[0], QRectF(15, 512.5, 210, 237.5));
+    }
+
+    void testHuesAndLiveResize()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        Data d;
+        for (int c = 0; c < 5; ++c)
+            d.column(c, {0, c + 1, 0});
+        g.setData(d.matrix.data(), {3, 20}, d.ranges);
+        g.setLabelsInOrder({"a", "b", "c", "d"});
+        g.setDataFrames(3, 1.0f, 30.0f, {"a", "b", "c", "d", "e"}, nullptr);
+        QImage img(600, 300, QImage::Format_ARGB32);
+        LogCapture log;
+        g.render(&img);
+        QCOMPARE(log.matching(QStringLiteral("  color")),
+                 (QStringList{"  color 0.250", "  color 0.500", "  color 0.750", "  color 1.000"}));
+        QVERIFY(log.contains(QStringLiteral("Done drawing")));
+    }
+
+    void testZoom()
+    {
+        QWidget parent;
+        VideoGraph g(QSizeF(800, 400), &parent);
+        parent.show();
+        QCOMPARE(g.bounds(), QRectF(0, 0, 1500, 750));
+        g.setZoom(2.0f);
+        QCOMPARE(g.size(), QSize(3000, 400));
+        QCOMPARE(g.bounds(), QRectF(0, 0, 1500, 750));
+        // A change of height keeps the logical space's scale.
+        g.resize(3000, 800);
+        QCOMPARE(g.bounds().height(), 1500.0);
+        g.setZoom(std::numeric_limits<float>::quiet_NaN());
+        QCOMPARE(g.width(), 3000);
+    }
+
+    void testRenderedPixels()
+    {
+        VideoGraph g(QSizeF(1500, 750));
+        Data d;
+        QList<int> ramp;
+        for (int i = 0; i < 150; ++i)
+            ramp << i;
+        d.column(1, ramp);
+        d.column(2, QList<int>(150, 3));
+        auto list = std::make_shared<CommercialList>(CommercialList{{500, 899, 400, 500}});
+        g.setData(d.matrix.data(), {150, 20}, d.ranges);
+        g.setLabelsInOrder({"a", "b"});
+        g.setDataFrames(1500, 10.0f, 25.0f, {"frame", "a", "b"}, list);
+        QImage img(1500, 750, QImage::Format_RGB32);
+        img.fill(Qt::blue);
+        g.render(&img);
+        const auto at = [&](double x, double y) { return QColor(img.pixel(int(x), int(750 - y))); };
+        // Background, border.
+        QCOMPARE(at(1200, 100), QColor(Qt::white));
+        QCOMPARE(at(0.5, 300), QColor(Qt::black));
+        // The bar: translucent gray over white, between frames 500 and 899.
+        const QColor bar = at(240 + 1260 * 700.0 / 1500, 60);
+        QVERIFY2(qAbs(bar.red() - 194) <= 3 && bar.red() == bar.blue(), qPrintable(bar.name()));
+        QCOMPARE(at(240 + 1260 * 1000.0 / 1500, 60), QColor(Qt::white));
+        // The top band's curve is red: find it in the column of point 20.
+        const VideoGraph::Layout l = VideoGraph::layoutFor(g.bounds(), 2);
+        const double x = l.curveRects[0].x() + l.curveRects[0].width() * 20 / 150.0;
+        bool red = false;
+        for (double y = l.curveRects[0].y(); y < l.curveRects[0].bottom(); y += 1.0) {
+            const QColor c = at(x, y);
+            red = red || (c.red() > 200 && c.green() < 60 && c.blue() < 60);
+        }
+        QVERIFY(red);
+    }
+
+    void testEmptyViewDrawsOnlyBackgroundAndBorder()
+    {
+        VideoGraph g(QSizeF(600, 300));
+        QProgressBar busy;
+        busy.setRange(0, 1);
+        g.mGraphProgressIndicator = &busy;
+        QImage img(600, 300, QImage::Format_RGB32);
+        LogCapture log;
+        g.render(&img);
+        QVERIFY(log.lines().isEmpty());
+        QCOMPARE(busy.maximum(), 1);
+        QCOMPARE(QColor(img.pixel(300, 150)), QColor(Qt::white));
+    }
+
+    void testFormatTime_data()
+    {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<bool>("hours");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("0 off") << 0.0 << false << QStringLiteral("00:00");
+        QTest::newRow("0 on") << 0.0 << true << QStringLiteral("0:00:00");
+        QTest::newRow("61") << 61.0 << false << QStringLiteral("01:01");
+        QTest::newRow("90 off") << 90.0 << false << QStringLiteral("01:30");
+        QTest::newRow("90 on") << 90.0 << true << QStringLiteral("0:01:30");
+        QTest::newRow("599.9") << 599.9 << false << QStringLiteral("09:59");
+        QTest::newRow("3725.5 off") << 3725.5 << false << QStringLiteral("1:02:05");
+        QTest::newRow("3725.5 on") << 3725.5 << true << QStringLiteral("1:02:05");
+        QTest::newRow("3601") << 3601.0 << false << QStringLiteral("1:00:01");
+        QTest::newRow("36000") << 36000.0 << false << QStringLiteral("10:00:00");
+    }
+    void testFormatTime()
+    {
+        QFETCH(double, seconds);
+        QFETCH(bool, hours);
+        QFETCH(QString, text);
+        QCOMPARE(VideoGraph::formatTime(seconds, hours), text);
+        if (!hours)
+            QCOMPARE(VideoGraph::formatTime(seconds), text);
+    }
+
+    void testTableCells()
+    {
+        Harness h(false);
+        VideoGraph *g = h.windows.graph();
+        auto list = std::make_shared<CommercialList>(CommercialList{{1800, 3599, 1800, 1800}, {7200, 8999, 1800, 5400}});
+        g->setDataFrames(108000, 72.0f, 29.97f, {"a", "b"}, list);
+        auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
+        QCOMPARE(model->rowCount(), 2);
+        QCOMPARE(model->identifier(0), QStringLiteral("#"));
+        QCOMPARE(model->data(model->index(0, 0), Qt::DisplayRole).toString(), QStringLiteral("1"));
+        QCOMPARE(model->data(model->index(0, 1), Qt::DisplayRole).toString(), QStringLiteral("0:01:00"));
+        QCOMPARE(model->data(model->index(1, 3), Qt::DisplayRole).toString(), QStringLiteral("0:01:00"));
+        QCOMPARE(model->data(model->index(1, 4), Qt::DisplayRole).toString(), QStringLiteral("0:03:00"));
+        QCOMPARE(g->tableObjectValue(QStringLiteral("unknown"), 0), QStringLiteral("0:00:00"));
+        // The list emptied under the table: nothing is read out of bounds.
+        list->clear();
+        QCOMPARE(model->data(model->index(1, 1), Qt::DisplayRole).toString(), QString());
+        g->setDataFrames(100, 1.0f, 0.0f, {"a", "b"}, std::make_shared<CommercialList>(*list));
+        QCOMPARE(g->tableObjectValue(QStringLiteral("start"), 0), QString());
+        g->setDataFrames(0, 0, 0, {}, nullptr);
+        QCOMPARE(model->rowCount(), 0);
+    }
+
+    void testLengthSummaryWorkedExample()
+    {
+        Harness h(false);
+        VideoGraph *g = h.windows.graph();
+        std::vector<int> m(1500 * 20, 0);
+        int r[40] = {};
+        g->setData(m.data(), {1500, 20}, r);
+        g->setDataFrames(108000, 72.0f, 29.97f, {"a", "b"}, std::make_shared<CommercialList>());
+        g->buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QCOMPARE(h.windows.graphUi().mShowLengthOld->text(), QStringLiteral("1:00:03"));
+        QCOMPARE(h.windows.graphUi().mShowLengthNew->text(), QStringLiteral("1:00:03"));
+        // Without a frame rate no time is told.
+        g->setDataFrames(108000, 72.0f, 0.0f, {"a", "b"}, nullptr);
+        g->buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
+        QCOMPARE(h.windows.graphUi().mShowLengthOld->text(), QString());
+    }
+
+    void testHandOffLoadPaths()
+    {
+        QTemporaryDir dir;
+        Harness h;
+        AppController &c = h.controller;
+        c.outDir = dir.path();
+        c.baseName = QStringLiteral("rec");
+        c.movieFile = dir.filePath(QStringLiteral("rec.mpg"));
+        const auto path = [&](const char *ext) { return dir.filePath(QStringLiteral("rec") + QLatin1String(ext)); };
+        VideoGraph *g = h.windows.graph();
+        QLabel *fileName = h.windows.graphUi().mGraphFileText;
+
+        LogCapture log;
+        c.makeChart();
+        QVERIFY(log.contains(QStringLiteral("loadData: Loaded 0 rows of data into 0 points.")));
+        QVERIFY(log.matching(QStringLiteral("readEDLData")).isEmpty());
+
+        writeFile(path(".txt"), "FILE PROCESSING COMPLETE  40 FRAMES AT  2500\n---\n0\t29\n");
+        QCOMPARE(c.loadData(), 1); // no EDL
+        writeFile(path(".edl"), "0.00\t1.20\t0\n");
+        log.clear();
+        QCOMPARE(c.loadData(), 1); // no CSV
+        QVERIFY(log.contains(QStringLiteral("readCSVData: Error opening CSV: ") + path(".csv")));
+
+        writeFile(path(".csv"), "sep=,\nframe,brightness,uniform,\n");
+        c.makeChart();
+        QCOMPARE(c.pointCount, 0);
+        QVERIFY(c.aiVideoData);
+        QCOMPARE(fileName->text(), c.movieFile);
+
+        QByteArray table = "sep=,\nframe,brightness,uniform,\n";
+        for (int i = 1; i <= 40; ++i)
+            table += QByteArray::number(i) + "," + QByteArray::number(i * 2) + ",5\n";
+        writeFile(path(".csv"), table);
+        c.makeChart();
+        const int *first = c.aiVideoData;
+        QCOMPARE(c.pointCount, 40);
+        QCOMPARE(g->dataPointfromRow(39, 1), 80);
+        QCOMPARE(g->numberOfRowsInTableView(), 1);
+        c.makeChart();
+        QVERIFY(c.aiVideoData);
+        QCOMPARE(g->dataPointfromRow(39, 1), 80);
+        Q_UNUSED(first);
+
+        // A failed load clears the view before the matrix is freed.
+        QFile::remove(path(".csv"));
+        c.makeChart();
+        QVERIFY(!c.aiVideoData);
+        QCOMPARE(g->colCount(), 0);
+        QCOMPARE(fileName->text(), QString());
+        QImage img(200, 100, QImage::Format_RGB32);
+        g->render(&img);
+    }
+};
+
+QTEST_MAIN(TestChart)
+#include "tst_chart.moc"
