@@ -48,9 +48,11 @@ private:
         static LogCapture *c = nullptr;
         return c;
     }
-    static void handler(QtMsgType type, const QMessageLogContext &, const QString &msg)
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
     {
-        if (current() && type == QtInfoMsg)
+        // Only the application's own lines, not Qt's categorised ones.
+        const bool own = !context.category || qstrcmp(context.category, "default") == 0;
+        if (current() && type == QtInfoMsg && own)
             current()->m_lines << msg;
     }
     QStringList m_lines;
