@@ -35,5 +35,5 @@ done
 concat=""
 for ((i=0; i<n; i++)); do concat+="[v$i][a$i]"; done
 filters+="${concat}concat=n=$n:v=1:a=1[v][a]"
-ffmpeg -nostdin -loglevel error -y "${inputs[@]}" -filter_complex "$filters" \
-  -map "[v]" -map "[a]" -c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g 15 -c:a mp2 -ac 2 -b:a 192k -f vob "$out"
+ffmpeg -nostdin -loglevel fatal -y "${inputs[@]}" -filter_complex "$filters" \
+  -map "[v]" -map "[a]" -c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g 5 -c:a mp2 -ac 2 -b:a 192k -f vob "$out"
