@@ -3,13 +3,15 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QIcon>
 #include <QMainWindow>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Trimlet"));
-    QApplication::setDesktopFileName(QStringLiteral("trimlet"));
+    QApplication::setDesktopFileName(QStringLiteral("org.trimlet.Trimlet"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.trimlet.Trimlet")));
 
     AppController controller;
     AppWindows windows(controller);
