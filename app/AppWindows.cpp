@@ -48,6 +48,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_graphUi->mCommercialTable->verticalHeader()->hide();
     m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_graphUi->graphSplitter->setStretchFactor(0, 1);
+    m_graphUi->graphSplitter->setSizes({800, 400});
     connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph,
             [this] { m_graph->changeZoomSlider(m_graphUi->mZoomSlider); });
     m_graph->changeZoomSlider(m_graphUi->mZoomSlider);
