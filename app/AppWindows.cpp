@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMainWindow>
 #include <QMimeData>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -35,7 +36,8 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_graph = new VideoGraph(QSizeF(900, 450));
     delete scroll->takeWidget();
     scroll->setWidget(m_graph);
-    scroll->viewport()->installEventFilter(this);
+    m_viewport = scroll->viewport();
+    m_viewport->installEventFilter(this);
     m_graph->mGraphFileText = m_graphUi->mGraphFileText;
     m_graph->mGraphStatusText = m_graphUi->mGraphStatusText;
     m_graph->mGraphProgressIndicator = m_graphUi->mGraphProgressIndicator;
@@ -108,7 +110,11 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
 
 AppWindows::~AppWindows()
 {
-    // The controller may outlive the windows; its outlets are guarded.
+    // The controller may outlive the windows; its outlets are guarded. The
+    // filters go first: the windows send events while they are torn down.
+    if (m_viewport)
+        m_viewport->removeEventFilter(this);
+    m_main->removeEventFilter(this);
     delete m_graphWindow;
     delete m_main;
 }
@@ -133,9 +139,9 @@ void AppWindows::updateControls()
 
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_graphUi->graphScrollArea->viewport() && event->type() == QEvent::Resize) {
+    if (watched == m_viewport && event->type() == QEvent::Resize) {
         // The chart fills the height; its width is the zoom's.
-        m_graph->resize(m_graph->width(), m_graphUi->graphScrollArea->viewport()->height());
+        m_graph->resize(m_graph->width(), static_cast<QResizeEvent *>(event)->size().height());
     } else if (watched == m_main && event->type() == QEvent::DragEnter) {
         auto *drag = static_cast<QDragEnterEvent *>(event);
         const QList<QUrl> urls = drag->mimeData()->urls();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 
 #include <memory>
 
@@ -40,5 +41,6 @@ private:
     std::unique_ptr<Ui::MainWindow> m_ui;
     std::unique_ptr<Ui::GraphWindow> m_graphUi;
     VideoGraph *m_graph = nullptr;
+    QPointer<QWidget> m_viewport;
     CommercialTableModel *m_tableModel = nullptr;
 };

@@ -96,3 +96,19 @@ QVariant readPropertyList(const QString &path)
         return {};
     return parsePropertyList(file.readAll());
 }
+
+QVariantMap mergeSettingGroups(const QVariant &root)
+{
+    QVariantMap merged;
+    if (root.typeId() != QMetaType::QVariantMap)
+        return merged;
+    const QVariantMap groups = root.toMap();
+    for (const QVariant &group : groups) {
+        if (group.typeId() != QMetaType::QVariantMap)
+            continue;
+        const QVariantMap entries = group.toMap();
+        for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+            merged.insert(it.key(), it.value());
+    }
+    return merged;
+}

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
+#include <QVariantMap>
 
 // Property lists (XML or binary) read with libplist into Qt values:
 // dictionaries become QVariantMap, arrays QVariantList, strings QString,
@@ -12,3 +13,8 @@ QVariant parsePropertyList(const QByteArray &data);
 
 // Reads a property-list resource or file; invalid when it cannot be read.
 QVariant readPropertyList(const QString &path);
+
+// The settings resource's shape: a dictionary of groups, each a dictionary
+// of setting name -> value, merged into one flat dictionary. Anything else
+// (a root or a group that is not a dictionary) gives no settings.
+QVariantMap mergeSettingGroups(const QVariant &root);

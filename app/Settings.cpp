@@ -39,19 +39,9 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
 {
     if (!QFile::exists(resourcePath))
         return false;
-    iniFileData.clear();
-    const QVariant root = readPropertyList(resourcePath);
-    if (root.typeId() == QMetaType::QVariantMap) {
-        const QVariantMap groups = root.toMap();
-        for (const QVariant &group : groups) {
-            // A group that is not a dictionary has no settings to give.
-            if (group.typeId() != QMetaType::QVariantMap)
-                continue;
-            const QVariantMap entries = group.toMap();
-            for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-                iniFileData.insert(it.key(), it.value());
-        }
-    }
+    // A resource of the wrong shape gives empty settings; the five
+    // controlled keys are written all the same.
+    iniFileData = mergeSettingGroups(readPropertyList(resourcePath));
     return true;
 }
 

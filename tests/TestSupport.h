@@ -12,7 +12,9 @@
 #include <QFile>
 #include <QMutex>
 #include <QStringList>
+#include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -117,8 +119,22 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-// Runs the event loop until the controller is idle again.
+// Runs the event loop until the controller is idle again. A real loop, not
+// QTest::qWaitFor, which sleeps between rounds and would throttle a tool's
+// output to a trickle.
 inline bool waitForIdle(AppController &c, int timeoutMs = 20000)
 {
-    return QTest::qWaitFor([&] { return c.processState == AppController::kStateIdle; }, timeoutMs);
+    if (c.processState == AppController::kStateIdle)
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (c.processState == AppController::kStateIdle)
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+    return c.processState == AppController::kStateIdle;
 }
