@@ -46,11 +46,13 @@ QVariant convert(plist_t node, int depth)
         return list;
     }
     case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        const QString value = s ? QString::fromUtf8(s) : QString();
-        std::free(s);
-        return value;
+        // Read in place with its length: libplist's copying getter aborts
+        // on a string that holds a NUL byte.
+        uint64_t length = 0;
+        const char *s = plist_get_string_ptr(node, &length);
+        if (!s || length > uint64_t(std::numeric_limits<int>::max()))
+            return QString();
+        return QString::fromUtf8(s, qsizetype(length));
     }
     case PLIST_UINT: {
         // libplist keeps every integer as 64 unsigned bits; negative values

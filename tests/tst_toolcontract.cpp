@@ -196,6 +196,18 @@ private slots:
         QVERIFY(h.controller.iniFileData.isEmpty());
     }
 
+    void testPropertyListStringWithNulByte()
+    {
+        // Found by fuzzing: a string node holding a NUL byte made libplist's
+        // copying getter abort the application.
+        const QByteArray bytes = readAll(QStringLiteral(TRIMLET_TEST_DATA "/fuzz/plist-string-with-nul.plist"));
+        QVERIFY(bytes.contains('\0'));
+        parsePropertyList(bytes);
+        const QVariant v = parsePropertyList(
+            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a\0b</string></array></plist>", 85));
+        QCOMPARE(v.toList().value(0).toString().size(), 3);
+    }
+
     void testProgressScan_data()
     {
         QTest::addColumn<QString>("chunk");

@@ -1,0 +1,213 @@
+// Whole-pipeline figures, each measured side by side in one run:
+//   output     a tool writing 200 MB of progress lines through the runner,
+//              the output monitor and the run log, against `cat` of the
+//              same bytes into a file; and the longest event-loop stall.
+//   overhead   an automatic run (detect + remove) on a generated recording
+//              against the same two command lines run back to back from a
+//              shell on a copy of it.
+//   startup    launch to the main window shown (offscreen), median of 20.
+// Usage: bench_pipeline [output|overhead|startup]...   (default: all three)
+
+#include "app/AppController.h"
+#include "app/AppWindows.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#ifndef TRIMLET_SOURCE_DIR
+#define TRIMLET_SOURCE_DIR "."
+#endif
+
+namespace {
+
+void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double shellMs(const QString &script)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script});
+    return double(t.nsecsElapsed()) / 1e6;
+}
+
+// Runs the event loop until the controller is idle; returns the longest
+// gap between two ticks of a 5 ms timer meanwhile.
+qint64 runUntilIdle(AppController &c)
+{
+    QEventLoop loop;
+    QTimer tick;
+    QElapsedTimer clock;
+    qint64 last = 0, worst = 0;
+    clock.start();
+    tick.setInterval(5);
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const qint64 now = clock.elapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+        if (c.processState == AppController::kStateIdle)
+            loop.quit();
+    });
+    tick.start();
+    loop.exec();
+    return worst;
+}
+
+void benchOutput()
+{
+    QTemporaryDir dir;
+    qputenv("STANDIN_MODE", "flood");
+    AppController c;
+    AppWindows w(c);
+    c.endSound().setMuted(true);
+    c.awakeFromNib();
+    c.toolLocator().setHelperDirectories({QStringLiteral(TRIMLET_SOURCE_DIR "/tests/tools/standins")}, false);
+    QFile movie(dir.filePath(QStringLiteral("show.mpg")));
+    movie.open(QIODevice::WriteOnly);
+    movie.close();
+    c.openRecording(movie.fileName());
+    std::vector<double> trimlet, cat, stalls;
+    const QString flood = QStringLiteral(
+        "yes ' 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%' | head -c 200000000");
+    for (int i = 0; i < 3; ++i) {
+        cat.push_back(shellMs(flood + QStringLiteral(" | cat > ") + dir.filePath(QStringLiteral("cat.out"))));
+        QElapsedTimer t;
+        t.start();
+        c.detectStart(nullptr);
+        stalls.push_back(double(runUntilIdle(c)));
+        trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    qunsetenv("STANDIN_MODE");
+    const double logged = double(QFileInfo(dir.filePath(QStringLiteral("TrimletLog.txt"))).size());
+    std::printf("output: 200 MB  trimlet_median_ms=%.0f (%.0f MB/s)  cat_median_ms=%.0f  ratio=%.2f  "
+                "longest_stall_ms=%.0f  logged_bytes=%.0f\n",
+                median(trimlet), 200.0 / (median(trimlet) / 1000.0), median(cat),
+                median(trimlet) / median(cat), *std::max_element(stalls.begin(), stalls.end()), logged);
+}
+
+void benchOverhead()
+{
+    QTemporaryDir dir;
+    const QString recording = dir.filePath(QStringLiteral("made.mpg"));
+    if (QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
+                          {recording, QStringLiteral("show:150 ad:60 show:150")}) != 0) {
+        std::printf("overhead: could not make a recording\n");
+        return;
+    }
+    std::vector<double> trimlet, shell;
+    for (int i = 0; i < 3; ++i) {
+        // The shell: the same two command lines, on a copy, with the ini file
+        // the application writes.
+        const QString sdir = dir.filePath(QStringLiteral("shell%1").arg(i));
+        const QString tdir = dir.filePath(QStringLiteral("trimlet%1").arg(i));
+        QDir().mkpath(sdir);
+        QDir().mkpath(tdir);
+        QFile::copy(recording, sdir + QStringLiteral("/rec.mpg"));
+        QFile::copy(recording, tdir + QStringLiteral("/rec.mpg"));
+
+        AppController c;
+        AppWindows w(c);
+        c.endSound().setMuted(true);
+        c.awakeFromNib();
+        c.openRecording(tdir + QStringLiteral("/rec.mpg"));
+        c.mAutoDetect->setChecked(true);
+        c.mAutoRemove->setChecked(true);
+        c.mAutoClean->setChecked(false);
+        // Same ini for the shell run.
+        c.outDir = sdir;
+        c.writeIniFile();
+        c.outDir = tdir;
+        const QStringList detect = c.detectArguments();
+        const QStringList remove = c.removeArguments();
+        auto quote = [](QStringList args, const QString &from, const QString &to) {
+            for (QString &a : args)
+                a = QLatin1Char('\'') + QString(a).replace(from, to) + QLatin1Char('\'');
+            return args.join(QLatin1Char(' '));
+        };
+        const QString script = quote(detect, tdir, sdir) + QStringLiteral(" > ") + sdir
+                               + QStringLiteral("/out.log 2>&1; ") + quote(remove, tdir, sdir)
+                               + QStringLiteral(" >> ") + sdir + QStringLiteral("/out.log 2>&1");
+        shell.push_back(shellMs(script));
+
+        QElapsedTimer t;
+        t.start();
+        c.autoStart(nullptr);
+        runUntilIdle(c);
+        trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::printf("overhead: detect+remove of a 362 s recording  trimlet_median_ms=%.0f  shell_median_ms=%.0f  "
+                "ratio=%.3f\n", median(trimlet), median(shell), median(trimlet) / median(shell));
+}
+
+int startupChild(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    qInstallMessageHandler(quiet);
+    AppController controller;
+    AppWindows windows(controller);
+    controller.awakeFromNib();
+    windows.mainWindow()->show();
+    // Shown: the window is exposed and has been painted once.
+    QTimer::singleShot(0, &app, [&] {
+        if (windows.mainWindow()->windowHandle() && windows.mainWindow()->windowHandle()->isExposed())
+            QCoreApplication::exit(0);
+        else
+            QTimer::singleShot(1, &app, [] { QCoreApplication::exit(0); });
+    });
+    return QApplication::exec();
+}
+
+void benchStartup(const char *self)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < 20; ++i) {
+        QElapsedTimer t;
+        t.start();
+        QProcess::execute(QString::fromLocal8Bit(self), {QStringLiteral("--startup-child")});
+        ms.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    std::printf("startup: launch to main window shown, median of 20 = %.0f ms (min %.0f, max %.0f)\n",
+                median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc > 1 && qstrcmp(argv[1], "--startup-child") == 0)
+        return startupChild(argc, argv);
+    QStringList which;
+    for (int i = 1; i < argc; ++i)
+        which << QString::fromLocal8Bit(argv[i]);
+    if (which.isEmpty())
+        which = QStringList{QStringLiteral("output"), QStringLiteral("overhead"), QStringLiteral("startup")};
+    QApplication app(argc, argv);
+    qInstallMessageHandler(quiet);
+    if (which.contains(QStringLiteral("output")))
+        benchOutput();
+    if (which.contains(QStringLiteral("overhead")))
+        benchOverhead();
+    if (which.contains(QStringLiteral("startup")))
+        benchStartup(argv[0]);
+    return 0;
+}
