@@ -137,6 +137,12 @@ void AppWindows::updateControls()
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
 }
 
+void AppWindows::openFromCommandLine(const QStringList &arguments)
+{
+    if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
+        m_controller.openRecording(QFileInfo(arguments.at(1)).absoluteFilePath());
+}
+
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_viewport && event->type() == QEvent::Resize) {

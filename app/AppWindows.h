@@ -30,6 +30,8 @@ public:
     Ui::MainWindow &ui() { return *m_ui; }
     Ui::GraphWindow &graphUi() { return *m_graphUi; }
     void updateControls();
+    // "trimlet FILE": FILE is opened as if chosen in the open panel.
+    void openFromCommandLine(const QStringList &arguments);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

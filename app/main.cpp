@@ -2,7 +2,6 @@
 #include "app/AppWindows.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QIcon>
 #include <QMainWindow>
 
@@ -19,9 +18,7 @@ int main(int argc, char *argv[])
     windows.mainWindow()->show();
 
     // "trimlet FILE", as a file manager's Open With does it.
-    const QStringList args = QApplication::arguments();
-    if (args.size() > 1 && !args.at(1).startsWith(QLatin1Char('-')))
-        controller.openRecording(QFileInfo(args.at(1)).absoluteFilePath());
+    windows.openFromCommandLine(QApplication::arguments());
 
     return QApplication::exec();
 }

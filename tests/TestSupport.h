@@ -74,6 +74,23 @@ struct Harness
     }
 };
 
+// Settings for the stand-in tools, which they read from their environment;
+// gone again when the guard goes.
+struct EnvGuard
+{
+    QList<QByteArray> names;
+    void set(const char *name, const QByteArray &value)
+    {
+        qputenv(name, value);
+        names << name;
+    }
+    ~EnvGuard()
+    {
+        for (const QByteArray &n : names)
+            qunsetenv(n.constData());
+    }
+};
+
 inline QString standInTools()
 {
     return QStringLiteral(TRIMLET_TEST_TOOLS "/standins");

@@ -20,20 +20,6 @@
 
 namespace {
 
-struct EnvGuard
-{
-    QList<QByteArray> names;
-    void set(const char *name, const QByteArray &value)
-    {
-        qputenv(name, value);
-        names << name;
-    }
-    ~EnvGuard()
-    {
-        for (const QByteArray &n : names)
-            qunsetenv(n.constData());
-    }
-};
 
 // The longest time the event loop went without running a 5 ms timer.
 struct StallMeter

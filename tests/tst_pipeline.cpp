@@ -14,25 +14,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QDragEnterEvent>
+#include <QMimeData>
 
 #include <csignal>
 
 namespace {
 
-struct EnvGuard
-{
-    QList<QByteArray> names;
-    void set(const char *name, const QByteArray &value)
-    {
-        qputenv(name, value);
-        names << name;
-    }
-    ~EnvGuard()
-    {
-        for (const QByteArray &n : names)
-            qunsetenv(n.constData());
-    }
-};
 
 } // namespace
 
@@ -425,6 +413,39 @@ private slots:
         QCOMPARE(h.controller.commercials->size(), 2);
         QVERIFY(h.windows.ui().graphButton->isEnabled());
         QVERIFY(h.windows.ui().mRemoveActionButton->isEnabled());
+    }
+
+    void testOpenFromCommandLineAndDrop()
+    {
+        const QString dir = freshDir();
+        {
+            Run r(dir);
+            r.controller.detectStart(nullptr);
+            QVERIFY(waitForIdle(r.controller));
+        }
+        // A relative path on the command line becomes the absolute one.
+        Harness h;
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(dir);
+        h.windows.openFromCommandLine({QStringLiteral("trimlet"), QStringLiteral("show.mpg")});
+        QDir::setCurrent(before);
+        QCOMPARE(h.controller.mInputField->text(), dir + QStringLiteral("/show.mpg"));
+        QVERIFY(h.controller.haveCommercials());
+        Harness options;
+        options.windows.openFromCommandLine({QStringLiteral("trimlet"), QStringLiteral("-style=fusion")});
+        QVERIFY(!options.controller.haveInput());
+
+        // A file dropped on the main window is opened the same way.
+        Harness drop;
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(dir + QStringLiteral("/show.mpg"))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(drop.windows.mainWindow(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(drop.windows.mainWindow(), &dropped);
+        QCOMPARE(drop.controller.mInputField->text(), dir + QStringLiteral("/show.mpg"));
+        QCOMPARE(drop.controller.commercialsFound, 2);
     }
 
     void testStartUpShowsLastCheckDate()
