@@ -29,6 +29,8 @@ AppController::~AppController()
     // still running is stopped with its runner.
     clearGraphData();
     m_runner.reset();
+    if (Updater::sharedUpdater()->delegate() == this)
+        Updater::sharedUpdater()->setDelegate(nullptr);
     std::free(aiVideoData);
     aiVideoData = nullptr;
 }
