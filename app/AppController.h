@@ -193,8 +193,6 @@ public:
     qint32 pointCount = 0;
     float fps = 0.0f;
     EndSound &endSound() { return m_endSound; }
-    // Progress rows use this clock; tests set it before awakeFromNib.
-    void setProgressClock(std::function<double()> clock) { m_progressClock = std::move(clock); }
     // Bounds handed to every runner (grace before SIGKILL, whole drain).
     void setStopBounds(int graceMs, int drainMs);
 
@@ -231,7 +229,6 @@ private:
     Action m_removeAction = Action::RemoveStart;
     ToolLocator m_toolLocator;
     EndSound m_endSound;
-    std::function<double()> m_progressClock;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };

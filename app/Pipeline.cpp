@@ -2,6 +2,7 @@
 // step taken on a fresh pass of the event loop after the last tool ended.
 
 #include "app/AppController.h"
+#include "app/CheckBoxes.h"
 
 #include "app/Diagnostics.h"
 #include "progress/ProgressIndicator.h"
@@ -16,11 +17,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-bool isOn(const QCheckBox *box)
-{
-    return box && box->checkState() == Qt::Checked;
-}
 
 QString toolName(const QStringList &arguments)
 {

@@ -2,6 +2,7 @@
 // the window's check boxes and written as the detector's ini file.
 
 #include "app/AppController.h"
+#include "app/CheckBoxes.h"
 
 #include "app/Diagnostics.h"
 #include "app/PropertyList.h"
@@ -12,11 +13,6 @@
 #include <QSaveFile>
 
 namespace {
-
-bool isOn(const QCheckBox *box)
-{
-    return box && box->checkState() == Qt::Checked;
-}
 
 QString plainText(const QVariant &value)
 {

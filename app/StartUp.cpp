@@ -60,9 +60,9 @@ void AppController::awakeFromNib()
     }
     setLastCheckedDate();
     m_detectIndicator = std::make_unique<ProgressIndicator>(
-        mDetectProgressIndicator, mDetectPercentTextField, mDetectRemainingTextField, m_progressClock);
+        mDetectProgressIndicator, mDetectPercentTextField, mDetectRemainingTextField);
     m_removeIndicator = std::make_unique<ProgressIndicator>(
-        mRemoveProgressIndicator, mRemovePercentTextField, mRemoveRemainingTextField, m_progressClock);
+        mRemoveProgressIndicator, mRemovePercentTextField, mRemoveRemainingTextField);
     Updater::sharedUpdater()->setDelegate(this);
 }
 

@@ -1,16 +1,12 @@
 // The argument vectors of the two outside tools.
 
 #include "app/AppController.h"
+#include "app/CheckBoxes.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 
 namespace {
-
-bool isOn(const QCheckBox *box)
-{
-    return box && box->checkState() == Qt::Checked;
-}
 
 // A path the tool could take for one of its options is made unmistakable.
 QString asOperand(const QString &path)

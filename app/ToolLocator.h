@@ -13,7 +13,6 @@ public:
     // Replaces the helper directories; with useSystemPath false, PATH is
     // not searched at all (tests use this to run stand-in tools only).
     void setHelperDirectories(const QStringList &dirs, bool useSystemPath);
-    const QStringList &helperDirectories() const { return m_dirs; }
 
     // The executable's full path, or an empty string when none is found.
     QString pathForAuxiliaryExecutable(const QString &name) const;

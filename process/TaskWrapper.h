@@ -51,7 +51,6 @@ public:
     void stopProcess();
 
     bool launchFailed() const { return m_launchFailed; }
-    bool hasReported() const { return m_controller == nullptr; }
     pid_t processId() const { return m_pid; }
     const QStringList &arguments() const { return m_arguments; }
 

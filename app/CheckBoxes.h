@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QCheckBox>
+
+// A check box counts as on only in its on state; mixed counts as off, and
+// so does an outlet that is not connected.
+inline bool isOn(const QCheckBox *box)
+{
+    return box && box->checkState() == Qt::Checked;
+}
