@@ -25,6 +25,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <functional>
 #include <cstdio>
 #include <vector>
 
@@ -34,7 +35,12 @@
 
 namespace {
 
-void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+QElapsedTimer g_clock;
+void quiet(QtMsgType, const QMessageLogContext &, const QString &msg)
+{
+    if (qEnvironmentVariableIsSet("BENCH_GAPS"))
+        std::fprintf(stderr, "%lld %s\n", g_clock.elapsed(), qPrintable(msg));
+}
 
 double median(std::vector<double> v)
 {
@@ -50,9 +56,10 @@ double shellMs(const QString &script)
     return double(t.nsecsElapsed()) / 1e6;
 }
 
-// Runs the event loop until the controller is idle; returns the longest
-// gap between two ticks of a 5 ms timer meanwhile.
-qint64 runUntilIdle(AppController &c)
+// Starts a run from the event loop and runs the loop until the controller
+// is idle again; returns the longest gap between two ticks of a 5 ms timer,
+// the Start action included.
+qint64 runUntilIdle(AppController &c, const std::function<void()> &start)
 {
     QEventLoop loop;
     QTimer tick;
@@ -62,12 +69,15 @@ qint64 runUntilIdle(AppController &c)
     tick.setInterval(5);
     QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
         const qint64 now = clock.elapsed();
+        if (now - last > 40 && qEnvironmentVariableIsSet("BENCH_GAPS"))
+            std::fprintf(stderr, "stall of %lld ms at %lld ms\n", now - last, last);
         worst = std::max(worst, now - last);
         last = now;
         if (c.processState == AppController::kStateIdle)
             loop.quit();
     });
     tick.start();
+    QTimer::singleShot(0, &loop, start);
     loop.exec();
     return worst;
 }
@@ -92,8 +102,7 @@ void benchOutput()
         cat.push_back(shellMs(flood + QStringLiteral(" | cat > ") + dir.filePath(QStringLiteral("cat.out"))));
         QElapsedTimer t;
         t.start();
-        c.detectStart(nullptr);
-        stalls.push_back(double(runUntilIdle(c)));
+        stalls.push_back(double(runUntilIdle(c, [&] { c.detectStart(nullptr); })));
         trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     qunsetenv("STANDIN_MODE");
@@ -150,8 +159,7 @@ void benchOverhead()
 
         QElapsedTimer t;
         t.start();
-        c.autoStart(nullptr);
-        runUntilIdle(c);
+        runUntilIdle(c, [&] { c.autoStart(nullptr); });
         trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     std::printf("overhead: detect+remove of a 362 s recording  trimlet_median_ms=%.0f  shell_median_ms=%.0f  "
@@ -194,6 +202,7 @@ void benchStartup(const char *self)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    g_clock.start();
     if (argc > 1 && qstrcmp(argv[1], "--startup-child") == 0)
         return startupChild(argc, argv);
     QStringList which;
