@@ -52,7 +52,7 @@ int main(int argc, char **argv)
         t.start();
         {
             QPainter p(&image);
-            p.setRenderHint(QPainter::Antialiasing, qEnvironmentVariableIsEmpty("NOAA"));
+            p.setRenderHint(QPainter::Antialiasing, qEnvironmentVariableIsEmpty("BENCH_NO_SMOOTHING"));
             p.setTransform(graph.logicalTransform(image.size()));
             graph.drawRect(p);
         }
