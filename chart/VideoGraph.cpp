@@ -2,6 +2,7 @@
 
 #include "app/Diagnostics.h"
 #include "app/PropertyList.h"
+#include "app/TimeText.h"
 #include "chart/CommercialTableModel.h"
 
 #include <QAbstractSlider>
@@ -196,7 +197,7 @@ void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
     refreshLengthSummary(newFrames);
 }
 
-QString VideoGraph::timeText(double frames) const
+QString VideoGraph::lengthText(double frames) const
 {
     // Without a frame rate there is no time to tell.
     if (!(m_fps > 0) || !std::isfinite(m_fps))
@@ -207,9 +208,9 @@ QString VideoGraph::timeText(double frames) const
 void VideoGraph::refreshLengthSummary(qint64 newFrames)
 {
     if (mShowLengthOld)
-        mShowLengthOld->setText(m_totalFrames == 0 ? QString() : timeText(double(m_totalFrames)));
+        mShowLengthOld->setText(m_totalFrames == 0 ? QString() : lengthText(double(m_totalFrames)));
     if (mShowLengthNew)
-        mShowLengthNew->setText(newFrames == 0 ? QString() : timeText(double(newFrames)));
+        mShowLengthNew->setText(newFrames == 0 ? QString() : lengthText(double(newFrames)));
 }
 
 void VideoGraph::buildScaleInBounds(const QRectF &r)
@@ -487,16 +488,7 @@ void VideoGraph::reloadTable()
 
 QString VideoGraph::formatTime(double t, bool alwaysShowHours)
 {
-    if (!(t >= 0))
-        t = 0;
-    if (t > 1.0e12)
-        t = 1.0e12;
-    const qint64 wholeMinutes = qint64(t / 60.0);
-    const qint64 hours = qint64(t / 60.0 / 60.0);
-    const qint64 seconds = qint64(t) - 60 * wholeMinutes;
-    const QString hourPart = (hours > 0 || alwaysShowHours) ? QString::number(hours) + QLatin1Char(':')
-                                                            : QString();
-    return hourPart + QString::asprintf("%02lld:%02lld", wholeMinutes % 60, seconds);
+    return timeText(t, alwaysShowHours);
 }
 
 QString VideoGraph::formatTime(double t)

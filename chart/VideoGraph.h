@@ -109,7 +109,7 @@ protected:
 private:
     void reloadTable();
     void refreshLengthSummary(qint64 newFrames);
-    QString timeText(double frames) const;
+    QString lengthText(double frames) const;
 
     const int *m_data = nullptr;
     const int *m_dataRanges = nullptr;

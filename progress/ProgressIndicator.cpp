@@ -1,5 +1,7 @@
 #include "progress/ProgressIndicator.h"
 
+#include "app/TimeText.h"
+
 #include <QDateTime>
 #include <QLabel>
 #include <QProgressBar>
@@ -118,16 +120,5 @@ void ProgressIndicator::clear()
 
 QString ProgressIndicator::formatTime(double t)
 {
-    // Not a duration at all, or beyond any recording: keep the arithmetic
-    // in range rather than print garbage.
-    if (!(t >= 0))
-        t = 0;
-    if (t > 1.0e12)
-        t = 1.0e12;
-    const qint64 whole = qint64(t);
-    const qint64 minutes = qint64(t / 60.0);
-    const qint64 hours = qint64(t / 60.0 / 60.0);
-    const qint64 seconds = whole - 60 * minutes;
-    const QString hourPart = hours > 0 ? QString::number(hours) + QLatin1Char(':') : QString();
-    return hourPart + QString::asprintf("%02lld:%02lld", minutes % 60, seconds);
+    return timeText(t, false);
 }

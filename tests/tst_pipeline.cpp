@@ -61,6 +61,15 @@ class TestPipeline final : public QObject
         return d;
     }
 
+    // A directory holding show.mpg and the results of a detection run.
+    QString processedRecordingDir()
+    {
+        const QString dir = freshDir();
+        Run r(dir);
+        r.controller.detectStart(nullptr);
+        return waitForIdle(r.controller) ? dir : QString();
+    }
+
     static const QStringList &allRun()
     {
         static const QStringList runs{QStringLiteral("Run"), QStringLiteral("Run"), QStringLiteral("Run")};
@@ -400,12 +409,8 @@ private slots:
 
     void testChoosingProcessedRecordingRestoresResults()
     {
-        const QString dir = freshDir();
-        {
-            Run r(dir);
-            r.controller.detectStart(nullptr);
-            QVERIFY(waitForIdle(r.controller));
-        }
+        const QString dir = processedRecordingDir();
+        QVERIFY(!dir.isEmpty());
         Harness h;
         h.controller.openRecording(dir + QStringLiteral("/show.mpg"));
         QCOMPARE(h.controller.commercialsFound, 2);
@@ -417,12 +422,8 @@ private slots:
 
     void testOpenFromCommandLineAndDrop()
     {
-        const QString dir = freshDir();
-        {
-            Run r(dir);
-            r.controller.detectStart(nullptr);
-            QVERIFY(waitForIdle(r.controller));
-        }
+        const QString dir = processedRecordingDir();
+        QVERIFY(!dir.isEmpty());
         // A relative path on the command line becomes the absolute one.
         Harness h;
         const QString before = QDir::currentPath();
