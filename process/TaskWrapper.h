@@ -2,15 +2,11 @@
 
 #include "process/Utf8Tail.h"
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
+#include <QProcess>
 #include <QStringList>
 
 #include <sys/types.h>
-
-class QSocketNotifier;
-class QTimer;
 
 // What a runner tells its controller, always on the main thread:
 // processStarted once, then appendOutput for each chunk read, in order,
@@ -25,18 +21,20 @@ public:
 };
 
 // Runs one tool as a child process with standard output and standard error
-// merged into one pipe. The run ends with the end of data on that pipe, not
-// with the exit of the process.
+// merged into one channel. The runner owns its QProcess.
 //
 // A run ends in one of these ways:
-//  - the output ends: the status is the tool's exit status (128 + signal
-//    number when a signal ended it), or -1 when it had not exited yet;
+//  - the tool exits: what it wrote is delivered, then its exit status
+//    (128 + signal number when a signal ended it);
 //  - stopProcess: the tool's process group gets SIGTERM, what it still
 //    writes is delivered, SIGKILL follows after a grace period, and the
-//    drain gives up after a bound so that no tool can hold the window;
+//    wait gives up after a bound so that no tool can hold the window; the
+//    report comes before stopProcess returns;
 //  - the tool cannot be launched: one line saying why is delivered as
-//    output and the status is kLaunchFailed.
-// Children that outlive their report are reaped later, never left as zombies.
+//    output and the status is kLaunchFailed, on a later pass of the event
+//    loop, as every other end.
+// The tool runs in a process group of its own and gets SIGTERM when the
+// application dies, so it never outlives Trimlet.
 class TaskWrapper : public QObject
 {
     Q_OBJECT
@@ -51,35 +49,32 @@ public:
     void stopProcess();
 
     bool launchFailed() const { return m_launchFailed; }
-    pid_t processId() const { return m_pid; }
+    // True once stopProcess has ended the run.
+    bool wasStopped() const { return m_stopped; }
+    pid_t processId() const;
     const QStringList &arguments() const { return m_arguments; }
 
-    // How long a stopped tool gets before SIGKILL, and how long the drain
+    // How long a stopped tool gets before SIGKILL, and how long the stop
     // may take in all.
     void setStopBounds(int graceMs, int drainMs);
 
 private:
-    void getData();
-    void pollExit();
-    void finish(bool stoppedByUser);
-    void deliver(const char *data, qsizetype size);
-    void failLaunch(int error);
-    bool reap(bool block);
+    void readOutput();
+    void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onError(QProcess::ProcessError error);
+    void failLaunch(const QString &reason);
+    void report(int status);
     void signalGroup(int sig);
-    void closePipe();
 
     TaskWrapperController *m_controller;
     QStringList m_arguments;
+    QProcess m_process;
     pid_t m_pid = -1;
-    int m_readFd = -1;
-    QSocketNotifier *m_notifier = nullptr;
-    QTimer *m_exitPoll = nullptr;
     Utf8Tail m_decoder;
-    bool m_reaped = false;
-    int m_exitStatus = -1;
     bool m_launchFailed = false;
-    bool m_finishing = false;
-    bool m_handedOver = false;
+    QString m_launchFailedReason;
+    bool m_stopped = false;
+    bool m_reported = false;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };

@@ -121,6 +121,18 @@ private slots:
         EnvGuard env;
         env.set("STANDIN_MODE", mode);
         r.controller.performButtonAction(r.controller.mDetectActionButton);
+        if (mode == "orphan") {
+            // The run ends with the tool, not with the last holder of its
+            // output: a child that lives on for seconds does not keep it.
+            QElapsedTimer ended;
+            ended.start();
+            QVERIFY(waitForIdle(r.controller, 3000));
+            QVERIFY2(ended.elapsed() < 2000, qPrintable(QString::number(ended.elapsed())));
+            QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+            r.verifySound();
+            QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 5000);
+            return;
+        }
         QTest::qWait(600);
         StallMeter meter;
         QElapsedTimer clock;

@@ -204,6 +204,10 @@ private slots:
         Recorder r;
         TaskWrapper runner(&r, {path, QStringLiteral("--csvout")});
         runner.startProcess();
+        // Never from inside startProcess: the caller sees the end on a
+        // later pass of the event loop, as with any other end.
+        QCOMPARE(r.events, QStringList{QStringLiteral("started")});
+        QVERIFY(QTest::qWaitFor([&] { return r.done(); }, 5000));
         QCOMPARE(r.events, (QStringList{QStringLiteral("started"), QStringLiteral("output"),
                                         QStringLiteral("finished")}));
         QCOMPARE(r.statuses, QList<int>{TaskWrapper::kLaunchFailed});
