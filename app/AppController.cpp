@@ -21,6 +21,8 @@ AppController::AppController(QObject *parent) : QObject(parent)
 {
     initResources();
     logExcerpts.reserve(4096);
+    connect(&m_recordingProbe, &MediaProbe::finished, this, &AppController::recordingProbed);
+    connect(&m_copyProbe, &MediaProbe::finished, this, &AppController::copyProbed);
 }
 
 AppController::~AppController()
@@ -29,6 +31,8 @@ AppController::~AppController()
     // still running is stopped with its runner.
     clearGraphData();
     m_runner.reset();
+    m_copyProbe.cancel();
+    discardPartialCopy();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);
     std::free(aiVideoData);

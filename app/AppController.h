@@ -5,15 +5,20 @@
 #include "app/ToolLocator.h"
 #include "app/Updater.h"
 #include "chart/Commercial.h"
+#include "core/MediaInfo.h"
+#include "process/MediaProbe.h"
 #include "process/TaskWrapper.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
 #include <QVariantMap>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QFileDialog;
@@ -94,6 +99,7 @@ public:
     QPointer<QCheckBox> mAutoRemove;
     QPointer<QCheckBox> mAutoClean;
     QPointer<QLabel> mLastCheckedMessage;
+    QPointer<QLabel> mRecordingInfoField;
 
     // ---- start-up and file selection
     void awakeFromNib();
@@ -123,6 +129,22 @@ public:
     // False when the removal could not be started and was skipped.
     bool removeCommercials();
     void runWithProgressCommand(const QStringList &arguments);
+    // Asks the user a yes-or-no question; the windows answer with a dialog,
+    // tests with their own function.
+    using Confirm = std::function<bool(const QString &question)>;
+    void setConfirm(Confirm confirm) { m_confirm = std::move(confirm); }
+    bool confirm(const QString &question) const { return !m_confirm || m_confirm(question); }
+    // The output path as a run that cuts needs it; empty when it will do,
+    // else what is wrong with it, in words for the status line.
+    QString outputProblem();
+    // Stops whatever runs, as a Stop does, before the application quits.
+    void stopForQuit();
+    // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
+    // Stop button and the application exits with 128 + the signal.
+    void quitOnSignal(int signalNumber);
+    bool runInProgress() const { return processState != kStateIdle; }
+    // A work file of the recording is on disk, so erasing has something to do.
+    bool haveWorkFiles() const;
     void performButtonAction(QPushButton *button);
     Action buttonAction(const QPushButton *button) const;
 
@@ -133,7 +155,16 @@ public:
 
     // ---- tool contract
     QStringList detectArguments() const;
-    QStringList removeArguments() const;
+    // The removal tool's vector; the copy goes to output, or to the
+    // output field's path when output is empty.
+    QStringList removeArguments(const QString &output = QString()) const;
+    QStringList ffmpegCutArguments(const QString &list, const QString &output,
+                                   media::Container container) const;
+    // What the probe said of the chosen recording; none before it answered.
+    const std::optional<media::MediaInfo> &recordingInfo() const { return m_recordingInfo; }
+    bool probingRecording() const { return m_recordingProbe.isRunning(); }
+    // Hidden copies being written beside the output: ".NAME.trimlet-XXXXXX".
+    QStringList partialCopies() const;
     ToolLocator &toolLocator() { return m_toolLocator; }
 
     // ---- settings and ini file
@@ -204,6 +235,8 @@ signals:
     void isRunningAutoChanged(bool);
     // A Run/Stop button changed its title.
     void buttonsChanged();
+    // Work files may have come or gone.
+    void workFilesChanged();
 
 private:
     QString workFile(const QString &extension) const;
@@ -213,6 +246,21 @@ private:
                   bool automatic);
     void detectionFinished(int rc);
     bool outputIsInput() const;
+    void setOutcome(const QString &text);
+    QString withOutcome(const QString &text) const;
+    void recordingProbed(const QByteArray &json, bool launched);
+    bool startCut(media::Cutter cutter);
+    bool cutFinished(int rc);
+    void copyProbed(const QByteArray &json, bool launched);
+    void endRemoval(const QString &outcome);
+    void discardPartialCopy();
+    void removeStaleCopies();
+    void eraseWorkFiles();
+    void discardStoppedDetection();
+    void cancelRemoval();
+    void stopRun();
+    void logToRunLog(const QString &line);
+    QString proposedOutput(const QString &extension) const;
 
     QFile m_logFile;
     std::unique_ptr<TaskWrapper> m_runner;
@@ -231,4 +279,30 @@ private:
     EndSound m_endSound;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
+
+    // The recording as ffprobe sees it, asked when it is chosen.
+    MediaProbe m_recordingProbe;
+    std::optional<media::MediaInfo> m_recordingInfo;
+    QString m_proposedOutput;
+    QString m_refusal;
+    // The removal step: a cut into a hidden partial copy, its check, and
+    // at most one more cut with ffmpeg.
+    enum class CutPhase { None, Cutting, Verifying };
+    CutPhase m_cutPhase = CutPhase::None;
+    media::Cutter m_cutter = media::Cutter::Mencoder;
+    media::Container m_container = media::Container::ProgramStream;
+    QList<media::Span> m_cuts;
+    double m_keptSeconds = 0;
+    QString m_partialCopy;
+    QString m_cutOutput;
+    QString m_cutNote;
+    QString m_concatDir;
+    MediaProbe m_copyProbe;
+    // What the run has to say at its end; the status line shows what runs
+    // meanwhile.
+    QString m_outcome;
+    bool m_runFailed = false;
+    QString m_confirmedOutput;
+    QDateTime m_stepStarted;
+    Confirm m_confirm;
 };

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -89,6 +90,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     c.mAutoRemove = m_ui->mAutoRemove;
     c.mAutoClean = m_ui->mAutoClean;
     c.mLastCheckedMessage = m_ui->mLastCheckedMessage;
+    c.mRecordingInfoField = m_ui->mRecordingInfoField;
 
     for (QPushButton *b : {m_ui->mAutoActionButton, m_ui->mDetectActionButton, m_ui->mRemoveActionButton})
         connect(b, &QPushButton::clicked, &c, [&c, b] { c.performButtonAction(b); });
@@ -105,6 +107,12 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
                         &AppController::isRunningAutoChanged})
         connect(&c, signal, this, &AppWindows::updateControls);
     connect(&c, &AppController::buttonsChanged, this, &AppWindows::updateControls);
+    connect(&c, &AppController::workFilesChanged, this, &AppWindows::updateControls);
+    c.setConfirm([this](const QString &question) {
+        return QMessageBox::question(m_main, QStringLiteral("Trimlet"), question,
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+               == QMessageBox::Yes;
+    });
     updateControls();
 }
 
@@ -130,11 +138,18 @@ void AppWindows::updateControls()
                                           || (!running && c.haveInput()));
     m_ui->mRemoveActionButton->setEnabled(stopping(m_ui->mRemoveActionButton)
                                           || (!running && c.haveCommercials()));
-    m_ui->cleanButton->setEnabled(!running && c.haveInput());
+    m_ui->cleanButton->setEnabled(!running && c.haveWorkFiles());
     m_ui->browseInputButton->setEnabled(!running);
     m_ui->browseOutputButton->setEnabled(!running);
     m_ui->mOutputField->setReadOnly(running);
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
+    // The settings are read when a step starts; changing them mid-run
+    // would do nothing, so they say so.
+    for (QWidget *w : {static_cast<QWidget *>(m_ui->detectGroup), static_cast<QWidget *>(m_ui->optionsGroup),
+                       static_cast<QWidget *>(m_ui->mRemoveNoSkip), static_cast<QWidget *>(m_ui->mRemoveEDLSeek),
+                       static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
+                       static_cast<QWidget *>(m_ui->mAutoClean)})
+        w->setEnabled(!running);
 }
 
 void AppWindows::openFromCommandLine(const QStringList &arguments)
@@ -145,6 +160,19 @@ void AppWindows::openFromCommandLine(const QStringList &arguments)
 
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_main && event->type() == QEvent::Close) {
+        // A run is never left to run on, or cut short, without a word; and
+        // the chart window never outlives the main one.
+        if (m_controller.runInProgress()) {
+            if (!m_controller.confirm(QStringLiteral("A run is in progress. Stop it and quit?"))) {
+                event->ignore();
+                return true;
+            }
+            m_controller.stopForQuit();
+        }
+        m_graphWindow->close();
+        return false;
+    }
     if (watched == m_viewport && event->type() == QEvent::Resize) {
         // The chart fills the height; its width is the zoom's.
         m_graph->resize(m_graph->width(), static_cast<QResizeEvent *>(event)->size().height());

@@ -34,6 +34,15 @@ void AppController::appendOutput(const QString &output)
 {
     if (m_logFile.isOpen())
         m_logFile.write(output.toUtf8());
+    // ffmpeg tells how far its copy has got in seconds of output; the
+    // row shows that against the length the copy will have.
+    if (processState == kStateRemoving && m_cutter == media::Cutter::Ffmpeg) {
+        if (const std::optional<double> done = media::scanFfmpegProgress(output)) {
+            if (m_activeProgressIndicator && m_keptSeconds > 0)
+                m_activeProgressIndicator->setPercent(qBound(0.0, 100.0 * *done / m_keptSeconds, 100.0));
+            return;
+        }
+    }
     const results::ProgressScan scan = results::scanProgressChunk(output);
     if (!scan.isProgress) {
         logExcerpts += output;

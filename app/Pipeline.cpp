@@ -8,6 +8,9 @@
 #include "progress/ProgressIndicator.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -31,8 +34,25 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
     // A run in progress owns the state machine; its button reads "Stop".
     if (processState != kStateIdle)
         return;
+    // A recording refused when it was chosen stays refused.
+    if (!m_refusal.isEmpty()) {
+        setStatus(m_refusal);
+        return;
+    }
+    // Where the copy goes is settled while the user is still there, not
+    // found wanting after a long detection.
+    if (remove && m_haveInput) {
+        const QString problem = outputProblem();
+        if (!problem.isEmpty()) {
+            setStatus(problem);
+            return;
+        }
+    }
     openLogFile();
     setStatus(QString());
+    m_outcome.clear();
+    m_cutNote.clear();
+    m_runFailed = false;
     if (m_detectIndicator)
         m_detectIndicator->clear();
     if (m_removeIndicator)
@@ -68,6 +88,12 @@ void AppController::removeStart(QObject *)
 void AppController::runTasks()
 {
     logLine(QString::asprintf("runTask: processState = %d in", processState));
+    // Which cutter, and whether there is video at all, is known once the
+    // recording's probe has answered; its answer resumes the run.
+    if (processState == kStateStart && m_recordingProbe.isRunning()) {
+        logLine(QString::asprintf("runTask: processState = %d out", processState));
+        return;
+    }
     if (processState == kStateStart) {
         if (runDetect && m_haveInput) {
             processState = kStateDetecting;
@@ -82,6 +108,13 @@ void AppController::runTasks()
             if (!removeCommercials())
                 processState = kStateAfterRemove;
         } else {
+            // A copy the user asked for and will not get is explained.
+            if (runRemove && !m_runFailed) {
+                if (!QFileInfo::exists(workFile(QStringLiteral("edl"))))
+                    setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+                else
+                    setOutcome(QStringLiteral("Found 0 commercials: nothing to cut."));
+            }
             processState = kStateAfterRemove;
         }
     }
@@ -108,6 +141,8 @@ void AppController::detectCommercials()
     m_activeProgressIndicator = m_detectIndicator.get();
     setHaveResults(false);
     writeIniFile();
+    m_stepStarted = QDateTime::currentDateTime();
+    setStatus(QStringLiteral("Detecting commercials…"));
     runWithProgressCommand(arguments);
 }
 
@@ -130,14 +165,41 @@ bool AppController::removeCommercials()
         movieFile = mInputField->text();
     // Writing the copy over the recording while reading it would destroy it.
     if (outputIsInput()) {
-        setStatus(QStringLiteral("The output file is the recording itself: removal skipped."));
+        setOutcome(QStringLiteral("The output file is the recording itself: removal skipped."));
         logLine(QStringLiteral("removeCommercials: output is the input, skipped"));
         return false;
     }
-    const QStringList arguments = removeArguments();
-    m_activeProgressIndicator = m_removeIndicator.get();
-    runWithProgressCommand(arguments);
-    return true;
+    // Without its cut list a cutter copies the whole recording and says
+    // nothing of it.
+    const QString edlPath = workFile(QStringLiteral("edl"));
+    if (!QFileInfo::exists(edlPath)) {
+        setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+        return false;
+    }
+    if (!m_recordingInfo || !m_recordingInfo->hasVideo) {
+        m_runFailed = true;
+        setOutcome(m_recordingInfo
+                       ? QStringLiteral("%1 holds no video that can be read.").arg(QFileInfo(movieFile).fileName())
+                       : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
+        return false;
+    }
+    QFile edl(edlPath);
+    const std::optional<QList<media::Span>> cuts
+        = edl.open(QIODevice::ReadOnly) ? media::parseEdlCuts(edl.readAll()) : std::nullopt;
+    const double seconds = m_recordingInfo->seconds();
+    m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
+    if (m_cuts.isEmpty()) {
+        setOutcome(cuts ? QStringLiteral("Found 0 commercials: nothing to cut.")
+                        : QStringLiteral("The cut list cannot be read: detect the commercials again."));
+        return false;
+    }
+    m_keptSeconds = seconds - media::totalLength(m_cuts);
+    m_cutOutput = QFileInfo(mOutputField ? mOutputField->text().trimmed() : QString()).absoluteFilePath();
+    m_cutNote.clear();
+    removeStaleCopies();
+    const media::Cutter cutter = media::cutterFor(*m_recordingInfo);
+    m_container = media::containerFor(*m_recordingInfo, cutter);
+    return startCut(cutter);
 }
 
 void AppController::runWithProgressCommand(const QStringList &arguments)
@@ -162,16 +224,34 @@ void AppController::processStarted()
 
 void AppController::detectionFinished(int rc)
 {
-    if (rc == -1 || rc == 0 || rc == 1)
+    if (rc == -1 || rc == 0 || rc == 1) {
         readEDLData();
-    else if (rc == 3 || rc == 5)
-        setStatus(QStringLiteral("Bad MPEG file."));
+        m_outcome = mStatusField ? mStatusField->text() : QString();
+        return;
+    }
+    m_runFailed = true;
+    if (rc == 3 || rc == 5)
+        setOutcome(QStringLiteral("Bad MPEG file."));
     else if (rc == 6 || rc == 7 || rc == 103)
-        setStatus(QStringLiteral("Error creating output files."));
+        setOutcome(QStringLiteral("Error creating output files."));
     else if (rc >= 10 && rc <= 22)
-        setStatus(QStringLiteral("Error allocating memory"));
+        setOutcome(QStringLiteral("Error allocating memory"));
+    else if (rc == 255)
+        // What comskip says of a file it cannot make sense of: no line, 255.
+        setOutcome(QStringLiteral("comskip could not read this recording."));
     else
-        setStatus(QString::asprintf("Unexpected error %d.", rc));
+        setOutcome(QString::asprintf("Unexpected error %d.", rc));
+}
+
+void AppController::discardStoppedDetection()
+{
+    // comskip stopped halfway leaves an empty frame list and a partial
+    // table: results of this step only, never trusted.
+    for (const char *ext : {"txt", "edl", "csv", "log"}) {
+        const QFileInfo file(workFile(QLatin1String(ext)));
+        if (file.exists() && file.lastModified() >= m_stepStarted.addSecs(-1))
+            QFile::remove(file.absoluteFilePath());
+    }
 }
 
 void AppController::processFinished(int rc)
@@ -179,63 +259,104 @@ void AppController::processFinished(int rc)
     logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, processState));
     if (m_activeProgressIndicator)
         m_activeProgressIndicator->stop();
-    const bool launchFailed = m_runner && m_runner->launchFailed()
-                              && (processState == kStateDetecting || processState == kStateRemoving);
-    if (launchFailed) {
-        const QString name = toolName(m_runner->arguments());
-        setStatus(QStringLiteral("Could not start %1. Is it installed?").arg(name));
-    }
     if (processState == kStateDetecting) {
-        if (!launchFailed)
+        if (m_runner && m_runner->wasStopped()) {
+            discardStoppedDetection();
+            setOutcome(QStringLiteral("Detection stopped."));
+        } else if (m_runner && m_runner->launchFailed()) {
+            m_runFailed = true;
+            setOutcome(QStringLiteral("Could not start %1. Is it installed?").arg(toolName(m_runner->arguments())));
+        } else {
             detectionFinished(rc);
+        }
         processState = kStateAfterDetect;
     } else if (processState == kStateRemoving) {
-        if (!launchFailed && rc != -1 && rc != 0)
-            setStatus(QString::asprintf("Unexpected error %d.", rc));
-        processState = kStateAfterRemove;
+        if (cutFinished(rc))
+            processState = kStateAfterRemove;
     } else if (processState == kStateCleaning) {
         processState = kStateFinished;
     }
     QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
 }
 
+void AppController::stopRun()
+{
+    if (processState == kStateIdle)
+        return;
+    const qint32 before = processState;
+    // The tool's last output reaches the run log and its end is handled
+    // as the step's before this returns.
+    if (m_runner)
+        m_runner->stopProcess();
+    if (processState == kStateRemoving)
+        cancelRemoval();
+    if (before == kStateStart || before == kStateAfterDetect || before == kStateAfterRemove)
+        setOutcome(withOutcome(QStringLiteral("Run stopped.")));
+}
+
 void AppController::autoStop(QObject *sender)
 {
-    if (processState != kStateIdle && m_runner)
-        m_runner->stopProcess();
+    const bool stopping = sender && processState != kStateIdle;
+    stopRun();
+    // A stopped run leaves no more behind than a finished one would.
+    if (stopping && runClean)
+        eraseWorkFiles();
     closeLogFile();
     setIdle();
     if (sender && m_activeProgressIndicator)
         m_activeProgressIndicator->clear();
-    // At the natural end of a run the status line keeps what the run found
-    // ("Found 2 commercials.", "Bad MPEG file."): the frame list may be
-    // gone with the work files, or was never written, and its reader's
+    // The status line keeps what the run found ("Found 2 commercials.",
+    // "Bad MPEG file.", "Detection stopped."): the frame list may be gone
+    // with the work files, or was never written, and its reader's
     // complaint would hide the outcome.
-    const QString outcome = mStatusField ? mStatusField->text() : QString();
     readTXTData();
-    if (!sender && !outcome.isEmpty())
-        setStatus(outcome);
+    if (!m_outcome.isEmpty())
+        setStatus(m_outcome);
+    emit workFilesChanged();
 }
 
 void AppController::detectStop(QObject *)
 {
-    if (processState != kStateIdle && m_runner)
-        m_runner->stopProcess();
+    stopRun();
     closeLogFile();
     if (m_detectIndicator)
         m_detectIndicator->clear();
     setIdle();
     readTXTData();
+    if (!m_outcome.isEmpty())
+        setStatus(m_outcome);
+    emit workFilesChanged();
 }
 
 void AppController::removeStop(QObject *)
 {
-    if (processState != kStateIdle && m_runner)
-        m_runner->stopProcess();
+    stopRun();
     closeLogFile();
     if (m_removeIndicator)
         m_removeIndicator->clear();
     setIdle();
+    if (!m_outcome.isEmpty())
+        setStatus(m_outcome);
+    emit workFilesChanged();
+}
+
+void AppController::quitOnSignal(int signalNumber)
+{
+    logLine(QStringLiteral("quitOnSignal: %1").arg(signalNumber));
+    stopForQuit();
+    QCoreApplication::exit(128 + signalNumber);
+}
+
+void AppController::stopForQuit()
+{
+    if (processState == kStateIdle)
+        return;
+    if (m_isRunningAuto)
+        autoStop(mAutoActionButton);
+    else if (m_detectAction == Action::DetectStop)
+        detectStop(mDetectActionButton);
+    else
+        removeStop(mRemoveActionButton);
 }
 
 void AppController::setIdle()
@@ -250,9 +371,36 @@ void AppController::setIdle()
 
 void AppController::clean(QObject *sender)
 {
+    setStatus(QStringLiteral("Erasing the work files…"));
+    eraseWorkFiles();
+    commercialsFound = 0;
+    if (sender)
+        setStatus(QStringLiteral("Work files erased."));
+    else if (!m_outcome.isEmpty())
+        setStatus(m_outcome);
+    setHaveResults(false);
+    setHaveCommercials(false);
+    m_activeProgressIndicator = nullptr;
+    emit workFilesChanged();
+    processFinished(0);
+}
+
+bool AppController::haveWorkFiles() const
+{
+    if (baseName.isEmpty() || outDir.isEmpty())
+        return false;
+    for (const char *ext : {"csv", "ini", "txt", "edl", "log"})
+        if (QFileInfo::exists(workFile(QLatin1String(ext))))
+            return true;
+    return QFileInfo::exists(outDir + QLatin1Char('/') + logFileName) || !partialCopies().isEmpty();
+}
+
+void AppController::eraseWorkFiles()
+{
     // Without a chosen recording there are no work files: never erase
     // names formed from nothing. The recording and the cut copy are never
     // work files, whatever they are called.
+    removeStaleCopies();
     if (!baseName.isEmpty() && !outDir.isEmpty()) {
         const QString output = mOutputField ? mOutputField->text() : QString();
         const auto keep = [&](const QString &path) {
@@ -266,11 +414,20 @@ void AppController::clean(QObject *sender)
                 QFile::remove(path);
         }
         QFile::remove(outDir + QLatin1Char('/') + logFileName);
+        // Staging files of ini writes that did not live to their rename.
+        const QDir dir(outDir);
+        for (const QString &name : dir.entryList({baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
+            QFile::remove(dir.filePath(name));
     }
-    if (sender)
-        setStatus(QStringLiteral("Work files erased."));
-    setHaveResults(false);
-    setHaveCommercials(false);
-    m_activeProgressIndicator = nullptr;
-    processFinished(0);
+}
+
+void AppController::setOutcome(const QString &text)
+{
+    m_outcome = text;
+    setStatus(text);
+}
+
+QString AppController::withOutcome(const QString &text) const
+{
+    return m_outcome.isEmpty() ? text : m_outcome + QLatin1Char(' ') + text;
 }

@@ -77,6 +77,8 @@ int AppController::readEDLData()
     const std::optional<int> count = opened ? results::countEdlEntries(text) : std::nullopt;
     if (!count) {
         logLine(QStringLiteral("readEDLData: Missing EDL file: ") + path);
+        // A count with no list behind it would let a cut run without one.
+        commercialsFound = 0;
         setStatus(QStringLiteral("Commercials not yet detected."));
         setHaveResults(false);
         setHaveCommercials(false);

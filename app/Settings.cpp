@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QLocale>
+#include <QTemporaryFile>
 
 #include <cstdio>
 
@@ -86,13 +87,16 @@ void AppController::writeIniFile()
     // written gigabytes, a sync here held the window while the disk caught
     // up (117 ms after a 200 MB run log; far longer after a big copy). A
     // work file rewritten before every run needs no durability.
+    // The staging file has a name of its own, made exclusively: a link or
+    // file planted under any fixed name is never written through.
     const QString target = workFile(QStringLiteral("ini"));
-    const QString staging = target + QStringLiteral(".new");
-    QFile file(staging);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
+    file.setAutoRemove(false);
+    if (!file.open())
         return;
+    const QString staging = file.fileName();
     const QByteArray bytes = text.toLatin1();
-    const bool written = file.write(bytes) == bytes.size();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
     file.close();
     if (!written || file.error() != QFileDevice::NoError
         || ::rename(QFile::encodeName(staging).constData(), QFile::encodeName(target).constData()) != 0)

@@ -6,6 +6,7 @@
 #include "progress/ProgressIndicator.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -93,17 +94,71 @@ void AppController::openRecording(const QString &path)
 {
     if (mInputField)
         mInputField->setText(path);
+    m_proposedOutput = deletingPathExtension(path) + QStringLiteral(".clean.") + pathExtension(path);
     if (mOutputField)
-        mOutputField->setText(deletingPathExtension(path) + QStringLiteral(".clean.")
-                              + pathExtension(path));
+        mOutputField->setText(m_proposedOutput);
     movieFile = mInputField ? mInputField->text() : path;
     baseName = deletingPathExtension(lastPathComponent(movieFile));
     outDir = outputDir();
     logLine(QStringLiteral("baseName = ") + baseName);
     logLine(QStringLiteral("outDir   = ") + outDir);
+    // Nothing of the last recording's results may carry over to this one.
+    commercialsFound = 0;
+    m_outcome.clear();
+    m_confirmedOutput.clear();
     setHaveInput(!movieFile.isEmpty());
+    removeStaleCopies();
     if (readEDLData() == 0)
         readTXTData();
+    m_recordingInfo.reset();
+    m_refusal.clear();
+    if (mRecordingInfoField)
+        mRecordingInfoField->setText(QStringLiteral("Reading the recording…"));
+    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), movieFile,
+                           false);
+    emit workFilesChanged();
+}
+
+QString AppController::proposedOutput(const QString &extension) const
+{
+    return deletingPathExtension(movieFile) + QStringLiteral(".clean.") + extension;
+}
+
+void AppController::recordingProbed(const QByteArray &json, bool launched)
+{
+    if (!launched) {
+        logLine(QStringLiteral("recordingProbed: ffprobe could not be started"));
+        if (mRecordingInfoField)
+            mRecordingInfoField->setText(QStringLiteral("ffprobe is missing: the recording cannot be examined."));
+    } else {
+        const media::MediaInfo info = media::parseProbe(json);
+        m_recordingInfo = info;
+        logLine(QStringLiteral("recordingProbed: ") + media::describe(info));
+        if (!info.hasVideo) {
+            // Nothing to detect and nothing to cut: refused now rather than
+            // after comskip fails on it.
+            if (mRecordingInfoField)
+                mRecordingInfoField->setText(QString());
+            setHaveInput(false);
+            m_runFailed = true;
+            m_refusal = QFileInfo::exists(movieFile)
+                            ? QStringLiteral("%1 holds no video that can be read.").arg(lastPathComponent(movieFile))
+                            : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(movieFile));
+            setOutcome(m_refusal);
+        } else {
+            if (mRecordingInfoField)
+                mRecordingInfoField->setText(media::describe(info));
+            // The proposed name follows the container the copy will be in.
+            const media::Cutter cutter = media::cutterFor(info);
+            const QString ext = media::extensionFor(media::containerFor(info, cutter), pathExtension(movieFile));
+            if (mOutputField && mOutputField->text() == m_proposedOutput) {
+                m_proposedOutput = proposedOutput(ext);
+                mOutputField->setText(m_proposedOutput);
+            }
+        }
+    }
+    if (processState == kStateStart)
+        QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
 }
 
 void AppController::browseOutputFile(QObject *)
@@ -113,8 +168,9 @@ void AppController::browseOutputFile(QObject *)
                                   deletingLastPathComponent(current));
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
-    panel->setNameFilter(tr("MPEG (*.mpg *.mpeg)"));
-    panel->setDefaultSuffix(QStringLiteral("mpg"));
+    const QString suffix = pathExtension(current).isEmpty() ? QStringLiteral("mpg") : pathExtension(current);
+    panel->setNameFilters({tr("MPEG streams (*.mpg *.mpeg *.ts *.tp *.m2ts)"), tr("All files (*)")});
+    panel->setDefaultSuffix(suffix);
     panel->selectFile(lastPathComponent(current));
     panel->setWindowModality(Qt::WindowModal);
     panel->setAttribute(Qt::WA_DeleteOnClose);
@@ -128,8 +184,11 @@ void AppController::browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCo
     if (returnCode != 1 || !panel || !mOutputField)
         return;
     const QStringList chosen = panel->selectedFiles();
-    if (!chosen.isEmpty())
+    if (!chosen.isEmpty()) {
         mOutputField->setText(chosen.first());
+        // The panel has asked before replacing a file; no need to again.
+        m_confirmedOutput = QFileInfo(chosen.first()).absoluteFilePath();
+    }
 }
 
 QString AppController::outputDir() const

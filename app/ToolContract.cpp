@@ -25,7 +25,7 @@ QStringList AppController::detectArguments() const
             asOperand(movieFile)};
 }
 
-QStringList AppController::removeArguments() const
+QStringList AppController::removeArguments(const QString &output) const
 {
     QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("mencoder"));
     if (tool.isEmpty())
@@ -41,7 +41,8 @@ QStringList AppController::removeArguments() const
     if (isOn(mRemoveEDLSeek))
         args << QStringLiteral("-hr-edl-seek");
     args << QStringLiteral("-edl") << workFile(QStringLiteral("edl"));
-    args << QStringLiteral("-o") << (mOutputField ? mOutputField->text() : QString());
+    args << QStringLiteral("-o")
+         << (!output.isEmpty() ? output : mOutputField ? mOutputField->text() : QString());
     args << asOperand(movieFile);
     return args;
 }

@@ -1,9 +1,12 @@
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "process/SignalWatcher.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QMainWindow>
+
+#include <csignal>
 
 int main(int argc, char *argv[])
 {
@@ -16,6 +19,11 @@ int main(int argc, char *argv[])
     AppWindows windows(controller);
     controller.awakeFromNib();
     windows.mainWindow()->show();
+
+    // Ctrl-C, a logout or a kill ends the tool and its partial files the
+    // way a Stop does, then the application.
+    SignalWatcher signalWatcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &controller, &AppController::quitOnSignal);
 
     // "trimlet FILE", as a file manager's Open With does it.
     windows.openFromCommandLine(QApplication::arguments());

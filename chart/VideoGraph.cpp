@@ -2,7 +2,7 @@
 
 #include "app/Diagnostics.h"
 #include "app/PropertyList.h"
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 #include "chart/CommercialTableModel.h"
 
 #include <QAbstractSlider>

@@ -1,6 +1,6 @@
 #include "progress/ProgressIndicator.h"
 
-#include "app/TimeText.h"
+#include "core/TimeText.h"
 
 #include <QDateTime>
 #include <QLabel>

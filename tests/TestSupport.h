@@ -66,9 +66,16 @@ struct Harness
 {
     AppController controller;
     AppWindows windows{controller};
+    // What the controller asked the user, and what the "user" answers.
+    QStringList questions;
+    bool answer = true;
     explicit Harness(bool awake = true)
     {
         controller.endSound().setMuted(true);
+        controller.setConfirm([this](const QString &q) {
+            questions << q;
+            return answer;
+        });
         if (awake)
             controller.awakeFromNib();
     }
@@ -134,6 +141,61 @@ inline void writeFile(const QString &path, const QByteArray &bytes)
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(bytes);
+}
+
+// The longest time the event loop went without running a 5 ms timer.
+struct StallMeter
+{
+    QTimer timer;
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 worst = 0;
+    StallMeter()
+    {
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [this] {
+            const qint64 now = clock.elapsed();
+            worst = qMax(worst, now - last);
+            last = now;
+        });
+        clock.start();
+        timer.start();
+    }
+};
+
+// A controller with windows, stand-in tools and a recording chosen, as the
+// window does it.
+struct StandInRun : Harness
+{
+    QString movie;
+    explicit StandInRun(const QString &dir, const QString &name = QStringLiteral("show.mpg"),
+                        const QByteArray &bytes = QByteArray("recording bytes ").repeated(1000))
+    {
+        controller.toolLocator().setHelperDirectories({standInTools()}, false);
+        controller.setStopBounds(300, 1500);
+        QDir().mkpath(dir);
+        movie = dir + QLatin1Char('/') + name;
+        writeFile(movie, bytes);
+        chooseRecording(movie);
+    }
+    void chooseRecording(const QString &path);
+    QString work(const char *ext) const
+    {
+        return controller.outDir + QLatin1Char('/') + controller.baseName + QLatin1String(ext);
+    }
+};
+
+// Chooses a recording as the open panel does and waits until its probe
+// has answered, as a user would before pressing Run.
+inline bool chooseRecording(AppController &c, const QString &path, int timeoutMs = 10000)
+{
+    c.openRecording(path);
+    return QTest::qWaitFor([&] { return !c.probingRecording(); }, timeoutMs);
+}
+
+inline void StandInRun::chooseRecording(const QString &path)
+{
+    ::chooseRecording(controller, path);
 }
 
 // Runs the event loop until the controller is idle again. A real loop, not

@@ -2,14 +2,22 @@
 # Makes a test recording: MPEG-2 program stream built from show segments
 # (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
 # silent gaps between them.
-#   make_recording.sh OUT.mpg LAYOUT
+#   make_recording.sh [-v mpeg2|h264] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] OUT LAYOUT
 # LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
-# neighbouring segments. Sizes are small so the tools run fast in CI.
+# neighbouring segments. Sizes are small so the tools run fast in CI. The
+# default is MPEG-2 with MP2 in a program stream at 30000/1001 fps.
 set -euo pipefail
+vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5
+while getopts v:a:r:f:g: opt; do
+  case $opt in
+    v) vcodec=$OPTARG ;; a) acodec=$OPTARG ;; r) rate=$OPTARG ;; f) format=$OPTARG ;; g) gop=$OPTARG ;;
+    *) exit 2 ;;
+  esac
+done
+shift $((OPTIND - 1))
 out=$1; shift
 layout=${*:-"show:150 ad:60 show:150"}
 size=352x240
-rate=30000/1001
 inputs=()
 filters=""
 n=0
@@ -35,5 +43,18 @@ done
 concat=""
 for ((i=0; i<n; i++)); do concat+="[v$i][a$i]"; done
 filters+="${concat}concat=n=$n:v=1:a=1[v][a]"
+case $vcodec in
+  mpeg2) video=(-c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g "$gop") ;;
+  h264)  video=(-c:v libx264 -preset ultrafast -b:v 1200k -maxrate 2000k -bufsize 2000k -g 15 -pix_fmt yuv420p) ;;
+esac
+case $acodec in
+  mp2) audio=(-c:a mp2 -b:a 192k) ;;
+  ac3) audio=(-c:a ac3 -b:a 192k) ;;
+  aac) audio=(-c:a aac -b:a 128k) ;;
+esac
+case $format in
+  ps) container=(-f vob) ;;
+  ts) container=(-f mpegts) ;;
+esac
 ffmpeg -nostdin -loglevel fatal -y "${inputs[@]}" -filter_complex "$filters" \
-  -map "[v]" -map "[a]" -c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g 5 -c:a mp2 -ac 2 -b:a 192k -f vob "$out"
+  -map "[v]" -map "[a]" "${video[@]}" "${audio[@]}" -ac 2 "${container[@]}" "$out"

@@ -40,7 +40,7 @@ class TestPipeline final : public QObject
             controller.setStopBounds(300, 1500);
             movie = dir + QLatin1Char('/') + name;
             writeFile(movie, QByteArray("recording bytes ").repeated(1000));
-            controller.openRecording(movie);
+            chooseRecording(controller, movie);
         }
         QString work(const char *ext) const
         {
@@ -154,8 +154,10 @@ private slots:
         QVERIFY(c.mAutoActionButton->isEnabled());
         QVERIFY(!r.windows.ui().cleanButton->isEnabled());
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
         QCOMPARE(readAll(c.mOutputField->text()), before);
+        QVERIFY(c.partialCopies().isEmpty());
         QCOMPARE(readAll(r.movie), before);
         for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
             QVERIFY2(!QFile::exists(r.work(ext)), ext);
@@ -249,6 +251,7 @@ private slots:
         {
             EnvGuard env;
             env.set("STANDIN_RC", "1");
+            env.set("STANDIN_FFMPEG_RC", "1");
             c.removeStart(nullptr);
             QVERIFY(waitForIdle(c));
             QCOMPARE(c.mStatusField->text(), QStringLiteral("Unexpected error 1."));

@@ -1,0 +1,341 @@
+#include "core/MediaInfo.h"
+
+#include "core/TimeText.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace media {
+
+namespace {
+
+double number(const QJsonValue &v)
+{
+    // ffprobe writes most numbers as strings ("362.028333").
+    bool ok = false;
+    const double d = v.isString() ? v.toString().toDouble(&ok) : v.toDouble();
+    if (v.isString() && !ok)
+        return 0;
+    return std::isfinite(d) ? d : 0;
+}
+
+// "30000/1001" as a number; 0 for "0/0" and anything unreadable.
+double rate(const QString &text)
+{
+    const qsizetype slash = text.indexOf(QLatin1Char('/'));
+    if (slash < 0)
+        return text.toDouble();
+    bool okNum = false, okDen = false;
+    const double num = text.left(slash).toDouble(&okNum);
+    const double den = text.mid(slash + 1).toDouble(&okDen);
+    if (!okNum || !okDen || den <= 0 || num <= 0)
+        return 0;
+    return num / den;
+}
+
+QString codecTitle(const QString &codec)
+{
+    static const struct
+    {
+        const char *name;
+        const char *title;
+    } kTitles[] = {
+        {"mpeg1video", "MPEG-1"}, {"mpeg2video", "MPEG-2"}, {"h264", "H.264"}, {"hevc", "HEVC"},
+        {"mp1", "MP1"}, {"mp2", "MP2"}, {"mp3", "MP3"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"},
+        {"aac", "AAC"}, {"aac_latm", "AAC"}, {"dts", "DTS"}, {"opus", "Opus"},
+    };
+    for (const auto &t : kTitles)
+        if (codec == QLatin1String(t.name))
+            return QString::fromLatin1(t.title);
+    return codec.toUpper();
+}
+
+QString fpsText(double fps)
+{
+    // 29.97 and 59.94 as broadcasters say them, 25 not as "25.00".
+    QString text = QString::number(fps, 'f', 2);
+    while (text.endsWith(QLatin1Char('0')))
+        text.chop(1);
+    if (text.endsWith(QLatin1Char('.')))
+        text.chop(1);
+    return text;
+}
+
+bool isMpegVideo(const QString &codec)
+{
+    return codec == QLatin1String("mpeg2video") || codec == QLatin1String("mpeg1video");
+}
+
+bool programStreamAudio(const QString &codec)
+{
+    static const char *kAllowed[] = {"mp1", "mp2", "mp3", "ac3", "dts", "pcm_dvd", "pcm_s16be"};
+    for (const char *a : kAllowed)
+        if (codec == QLatin1String(a))
+            return true;
+    return false;
+}
+
+} // namespace
+
+MediaInfo parseProbe(const QByteArray &json)
+{
+    MediaInfo info;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return info;
+    const QJsonObject root = doc.object();
+    const QJsonObject format = root.value(QStringLiteral("format")).toObject();
+    const QJsonArray streams = root.value(QStringLiteral("streams")).toArray();
+    if (format.isEmpty() && streams.isEmpty())
+        return info;
+    info.parsed = true;
+    info.formatName = format.value(QStringLiteral("format_name")).toString();
+    info.duration = std::max(0.0, number(format.value(QStringLiteral("duration"))));
+    for (const QJsonValue &value : streams) {
+        const QJsonObject s = value.toObject();
+        const QString type = s.value(QStringLiteral("codec_type")).toString();
+        const QString codec = s.value(QStringLiteral("codec_name")).toString();
+        if (type == QLatin1String("video") && !info.hasVideo && !codec.isEmpty()) {
+            // Cover art and thumbnails are pictures, not the programme.
+            if (s.value(QStringLiteral("disposition")).toObject().value(QStringLiteral("attached_pic")).toInt() == 1)
+                continue;
+            info.hasVideo = true;
+            info.videoCodec = codec;
+            info.width = s.value(QStringLiteral("width")).toInt();
+            info.height = s.value(QStringLiteral("height")).toInt();
+            info.fps = rate(s.value(QStringLiteral("r_frame_rate")).toString());
+            const double avg = rate(s.value(QStringLiteral("avg_frame_rate")).toString());
+            if ((info.fps <= 0 || info.fps > 300) && avg > 0)
+                info.fps = avg;
+            if (info.fps > 300)
+                info.fps = 0;
+            info.videoStart = number(s.value(QStringLiteral("start_time")));
+            info.videoDuration = std::max(0.0, number(s.value(QStringLiteral("duration"))));
+            const QJsonValue packets = s.value(QStringLiteral("nb_read_packets"));
+            if (!packets.isUndefined())
+                info.videoPackets = qint64(number(packets));
+        } else if (type == QLatin1String("audio") && !codec.isEmpty()) {
+            info.audio.append({codec, s.value(QStringLiteral("channels")).toInt(),
+                               s.value(QStringLiteral("channel_layout")).toString()});
+        } else if (type == QLatin1String("subtitle")) {
+            ++info.subtitleStreams;
+        }
+    }
+    return info;
+}
+
+QString describe(const MediaInfo &info)
+{
+    if (!info.hasVideo)
+        return QString();
+    QStringList parts;
+    QString video = codecTitle(info.videoCodec);
+    if (info.width > 0 && info.height > 0)
+        video += QStringLiteral(" %1×%2").arg(info.width).arg(info.height);
+    if (info.fps > 0)
+        video += QStringLiteral(" %1 fps").arg(fpsText(info.fps));
+    parts << video;
+    QStringList sounds;
+    for (const AudioStream &a : info.audio) {
+        QString sound = codecTitle(a.codec);
+        if (!a.layout.isEmpty())
+            sound += QLatin1Char(' ') + a.layout;
+        else if (a.channels > 0)
+            sound += QStringLiteral(" %1 ch").arg(a.channels);
+        sounds << sound;
+    }
+    if (!sounds.isEmpty())
+        parts << sounds.join(QStringLiteral(", "));
+    if (info.seconds() > 0)
+        parts << timeText(info.seconds(), true);
+    return parts.join(QStringLiteral(" · "));
+}
+
+QString cutterName(Cutter cutter)
+{
+    return cutter == Cutter::Mencoder ? QStringLiteral("mencoder") : QStringLiteral("ffmpeg");
+}
+
+Cutter cutterFor(const MediaInfo &info)
+{
+    if (!isMpegVideo(info.videoCodec))
+        return Cutter::Ffmpeg;
+    for (const AudioStream &a : info.audio)
+        if (a.codec != QLatin1String("mp2") && a.codec != QLatin1String("ac3"))
+            return Cutter::Ffmpeg;
+    return Cutter::Mencoder;
+}
+
+Container containerFor(const MediaInfo &info, Cutter cutter)
+{
+    if (cutter == Cutter::Mencoder)
+        return Container::ProgramStream;
+    if (info.formatName == QLatin1String("mpegts"))
+        return Container::TransportStream;
+    // A program stream, or another container (dvr-ms is ASF): a program
+    // stream where it can hold every audio stream, else a transport stream.
+    for (const AudioStream &a : info.audio)
+        if (!programStreamAudio(a.codec))
+            return Container::TransportStream;
+    if (info.formatName == QLatin1String("mpeg") || isMpegVideo(info.videoCodec))
+        return Container::ProgramStream;
+    return Container::TransportStream;
+}
+
+QString muxerName(Container container)
+{
+    return container == Container::ProgramStream ? QStringLiteral("mpeg") : QStringLiteral("mpegts");
+}
+
+QString extensionFor(Container container, const QString &recordingExtension)
+{
+    const QString ext = recordingExtension.toLower();
+    if (container == Container::ProgramStream)
+        return ext == QLatin1String("mpg") || ext == QLatin1String("mpeg") || ext == QLatin1String("vob")
+                   ? recordingExtension
+                   : QStringLiteral("mpg");
+    return ext == QLatin1String("ts") || ext == QLatin1String("tp") || ext == QLatin1String("m2ts")
+                   || ext == QLatin1String("mts")
+               ? recordingExtension
+               : QStringLiteral("ts");
+}
+
+std::optional<QList<Span>> parseEdlCuts(const QByteArray &text)
+{
+    QList<Span> cuts;
+    for (const QByteArray &raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 2)
+            return std::nullopt;
+        bool okStart = false, okEnd = false;
+        const double start = fields.at(0).toDouble(&okStart);
+        const double end = fields.at(1).toDouble(&okEnd);
+        if (!okStart || !okEnd || !std::isfinite(start) || !std::isfinite(end))
+            return std::nullopt;
+        const int action = fields.size() > 2 ? fields.at(2).toInt() : 0;
+        if ((action == 0 || action == 3) && end > start)
+            cuts.append({start, end});
+    }
+    return cuts;
+}
+
+QList<Span> normalisedCuts(QList<Span> cuts, double seconds)
+{
+    std::sort(cuts.begin(), cuts.end(), [](const Span &a, const Span &b) { return a.start < b.start; });
+    QList<Span> out;
+    for (Span c : std::as_const(cuts)) {
+        c.start = std::clamp(c.start, 0.0, seconds);
+        c.end = std::clamp(c.end, 0.0, seconds);
+        if (c.end <= c.start)
+            continue;
+        if (!out.isEmpty() && c.start <= out.last().end)
+            out.last().end = std::max(out.last().end, c.end);
+        else
+            out.append(c);
+    }
+    return out;
+}
+
+QList<Span> keptSpans(const QList<Span> &cuts, double seconds)
+{
+    QList<Span> kept;
+    double from = 0;
+    for (const Span &c : normalisedCuts(cuts, seconds)) {
+        if (c.start > from)
+            kept.append({from, c.start});
+        from = c.end;
+    }
+    if (seconds > from)
+        kept.append({from, seconds});
+    return kept;
+}
+
+double totalLength(const QList<Span> &spans)
+{
+    double total = 0;
+    for (const Span &s : spans)
+        total += s.end - s.start;
+    return total;
+}
+
+QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds,
+                      double startOffset)
+{
+    // The name is quoted; a quote inside it is closed, escaped and reopened.
+    QString quoted = fileName;
+    quoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    QByteArray list = "ffconcat version 1.0\n";
+    const auto stamp = [&](double t) { return QByteArray::number(t + startOffset, 'f', 6); };
+    for (const Span &s : kept) {
+        list += "file '" + quoted.toUtf8() + "'\n";
+        // The first span starts where the file does and the last ends with
+        // it: no point is set there, so nothing at either end is lost.
+        if (s.start > 0)
+            list += "inpoint " + stamp(s.start) + '\n';
+        if (s.end < seconds)
+            list += "outpoint " + stamp(s.end) + '\n';
+    }
+    return list;
+}
+
+Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps,
+                   const QList<Span> &cuts)
+{
+    Verdict v;
+    const QList<Span> merged = normalisedCuts(cuts, recordingSeconds);
+    v.expected = std::max(0.0, recordingSeconds - totalLength(merged));
+    v.tolerance = 0.5 + 0.5 * double(merged.size());
+    v.frames = std::max<qint64>(0, copy.videoPackets);
+    v.readable = copy.parsed && copy.hasVideo && v.frames > 0 && fps > 0;
+    if (!v.readable) {
+        v.problem = QStringLiteral("unreadable");
+        return v;
+    }
+    v.actual = double(v.frames) / fps;
+    const double shortBy = v.expected - v.actual;
+    // A stream copy starts each kept span at the key frame before it, so a
+    // copy may run a little long; a whole break too long means a cut was
+    // not made.
+    const double longLimit = v.tolerance + 5.0 * double(merged.size());
+    if (shortBy > v.tolerance)
+        v.problem = QStringLiteral("%1 s shorter than expected").arg(shortBy, 0, 'f', 1);
+    else if (-shortBy > longLimit)
+        v.problem = QStringLiteral("%1 s longer than expected").arg(-shortBy, 0, 'f', 1);
+    v.ok = v.problem.isEmpty();
+    return v;
+}
+
+std::optional<double> scanFfmpegProgress(QStringView chunk)
+{
+    static constexpr QStringView kKey = u"out_time_us=";
+    std::optional<double> found;
+    qsizetype at = chunk.lastIndexOf(kKey);
+    while (at >= 0) {
+        const qsizetype from = at + kKey.size();
+        qsizetype end = from;
+        while (end < chunk.size() && chunk.at(end).isDigit())
+            ++end;
+        // A value is complete only when its line is.
+        if (end > from && end < chunk.size() && (chunk.at(end) == u'\n' || chunk.at(end) == u'\r')) {
+            const QByteArray digits = chunk.mid(from, end - from).toLatin1();
+            long long us = 0;
+            const auto r = std::from_chars(digits.constData(), digits.constData() + digits.size(), us);
+            if (r.ec == std::errc())
+                found = double(us) / 1e6;
+            break;
+        }
+        at = at > 0 ? chunk.lastIndexOf(kKey, at - 1) : -1;
+    }
+    return found;
+}
+
+} // namespace media

@@ -1,0 +1,107 @@
+#pragma once
+
+// What ffprobe says of a recording or of a cut copy, and the arithmetic of
+// a cut: which cutter can copy the streams, which container it writes, the
+// segments kept by a cut list and whether a copy holds all of them. Plain
+// functions on plain data, so tests and fuzzers reach them without a tool.
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+
+namespace media {
+
+struct AudioStream
+{
+    QString codec;   // ffprobe's codec_name: "mp2", "ac3", "aac", ...
+    int channels = 0;
+    QString layout;  // "stereo", "5.1(side)", ...
+};
+
+struct MediaInfo
+{
+    bool parsed = false;      // the probe's output was JSON of the right shape
+    QString formatName;       // "mpeg", "mpegts", "asf", ...
+    double duration = 0;      // seconds, the container's
+    bool hasVideo = false;
+    QString videoCodec;       // "mpeg2video", "h264", "hevc", ...
+    int width = 0;
+    int height = 0;
+    double fps = 0;           // frames per second of the first video stream
+    double videoStart = 0;    // its first timestamp, seconds
+    double videoDuration = 0; // 0 when the container does not say
+    qint64 videoPackets = -1; // counted, only when asked for
+    QList<AudioStream> audio;
+    int subtitleStreams = 0;
+
+    // Seconds of video: the stream's own length, else the container's.
+    double seconds() const { return videoDuration > 0 ? videoDuration : duration; }
+};
+
+// ffprobe -of json -show_format -show_streams [-count_packets] output.
+MediaInfo parseProbe(const QByteArray &json);
+
+// One line for the window, e.g. "MPEG-2 1920×1080 29.97 fps · AC-3 stereo · 1:00:03".
+QString describe(const MediaInfo &info);
+
+enum class Cutter { Mencoder, Ffmpeg };
+enum class Container { ProgramStream, TransportStream };
+
+QString cutterName(Cutter cutter);
+// mencoder copies MPEG-1/2 video with MP2 or AC-3 audio; ffmpeg cuts the rest.
+Cutter cutterFor(const MediaInfo &info);
+// The container a cutter writes for this recording: mencoder writes a
+// program stream; ffmpeg keeps the recording's own family.
+Container containerFor(const MediaInfo &info, Cutter cutter);
+// ffmpeg's name of the container's muxer.
+QString muxerName(Container container);
+// The extension of a copy in that container, keeping the recording's own
+// when it is one of that family.
+QString extensionFor(Container container, const QString &recordingExtension);
+
+// A cut list as seconds from the start of the recording.
+struct Span
+{
+    double start = 0;
+    double end = 0;
+};
+// EDL lines "start end action" (action 0 or 3 cuts). None for text that is
+// not an EDL at all; lines that are not cuts are left out.
+std::optional<QList<Span>> parseEdlCuts(const QByteArray &text);
+// The cuts sorted, merged where they overlap and clipped to [0, seconds].
+QList<Span> normalisedCuts(QList<Span> cuts, double seconds);
+// What is left of [0, seconds] once the cuts are taken out.
+QList<Span> keptSpans(const QList<Span> &cuts, double seconds);
+double totalLength(const QList<Span> &spans);
+
+// An ffconcat list naming fileName once per kept span, with in and out
+// points in the file's own time (offset by its first timestamp).
+QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds,
+                      double startOffset);
+
+// The check of a cut copy against what the cut list promised.
+struct Verdict
+{
+    bool ok = false;
+    bool readable = false;
+    double expected = 0; // seconds the copy should hold
+    double actual = 0;   // seconds it holds, counted in frames
+    double tolerance = 0;
+    qint64 frames = 0;
+    QString problem;     // empty when ok: "22.0 s shorter than expected", ...
+};
+// frames / fps against recordingSeconds less the cuts: shorter than
+// 0.5 s + 0.5 s per cut is a failure, and so is a copy that kept a cut's
+// worth more than it should (the cuts were not applied).
+Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps,
+                   const QList<Span> &cuts);
+
+// ffmpeg -progress output: the last "out_time_us=" value of a chunk, in
+// seconds; none when the chunk holds no complete one.
+std::optional<double> scanFfmpegProgress(QStringView chunk);
+
+} // namespace media

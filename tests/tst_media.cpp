@@ -1,0 +1,220 @@
+// What ffprobe says of recordings and copies, and the arithmetic of a cut:
+// the cutter and container for each kind of recording, the kept spans of a
+// cut list, the ffconcat list and the check of a copy.
+
+#include "core/MediaInfo.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace media;
+
+namespace {
+
+QByteArray probeData(const char *name)
+{
+    QFile f(QStringLiteral(TRIMLET_TEST_DATA "/probe/") + QLatin1String(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+MediaInfo make(const char *video, QStringList audio, const char *format = "mpeg")
+{
+    MediaInfo m;
+    m.parsed = true;
+    m.hasVideo = qstrlen(video) > 0;
+    m.videoCodec = QLatin1String(video);
+    m.formatName = QLatin1String(format);
+    for (const QString &a : audio)
+        m.audio.append({a, 2, QStringLiteral("stereo")});
+    return m;
+}
+
+} // namespace
+
+class TestMedia final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void testProbesOfRealFiles()
+    {
+        const MediaInfo ps = parseProbe(probeData("mpeg2-ps.json"));
+        QVERIFY(ps.parsed && ps.hasVideo);
+        QCOMPARE(ps.videoCodec, QStringLiteral("mpeg2video"));
+        QCOMPARE(ps.formatName, QStringLiteral("mpeg"));
+        QCOMPARE(ps.width, 352);
+        QVERIFY(qAbs(ps.fps - 29.97003) < 1e-4);
+        QVERIFY(qAbs(ps.seconds() - 362.028333) < 1e-6);
+        QVERIFY(qAbs(ps.videoStart - 0.533367) < 1e-6);
+        QCOMPARE(ps.videoPackets, -1);
+        QCOMPARE(describe(ps), QStringLiteral("MPEG-2 352×240 29.97 fps · MP2 stereo · 0:06:02"));
+
+        const MediaInfo ts = parseProbe(probeData("h264-aac-ts.json"));
+        QCOMPARE(ts.formatName, QStringLiteral("mpegts"));
+        QCOMPARE(ts.videoCodec, QStringLiteral("h264"));
+        // A broadcast's clock does not start at 0: the cut's points are offset by it.
+        QVERIFY(qAbs(ts.videoStart - 1001.4) < 1e-6);
+        QCOMPARE(describe(ts), QStringLiteral("H.264 352×240 29.97 fps · AAC stereo · 0:06:02"));
+
+        const MediaInfo copy = parseProbe(probeData("copy-counted.json"));
+        QCOMPARE(copy.videoPackets, 9024);
+    }
+
+    void testProbesOfNothing_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("parsed");
+        QTest::newRow("no output") << QByteArray() << false;
+        QTest::newRow("not json") << QByteArray("Invalid data found") << false;
+        QTest::newRow("an empty object") << QByteArray("{}") << false;
+        QTest::newRow("audio only") << QByteArray(R"({"streams":[{"codec_type":"audio","codec_name":"mp2"}],"format":{}})") << true;
+        QTest::newRow("cover art only") << QByteArray(R"({"streams":[{"codec_type":"video","codec_name":"mjpeg","disposition":{"attached_pic":1}}],"format":{}})") << true;
+        QTest::newRow("wrong types") << QByteArray(R"({"streams":[{"codec_type":7,"codec_name":[]}],"format":{"duration":"x"}})") << true;
+    }
+    void testProbesOfNothing()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, parsed);
+        const MediaInfo m = parseProbe(json);
+        QCOMPARE(m.parsed, parsed);
+        QVERIFY(!m.hasVideo);
+        QCOMPARE(m.duration, 0.0);
+        QCOMPARE(describe(m), QString());
+    }
+
+    void testAbsurdFrameRatesAreNoRate()
+    {
+        const MediaInfo m = parseProbe(R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"90000/1","avg_frame_rate":"0/0"}],"format":{}})");
+        QVERIFY(m.hasVideo);
+        QCOMPARE(m.fps, 0.0);
+        const MediaInfo avg = parseProbe(R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"0/0","avg_frame_rate":"25/1"}],"format":{}})");
+        QCOMPARE(avg.fps, 25.0);
+    }
+
+    void testCutterAndContainer_data()
+    {
+        QTest::addColumn<QString>("video");
+        QTest::addColumn<QStringList>("audio");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("inputExt");
+        QTest::addColumn<bool>("mencoder");
+        QTest::addColumn<QString>("muxer");
+        QTest::addColumn<QString>("outputExt");
+        QTest::newRow("MPEG-2 MP2 PS") << "mpeg2video" << QStringList{"mp2"} << "mpeg" << "mpg" << true << "mpeg" << "mpg";
+        QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3", "mp2"} << "mpegts" << "ts" << true << "mpeg" << "mpg";
+        QTest::newRow("MPEG-1 PS") << "mpeg1video" << QStringList{"mp2"} << "mpeg" << "MPEG" << true << "mpeg" << "MPEG";
+        QTest::newRow("MPEG-2 E-AC-3 TS") << "mpeg2video" << QStringList{"eac3"} << "mpegts" << "tp" << false << "mpegts" << "tp";
+        QTest::newRow("H.264 AAC TS") << "h264" << QStringList{"aac"} << "mpegts" << "ts" << false << "mpegts" << "ts";
+        QTest::newRow("H.264 AC-3 TS") << "h264" << QStringList{"ac3"} << "mpegts" << "ts" << false << "mpegts" << "ts";
+        QTest::newRow("HEVC AAC in dvr-ms") << "hevc" << QStringList{"aac"} << "asf" << "dvr-ms" << false << "mpegts" << "ts";
+        QTest::newRow("H.264 MP2 PS") << "h264" << QStringList{"mp2"} << "mpeg" << "mpg" << false << "mpeg" << "mpg";
+        QTest::newRow("H.264 AAC PS") << "h264" << QStringList{"aac"} << "mpeg" << "mpg" << false << "mpegts" << "ts";
+        QTest::newRow("MPEG-2 in dvr-ms") << "mpeg2video" << QStringList{"mp2"} << "asf" << "dvr-ms" << true << "mpeg" << "mpg";
+    }
+    void testCutterAndContainer()
+    {
+        QFETCH(QString, video);
+        QFETCH(QStringList, audio);
+        QFETCH(QString, format);
+        QFETCH(QString, inputExt);
+        QFETCH(bool, mencoder);
+        QFETCH(QString, muxer);
+        QFETCH(QString, outputExt);
+        const MediaInfo m = make(qPrintable(video), audio, qPrintable(format));
+        const Cutter cutter = cutterFor(m);
+        QCOMPARE(cutter == Cutter::Mencoder, mencoder);
+        QCOMPARE(muxerName(containerFor(m, cutter)), muxer);
+        QCOMPARE(extensionFor(containerFor(m, cutter), inputExt), outputExt);
+        // The recut after mencoder writes what mencoder would have.
+        if (mencoder)
+            QCOMPARE(containerFor(m, cutter), containerFor(m, Cutter::Mencoder));
+    }
+
+    void testCutLists()
+    {
+        QCOMPARE(parseEdlCuts("150.52\t211.48\t0\n")->size(), 1);
+        QVERIFY(!parseEdlCuts("hello\n"));
+        QVERIFY(!parseEdlCuts("1 nan 0\n"));
+        QVERIFY(parseEdlCuts("") && parseEdlCuts("")->isEmpty());
+        // Mutes and scene markers are not cuts; CR-LF and blanks are fine.
+        const auto cuts = parseEdlCuts("10 20 0\r\n30 40 1\r\n\n50 60 3\n70 65 0\n");
+        QVERIFY(cuts);
+        QCOMPARE(cuts->size(), 2);
+        QCOMPARE(cuts->at(1).start, 50.0);
+
+        // Out of order, overlapping and past the end: merged and clipped.
+        const QList<Span> merged = normalisedCuts({{50, 70}, {10, 20}, {15, 30}, {90, 200}, {-5, 2}}, 100);
+        QCOMPARE(merged.size(), 4);
+        QCOMPARE(merged.at(0).start, 0.0);
+        QCOMPARE(merged.at(1).end, 30.0);
+        QCOMPARE(merged.at(3).end, 100.0);
+        const QList<Span> kept = keptSpans(merged, 100);
+        QCOMPARE(kept.size(), 3);
+        QCOMPARE(kept.at(0).start, 2.0);
+        QCOMPARE(kept.at(2).end, 90.0);
+        QCOMPARE(totalLength(kept) + totalLength(merged), 100.0);
+        QVERIFY(keptSpans({{0, 100}}, 100).isEmpty());
+        QCOMPARE(keptSpans({}, 100).size(), 1);
+    }
+
+    void testConcatList()
+    {
+        const QList<Span> kept = keptSpans({{60, 120}}, 360);
+        QCOMPARE(concatList(QStringLiteral("recording.ts"), kept, 360, 1001.4),
+                 QByteArray("ffconcat version 1.0\nfile 'recording.ts'\noutpoint 1061.400000\n"
+                            "file 'recording.ts'\ninpoint 1121.400000\n"));
+        QVERIFY(concatList(QStringLiteral("it's.mpg"), kept, 360, 0).contains("file 'it'\\''s.mpg'\n"));
+    }
+
+    void testVerdicts_data()
+    {
+        QTest::addColumn<qint64>("frames");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("problem");
+        // 362.03 s recorded at 29.97 fps, one cut of 60.96 s: 301.07 s,
+        // 9023 frames, expected; 0.5 s + 0.5 s allowed short.
+        QTest::newRow("exact") << qint64(9023) << true << QString();
+        QTest::newRow("one second short") << qint64(8994) << true << QString();
+        QTest::newRow("4.5 s short") << qint64(8888) << false << QStringLiteral("4.5 s shorter than expected");
+        QTest::newRow("a key frame long") << qint64(9040) << true << QString();
+        QTest::newRow("the cut not made") << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
+        QTest::newRow("a header only") << qint64(0) << false << QStringLiteral("unreadable");
+    }
+    void testVerdicts()
+    {
+        QFETCH(qint64, frames);
+        QFETCH(bool, ok);
+        QFETCH(QString, problem);
+        MediaInfo copy = make("mpeg2video", {"mp2"});
+        copy.videoPackets = frames;
+        const Verdict v = verifyCopy(copy, 362.028333, 30000.0 / 1001, {{150.52, 211.48}});
+        QCOMPARE(v.ok, ok);
+        QCOMPARE(v.problem, problem);
+        QVERIFY(qAbs(v.expected - 301.068333) < 1e-6);
+        QCOMPARE(v.tolerance, 1.0);
+    }
+
+    void testCopyWithoutVideoOrRateIsUnreadable()
+    {
+        MediaInfo noVideo = make("", {"mp2"});
+        noVideo.videoPackets = 9000;
+        QVERIFY(!verifyCopy(noVideo, 300, 25, {}).readable);
+        MediaInfo copy = make("h264", {"aac"});
+        copy.videoPackets = 9000;
+        QVERIFY(!verifyCopy(copy, 300, 0, {}).readable);
+    }
+
+    void testFfmpegProgress()
+    {
+        QCOMPARE(scanFfmpegProgress(u"frame=10\nout_time_us=1500000\nprogress=continue\n"), std::optional<double>(1.5));
+        // The last complete value of the chunk counts; one cut off by the
+        // read does not.
+        QCOMPARE(scanFfmpegProgress(u"out_time_us=1000000\nout_time_us=2000000\nout_time_us=30"), std::optional<double>(2.0));
+        QCOMPARE(scanFfmpegProgress(u"out_time_us=N/A\n"), std::nullopt);
+        QCOMPARE(scanFfmpegProgress(u"  0:00:57 - 1734 frames in 1.00 sec, 15%"), std::nullopt);
+        QCOMPARE(scanFfmpegProgress(u"out_time_us=99999999999999999999999\n"), std::nullopt);
+    }
+};
+
+QTEST_MAIN(TestMedia)
+#include "tst_media.moc"
