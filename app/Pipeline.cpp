@@ -259,6 +259,8 @@ void AppController::processFinished(int rc)
     logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, processState));
     if (m_activeProgressIndicator)
         m_activeProgressIndicator->stop();
+    const bool failedBefore = m_runFailed;
+    ProgressIndicator *row = m_activeProgressIndicator;
     if (processState == kStateDetecting) {
         if (m_runner && m_runner->wasStopped()) {
             discardStoppedDetection();
@@ -276,6 +278,8 @@ void AppController::processFinished(int rc)
     } else if (processState == kStateCleaning) {
         processState = kStateFinished;
     }
+    if (row && !failedBefore && m_runFailed)
+        row->fail();
     QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
 }
 

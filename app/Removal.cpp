@@ -251,6 +251,8 @@ void AppController::copyProbed(const QByteArray &json, bool launched)
 
 void AppController::endRemoval(const QString &outcome)
 {
+    if (m_runFailed && m_removeIndicator)
+        m_removeIndicator->fail();
     m_cutPhase = CutPhase::None;
     setOutcome(outcome);
     if (processState == kStateRemoving) {

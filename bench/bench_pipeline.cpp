@@ -10,6 +10,7 @@
 
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "core/MediaInfo.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
@@ -46,6 +48,13 @@ double median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
+}
+
+void writeFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
 }
 
 double shellMs(const QString &script)
@@ -166,6 +175,148 @@ void benchOverhead()
                 "ratio=%.3f\n", median(trimlet), median(shell), median(trimlet) / median(shell));
 }
 
+QByteArray probe(const QString &file, bool count)
+{
+    QProcess p;
+    QStringList args{"-v", "error", "-of", "json", "-show_format", "-show_streams"};
+    if (count)
+        args << "-count_packets" << "-select_streams" << "v:0";
+    p.start(QStringLiteral("ffprobe"), args << file);
+    p.waitForFinished(-1);
+    return p.readAllStandardOutput();
+}
+
+bool makeRecording(const QString &out, const QStringList &options)
+{
+    return QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
+                             QStringList(options) << out << QStringLiteral("show:150 ad:60 show:150")) == 0;
+}
+
+void benchCutters()
+{
+    QTemporaryDir dir;
+    struct Kind
+    {
+        const char *name;
+        QStringList options;
+        const char *ext;
+    };
+    const Kind kinds[] = {
+        {"MPEG-2 29.97 PS MP2", {}, "mpg"},
+        {"MPEG-2 59.94 PS MP2", {"-r", "60000/1001"}, "mpg"},
+        {"MPEG-2 29.97 PS MP2, GOP 15", {"-g", "15"}, "mpg"},
+        {"H.264 29.97 TS AAC", {"-v", "h264", "-a", "aac", "-f", "ts"}, "ts"},
+        {"H.264 29.97 TS AC-3", {"-v", "h264", "-a", "ac3", "-f", "ts"}, "ts"},
+    };
+    AppController c;
+    AppWindows w(c);
+    c.awakeFromNib();
+    std::printf("cutters: one 61 s cut (150.5-211.5 s); frames kept / expected\n");
+    for (const Kind &k : kinds) {
+        const QString rec = dir.filePath(QStringLiteral("rec.") + QLatin1String(k.ext));
+        if (!makeRecording(rec, k.options)) {
+            std::printf("  %s: could not make it\n", k.name);
+            continue;
+        }
+        const media::MediaInfo info = media::parseProbe(probe(rec, true));
+        const QList<media::Span> cuts{{150.5, 211.5}};
+        const double expected = double(info.videoPackets) - 61.0 * info.fps;
+        writeFileBytes(dir.filePath(QStringLiteral("rec.edl")), "150.5\t211.5\t0\n");
+        c.openRecording(rec);
+        QString line = QStringLiteral("  %1: expected %2").arg(QLatin1String(k.name)).arg(expected, 0, 'f', 0);
+        for (media::Cutter cutter : {media::Cutter::Mencoder, media::Cutter::Ffmpeg}) {
+            const QString out = dir.filePath(QStringLiteral("out.") + QLatin1String(k.ext));
+            QFile::remove(out);
+            QStringList args;
+            if (cutter == media::Cutter::Mencoder) {
+                args = c.removeArguments(out);
+            } else {
+                const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
+                writeFileBytes(list, media::concatList(rec, media::keptSpans(cuts, info.seconds()), info.seconds(),
+                                                       info.videoStart));
+                args = c.ffmpegCutArguments(list, out, media::containerFor(info, media::Cutter::Ffmpeg));
+                args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("-safe"));
+                args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("0"));
+            }
+            QProcess p;
+            p.setProcessChannelMode(QProcess::MergedChannels);
+            p.start(args.first(), args.mid(1));
+            p.waitForFinished(-1);
+            const media::MediaInfo copy = media::parseProbe(probe(out, true));
+            const media::Verdict v = media::verifyCopy(copy, info.seconds(), info.fps, cuts);
+            line += QStringLiteral("; %1 exit %2: %3 (%4 s %5)")
+                        .arg(media::cutterName(cutter))
+                        .arg(p.exitCode())
+                        .arg(copy.videoPackets < 0 ? 0 : copy.videoPackets)
+                        .arg(qAbs(v.expected - v.actual), 0, 'f', 2)
+                        .arg(v.ok ? QStringLiteral("off, passes") : QStringLiteral("off, fails"));
+        }
+        std::printf("%s\n", qPrintable(line));
+    }
+}
+
+void benchCut()
+{
+    QTemporaryDir dir;
+    struct Kind
+    {
+        const char *name;
+        QStringList options;
+        const char *ext;
+        const char *muxer;
+    };
+    const Kind kinds[] = {
+        {"MPEG-2 PS", {}, "mpg", "vob"},
+        {"H.264 TS", {"-v", "h264", "-a", "aac", "-f", "ts"}, "ts", "mpegts"},
+    };
+    for (const Kind &k : kinds) {
+        const QString small = dir.filePath(QStringLiteral("small.") + QLatin1String(k.ext));
+        const QString big = dir.filePath(QStringLiteral("big.") + QLatin1String(k.ext));
+        if (!makeRecording(small, k.options))
+            continue;
+        // Looped without re-encoding to well over a gigabyte.
+        const qint64 smallSize = QFileInfo(small).size();
+        const int loops = int(1.1e9 / double(smallSize)) + 1;
+        QProcess::execute(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-y", "-stream_loop",
+                                                     QString::number(loops - 1), "-i", small, "-map", "0",
+                                                     "-c", "copy", "-f", QLatin1String(k.muxer), big});
+        QFile::remove(small);
+        QByteArray edl;
+        for (int i = 0; i < 3; ++i)
+            edl += QByteArray::number(362.03 * i + 150.5) + '\t' + QByteArray::number(362.03 * i + 211.5) + "\t0\n";
+        writeFileBytes(dir.filePath(QStringLiteral("big.edl")), edl);
+        std::vector<double> cat, trimlet;
+        for (int i = 0; i < 3; ++i) {
+            cat.push_back(shellMs(QStringLiteral("cat '%1' > /dev/null").arg(big)));
+            AppController c;
+            AppWindows w(c);
+            c.endSound().setMuted(true);
+            c.awakeFromNib();
+            c.openRecording(big);
+            QEventLoop wait;
+            QTimer::singleShot(0, &wait, [&] {
+                while (c.probingRecording())
+                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+                wait.quit();
+            });
+            wait.exec();
+            const QString out = c.mOutputField->text();
+            QFile::remove(out);
+            QElapsedTimer t;
+            t.start();
+            runUntilIdle(c, [&] { c.removeStart(nullptr); });
+            trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
+            if (i == 2)
+                std::printf("cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
+                            qPrintable(c.mStatusField ? c.mStatusField->property("text").toString() : QString()));
+            QFile::remove(out);
+        }
+        std::printf("cut: %s  cut+check_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name,
+                    median(trimlet), median(cat), median(trimlet) / median(cat));
+        QFile::remove(big);
+    }
+}
+
 int startupChild(int argc, char **argv)
 {
     QApplication app(argc, argv);
@@ -218,5 +369,9 @@ int main(int argc, char **argv)
         benchOverhead();
     if (which.contains(QStringLiteral("startup")))
         benchStartup(argv[0]);
+    if (which.contains(QStringLiteral("cutters")))
+        benchCutters();
+    if (which.contains(QStringLiteral("cut")))
+        benchCut();
     return 0;
 }

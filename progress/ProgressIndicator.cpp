@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -75,29 +76,65 @@ void ProgressIndicator::start()
         m_progressIndicator->setValue(m_minimum);
     m_startTime = m_clock();
     m_lastStartTime = m_startTime;
+    m_pass = 1;
+    m_passStartPercent = 0;
+    m_lastPercent.reset();
+}
+
+QString ProgressIndicator::passSuffix() const
+{
+    return m_pass > 1 ? QStringLiteral(" (pass %1)").arg(m_pass) : QString();
 }
 
 void ProgressIndicator::setPercent(double p)
 {
+    // A tool that reads its input twice (comskip, once it has found the
+    // logo) starts again from a lower figure: that is a new pass, and the
+    // estimate is built on the new pass's own rate.
+    if (std::isfinite(p) && p > 0 && m_lastPercent && p < *m_lastPercent - 0.5 && m_startTime) {
+        ++m_pass;
+        m_lastStartTime = m_clock();
+        m_passStartPercent = std::max(0.0, p);
+        if (m_remainingTextField)
+            m_remainingTextField->setText(QStringLiteral("pass %1").arg(m_pass));
+    }
+    if (std::isfinite(p))
+        m_lastPercent = p;
     if (p > 0) {
         setBusy(false);
         if (m_progressIndicator && std::isfinite(p))
             m_progressIndicator->setValue(int(qBound(-1.0e9, std::round(p), 1.0e9)));
         const double e = elapsedSince(m_lastStartTime);
-        const double r = e * 100.0 / p - e;
+        const double done = p - m_passStartPercent;
+        const double r = done > 0 ? e * (100.0 - p) / done : 0.0;
         if (r > 0 && e > 5.0 && m_remainingTextField)
-            m_remainingTextField->setText(formatTime(r) + QStringLiteral(" remaining"));
+            m_remainingTextField->setText(formatTime(r) + QStringLiteral(" remaining") + passSuffix());
         setPercentField(float(p / 100.0));
     } else {
         setBusy(true);
         m_lastStartTime = m_clock();
+        m_passStartPercent = 0;
         setPercentField(std::nullopt);
     }
+}
+
+void ProgressIndicator::fail()
+{
+    // The bar stays where the tool got to: a full bar would read as done.
+    setBusy(false);
+    setPercentField(std::nullopt);
+    const double e = elapsedSince(m_startTime);
+    if (m_remainingTextField)
+        m_remainingTextField->setText(QStringLiteral("failed after ") + formatTime(e));
+    if (m_progressIndicator)
+        m_progressIndicator->setToolTip(QStringLiteral("This step failed; the status line says why."));
 }
 
 void ProgressIndicator::stop()
 {
     setBusy(false);
+    if (m_progressIndicator)
+        m_progressIndicator->setToolTip(QString());
     if (m_progressIndicator)
         m_progressIndicator->setValue(m_maximum);
     setPercentField(std::nullopt);
@@ -116,6 +153,11 @@ void ProgressIndicator::clear()
         m_remainingTextField->setText(QString());
     m_startTime.reset();
     m_lastStartTime.reset();
+    m_lastPercent.reset();
+    m_pass = 1;
+    m_passStartPercent = 0;
+    if (m_progressIndicator)
+        m_progressIndicator->setToolTip(QString());
 }
 
 QString ProgressIndicator::formatTime(double t)

@@ -24,7 +24,11 @@ public:
     void start();
     void setPercent(double percent);
     void stop();
+    // The step ended in failure: the row says so instead of filling up.
+    void fail();
     void clear();
+    // 1 for the tool's first pass over its input, 2 once it started over.
+    int pass() const { return m_pass; }
 
     // "%02d:%02d" with "%d:" hours in front when there is a whole hour.
     static QString formatTime(double seconds);
@@ -37,6 +41,7 @@ private:
     double elapsedSince(const std::optional<double> &moment) const;
     void setBusy(bool busy);
     void setPercentField(std::optional<float> fraction);
+    QString passSuffix() const;
 
     QPointer<QProgressBar> m_progressIndicator;
     QPointer<QLabel> m_percentTextField;
@@ -44,6 +49,9 @@ private:
     std::optional<double> m_startTime;
     std::optional<double> m_lastStartTime;
     std::optional<float> m_percentValue;
+    std::optional<double> m_lastPercent;
+    double m_passStartPercent = 0;
+    int m_pass = 1;
     Clock m_clock;
     // Qt shows a busy bar as the range 0..0, so the bar's own range from
     // the window is kept to come back to.

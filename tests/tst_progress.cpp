@@ -1,6 +1,9 @@
 // Progress rows: the bar, the percent field and the time estimate.
 
+#include "app/ResultParsers.h"
 #include "progress/ProgressIndicator.h"
+
+#include <QFile>
 
 #include <QLabel>
 #include <QProgressBar>
@@ -27,6 +30,63 @@ class TestProgress final : public QObject
     };
 
 private slots:
+    void testSecondPassOfRealComskipOutput()
+    {
+        // comskip 0.82 on a recording with a station logo: it reads the file
+        // a second time once it has found the logo (18 36 16 39 59 80 %).
+        QFile f(QStringLiteral(TRIMLET_TEST_DATA "/comskip-two-passes.txt"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QList<int> percents;
+        for (const QByteArray &chunk : f.readAll().split('\r')) {
+            const results::ProgressScan scan = results::scanProgressChunk(QString::fromUtf8(chunk));
+            if (scan.isProgress && scan.percent)
+                percents << *scan.percent;
+        }
+        QCOMPARE(percents, (QList<int>{18, 36, 16, 39, 59, 80}));
+        Row r;
+        r.indicator.start();
+        QStringList remaining;
+        for (int p : percents) {
+            r.now += 10;
+            r.indicator.setPercent(p);
+            remaining << r.remaining.text();
+        }
+        QCOMPARE(r.indicator.pass(), 2);
+        // First pass: 10 s a step of 18 %. At the drop the estimate starts
+        // over: nothing is told until the new pass has a rate of its own.
+        QCOMPARE(remaining.at(0), QStringLiteral("00:45 remaining"));
+        QCOMPARE(remaining.at(2), QStringLiteral("pass 2"));
+        // 23 % in 10 s from 16 %: 61 % to go takes 26 s (not the 41 s the
+        // first pass's rate from 0 % would give).
+        QCOMPARE(remaining.at(3), QStringLiteral("00:26 remaining (pass 2)"));
+        QCOMPARE(remaining.at(5), QStringLiteral("00:09 remaining (pass 2)"));
+        QCOMPARE(r.bar.value(), 80);
+        // A fresh start is a first pass again.
+        r.indicator.start();
+        QCOMPARE(r.indicator.pass(), 1);
+    }
+
+    void testFailedStepDoesNotFillTheBar()
+    {
+        Row r;
+        r.indicator.start();
+        r.now += 6;
+        r.indicator.setPercent(40);
+        r.indicator.fail();
+        QCOMPARE(r.bar.value(), 40);
+        QVERIFY(!r.indicator.isBusy());
+        QCOMPARE(r.remaining.text(), QStringLiteral("failed after 00:06"));
+        QCOMPARE(r.percent.text(), QString());
+        // A tool that failed before any progress leaves an empty bar.
+        Row empty;
+        empty.indicator.start();
+        empty.now += 2;
+        empty.indicator.fail();
+        QCOMPARE(empty.bar.value(), 0);
+        QVERIFY(!empty.indicator.isBusy());
+        QCOMPARE(empty.remaining.text(), QStringLiteral("failed after 00:02"));
+    }
+
     void testEstimateAfterThirtySecondsAtQuarter()
     {
         Row r;
