@@ -237,6 +237,8 @@ signals:
     void buttonsChanged();
     // Work files may have come or gone.
     void workFilesChanged();
+    // A run came to its natural end; outcome is what the status line says.
+    void runEnded(const QString &outcome);
 
 private:
     QString workFile(const QString &extension) const;

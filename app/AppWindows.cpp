@@ -1,6 +1,8 @@
 #include "app/AppWindows.h"
 
 #include "app/AppController.h"
+#include "app/DesktopNotification.h"
+#include "progress/ProgressIndicator.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "ui_GraphWindow.h"
@@ -10,7 +12,19 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTableView>
+#include <QDesktopServices>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QProgressBar>
+#include <QShortcut>
+#include <QUrl>
+
+#include <algorithm>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QResizeEvent>
@@ -52,9 +66,18 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_graphUi->graphSplitter->setStretchFactor(0, 1);
     m_graphUi->graphSplitter->setSizes({800, 400});
-    connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph,
-            [this] { m_graph->changeZoomSlider(m_graphUi->mZoomSlider); });
+    connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph, [this] { fitChart(); });
     m_graph->changeZoomSlider(m_graphUi->mZoomSlider);
+    // Nothing is loading until a chart is asked for.
+    m_graphUi->mGraphProgressIndicator->hide();
+    m_graphUi->graphScrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_noCommercials = new QLabel(tr("No commercials found."), m_graphUi->mCommercialTable->viewport());
+    m_noCommercials->setAlignment(Qt::AlignCenter);
+    m_noCommercials->setAccessibleName(QStringLiteral("No commercials found"));
+    m_noCommercials->hide();
+    connect(m_tableModel, &QAbstractItemModel::modelReset, this, &AppWindows::updateEmptyTable);
+    connect(m_tableModel, &QAbstractItemModel::rowsInserted, this, &AppWindows::updateEmptyTable);
+    connect(m_tableModel, &QAbstractItemModel::rowsRemoved, this, &AppWindows::updateEmptyTable);
 
     AppController &c = m_controller;
     c.graph = m_graph;
@@ -108,6 +131,20 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
         connect(&c, signal, this, &AppWindows::updateControls);
     connect(&c, &AppController::buttonsChanged, this, &AppWindows::updateControls);
     connect(&c, &AppController::workFilesChanged, this, &AppWindows::updateControls);
+    connect(m_ui->showCopyButton, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absolutePath()));
+    });
+    connect(m_ui->playCopyButton, &QPushButton::clicked, this, [this] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absoluteFilePath()));
+    });
+    connect(m_ui->mOutputField, &QLineEdit::textChanged, this, &AppWindows::updateControls);
+    // The window's title follows the running step, for the task bar.
+    for (QProgressBar *bar : {m_ui->mDetectProgressIndicator, m_ui->mRemoveProgressIndicator})
+        connect(bar, &QProgressBar::valueChanged, this, &AppWindows::updateTitle);
+    connect(&c, &AppController::isRunningChanged, this, &AppWindows::updateTitle);
+    connect(&c, &AppController::isRunningAutoChanged, this, &AppWindows::updateTitle);
+    connect(&c, &AppController::runEnded, this, &AppWindows::notifyRunEnded);
+    nameControls();
     c.setConfirm([this](const QString &question) {
         return QMessageBox::question(m_main, QStringLiteral("Trimlet"), question,
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
@@ -139,6 +176,12 @@ void AppWindows::updateControls()
     m_ui->mRemoveActionButton->setEnabled(stopping(m_ui->mRemoveActionButton)
                                           || (!running && c.haveCommercials()));
     m_ui->cleanButton->setEnabled(!running && c.haveWorkFiles());
+    const bool haveCopy = !running && !m_ui->mOutputField->text().isEmpty()
+                          && QFileInfo(m_ui->mOutputField->text()).isFile();
+    m_ui->showCopyButton->setEnabled(haveCopy);
+    m_ui->playCopyButton->setEnabled(haveCopy);
+    if (m_stopShortcut)
+        m_stopShortcut->setEnabled(running);
     m_ui->browseInputButton->setEnabled(!running);
     m_ui->browseOutputButton->setEnabled(!running);
     m_ui->mOutputField->setReadOnly(running);
@@ -150,6 +193,150 @@ void AppWindows::updateControls()
                        static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
                        static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
+}
+
+void AppWindows::fitChart()
+{
+    const double wanted = double(m_graphUi->mZoomSlider->value()) / 100.0;
+    const double width = m_graph->bounds().width();
+    const double fit = width > 0 && m_viewport ? double(m_viewport->width()) / width : wanted;
+    m_graph->setZoom(float(std::max(wanted, fit)));
+    m_graph->update();
+}
+
+void AppWindows::updateEmptyTable()
+{
+    QTableView *table = m_graphUi->mCommercialTable;
+    const bool empty = m_tableModel->rowCount() == 0 && m_controller.haveResults();
+    m_noCommercials->setGeometry(table->viewport()->rect());
+    m_noCommercials->setVisible(empty);
+}
+
+void AppWindows::nameControls()
+{
+    Ui::MainWindow &u = *m_ui;
+    // What assistive technology announces: every control by what it is
+    // for, not by the title it shares with others ("Run", "Choose…").
+    const struct
+    {
+        QWidget *widget;
+        const char *name;
+        const char *description;
+    } names[] = {
+        {u.mInputField, "Recording", "The recording to take the commercials out of"},
+        {u.browseInputButton, "Choose recording", "Choose the recording in a file dialog (Ctrl+O)"},
+        {u.mRecordingInfoField, "Recording streams", "The recording's video and sound, and its length"},
+        {u.mOutputField, "Cut copy", "Where the copy without the commercials is written"},
+        {u.browseOutputButton, "Choose cut copy", "Choose where the cut copy goes in a file dialog"},
+        {u.mDetectActionButton, "Run detection", "Find the commercials with comskip (Alt+D)"},
+        {u.mDetectProgressIndicator, "Detection progress", "How far detection has got"},
+        {u.mDetectPercentTextField, "Detection percent", "Detection's progress in percent"},
+        {u.mDetectRemainingTextField, "Detection time", "Time left, or time taken, for detection"},
+        {u.mRemoveActionButton, "Run removal", "Cut the commercials out into the cut copy (Alt+M)"},
+        {u.mRemoveProgressIndicator, "Removal progress", "How far the cut has got"},
+        {u.mRemovePercentTextField, "Removal percent", "The cut's progress in percent"},
+        {u.mRemoveRemainingTextField, "Removal time", "Time left, or time taken, for the cut"},
+        {u.mAutoActionButton, "Run all chosen steps", "Run the steps ticked beside it, one after another (Ctrl+R)"},
+        {u.mAutoDetect, "Automatic run: detect", "The automatic run detects the commercials"},
+        {u.mAutoRemove, "Automatic run: remove", "The automatic run cuts the commercials out"},
+        {u.mAutoClean, "Automatic run: erase work files", "The automatic run erases the work files at its end"},
+        {u.mStatusField, "Status", "What the last run did, or what is running"},
+        {u.cleanButton, "Erase work files", "Erase the detector's files beside the recording (Alt+E)"},
+        {u.graphButton, "Show chart", "Show what the detector measured, with the commercials (Alt+C)"},
+        {u.showCopyButton, "Show cut copy in folder", "Open the folder holding the cut copy"},
+        {u.playCopyButton, "Play cut copy", "Play the cut copy with the desktop's video player"},
+        {u.mLastCheckedMessage, "Package lists last refreshed", "When the package lists were last refreshed"},
+        {u.mRemoveNoSkip, "Copy every frame", "mencoder's -noskip -mc 0"},
+        {u.mRemoveEDLSeek, "Precise cut seeking", "mencoder's -hr-edl-seek"},
+        {u.filesGroup, "Files", "The recording and its cut copy"},
+        {u.stepsGroup, "Steps", "Detection, removal and the automatic run"},
+    };
+    for (const auto &n : names) {
+        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+        n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
+    }
+    // Check boxes are named by their own text.
+    for (QCheckBox *box : m_main->findChildren<QCheckBox *>())
+        if (box->accessibleName().isEmpty())
+            box->setAccessibleName(box->text());
+    // Mnemonics without touching the titles, which read exactly "Run" and "Stop".
+    u.mDetectActionButton->setShortcut(QKeySequence(QStringLiteral("Alt+D")));
+    u.mRemoveActionButton->setShortcut(QKeySequence(QStringLiteral("Alt+M")));
+    u.cleanButton->setShortcut(QKeySequence(QStringLiteral("Alt+E")));
+    u.graphButton->setShortcut(QKeySequence(QStringLiteral("Alt+C")));
+    u.browseInputButton->setShortcut(QKeySequence::Open);
+    u.mAutoActionButton->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+    u.inputLabel->setBuddy(u.mInputField);
+    u.outputLabel->setBuddy(u.mOutputField);
+    m_stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), m_main);
+    connect(m_stopShortcut, &QShortcut::activated, this, [this] {
+        for (QPushButton *b : {m_ui->mAutoActionButton, m_ui->mDetectActionButton, m_ui->mRemoveActionButton})
+            if (b->text() == QStringLiteral("Stop")) {
+                m_controller.performButtonAction(b);
+                return;
+            }
+    });
+
+    Ui::GraphWindow &g = *m_graphUi;
+    const struct
+    {
+        QWidget *widget;
+        const char *name;
+        const char *description;
+    } chartNames[] = {
+        {g.mGraphFileText, "Charted recording", "The recording whose detection data is shown"},
+        {g.mGraphProgressIndicator, "Chart progress", "Busy while the chart is drawn"},
+        {g.graphScrollArea, "Detection chart", "What the detector measured frame by frame, with the commercials over it"},
+        {m_graph, "Detection chart", "What the detector measured frame by frame, with the commercials over it"},
+        {g.mCommercialTable, "Commercials", "The commercials found, with their start, end and length"},
+        {g.mShowLengthOld, "Length with commercials", "The programme's length before cutting"},
+        {g.mShowLengthNew, "Length without commercials", "The programme's length after cutting"},
+        {g.mZoomSlider, "Zoom", "How far the chart is stretched in time"},
+        {g.mGraphStatusText, "Chart status", "What the chart shows"},
+    };
+    for (const auto &n : chartNames) {
+        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+        n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
+    }
+    for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
+        header->setAccessibleName(header->orientation() == Qt::Horizontal ? QStringLiteral("Commercials: column headers")
+                                                                          : QStringLiteral("Commercials: row headers"));
+    for (QAbstractButton *corner : m_graphUi->mCommercialTable->findChildren<QAbstractButton *>())
+        corner->setAccessibleName(QStringLiteral("Commercials: select all"));
+    // Scroll bars are named after what they scroll.
+    for (QWidget *window : {static_cast<QWidget *>(m_main), static_cast<QWidget *>(m_graphWindow)})
+        for (QScrollBar *bar : window->findChildren<QScrollBar *>()) {
+            QWidget *owner = bar->parentWidget();
+            while (owner && owner->accessibleName().isEmpty())
+                owner = owner->parentWidget();
+            const QString what = owner ? owner->accessibleName() : QStringLiteral("View");
+            bar->setAccessibleName(what + (bar->orientation() == Qt::Horizontal ? QStringLiteral(": horizontal scroll bar")
+                                                                                : QStringLiteral(": vertical scroll bar")));
+        }
+}
+
+void AppWindows::updateTitle()
+{
+    const AppController &c = m_controller;
+    QString title = QStringLiteral("Trimlet");
+    if (c.isRunning() || c.isRunningAuto()) {
+        const ProgressIndicator *row = c.activeProgressIndicator();
+        QProgressBar *bar = row == c.removeIndicator() ? m_ui->mRemoveProgressIndicator : m_ui->mDetectProgressIndicator;
+        const QString step = row == c.removeIndicator() ? QStringLiteral("Cutting") : QStringLiteral("Detecting");
+        if (bar->maximum() > bar->minimum() && bar->value() > bar->minimum())
+            title = QStringLiteral("%1 %2% – Trimlet").arg(step).arg(bar->value());
+        else
+            title = step + QStringLiteral("… – Trimlet");
+    }
+    m_main->setWindowTitle(title);
+}
+
+void AppWindows::notifyRunEnded(const QString &outcome)
+{
+    // Only someone looking elsewhere needs telling.
+    if (m_main->isActiveWindow() || m_graphWindow->isActiveWindow())
+        return;
+    DesktopNotification::send(QStringLiteral("Trimlet"), outcome);
 }
 
 void AppWindows::openFromCommandLine(const QStringList &arguments)
@@ -174,8 +361,10 @@ bool AppWindows::eventFilter(QObject *watched, QEvent *event)
         return false;
     }
     if (watched == m_viewport && event->type() == QEvent::Resize) {
-        // The chart fills the height; its width is the zoom's.
+        // The chart fills the height; its width is the zoom's, and never
+        // less than the pane's, so a chart that fits needs no scroll bar.
         m_graph->resize(m_graph->width(), static_cast<QResizeEvent *>(event)->size().height());
+        fitChart();
     } else if (watched == m_main && event->type() == QEvent::DragEnter) {
         auto *drag = static_cast<QDragEnterEvent *>(event);
         const QList<QUrl> urls = drag->mimeData()->urls();

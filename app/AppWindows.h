@@ -8,6 +8,7 @@
 class AppController;
 class CommercialTableModel;
 class QMainWindow;
+class QShortcut;
 class VideoGraph;
 namespace Ui {
 class MainWindow;
@@ -37,6 +38,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void nameControls();
+    void fitChart();
+    void updateEmptyTable();
+    void updateTitle();
+    void notifyRunEnded(const QString &outcome);
+
     AppController &m_controller;
     QMainWindow *m_main;
     QMainWindow *m_graphWindow;
@@ -45,4 +52,6 @@ private:
     VideoGraph *m_graph = nullptr;
     QPointer<QWidget> m_viewport;
     CommercialTableModel *m_tableModel = nullptr;
+    QShortcut *m_stopShortcut = nullptr;
+    class QLabel *m_noCommercials = nullptr;
 };

@@ -1,8 +1,12 @@
 #include "app/Diagnostics.h"
 
-#include <QDebug>
+#include <QLoggingCategory>
+
+// Off unless asked for (QT_LOGGING_RULES="trimlet.info=true"): a terminal
+// launch stays quiet.
+Q_LOGGING_CATEGORY(lcTrimlet, "trimlet", QtWarningMsg)
 
 void logLine(const QString &line)
 {
-    qInfo().noquote() << line;
+    qCInfo(lcTrimlet).noquote() << line;
 }

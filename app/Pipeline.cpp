@@ -129,6 +129,7 @@ void AppController::runTasks()
     if (processState == kStateFinished) {
         autoStop(nullptr);
         m_endSound.play();
+        emit runEnded(mStatusField ? mStatusField->text() : m_outcome);
     }
     logLine(QString::asprintf("runTask: processState = %d out", processState));
 }

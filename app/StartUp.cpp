@@ -202,7 +202,7 @@ void AppController::setLastCheckedDate()
         return;
     const QDateTime date = Updater::sharedUpdater()->lastUpdateCheckDate();
     mLastCheckedMessage->setText(date.isValid() ? QLocale().toString(date, QLocale::ShortFormat)
-                                                : QString());
+                                                : QStringLiteral("never"));
 }
 
 void AppController::updaterDidFindValidUpdate(Updater *, const QString &)

@@ -1,9 +1,14 @@
 #include "app/Updater.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 
-Updater::Updater() : m_stampPath(QStringLiteral("/var/lib/apt/periodic/update-success-stamp")) {}
+Updater::Updater()
+    : m_stampPath(QStringLiteral("/var/lib/apt/periodic/update-success-stamp")),
+      m_listsPath(QStringLiteral("/var/lib/apt/lists"))
+{
+}
 
 Updater *Updater::sharedUpdater()
 {
@@ -34,9 +39,15 @@ void Updater::setStampPath(const QString &path)
 QDateTime Updater::lastUpdateCheckDate() const
 {
     const QFileInfo stamp(m_stampPath);
-    if (!stamp.exists())
-        return QDateTime();
-    return stamp.lastModified();
+    if (stamp.exists())
+        return stamp.lastModified();
+    // A plain "apt-get update" leaves no stamp; the lists it fetched say when.
+    QDateTime newest;
+    const QFileInfoList lists = QDir(m_listsPath).entryInfoList(QDir::Files | QDir::NoDotAndDotDot);
+    for (const QFileInfo &f : lists)
+        if (f.fileName() != QLatin1String("lock") && (!newest.isValid() || f.lastModified() > newest))
+            newest = f.lastModified();
+    return newest;
 }
 
 void Updater::stampChanged()

@@ -26,12 +26,14 @@ public:
     void setDelegate(UpdaterDelegate *delegate);
     UpdaterDelegate *delegate() const { return m_delegate; }
 
-    // Invalid when APT has left no stamp.
+    // APT's success stamp when it left one (APT::Periodic does), else the
+    // newest of the package lists themselves; invalid when there is neither.
     QDateTime lastUpdateCheckDate() const;
 
-    // The stamp file; tests point it elsewhere.
+    // The stamp file and the lists' directory; tests point them elsewhere.
     void setStampPath(const QString &path);
     QString stampPath() const { return m_stampPath; }
+    void setListsPath(const QString &path) { m_listsPath = path; }
 
 private:
     Updater();
@@ -39,5 +41,6 @@ private:
 
     UpdaterDelegate *m_delegate = nullptr;
     QString m_stampPath;
+    QString m_listsPath;
     QFileSystemWatcher *m_watcher = nullptr;
 };

@@ -7,6 +7,7 @@
 
 #include <QAbstractSlider>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
 #include <QProgressBar>
@@ -216,6 +217,7 @@ void VideoGraph::refreshLengthSummary(qint64 newFrames)
 void VideoGraph::buildScaleInBounds(const QRectF &r)
 {
     m_scalePath = QPainterPath();
+    m_scaleLabels.clear();
     const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
     const float full = y + h, half = y + h * 0.5f, quarter = y + h * 0.25f;
     // One step a second of video: a frame rate of 0 or below, or one that
@@ -241,6 +243,10 @@ void VideoGraph::buildScaleInBounds(const QRectF &r)
             m_scalePath.moveTo(tx, y);
             m_scalePath.lineTo(tx, top);
         }
+        // Each full tick says its time, in the table's form, beside its top
+        // where the shorter ticks do not reach.
+        if (s % 300 == 0)
+            m_scaleLabels.append({QRectF(tx + 4.0, y + h * 0.4, 150.0, h * 0.6), formatTime(double(s), true)});
         // A frame rate too small to move the count on would never end.
         if (frame + m_fps == frame)
             break;
@@ -308,7 +314,9 @@ void strokeSegments(QPainter &p, const QPainterPath &path)
 }
 
 // Text in a logical rectangle, starting at its top-left corner and clipped
-// to it, with the label shadow one unit right and one unit down.
+// to it, with the label shadow one unit right and one unit down. A text
+// wider than its rectangle is set smaller, so that it never runs into the
+// plot beside it.
 void drawLabel(QPainter &p, const QRectF &r, const QString &text, const QFont &font)
 {
     p.save();
@@ -316,7 +324,11 @@ void drawLabel(QPainter &p, const QRectF &r, const QString &text, const QFont &f
     p.scale(1, -1);
     const QRectF local(0, 0, r.width(), r.height());
     p.setClipRect(local, Qt::IntersectClip);
-    p.setFont(font);
+    QFont fitted = font;
+    const qreal advance = QFontMetricsF(font).horizontalAdvance(text) + 2.0;
+    if (advance > local.width() && font.pixelSize() > 0)
+        fitted.setPixelSize(qMax(8, int(std::floor(font.pixelSize() * local.width() / advance))));
+    p.setFont(fitted);
     p.setPen(QColor(0, 0, 0, 85));
     p.drawText(local.translated(1, 1), Qt::AlignLeft | Qt::AlignTop, text);
     p.setPen(Qt::black);
@@ -337,10 +349,6 @@ void VideoGraph::drawRect(QPainter &p)
     if (m_colCount == 0)
         return;
 
-    if (mGraphProgressIndicator) {
-        mGraphProgressIndicator->show();
-        mGraphProgressIndicator->setRange(0, 0);
-    }
     logLine(QStringLiteral("Draw subchart frames..."));
     // Smoothing pays only on the curves and the text: the frames, bars and
     // ticks are upright rectangles and lines, and smoothing them costs
@@ -374,11 +382,13 @@ void VideoGraph::drawRect(QPainter &p)
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(Qt::black, 2.0));
     p.drawPath(m_scalePath);
-
     p.setRenderHint(QPainter::Antialiasing, smooth);
+    QFont scaleFont = m_labelFont;
+    scaleFont.setPixelSize(18);
+    for (const ScaleLabel &label : std::as_const(m_scaleLabels))
+        drawLabel(p, label.rect, label.text, scaleFont);
+
     logLine(QStringLiteral("Done drawing"));
-    if (mGraphProgressIndicator)
-        mGraphProgressIndicator->setRange(0, 1);
 }
 
 void VideoGraph::paintEvent(QPaintEvent *)

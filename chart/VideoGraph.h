@@ -94,6 +94,13 @@ public:
     const QPainterPath &path(int column) const { return m_paths.at(size_t(column)); }
     const QList<QPainterPath> &commercialPaths() const { return m_commercialPaths; }
     const QPainterPath &scalePath() const { return m_scalePath; }
+    // The times written beside the full ticks, in logical space.
+    struct ScaleLabel
+    {
+        QRectF rect;
+        QString text;
+    };
+    const QList<ScaleLabel> &scaleLabels() const { return m_scaleLabels; }
     const QFont &labelFont() const { return m_labelFont; }
     void setLabelsInOrder(const QStringList &order) { m_labelsInOrder = order; }
     // Points the last curve builds added, and rows they covered.
@@ -117,6 +124,7 @@ private:
     std::array<QPainterPath, kSlots> m_paths;
     QStringList m_labelsInOrder;
     QPainterPath m_scalePath;
+    QList<ScaleLabel> m_scaleLabels;
     QList<QPainterPath> m_commercialPaths;
     SharedCommercials m_commercials;
     QStringList m_labels;

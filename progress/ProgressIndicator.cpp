@@ -122,6 +122,10 @@ void ProgressIndicator::fail()
 {
     // The bar stays where the tool got to: a full bar would read as done.
     setBusy(false);
+    if (m_progressIndicator)
+        m_progressIndicator->setValue(m_lastPercent && *m_lastPercent > 0
+                                          ? int(qBound(double(m_minimum), std::round(*m_lastPercent), double(m_maximum)))
+                                          : m_minimum);
     setPercentField(std::nullopt);
     const double e = elapsedSince(m_startTime);
     if (m_remainingTextField)

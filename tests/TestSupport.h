@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QStringList>
 #include <QEventLoop>
@@ -23,6 +24,8 @@ class LogCapture
 public:
     LogCapture()
     {
+        // The application's own category is off unless asked for.
+        QLoggingCategory::setFilterRules(QStringLiteral("trimlet.info=true"));
         current() = this;
         m_previous = qInstallMessageHandler(&LogCapture::handler);
     }
@@ -53,7 +56,8 @@ private:
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
     {
         // Only the application's own lines, not Qt's categorised ones.
-        const bool own = !context.category || qstrcmp(context.category, "default") == 0;
+        const bool own = !context.category || qstrcmp(context.category, "default") == 0
+                         || qstrcmp(context.category, "trimlet") == 0;
         if (current() && type == QtInfoMsg && own)
             current()->m_lines << msg;
     }

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QDragEnterEvent>
 #include <QMimeData>
+#include <QLocale>
 
 #include <csignal>
 
@@ -456,13 +457,32 @@ private slots:
     {
         QTemporaryDir dir;
         const QString stamp = dir.filePath(QStringLiteral("update-success-stamp"));
-        Updater::sharedUpdater()->setStampPath(stamp);
+        const QString lists = dir.filePath(QStringLiteral("lists"));
+        QDir().mkpath(lists);
+        Updater *updater = Updater::sharedUpdater();
+        updater->setStampPath(stamp);
+        updater->setListsPath(lists);
+        // Neither a stamp nor a list: never refreshed, and it says so.
         Harness h;
-        QCOMPARE(h.controller.mLastCheckedMessage->text(), QString());
+        QCOMPARE(h.controller.mLastCheckedMessage->text(), QStringLiteral("never"));
+        // A plain "apt-get update" leaves lists but no stamp: the newest list counts.
+        const QString list = lists + QStringLiteral("/deb.debian.org_debian_dists_bookworm_InRelease");
+        writeFile(list, "");
+        QFile f(list);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QDateTime listTime = QDateTime(QDate(2026, 3, 4), QTime(5, 6));
+        QVERIFY(f.setFileTime(listTime, QFileDevice::FileModificationTime));
+        f.close();
+        writeFile(lists + QStringLiteral("/lock"), "");
+        h.controller.updaterDidNotFindUpdate(updater);
+        QCOMPARE(h.controller.mLastCheckedMessage->text(), QLocale().toString(listTime, QLocale::ShortFormat));
+        // The stamp, when APT::Periodic leaves one, comes first.
         writeFile(stamp, "");
-        h.controller.updaterDidNotFindUpdate(Updater::sharedUpdater());
-        QVERIFY(!h.controller.mLastCheckedMessage->text().isEmpty());
-        QCOMPARE(Updater::sharedUpdater()->delegate(), static_cast<UpdaterDelegate *>(&h.controller));
+        h.controller.updaterDidNotFindUpdate(updater);
+        QCOMPARE(h.controller.mLastCheckedMessage->text(),
+                 QLocale().toString(QFileInfo(stamp).lastModified(), QLocale::ShortFormat));
+        QCOMPARE(updater->delegate(), static_cast<UpdaterDelegate *>(&h.controller));
+        updater->setListsPath(QStringLiteral("/var/lib/apt/lists"));
     }
 };
 

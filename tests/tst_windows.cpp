@@ -1,0 +1,203 @@
+// What the windows tell the user, with real windows under the offscreen
+// platform: the status line through a run, names for assistive
+// technology, the chart's time labels and its empty states.
+
+#include "TestSupport.h"
+
+#include "chart/VideoGraph.h"
+#include "ui_GraphWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QAbstractItemView>
+#include <QAbstractSlider>
+#include <QAccessible>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+namespace {
+
+// Every widget of a window that takes input or reports progress.
+QList<QWidget *> controlsOf(QWidget *window)
+{
+    QList<QWidget *> out;
+    for (QWidget *w : window->findChildren<QWidget *>()) {
+        if (w->objectName().startsWith(QLatin1String("qt_")))
+            continue;
+        if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractSlider *>(w)
+            || qobject_cast<QAbstractItemView *>(w) || qobject_cast<QProgressBar *>(w))
+            out << w;
+    }
+    return out;
+}
+
+} // namespace
+
+class TestWindows final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_n = 0;
+    QString freshDir() { return m_dir.filePath(QStringLiteral("case%1").arg(++m_n)); }
+
+private slots:
+    void testStatusLineFollowsTheRun()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        c.mAutoRemove->setChecked(true);
+        c.mAutoClean->setChecked(true);
+        QStringList seen;
+        QTimer sample;
+        sample.setInterval(2);
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            const QString text = c.mStatusField->text();
+            if (seen.isEmpty() || seen.last() != text)
+                seen << text;
+        });
+        sample.start();
+        c.performButtonAction(c.mAutoActionButton);
+        QVERIFY(waitForIdle(c));
+        sample.stop();
+        seen << c.mStatusField->text();
+        QVERIFY2(seen.contains(QStringLiteral("Detecting commercials…")), qPrintable(seen.join(u'|')));
+        QVERIFY2(seen.contains(QStringLiteral("Cutting the commercials with mencoder…")), qPrintable(seen.join(u'|')));
+        QVERIFY2(seen.contains(QStringLiteral("Checking the cut copy…")), qPrintable(seen.join(u'|')));
+        // The end names the outcome and the copy, and the copy is there.
+        QCOMPARE(seen.last(), QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QVERIFY(QFileInfo(c.mOutputField->text()).isFile());
+        QVERIFY(r.windows.ui().showCopyButton->isEnabled());
+        QVERIFY(r.windows.ui().playCopyButton->isEnabled());
+        // The title showed the running step while it ran, and is plain again.
+        QCOMPARE(r.windows.mainWindow()->windowTitle(), QStringLiteral("Trimlet"));
+    }
+
+    void testFailureAndBadInputInWords()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        EnvGuard env;
+        env.set("STANDIN_MODE", "unreadable");
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("comskip could not read this recording."));
+        // The row shows the failure, not a full bar.
+        QVERIFY(c.mDetectRemainingTextField->text().startsWith(QStringLiteral("failed after ")));
+        QVERIFY(c.mDetectProgressIndicator->value() < 100);
+    }
+
+    void testEveryControlIsNamed()
+    {
+        Harness h;
+        for (QWidget *window : {static_cast<QWidget *>(h.windows.mainWindow()),
+                                static_cast<QWidget *>(h.windows.graphWindow())}) {
+            const QList<QWidget *> controls = controlsOf(window);
+            QVERIFY(controls.size() > 5);
+            for (QWidget *w : controls) {
+                QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
+                QVERIFY2(a, qPrintable(w->objectName()));
+                QVERIFY2(!a->text(QAccessible::Name).trimmed().isEmpty(),
+                         qPrintable(w->objectName() + QLatin1Char(' ') + QLatin1String(w->metaObject()->className())));
+            }
+        }
+        // The three buttons titled "Run" are told apart.
+        QStringList names;
+        for (QPushButton *b : {h.controller.mDetectActionButton.data(), h.controller.mRemoveActionButton.data(),
+                               h.controller.mAutoActionButton.data()})
+            names << QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
+        QCOMPARE(names, (QStringList{"Run detection", "Run removal", "Run all chosen steps"}));
+        QCOMPARE(QAccessible::queryAccessibleInterface(h.controller.mInputField)->text(QAccessible::Name),
+                 QStringLiteral("Recording"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(h.controller.mOutputField)->text(QAccessible::Name),
+                 QStringLiteral("Cut copy"));
+        QCOMPARE(h.controller.mAutoActionButton->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+        QCOMPARE(h.windows.ui().browseInputButton->shortcut(), QKeySequence(QKeySequence::Open));
+    }
+
+    void testEscapeStopsARun()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        r.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
+        r.windows.mainWindow()->activateWindow();
+        c.performButtonAction(c.mDetectActionButton);
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QTest::keyClick(r.windows.mainWindow(), Qt::Key_Escape);
+        QTRY_COMPARE(c.processState, 0);
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
+    }
+
+    void testChartTimeLabels()
+    {
+        VideoGraph g(QSizeF(1500, 750));
+        QList<int> matrix(20 * 10, 1);
+        int ranges[40] = {};
+        ranges[3] = 2;
+        g.setData(matrix.data(), {10, 20}, ranges);
+        g.setLabelsInOrder({"a"});
+        // 10,850 frames at 29.97 fps: 6:02, so full ticks at 0:00 and 5:00.
+        g.setDataFrames(10850, 1085.0f, 29.97f, {"frame", "a"}, nullptr);
+        QImage img(1500, 750, QImage::Format_RGB32);
+        g.render(&img);
+        QStringList texts;
+        for (const VideoGraph::ScaleLabel &l : g.scaleLabels())
+            texts << l.text;
+        QCOMPARE(texts, (QStringList{"0:00:00", "0:05:00"}));
+        // Ink where the second label stands, and none just before it.
+        const QRectF at = g.scaleLabels().at(1).rect;
+        int dark = 0, darkBefore = 0;
+        for (int x = int(at.x()); x < int(at.x() + 60); ++x)
+            for (int y = int(at.y()); y < int(at.bottom()); ++y) {
+                if (qGray(img.pixel(x, 749 - y)) < 128)
+                    ++dark;
+                if (qGray(img.pixel(x - 70, 749 - y)) < 128)
+                    ++darkBefore;
+            }
+        QVERIFY2(dark > 20, qPrintable(QString::number(dark)));
+        QCOMPARE(darkBefore, 0);
+    }
+
+    void testChartWindowEmptyStates()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        EnvGuard env;
+        env.set("STANDIN_EDL", "");
+        env.set("STANDIN_TXT", "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\\n-------------------\\n");
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QVERIFY(c.haveResults());
+        r.windows.graphWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.graphWindow()));
+        c.graphAction(r.windows.ui().graphButton);
+        QTest::qWait(50);
+        Ui::GraphWindow &g = r.windows.graphUi();
+        // Nothing loads once the chart is there; the chart fits, so no scroll bar.
+        QVERIFY(!g.mGraphProgressIndicator->isVisible());
+        QVERIFY2(!g.graphScrollArea->horizontalScrollBar()->isVisible(),
+                 qPrintable(QStringLiteral("chart %1, pane %2").arg(r.windows.graph()->width()).arg(g.graphScrollArea->viewport()->width())));
+        QCOMPARE(g.mCommercialTable->model()->rowCount(), 0);
+        QLabel *empty = nullptr;
+        for (QLabel *l : g.mCommercialTable->viewport()->findChildren<QLabel *>())
+            if (l->text() == QStringLiteral("No commercials found."))
+                empty = l;
+        QVERIFY(empty);
+        QVERIFY(empty->isVisible());
+        // Zoomed in, the chart is wider than its pane and scrolls.
+        g.mZoomSlider->setValue(g.mZoomSlider->maximum());
+        QTRY_VERIFY(g.graphScrollArea->horizontalScrollBar()->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
