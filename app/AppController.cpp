@@ -1,6 +1,6 @@
 #include "app/AppController.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
 #include "progress/ProgressIndicator.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/EndSound.h"
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 #include "app/ToolLocator.h"
 #include "app/Updater.h"
-#include "chart/Commercial.h"
+#include "core/Commercial.h"
 #include "core/MediaInfo.h"
 #include "process/MediaProbe.h"
 #include "process/TaskWrapper.h"

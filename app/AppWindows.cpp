@@ -2,6 +2,7 @@
 
 #include "app/AppController.h"
 #include "app/DesktopNotification.h"
+#include "core/PropertyList.h"
 #include "progress/ProgressIndicator.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
@@ -60,7 +61,12 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_graph->mCommercialTable = m_graphUi->mCommercialTable;
     m_graph->mShowLengthOld = m_graphUi->mShowLengthOld;
     m_graph->mShowLengthNew = m_graphUi->mShowLengthNew;
-    m_tableModel = new CommercialTableModel(m_graph, this);
+    m_tableModel = new CommercialTableModel(this);
+    connect(m_graph, &VideoGraph::commercialsReloaded, m_tableModel, [this] {
+        const SharedCommercials list = m_graph->commercialList();
+        m_tableModel->setCommercials(list ? *list : CommercialList(), m_graph->framesPerSecond());
+    });
+    m_graph->setLabelsInOrder(labelOrder());
     m_graphUi->mCommercialTable->setModel(m_tableModel);
     m_graphUi->mCommercialTable->verticalHeader()->hide();
     m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -193,6 +199,15 @@ void AppWindows::updateControls()
                        static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
                        static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
+}
+
+QStringList AppWindows::labelOrder()
+{
+    QStringList order;
+    for (const QVariant &v : readPropertyList(QStringLiteral(":/settings/labelOrder.plist")).toList())
+        if (v.typeId() == QMetaType::QString)
+            order.append(v.toString());
+    return order;
 }
 
 void AppWindows::fitChart()

@@ -33,6 +33,8 @@ public:
     void updateControls();
     // "trimlet FILE": FILE is opened as if chosen in the open panel.
     void openFromCommandLine(const QStringList &arguments);
+    // The chart's row order, from the settings resource.
+    static QStringList labelOrder();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

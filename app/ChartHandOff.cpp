@@ -2,7 +2,7 @@
 
 #include "app/AppController.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
 
 #include <QWidget>

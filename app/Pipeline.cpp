@@ -4,7 +4,7 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "progress/ProgressIndicator.h"
 
 #include <QCheckBox>

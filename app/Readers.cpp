@@ -4,7 +4,7 @@
 
 #include "app/AppController.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
 
 #include <QFile>

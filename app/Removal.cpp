@@ -5,7 +5,7 @@
 
 #include "app/AppController.h"
 
-#include "app/Diagnostics.h"
+#include "core/Diagnostics.h"
 #include "core/TimeText.h"
 #include "progress/ProgressIndicator.h"
 

@@ -4,8 +4,8 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
-#include "app/Diagnostics.h"
-#include "app/PropertyList.h"
+#include "core/Diagnostics.h"
+#include "core/PropertyList.h"
 
 #include <QCheckBox>
 #include <QFile>

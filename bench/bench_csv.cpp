@@ -3,7 +3,7 @@
 //   bench_csv [rows]          times both over a synthetic table
 //   bench_csv --rss rows      folds once and prints the peak RSS in KiB
 
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,10 +1,11 @@
 #include "chart/CommercialTableModel.h"
 
-#include "chart/VideoGraph.h"
+#include "core/TimeText.h"
 
-CommercialTableModel::CommercialTableModel(VideoGraph *graph, QObject *parent)
+#include <cmath>
+
+CommercialTableModel::CommercialTableModel(QObject *parent)
     : QAbstractTableModel(parent),
-      m_graph(graph),
       m_identifiers{QStringLiteral("#"), QStringLiteral("start"), QStringLiteral("end"),
                     QStringLiteral("length"), QStringLiteral("break")},
       m_titles{tr("#"), tr("Start"), tr("End"), tr("Length"), tr("In programme")}
@@ -13,7 +14,7 @@ CommercialTableModel::CommercialTableModel(VideoGraph *graph, QObject *parent)
 
 int CommercialTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() || !m_graph ? 0 : m_graph->numberOfRowsInTableView();
+    return parent.isValid() ? 0 : int(m_rows.size());
 }
 
 int CommercialTableModel::columnCount(const QModelIndex &parent) const
@@ -23,13 +24,18 @@ int CommercialTableModel::columnCount(const QModelIndex &parent) const
 
 QVariant CommercialTableModel::data(const QModelIndex &index, int role) const
 {
-    if (!m_graph || !index.isValid() || index.column() >= m_identifiers.size())
+    if (!index.isValid() || index.column() >= m_identifiers.size() || index.row() >= m_rows.size())
         return {};
     if (role == Qt::TextAlignmentRole)
         return int(Qt::AlignRight | Qt::AlignVCenter);
     if (role != Qt::DisplayRole)
         return {};
-    return m_graph->tableObjectValue(m_identifiers.at(index.column()), index.row());
+    const QString &id = m_identifiers.at(index.column());
+    if (id == QLatin1String("#"))
+        return QString::number(index.row() + 1);
+    if (!(m_fps > 0) || !std::isfinite(m_fps))
+        return QString();
+    return timeText(double(float(m_rows.at(index.row()).value(id)) / m_fps), true);
 }
 
 QVariant CommercialTableModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -39,8 +45,10 @@ QVariant CommercialTableModel::headerData(int section, Qt::Orientation orientati
     return m_titles.value(section);
 }
 
-void CommercialTableModel::reload()
+void CommercialTableModel::setCommercials(const CommercialList &rows, float fps)
 {
     beginResetModel();
+    m_rows = rows;
+    m_fps = fps;
     endResetModel();
 }

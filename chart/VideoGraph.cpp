@@ -1,9 +1,7 @@
 #include "chart/VideoGraph.h"
 
-#include "app/Diagnostics.h"
-#include "app/PropertyList.h"
+#include "core/Diagnostics.h"
 #include "core/TimeText.h"
-#include "chart/CommercialTableModel.h"
 
 #include <QAbstractSlider>
 #include <QEvent>
@@ -76,12 +74,6 @@ void VideoGraph::setDataFrames(int frames, float chunkSize, float fps, const QSt
     m_chunkSize = chunkSize;
     m_colCount = labels.isEmpty() ? 0 : int(labels.size()) - 1;
 
-    if (m_labelsInOrder.isEmpty()) {
-        const QVariantList order = readPropertyList(QStringLiteral(":/settings/labelOrder.plist")).toList();
-        for (const QVariant &v : order)
-            if (v.typeId() == QMetaType::QString)
-                m_labelsInOrder.append(v.toString());
-    }
     int i = 0;
     for (const QString &s : std::as_const(m_labelsInOrder)) {
         const qsizetype index = labels.indexOf(s);
@@ -490,10 +482,7 @@ void VideoGraph::commercialsChanged()
 
 void VideoGraph::reloadTable()
 {
-    if (!mCommercialTable)
-        return;
-    if (auto *model = qobject_cast<CommercialTableModel *>(mCommercialTable->model()))
-        model->reload();
+    emit commercialsReloaded();
 }
 
 QString VideoGraph::formatTime(double t, bool alwaysShowHours)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "chart/Commercial.h"
+#include "core/Commercial.h"
 
 #include <QPainterPath>
 #include <QPointer>
@@ -80,6 +80,14 @@ public:
     QString tableObjectValue(const QString &identifier, int row) const;
     // The frame list was read again into the shared list.
     void commercialsChanged();
+    SharedCommercials commercialList() const { return m_commercials; }
+    float framesPerSecond() const { return m_fps; }
+
+signals:
+    // The commercial list is new or was refilled: the table reloads.
+    void commercialsReloaded();
+
+public:
 
     static QString formatTime(double seconds, bool alwaysShowHours);
     static QString formatTime(double seconds);

@@ -1,7 +1,7 @@
 // The per-frame table: header and row scanning and the fold into points.
 // The first two bytes choose the frame count, so that the matrix is sized
 // as the frame list would size it; AddressSanitizer watches its bounds.
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The EDL counter.
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <cstdint>
 #include <cstdlib>

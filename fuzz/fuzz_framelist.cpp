@@ -1,5 +1,5 @@
 // The frame-list parser and the sampling that follows from it.
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <cstdint>
 #include <cstdlib>

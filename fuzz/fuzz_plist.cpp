@@ -1,5 +1,5 @@
 // The settings loader: any bytes as a property list, merged into settings.
-#include "app/PropertyList.h"
+#include "core/PropertyList.h"
 
 #include <cstdint>
 

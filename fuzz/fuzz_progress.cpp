@@ -1,5 +1,5 @@
 // The progress-chunk scanner on any text a tool may print.
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <QString>
 

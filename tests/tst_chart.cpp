@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -100,6 +101,7 @@ private slots:
     void testLabelOrderResourceMatchesTheDetector()
     {
         VideoGraph g(QSizeF(600, 300));
+        g.setLabelsInOrder(AppWindows::labelOrder());
         const QStringList header = results::parseCsvHeader(
             "frame,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,isblack,cutscene, MinX, MaxX, hasBright, Dimcount,PTS,29.970030\n");
         g.setDataFrames(10, 1.0f, 30.0f, header, nullptr);
@@ -380,8 +382,14 @@ private slots:
         QCOMPARE(model->data(model->index(1, 3), Qt::DisplayRole).toString(), QStringLiteral("0:01:00"));
         QCOMPARE(model->data(model->index(1, 4), Qt::DisplayRole).toString(), QStringLiteral("0:03:00"));
         QCOMPARE(g->tableObjectValue(QStringLiteral("unknown"), 0), QStringLiteral("0:00:00"));
-        // The list emptied under the table: nothing is read out of bounds.
+        // The list emptied under the table: the table keeps its own rows
+        // until it is told, and then empties in one reset.
+        QSignalSpy resets(model, &QAbstractItemModel::modelReset);
         list->clear();
+        QCOMPARE(model->data(model->index(1, 1), Qt::DisplayRole).toString(), QStringLiteral("0:04:00"));
+        g->commercialsChanged();
+        QCOMPARE(resets.count(), 1);
+        QCOMPARE(model->rowCount(), 0);
         QCOMPARE(model->data(model->index(1, 1), Qt::DisplayRole).toString(), QString());
         g->setDataFrames(100, 1.0f, 0.0f, {"a", "b"}, std::make_shared<CommercialList>(*list));
         QCOMPARE(g->tableObjectValue(QStringLiteral("start"), 0), QString());

@@ -1,6 +1,6 @@
 // Progress rows: the bar, the percent field and the time estimate.
 
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 #include "progress/ProgressIndicator.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 
 #include "TestSupport.h"
 
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 #include "chart/VideoGraph.h"
 #include "ui_GraphWindow.h"
 

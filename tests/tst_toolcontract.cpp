@@ -3,8 +3,8 @@
 
 #include "TestSupport.h"
 
-#include "app/PropertyList.h"
-#include "app/ResultParsers.h"
+#include "core/PropertyList.h"
+#include "core/ResultParsers.h"
 #include "progress/ProgressIndicator.h"
 
 #include <QCheckBox>

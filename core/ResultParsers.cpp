@@ -1,4 +1,4 @@
-#include "app/ResultParsers.h"
+#include "core/ResultParsers.h"
 
 #include <QtGlobal>
 

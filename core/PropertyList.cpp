@@ -1,4 +1,4 @@
-#include "app/PropertyList.h"
+#include "core/PropertyList.h"
 
 #include <QFile>
 

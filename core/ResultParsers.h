@@ -4,7 +4,7 @@
 // the tools print. Nothing here touches a window or a field of the
 // controller, so tests, benchmarks and fuzzers call them directly.
 
-#include "chart/Commercial.h"
+#include "core/Commercial.h"
 
 #include <QByteArray>
 #include <QStringList>
