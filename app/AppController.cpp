@@ -1,7 +1,7 @@
 #include "app/AppController.h"
 
-#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
+#include "core/Diagnostics.h"
 #include "progress/ProgressIndicator.h"
 
 #include <QLabel>

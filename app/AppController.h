@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/EndSound.h"
-#include "core/ResultParsers.h"
 #include "app/ToolLocator.h"
 #include "app/Updater.h"
 #include "core/Commercial.h"
 #include "core/MediaInfo.h"
+#include "core/ResultParsers.h"
 #include "process/MediaProbe.h"
 #include "process/TaskWrapper.h"
 
@@ -40,7 +40,8 @@ class AppController : public QObject, public TaskWrapperController, public Updat
     Q_OBJECT
     Q_PROPERTY(bool haveInput READ haveInput WRITE setHaveInput NOTIFY haveInputChanged)
     Q_PROPERTY(bool haveResults READ haveResults WRITE setHaveResults NOTIFY haveResultsChanged)
-    Q_PROPERTY(bool haveCommercials READ haveCommercials WRITE setHaveCommercials NOTIFY haveCommercialsChanged)
+    Q_PROPERTY(
+        bool haveCommercials READ haveCommercials WRITE setHaveCommercials NOTIFY haveCommercialsChanged)
     Q_PROPERTY(bool isRunning READ isRunning WRITE setIsRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isRunningAuto READ isRunningAuto WRITE setIsRunningAuto NOTIFY isRunningAutoChanged)
 

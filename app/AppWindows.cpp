@@ -2,35 +2,34 @@
 
 #include "app/AppController.h"
 #include "app/DesktopNotification.h"
-#include "core/PropertyList.h"
-#include "progress/ProgressIndicator.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
+#include "core/PropertyList.h"
+#include "progress/ProgressIndicator.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QAbstractButton>
-#include <QCheckBox>
-#include <QHeaderView>
 #include <QLabel>
-#include <QTableView>
-#include <QDesktopServices>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QShortcut>
+#include <QTableView>
 #include <QUrl>
 
-#include <algorithm>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <algorithm>
 
 AppWindows::AppWindows(AppController &controller, QObject *parent)
     : QObject(parent),
@@ -128,8 +127,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     connect(m_ui->browseOutputButton, &QPushButton::clicked, &c,
             [&c, this] { c.browseOutputFile(m_ui->browseOutputButton); });
     connect(m_ui->cleanButton, &QPushButton::clicked, &c, [&c, this] { c.clean(m_ui->cleanButton); });
-    connect(m_ui->graphButton, &QPushButton::clicked, &c,
-            [&c, this] { c.graphAction(m_ui->graphButton); });
+    connect(m_ui->graphButton, &QPushButton::clicked, &c, [&c, this] { c.graphAction(m_ui->graphButton); });
 
     for (auto signal : {&AppController::haveInputChanged, &AppController::haveResultsChanged,
                         &AppController::haveCommercialsChanged, &AppController::isRunningChanged,
@@ -141,7 +139,8 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
         QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absolutePath()));
     });
     connect(m_ui->playCopyButton, &QPushButton::clicked, this, [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absoluteFilePath()));
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absoluteFilePath()));
     });
     connect(m_ui->mOutputField, &QLineEdit::textChanged, this, &AppWindows::updateControls);
     // The window's title follows the running step, for the task bar.
@@ -177,13 +176,12 @@ void AppWindows::updateControls()
     const auto stopping = [](const QPushButton *b) { return b->text() == QStringLiteral("Stop"); };
     // A run's own button stays live to stop it; nothing else may start one.
     m_ui->mAutoActionButton->setEnabled(stopping(m_ui->mAutoActionButton) || (!running && c.haveInput()));
-    m_ui->mDetectActionButton->setEnabled(stopping(m_ui->mDetectActionButton)
-                                          || (!running && c.haveInput()));
+    m_ui->mDetectActionButton->setEnabled(stopping(m_ui->mDetectActionButton) || (!running && c.haveInput()));
     m_ui->mRemoveActionButton->setEnabled(stopping(m_ui->mRemoveActionButton)
                                           || (!running && c.haveCommercials()));
     m_ui->cleanButton->setEnabled(!running && c.haveWorkFiles());
-    const bool haveCopy = !running && !m_ui->mOutputField->text().isEmpty()
-                          && QFileInfo(m_ui->mOutputField->text()).isFile();
+    const bool haveCopy =
+        !running && !m_ui->mOutputField->text().isEmpty() && QFileInfo(m_ui->mOutputField->text()).isFile();
     m_ui->showCopyButton->setEnabled(haveCopy);
     m_ui->playCopyButton->setEnabled(haveCopy);
     if (m_stopShortcut)
@@ -194,10 +192,11 @@ void AppWindows::updateControls()
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
     // The settings are read when a step starts; changing them mid-run
     // would do nothing, so they say so.
-    for (QWidget *w : {static_cast<QWidget *>(m_ui->detectGroup), static_cast<QWidget *>(m_ui->optionsGroup),
-                       static_cast<QWidget *>(m_ui->mRemoveNoSkip), static_cast<QWidget *>(m_ui->mRemoveEDLSeek),
-                       static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
-                       static_cast<QWidget *>(m_ui->mAutoClean)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(m_ui->detectGroup), static_cast<QWidget *>(m_ui->optionsGroup),
+          static_cast<QWidget *>(m_ui->mRemoveNoSkip), static_cast<QWidget *>(m_ui->mRemoveEDLSeek),
+          static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
+          static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
 }
 
@@ -251,10 +250,12 @@ void AppWindows::nameControls()
         {u.mRemoveProgressIndicator, "Removal progress", "How far the cut has got"},
         {u.mRemovePercentTextField, "Removal percent", "The cut's progress in percent"},
         {u.mRemoveRemainingTextField, "Removal time", "Time left, or time taken, for the cut"},
-        {u.mAutoActionButton, "Run all chosen steps", "Run the steps ticked beside it, one after another (Ctrl+R)"},
+        {u.mAutoActionButton, "Run all chosen steps",
+         "Run the steps ticked beside it, one after another (Ctrl+R)"},
         {u.mAutoDetect, "Automatic run: detect", "The automatic run detects the commercials"},
         {u.mAutoRemove, "Automatic run: remove", "The automatic run cuts the commercials out"},
-        {u.mAutoClean, "Automatic run: erase work files", "The automatic run erases the work files at its end"},
+        {u.mAutoClean, "Automatic run: erase work files",
+         "The automatic run erases the work files at its end"},
         {u.mStatusField, "Status", "What the last run did, or what is running"},
         {u.cleanButton, "Erase work files", "Erase the detector's files beside the recording (Alt+E)"},
         {u.graphButton, "Show chart", "Show what the detector measured, with the commercials (Alt+C)"},
@@ -301,8 +302,10 @@ void AppWindows::nameControls()
     } chartNames[] = {
         {g.mGraphFileText, "Charted recording", "The recording whose detection data is shown"},
         {g.mGraphProgressIndicator, "Chart progress", "Busy while the chart is drawn"},
-        {g.graphScrollArea, "Detection chart", "What the detector measured frame by frame, with the commercials over it"},
-        {m_graph, "Detection chart", "What the detector measured frame by frame, with the commercials over it"},
+        {g.graphScrollArea, "Detection chart",
+         "What the detector measured frame by frame, with the commercials over it"},
+        {m_graph, "Detection chart",
+         "What the detector measured frame by frame, with the commercials over it"},
         {g.mCommercialTable, "Commercials", "The commercials found, with their start, end and length"},
         {g.mShowLengthOld, "Length with commercials", "The programme's length before cutting"},
         {g.mShowLengthNew, "Length without commercials", "The programme's length after cutting"},
@@ -314,8 +317,9 @@ void AppWindows::nameControls()
         n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
     }
     for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
-        header->setAccessibleName(header->orientation() == Qt::Horizontal ? QStringLiteral("Commercials: column headers")
-                                                                          : QStringLiteral("Commercials: row headers"));
+        header->setAccessibleName(header->orientation() == Qt::Horizontal
+                                      ? QStringLiteral("Commercials: column headers")
+                                      : QStringLiteral("Commercials: row headers"));
     for (QAbstractButton *corner : m_graphUi->mCommercialTable->findChildren<QAbstractButton *>())
         corner->setAccessibleName(QStringLiteral("Commercials: select all"));
     // Scroll bars are named after what they scroll.
@@ -325,8 +329,10 @@ void AppWindows::nameControls()
             while (owner && owner->accessibleName().isEmpty())
                 owner = owner->parentWidget();
             const QString what = owner ? owner->accessibleName() : QStringLiteral("View");
-            bar->setAccessibleName(what + (bar->orientation() == Qt::Horizontal ? QStringLiteral(": horizontal scroll bar")
-                                                                                : QStringLiteral(": vertical scroll bar")));
+            bar->setAccessibleName(what
+                                   + (bar->orientation() == Qt::Horizontal
+                                          ? QStringLiteral(": horizontal scroll bar")
+                                          : QStringLiteral(": vertical scroll bar")));
         }
 }
 
@@ -336,8 +342,10 @@ void AppWindows::updateTitle()
     QString title = QStringLiteral("Trimlet");
     if (c.isRunning() || c.isRunningAuto()) {
         const ProgressIndicator *row = c.activeProgressIndicator();
-        QProgressBar *bar = row == c.removeIndicator() ? m_ui->mRemoveProgressIndicator : m_ui->mDetectProgressIndicator;
-        const QString step = row == c.removeIndicator() ? QStringLiteral("Cutting") : QStringLiteral("Detecting");
+        QProgressBar *bar =
+            row == c.removeIndicator() ? m_ui->mRemoveProgressIndicator : m_ui->mDetectProgressIndicator;
+        const QString step =
+            row == c.removeIndicator() ? QStringLiteral("Cutting") : QStringLiteral("Detecting");
         if (bar->maximum() > bar->minimum() && bar->value() > bar->minimum())
             title = QStringLiteral("%1 %2% – Trimlet").arg(step).arg(bar->value());
         else

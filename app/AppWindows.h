@@ -13,7 +13,7 @@ class VideoGraph;
 namespace Ui {
 class MainWindow;
 class GraphWindow;
-}
+} // namespace Ui
 
 // The two windows made from their definitions, with their controls
 // connected to the controller as outlets and actions. Which controls are

@@ -2,8 +2,8 @@
 
 #include "app/AppController.h"
 
-#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
+#include "core/Diagnostics.h"
 
 #include <QWidget>
 
@@ -25,8 +25,7 @@ int AppController::loadData()
         if (result == 0 && totalRows != 0)
             result = readCSVData();
     }
-    logLine(QString::asprintf("loadData: Loaded %d rows of data into %d points.", totalRows,
-                              pointCount));
+    logLine(QString::asprintf("loadData: Loaded %d rows of data into %d points.", totalRows, pointCount));
     return result;
 }
 

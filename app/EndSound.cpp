@@ -25,7 +25,8 @@ void EndSound::play()
         // card, and a desktop always has a server.
         ca_context_change_props(m_context, CA_PROP_APPLICATION_NAME, "Trimlet", CA_PROP_APPLICATION_ID,
                                 "org.trimlet.Trimlet", nullptr);
-        if (ca_context_set_driver(m_context, "pulse") != CA_SUCCESS || ca_context_open(m_context) != CA_SUCCESS) {
+        if (ca_context_set_driver(m_context, "pulse") != CA_SUCCESS
+            || ca_context_open(m_context) != CA_SUCCESS) {
             ca_context_destroy(m_context);
             m_context = nullptr;
             m_muted = true;

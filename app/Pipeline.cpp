@@ -28,8 +28,8 @@ QString toolName(const QStringList &arguments)
 
 } // namespace
 
-void AppController::beginRun(QPushButton *button, Action stopAction, bool detect, bool remove,
-                             bool erase, bool automatic)
+void AppController::beginRun(QPushButton *button, Action stopAction, bool detect, bool remove, bool erase,
+                             bool automatic)
 {
     // A run in progress owns the state machine; its button reads "Stop".
     if (processState != kStateIdle)
@@ -71,8 +71,8 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
 
 void AppController::autoStart(QObject *)
 {
-    beginRun(mAutoActionButton, Action::AutoStop, isOn(mAutoDetect), isOn(mAutoRemove),
-             isOn(mAutoClean), true);
+    beginRun(mAutoActionButton, Action::AutoStop, isOn(mAutoDetect), isOn(mAutoRemove), isOn(mAutoClean),
+             true);
 }
 
 void AppController::detectStart(QObject *)
@@ -153,7 +153,8 @@ bool AppController::outputIsInput() const
     if (output.isEmpty() || movieFile.isEmpty())
         return false;
     // The same file under another name (a link, a hard link, "..") counts.
-    struct stat in {}, out {};
+    struct stat in = {};
+    struct stat out = {};
     if (::stat(QFile::encodeName(movieFile).constData(), &in) == 0
         && ::stat(QFile::encodeName(output).constData(), &out) == 0)
         return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
@@ -179,14 +180,15 @@ bool AppController::removeCommercials()
     }
     if (!m_recordingInfo || !m_recordingInfo->hasVideo) {
         m_runFailed = true;
-        setOutcome(m_recordingInfo
-                       ? QStringLiteral("%1 holds no video that can be read.").arg(QFileInfo(movieFile).fileName())
-                       : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
+        setOutcome(
+            m_recordingInfo
+                ? QStringLiteral("%1 holds no video that can be read.").arg(QFileInfo(movieFile).fileName())
+                : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
         return false;
     }
     QFile edl(edlPath);
-    const std::optional<QList<media::Span>> cuts
-        = edl.open(QIODevice::ReadOnly) ? media::parseEdlCuts(edl.readAll()) : std::nullopt;
+    const std::optional<QList<media::Span>> cuts =
+        edl.open(QIODevice::ReadOnly) ? media::parseEdlCuts(edl.readAll()) : std::nullopt;
     const double seconds = m_recordingInfo->seconds();
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
     if (m_cuts.isEmpty()) {
@@ -268,7 +270,8 @@ void AppController::processFinished(int rc)
             setOutcome(QStringLiteral("Detection stopped."));
         } else if (m_runner && m_runner->launchFailed()) {
             m_runFailed = true;
-            setOutcome(QStringLiteral("Could not start %1. Is it installed?").arg(toolName(m_runner->arguments())));
+            setOutcome(
+                QStringLiteral("Could not start %1. Is it installed?").arg(toolName(m_runner->arguments())));
         } else {
             detectionFinished(rc);
         }
@@ -421,7 +424,8 @@ void AppController::eraseWorkFiles()
         QFile::remove(outDir + QLatin1Char('/') + logFileName);
         // Staging files of ini writes that did not live to their rename.
         const QDir dir(outDir);
-        for (const QString &name : dir.entryList({baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
+        for (const QString &name :
+             dir.entryList({baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
             QFile::remove(dir.filePath(name));
     }
 }

@@ -4,8 +4,8 @@
 
 #include "app/AppController.h"
 
-#include "core/Diagnostics.h"
 #include "chart/VideoGraph.h"
+#include "core/Diagnostics.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -52,8 +52,8 @@ int AppController::readTXTData()
     chunkSize = sampling.chunkSize;
     if (pointCount == 0)
         result = 1;
-    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows,
-                              pointCount, double(chunkSize)));
+    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows, pointCount,
+                              double(chunkSize)));
     setHaveResults(pointCount > 0 && haveCSVData());
     setHaveCommercials(m_haveResults && !commercials->isEmpty());
     if (graph)
@@ -85,8 +85,8 @@ int AppController::readEDLData()
         return 1;
     }
     commercialsFound = *count;
-    setStatus(QString::asprintf("Found %d commercial%s.", commercialsFound,
-                                commercialsFound == 1 ? "" : "s"));
+    setStatus(
+        QString::asprintf("Found %d commercial%s.", commercialsFound, commercialsFound == 1 ? "" : "s"));
     logLine(QString::asprintf("readEDLData: Found %d commercials.", commercialsFound));
     setHaveResults(haveCSVData());
     setHaveCommercials(commercialsFound > 0);
@@ -111,8 +111,7 @@ int AppController::readCSVData()
         std::fclose(file);
         return 1;
     }
-    logLine(QString::asprintf("readCSVData: malloc size = %d",
-                              int(sizeof(int)) * kMaxDataCols * pointCount));
+    logLine(QString::asprintf("readCSVData: malloc size = %d", int(sizeof(int)) * kMaxDataCols * pointCount));
     aiVideoData = static_cast<int *>(std::calloc(size_t(pointCount) * kMaxDataCols, sizeof(int)));
     if (!aiVideoData) {
         logLine(QStringLiteral("readCSVData: Error allocating memory."));
@@ -120,14 +119,14 @@ int AppController::readCSVData()
         std::fclose(file);
         return 2;
     }
-    const results::CsvFold fold = results::foldCsv(file, aiVideoData, pointCount, aiValueRange,
-                                                   chunkSize, totalRows);
+    const results::CsvFold fold =
+        results::foldCsv(file, aiVideoData, pointCount, aiValueRange, chunkSize, totalRows);
     if (fold.headerRead)
         labels = fold.labels;
     pointCount = fold.pointsStored;
     std::fclose(file);
-    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows,
-                              pointCount, double(chunkSize)));
+    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows, pointCount,
+                              double(chunkSize)));
     for (int k = 0; k < fold.valuesInLastRow; ++k)
         logLine(QStringLiteral("readCSVData: Column=%1/%2 range: %3 to %4")
                     .arg(k)

@@ -39,9 +39,9 @@ QStringList AppController::partialCopies() const
         return {};
     const QFileInfo out(output);
     QDir dir = out.absoluteDir();
-    const QStringList names = dir.entryList(
-        {QLatin1Char('.') + out.fileName() + QLatin1String(kPartialMarker) + QLatin1Char('*')},
-        QDir::Files | QDir::Hidden | QDir::System);
+    const QStringList names =
+        dir.entryList({QLatin1Char('.') + out.fileName() + QLatin1String(kPartialMarker) + QLatin1Char('*')},
+                      QDir::Files | QDir::Hidden | QDir::System);
     QStringList paths;
     for (const QString &n : names)
         paths << dir.filePath(n);
@@ -72,11 +72,22 @@ QStringList AppController::ffmpegCutArguments(const QString &list, const QString
     QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffmpeg"));
     if (tool.isEmpty())
         tool = QStringLiteral("ffmpeg");
-    QStringList args{tool, QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
-                     QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-nostats"),
-                     QStringLiteral("-progress"), QStringLiteral("pipe:1"), QStringLiteral("-y"),
-                     QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-i"), list,
-                     QStringLiteral("-map"), QStringLiteral("0:v"), QStringLiteral("-map"),
+    QStringList args{tool,
+                     QStringLiteral("-nostdin"),
+                     QStringLiteral("-hide_banner"),
+                     QStringLiteral("-v"),
+                     QStringLiteral("error"),
+                     QStringLiteral("-nostats"),
+                     QStringLiteral("-progress"),
+                     QStringLiteral("pipe:1"),
+                     QStringLiteral("-y"),
+                     QStringLiteral("-f"),
+                     QStringLiteral("concat"),
+                     QStringLiteral("-i"),
+                     list,
+                     QStringLiteral("-map"),
+                     QStringLiteral("0:v"),
+                     QStringLiteral("-map"),
                      QStringLiteral("0:a?")};
     // A program stream has no place for broadcast subtitles.
     if (container == media::Container::TransportStream)
@@ -126,7 +137,8 @@ bool AppController::startCut(media::Cutter cutter)
         QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
         dir.setAutoRemove(false);
         const QString ext = QFileInfo(movieFile).suffix();
-        const QString link = QStringLiteral("recording") + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
+        const QString link =
+            QStringLiteral("recording") + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
         const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
         QFile listFile(list);
         const bool made = dir.isValid()
@@ -194,16 +206,17 @@ void AppController::copyProbed(const QByteArray &json, bool launched)
     if (!launched) {
         discardPartialCopy();
         m_runFailed = true;
-        endRemoval(withOutcome(QStringLiteral("Could not start ffprobe to check the cut copy. Is ffmpeg installed?")));
+        endRemoval(withOutcome(
+            QStringLiteral("Could not start ffprobe to check the cut copy. Is ffmpeg installed?")));
         return;
     }
     const media::MediaInfo &recording = *m_recordingInfo;
     const media::MediaInfo copy = media::parseProbe(json);
     const double fps = recording.fps > 0 ? recording.fps : copy.fps;
     const media::Verdict v = media::verifyCopy(copy, recording.seconds(), fps, m_cuts);
-    const QString measured = QString::asprintf("%lld frames, %.2f s; expected %.2f s within %.2f s",
-                                               static_cast<long long>(v.frames), v.actual, v.expected,
-                                               v.tolerance);
+    const QString measured =
+        QString::asprintf("%lld frames, %.2f s; expected %.2f s within %.2f s",
+                          static_cast<long long>(v.frames), v.actual, v.expected, v.tolerance);
     logLine(QStringLiteral("copyProbed: ") + name + QStringLiteral(": ") + measured);
     if (!v.ok) {
         logToRunLog(QStringLiteral("the copy cut by %1 failed its check (%2): %3")
@@ -293,8 +306,8 @@ QString AppController::outputProblem()
     if (outputIsInput())
         return QString(); // the removal step says so itself
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
-        const QString question = QStringLiteral("%1 already exists. Replace it with the cut copy?")
-                                     .arg(out.fileName());
+        const QString question =
+            QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());
         if (m_confirm && !m_confirm(question))
             return QStringLiteral("The cut copy would replace %1: choose another name.").arg(out.fileName());
         m_confirmedOutput = out.absoluteFilePath();

@@ -45,9 +45,9 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
 
 int AppController::detectMethodMask() const
 {
-    const QCheckBox *boxes[] = {mDetectBlackFrame, mDetectStationLogo, mDetectSceneChange,
+    const QCheckBox *boxes[] = {mDetectBlackFrame,       mDetectStationLogo,    mDetectSceneChange,
                                 mDetectResolutionChange, mDetectClosedCaptions, mDetectAspectRatio,
-                                mDetectSilence, mDetectCutscenes};
+                                mDetectSilence,          mDetectCutscenes};
     int mask = 0;
     for (int i = 0; i < 8; ++i)
         if (isOn(boxes[i]))

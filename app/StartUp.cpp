@@ -6,8 +6,8 @@
 #include "progress/ProgressIndicator.h"
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -60,10 +60,10 @@ void AppController::awakeFromNib()
         std::exit(EXIT_FAILURE);
     }
     setLastCheckedDate();
-    m_detectIndicator = std::make_unique<ProgressIndicator>(
-        mDetectProgressIndicator, mDetectPercentTextField, mDetectRemainingTextField);
-    m_removeIndicator = std::make_unique<ProgressIndicator>(
-        mRemoveProgressIndicator, mRemovePercentTextField, mRemoveRemainingTextField);
+    m_detectIndicator = std::make_unique<ProgressIndicator>(mDetectProgressIndicator, mDetectPercentTextField,
+                                                            mDetectRemainingTextField);
+    m_removeIndicator = std::make_unique<ProgressIndicator>(mRemoveProgressIndicator, mRemovePercentTextField,
+                                                            mRemoveRemainingTextField);
     Updater::sharedUpdater()->setDelegate(this);
 }
 
@@ -129,7 +129,8 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
     if (!launched) {
         logLine(QStringLiteral("recordingProbed: ffprobe could not be started"));
         if (mRecordingInfoField)
-            mRecordingInfoField->setText(QStringLiteral("ffprobe is missing: the recording cannot be examined."));
+            mRecordingInfoField->setText(
+                QStringLiteral("ffprobe is missing: the recording cannot be examined."));
     } else {
         const media::MediaInfo info = media::parseProbe(json);
         m_recordingInfo = info;
@@ -141,16 +142,18 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
                 mRecordingInfoField->setText(QString());
             setHaveInput(false);
             m_runFailed = true;
-            m_refusal = QFileInfo::exists(movieFile)
-                            ? QStringLiteral("%1 holds no video that can be read.").arg(lastPathComponent(movieFile))
-                            : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(movieFile));
+            m_refusal =
+                QFileInfo::exists(movieFile)
+                    ? QStringLiteral("%1 holds no video that can be read.").arg(lastPathComponent(movieFile))
+                    : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(movieFile));
             setOutcome(m_refusal);
         } else {
             if (mRecordingInfoField)
                 mRecordingInfoField->setText(media::describe(info));
             // The proposed name follows the container the copy will be in.
             const media::Cutter cutter = media::cutterFor(info);
-            const QString ext = media::extensionFor(media::containerFor(info, cutter), pathExtension(movieFile));
+            const QString ext =
+                media::extensionFor(media::containerFor(info, cutter), pathExtension(movieFile));
             if (mOutputField && mOutputField->text() == m_proposedOutput) {
                 m_proposedOutput = proposedOutput(ext);
                 mOutputField->setText(m_proposedOutput);
@@ -164,8 +167,8 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
 void AppController::browseOutputFile(QObject *)
 {
     const QString current = mOutputField ? mOutputField->text() : QString();
-    auto *panel = new QFileDialog(mMainWindow, tr("Save the Cut Recording As"),
-                                  deletingLastPathComponent(current));
+    auto *panel =
+        new QFileDialog(mMainWindow, tr("Save the Cut Recording As"), deletingLastPathComponent(current));
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
     const QString suffix = pathExtension(current).isEmpty() ? QStringLiteral("mpg") : pathExtension(current);

@@ -31,10 +31,14 @@ QStringList AppController::removeArguments(const QString &output) const
     if (tool.isEmpty())
         tool = QStringLiteral("mencoder");
     QStringList args{tool,
-                     QStringLiteral("-oac"), QStringLiteral("copy"),
-                     QStringLiteral("-ovc"), QStringLiteral("copy"),
-                     QStringLiteral("-of"), QStringLiteral("mpeg"),
-                     QStringLiteral("-mpegopts"), QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
+                     QStringLiteral("-oac"),
+                     QStringLiteral("copy"),
+                     QStringLiteral("-ovc"),
+                     QStringLiteral("copy"),
+                     QStringLiteral("-of"),
+                     QStringLiteral("mpeg"),
+                     QStringLiteral("-mpegopts"),
+                     QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
                      QStringLiteral("-forceidx")};
     if (isOn(mRemoveNoSkip))
         args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
@@ -42,7 +46,9 @@ QStringList AppController::removeArguments(const QString &output) const
         args << QStringLiteral("-hr-edl-seek");
     args << QStringLiteral("-edl") << workFile(QStringLiteral("edl"));
     args << QStringLiteral("-o")
-         << (!output.isEmpty() ? output : mOutputField ? mOutputField->text() : QString());
+         << (!output.isEmpty() ? output
+             : mOutputField    ? mOutputField->text()
+                               : QString());
     args << asOperand(movieFile);
     return args;
 }

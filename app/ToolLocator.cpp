@@ -9,7 +9,7 @@
 #define TRIMLET_HELPER_SUBDIR "libexec/trimlet"
 #endif
 
-ToolLocator::ToolLocator() : m_dirs(defaultHelperDirectories()) {}
+ToolLocator::ToolLocator() : m_dirs(defaultHelperDirectories()) { }
 
 QStringList ToolLocator::defaultHelperDirectories()
 {

@@ -7,8 +7,7 @@
 Updater::Updater()
     : m_stampPath(QStringLiteral("/var/lib/apt/periodic/update-success-stamp")),
       m_listsPath(QStringLiteral("/var/lib/apt/lists"))
-{
-}
+{ }
 
 Updater *Updater::sharedUpdater()
 {

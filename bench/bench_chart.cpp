@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-static void quiet(QtMsgType, const QMessageLogContext &, const QString &) {}
+static void quiet(QtMsgType, const QMessageLogContext &, const QString &) { }
 
 int main(int argc, char **argv)
 {
@@ -63,8 +63,8 @@ int main(int argc, char **argv)
     for (double v : ms)
         sum += v;
     const qint64 added = graph.lastPointsAdded(), covered = graph.lastRowsCovered();
-    std::printf("draws=%zu mean_ms=%.2f worst_ms=%.2f points_added=%lld rows=%lld saved=%.1f%%\n",
-                ms.size(), sum / ms.size(), *std::max_element(ms.begin(), ms.end()), added, covered,
+    std::printf("draws=%zu mean_ms=%.2f worst_ms=%.2f points_added=%lld rows=%lld saved=%.1f%%\n", ms.size(),
+                sum / ms.size(), *std::max_element(ms.begin(), ms.end()), added, covered,
                 100.0 * double(covered - added) / double(covered));
     return 0;
 }

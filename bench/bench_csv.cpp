@@ -22,7 +22,8 @@ QString makeTable(const QString &dir, int rows)
     const QString path = dir + QStringLiteral("/table.csv");
     FILE *f = std::fopen(path.toLocal8Bit().constData(), "w");
     std::fputs("sep=,\nframe,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,"
-               "isblack,cutscene, MinX, MaxX, hasBright, Dimcount,PTS,59.940060\n", f);
+               "isblack,cutscene, MinX, MaxX, hasBright, Dimcount,PTS,59.940060\n",
+               f);
     unsigned seed = 12345;
     for (int i = 1; i <= rows; ++i) {
         seed = seed * 1103515245u + 12345u;

@@ -27,8 +27,8 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #ifndef TRIMLET_SOURCE_DIR
@@ -105,8 +105,8 @@ void benchOutput()
     movie.close();
     c.openRecording(movie.fileName());
     std::vector<double> trimlet, cat, stalls;
-    const QString flood = QStringLiteral(
-        "yes ' 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%' | head -c 200000000");
+    const QString flood = QStringLiteral("yes ' 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 "
+                                         "sec(1734.00 fps), 15%' | head -c 200000000");
     for (int i = 0; i < 3; ++i) {
         cat.push_back(shellMs(flood + QStringLiteral(" | cat > ") + dir.filePath(QStringLiteral("cat.out"))));
         QElapsedTimer t;
@@ -127,7 +127,8 @@ void benchOverhead()
     QTemporaryDir dir;
     const QString recording = dir.filePath(QStringLiteral("made.mpg"));
     if (QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
-                          {recording, QStringLiteral("show:150 ad:60 show:150")}) != 0) {
+                          {recording, QStringLiteral("show:150 ad:60 show:150")})
+        != 0) {
         std::printf("overhead: could not make a recording\n");
         return;
     }
@@ -172,7 +173,8 @@ void benchOverhead()
         trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     std::printf("overhead: detect+remove of a 362 s recording  trimlet_median_ms=%.0f  shell_median_ms=%.0f  "
-                "ratio=%.3f\n", median(trimlet), median(shell), median(trimlet) / median(shell));
+                "ratio=%.3f\n",
+                median(trimlet), median(shell), median(trimlet) / median(shell));
 }
 
 QByteArray probe(const QString &file, bool count)
@@ -180,7 +182,9 @@ QByteArray probe(const QString &file, bool count)
     QProcess p;
     QStringList args{"-v", "error", "-of", "json", "-show_format", "-show_streams"};
     if (count)
-        args << "-count_packets" << "-select_streams" << "v:0";
+        args << "-count_packets"
+             << "-select_streams"
+             << "v:0";
     p.start(QStringLiteral("ffprobe"), args << file);
     p.waitForFinished(-1);
     return p.readAllStandardOutput();
@@ -189,7 +193,8 @@ QByteArray probe(const QString &file, bool count)
 bool makeRecording(const QString &out, const QStringList &options)
 {
     return QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
-                             QStringList(options) << out << QStringLiteral("show:150 ad:60 show:150")) == 0;
+                             QStringList(options) << out << QStringLiteral("show:150 ad:60 show:150"))
+           == 0;
 }
 
 void benchCutters()
@@ -223,7 +228,8 @@ void benchCutters()
         const double expected = double(info.videoPackets) - 61.0 * info.fps;
         writeFileBytes(dir.filePath(QStringLiteral("rec.edl")), "150.5\t211.5\t0\n");
         c.openRecording(rec);
-        QString line = QStringLiteral("  %1: expected %2").arg(QLatin1String(k.name)).arg(expected, 0, 'f', 0);
+        QString line =
+            QStringLiteral("  %1: expected %2").arg(QLatin1String(k.name)).arg(expected, 0, 'f', 0);
         for (media::Cutter cutter : {media::Cutter::Mencoder, media::Cutter::Ffmpeg}) {
             const QString out = dir.filePath(QStringLiteral("out.") + QLatin1String(k.ext));
             QFile::remove(out);
@@ -232,8 +238,8 @@ void benchCutters()
                 args = c.removeArguments(out);
             } else {
                 const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
-                writeFileBytes(list, media::concatList(rec, media::keptSpans(cuts, info.seconds()), info.seconds(),
-                                                       info.videoStart));
+                writeFileBytes(list, media::concatList(rec, media::keptSpans(cuts, info.seconds()),
+                                                       info.seconds(), info.videoStart));
                 args = c.ffmpegCutArguments(list, out, media::containerFor(info, media::Cutter::Ffmpeg));
                 args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("-safe"));
                 args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("0"));
@@ -277,13 +283,14 @@ void benchCut()
         // Looped without re-encoding to well over a gigabyte.
         const qint64 smallSize = QFileInfo(small).size();
         const int loops = int(1.1e9 / double(smallSize)) + 1;
-        QProcess::execute(QStringLiteral("ffmpeg"), {"-nostdin", "-v", "error", "-y", "-stream_loop",
-                                                     QString::number(loops - 1), "-i", small, "-map", "0",
-                                                     "-c", "copy", "-f", QLatin1String(k.muxer), big});
+        QProcess::execute(QStringLiteral("ffmpeg"),
+                          {"-nostdin", "-v", "error", "-y", "-stream_loop", QString::number(loops - 1), "-i",
+                           small, "-map", "0", "-c", "copy", "-f", QLatin1String(k.muxer), big});
         QFile::remove(small);
         QByteArray edl;
         for (int i = 0; i < 3; ++i)
-            edl += QByteArray::number(362.03 * i + 150.5) + '\t' + QByteArray::number(362.03 * i + 211.5) + "\t0\n";
+            edl += QByteArray::number(362.03 * i + 150.5) + '\t' + QByteArray::number(362.03 * i + 211.5)
+                   + "\t0\n";
         writeFileBytes(dir.filePath(QStringLiteral("big.edl")), edl);
         std::vector<double> cat, trimlet;
         for (int i = 0; i < 3; ++i) {
@@ -307,8 +314,9 @@ void benchCut()
             runUntilIdle(c, [&] { c.removeStart(nullptr); });
             trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
             if (i == 2)
-                std::printf("cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
-                            qPrintable(c.mStatusField ? c.mStatusField->property("text").toString() : QString()));
+                std::printf(
+                    "cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
+                    qPrintable(c.mStatusField ? c.mStatusField->property("text").toString() : QString()));
             QFile::remove(out);
         }
         std::printf("cut: %s  cut+check_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name,

@@ -9,8 +9,7 @@ CommercialTableModel::CommercialTableModel(QObject *parent)
       m_identifiers{QStringLiteral("#"), QStringLiteral("start"), QStringLiteral("end"),
                     QStringLiteral("length"), QStringLiteral("break")},
       m_titles{tr("#"), tr("Start"), tr("End"), tr("Length"), tr("In programme")}
-{
-}
+{ }
 
 int CommercialTableModel::rowCount(const QModelIndex &parent) const
 {

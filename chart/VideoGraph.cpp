@@ -42,8 +42,7 @@ VideoGraph::VideoGraph(const QSizeF &frame, QWidget *parent) : QWidget(parent)
     logLine(QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} ratio=%f", 0.0, 0.0, frame.width(),
                               frame.height(), double(ratio)));
     m_bounds = QRectF(0, 0, 1500.0, double(1500.0f * ratio));
-    logLine(QString::asprintf("new bounds={%0.0f,%0.0f,%0.0f,%0.0f}", 0.0, 0.0, 1500.0,
-                              m_bounds.height()));
+    logLine(QString::asprintf("new bounds={%0.0f,%0.0f,%0.0f,%0.0f}", 0.0, 0.0, 1500.0, m_bounds.height()));
     m_labelFont = QFont(QStringLiteral("Helvetica"));
     m_labelFont.setPixelSize(30);
     m_liveResizeEnd = new QTimer(this);
@@ -112,8 +111,8 @@ void VideoGraph::buildChart(int col, const QRectF &r)
     const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
     const double xinc = double(w) / m_dataSize.rows;
     logLine(QStringLiteral("buildChart: col=%1/%2 ").arg(col).arg(m_labels.value(col))
-            + QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} xinc=%f", double(x), double(y),
-                                double(w), double(h), xinc));
+            + QString::asprintf("bounds={%0.0f,%0.0f,%0.0f,%0.0f} xinc=%f", double(x), double(y), double(w),
+                                double(h), xinc));
     m_paths[size_t(col)] = QPainterPath();
     QPainterPath &path = m_paths[size_t(col)];
 
@@ -139,8 +138,8 @@ void VideoGraph::buildChart(int col, const QRectF &r)
         const float xr = float(runningX);
         runningX += xinc;
         if (xr > rightEdge) {
-            logLine(QString::asprintf("X value exceeds edge of %0.0f by %0.1f at row %d of %d",
-                                      double(w), double(xr - rightEdge), row, rows));
+            logLine(QString::asprintf("X value exceeds edge of %0.0f by %0.1f at row %d of %d", double(w),
+                                      double(xr - rightEdge), row, rows));
             break;
         }
         if (yv == held) {
@@ -238,7 +237,8 @@ void VideoGraph::buildScaleInBounds(const QRectF &r)
         // Each full tick says its time, in the table's form, beside its top
         // where the shorter ticks do not reach.
         if (s % 300 == 0)
-            m_scaleLabels.append({QRectF(tx + 4.0, y + h * 0.4, 150.0, h * 0.6), formatTime(double(s), true)});
+            m_scaleLabels.append(
+                {QRectF(tx + 4.0, y + h * 0.4, 150.0, h * 0.6), formatTime(double(s), true)});
         // A frame rate too small to move the count on would never end.
         if (frame + m_fps == frame)
             break;

@@ -38,8 +38,8 @@ public:
     {
         QRectF scaleStrip, chartArea, labelColumn, scaleBand;
         float bandHeight = 0;
-        QList<QRectF> bands;       // by display position, 0 the top band
-        QList<QRectF> curveRects;  // bands inset by 1 left/right, 7.5 top/bottom
+        QList<QRectF> bands; // by display position, 0 the top band
+        QList<QRectF> curveRects; // bands inset by 1 left/right, 7.5 top/bottom
         QList<QRectF> labelRects;
     };
 
@@ -88,7 +88,6 @@ signals:
     void commercialsReloaded();
 
 public:
-
     static QString formatTime(double seconds, bool alwaysShowHours);
     static QString formatTime(double seconds);
     static Layout layoutFor(const QRectF &bounds, int displayPositions);

@@ -10,9 +10,9 @@
 struct Commercial
 {
     int start = 0;
-    int end = 0;    // inclusive
+    int end = 0; // inclusive
     int length = 0; // end - start + 1
-    int brk = 0;    // position in the programme once earlier commercials are cut
+    int brk = 0; // position in the programme once earlier commercials are cut
 
     // 0 for a key that is not one of "start", "end", "length", "break".
     int value(QStringView key) const

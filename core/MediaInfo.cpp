@@ -45,9 +45,10 @@ QString codecTitle(const QString &codec)
         const char *name;
         const char *title;
     } kTitles[] = {
-        {"mpeg1video", "MPEG-1"}, {"mpeg2video", "MPEG-2"}, {"h264", "H.264"}, {"hevc", "HEVC"},
-        {"mp1", "MP1"}, {"mp2", "MP2"}, {"mp3", "MP3"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"},
-        {"aac", "AAC"}, {"aac_latm", "AAC"}, {"dts", "DTS"}, {"opus", "Opus"},
+        {"mpeg1video", "MPEG-1"}, {"mpeg2video", "MPEG-2"}, {"h264", "H.264"},   {"hevc", "HEVC"},
+        {"mp1", "MP1"},           {"mp2", "MP2"},           {"mp3", "MP3"},      {"ac3", "AC-3"},
+        {"eac3", "E-AC-3"},       {"aac", "AAC"},           {"aac_latm", "AAC"}, {"dts", "DTS"},
+        {"opus", "Opus"},
     };
     for (const auto &t : kTitles)
         if (codec == QLatin1String(t.name))
@@ -103,7 +104,11 @@ MediaInfo parseProbe(const QByteArray &json)
         const QString codec = s.value(QStringLiteral("codec_name")).toString();
         if (type == QLatin1String("video") && !info.hasVideo && !codec.isEmpty()) {
             // Cover art and thumbnails are pictures, not the programme.
-            if (s.value(QStringLiteral("disposition")).toObject().value(QStringLiteral("attached_pic")).toInt() == 1)
+            if (s.value(QStringLiteral("disposition"))
+                    .toObject()
+                    .value(QStringLiteral("attached_pic"))
+                    .toInt()
+                == 1)
                 continue;
             info.hasVideo = true;
             info.videoCodec = codec;
@@ -267,8 +272,7 @@ double totalLength(const QList<Span> &spans)
     return total;
 }
 
-QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds,
-                      double startOffset)
+QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds, double startOffset)
 {
     // The name is quoted; a quote inside it is closed, escaped and reopened.
     QString quoted = fileName;
@@ -287,8 +291,7 @@ QByteArray concatList(const QString &fileName, const QList<Span> &kept, double s
     return list;
 }
 
-Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps,
-                   const QList<Span> &cuts)
+Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps, const QList<Span> &cuts)
 {
     Verdict v;
     const QList<Span> merged = normalisedCuts(cuts, recordingSeconds);

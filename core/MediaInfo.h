@@ -17,22 +17,22 @@ namespace media {
 
 struct AudioStream
 {
-    QString codec;   // ffprobe's codec_name: "mp2", "ac3", "aac", ...
+    QString codec; // ffprobe's codec_name: "mp2", "ac3", "aac", ...
     int channels = 0;
-    QString layout;  // "stereo", "5.1(side)", ...
+    QString layout; // "stereo", "5.1(side)", ...
 };
 
 struct MediaInfo
 {
-    bool parsed = false;      // the probe's output was JSON of the right shape
-    QString formatName;       // "mpeg", "mpegts", "asf", ...
-    double duration = 0;      // seconds, the container's
+    bool parsed = false; // the probe's output was JSON of the right shape
+    QString formatName; // "mpeg", "mpegts", "asf", ...
+    double duration = 0; // seconds, the container's
     bool hasVideo = false;
-    QString videoCodec;       // "mpeg2video", "h264", "hevc", ...
+    QString videoCodec; // "mpeg2video", "h264", "hevc", ...
     int width = 0;
     int height = 0;
-    double fps = 0;           // frames per second of the first video stream
-    double videoStart = 0;    // its first timestamp, seconds
+    double fps = 0; // frames per second of the first video stream
+    double videoStart = 0; // its first timestamp, seconds
     double videoDuration = 0; // 0 when the container does not say
     qint64 videoPackets = -1; // counted, only when asked for
     QList<AudioStream> audio;
@@ -80,8 +80,7 @@ double totalLength(const QList<Span> &spans);
 
 // An ffconcat list naming fileName once per kept span, with in and out
 // points in the file's own time (offset by its first timestamp).
-QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds,
-                      double startOffset);
+QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds, double startOffset);
 
 // The check of a cut copy against what the cut list promised.
 struct Verdict
@@ -89,16 +88,15 @@ struct Verdict
     bool ok = false;
     bool readable = false;
     double expected = 0; // seconds the copy should hold
-    double actual = 0;   // seconds it holds, counted in frames
+    double actual = 0; // seconds it holds, counted in frames
     double tolerance = 0;
     qint64 frames = 0;
-    QString problem;     // empty when ok: "22.0 s shorter than expected", ...
+    QString problem; // empty when ok: "22.0 s shorter than expected", ...
 };
 // frames / fps against recordingSeconds less the cuts: shorter than
 // 0.5 s + 0.5 s per cut is a failure, and so is a copy that kept a cut's
 // worth more than it should (the cuts were not applied).
-Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps,
-                   const QList<Span> &cuts);
+Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps, const QList<Span> &cuts);
 
 // ffmpeg -progress output: the last "out_time_us=" value of a chunk, in
 // seconds; none when the chunk holds no complete one.

@@ -3,8 +3,8 @@
 #include <QtGlobal>
 
 #include <cstring>
-#include <stdio_ext.h>
 #include <limits>
+#include <stdio_ext.h>
 
 namespace results {
 
@@ -20,8 +20,7 @@ bool isAscii(const QByteArray &bytes)
 
 int clampToInt(qint64 v)
 {
-    return int(qBound(qint64(std::numeric_limits<int>::min()), v,
-                      qint64(std::numeric_limits<int>::max())));
+    return int(qBound(qint64(std::numeric_limits<int>::min()), v, qint64(std::numeric_limits<int>::max())));
 }
 
 bool isDigit(char c)
@@ -30,12 +29,11 @@ bool isDigit(char c)
 }
 
 // Accumulates a digit run, saturating where a 32-bit int ends.
-template<typename Next>
-int readDigits(Next &&next, bool negative)
+template <typename Next> int readDigits(Next &&next, bool negative)
 {
     qint64 v = 0;
-    const qint64 limit = negative ? qint64(std::numeric_limits<int>::max()) + 1
-                                  : std::numeric_limits<int>::max();
+    const qint64 limit =
+        negative ? qint64(std::numeric_limits<int>::max()) + 1 : std::numeric_limits<int>::max();
     while (true) {
         const int c = next();
         if (c < 0)
@@ -87,8 +85,7 @@ FrameList parseFrameList(const QByteArray &text)
             ++p;
         if (p >= n)
             break;
-        runs[found++] = readDigits([&]() -> int { return (p < n && isDigit(s[p])) ? s[p++] : -1; },
-                                   false);
+        runs[found++] = readDigits([&]() -> int { return (p < n && isDigit(s[p])) ? s[p++] : -1; }, false);
     }
     if (found >= 1)
         result.totalRows = runs[0];
@@ -223,8 +220,7 @@ int scanCsvRow(const char *line, int values[kMaxDataCols])
     return count;
 }
 
-CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize,
-                int totalRows)
+CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize, int totalRows)
 {
     CsvFold fold;
     for (int k = 0; k < kMaxDataCols; ++k) {

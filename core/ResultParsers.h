@@ -27,7 +27,7 @@ constexpr int kMaxDataCols = 20;
 // rate in hundredths; from the third line on, "start end" pairs.
 struct FrameList
 {
-    bool found = false;   // ASCII text holding the completion marker
+    bool found = false; // ASCII text holding the completion marker
     int totalRows = 0;
     float fps = 0.0f;
     CommercialList commercials; // only filled when found
@@ -70,7 +70,7 @@ struct CsvFold
 {
     bool headerRead = false;
     QStringList labels;
-    int rowCount = 0;        // data rows read
+    int rowCount = 0; // data rows read
     int pointsStored = 0;
     int valuesInLastRow = 0; // number of values of the last data row
 };
@@ -78,7 +78,6 @@ struct CsvFold
 // most pointCapacity of them (surplus rows go into the last point). matrix
 // holds pointCapacity * kMaxDataCols ints and must come zeroed; ranges holds
 // kMaxDataCols [min, max] pairs and is set here, starting from [0, 0].
-CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize,
-                int totalRows);
+CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize, int totalRows);
 
 } // namespace results

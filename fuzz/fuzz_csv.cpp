@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FILE *file = table.empty() ? std::fopen("/dev/null", "rb") : fmemopen(table.data(), table.size(), "rb");
     if (!file)
         return 0;
-    const results::CsvFold fold = results::foldCsv(file, matrix.data(), s.pointCount, ranges,
-                                                   s.chunkSize, totalRows);
+    const results::CsvFold fold =
+        results::foldCsv(file, matrix.data(), s.pointCount, ranges, s.chunkSize, totalRows);
     std::fclose(file);
     if (fold.pointsStored > s.pointCount || fold.valuesInLastRow > results::kMaxDataCols)
         std::abort();

@@ -7,7 +7,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-MediaProbe::MediaProbe(QObject *parent) : QObject(parent) {}
+MediaProbe::MediaProbe(QObject *parent) : QObject(parent) { }
 
 MediaProbe::~MediaProbe()
 {
@@ -19,12 +19,15 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
     cancel();
     m_running = true;
     if (ffprobe.isEmpty()) {
-        QMetaObject::invokeMethod(this, [this] {
-            if (!m_running || m_process)
-                return;
-            m_running = false;
-            emit finished(QByteArray(), false);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!m_running || m_process)
+                    return;
+                m_running = false;
+                emit finished(QByteArray(), false);
+            },
+            Qt::QueuedConnection);
         return;
     }
     m_process = new QProcess(this);
@@ -39,9 +42,8 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
     });
     // "file:" keeps a name with a colon or a leading dash from being read
     // as a protocol or an option.
-    QStringList args{QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-of"),
-                     QStringLiteral("json"), QStringLiteral("-show_format"),
-                     QStringLiteral("-show_streams")};
+    QStringList args{QStringLiteral("-v"),   QStringLiteral("error"),        QStringLiteral("-of"),
+                     QStringLiteral("json"), QStringLiteral("-show_format"), QStringLiteral("-show_streams")};
     if (countPackets)
         args << QStringLiteral("-count_packets") << QStringLiteral("-select_streams")
              << QStringLiteral("v:0");
@@ -75,12 +77,15 @@ void MediaProbe::onError(QProcess::ProcessError error)
     m_process = nullptr;
     // errorOccurred may come from inside start(): the answer waits for the
     // event loop, as every other answer does.
-    QMetaObject::invokeMethod(this, [this] {
-        if (!m_running || m_process)
-            return;
-        m_running = false;
-        emit finished(QByteArray(), false);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!m_running || m_process)
+                return;
+            m_running = false;
+            emit finished(QByteArray(), false);
+        },
+        Qt::QueuedConnection);
 }
 
 void MediaProbe::cancel()

@@ -28,7 +28,9 @@ SignalWatcher::SignalWatcher(QList<int> signalNumbers, QObject *parent)
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &SignalWatcher::readSignal);
     for (int sig : std::as_const(m_signals)) {
-        struct sigaction sa {};
+        struct sigaction sa
+        {
+        };
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;

@@ -10,8 +10,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-TaskWrapper::TaskWrapper(TaskWrapperController *controller, const QStringList &arguments,
-                         QObject *parent)
+TaskWrapper::TaskWrapper(TaskWrapperController *controller, const QStringList &arguments, QObject *parent)
     : QObject(parent), m_controller(controller), m_arguments(arguments)
 {
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -96,14 +95,17 @@ void TaskWrapper::failLaunch(const QString &reason)
         return;
     m_launchFailed = true;
     // Reported on a later pass of the event loop, as every other end is.
-    QMetaObject::invokeMethod(this, [this, reason] {
-        if (m_reported || !m_controller)
-            return;
-        const QString name = m_arguments.value(0).isEmpty() ? QStringLiteral("(no tool)")
-                                                            : m_arguments.value(0);
-        m_controller->appendOutput(name + QStringLiteral(": ") + reason + QLatin1Char('\n'));
-        report(kLaunchFailed);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            if (m_reported || !m_controller)
+                return;
+            const QString name =
+                m_arguments.value(0).isEmpty() ? QStringLiteral("(no tool)") : m_arguments.value(0);
+            m_controller->appendOutput(name + QStringLiteral(": ") + reason + QLatin1Char('\n'));
+            report(kLaunchFailed);
+        },
+        Qt::QueuedConnection);
     m_launchFailedReason = reason;
 }
 

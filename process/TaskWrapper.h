@@ -41,8 +41,7 @@ class TaskWrapper : public QObject
 public:
     static constexpr int kLaunchFailed = 127;
 
-    TaskWrapper(TaskWrapperController *controller, const QStringList &arguments,
-                QObject *parent = nullptr);
+    TaskWrapper(TaskWrapperController *controller, const QStringList &arguments, QObject *parent = nullptr);
     ~TaskWrapper() override;
 
     void startProcess();

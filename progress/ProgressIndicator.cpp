@@ -18,8 +18,7 @@ double wallClock()
 
 } // namespace
 
-ProgressIndicator::ProgressIndicator(QProgressBar *indicator, QLabel *percent, QLabel *remaining,
-                                     Clock clock)
+ProgressIndicator::ProgressIndicator(QProgressBar *indicator, QLabel *percent, QLabel *remaining, Clock clock)
     : m_progressIndicator(indicator),
       m_percentTextField(percent),
       m_remainingTextField(remaining),
@@ -33,8 +32,7 @@ ProgressIndicator::ProgressIndicator(QProgressBar *indicator, QLabel *percent, Q
 
 bool ProgressIndicator::isBusy() const
 {
-    return m_progressIndicator && m_progressIndicator->minimum() == 0
-           && m_progressIndicator->maximum() == 0;
+    return m_progressIndicator && m_progressIndicator->minimum() == 0 && m_progressIndicator->maximum() == 0;
 }
 
 void ProgressIndicator::setBusy(bool busy)
@@ -55,8 +53,7 @@ void ProgressIndicator::setPercentField(std::optional<float> fraction)
     if (!fraction || !std::isfinite(*fraction))
         m_percentTextField->clear();
     else
-        m_percentTextField->setText(QString::number(double(*fraction) * 100.0, 'f', 0)
-                                    + QLatin1Char('%'));
+        m_percentTextField->setText(QString::number(double(*fraction) * 100.0, 'f', 0) + QLatin1Char('%'));
 }
 
 double ProgressIndicator::elapsedSince(const std::optional<double> &moment) const
@@ -123,9 +120,9 @@ void ProgressIndicator::fail()
     // The bar stays where the tool got to: a full bar would read as done.
     setBusy(false);
     if (m_progressIndicator)
-        m_progressIndicator->setValue(m_lastPercent && *m_lastPercent > 0
-                                          ? int(qBound(double(m_minimum), std::round(*m_lastPercent), double(m_maximum)))
-                                          : m_minimum);
+        m_progressIndicator->setValue(m_lastPercent && *m_lastPercent > 0 ? int(qBound(
+                                          double(m_minimum), std::round(*m_lastPercent), double(m_maximum)))
+                                                                          : m_minimum);
     setPercentField(std::nullopt);
     const double e = elapsedSince(m_startTime);
     if (m_remainingTextField)

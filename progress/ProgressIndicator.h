@@ -18,8 +18,7 @@ public:
     // Wall-clock seconds; tests pass their own clock.
     using Clock = std::function<double()>;
 
-    ProgressIndicator(QProgressBar *indicator, QLabel *percent, QLabel *remaining,
-                      Clock clock = {});
+    ProgressIndicator(QProgressBar *indicator, QLabel *percent, QLabel *remaining, Clock clock = {});
 
     void start();
     void setPercent(double percent);

@@ -9,11 +9,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QStringList>
-#include <QEventLoop>
 #include <QTest>
 #include <QTimer>
 

@@ -72,7 +72,7 @@ private slots:
         QCOMPARE(g.columnOrder()[0], 3);
         QCOMPARE(g.columnOrder()[1], 1);
         QCOMPARE(log.lines(), (QStringList{"0: label D position is 3", "1: label X position is 2147483647",
-                                            "1: label B position is 1"}));
+                                           "1: label B position is 1"}));
 
         g.setLabelsInOrder({"B", "A", "B"});
         g.setDataFrames(10, 1.0f, 30.0f, {"A", "B", "B"}, nullptr);
@@ -103,7 +103,8 @@ private slots:
         VideoGraph g(QSizeF(600, 300));
         g.setLabelsInOrder(AppWindows::labelOrder());
         const QStringList header = results::parseCsvHeader(
-            "frame,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,isblack,cutscene, MinX, MaxX, hasBright, Dimcount,PTS,29.970030\n");
+            "frame,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,isblack,cutscene, "
+            "MinX, MaxX, hasBright, Dimcount,PTS,29.970030\n");
         g.setDataFrames(10, 1.0f, 30.0f, header, nullptr);
         QVERIFY(g.colCountToShow() >= 5);
         // Only columns the row scanner reads (integers before ar_ratio).
@@ -137,8 +138,7 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::newRow("0 5 5 10") << QList<int>{0, 5, 5, 10}
                                   << QList<QPointF>{{0, 0}, {10, 5}, {30, 5}, {30, 10}} << 4;
-        QTest::newRow("0 5 5 5") << QList<int>{0, 5, 5, 5}
-                                 << QList<QPointF>{{0, 0}, {10, 5}, {30, 5}} << 3;
+        QTest::newRow("0 5 5 5") << QList<int>{0, 5, 5, 5} << QList<QPointF>{{0, 0}, {10, 5}, {30, 5}} << 3;
     }
     void testCurveWorkedExamples()
     {
@@ -372,7 +372,8 @@ private slots:
     {
         Harness h(false);
         VideoGraph *g = h.windows.graph();
-        auto list = std::make_shared<CommercialList>(CommercialList{{1800, 3599, 1800, 1800}, {7200, 8999, 1800, 5400}});
+        auto list = std::make_shared<CommercialList>(
+            CommercialList{{1800, 3599, 1800, 1800}, {7200, 8999, 1800, 5400}});
         g->setDataFrames(108000, 72.0f, 29.97f, {"a", "b"}, list);
         auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
         QCOMPARE(model->rowCount(), 2);
@@ -422,7 +423,9 @@ private slots:
         c.outDir = dir.path();
         c.baseName = QStringLiteral("rec");
         c.movieFile = dir.filePath(QStringLiteral("rec.mpg"));
-        const auto path = [&](const char *ext) { return dir.filePath(QStringLiteral("rec") + QLatin1String(ext)); };
+        const auto path = [&](const char *ext) {
+            return dir.filePath(QStringLiteral("rec") + QLatin1String(ext));
+        };
         VideoGraph *g = h.windows.graph();
         QLabel *fileName = h.windows.graphUi().mGraphFileText;
 

@@ -56,13 +56,19 @@ int videoFrames(const QString &path)
     p.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_packets", "-select_streams", "v:0",
                                         "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
     p.waitForFinished(60000);
-    return QString::fromLatin1(p.readAllStandardOutput()).split(QLatin1Char('\n')).value(0).remove(QLatin1Char(',')).trimmed().toInt();
+    return QString::fromLatin1(p.readAllStandardOutput())
+        .split(QLatin1Char('\n'))
+        .value(0)
+        .remove(QLatin1Char(','))
+        .trimmed()
+        .toInt();
 }
 
 QString containerName(const QString &path)
 {
     QProcess p;
-    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-show_entries", "format=format_name", "-of", "csv=p=0", path});
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "format=format_name", "-of", "csv=p=0", path});
     p.waitForFinished(60000);
     return QString::fromLatin1(p.readAllStandardOutput()).trimmed();
 }
@@ -93,9 +99,11 @@ private slots:
     {
         for (const char *tool : {"ffmpeg", "ffprobe", "comskip", "mencoder"})
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed (./scripts/test installs it)").arg(QLatin1String(tool))));
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (./scripts/test installs it)")
+                                     .arg(QLatin1String(tool))));
         for (const Recording &r : kRecordings) {
-            const QString out = m_dir.filePath(QLatin1String(r.name) + QLatin1Char('.') + QLatin1String(r.extension));
+            const QString out =
+                m_dir.filePath(QLatin1String(r.name) + QLatin1Char('.') + QLatin1String(r.extension));
             QElapsedTimer t;
             t.start();
             QStringList args = QString::fromLatin1(r.options).split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -156,8 +164,9 @@ private slots:
         qDebug("%s: detection %lld ms, removal %lld ms", qPrintable(layout), detectMs, totalMs - detectMs);
 
         const QString status = c.mStatusField->text();
-        const QString found = rec.commercials == 1 ? QStringLiteral("Found 1 commercial.")
-                                                   : QStringLiteral("Found %1 commercials.").arg(rec.commercials);
+        const QString found = rec.commercials == 1
+                                  ? QStringLiteral("Found 1 commercial.")
+                                  : QStringLiteral("Found %1 commercials.").arg(rec.commercials);
         QVERIFY2(status.startsWith(found), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Cut copy: recording.clean.")), qPrintable(status));
         // Erasing the work files took the count with the cut list.
@@ -176,10 +185,11 @@ private slots:
         const double expected = inSeconds - cut;
         const double tolerance = 0.5 + 0.5 * rec.commercials;
         const QString cutter = status.endsWith(QStringLiteral("cut by ffmpeg.")) ? QStringLiteral("ffmpeg")
-                                                                                : QStringLiteral("mencoder");
+                                                                                 : QStringLiteral("mencoder");
         qDebug("%s: %d frames recorded, %.2f s cut; %d frames kept by %s, %d expected (%.2f s %s)",
-               qPrintable(layout), inFrames, cut, outFrames, qPrintable(cutter), int(expected * rec.fps + 0.5),
-               qAbs(outSeconds - expected), outSeconds < expected ? "short" : "long");
+               qPrintable(layout), inFrames, cut, outFrames, qPrintable(cutter),
+               int(expected * rec.fps + 0.5), qAbs(outSeconds - expected),
+               outSeconds < expected ? "short" : "long");
         // The copy was checked against the probe's length of the recording;
         // counting its frames here may differ from that by a frame or two.
         QVERIFY2(outSeconds >= expected - tolerance - 0.1,
@@ -219,7 +229,9 @@ private slots:
         QByteArray bytes(2 * 1024 * 1024, Qt::Uninitialized);
         quint32 x = 2463534242u;
         for (char &b : bytes) {
-            x ^= x << 13; x ^= x >> 17; x ^= x << 5;
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
             b = char(x);
         }
         writeFile(movie, bytes);
@@ -281,7 +293,8 @@ private slots:
         // Drawing fills the lengths before and after cutting.
         QImage img(1500, 750, QImage::Format_RGB32);
         g->render(&img);
-        QCOMPARE(h.windows.graphUi().mShowLengthOld->text(), VideoGraph::formatTime(c.totalRows / 29.97, true));
+        QCOMPARE(h.windows.graphUi().mShowLengthOld->text(),
+                 VideoGraph::formatTime(c.totalRows / 29.97, true));
         QCOMPARE(h.windows.graphUi().mShowLengthNew->text(),
                  VideoGraph::formatTime((c.totalRows - removed) / 29.97, true));
         QCOMPARE(g->commercialPaths().size(), 2);

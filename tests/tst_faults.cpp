@@ -18,10 +18,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-namespace {
-
-
-} // namespace
+namespace { } // namespace
 
 class TestFaults final : public QObject
 {
@@ -73,7 +70,8 @@ private slots:
         r.controller.autoStart(nullptr);
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
-        QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
+        QCOMPARE(r.controller.mStatusField->text(),
+                 QStringLiteral("Could not start comskip. Is it installed?"));
     }
 
     void testToolCrashesMidRun()
@@ -85,7 +83,8 @@ private slots:
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
         QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Unexpected error 139."));
-        QVERIFY(readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")).startsWith("Comskip stand-in"));
+        QVERIFY(
+            readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")).startsWith("Comskip stand-in"));
     }
 
     void testStopOfToolThatIgnoresTermOrLeavesChild_data()
@@ -152,7 +151,8 @@ private slots:
         r.controller.detectStart(nullptr);
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
-        const QString log = QString::fromUtf8(readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")));
+        const QString log =
+            QString::fromUtf8(readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(log.contains(QStringLiteral("bad \uFFFD\uFFFD bytes, café and €\n")));
     }
 
@@ -205,10 +205,13 @@ private slots:
         for (int i = 0; i < 3000; ++i)
             wide += QByteArray("7,").repeated(25) + "\n";
         QTest::newRow("random bytes") << random << random << random;
-        QTest::newRow("truncated") << header.left(30) << QByteArray("150.52\t2") << QByteArray("sep=,\nframe,bri");
-        QTest::newRow("10 MB single line") << header << QByteArray("1 2 0\n") << ("frame,a,\n" + QByteArray(10 * 1024 * 1024, '9'));
+        QTest::newRow("truncated") << header.left(30) << QByteArray("150.52\t2")
+                                   << QByteArray("sep=,\nframe,bri");
+        QTest::newRow("10 MB single line")
+            << header << QByteArray("1 2 0\n") << ("frame,a,\n" + QByteArray(10 * 1024 * 1024, '9'));
         QTest::newRow("25 columns") << header << QByteArray("1 2 0\n") << wide;
-        QTest::newRow("EDL with CR-LF") << header << QByteArray("1\t2\t0\r\n3\t4\t0\r\n") << QByteArray("frame,a,\n1,2\n");
+        QTest::newRow("EDL with CR-LF")
+            << header << QByteArray("1\t2\t0\r\n3\t4\t0\r\n") << QByteArray("frame,a,\n1,2\n");
     }
     void testGarbageResultFiles()
     {
@@ -239,7 +242,8 @@ private slots:
         QVERIFY(waitForIdle(c));
         r.verifySound();
         QCOMPARE(c.mStatusField->text(),
-                 QStringLiteral("Found 2 commercials. Cut copy: -Late \"Show\" 'special' café.clean.mpg (0:04:00), cut by mencoder."));
+                 QStringLiteral("Found 2 commercials. Cut copy: -Late \"Show\" 'special' café.clean.mpg "
+                                "(0:04:00), cut by mencoder."));
         QCOMPARE(readAll(c.mOutputField->text()), readAll(r.movie));
         c.graphAction(nullptr);
         QCOMPARE(c.pointCount, 5); // 30 rows at 7.2 rows a point

@@ -67,9 +67,15 @@ private slots:
         QTest::newRow("no output") << QByteArray() << false;
         QTest::newRow("not json") << QByteArray("Invalid data found") << false;
         QTest::newRow("an empty object") << QByteArray("{}") << false;
-        QTest::newRow("audio only") << QByteArray(R"({"streams":[{"codec_type":"audio","codec_name":"mp2"}],"format":{}})") << true;
-        QTest::newRow("cover art only") << QByteArray(R"({"streams":[{"codec_type":"video","codec_name":"mjpeg","disposition":{"attached_pic":1}}],"format":{}})") << true;
-        QTest::newRow("wrong types") << QByteArray(R"({"streams":[{"codec_type":7,"codec_name":[]}],"format":{"duration":"x"}})") << true;
+        QTest::newRow("audio only") << QByteArray(
+            R"({"streams":[{"codec_type":"audio","codec_name":"mp2"}],"format":{}})")
+                                    << true;
+        QTest::newRow("cover art only") << QByteArray(
+            R"({"streams":[{"codec_type":"video","codec_name":"mjpeg","disposition":{"attached_pic":1}}],"format":{}})")
+                                        << true;
+        QTest::newRow("wrong types") << QByteArray(
+            R"({"streams":[{"codec_type":7,"codec_name":[]}],"format":{"duration":"x"}})")
+                                     << true;
     }
     void testProbesOfNothing()
     {
@@ -84,10 +90,12 @@ private slots:
 
     void testAbsurdFrameRatesAreNoRate()
     {
-        const MediaInfo m = parseProbe(R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"90000/1","avg_frame_rate":"0/0"}],"format":{}})");
+        const MediaInfo m = parseProbe(
+            R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"90000/1","avg_frame_rate":"0/0"}],"format":{}})");
         QVERIFY(m.hasVideo);
         QCOMPARE(m.fps, 0.0);
-        const MediaInfo avg = parseProbe(R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"0/0","avg_frame_rate":"25/1"}],"format":{}})");
+        const MediaInfo avg = parseProbe(
+            R"({"streams":[{"codec_type":"video","codec_name":"h264","r_frame_rate":"0/0","avg_frame_rate":"25/1"}],"format":{}})");
         QCOMPARE(avg.fps, 25.0);
     }
 
@@ -100,16 +108,36 @@ private slots:
         QTest::addColumn<bool>("mencoder");
         QTest::addColumn<QString>("muxer");
         QTest::addColumn<QString>("outputExt");
-        QTest::newRow("MPEG-2 MP2 PS") << "mpeg2video" << QStringList{"mp2"} << "mpeg" << "mpg" << true << "mpeg" << "mpg";
-        QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3", "mp2"} << "mpegts" << "ts" << true << "mpeg" << "mpg";
-        QTest::newRow("MPEG-1 PS") << "mpeg1video" << QStringList{"mp2"} << "mpeg" << "MPEG" << true << "mpeg" << "MPEG";
-        QTest::newRow("MPEG-2 E-AC-3 TS") << "mpeg2video" << QStringList{"eac3"} << "mpegts" << "tp" << false << "mpegts" << "tp";
-        QTest::newRow("H.264 AAC TS") << "h264" << QStringList{"aac"} << "mpegts" << "ts" << false << "mpegts" << "ts";
-        QTest::newRow("H.264 AC-3 TS") << "h264" << QStringList{"ac3"} << "mpegts" << "ts" << false << "mpegts" << "ts";
-        QTest::newRow("HEVC AAC in dvr-ms") << "hevc" << QStringList{"aac"} << "asf" << "dvr-ms" << false << "mpegts" << "ts";
-        QTest::newRow("H.264 MP2 PS") << "h264" << QStringList{"mp2"} << "mpeg" << "mpg" << false << "mpeg" << "mpg";
-        QTest::newRow("H.264 AAC PS") << "h264" << QStringList{"aac"} << "mpeg" << "mpg" << false << "mpegts" << "ts";
-        QTest::newRow("MPEG-2 in dvr-ms") << "mpeg2video" << QStringList{"mp2"} << "asf" << "dvr-ms" << true << "mpeg" << "mpg";
+        QTest::newRow("MPEG-2 MP2 PS") << "mpeg2video" << QStringList{"mp2"} << "mpeg"
+                                       << "mpg" << true << "mpeg"
+                                       << "mpg";
+        QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3", "mp2"} << "mpegts"
+                                        << "ts" << true << "mpeg"
+                                        << "mpg";
+        QTest::newRow("MPEG-1 PS") << "mpeg1video" << QStringList{"mp2"} << "mpeg"
+                                   << "MPEG" << true << "mpeg"
+                                   << "MPEG";
+        QTest::newRow("MPEG-2 E-AC-3 TS") << "mpeg2video" << QStringList{"eac3"} << "mpegts"
+                                          << "tp" << false << "mpegts"
+                                          << "tp";
+        QTest::newRow("H.264 AAC TS") << "h264" << QStringList{"aac"} << "mpegts"
+                                      << "ts" << false << "mpegts"
+                                      << "ts";
+        QTest::newRow("H.264 AC-3 TS") << "h264" << QStringList{"ac3"} << "mpegts"
+                                       << "ts" << false << "mpegts"
+                                       << "ts";
+        QTest::newRow("HEVC AAC in dvr-ms") << "hevc" << QStringList{"aac"} << "asf"
+                                            << "dvr-ms" << false << "mpegts"
+                                            << "ts";
+        QTest::newRow("H.264 MP2 PS") << "h264" << QStringList{"mp2"} << "mpeg"
+                                      << "mpg" << false << "mpeg"
+                                      << "mpg";
+        QTest::newRow("H.264 AAC PS") << "h264" << QStringList{"aac"} << "mpeg"
+                                      << "mpg" << false << "mpegts"
+                                      << "ts";
+        QTest::newRow("MPEG-2 in dvr-ms") << "mpeg2video" << QStringList{"mp2"} << "asf"
+                                          << "dvr-ms" << true << "mpeg"
+                                          << "mpg";
     }
     void testCutterAndContainer()
     {
@@ -175,9 +203,11 @@ private slots:
         // 9023 frames, expected; 0.5 s + 0.5 s allowed short.
         QTest::newRow("exact") << qint64(9023) << true << QString();
         QTest::newRow("one second short") << qint64(8994) << true << QString();
-        QTest::newRow("4.5 s short") << qint64(8888) << false << QStringLiteral("4.5 s shorter than expected");
+        QTest::newRow("4.5 s short") << qint64(8888) << false
+                                     << QStringLiteral("4.5 s shorter than expected");
         QTest::newRow("a key frame long") << qint64(9040) << true << QString();
-        QTest::newRow("the cut not made") << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
+        QTest::newRow("the cut not made")
+            << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
         QTest::newRow("a header only") << qint64(0) << false << QStringLiteral("unreadable");
     }
     void testVerdicts()
@@ -206,10 +236,12 @@ private slots:
 
     void testFfmpegProgress()
     {
-        QCOMPARE(scanFfmpegProgress(u"frame=10\nout_time_us=1500000\nprogress=continue\n"), std::optional<double>(1.5));
+        QCOMPARE(scanFfmpegProgress(u"frame=10\nout_time_us=1500000\nprogress=continue\n"),
+                 std::optional<double>(1.5));
         // The last complete value of the chunk counts; one cut off by the
         // read does not.
-        QCOMPARE(scanFfmpegProgress(u"out_time_us=1000000\nout_time_us=2000000\nout_time_us=30"), std::optional<double>(2.0));
+        QCOMPARE(scanFfmpegProgress(u"out_time_us=1000000\nout_time_us=2000000\nout_time_us=30"),
+                 std::optional<double>(2.0));
         QCOMPARE(scanFfmpegProgress(u"out_time_us=N/A\n"), std::nullopt);
         QCOMPARE(scanFfmpegProgress(u"  0:00:57 - 1734 frames in 1.00 sec, 15%"), std::nullopt);
         QCOMPARE(scanFfmpegProgress(u"out_time_us=99999999999999999999999\n"), std::nullopt);

@@ -7,23 +7,20 @@
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QDragEnterEvent>
-#include <QMimeData>
-#include <QLocale>
 
 #include <csignal>
 
-namespace {
-
-
-} // namespace
+namespace { } // namespace
 
 class TestPipeline final : public QObject
 {
@@ -186,7 +183,8 @@ private slots:
         QVERIFY(waitForIdle(c));
         const QString runLog = QString::fromUtf8(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(runLog.startsWith(QStringLiteral("Comskip stand-in\n")));
-        QVERIFY(runLog.indexOf(QStringLiteral("MEncoder stand-in")) > runLog.indexOf(QStringLiteral("Commercials were found.")));
+        QVERIFY(runLog.indexOf(QStringLiteral("MEncoder stand-in"))
+                > runLog.indexOf(QStringLiteral("Commercials were found.")));
         QVERIFY(runLog.contains(QStringLiteral("(100%)  0.00fps Trem:   0min   0mb  A-V:0.000 [0:0]\r")));
         // Results stay for the chart.
         QVERIFY(c.haveResults() && c.haveCommercials());
@@ -299,7 +297,8 @@ private slots:
         QCOMPARE(c.processState, 0);
         QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
         QCOMPARE(c.mRemoveProgressIndicator->value(), 0);
-        QVERIFY(log.contains(QStringLiteral("readTXTData: totalRows=10800, pointCount=1500, chunkSize=7.200000")));
+        QVERIFY(log.contains(
+            QStringLiteral("readTXTData: totalRows=10800, pointCount=1500, chunkSize=7.200000")));
 
         c.performButtonAction(c.mRemoveActionButton);
         QCOMPARE(c.processState, int(AppController::kStateRemoving));
@@ -324,7 +323,8 @@ private slots:
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QCOMPARE(log.lines(), QStringList{QStringLiteral("processFinished: rc = 0, processState = 0")});
         QTRY_COMPARE(log.lines().size(), 3);
-        QCOMPARE(log.lines().mid(1), (QStringList{"runTask: processState = 0 in", "runTask: processState = 0 out"}));
+        QCOMPARE(log.lines().mid(1),
+                 (QStringList{"runTask: processState = 0 in", "runTask: processState = 0 out"}));
         QVERIFY(!QFile::exists(r.work(".edl")) && !QFile::exists(r.work(".csv")));
         QVERIFY(QFile::exists(r.movie));
     }
@@ -362,7 +362,8 @@ private slots:
         const QByteArray before = readAll(r.movie);
         c.autoStart(nullptr);
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("The output file is the recording itself: removal skipped."));
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("The output file is the recording itself: removal skipped."));
         QCOMPARE(readAll(r.movie), before);
         QCOMPARE(r.titles(), allRun());
         QCOMPARE(c.endSound().requests(), 1);
@@ -376,7 +377,8 @@ private slots:
         c.detectStart(nullptr);
         QVERIFY(waitForIdle(c));
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
-        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")).contains("comskip: No such file or directory"));
+        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt"))
+                    .contains("comskip: No such file or directory"));
         QCOMPARE(r.titles(), allRun());
     }
 
@@ -475,7 +477,8 @@ private slots:
         f.close();
         writeFile(lists + QStringLiteral("/lock"), "");
         h.controller.updaterDidNotFindUpdate(updater);
-        QCOMPARE(h.controller.mLastCheckedMessage->text(), QLocale().toString(listTime, QLocale::ShortFormat));
+        QCOMPARE(h.controller.mLastCheckedMessage->text(),
+                 QLocale().toString(listTime, QLocale::ShortFormat));
         // The stamp, when APT::Periodic leaves one, comes first.
         writeFile(stamp, "");
         h.controller.updaterDidNotFindUpdate(updater);

@@ -23,10 +23,7 @@ class TestProgress final : public QObject
         QLabel remaining;
         double now = 1000.0;
         ProgressIndicator indicator{&bar, &percent, &remaining, [this] { return now; }};
-        Row()
-        {
-            bar.setRange(0, 100);
-        }
+        Row() { bar.setRange(0, 100); }
     };
 
 private slots:

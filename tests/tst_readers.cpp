@@ -3,8 +3,8 @@
 
 #include "TestSupport.h"
 
-#include "core/ResultParsers.h"
 #include "chart/VideoGraph.h"
+#include "core/ResultParsers.h"
 #include "ui_GraphWindow.h"
 
 #include <QLabel>
@@ -18,7 +18,8 @@ namespace {
 
 QByteArray frameList(const QByteArray &body, int frames = 108000)
 {
-    return "FILE PROCESSING COMPLETE  " + QByteArray::number(frames) + " FRAMES AT  2997\n-------------------\n" + body;
+    return "FILE PROCESSING COMPLETE  " + QByteArray::number(frames)
+           + " FRAMES AT  2997\n-------------------\n" + body;
 }
 
 // Folds a table held in memory, as the reader folds a file.
@@ -117,17 +118,20 @@ private slots:
         QTest::newRow("30 frames kept") << frameList("100\t129\n") << CommercialList{{100, 129, 30, 100}};
         QTest::newRow("29 frames dropped") << frameList("100\t128\n") << CommercialList{};
         QTest::newRow("end before start") << frameList("500\t100\n") << CommercialList{};
-        QTest::newRow("CR-LF") << QByteArray("FILE PROCESSING COMPLETE  108000 FRAMES AT  2997\r\n----\r\n100\t399\r\n1000\t1299\r\n")
+        QTest::newRow("CR-LF") << QByteArray(
+            "FILE PROCESSING COMPLETE  108000 FRAMES AT  2997\r\n----\r\n100\t399\r\n1000\t1299\r\n")
                                << CommercialList{{100, 399, 300, 100}, {1000, 1299, 300, 701}};
-        QTest::newRow("tab then words") << frameList("100\t399 words\n") << CommercialList{{100, 399, 300, 100}};
+        QTest::newRow("tab then words")
+            << frameList("100\t399 words\n") << CommercialList{{100, 399, 300, 100}};
         QTest::newRow("comma skipped") << frameList("100,399\n") << CommercialList{};
         QTest::newRow("signs") << frameList("+100 +399\n") << CommercialList{{100, 399, 300, 100}};
-        QTest::newRow("lines 1 and 2 never") << QByteArray("FILE PROCESSING COMPLETE  100 200\n300 400\n") << CommercialList{};
+        QTest::newRow("lines 1 and 2 never")
+            << QByteArray("FILE PROCESSING COMPLETE  100 200\n300 400\n") << CommercialList{};
         QTest::newRow("skipped line leaves break running values")
             << frameList("100 399\ntext\n400 410\n1000 1299\n")
             << CommercialList{{100, 399, 300, 100}, {1000, 1299, 300, 701}};
-        QTest::newRow("tiny end-of-file commercial dropped") << frameList("4512\t6339\n10868\t10869\n", 10869)
-                                                              << CommercialList{{4512, 6339, 1828, 4512}};
+        QTest::newRow("tiny end-of-file commercial dropped")
+            << frameList("4512\t6339\n10868\t10869\n", 10869) << CommercialList{{4512, 6339, 1828, 4512}};
     }
     void testFrameListLines()
     {
@@ -148,8 +152,8 @@ private slots:
         QVERIFY(!results::parseFrameList("PROCESSING 100 2997").found);
         QVERIFY(!results::parseFrameList("FILE PROCESSING COMPLETE  100 FRAMES \xC3\xA9").found);
         // Huge frame numbers never overflow the running break position.
-        const results::FrameList f = results::parseFrameList(
-            frameList("-2147483648 2147483647\n-2147483648 2147483647\n"));
+        const results::FrameList f =
+            results::parseFrameList(frameList("-2147483648 2147483647\n-2147483648 2147483647\n"));
         QCOMPARE(f.commercials.size(), 2);
         QCOMPARE(f.commercials.at(1).brk, std::numeric_limits<int>::min());
     }
@@ -171,7 +175,8 @@ private slots:
         QCOMPARE(c.commercials->size(), 2);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QVERIFY(log.contains(QStringLiteral("readTXTData: rows=4000, fps=29.969999")));
-        QVERIFY(log.contains(QStringLiteral("readTXTData: totalRows=4000, pointCount=1500, chunkSize=2.666667")));
+        QVERIFY(
+            log.contains(QStringLiteral("readTXTData: totalRows=4000, pointCount=1500, chunkSize=2.666667")));
         QVERIFY(log.contains(QStringLiteral("haveCSVData: 0")));
         writeFile(file(".csv"), "");
         QCOMPARE(c.readTXTData(), 0);
@@ -204,11 +209,15 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("status");
         QTest::newRow("empty") << QByteArray() << 0 << QStringLiteral("Found 0 commercials.");
-        QTest::newRow("one") << QByteArray("150.52\t211.48\t0\n") << 1 << QStringLiteral("Found 1 commercial.");
-        QTest::newRow("three") << QByteArray("1 2 0\n3 4 0\n5 6 0\n") << 3 << QStringLiteral("Found 3 commercials.");
-        QTest::newRow("no final break") << QByteArray("1 2 0\n3 4 0\n5 6 0") << 2 << QStringLiteral("Found 2 commercials.");
+        QTest::newRow("one") << QByteArray("150.52\t211.48\t0\n") << 1
+                             << QStringLiteral("Found 1 commercial.");
+        QTest::newRow("three") << QByteArray("1 2 0\n3 4 0\n5 6 0\n") << 3
+                               << QStringLiteral("Found 3 commercials.");
+        QTest::newRow("no final break")
+            << QByteArray("1 2 0\n3 4 0\n5 6 0") << 2 << QStringLiteral("Found 2 commercials.");
         QTest::newRow("blank line") << QByteArray("1 2 0\n\n") << 2 << QStringLiteral("Found 2 commercials.");
-        QTest::newRow("CR-LF") << QByteArray("1 2 0\r\n3 4 0\r\n") << 2 << QStringLiteral("Found 2 commercials.");
+        QTest::newRow("CR-LF") << QByteArray("1 2 0\r\n3 4 0\r\n") << 2
+                               << QStringLiteral("Found 2 commercials.");
     }
     void testEDLCounting()
     {
@@ -252,7 +261,8 @@ private slots:
     {
         QCOMPARE(results::parseCsvHeader("A,B,C,\n"), (QStringList{"A", "B", "C"}));
         QCOMPARE(results::parseCsvHeader("A,B,C\n"), (QStringList{"A", "B"}));
-        QCOMPARE(results::parseCsvHeader("frame, MinX,PTS,29.970030\n"), (QStringList{"frame", " MinX", "PTS"}));
+        QCOMPARE(results::parseCsvHeader("frame, MinX,PTS,29.970030\n"),
+                 (QStringList{"frame", " MinX", "PTS"}));
         int v[20];
         QCOMPARE(results::scanCsvRow("1, \t2 ,\t-3\n", v), 3);
         QCOMPARE(v[2], -3);
@@ -403,7 +413,8 @@ private slots:
         QCOMPARE(c.fps, 29.97f);
         QCOMPARE(c.commercialsFound, 1);
         QCOMPARE(*c.commercials, (CommercialList{{4512, 6339, 1828, 4512}}));
-        QCOMPARE(c.labels.mid(0, 6), (QStringList{"frame", "brightness", "scene_change", "logo", "uniform", "sound"}));
+        QCOMPARE(c.labels.mid(0, 6),
+                 (QStringList{"frame", "brightness", "scene_change", "logo", "uniform", "sound"}));
         QVERIFY(c.labels.contains(QStringLiteral(" MinX")));
         // 300 rows at 7.232 rows a point: the last point closes at the end.
         QCOMPARE(c.pointCount, 42);

@@ -46,8 +46,8 @@ private slots:
     void testMergedOutputOrderAndCallbacks()
     {
         Recorder r;
-        TaskWrapper runner(&r, sh(QStringLiteral(
-            "echo one; sleep 0.05; echo two >&2; sleep 0.05; echo three; exit 3")));
+        TaskWrapper runner(
+            &r, sh(QStringLiteral("echo one; sleep 0.05; echo two >&2; sleep 0.05; echo three; exit 3")));
         runner.startProcess();
         QVERIFY(QTest::qWaitFor([&] { return r.done(); }, 5000));
         QCOMPARE(r.output, QStringLiteral("one\ntwo\nthree\n"));
@@ -109,8 +109,9 @@ private slots:
     void testStopWhileRunningDeliversRestThenReport()
     {
         Recorder r;
-        TaskWrapper runner(&r, sh(QStringLiteral(
-            "trap 'echo got-term; exit 0' TERM; echo ready; while :; do sleep 0.05; done")));
+        TaskWrapper runner(
+            &r, sh(QStringLiteral(
+                    "trap 'echo got-term; exit 0' TERM; echo ready; while :; do sleep 0.05; done")));
         runner.startProcess();
         QVERIFY(QTest::qWaitFor([&] { return r.output.contains(QStringLiteral("ready")); }, 5000));
         runner.stopProcess();
@@ -142,8 +143,8 @@ private slots:
     {
         // "é" is C3 A9 and "€" E2 82 AC; each is cut between two writes.
         Recorder r;
-        TaskWrapper runner(&r, sh(QStringLiteral(
-            "printf 'caf\\303'; sleep 0.2; printf '\\251 \\342\\202'; sleep 0.2; printf '\\254 \\377 end'")));
+        TaskWrapper runner(&r, sh(QStringLiteral("printf 'caf\\303'; sleep 0.2; printf '\\251 \\342\\202'; "
+                                                 "sleep 0.2; printf '\\254 \\377 end'")));
         runner.startProcess();
         QVERIFY(QTest::qWaitFor([&] { return r.done(); }, 5000));
         QCOMPARE(r.output, QStringLiteral("café € \uFFFD end"));
@@ -164,8 +165,10 @@ private slots:
     void testStopIsBoundedWhenToolIgnoresTerm_data()
     {
         QTest::addColumn<QString>("script");
-        QTest::newRow("ignores SIGTERM") << QStringLiteral("trap '' TERM; echo ready; while :; do sleep 1; done");
-        QTest::newRow("child holds the pipe") << QStringLiteral("(trap '' TERM; sleep 30) & echo ready; wait");
+        QTest::newRow("ignores SIGTERM")
+            << QStringLiteral("trap '' TERM; echo ready; while :; do sleep 1; done");
+        QTest::newRow("child holds the pipe")
+            << QStringLiteral("(trap '' TERM; sleep 30) & echo ready; wait");
         QTest::newRow("other session holds the pipe")
             << QStringLiteral("setsid sleep 3 & echo ready; exec sleep 30");
     }
@@ -188,8 +191,10 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("bare name, not found") << QStringLiteral("comskip") << QStringLiteral("comskip: No such file or directory");
-        QTest::newRow("missing path") << QStringLiteral("/nonexistent/mencoder") << QStringLiteral("/nonexistent/mencoder: No such file or directory");
+        QTest::newRow("bare name, not found")
+            << QStringLiteral("comskip") << QStringLiteral("comskip: No such file or directory");
+        QTest::newRow("missing path") << QStringLiteral("/nonexistent/mencoder")
+                                      << QStringLiteral("/nonexistent/mencoder: No such file or directory");
         QTest::newRow("not executable") << QStringLiteral("NOEXEC") << QStringLiteral("Permission denied");
     }
     void testMissingOrUnrunnableTool()

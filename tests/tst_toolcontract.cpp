@@ -58,9 +58,20 @@ private slots:
         h.controller.mOutputField->setText(QStringLiteral("/out/show cut.mpg"));
         h.controller.mRemoveNoSkip->setChecked(noSkip);
         h.controller.mRemoveEDLSeek->setChecked(edlSeek);
-        QStringList expected{standInTools() + QStringLiteral("/mencoder"), "-oac", "copy", "-ovc", "copy",
-                             "-of", "mpeg", "-mpegopts", "format=mpeg2:tsaf:muxrate=36000", "-forceidx"};
-        expected << options << "-edl" << "/videos/show.edl" << "-o" << "/out/show cut.mpg"
+        QStringList expected{standInTools() + QStringLiteral("/mencoder"),
+                             "-oac",
+                             "copy",
+                             "-ovc",
+                             "copy",
+                             "-of",
+                             "mpeg",
+                             "-mpegopts",
+                             "format=mpeg2:tsaf:muxrate=36000",
+                             "-forceidx"};
+        expected << options << "-edl"
+                 << "/videos/show.edl"
+                 << "-o"
+                 << "/out/show cut.mpg"
                  << "/videos/show.mpg";
         QCOMPARE(h.controller.removeArguments(), expected);
         // A mixed check box counts as off.
@@ -108,23 +119,23 @@ private slots:
     {
         QTest::addColumn<QStringList>("checked");
         QTest::addColumn<QStringList>("lines");
-        const QStringList detectBoxes{"mDetectBlackFrame", "mDetectStationLogo", "mDetectSceneChange",
-                                      "mDetectResolutionChange", "mDetectClosedCaptions",
-                                      "mDetectAspectRatio", "mDetectSilence", "mDetectCutscenes"};
+        const QStringList detectBoxes{
+            "mDetectBlackFrame",     "mDetectStationLogo", "mDetectSceneChange", "mDetectResolutionChange",
+            "mDetectClosedCaptions", "mDetectAspectRatio", "mDetectSilence",     "mDetectCutscenes"};
         QTest::newRow("none") << QStringList()
                               << QStringList{"delete_show_after_last_commercial=0",
                                              "delete_show_before_first_commercial=0", "detect_method=0",
                                              "logo_at_bottom=0", "ticker_tape=0"};
-        QTest::newRow("all") << (detectBoxes + QStringList{"mOptionHasTickertape", "mOptionDeleteBefore",
-                                                           "mOptionDeleteAfter", "mOptionLogoAtBottom"})
+        QTest::newRow("all") << (detectBoxes
+                                 + QStringList{"mOptionHasTickertape", "mOptionDeleteBefore",
+                                               "mOptionDeleteAfter", "mOptionLogoAtBottom"})
                              << QStringList{"delete_show_after_last_commercial=1",
                                             "delete_show_before_first_commercial=1", "detect_method=255",
                                             "logo_at_bottom=1", "ticker_tape=60"};
-        QTest::newRow("black and silence") << QStringList{"mDetectBlackFrame", "mDetectSilence"}
-                                           << QStringList{"delete_show_after_last_commercial=0",
-                                                          "delete_show_before_first_commercial=0",
-                                                          "detect_method=65", "logo_at_bottom=0",
-                                                          "ticker_tape=0"};
+        QTest::newRow("black and silence")
+            << QStringList{"mDetectBlackFrame", "mDetectSilence"}
+            << QStringList{"delete_show_after_last_commercial=0", "delete_show_before_first_commercial=0",
+                           "detect_method=65", "logo_at_bottom=0", "ticker_tape=0"};
     }
     void testIniFileContent()
     {
@@ -200,11 +211,13 @@ private slots:
     {
         // Found by fuzzing: a string node holding a NUL byte made libplist's
         // copying getter abort the application.
-        const QByteArray bytes = readAll(QStringLiteral(TRIMLET_TEST_DATA "/fuzz/plist-string-with-nul.plist"));
+        const QByteArray bytes =
+            readAll(QStringLiteral(TRIMLET_TEST_DATA "/fuzz/plist-string-with-nul.plist"));
         QVERIFY(bytes.contains('\0'));
         parsePropertyList(bytes);
-        const QVariant v = parsePropertyList(
-            QByteArray("<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a\0b</string></array></plist>", 85));
+        const QVariant v = parsePropertyList(QByteArray(
+            "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a\0b</string></array></plist>",
+            85));
         QCOMPARE(v.toList().value(0).toString().size(), 3);
     }
 
@@ -213,9 +226,15 @@ private slots:
         QTest::addColumn<QString>("chunk");
         QTest::addColumn<bool>("isProgress");
         QTest::addColumn<int>("percent"); // -1: no value
-        QTest::newRow("comskip") << QStringLiteral(" 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%") << true << 15;
-        QTest::newRow("mencoder 0") << QStringLiteral("Pos:   0.1s      3f ( 0%)  0.00fps Trem:   0min   0mb  A-V:-0.007 [0:0]") << true << 0;
-        QTest::newRow("mencoder 100") << QStringLiteral("Pos: 284.0s   7740f (100%)  0.00fps Trem:   0min  40mb  A-V:-0.063 [1124:96]\r") << true << 100;
+        QTest::newRow("comskip") << QStringLiteral(
+            " 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%")
+                                 << true << 15;
+        QTest::newRow("mencoder 0") << QStringLiteral(
+            "Pos:   0.1s      3f ( 0%)  0.00fps Trem:   0min   0mb  A-V:-0.007 [0:0]")
+                                    << true << 0;
+        QTest::newRow("mencoder 100") << QStringLiteral(
+            "Pos: 284.0s   7740f (100%)  0.00fps Trem:   0min  40mb  A-V:-0.063 [1124:96]\r")
+                                      << true << 100;
         QTest::newRow("blank 43") << QStringLiteral("x frames in y 43%") << true << 43;
         QTest::newRow("12.5") << QStringLiteral("Pos: 12.5%") << true << 5;
         QTest::newRow("no digit before") << QStringLiteral("Pos: abcde%") << true << 0;
@@ -242,7 +261,8 @@ private slots:
         // Output that Debian's tools wrote, fed piece by piece as they write
         // it: each status line ends in a carriage return.
         for (const char *name : {"comskip-output.txt", "mencoder-output.txt"}) {
-            const QString text = QString::fromUtf8(readAll(QStringLiteral(TRIMLET_TEST_DATA "/") + QLatin1String(name)));
+            const QString text =
+                QString::fromUtf8(readAll(QStringLiteral(TRIMLET_TEST_DATA "/") + QLatin1String(name)));
             QVERIFY(!text.isEmpty());
             int values = 0;
             qsizetype at = 0;
@@ -271,7 +291,8 @@ private slots:
         c.setActiveProgressIndicator(c.detectIndicator());
         c.detectIndicator()->start();
         const QString first = QStringLiteral("Comskip stand-in: Ça va — ünïcödé ✓\n");
-        const QString progress = QStringLiteral(" 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%\r");
+        const QString progress =
+            QStringLiteral(" 0:00:57 - 1734 frames in 1.00 sec(1734.00 fps), 1.00 sec(1734.00 fps), 15%\r");
         const QString late = QStringLiteral("ing: 1.0s (12%)\r"); // a line whose start fell in the last chunk
         c.appendOutput(first);
         c.appendOutput(progress);

@@ -127,21 +127,29 @@ private slots:
         QTest::addColumn<QByteArray>("ffmpegMode");
         QTest::addColumn<QString>("status");
         QTest::addColumn<bool>("kept");
-        QTest::newRow("mencoder right") << QByteArray("ok") << QByteArray("ok")
+        QTest::newRow("mencoder right")
+            << QByteArray("ok") << QByteArray("ok")
             << QStringLiteral("Cut copy: show.clean.mpg (0:04:00), cut by mencoder.") << true;
-        QTest::newRow("mencoder header only, ffmpeg right") << QByteArray("truncate") << QByteArray("ok")
+        QTest::newRow("mencoder header only, ffmpeg right")
+            << QByteArray("truncate") << QByteArray("ok")
             << QStringLiteral("mencoder's copy could not be read, so it was cut again with ffmpeg. "
-                              "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.") << true;
-        QTest::newRow("mencoder short, ffmpeg right") << QByteArray("short") << QByteArray("ok")
+                              "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
+            << true;
+        QTest::newRow("mencoder short, ffmpeg right")
+            << QByteArray("short") << QByteArray("ok")
             << QStringLiteral("mencoder's copy was 40.1 s shorter than expected, so it was cut again "
-                              "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.") << true;
-        QTest::newRow("mencoder fails, ffmpeg right") << QByteArray("fail") << QByteArray("ok")
+                              "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
+            << true;
+        QTest::newRow("mencoder fails, ffmpeg right")
+            << QByteArray("fail") << QByteArray("ok")
             << QStringLiteral("mencoder failed (error 1), so it was cut with ffmpeg. "
-                              "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.") << true;
-        QTest::newRow("both header only") << QByteArray("truncate") << QByteArray("truncate")
+                              "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
+            << true;
+        QTest::newRow("both header only")
+            << QByteArray("truncate") << QByteArray("truncate")
             << QStringLiteral("The cut copy could not be read, so it was not kept.") << false;
-        QTest::newRow("ffmpeg stopped mid-copy") << QByteArray("truncate") << QByteArray("wait")
-            << QStringLiteral("Removal stopped.") << false;
+        QTest::newRow("ffmpeg stopped mid-copy")
+            << QByteArray("truncate") << QByteArray("wait") << QStringLiteral("Removal stopped.") << false;
     }
     void testCopyIsCheckedAndRecut()
     {
@@ -166,7 +174,11 @@ private slots:
         c.performButtonAction(c.mAutoActionButton);
         QCOMPARE(r.questions.size(), 1); // replacing the earlier copy was asked
         if (ffmpegMode == "wait") {
-            QVERIFY(QTest::qWaitFor([&] { return c.runner() && c.runner()->arguments().first().endsWith(QStringLiteral("ffmpeg")); }, 5000));
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return c.runner() && c.runner()->arguments().first().endsWith(QStringLiteral("ffmpeg"));
+                },
+                5000));
             QTest::qWait(200);
             c.performButtonAction(c.mAutoActionButton);
         }
@@ -190,7 +202,8 @@ private slots:
         env.set("STANDIN_FORMAT", "mpegts");
         StandInRun r(freshDir(), QStringLiteral("show.ts"));
         AppController &c = r.controller;
-        QCOMPARE(r.windows.ui().mRecordingInfoField->text(), QStringLiteral("H.264 352×240 29.97 fps · AAC stereo · 0:06:00"));
+        QCOMPARE(r.windows.ui().mRecordingInfoField->text(),
+                 QStringLiteral("H.264 352×240 29.97 fps · AAC stereo · 0:06:00"));
         // A transport stream stays one, and its name says so.
         QCOMPARE(c.mOutputField->text(), c.outDir + QStringLiteral("/show.clean.ts"));
         detect(r);
@@ -280,13 +293,19 @@ private slots:
         const int sounds = c.endSound().requests();
         QPushButton *button = removal ? c.mRemoveActionButton.data() : c.mDetectActionButton.data();
         c.performButtonAction(button);
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(removal ? QStringLiteral("MEncoder") : QStringLiteral("waiting"))
-                                              || (removal && !c.partialCopies().isEmpty()
-                                                  && QFileInfo(c.partialCopies().value(0)).size() == 4096); }, 5000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return c.logExcerpts.contains(removal ? QStringLiteral("MEncoder")
+                                                      : QStringLiteral("waiting"))
+                       || (removal && !c.partialCopies().isEmpty()
+                           && QFileInfo(c.partialCopies().value(0)).size() == 4096);
+            },
+            5000));
         QTest::qWait(150);
         c.performButtonAction(button);
         QCOMPARE(c.processState, 0);
-        QCOMPARE(c.mStatusField->text(), removal ? QStringLiteral("Removal stopped.") : QStringLiteral("Detection stopped."));
+        QCOMPARE(c.mStatusField->text(),
+                 removal ? QStringLiteral("Removal stopped.") : QStringLiteral("Detection stopped."));
         QVERIFY(c.partialCopies().isEmpty());
         if (removal) {
             QCOMPARE(readAll(output), QByteArray("an earlier copy"));
@@ -372,16 +391,22 @@ private slots:
         app.start(QCoreApplication::applicationDirPath() + QStringLiteral("/signal_child"), {dir, step});
         QVERIFY(app.waitForStarted());
         QByteArray out;
-        QVERIFY(QTest::qWaitFor([&] {
-            app.waitForReadyRead(50);
-            out += app.readAllStandardOutput();
-            return out.contains('\n');
-        }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                app.waitForReadyRead(50);
+                out += app.readAllStandardOutput();
+                return out.contains('\n');
+            },
+            10000));
         const pid_t tool = out.mid(out.indexOf("tool ") + 5).trimmed().toInt();
         QVERIFY(tool > 0);
         QVERIFY(!processGone(tool));
         if (step == QLatin1String("remove"))
-            QTRY_VERIFY_WITH_TIMEOUT(!QDir(dir).entryList({QStringLiteral(".show.clean.mpg.trimlet-*")}, QDir::Files | QDir::Hidden).isEmpty(), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !QDir(dir)
+                     .entryList({QStringLiteral(".show.clean.mpg.trimlet-*")}, QDir::Files | QDir::Hidden)
+                     .isEmpty(),
+                5000);
         ::kill(pid_t(app.processId()), sig);
         QVERIFY(app.waitForFinished(10000));
         if (sig == SIGKILL) {
@@ -390,7 +415,9 @@ private slots:
             QCOMPARE(app.exitStatus(), QProcess::NormalExit);
             QCOMPARE(app.exitCode(), 128 + sig);
             // Stopped as by its button: no partial copy stays behind.
-            QVERIFY(QDir(dir).entryList({QStringLiteral(".show.clean.mpg.trimlet-*")}, QDir::Files | QDir::Hidden).isEmpty());
+            QVERIFY(QDir(dir)
+                        .entryList({QStringLiteral(".show.clean.mpg.trimlet-*")}, QDir::Files | QDir::Hidden)
+                        .isEmpty());
         }
         // Even a killed Trimlet takes its tool with it.
         QTRY_VERIFY_WITH_TIMEOUT(processGone(tool), 3000);
@@ -410,7 +437,10 @@ private slots:
         QCOMPARE(readAll(victim), QByteArray("precious"));
         QVERIFY(QFileInfo(r.work(".ini.new")).isSymLink());
         QVERIFY(readAll(r.work(".ini")).contains("detect_method="));
-        QCOMPARE(QDir(dir).entryList({QStringLiteral("show.ini.*")}, QDir::Files | QDir::Hidden | QDir::System).size(), 1);
+        QCOMPARE(QDir(dir)
+                     .entryList({QStringLiteral("show.ini.*")}, QDir::Files | QDir::Hidden | QDir::System)
+                     .size(),
+                 1);
         // A link at the ini's own name is replaced, not written through.
         QVERIFY(QFile::remove(r.work(".ini")));
         QVERIFY(QFile::link(victim, r.work(".ini")));
@@ -454,11 +484,14 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("status");
         QTest::newRow("empty") << QString() << QStringLiteral("Choose where the cut copy goes.");
-        QTest::newRow("missing folder") << QStringLiteral("/nonexistent/dir/copy.mpg")
-                                        << QStringLiteral("The folder for the cut copy does not exist: /nonexistent/dir");
-        QTest::newRow("unwritable folder") << QStringLiteral("/proc/copy.mpg")
-                                           << QStringLiteral("The folder for the cut copy cannot be written: /proc");
-        QTest::newRow("a folder") << QStringLiteral("/tmp") << QStringLiteral("The cut copy's name is a folder: /tmp");
+        QTest::newRow("missing folder")
+            << QStringLiteral("/nonexistent/dir/copy.mpg")
+            << QStringLiteral("The folder for the cut copy does not exist: /nonexistent/dir");
+        QTest::newRow("unwritable folder")
+            << QStringLiteral("/proc/copy.mpg")
+            << QStringLiteral("The folder for the cut copy cannot be written: /proc");
+        QTest::newRow("a folder") << QStringLiteral("/tmp")
+                                  << QStringLiteral("The cut copy's name is a folder: /tmp");
     }
     void testOutputPathProblems()
     {
@@ -487,8 +520,10 @@ private slots:
         writeFile(output, "somebody's file");
         r.answer = false;
         c.removeStart(nullptr);
-        QCOMPARE(r.questions, QStringList{QStringLiteral("show.clean.mpg already exists. Replace it with the cut copy?")});
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("The cut copy would replace show.clean.mpg: choose another name."));
+        QCOMPARE(r.questions,
+                 QStringList{QStringLiteral("show.clean.mpg already exists. Replace it with the cut copy?")});
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("The cut copy would replace show.clean.mpg: choose another name."));
         QVERIFY(!cutterRan(c));
         QCOMPARE(readAll(output), QByteArray("somebody's file"));
         r.answer = true;

@@ -30,8 +30,9 @@ QList<QWidget *> controlsOf(QWidget *window)
     for (QWidget *w : window->findChildren<QWidget *>()) {
         if (w->objectName().startsWith(QLatin1String("qt_")))
             continue;
-        if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) || qobject_cast<QAbstractSlider *>(w)
-            || qobject_cast<QAbstractItemView *>(w) || qobject_cast<QProgressBar *>(w))
+        if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w)
+            || qobject_cast<QAbstractSlider *>(w) || qobject_cast<QAbstractItemView *>(w)
+            || qobject_cast<QProgressBar *>(w))
             out << w;
     }
     return out;
@@ -68,10 +69,12 @@ private slots:
         sample.stop();
         seen << c.mStatusField->text();
         QVERIFY2(seen.contains(QStringLiteral("Detecting commercials…")), qPrintable(seen.join(u'|')));
-        QVERIFY2(seen.contains(QStringLiteral("Cutting the commercials with mencoder…")), qPrintable(seen.join(u'|')));
+        QVERIFY2(seen.contains(QStringLiteral("Cutting the commercials with mencoder…")),
+                 qPrintable(seen.join(u'|')));
         QVERIFY2(seen.contains(QStringLiteral("Checking the cut copy…")), qPrintable(seen.join(u'|')));
         // The end names the outcome and the copy, and the copy is there.
-        QCOMPARE(seen.last(), QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(seen.last(),
+                 QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
         QVERIFY(QFileInfo(c.mOutputField->text()).isFile());
         QVERIFY(r.windows.ui().showCopyButton->isEnabled());
         QVERIFY(r.windows.ui().playCopyButton->isEnabled());
@@ -104,13 +107,15 @@ private slots:
                 QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
                 QVERIFY2(a, qPrintable(w->objectName()));
                 QVERIFY2(!a->text(QAccessible::Name).trimmed().isEmpty(),
-                         qPrintable(w->objectName() + QLatin1Char(' ') + QLatin1String(w->metaObject()->className())));
+                         qPrintable(w->objectName() + QLatin1Char(' ')
+                                    + QLatin1String(w->metaObject()->className())));
             }
         }
         // The three buttons titled "Run" are told apart.
         QStringList names;
-        for (QPushButton *b : {h.controller.mDetectActionButton.data(), h.controller.mRemoveActionButton.data(),
-                               h.controller.mAutoActionButton.data()})
+        for (QPushButton *b :
+             {h.controller.mDetectActionButton.data(), h.controller.mRemoveActionButton.data(),
+              h.controller.mAutoActionButton.data()})
             names << QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
         QCOMPARE(names, (QStringList{"Run detection", "Run removal", "Run all chosen steps"}));
         QCOMPARE(QAccessible::queryAccessibleInterface(h.controller.mInputField)->text(QAccessible::Name),
@@ -185,7 +190,9 @@ private slots:
         // Nothing loads once the chart is there; the chart fits, so no scroll bar.
         QVERIFY(!g.mGraphProgressIndicator->isVisible());
         QVERIFY2(!g.graphScrollArea->horizontalScrollBar()->isVisible(),
-                 qPrintable(QStringLiteral("chart %1, pane %2").arg(r.windows.graph()->width()).arg(g.graphScrollArea->viewport()->width())));
+                 qPrintable(QStringLiteral("chart %1, pane %2")
+                                .arg(r.windows.graph()->width())
+                                .arg(g.graphScrollArea->viewport()->width())));
         QCOMPARE(g.mCommercialTable->model()->rowCount(), 0);
         QLabel *empty = nullptr;
         for (QLabel *l : g.mCommercialTable->viewport()->findChildren<QLabel *>())
