@@ -20,6 +20,8 @@
 namespace {
 
 constexpr float kScaleStrip = 37.5f;
+// Four screens' worth of pixels at most are kept as the drawn chart.
+constexpr qint64 kMaxFramePixels = qint64(4096) * 1200;
 constexpr float kLabelColumn = 240.0f;
 constexpr float kCurveInset = 7.5f;
 // A live resize ends when the window has been still this long.
@@ -61,6 +63,7 @@ void VideoGraph::setData(const int *data, DataSize size, const int *ranges)
     m_data = data;
     m_dataSize = size;
     m_dataRanges = ranges;
+    m_pathsValid = false;
 }
 
 void VideoGraph::setDataFrames(int frames, float chunkSize, float fps, const QStringList &labels,
@@ -83,6 +86,8 @@ void VideoGraph::setDataFrames(int frames, float chunkSize, float fps, const QSt
             m_columnOrder[size_t(i++)] = f;
     }
     m_colCountToShow = i;
+    m_pathsValid = false;
+    updateLengths();
     reloadTable();
 }
 
@@ -169,12 +174,10 @@ void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
     m_commercialPaths.clear();
     const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
     const double xscale = double(w) / m_dataSize.rows;
-    qint64 newFrames = m_totalFrames;
     // Without rows or a chunk size there is no x to put a bar at.
     const bool canPlace = m_dataSize.rows > 0 && m_chunkSize > 0 && std::isfinite(m_chunkSize);
     const CommercialList list = m_commercials ? *m_commercials : CommercialList();
     for (const Commercial &c : list) {
-        newFrames -= qint64(c.end) - c.start + 1;
         if (!canPlace)
             continue;
         const float x0 = float(double(float(c.start) / m_chunkSize) * xscale + x);
@@ -186,6 +189,14 @@ void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
         logLine(QString::asprintf("commercial: %d-%d into %0.0f-%0.0f", c.start, c.end, double(x0),
                                   double(x0 + width)));
     }
+}
+
+void VideoGraph::updateLengths()
+{
+    qint64 newFrames = m_totalFrames;
+    if (m_commercials)
+        for (const Commercial &c : std::as_const(*m_commercials))
+            newFrames -= qint64(c.end) - c.start + 1;
     refreshLengthSummary(newFrames);
 }
 
@@ -284,27 +295,6 @@ QTransform VideoGraph::logicalTransform(const QSizeF &size) const
 
 namespace {
 
-// A curve stroked segment by segment: the rasterizer fills many small
-// quads far faster than one outline of a jagged 1500-point curve (about
-// 6 ms instead of 150 ms for 20 curves), and square caps close the joins.
-void strokeSegments(QPainter &p, const QPainterPath &path)
-{
-    const int n = path.elementCount();
-    if (n < 2)
-        return;
-    QVarLengthArray<QLineF, 1024> lines;
-    lines.reserve(n - 1);
-    QPointF last(path.elementAt(0).x, path.elementAt(0).y);
-    for (int i = 1; i < n; ++i) {
-        const QPainterPath::Element e = path.elementAt(i);
-        const QPointF next(e.x, e.y);
-        if (e.isLineTo())
-            lines.append(QLineF(last, next));
-        last = next;
-    }
-    p.drawLines(lines.constData(), int(lines.size()));
-}
-
 // Text in a logical rectangle, starting at its top-left corner and clipped
 // to it, with the label shadow one unit right and one unit down. A text
 // wider than its rectangle is set smaller, so that it never runs into the
@@ -330,6 +320,37 @@ void drawLabel(QPainter &p, const QRectF &r, const QString &text, const QFont &f
 
 } // namespace
 
+void VideoGraph::rebuildPaths(const Layout &l)
+{
+    // Built in logical space, so a zoom or a repaint reuses them; only new
+    // data or new bounds build them again.
+    const int n = m_colCountToShow;
+    for (int k = n - 1; k >= 0; --k) {
+        const int col = m_columnOrder[size_t(k)];
+        logLine(QString::asprintf("  color %0.3f", double(-1.0 / n * k + 1.0)));
+        buildChart(col, l.curveRects[k]);
+        std::vector<QLineF> &lines = m_segments[size_t(col)];
+        lines.clear();
+        const QPainterPath &path = m_paths[size_t(col)];
+        const int count = path.elementCount();
+        if (count < 2)
+            continue;
+        lines.reserve(size_t(count - 1));
+        QPointF last(path.elementAt(0).x, path.elementAt(0).y);
+        for (int i = 1; i < count; ++i) {
+            const QPainterPath::Element e = path.elementAt(i);
+            const QPointF next(e.x, e.y);
+            if (e.isLineTo())
+                lines.push_back(QLineF(last, next));
+            last = next;
+        }
+    }
+    buildCommercialBarsInBounds(l.chartArea);
+    buildScaleInBounds(l.scaleBand);
+    m_pathsBounds = m_bounds;
+    m_pathsValid = true;
+}
+
 void VideoGraph::drawRect(QPainter &p)
 {
     const int n = m_colCountToShow;
@@ -342,35 +363,39 @@ void VideoGraph::drawRect(QPainter &p)
         return;
 
     logLine(QStringLiteral("Draw subchart frames..."));
+    if (!m_liveResize && (!m_pathsValid || m_pathsBounds != m_bounds))
+        rebuildPaths(l);
     // Smoothing pays only on the curves and the text: the frames, bars and
     // ticks are upright rectangles and lines, and smoothing them costs
     // about half of a full draw.
     const bool smooth = p.testRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setPen(QPen(QColor::fromRgbF(0.5, 0.5, 0.5), 1.0));
+    for (int k = n - 1; k >= 0; --k)
+        p.drawRect(l.bands[k]);
+    p.setRenderHint(QPainter::Antialiasing, smooth);
     for (int k = n - 1; k >= 0; --k) {
         const int col = m_columnOrder[size_t(k)];
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(QPen(QColor::fromRgbF(0.5, 0.5, 0.5), 1.0));
-        p.drawRect(l.bands[k]);
-        p.setRenderHint(QPainter::Antialiasing, smooth);
-        if (!m_liveResize) {
+        if (!m_liveResize && m_pathsValid) {
             const float hue = float(-1.0 / n * k + 1.0);
-            logLine(QString::asprintf("  color %0.3f", double(hue)));
-            buildChart(col, l.curveRects[k]);
-            // Hue 1.0 and 0.0 are the same red.
+            // Hue 1.0 and 0.0 are the same red. A curve is stroked segment
+            // by segment: the rasterizer fills many small quads far faster
+            // than one outline of a jagged 1500-point curve, and square
+            // caps close the joins.
             p.setPen(QPen(QColor::fromHsvF(hue >= 1.0f ? 0.0f : hue, 1.0f, 1.0f, 1.0f), 3.0));
-            strokeSegments(p, m_paths[size_t(col)]);
+            const std::vector<QLineF> &lines = m_segments[size_t(col)];
+            if (!lines.empty())
+                p.drawLines(lines.data(), int(lines.size()));
         }
         drawLabel(p, l.labelRects[k], m_labels.value(col), m_labelFont);
     }
 
-    buildCommercialBarsInBounds(l.chartArea);
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(Qt::NoPen);
     p.setBrush(QColor::fromRgbF(0.4, 0.4, 0.4, 0.4));
     for (const QPainterPath &bar : std::as_const(m_commercialPaths))
         p.drawPath(bar);
 
-    buildScaleInBounds(l.scaleBand);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(Qt::black, 2.0));
     p.drawPath(m_scalePath);
@@ -383,12 +408,38 @@ void VideoGraph::drawRect(QPainter &p)
     logLine(QStringLiteral("Done drawing"));
 }
 
-void VideoGraph::paintEvent(QPaintEvent *)
+void VideoGraph::paintEvent(QPaintEvent *event)
 {
+    // The whole chart is drawn once into an image of the widget's size and
+    // repainted from it: scrolling, exposing and repainting cost a copy,
+    // and only new data, bounds or size draw it again.
+    const qreal ratio = devicePixelRatioF();
+    const QSize pixels = (QSizeF(size()) * ratio).toSize();
+    // Zoomed far in, the chart is many screens wide: it is then painted
+    // directly, clipped to what shows, rather than drawn whole.
+    if (qint64(pixels.width()) * pixels.height() > kMaxFramePixels) {
+        m_frame = QImage();
+        QPainter p(this);
+        p.setClipRect(event->rect());
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setTransform(logicalTransform(size()));
+        drawRect(p);
+        return;
+    }
+    const bool stale = !m_pathsValid || m_pathsBounds != m_bounds || m_frameLiveResize != m_liveResize;
+    if (m_frame.size() != pixels || stale || !m_frameValid) {
+        m_frame = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        m_frame.setDevicePixelRatio(ratio);
+        QPainter ip(&m_frame);
+        ip.setRenderHint(QPainter::Antialiasing, true);
+        ip.setTransform(logicalTransform(size()));
+        drawRect(ip);
+        m_frameValid = true;
+        m_frameLiveResize = m_liveResize;
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing, true);
-    p.setTransform(logicalTransform(size()));
-    drawRect(p);
+    const QRect r = event->rect();
+    p.drawImage(r, m_frame, QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
 }
 
 void VideoGraph::resizeEvent(QResizeEvent *event)
@@ -477,6 +528,9 @@ QString VideoGraph::tableObjectValue(const QString &identifier, int row) const
 
 void VideoGraph::commercialsChanged()
 {
+    m_pathsValid = false;
+    updateLengths();
+    update();
     reloadTable();
 }
 

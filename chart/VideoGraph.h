@@ -2,6 +2,8 @@
 
 #include "core/Commercial.h"
 
+#include <QImage>
+#include <QLineF>
 #include <QPainterPath>
 #include <QPointer>
 #include <QRectF>
@@ -9,6 +11,7 @@
 #include <QWidget>
 
 #include <array>
+#include <vector>
 
 class QLabel;
 class QProgressBar;
@@ -74,7 +77,6 @@ public:
     void changeZoomSlider(QObject *sender);
     void setZoom(float zoom);
     void viewDidEndLiveResize();
-    bool inLiveResize() const { return m_liveResize; }
 
     int numberOfRowsInTableView() const;
     QString tableObjectValue(const QString &identifier, int row) const;
@@ -91,6 +93,8 @@ public:
     static QString formatTime(double seconds, bool alwaysShowHours);
     static QString formatTime(double seconds);
     static Layout layoutFor(const QRectF &bounds, int displayPositions);
+    // Builds every curve, the bars and the scale for the layout.
+    void rebuildPaths(const Layout &layout);
 
     // Logical space to widget pixels for a widget of the given size.
     QTransform logicalTransform(const QSizeF &widgetSize) const;
@@ -122,6 +126,7 @@ protected:
 
 private:
     void reloadTable();
+    void updateLengths();
     void refreshLengthSummary(qint64 newFrames);
     QString lengthText(double frames) const;
 
@@ -131,6 +136,15 @@ private:
     std::array<QPainterPath, kSlots> m_paths;
     QStringList m_labelsInOrder;
     QPainterPath m_scalePath;
+    // The curves as line segments, ready to draw, and whether they and the
+    // bars and scale still belong to the data and the bounds.
+    std::array<std::vector<QLineF>, kSlots> m_segments;
+    bool m_pathsValid = false;
+    QRectF m_pathsBounds;
+    // The chart as last drawn, at the widget's size.
+    QImage m_frame;
+    bool m_frameValid = false;
+    bool m_frameLiveResize = false;
     QList<ScaleLabel> m_scaleLabels;
     QList<QPainterPath> m_commercialPaths;
     SharedCommercials m_commercials;

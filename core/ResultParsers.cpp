@@ -2,9 +2,10 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <limits>
-#include <stdio_ext.h>
 
 namespace results {
 
@@ -220,6 +221,49 @@ int scanCsvRow(const char *line, int values[kMaxDataCols])
     return count;
 }
 
+namespace {
+constexpr size_t kBlock = size_t(256) * 1024;
+}
+
+// One byte more than a block: the NUL after a line that ends a block.
+CsvLineReader::CsvLineReader(FILE *file) : m_file(file), m_block(kBlock + 1) { }
+
+const char *CsvLineReader::next()
+{
+    constexpr size_t kMax = kCsvLineBuffer - 1;
+    if (m_saved) {
+        m_block[m_savedPos] = m_savedChar;
+        m_saved = false;
+    }
+    char *data = m_block.data();
+    while (true) {
+        const size_t avail = m_len - m_pos;
+        const char *from = data + m_pos;
+        const void *newline = std::memchr(from, '\n', std::min(avail, kMax));
+        if (newline || avail >= kMax) {
+            const size_t take = newline ? size_t(static_cast<const char *>(newline) - from) + 1 : kMax;
+            m_savedPos = m_pos + take;
+            m_savedChar = m_block[m_savedPos];
+            m_saved = true;
+            m_block[m_savedPos] = '\0';
+            m_pos += take;
+            return from;
+        }
+        // fgets would read on into the end of the file and set its mark.
+        if (m_eof || !m_file)
+            return nullptr;
+        // The line runs past what has been read: its start moves to the
+        // front of the block and the rest is read behind it.
+        std::memmove(data, from, avail);
+        m_pos = 0;
+        m_len = avail;
+        const size_t got = std::fread(data + m_len, 1, kBlock - m_len, m_file);
+        if (got == 0)
+            m_eof = true;
+        m_len += got;
+    }
+}
+
 CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float chunkSize, int totalRows)
 {
     CsvFold fold;
@@ -229,17 +273,16 @@ CsvFold foldCsv(FILE *file, int *matrix, int pointCapacity, int *ranges, float c
     }
     qint64 sums[kMaxDataCols] = {};
     int values[kMaxDataCols];
-    char buffer[kCsvLineBuffer];
     int rowsInPoint = 0;
     int pointIndex = 0;
     float nextBoundary = chunkSize;
     int lineNumber = 0;
     bool lookingForHeader = true;
-    // One reader, one thread: no locking for each of the table's lines.
-    __fsetlocking(file, FSETLOCKING_BYCALLER);
+    CsvLineReader lines(file);
 
     while (true) {
-        const bool atEnd = !fgets_unlocked(buffer, sizeof buffer, file) || feof_unlocked(file);
+        const char *buffer = lines.next();
+        const bool atEnd = !buffer;
         if (!atEnd && lookingForHeader) {
             ++lineNumber;
             // A "sep=," line is a spreadsheet hint in front of the header.

@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <vector>
 
 namespace results {
 
@@ -59,6 +60,31 @@ ProgressScan scanProgressChunk(QStringView chunk);
 // longer line counts as several rows.
 constexpr int kCsvLineBuffer = 200;
 
+// Reads a file line by line exactly as fgets(buffer, kCsvLineBuffer, file)
+// followed by a feof(file) check does: a line of 200 bytes or more comes in
+// pieces of 199, and a last line without its newline counts as the end. It
+// reads in large blocks and hands out lines in place, as a line at a time
+// through stdio costs more than folding the line does.
+class CsvLineReader
+{
+public:
+    explicit CsvLineReader(FILE *file);
+    // The next line as fgets would have filled its buffer, NUL-ended and
+    // valid until the next call; null where fgets would return nothing or
+    // leave the end-of-file mark.
+    const char *next();
+
+private:
+    FILE *m_file;
+    std::vector<char> m_block;
+    size_t m_pos = 0;
+    size_t m_len = 0;
+    bool m_eof = false;
+    // The byte a line's terminating NUL stands on, given back next time.
+    size_t m_savedPos = 0;
+    char m_savedChar = 0;
+    bool m_saved = false;
+};
 // Labels of a header line: the pieces between commas, the text after the
 // last comma dropped.
 QStringList parseCsvHeader(const char *line);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -29,6 +30,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::fclose(file);
     if (fold.pointsStored > s.pointCount || fold.valuesInLastRow > results::kMaxDataCols)
         std::abort();
+    // The block reader gives the lines fgets and feof would, byte for byte.
+    if (!table.empty()) {
+        FILE *a = fmemopen(table.data(), table.size(), "rb");
+        FILE *b = fmemopen(table.data(), table.size(), "rb");
+        results::CsvLineReader reader(b);
+        char expected[results::kCsvLineBuffer];
+        while (true) {
+            const bool more = std::fgets(expected, sizeof expected, a) && !std::feof(a);
+            const char *got = reader.next();
+            if ((got != nullptr) != more)
+                std::abort();
+            if (!more)
+                break;
+            if (std::strcmp(expected, got) != 0)
+                std::abort();
+        }
+        std::fclose(a);
+        std::fclose(b);
+    }
     for (int k = 0; k < results::kMaxDataCols; ++k)
         if (ranges[2 * k] > 0 || ranges[2 * k + 1] < 0)
             std::abort();

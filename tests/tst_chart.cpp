@@ -204,10 +204,12 @@ private slots:
 
         // A commercial past the last frame is cut at the right edge (+1).
         *list = {{17000, 40000, 23001, 17000}};
+        g.commercialsChanged();
         g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
         QCOMPARE(g.commercialPaths().first().boundingRect().right(), 1501.0);
         // Commercials covering everything leave the new length empty.
         *list = {{0, 17999, 18000, 0}};
+        g.commercialsChanged();
         g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
         QCOMPARE(newLength.text(), QString());
         // No rows or no chunk size: no bars, no crash.

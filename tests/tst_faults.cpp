@@ -18,8 +18,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-namespace { } // namespace
-
 class TestFaults final : public QObject
 {
     Q_OBJECT

@@ -20,8 +20,6 @@
 
 #include <csignal>
 
-namespace { } // namespace
-
 class TestPipeline final : public QObject
 {
     Q_OBJECT

@@ -339,6 +339,49 @@ private slots:
         QCOMPARE(f.fold.pointsStored, 0);
     }
 
+    void testLineReaderReadsAsFgetsDoes_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("one line") << QByteArray("a,b\n");
+        QTest::newRow("last line without newline") << QByteArray("a\nb");
+        QTest::newRow("only newlines") << QByteArray("\n\n\n");
+        QTest::newRow("199 bytes then end") << QByteArray(199, 'x');
+        QTest::newRow("200 bytes then end") << QByteArray(200, 'x');
+        QTest::newRow("199 bytes and newline") << QByteArray(199, 'x') + '\n';
+        QTest::newRow("long line") << QByteArray(1000, '7') + "\n1,2\n";
+        QTest::newRow("NUL inside") << QByteArray("1,2\0,3\n4\n", 9);
+        QByteArray big;
+        for (int i = 0; i < 60000; ++i)
+            big += QByteArray::number(i) + ",1,2,3\n";
+        QTest::newRow("several blocks") << big + QByteArray(300, 'y');
+    }
+    void testLineReaderReadsAsFgetsDoes()
+    {
+        QFETCH(QByteArray, text);
+        QByteArray copy = text;
+        FILE *a =
+            text.isEmpty() ? std::fopen("/dev/null", "rb") : fmemopen(text.data(), size_t(text.size()), "rb");
+        FILE *b =
+            copy.isEmpty() ? std::fopen("/dev/null", "rb") : fmemopen(copy.data(), size_t(copy.size()), "rb");
+        QVERIFY(a && b);
+        results::CsvLineReader reader(b);
+        char expected[results::kCsvLineBuffer];
+        int lines = 0;
+        while (true) {
+            const bool more = std::fgets(expected, sizeof expected, a) && !std::feof(a);
+            const char *got = reader.next();
+            QCOMPARE(got != nullptr, more);
+            if (!more)
+                break;
+            QCOMPARE(QByteArray(got), QByteArray(expected));
+            ++lines;
+        }
+        std::fclose(a);
+        std::fclose(b);
+        QVERIFY(lines >= text.count('\n') - 1);
+    }
+
     void testFoldSurplusRowsStayInTheMatrix()
     {
         // 3000 rows for a frame count of 1500: never more than 1500 points.
