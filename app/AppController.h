@@ -189,6 +189,17 @@ public:
     void makeChart();
     void graphAction(QObject *sender);
 
+    // ---- the user's corrections of the detector's list
+    // Writes list (the breaks, each cut or kept) as the frame list and the
+    // EDL the cutter uses, keeping the detector's own list beside them.
+    bool applyBreaks(const CommercialList &list);
+    // Brings the detector's own list back; false when there is none to.
+    bool revertToDetection();
+    bool haveEditedList() const;
+    CommercialList detectedCommercials() const;
+    // "2 of 3 detected breaks, 1 edited"; empty when nothing was edited.
+    QString breaksSummary() const;
+
     // ---- window-state flags
     bool haveInput() const { return m_haveInput; }
     bool haveResults() const { return m_haveResults; }

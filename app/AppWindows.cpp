@@ -2,6 +2,7 @@
 
 #include "app/AppController.h"
 #include "app/DesktopNotification.h"
+#include "app/FramePreview.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "core/PropertyList.h"
@@ -10,7 +11,12 @@
 #include "ui_MainWindow.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QToolButton>
+#include <QUndoStack>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -63,8 +69,10 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_tableModel = new CommercialTableModel(this);
     connect(m_graph, &VideoGraph::commercialsReloaded, m_tableModel, [this] {
         const SharedCommercials list = m_graph->commercialList();
-        m_tableModel->setCommercials(list ? *list : CommercialList(), m_graph->framesPerSecond());
+        m_tableModel->setCommercials(list ? *list : CommercialList(), m_graph->framesPerSecond(),
+                                     m_graph->frameCount());
     });
+    setUpEditing();
     m_graph->setLabelsInOrder(labelOrder());
     m_graphUi->mCommercialTable->setModel(m_tableModel);
     m_graphUi->mCommercialTable->verticalHeader()->hide();
@@ -198,6 +206,150 @@ void AppWindows::updateControls()
           static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
           static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
+}
+
+namespace {
+
+// One edit of the break list, undone by putting the list back as it was.
+class BreakEdit : public QUndoCommand
+{
+public:
+    BreakEdit(AppController &c, CommercialList before, CommercialList after, const QString &text)
+        : QUndoCommand(text), m_c(c), m_before(std::move(before)), m_after(std::move(after))
+    {
+    }
+    void redo() override { m_c.applyBreaks(m_after); }
+    void undo() override { m_c.applyBreaks(m_before); }
+
+private:
+    AppController &m_c;
+    CommercialList m_before;
+    CommercialList m_after;
+};
+
+} // namespace
+
+void AppWindows::setUpEditing()
+{
+    Ui::GraphWindow &g = *m_graphUi;
+    AppController &c = m_controller;
+    m_undo = new QUndoStack(this);
+    m_preview = new FramePreview(c.toolLocator(), this);
+    QAction *undo = m_undo->createUndoAction(this, tr("Undo"));
+    undo->setShortcut(QKeySequence::Undo);
+    QAction *redo = m_undo->createRedoAction(this, tr("Redo"));
+    redo->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    m_graphWindow->addAction(undo);
+    m_graphWindow->addAction(redo);
+    g.undoButton->setDefaultAction(undo);
+    g.redoButton->setDefaultAction(redo);
+
+    connect(m_tableModel, &CommercialTableModel::editRequested, this,
+            [this](const CommercialList &after, const QString &text) {
+                if (m_controller.runInProgress()) {
+                    m_graphUi->mGraphStatusText->setText(tr("The breaks cannot change while a run is in progress."));
+                    return;
+                }
+                m_graphUi->mGraphStatusText->setText(text + QLatin1Char('.'));
+                m_undo->push(new BreakEdit(m_controller, m_tableModel->rows(), after, text));
+            });
+    connect(m_tableModel, &CommercialTableModel::editRejected, g.mGraphStatusText, &QLabel::setText);
+    connect(g.deleteBreakButton, &QPushButton::clicked, this, [this] {
+        const QModelIndex current = m_graphUi->mCommercialTable->currentIndex();
+        if (current.isValid())
+            m_tableModel->removeBreak(current.row());
+    });
+    connect(g.addBreakButton, &QPushButton::clicked, this, &AppWindows::addBreak);
+    connect(g.revertButton, &QPushButton::clicked, this, [this] {
+        CommercialList detected = m_controller.detectedCommercials();
+        for (Commercial &d : detected)
+            d.cut = true;
+        m_tableModel->editRequested(detected, tr("Revert to detection"));
+    });
+    // Space ticks or unticks "Cut" wherever the row's cursor is; Delete
+    // takes the break out.
+    g.mCommercialTable->installEventFilter(this);
+    g.mCommercialTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
+                                        | QAbstractItemView::AnyKeyPressed);
+    connect(g.mCommercialTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) { showBoundary(current.row()); });
+    connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
+        // The cursor stays on the break it was on.
+        if (m_selectedRow >= 0 && m_selectedRow < m_tableModel->rowCount())
+            m_graphUi->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
+    });
+    connect(m_preview, &FramePreview::ready, this, [this](double seconds, const QImage &image) {
+        QLabel *view = qAbs(seconds - m_beforeSeconds) < 1e-6 ? m_graphUi->beforeFrameView
+                       : qAbs(seconds - m_firstSeconds) < 1e-6 ? m_graphUi->firstFrameView
+                                                                : nullptr;
+        if (!view)
+            return;
+        view->setPixmap(QPixmap::fromImage(image));
+        if (image.isNull())
+            view->setText(tr("No picture"));
+    });
+    const struct
+    {
+        QWidget *widget;
+        const char *name;
+    } names[] = {
+        {g.addBreakButton, "Add break"},
+        {g.deleteBreakButton, "Delete break"},
+        {g.undoButton, "Undo"},
+        {g.redoButton, "Redo"},
+        {g.revertButton, "Revert to detection"},
+        {g.beforeFrameView, "Last frame before the break"},
+        {g.firstFrameView, "First frame of the break"},
+    };
+    for (const auto &n : names)
+        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+}
+
+void AppWindows::showBoundary(int row)
+{
+    m_selectedRow = row;
+    const CommercialList &rows = m_tableModel->rows();
+    const float fps = m_graph->framesPerSecond();
+    if (row < 0 || row >= rows.size() || !(fps > 0))
+        return;
+    m_preview->setRecording(m_controller.movieFile);
+    const int start = rows.at(row).start;
+    m_beforeSeconds = double(qMax(0, start - 1)) / double(fps);
+    m_firstSeconds = double(start) / double(fps);
+    m_graphUi->beforeFrameView->setText(tr("…"));
+    m_graphUi->firstFrameView->setText(tr("…"));
+    m_preview->request(m_firstSeconds);
+    m_preview->request(m_beforeSeconds);
+}
+
+void AppWindows::addBreak()
+{
+    // A 30-second break in the middle of the longest stretch of programme;
+    // its ends are then moved in the table.
+    const CommercialList &rows = m_tableModel->rows();
+    const int total = m_graph->frameCount();
+    const float fps = m_graph->framesPerSecond();
+    if (total <= 0 || !(fps > 0))
+        return;
+    int bestFrom = 0, bestTo = -1, from = 0;
+    for (const Commercial &c : rows) {
+        if (c.start - from > bestTo - bestFrom) {
+            bestFrom = from;
+            bestTo = c.start;
+        }
+        from = c.end + 1;
+    }
+    if (total - from > bestTo - bestFrom) {
+        bestFrom = from;
+        bestTo = total;
+    }
+    const int length = qMin(int(30 * fps), (bestTo - bestFrom) - 2);
+    if (length < 2) {
+        m_graphUi->mGraphStatusText->setText(tr("There is no room for another break."));
+        return;
+    }
+    const int start = bestFrom + (bestTo - bestFrom - length) / 2;
+    m_tableModel->addBreak(start, start + length - 1);
 }
 
 QStringList AppWindows::labelOrder()
@@ -370,6 +522,18 @@ void AppWindows::openFromCommandLine(const QStringList &arguments)
 
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == m_graphUi->mCommercialTable && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        const QModelIndex current = m_graphUi->mCommercialTable->currentIndex();
+        if (current.isValid() && key == Qt::Key_Space) {
+            m_tableModel->toggleCut(current.row());
+            return true;
+        }
+        if (current.isValid() && (key == Qt::Key_Delete || key == Qt::Key_Backspace)) {
+            m_tableModel->removeBreak(current.row());
+            return true;
+        }
+    }
     if (watched == m_main && event->type() == QEvent::Close) {
         // A run is never left to run on, or cut short, without a word; and
         // the chart window never outlives the main one.

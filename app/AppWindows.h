@@ -9,6 +9,8 @@ class AppController;
 class CommercialTableModel;
 class QMainWindow;
 class QShortcut;
+class QUndoStack;
+class FramePreview;
 class VideoGraph;
 namespace Ui {
 class MainWindow;
@@ -28,6 +30,7 @@ public:
     QMainWindow *mainWindow() const { return m_main; }
     QMainWindow *graphWindow() const { return m_graphWindow; }
     VideoGraph *graph() const { return m_graph; }
+    QUndoStack *undoStack() const { return m_undo; }
     Ui::MainWindow &ui() { return *m_ui; }
     Ui::GraphWindow &graphUi() { return *m_graphUi; }
     void updateControls();
@@ -42,6 +45,9 @@ protected:
 private:
     void nameControls();
     void fitChart();
+    void setUpEditing();
+    void showBoundary(int row);
+    void addBreak();
     void updateEmptyTable();
     void updateTitle();
     void notifyRunEnded(const QString &outcome);
@@ -55,5 +61,10 @@ private:
     QPointer<QWidget> m_viewport;
     CommercialTableModel *m_tableModel = nullptr;
     QShortcut *m_stopShortcut = nullptr;
+    QUndoStack *m_undo = nullptr;
+    FramePreview *m_preview = nullptr;
+    int m_selectedRow = -1;
+    double m_beforeSeconds = -1;
+    double m_firstSeconds = -1;
     class QLabel *m_noCommercials = nullptr;
 };

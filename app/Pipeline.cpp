@@ -143,6 +143,9 @@ void AppController::detectCommercials()
     setHaveResults(false);
     writeIniFile();
     m_stepStarted = QDateTime::currentDateTime();
+    // A new detection is a new original: earlier corrections are of another list.
+    QFile::remove(workFile(QStringLiteral("detected.txt")));
+    QFile::remove(workFile(QStringLiteral("detected.edl")));
     setStatus(QStringLiteral("Detecting commercials…"));
     runWithProgressCommand(arguments);
 }
@@ -397,7 +400,7 @@ bool AppController::haveWorkFiles() const
 {
     if (baseName.isEmpty() || outDir.isEmpty())
         return false;
-    for (const char *ext : {"csv", "ini", "txt", "edl", "log"})
+    for (const char *ext : {"csv", "ini", "txt", "edl", "log", "detected.txt", "detected.edl"})
         if (QFileInfo::exists(workFile(QLatin1String(ext))))
             return true;
     return QFileInfo::exists(outDir + QLatin1Char('/') + logFileName) || !partialCopies().isEmpty();
@@ -416,7 +419,7 @@ void AppController::eraseWorkFiles()
             return abs == QFileInfo(movieFile).absoluteFilePath()
                    || (!output.isEmpty() && abs == QFileInfo(output).absoluteFilePath());
         };
-        for (const QString &ext : QStringLiteral("csv,ini,txt,edl,log").split(QLatin1Char(','))) {
+        for (const QString &ext : QStringLiteral("csv,ini,txt,edl,log,detected.txt,detected.edl").split(QLatin1Char(','))) {
             const QString path = workFile(ext);
             if (!keep(path))
                 QFile::remove(path);

@@ -5,6 +5,7 @@
 #include "app/AppController.h"
 
 #include "chart/VideoGraph.h"
+#include "core/BreakList.h"
 #include "core/Diagnostics.h"
 
 #include <QFile>
@@ -44,8 +45,14 @@ int AppController::readTXTData()
         totalRows = frames.totalRows;
         fps = frames.fps;
         logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", totalRows, double(fps)));
-        // Refilled in place: the chart holds this very list.
-        *commercials = frames.commercials;
+        // Refilled in place: the chart holds this very list. Where the
+        // user edited the detector's list, its own breaks that are not cut
+        // show beside the approved ones.
+        bool detectedOpened = false;
+        const results::FrameList detected =
+            results::parseFrameList(readWhole(workFile(QStringLiteral("detected.txt")), &detectedOpened));
+        *commercials = detectedOpened && detected.found ? breaks::merged(frames.commercials, detected.commercials)
+                                                        : frames.commercials;
     }
     const results::Sampling sampling = results::samplingFor(totalRows);
     pointCount = sampling.pointCount;
@@ -55,7 +62,7 @@ int AppController::readTXTData()
     logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows, pointCount,
                               double(chunkSize)));
     setHaveResults(pointCount > 0 && haveCSVData());
-    setHaveCommercials(m_haveResults && !commercials->isEmpty());
+    setHaveCommercials(m_haveResults && breaks::cutCount(*commercials) > 0);
     if (graph)
         graph->commercialsChanged();
     return result;

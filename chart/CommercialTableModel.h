@@ -19,14 +19,30 @@ public:
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    // A tick in "Cut", or a start or end typed as time text, is checked and
+    // asked for through editRequested; the rows change once it is applied.
+    bool setData(const QModelIndex &index, const QVariant &value, int role = Qt::EditRole) override;
 
     QString identifier(int column) const { return m_identifiers.value(column); }
-    // The rows and the frame rate their times are told in.
-    void setCommercials(const CommercialList &rows, float fps);
+    int column(const QString &identifier) const { return int(m_identifiers.indexOf(identifier)); }
+    // The rows, the frame rate their times are told in and the recording's
+    // frames, which bound an edit.
+    void setCommercials(const CommercialList &rows, float fps, int totalFrames = 0);
+    const CommercialList &rows() const { return m_rows; }
+    // Asks for the row's break to go, or for a new one.
+    void removeBreak(int row);
+    bool addBreak(int start, int end);
+    void toggleCut(int row);
+
+signals:
+    void editRequested(const CommercialList &after, const QString &description);
+    void editRejected(const QString &why);
 
 private:
     QStringList m_identifiers;
     QStringList m_titles;
     CommercialList m_rows;
     float m_fps = 0;
+    int m_totalFrames = 0;
 };

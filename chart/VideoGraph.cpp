@@ -172,6 +172,7 @@ void VideoGraph::buildChart(int col, const QRectF &r)
 void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
 {
     m_commercialPaths.clear();
+    m_keptPaths.clear();
     const float x = float(r.x()), y = float(r.y()), w = float(r.width()), h = float(r.height());
     const double xscale = double(w) / m_dataSize.rows;
     // Without rows or a chunk size there is no x to put a bar at.
@@ -185,7 +186,11 @@ void VideoGraph::buildCommercialBarsInBounds(const QRectF &r)
         const float width = qMin(x + w, x1) - x0 + 1.0f;
         QPainterPath bar;
         bar.addRect(QRectF(x0, y, width, h));
-        m_commercialPaths.append(bar);
+        // A break the user keeps is drawn hollow: still found, not cut.
+        if (c.cut)
+            m_commercialPaths.append(bar);
+        else
+            m_keptPaths.append(bar);
         logLine(QString::asprintf("commercial: %d-%d into %0.0f-%0.0f", c.start, c.end, double(x0),
                                   double(x0 + width)));
     }
@@ -196,7 +201,8 @@ void VideoGraph::updateLengths()
     qint64 newFrames = m_totalFrames;
     if (m_commercials)
         for (const Commercial &c : std::as_const(*m_commercials))
-            newFrames -= qint64(c.end) - c.start + 1;
+            if (c.cut)
+                newFrames -= qint64(c.end) - c.start + 1;
     refreshLengthSummary(newFrames);
 }
 
@@ -394,6 +400,10 @@ void VideoGraph::drawRect(QPainter &p)
     p.setPen(Qt::NoPen);
     p.setBrush(QColor::fromRgbF(0.4, 0.4, 0.4, 0.4));
     for (const QPainterPath &bar : std::as_const(m_commercialPaths))
+        p.drawPath(bar);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor::fromRgbF(0.4, 0.4, 0.4, 0.8), 3.0, Qt::DashLine));
+    for (const QPainterPath &bar : std::as_const(m_keptPaths))
         p.drawPath(bar);
 
     p.setBrush(Qt::NoBrush);

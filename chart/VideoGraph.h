@@ -84,6 +84,7 @@ public:
     void commercialsChanged();
     SharedCommercials commercialList() const { return m_commercials; }
     float framesPerSecond() const { return m_fps; }
+    int frameCount() const { return m_totalFrames; }
 
 signals:
     // The commercial list is new or was refilled: the table reloads.
@@ -104,6 +105,8 @@ public:
     const std::array<int, kSlots> &columnOrder() const { return m_columnOrder; }
     const QPainterPath &path(int column) const { return m_paths.at(size_t(column)); }
     const QList<QPainterPath> &commercialPaths() const { return m_commercialPaths; }
+    // The bars of breaks the user keeps in the copy, drawn hollow.
+    const QList<QPainterPath> &keptPaths() const { return m_keptPaths; }
     const QPainterPath &scalePath() const { return m_scalePath; }
     // The times written beside the full ticks, in logical space.
     struct ScaleLabel
@@ -147,6 +150,7 @@ private:
     bool m_frameLiveResize = false;
     QList<ScaleLabel> m_scaleLabels;
     QList<QPainterPath> m_commercialPaths;
+    QList<QPainterPath> m_keptPaths;
     SharedCommercials m_commercials;
     QStringList m_labels;
     QFont m_labelFont;

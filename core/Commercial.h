@@ -13,6 +13,7 @@ struct Commercial
     int end = 0; // inclusive
     int length = 0; // end - start + 1
     int brk = 0; // position in the programme once earlier commercials are cut
+    bool cut = true; // false: the user keeps this break in the copy
 
     // 0 for a key that is not one of "start", "end", "length", "break".
     int value(QStringView key) const
@@ -29,7 +30,7 @@ struct Commercial
     }
     bool operator==(const Commercial &o) const
     {
-        return start == o.start && end == o.end && length == o.length && brk == o.brk;
+        return start == o.start && end == o.end && length == o.length && brk == o.brk && cut == o.cut;
     }
 };
 

@@ -1,0 +1,115 @@
+// The user's corrections of the detector's list: written to the work files
+// the readers and the cutter use, with the detector's own list kept beside
+// them so that it can be brought back.
+
+#include "app/AppController.h"
+
+#include "chart/VideoGraph.h"
+#include "core/BreakList.h"
+#include "core/Diagnostics.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+namespace {
+
+// Written under a name of its own and renamed into place, so a reader never
+// sees half a list; no sync, as with the ini file.
+bool writeAtomically(const QString &path, const QByteArray &bytes)
+{
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
+    file.setAutoRemove(false);
+    if (!file.open())
+        return false;
+    const QString staging = file.fileName();
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (!written
+        || std::rename(QFile::encodeName(staging).constData(), QFile::encodeName(path).constData()) != 0) {
+        QFile::remove(staging);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool AppController::haveEditedList() const
+{
+    return !baseName.isEmpty() && QFileInfo::exists(workFile(QStringLiteral("detected.txt")));
+}
+
+CommercialList AppController::detectedCommercials() const
+{
+    const QString original = haveEditedList() ? workFile(QStringLiteral("detected.txt")) : workFile(QStringLiteral("txt"));
+    QFile f(original);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return results::parseFrameList(f.readAll()).commercials;
+}
+
+QString AppController::breaksSummary() const
+{
+    if (!haveEditedList() || !commercials)
+        return QString();
+    const CommercialList detected = detectedCommercials();
+    const int edited = breaks::editedCount(*commercials, detected);
+    return QStringLiteral("%1 of %2 detected breaks, %3 edited")
+        .arg(breaks::cutCount(*commercials))
+        .arg(detected.size())
+        .arg(edited);
+}
+
+bool AppController::applyBreaks(const CommercialList &list)
+{
+    if (baseName.isEmpty() || totalRows <= 0 || !(fps > 0) || processState != kStateIdle)
+        return false;
+    // The detector's own list is kept once, before the first edit.
+    for (const char *ext : {"txt", "edl"}) {
+        const QString original = workFile(QStringLiteral("detected.") + QLatin1String(ext));
+        if (!QFileInfo::exists(original) && QFileInfo::exists(workFile(QLatin1String(ext))))
+            QFile::copy(workFile(QLatin1String(ext)), original);
+    }
+    CommercialList approved = list;
+    breaks::recompute(approved);
+    if (!writeAtomically(workFile(QStringLiteral("txt")), breaks::frameListText(totalRows, fps, approved))
+        || !writeAtomically(workFile(QStringLiteral("edl")), breaks::edlText(fps, approved))) {
+        setStatus(QStringLiteral("The edited list could not be written beside the recording."));
+        return false;
+    }
+    logLine(QStringLiteral("applyBreaks: %1 breaks, %2 cut").arg(approved.size()).arg(breaks::cutCount(approved)));
+    if (!commercials)
+        commercials = std::make_shared<CommercialList>();
+    *commercials = approved;
+    commercialsFound = breaks::cutCount(approved);
+    setHaveCommercials(m_haveResults && commercialsFound > 0);
+    if (graph)
+        graph->commercialsChanged();
+    const CommercialList detected = detectedCommercials();
+    setStatus(QStringLiteral("%1 of %2 detected breaks will be cut, %3 edited.")
+                  .arg(commercialsFound)
+                  .arg(detected.size())
+                  .arg(breaks::editedCount(approved, detected)));
+    emit workFilesChanged();
+    return true;
+}
+
+bool AppController::revertToDetection()
+{
+    if (!haveEditedList() || processState != kStateIdle)
+        return false;
+    for (const char *ext : {"txt", "edl"}) {
+        const QString original = workFile(QStringLiteral("detected.") + QLatin1String(ext));
+        if (QFileInfo::exists(original))
+            std::rename(QFile::encodeName(original).constData(),
+                        QFile::encodeName(workFile(QLatin1String(ext))).constData());
+    }
+    readEDLData();
+    readTXTData();
+    emit workFilesChanged();
+    return true;
+}
