@@ -13,21 +13,21 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
-#include <QKeyEvent>
-#include <QPixmap>
-#include <QToolButton>
-#include <QUndoStack>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QShortcut>
 #include <QTableView>
+#include <QToolButton>
+#include <QUndoStack>
 #include <QUrl>
 
 #include <QMessageBox>
@@ -72,9 +72,9 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
         m_tableModel->setCommercials(list ? *list : CommercialList(), m_graph->framesPerSecond(),
                                      m_graph->frameCount());
     });
-    setUpEditing();
     m_graph->setLabelsInOrder(labelOrder());
     m_graphUi->mCommercialTable->setModel(m_tableModel);
+    setUpEditing();
     m_graphUi->mCommercialTable->verticalHeader()->hide();
     m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_graphUi->graphSplitter->setStretchFactor(0, 1);
@@ -216,8 +216,7 @@ class BreakEdit : public QUndoCommand
 public:
     BreakEdit(AppController &c, CommercialList before, CommercialList after, const QString &text)
         : QUndoCommand(text), m_c(c), m_before(std::move(before)), m_after(std::move(after))
-    {
-    }
+    { }
     void redo() override { m_c.applyBreaks(m_after); }
     void undo() override { m_c.applyBreaks(m_before); }
 
@@ -247,7 +246,8 @@ void AppWindows::setUpEditing()
     connect(m_tableModel, &CommercialTableModel::editRequested, this,
             [this](const CommercialList &after, const QString &text) {
                 if (m_controller.runInProgress()) {
-                    m_graphUi->mGraphStatusText->setText(tr("The breaks cannot change while a run is in progress."));
+                    m_graphUi->mGraphStatusText->setText(
+                        tr("The breaks cannot change while a run is in progress."));
                     return;
                 }
                 m_graphUi->mGraphStatusText->setText(text + QLatin1Char('.'));
@@ -275,13 +275,18 @@ void AppWindows::setUpEditing()
             [this](const QModelIndex &current) { showBoundary(current.row()); });
     connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
         // The cursor stays on the break it was on.
-        if (m_selectedRow >= 0 && m_selectedRow < m_tableModel->rowCount())
-            m_graphUi->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_selectedRow >= 0 && m_selectedRow < m_tableModel->rowCount())
+                    m_graphUi->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
+            },
+            Qt::QueuedConnection);
     });
     connect(m_preview, &FramePreview::ready, this, [this](double seconds, const QImage &image) {
-        QLabel *view = qAbs(seconds - m_beforeSeconds) < 1e-6 ? m_graphUi->beforeFrameView
+        QLabel *view = qAbs(seconds - m_beforeSeconds) < 1e-6  ? m_graphUi->beforeFrameView
                        : qAbs(seconds - m_firstSeconds) < 1e-6 ? m_graphUi->firstFrameView
-                                                                : nullptr;
+                                                               : nullptr;
         if (!view)
             return;
         view->setPixmap(QPixmap::fromImage(image));
@@ -307,7 +312,10 @@ void AppWindows::setUpEditing()
 
 void AppWindows::showBoundary(int row)
 {
-    m_selectedRow = row;
+    // A reset of the table passes through no row at all; the row the user
+    // was on is kept for it.
+    if (row >= 0)
+        m_selectedRow = row;
     const CommercialList &rows = m_tableModel->rows();
     const float fps = m_graph->framesPerSecond();
     if (row < 0 || row >= rows.size() || !(fps > 0))
@@ -525,12 +533,15 @@ bool AppWindows::eventFilter(QObject *watched, QEvent *event)
     if (watched == m_graphUi->mCommercialTable && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         const QModelIndex current = m_graphUi->mCommercialTable->currentIndex();
-        if (current.isValid() && key == Qt::Key_Space) {
-            m_tableModel->toggleCut(current.row());
+        const int row = current.isValid() ? current.row() : m_selectedRow;
+        if (row >= 0 && row < m_tableModel->rowCount() && key == Qt::Key_Space) {
+            m_tableModel->toggleCut(row);
             return true;
         }
-        if (current.isValid() && (key == Qt::Key_Delete || key == Qt::Key_Backspace)) {
-            m_tableModel->removeBreak(current.row());
+        if (row >= 0 && row < m_tableModel->rowCount()
+            && (key == Qt::Key_Delete || key == Qt::Key_Backspace)) {
+            m_tableModel->removeBreak(row);
+            m_selectedRow = -1;
             return true;
         }
     }

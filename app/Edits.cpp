@@ -45,7 +45,8 @@ bool AppController::haveEditedList() const
 
 CommercialList AppController::detectedCommercials() const
 {
-    const QString original = haveEditedList() ? workFile(QStringLiteral("detected.txt")) : workFile(QStringLiteral("txt"));
+    const QString original =
+        haveEditedList() ? workFile(QStringLiteral("detected.txt")) : workFile(QStringLiteral("txt"));
     QFile f(original);
     if (!f.open(QIODevice::ReadOnly))
         return {};
@@ -81,7 +82,9 @@ bool AppController::applyBreaks(const CommercialList &list)
         setStatus(QStringLiteral("The edited list could not be written beside the recording."));
         return false;
     }
-    logLine(QStringLiteral("applyBreaks: %1 breaks, %2 cut").arg(approved.size()).arg(breaks::cutCount(approved)));
+    logLine(QStringLiteral("applyBreaks: %1 breaks, %2 cut")
+                .arg(approved.size())
+                .arg(breaks::cutCount(approved)));
     if (!commercials)
         commercials = std::make_shared<CommercialList>();
     *commercials = approved;

@@ -30,7 +30,8 @@ void FramePreview::request(double seconds)
     const auto cached = m_cache.constFind(key(seconds));
     if (cached != m_cache.constEnd()) {
         const QImage image = *cached;
-        QMetaObject::invokeMethod(this, [this, seconds, image] { emit ready(seconds, image); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, seconds, image] { emit ready(seconds, image); }, Qt::QueuedConnection);
         return;
     }
     if (m_queue.contains(seconds) || (m_runner && key(m_current) == key(seconds)))
@@ -59,9 +60,9 @@ void FramePreview::startNext()
         this, QStringList{ffmpeg, QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
                           QStringLiteral("-ss"), QString::number(m_current, 'f', 3), QStringLiteral("-i"),
                           QStringLiteral("file:") + QFileInfo(m_recording).absoluteFilePath(),
-                          QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-an"), QStringLiteral("-sn"),
-                          QStringLiteral("-vf"), QStringLiteral("scale=320:-2"), QStringLiteral("-y"),
-                          QStringLiteral("file:") + out});
+                          QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-an"),
+                          QStringLiteral("-sn"), QStringLiteral("-vf"), QStringLiteral("scale=320:-2"),
+                          QStringLiteral("-y"), QStringLiteral("file:") + out});
     m_runner->startProcess();
 }
 
@@ -74,9 +75,12 @@ void FramePreview::processFinished(int status)
     if (!image.isNull())
         m_cache.insert(key(seconds), image);
     // The runner is let go after its report has returned.
-    QMetaObject::invokeMethod(this, [this, seconds, image] {
-        m_runner.reset();
-        emit ready(seconds, image);
-        startNext();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, seconds, image] {
+            m_runner.reset();
+            emit ready(seconds, image);
+            startNext();
+        },
+        Qt::QueuedConnection);
 }

@@ -419,7 +419,8 @@ void AppController::eraseWorkFiles()
             return abs == QFileInfo(movieFile).absoluteFilePath()
                    || (!output.isEmpty() && abs == QFileInfo(output).absoluteFilePath());
         };
-        for (const QString &ext : QStringLiteral("csv,ini,txt,edl,log,detected.txt,detected.edl").split(QLatin1Char(','))) {
+        for (const QString &ext :
+             QStringLiteral("csv,ini,txt,edl,log,detected.txt,detected.edl").split(QLatin1Char(','))) {
             const QString path = workFile(ext);
             if (!keep(path))
                 QFile::remove(path);

@@ -51,8 +51,9 @@ int AppController::readTXTData()
         bool detectedOpened = false;
         const results::FrameList detected =
             results::parseFrameList(readWhole(workFile(QStringLiteral("detected.txt")), &detectedOpened));
-        *commercials = detectedOpened && detected.found ? breaks::merged(frames.commercials, detected.commercials)
-                                                        : frames.commercials;
+        *commercials = detectedOpened && detected.found
+                           ? breaks::merged(frames.commercials, detected.commercials)
+                           : frames.commercials;
     }
     const results::Sampling sampling = results::samplingFor(totalRows);
     pointCount = sampling.pointCount;

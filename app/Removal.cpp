@@ -159,8 +159,9 @@ bool AppController::startCut(media::Cutter cutter)
         arguments = ffmpegCutArguments(list, m_partialCopy, m_container);
     }
     const QString edited = breaksSummary();
-    setStatus(edited.isEmpty() ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
-                               : QStringLiteral("Cutting %1.").arg(edited));
+    setStatus(edited.isEmpty()
+                  ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
+                  : QStringLiteral("Cutting %1.").arg(edited));
     logToRunLog(QStringLiteral("cutting with %1 into %2").arg(media::cutterName(cutter), m_partialCopy));
     m_activeProgressIndicator = m_removeIndicator.get();
     runWithProgressCommand(arguments);

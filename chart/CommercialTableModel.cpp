@@ -94,8 +94,8 @@ bool CommercialTableModel::setData(const QModelIndex &index, const QVariant &val
         return false;
     const std::optional<int> frames = breaks::framesFromText(value.toString(), m_fps);
     if (!frames) {
-        emit editRejected(tr("\"%1\" is not a time: write it as 0:12:34, 0:12:34.50 or 0:12:34;15.")
-                              .arg(value.toString()));
+        emit editRejected(
+            tr("\"%1\" is not a time: write it as 0:12:34, 0:12:34.50 or 0:12:34;15.").arg(value.toString()));
         return false;
     }
     Commercial c = m_rows.at(row);
@@ -112,7 +112,7 @@ bool CommercialTableModel::setData(const QModelIndex &index, const QVariant &val
     after[row] = c;
     breaks::recompute(after);
     emit editRequested(after, id == QLatin1String("start") ? tr("Move the start of break %1").arg(row + 1)
-                                                          : tr("Move the end of break %1").arg(row + 1));
+                                                           : tr("Move the end of break %1").arg(row + 1));
     return true;
 }
 
@@ -123,7 +123,8 @@ void CommercialTableModel::toggleCut(int row)
     CommercialList after = m_rows;
     after[row].cut = !after[row].cut;
     breaks::recompute(after);
-    emit editRequested(after, after[row].cut ? tr("Cut break %1").arg(row + 1) : tr("Keep break %1").arg(row + 1));
+    emit editRequested(after,
+                       after[row].cut ? tr("Cut break %1").arg(row + 1) : tr("Keep break %1").arg(row + 1));
 }
 
 void CommercialTableModel::removeBreak(int row)

@@ -12,7 +12,8 @@ namespace breaks {
 
 void recompute(CommercialList &list)
 {
-    std::stable_sort(list.begin(), list.end(), [](const Commercial &a, const Commercial &b) { return a.start < b.start; });
+    std::stable_sort(list.begin(), list.end(),
+                     [](const Commercial &a, const Commercial &b) { return a.start < b.start; });
     // As the frame list reader counts: the programme's position at a break
     // is the sum of the gaps before it; a kept break stays programme.
     qint64 position = 0;
@@ -109,8 +110,9 @@ CommercialList merged(const CommercialList &approved, const CommercialList &dete
     for (Commercial &c : out)
         c.cut = true;
     for (Commercial d : detected) {
-        const bool covered = std::any_of(approved.begin(), approved.end(),
-                                         [&](const Commercial &a) { return d.start <= a.end && d.end >= a.start; });
+        const bool covered = std::any_of(approved.begin(), approved.end(), [&](const Commercial &a) {
+            return d.start <= a.end && d.end >= a.start;
+        });
         if (!covered) {
             d.cut = false;
             out.append(d);

@@ -1,0 +1,312 @@
+// Reviewing and correcting the detection before cutting: the rules of the
+// break list, the table's edits and their checks, undo and redo, the work
+// files the cutter reads, and a kept break drawn hollow.
+
+#include "TestSupport.h"
+
+#include "chart/CommercialTableModel.h"
+#include "chart/VideoGraph.h"
+#include "core/BreakList.h"
+#include "core/MediaInfo.h"
+#include "core/ResultParsers.h"
+#include "ui_GraphWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QUndoStack>
+
+namespace {
+
+Commercial brk(int start, int end, bool cut = true)
+{
+    Commercial c;
+    c.start = start;
+    c.end = end;
+    c.cut = cut;
+    return c;
+}
+
+// What the stand-in detector finds: 1800-3599 and 7200-8999 of 10,800 frames.
+const CommercialList kDetected{brk(1800, 3599), brk(7200, 8999)};
+
+} // namespace
+
+class TestEdits final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_n = 0;
+    QString freshDir() { return m_dir.filePath(QStringLiteral("case%1").arg(++m_n)); }
+
+    // A recording detected by the stand-in, with its chart loaded.
+    static void detectAndChart(StandInRun &r)
+    {
+        r.controller.detectStart(nullptr);
+        QVERIFY(waitForIdle(r.controller));
+        r.controller.graphAction(nullptr);
+        QCOMPARE(model(r)->rowCount(), 2);
+    }
+    static CommercialTableModel *model(StandInRun &r)
+    {
+        return qobject_cast<CommercialTableModel *>(r.windows.graphUi().mCommercialTable->model());
+    }
+    static int cutColumn(StandInRun &r) { return model(r)->column(QStringLiteral("cut")); }
+
+private slots:
+    // ---- the rules
+
+    void testPositionsFollowTheCuts()
+    {
+        CommercialList list{brk(7200, 8999), brk(1800, 3599, false), brk(9500, 9999)};
+        breaks::recompute(list);
+        QCOMPARE(list.at(0).start, 1800); // in order of start
+        QCOMPARE(list.at(0).length, 1800);
+        QCOMPARE(list.at(0).brk, 1800);
+        // The kept break stays programme: the next position counts it.
+        QCOMPARE(list.at(1).brk, 7200);
+        QCOMPARE(list.at(2).brk, 7200 + (9500 - 8999));
+        QCOMPARE(breaks::cutCount(list), 2);
+    }
+
+    void testProblems_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("end");
+        QTest::addColumn<QString>("problem");
+        QTest::newRow("fine") << 0 << 1700 << 3599 << QString();
+        QTest::newRow("start after end")
+            << 0 << 3600 << 3599 << QStringLiteral("A break's start must come before its end.");
+        QTest::newRow("before the recording")
+            << 0 << -5 << 3599 << QStringLiteral("A break cannot start or end before the recording does.");
+        QTest::newRow("past the end")
+            << 1 << 7200 << 10800 << QStringLiteral("A break cannot run past the end of the recording.");
+        QTest::newRow("into the next")
+            << 0 << 1800 << 7200 << QStringLiteral("Breaks cannot overlap: this one would run into break 2.");
+        QTest::newRow("new over one")
+            << -1 << 3000 << 4000
+            << QStringLiteral("Breaks cannot overlap: this one would run into break 1.");
+        QTest::newRow("new between") << -1 << 4000 << 5000 << QString();
+    }
+    void testProblems()
+    {
+        QFETCH(int, row);
+        QFETCH(int, start);
+        QFETCH(int, end);
+        QFETCH(QString, problem);
+        QCOMPARE(breaks::problemWith(kDetected, row, start, end, 10800), problem);
+    }
+
+    void testTimeText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("frames"); // -1: not a time
+        QTest::newRow("table's own form") << "0:01:00" << 1798;
+        QTest::newRow("no hours") << "01:00" << 1798;
+        QTest::newRow("hundredths") << "0:01:00.50" << 1813;
+        QTest::newRow("frames") << "0:01:00;12" << 1810;
+        QTest::newRow("too many frames") << "0:01:00;30" << -1;
+        QTest::newRow("minutes out of range") << "0:61:00" << -1;
+        QTest::newRow("words") << "soon" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+    void testTimeText()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, frames);
+        const std::optional<int> got = breaks::framesFromText(text, 29.97f);
+        QCOMPARE(got.value_or(-1), frames);
+        QVERIFY(!breaks::framesFromText(QStringLiteral("0:01:00"), 0.0f));
+    }
+
+    void testFilesRoundTrip()
+    {
+        CommercialList list{brk(1800, 3599), brk(7200, 8999, false), brk(9300, 9599)};
+        breaks::recompute(list);
+        const results::FrameList back = results::parseFrameList(breaks::frameListText(10800, 29.97f, list));
+        QVERIFY(back.found);
+        QCOMPARE(back.totalRows, 10800);
+        QCOMPARE(back.fps, 29.97f);
+        // Only the cut breaks are in the files the cutter reads.
+        QCOMPARE(back.commercials.size(), 2);
+        QCOMPARE(back.commercials.at(1).start, 9300);
+        const auto cuts = media::parseEdlCuts(breaks::edlText(29.97f, list));
+        QVERIFY(cuts);
+        QCOMPARE(cuts->size(), 2);
+        QVERIFY(qAbs(cuts->at(0).start - 1800 / 29.97) < 0.01);
+        QVERIFY(qAbs(cuts->at(0).end - 3600 / 29.97) < 0.01);
+        // Laid over the detector's list, the kept one comes back unticked.
+        const CommercialList shown = breaks::merged(back.commercials, kDetected);
+        QCOMPARE(shown.size(), 3);
+        QVERIFY(!shown.at(1).cut);
+        QCOMPARE(shown.at(1).start, 7200);
+        QCOMPARE(breaks::editedCount(shown, kDetected), 2); // one kept, one added
+        QCOMPARE(breaks::editedCount(kDetected, kDetected), 0);
+    }
+
+    // ---- the table, the files and undo
+
+    void testUntickMoveUndoRedoAndReopen()
+    {
+        const QString dir = freshDir();
+        StandInRun r(dir);
+        AppController &c = r.controller;
+        detectAndChart(r);
+        CommercialTableModel *m = model(r);
+        const QByteArray detectedTxt = readAll(r.work(".txt"));
+        QVERIFY(m->flags(m->index(0, cutColumn(r))) & Qt::ItemIsUserCheckable);
+        QVERIFY(m->flags(m->index(0, 1)) & Qt::ItemIsEditable);
+
+        // Untick the second break: it stays in the copy.
+        QVERIFY(m->setData(m->index(1, cutColumn(r)), Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(m->data(m->index(1, cutColumn(r)), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+        QCOMPARE(c.commercialsFound, 1);
+        QCOMPARE(readAll(r.work(".detected.txt")), detectedTxt);
+        QCOMPARE(results::parseFrameList(readAll(r.work(".txt"))).commercials.size(), 1);
+        QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);
+        QCOMPARE(r.windows.graphUi().mShowLengthNew->text(),
+                 VideoGraph::formatTime((10800 - 1800) / 29.97, true));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("1 of 2 detected breaks will be cut, 1 edited."));
+
+        // Move the first break's start, as typed in the table.
+        QVERIFY(m->setData(m->index(0, 1), QStringLiteral("0:00:58"), Qt::EditRole));
+        QCOMPARE(m->rows().at(0).start, 1738);
+        // What cannot be is refused, and said.
+        QSignalSpy rejected(m, &CommercialTableModel::editRejected);
+        QVERIFY(!m->setData(m->index(0, 1), QStringLiteral("0:03:00"), Qt::EditRole));
+        QVERIFY(!m->setData(m->index(0, 2), QStringLiteral("0:04:10"), Qt::EditRole));
+        QVERIFY(!m->setData(m->index(0, 2), QStringLiteral("later"), Qt::EditRole));
+        QCOMPARE(rejected.count(), 3);
+        QCOMPARE(r.windows.graphUi().mGraphStatusText->text(), rejected.last().first().toString());
+        QCOMPARE(m->rows().at(0).start, 1738);
+
+        QUndoStack *undo = r.windows.undoStack();
+        QCOMPARE(undo->count(), 2);
+        undo->undo();
+        QCOMPARE(m->rows().at(0).start, 1800);
+        undo->undo();
+        QVERIFY(m->rows().at(1).cut);
+        QCOMPARE(results::parseFrameList(readAll(r.work(".txt"))).commercials, kDetectedParsed());
+        undo->redo();
+        undo->redo();
+        QCOMPARE(m->rows().at(0).start, 1738);
+        QVERIFY(!m->rows().at(1).cut);
+
+        // Reopened, the edited list is what shows.
+        StandInRun again(dir);
+        again.controller.graphAction(nullptr);
+        QCOMPARE(model(again)->rowCount(), 2);
+        QCOMPARE(model(again)->rows().at(0).start, 1738);
+        QVERIFY(!model(again)->rows().at(1).cut);
+        QCOMPARE(again.controller.commercialsFound, 1);
+        // Revert brings the detector's own list back, after a restart too.
+        again.windows.graphUi().revertButton->click();
+        QCOMPARE(model(again)->rows(), kDetectedParsed());
+        QCOMPARE(again.controller.commercialsFound, 2);
+        // Erasing the work files takes the kept original with them.
+        again.controller.clean(nullptr);
+        QVERIFY(!QFile::exists(again.work(".detected.txt")));
+        QVERIFY(!QFile::exists(again.work(".detected.edl")));
+    }
+
+    void testKeysAddAndDelete()
+    {
+        StandInRun r(freshDir());
+        detectAndChart(r);
+        QTableView *table = r.windows.graphUi().mCommercialTable;
+        CommercialTableModel *m = model(r);
+        table->setCurrentIndex(m->index(0, 1));
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(!m->rows().at(0).cut);
+        QTest::keyClick(table, Qt::Key_Space);
+        QVERIFY(m->rows().at(0).cut);
+        // Added in the longest stretch of programme, 30 s long.
+        r.windows.graphUi().addBreakButton->click();
+        QCOMPARE(m->rowCount(), 3);
+        const Commercial added = m->rows().at(1);
+        QVERIFY(added.start > 3599 && added.end < 7200);
+        QCOMPARE(added.end - added.start + 1, int(30 * 29.97f));
+        table->setCurrentIndex(m->index(1, 1));
+        QTest::keyClick(table, Qt::Key_Delete);
+        QCOMPARE(m->rows(), kDetectedParsed());
+        QCOMPARE(r.windows.undoStack()->count(), 4);
+    }
+
+    void testEditedListIsWhatGetsCut()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        detectAndChart(r);
+        model(r)->toggleCut(0);
+        EnvGuard env;
+        // The stand-in ffprobe says the copy holds one cut's worth less.
+        env.set("STANDIN_COPY_FRAMES", "9000");
+        QStringList seen;
+        QTimer sample;
+        sample.setInterval(2);
+        QObject::connect(&sample, &QTimer::timeout, [&] {
+            if (seen.isEmpty() || seen.last() != c.mStatusField->text())
+                seen << c.mStatusField->text();
+        });
+        sample.start();
+        c.removeStart(nullptr);
+        // The cutter is handed a list of the one approved break.
+        QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);
+        QVERIFY(waitForIdle(c));
+        QVERIFY2(seen.contains(QStringLiteral("Cutting 1 of 2 detected breaks, 1 edited.")),
+                 qPrintable(seen.join(u'|')));
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("Cut copy: show.clean.mpg (0:05:00), cut by mencoder."));
+        // Editing waits while a run lasts.
+        EnvGuard wait;
+        wait.set("STANDIN_MODE", "wait");
+        c.removeStart(nullptr);
+        model(r)->toggleCut(1);
+        QCOMPARE(r.windows.graphUi().mGraphStatusText->text(),
+                 QStringLiteral("The breaks cannot change while a run is in progress."));
+        c.removeStop(nullptr);
+    }
+
+    void testKeptBreakIsHollow()
+    {
+        VideoGraph g(QSizeF(1500, 750));
+        std::vector<int> matrix(150 * 20, 0);
+        int ranges[40] = {};
+        auto list = std::make_shared<CommercialList>(CommercialList{brk(300, 599), brk(900, 1199, false)});
+        g.setData(matrix.data(), {150, 20}, ranges);
+        g.setLabelsInOrder({"a"});
+        g.setDataFrames(1500, 10.0f, 25.0f, {"frame", "a"}, list);
+        QImage img(1500, 750, QImage::Format_RGB32);
+        g.render(&img);
+        QCOMPARE(g.commercialPaths().size(), 1);
+        QCOMPARE(g.keptPaths().size(), 1);
+        const QRectF cut = g.commercialPaths().first().boundingRect();
+        const QRectF kept = g.keptPaths().first().boundingRect();
+        const auto at = [&](double x, double y) { return QColor(img.pixel(int(x), int(749 - y))); };
+        // A cut break is filled; a kept one is white inside, with a frame.
+        QVERIFY(at(cut.center().x(), cut.center().y() - 40).red() < 230);
+        QCOMPARE(at(kept.center().x(), kept.center().y() - 40), QColor(Qt::white));
+        bool framed = false;
+        for (double y = kept.top(); y < kept.bottom(); y += 1.0)
+            framed = framed || at(kept.left() + 1, y).red() < 200;
+        QVERIFY(framed);
+    }
+
+private:
+    static CommercialList kDetectedParsed()
+    {
+        CommercialList l = kDetected;
+        breaks::recompute(l);
+        return l;
+    }
+};
+
+QTEST_MAIN(TestEdits)
+#include "tst_edits.moc"
