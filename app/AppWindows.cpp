@@ -283,6 +283,20 @@ void AppWindows::setUpEditing()
             },
             Qt::QueuedConnection);
     });
+    connect(m_graph, &VideoGraph::breakEdgeDragged, m_tableModel, &CommercialTableModel::moveEdge);
+    connect(m_graph, &VideoGraph::breakDrawn, m_tableModel, &CommercialTableModel::addBreak);
+    connect(m_graph, &VideoGraph::frameClicked, this, [this](int frame) {
+        const float fps = m_graph->framesPerSecond();
+        if (!(fps > 0))
+            return;
+        m_preview->setRecording(m_controller.movieFile);
+        m_beforeSeconds = -1;
+        m_firstSeconds = double(frame) / double(fps);
+        m_graphUi->firstFrameCaption->setText(
+            tr("Frame at %1").arg(VideoGraph::formatTime(m_firstSeconds, true)));
+        m_graphUi->firstFrameView->setText(tr("…"));
+        m_preview->request(m_firstSeconds);
+    });
     connect(m_preview, &FramePreview::ready, this, [this](double seconds, const QImage &image) {
         QLabel *view = qAbs(seconds - m_beforeSeconds) < 1e-6  ? m_graphUi->beforeFrameView
                        : qAbs(seconds - m_firstSeconds) < 1e-6 ? m_graphUi->firstFrameView
@@ -321,6 +335,7 @@ void AppWindows::showBoundary(int row)
     if (row < 0 || row >= rows.size() || !(fps > 0))
         return;
     m_preview->setRecording(m_controller.movieFile);
+    m_graphUi->firstFrameCaption->setText(tr("First frame of the break"));
     const int start = rows.at(row).start;
     m_beforeSeconds = double(qMax(0, start - 1)) / double(fps);
     m_firstSeconds = double(start) / double(fps);

@@ -153,3 +153,22 @@ bool CommercialTableModel::addBreak(int start, int end)
     emit editRequested(after, tr("Add a break"));
     return true;
 }
+
+bool CommercialTableModel::moveEdge(int row, bool startEdge, int frame)
+{
+    if (row < 0 || row >= m_rows.size())
+        return false;
+    Commercial c = m_rows.at(row);
+    (startEdge ? c.start : c.end) = frame;
+    const QString problem = breaks::problemWith(m_rows, row, c.start, c.end, m_totalFrames);
+    if (!problem.isEmpty()) {
+        emit editRejected(problem);
+        return false;
+    }
+    CommercialList after = m_rows;
+    after[row] = c;
+    breaks::recompute(after);
+    emit editRequested(after, startEdge ? tr("Move the start of break %1").arg(row + 1)
+                                        : tr("Move the end of break %1").arg(row + 1));
+    return true;
+}

@@ -34,6 +34,8 @@ public:
     void removeBreak(int row);
     bool addBreak(int start, int end);
     void toggleCut(int row);
+    // Moves the start or the end of row's break to frame, if it can go there.
+    bool moveEdge(int row, bool startEdge, int frame);
 
 signals:
     void editRequested(const CommercialList &after, const QString &description);

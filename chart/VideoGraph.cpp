@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QProgressBar>
 #include <QResizeEvent>
@@ -47,6 +48,7 @@ VideoGraph::VideoGraph(const QSizeF &frame, QWidget *parent) : QWidget(parent)
     logLine(QString::asprintf("new bounds={%0.0f,%0.0f,%0.0f,%0.0f}", 0.0, 0.0, 1500.0, m_bounds.height()));
     m_labelFont = QFont(QStringLiteral("Helvetica"));
     m_labelFont.setPixelSize(30);
+    setMouseTracking(true);
     m_liveResizeEnd = new QTimer(this);
     m_liveResizeEnd->setSingleShot(true);
     m_liveResizeEnd->setInterval(kLiveResizeQuietMs);
@@ -450,6 +452,22 @@ void VideoGraph::paintEvent(QPaintEvent *event)
     QPainter p(this);
     const QRect r = event->rect();
     p.drawImage(r, m_frame, QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
+    // Where a dragged edge or a new break would go, over the drawn chart.
+    if ((m_drag == Drag::Edge || m_drag == Drag::NewBreak) && m_dragFrame >= 0 && m_dataSize.rows > 0) {
+        const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
+        const QTransform t = logicalTransform(size());
+        const double xscale = area.width() / m_dataSize.rows;
+        const auto screenX = [&](int frame) {
+            return t.map(QPointF(double(frame) / m_chunkSize * xscale + area.x(), 0)).x();
+        };
+        p.setPen(QPen(QColor(0, 90, 200), 2));
+        if (m_drag == Drag::Edge) {
+            p.drawLine(QPointF(screenX(m_dragFrame), 0), QPointF(screenX(m_dragFrame), height()));
+        } else {
+            const double a = screenX(m_dragFrom), b = screenX(m_dragFrame);
+            p.fillRect(QRectF(std::min(a, b), 0, std::abs(b - a), height()), QColor(0, 90, 200, 60));
+        }
+    }
 }
 
 void VideoGraph::resizeEvent(QResizeEvent *event)
@@ -557,4 +575,88 @@ QString VideoGraph::formatTime(double t, bool alwaysShowHours)
 QString VideoGraph::formatTime(double t)
 {
     return formatTime(t, false);
+}
+
+int VideoGraph::frameAt(const QPointF &widgetPos) const
+{
+    if (m_dataSize.rows == 0 || !(m_chunkSize > 0) || m_totalFrames <= 0)
+        return -1;
+    const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
+    const QPointF logical = logicalTransform(size()).inverted().map(widgetPos);
+    const double frame =
+        (logical.x() - area.x()) * double(m_dataSize.rows) / area.width() * double(m_chunkSize);
+    return int(std::clamp(std::lround(frame), 0L, long(m_totalFrames) - 1));
+}
+
+std::pair<int, bool> VideoGraph::edgeAt(const QPointF &widgetPos) const
+{
+    if (!m_commercials || m_dataSize.rows == 0 || !(m_chunkSize > 0))
+        return {-1, true};
+    const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
+    const QTransform t = logicalTransform(size());
+    const double xscale = area.width() / m_dataSize.rows;
+    const auto screenX = [&](int frame) {
+        return t.map(QPointF(double(frame) / m_chunkSize * xscale + area.x(), 0)).x();
+    };
+    constexpr double kReach = 5.0; // pixels either side of an edge
+    for (int i = 0; i < m_commercials->size(); ++i) {
+        const Commercial &c = m_commercials->at(i);
+        if (std::abs(widgetPos.x() - screenX(c.start)) <= kReach)
+            return {i, true};
+        if (std::abs(widgetPos.x() - screenX(c.end + 1)) <= kReach)
+            return {i, false};
+    }
+    return {-1, true};
+}
+
+void VideoGraph::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || frameAt(event->position()) < 0) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const auto [row, startEdge] = edgeAt(event->position());
+    m_dragFrom = m_dragFrame = frameAt(event->position());
+    if (row >= 0) {
+        m_drag = Drag::Edge;
+        m_dragRow = row;
+        m_dragStartEdge = startEdge;
+    } else {
+        m_drag = event->modifiers() & Qt::ShiftModifier ? Drag::NewBreak : Drag::Click;
+    }
+    update();
+}
+
+void VideoGraph::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_drag == Drag::None) {
+        // The cursor says when an edge can be taken.
+        if (edgeAt(event->position()).first >= 0)
+            setCursor(Qt::SizeHorCursor);
+        else
+            unsetCursor();
+        return;
+    }
+    m_dragFrame = frameAt(event->position());
+    update();
+}
+
+void VideoGraph::mouseReleaseEvent(QMouseEvent *event)
+{
+    const Drag drag = m_drag;
+    m_drag = Drag::None;
+    if (drag == Drag::None || event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    const int frame = frameAt(event->position());
+    update();
+    if (frame < 0)
+        return;
+    if (drag == Drag::Edge && frame != m_dragFrom)
+        emit breakEdgeDragged(m_dragRow, m_dragStartEdge, m_dragStartEdge ? frame : frame - 1);
+    else if (drag == Drag::NewBreak && std::abs(frame - m_dragFrom) > 1)
+        emit breakDrawn(std::min(frame, m_dragFrom), std::max(frame, m_dragFrom) - 1);
+    else if (drag == Drag::Click || drag == Drag::Edge)
+        emit frameClicked(frame);
 }

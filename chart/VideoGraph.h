@@ -89,6 +89,20 @@ public:
 signals:
     // The commercial list is new or was refilled: the table reloads.
     void commercialsReloaded();
+    // The user dragged an edge of break row to frame (start edge or end).
+    void breakEdgeDragged(int row, bool startEdge, int frame);
+    // The user drew a new break with Shift held, from frame to frame.
+    void breakDrawn(int startFrame, int endFrame);
+    // The user clicked the chart at frame.
+    void frameClicked(int frame);
+
+public:
+    // The frame under a point of the widget, snapped to a whole frame and
+    // kept inside the recording; -1 without data.
+    int frameAt(const QPointF &widgetPos) const;
+    // The break edge within reach of a point of the widget: its row and
+    // whether it is the start; row -1 when there is none.
+    std::pair<int, bool> edgeAt(const QPointF &widgetPos) const;
 
 public:
     static QString formatTime(double seconds, bool alwaysShowHours);
@@ -123,6 +137,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -148,6 +165,13 @@ private:
     QImage m_frame;
     bool m_frameValid = false;
     bool m_frameLiveResize = false;
+    // A drag under way: an edge being moved, or a new break being drawn.
+    enum class Drag { None, Edge, NewBreak, Click };
+    Drag m_drag = Drag::None;
+    int m_dragRow = -1;
+    bool m_dragStartEdge = true;
+    int m_dragFrom = -1;
+    int m_dragFrame = -1;
     QList<ScaleLabel> m_scaleLabels;
     QList<QPainterPath> m_commercialPaths;
     QList<QPainterPath> m_keptPaths;

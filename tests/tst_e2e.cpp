@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
@@ -12,9 +13,11 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTableView>
 #include <QTemporaryDir>
 
 namespace {
@@ -249,6 +252,55 @@ private slots:
         QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
         QVERIFY(!QFile::exists(c.mOutputField->text()));
         QCOMPARE(readAll(movie), bytes);
+    }
+
+    void testUntickedBreakStaysInTheCopy()
+    {
+        const QString dir = m_dir.filePath(QStringLiteral("edited"));
+        QDir().mkpath(dir);
+        const QString movie = dir + QStringLiteral("/recording.mpg");
+        QVERIFY(QFile::copy(m_recordings.value(QStringLiteral("two-breaks")), movie));
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        c.graphAction(h.windows.ui().graphButton);
+        auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
+        QCOMPARE(model->rowCount(), 2);
+        const QByteArray detectedEdl = readAll(dir + QStringLiteral("/recording.edl"));
+
+        // The frames at the first break's start, as the user sees them.
+        QElapsedTimer still;
+        still.start();
+        h.windows.graphUi().mCommercialTable->setCurrentIndex(model->index(0, 1));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QPixmap a = h.windows.graphUi().beforeFrameView->pixmap();
+                const QPixmap b = h.windows.graphUi().firstFrameView->pixmap();
+                return !a.isNull() && !b.isNull();
+            },
+            30000));
+        qDebug("both stills of a boundary in %lld ms", still.elapsed());
+
+        // Keep the second break: only the first is cut.
+        model->toggleCut(1);
+        QCOMPARE(c.commercialsFound, 1);
+        c.removeStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        const QString status = c.mStatusField->text();
+        QVERIFY2(status.contains(QStringLiteral("Cut copy: recording.clean.mpg")), qPrintable(status));
+        const double fps = 30000.0 / 1001;
+        const double inSeconds = videoFrames(movie) / fps;
+        const double outSeconds = videoFrames(c.mOutputField->text()) / fps;
+        const QList<QByteArray> lines = detectedEdl.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        const double first = edlSeconds(lines.at(0));
+        const double expected = inSeconds - first;
+        qDebug("edited: %.2f s recorded, first break %.2f s cut, %.2f s kept (expected %.2f)", inSeconds,
+               first, outSeconds, expected);
+        QVERIFY2(qAbs(outSeconds - expected) <= 1.0 + 0.1,
+                 qPrintable(QStringLiteral("%1 s kept, %2 s expected").arg(outSeconds).arg(expected)));
     }
 
     void testDetectionThenChart()

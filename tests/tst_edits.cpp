@@ -239,6 +239,54 @@ private slots:
         QCOMPARE(r.windows.undoStack()->count(), 4);
     }
 
+    void testDragsOnTheChart()
+    {
+        StandInRun r(freshDir());
+        detectAndChart(r);
+        // A table with a row for each of the 10,800 frames, so the bars stand
+        // where the frames are.
+        QByteArray csv = "sep=,\nframe,brightness,29.970030\n";
+        for (int i = 1; i <= 10800; ++i)
+            csv += QByteArray::number(i) + ',' + QByteArray::number(i % 200) + '\n';
+        writeFile(r.work(".csv"), csv);
+        r.controller.graphAction(nullptr);
+        QCOMPARE(r.controller.pointCount, 1500);
+        r.windows.graphWindow()->resize(1200, 700);
+        r.windows.graphWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.graphWindow()));
+        VideoGraph *g = r.windows.graph();
+        CommercialTableModel *m = model(r);
+        const int y = g->height() / 2;
+        int edge = -1;
+        for (int x = 0; x < g->width() && edge < 0; ++x)
+            if (g->edgeAt(QPointF(x, y)) == std::make_pair(0, true))
+                edge = x;
+        QVERIFY(edge > 0);
+        // The cursor shows the edge can be taken; dragging it moves the start.
+        QTest::mouseMove(g, QPoint(edge, y));
+        QCOMPARE(g->cursor().shape(), Qt::SizeHorCursor);
+        const int target = g->frameAt(QPointF(edge - 30, y));
+        QTest::mousePress(g, Qt::LeftButton, {}, QPoint(edge, y));
+        QTest::mouseMove(g, QPoint(edge - 30, y));
+        QTest::mouseRelease(g, Qt::LeftButton, {}, QPoint(edge - 30, y));
+        QCOMPARE(m->rows().at(0).start, target);
+        QVERIFY(target < 1800);
+        // Shift and a drag over programme draws a new break.
+        const int xa = int(g->width() * 0.45), xb = int(g->width() * 0.55);
+        const int a = g->frameAt(QPointF(xa, y)), b = g->frameAt(QPointF(xb, y));
+        QVERIFY(a > 3599 && b < 7200);
+        QTest::mousePress(g, Qt::LeftButton, Qt::ShiftModifier, QPoint(xa, y));
+        QTest::mouseMove(g, QPoint(xb, y));
+        QTest::mouseRelease(g, Qt::LeftButton, Qt::ShiftModifier, QPoint(xb, y));
+        QCOMPARE(m->rowCount(), 3);
+        QCOMPARE(m->rows().at(1).start, a);
+        // A click asks for the frame there.
+        QSignalSpy clicked(g, &VideoGraph::frameClicked);
+        QTest::mouseClick(g, Qt::LeftButton, {}, QPoint(int(g->width() * 0.9), y));
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(r.windows.undoStack()->count(), 2);
+    }
+
     void testEditedListIsWhatGetsCut()
     {
         StandInRun r(freshDir());
