@@ -158,6 +158,8 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     connect(&c, &AppController::isRunningAutoChanged, this, &AppWindows::updateTitle);
     connect(&c, &AppController::runEnded, this, &AppWindows::notifyRunEnded);
     nameControls();
+    // As tall as its contents: no empty band under the status line.
+    m_main->resize(m_main->width(), m_main->sizeHint().height());
     c.setConfirm([this](const QString &question) {
         return QMessageBox::question(m_main, QStringLiteral("Trimlet"), question,
                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
@@ -303,7 +305,8 @@ void AppWindows::setUpEditing()
                                                                : nullptr;
         if (!view)
             return;
-        view->setPixmap(QPixmap::fromImage(image));
+        view->setPixmap(QPixmap::fromImage(image).scaled(view->width(), view->height(), Qt::KeepAspectRatio,
+                                                          Qt::SmoothTransformation));
         if (image.isNull())
             view->setText(tr("No picture"));
     });

@@ -197,6 +197,35 @@ bool makeRecording(const QString &out, const QStringList &options)
            == 0;
 }
 
+void benchEnds()
+{
+    QTemporaryDir dir;
+    std::vector<double> ends, stops;
+    for (int i = 0; i < 10; ++i) {
+        AppController c;
+        AppWindows w(c);
+        c.endSound().setMuted(true);
+        c.awakeFromNib();
+        c.toolLocator().setHelperDirectories({QStringLiteral(TRIMLET_SOURCE_DIR "/tests/tools/standins")}, false);
+        const QString movie = dir.filePath(QStringLiteral("show%1.mpg").arg(i));
+        writeFileBytes(movie, QByteArray("recording bytes ").repeated(1000));
+        c.openRecording(movie);
+        c.mAutoDetect->setChecked(true);
+        c.mAutoRemove->setChecked(true);
+        ends.push_back(double(runUntilIdle(c, [&] { c.autoStart(nullptr); })));
+        qputenv("STANDIN_MODE", "wait");
+        stops.push_back(double(runUntilIdle(c, [&] {
+            c.detectStart(nullptr);
+            QTimer::singleShot(300, &c, [&] { c.detectStop(nullptr); });
+        })));
+        qunsetenv("STANDIN_MODE");
+    }
+    std::printf("ends: longest event-loop stall  natural_ends_median_ms=%.0f (worst %.0f)  stop_median_ms=%.0f "
+                "(worst %.0f)\n",
+                median(ends), *std::max_element(ends.begin(), ends.end()), median(stops),
+                *std::max_element(stops.begin(), stops.end()));
+}
+
 void benchCutters()
 {
     QTemporaryDir dir;
@@ -377,6 +406,8 @@ int main(int argc, char **argv)
         benchOverhead();
     if (which.contains(QStringLiteral("startup")))
         benchStartup(argv[0]);
+    if (which.contains(QStringLiteral("ends")))
+        benchEnds();
     if (which.contains(QStringLiteral("cutters")))
         benchCutters();
     if (which.contains(QStringLiteral("cut")))
