@@ -307,6 +307,7 @@ private:
     media::Container m_container = media::Container::ProgramStream;
     QList<media::Span> m_cuts;
     double m_keptSeconds = 0;
+    double m_recordingSeconds = 0;
     QString m_partialCopy;
     QString m_cutOutput;
     QString m_cutNote;

@@ -306,7 +306,7 @@ void AppWindows::setUpEditing()
         if (!view)
             return;
         view->setPixmap(QPixmap::fromImage(image).scaled(view->width(), view->height(), Qt::KeepAspectRatio,
-                                                          Qt::SmoothTransformation));
+                                                         Qt::SmoothTransformation));
         if (image.isNull())
             view->setText(tr("No picture"));
     });

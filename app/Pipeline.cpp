@@ -192,7 +192,12 @@ bool AppController::removeCommercials()
     QFile edl(edlPath);
     const std::optional<QList<media::Span>> cuts =
         edl.open(QIODevice::ReadOnly) ? media::parseEdlCuts(edl.readAll()) : std::nullopt;
-    const double seconds = m_recordingInfo->seconds();
+    // The detector's own count of the frames, from its frame list.
+    QFile txt(workFile(QStringLiteral("txt")));
+    const results::FrameList counted =
+        txt.open(QIODevice::ReadOnly) ? results::parseFrameList(txt.readAll()) : results::FrameList();
+    const double seconds = media::recordingSeconds(*m_recordingInfo, counted.totalRows, counted.fps);
+    m_recordingSeconds = seconds;
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
     if (m_cuts.isEmpty()) {
         setOutcome(cuts ? QStringLiteral("Found 0 commercials: nothing to cut.")

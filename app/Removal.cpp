@@ -141,12 +141,12 @@ bool AppController::startCut(media::Cutter cutter)
             QStringLiteral("recording") + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
         const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
         QFile listFile(list);
-        const bool made = dir.isValid()
-                          && QFile::link(QFileInfo(movieFile).absoluteFilePath(), dir.filePath(link))
-                          && listFile.open(QIODevice::WriteOnly)
-                          && listFile.write(media::concatList(link, media::keptSpans(m_cuts, info.seconds()),
-                                                              info.seconds(), info.videoStart))
-                                 > 0;
+        const bool made =
+            dir.isValid() && QFile::link(QFileInfo(movieFile).absoluteFilePath(), dir.filePath(link))
+            && listFile.open(QIODevice::WriteOnly)
+            && listFile.write(media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
+                                                m_recordingSeconds, info.videoStart))
+                   > 0;
         listFile.close();
         m_concatDir = dir.path();
         if (!made) {
@@ -216,7 +216,7 @@ void AppController::copyProbed(const QByteArray &json, bool launched)
     const media::MediaInfo &recording = *m_recordingInfo;
     const media::MediaInfo copy = media::parseProbe(json);
     const double fps = recording.fps > 0 ? recording.fps : copy.fps;
-    const media::Verdict v = media::verifyCopy(copy, recording.seconds(), fps, m_cuts);
+    const media::Verdict v = media::verifyCopy(copy, m_recordingSeconds, fps, m_cuts);
     const QString measured =
         QString::asprintf("%lld frames, %.2f s; expected %.2f s within %.2f s",
                           static_cast<long long>(v.frames), v.actual, v.expected, v.tolerance);

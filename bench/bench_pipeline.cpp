@@ -206,7 +206,8 @@ void benchEnds()
         AppWindows w(c);
         c.endSound().setMuted(true);
         c.awakeFromNib();
-        c.toolLocator().setHelperDirectories({QStringLiteral(TRIMLET_SOURCE_DIR "/tests/tools/standins")}, false);
+        c.toolLocator().setHelperDirectories({QStringLiteral(TRIMLET_SOURCE_DIR "/tests/tools/standins")},
+                                             false);
         const QString movie = dir.filePath(QStringLiteral("show%1.mpg").arg(i));
         writeFileBytes(movie, QByteArray("recording bytes ").repeated(1000));
         c.openRecording(movie);
@@ -220,10 +221,11 @@ void benchEnds()
         })));
         qunsetenv("STANDIN_MODE");
     }
-    std::printf("ends: longest event-loop stall  natural_ends_median_ms=%.0f (worst %.0f)  stop_median_ms=%.0f "
-                "(worst %.0f)\n",
-                median(ends), *std::max_element(ends.begin(), ends.end()), median(stops),
-                *std::max_element(stops.begin(), stops.end()));
+    std::printf(
+        "ends: longest event-loop stall  natural_ends_median_ms=%.0f (worst %.0f)  stop_median_ms=%.0f "
+        "(worst %.0f)\n",
+        median(ends), *std::max_element(ends.begin(), ends.end()), median(stops),
+        *std::max_element(stops.begin(), stops.end()));
 }
 
 void benchCutters()

@@ -171,6 +171,10 @@ Cutter cutterFor(const MediaInfo &info)
 {
     if (!isMpegVideo(info.videoCodec))
         return Cutter::Ffmpeg;
+    // mencoder copies one sound track and no subtitles: a second language
+    // or the subtitles would be lost.
+    if (info.audio.size() > 1 || info.subtitleStreams > 0)
+        return Cutter::Ffmpeg;
     for (const AudioStream &a : info.audio)
         if (a.codec != QLatin1String("mp2") && a.codec != QLatin1String("ac3"))
             return Cutter::Ffmpeg;
@@ -339,6 +343,24 @@ std::optional<double> scanFfmpegProgress(QStringView chunk)
         at = at > 0 ? chunk.lastIndexOf(kKey, at - 1) : -1;
     }
     return found;
+}
+
+} // namespace media
+
+namespace media {
+
+double recordingSeconds(const MediaInfo &info, int detectorFrames, float detectorFps)
+{
+    const double probed = info.seconds();
+    if (detectorFrames <= 0 || !(detectorFps > 0))
+        return probed;
+    const double counted = double(detectorFrames) / double(detectorFps);
+    // The container's clock is exact where it runs straight; one that jumps
+    // (a broadcast's timestamps) says nonsense, and the detector's count of
+    // the frames it decoded is taken instead.
+    if (!(probed > 0) || std::abs(probed - counted) > 0.05 * counted)
+        return counted;
+    return probed;
 }
 
 } // namespace media

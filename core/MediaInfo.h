@@ -52,7 +52,8 @@ enum class Cutter { Mencoder, Ffmpeg };
 enum class Container { ProgramStream, TransportStream };
 
 QString cutterName(Cutter cutter);
-// mencoder copies MPEG-1/2 video with MP2 or AC-3 audio; ffmpeg cuts the rest.
+// mencoder copies MPEG-1/2 video with one MP2 or AC-3 sound track and no
+// subtitles; ffmpeg cuts the rest.
 Cutter cutterFor(const MediaInfo &info);
 // The container a cutter writes for this recording: mencoder writes a
 // program stream; ffmpeg keeps the recording's own family.
@@ -62,6 +63,10 @@ QString muxerName(Container container);
 // The extension of a copy in that container, keeping the recording's own
 // when it is one of that family.
 QString extensionFor(Container container, const QString &recordingExtension);
+
+// The recording's length in seconds: the probe's, unless the detector's
+// count of frames (from its frame list) says otherwise by more than 5 %.
+double recordingSeconds(const MediaInfo &info, int detectorFrames, float detectorFps);
 
 // A cut list as seconds from the start of the recording.
 struct Span

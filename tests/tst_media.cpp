@@ -111,9 +111,12 @@ private slots:
         QTest::newRow("MPEG-2 MP2 PS") << "mpeg2video" << QStringList{"mp2"} << "mpeg"
                                        << "mpg" << true << "mpeg"
                                        << "mpg";
-        QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3", "mp2"} << "mpegts"
+        QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3"} << "mpegts"
                                         << "ts" << true << "mpeg"
                                         << "mpg";
+        QTest::newRow("MPEG-2 two languages TS") << "mpeg2video" << QStringList{"mp2", "mp2"} << "mpegts"
+                                                 << "ts" << false << "mpegts"
+                                                 << "ts";
         QTest::newRow("MPEG-1 PS") << "mpeg1video" << QStringList{"mp2"} << "mpeg"
                                    << "MPEG" << true << "mpeg"
                                    << "MPEG";
@@ -156,6 +159,25 @@ private slots:
         // The recut after mencoder writes what mencoder would have.
         if (mencoder)
             QCOMPARE(containerFor(m, cutter), containerFor(m, Cutter::Mencoder));
+    }
+
+    void testRecordingLength()
+    {
+        MediaInfo m = make("mpeg2video", {"mp2"});
+        m.videoDuration = 362.03;
+        // The probe's clock where the detector's count agrees with it.
+        QCOMPARE(recordingSeconds(m, 10869, 29.97f), 362.03);
+        QCOMPARE(recordingSeconds(m, 0, 0), 362.03);
+        // A clock that jumped (here to 26 hours) gives way to the count.
+        m.videoDuration = 95000;
+        QVERIFY(qAbs(recordingSeconds(m, 10869, 29.97f) - 10869 / 29.97) < 1e-3);
+        m.videoDuration = 0;
+        m.duration = 0;
+        QVERIFY(qAbs(recordingSeconds(m, 10869, 29.97f) - 10869 / 29.97) < 1e-3);
+        // A subtitle stream goes to ffmpeg too, which keeps it.
+        MediaInfo subs = make("mpeg2video", {"ac3"}, "mpegts");
+        subs.subtitleStreams = 1;
+        QVERIFY(cutterFor(subs) == Cutter::Ffmpeg);
     }
 
     void testCutLists()
