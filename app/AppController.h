@@ -156,6 +156,8 @@ public:
 
     // ---- tool contract
     QStringList detectArguments() const;
+    // A tool's path, or its bare name when it is nowhere to be found.
+    QString toolPath(const QString &name) const;
     // The removal tool's vector; the copy goes to output, or to the
     // output field's path when output is empty.
     QStringList removeArguments(const QString &output = QString()) const;

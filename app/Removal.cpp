@@ -69,10 +69,7 @@ void AppController::discardPartialCopy()
 QStringList AppController::ffmpegCutArguments(const QString &list, const QString &output,
                                               media::Container container) const
 {
-    QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffmpeg"));
-    if (tool.isEmpty())
-        tool = QStringLiteral("ffmpeg");
-    QStringList args{tool,
+    QStringList args{toolPath(QStringLiteral("ffmpeg")),
                      QStringLiteral("-nostdin"),
                      QStringLiteral("-hide_banner"),
                      QStringLiteral("-v"),

@@ -16,20 +16,23 @@ QString asOperand(const QString &path)
 
 } // namespace
 
+QString AppController::toolPath(const QString &name) const
+{
+    // A bare name is what the runner reports as not found.
+    const QString path = m_toolLocator.pathForAuxiliaryExecutable(name);
+    return path.isEmpty() ? name : path;
+}
+
 QStringList AppController::detectArguments() const
 {
-    QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("comskip"));
-    if (tool.isEmpty())
-        tool = QStringLiteral("comskip");
+    const QString tool = toolPath(QStringLiteral("comskip"));
     return {tool, QStringLiteral("--csvout"), QStringLiteral("--ini=") + workFile(QStringLiteral("ini")),
             asOperand(movieFile)};
 }
 
 QStringList AppController::removeArguments(const QString &output) const
 {
-    QString tool = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("mencoder"));
-    if (tool.isEmpty())
-        tool = QStringLiteral("mencoder");
+    const QString tool = toolPath(QStringLiteral("mencoder"));
     QStringList args{tool,
                      QStringLiteral("-oac"),
                      QStringLiteral("copy"),

@@ -98,22 +98,7 @@ bool CommercialTableModel::setData(const QModelIndex &index, const QVariant &val
             tr("\"%1\" is not a time: write it as 0:12:34, 0:12:34.50 or 0:12:34;15.").arg(value.toString()));
         return false;
     }
-    Commercial c = m_rows.at(row);
-    if (id == QLatin1String("start"))
-        c.start = *frames;
-    else
-        c.end = *frames;
-    const QString problem = breaks::problemWith(m_rows, row, c.start, c.end, m_totalFrames);
-    if (!problem.isEmpty()) {
-        emit editRejected(problem);
-        return false;
-    }
-    CommercialList after = m_rows;
-    after[row] = c;
-    breaks::recompute(after);
-    emit editRequested(after, id == QLatin1String("start") ? tr("Move the start of break %1").arg(row + 1)
-                                                           : tr("Move the end of break %1").arg(row + 1));
-    return true;
+    return moveEdge(row, id == QLatin1String("start"), *frames);
 }
 
 void CommercialTableModel::toggleCut(int row)

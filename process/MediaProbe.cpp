@@ -19,15 +19,7 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
     cancel();
     m_running = true;
     if (ffprobe.isEmpty()) {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (!m_running || m_process)
-                    return;
-                m_running = false;
-                emit finished(QByteArray(), false);
-            },
-            Qt::QueuedConnection);
+        answerUnlaunched();
         return;
     }
     m_process = new QProcess(this);
@@ -77,6 +69,11 @@ void MediaProbe::onError(QProcess::ProcessError error)
     m_process = nullptr;
     // errorOccurred may come from inside start(): the answer waits for the
     // event loop, as every other answer does.
+    answerUnlaunched();
+}
+
+void MediaProbe::answerUnlaunched()
+{
     QMetaObject::invokeMethod(
         this,
         [this] {

@@ -28,6 +28,8 @@ signals:
 private:
     void onFinished();
     void onError(QProcess::ProcessError error);
+    // "Not launched", on a later pass of the event loop.
+    void answerUnlaunched();
 
     QProcess *m_process = nullptr;
     bool m_running = false;

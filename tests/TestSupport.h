@@ -11,9 +11,11 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
 #include <QLoggingCategory>
 #include <QMutex>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -186,6 +188,30 @@ struct StandInRun : Harness
     QString work(const char *ext) const
     {
         return controller.outDir + QLatin1Char('/') + controller.baseName + QLatin1String(ext);
+    }
+};
+
+// Fresh directories, one a case, below one temporary directory.
+struct CaseDirs
+{
+    QTemporaryDir root;
+    int count = 0;
+    QString next() { return root.filePath(QStringLiteral("case%1").arg(++count)); }
+};
+
+// The texts the status line showed while the event loop ran, each once.
+struct StatusRecorder
+{
+    QStringList seen;
+    QTimer sample;
+    explicit StatusRecorder(const QLabel *status)
+    {
+        sample.setInterval(2);
+        QObject::connect(&sample, &QTimer::timeout, [this, status] {
+            if (seen.isEmpty() || seen.last() != status->text())
+                seen << status->text();
+        });
+        sample.start();
     }
 };
 

@@ -41,9 +41,8 @@ class TestEdits final : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    int m_n = 0;
-    QString freshDir() { return m_dir.filePath(QStringLiteral("case%1").arg(++m_n)); }
+    CaseDirs m_dirs;
+    QString freshDir() { return m_dirs.next(); }
 
     // A recording detected by the stand-in, with its chart loaded.
     static void detectAndChart(StandInRun &r)
@@ -296,14 +295,8 @@ private slots:
         EnvGuard env;
         // The stand-in ffprobe says the copy holds one cut's worth less.
         env.set("STANDIN_COPY_FRAMES", "9000");
-        QStringList seen;
-        QTimer sample;
-        sample.setInterval(2);
-        QObject::connect(&sample, &QTimer::timeout, [&] {
-            if (seen.isEmpty() || seen.last() != c.mStatusField->text())
-                seen << c.mStatusField->text();
-        });
-        sample.start();
+        StatusRecorder status(c.mStatusField);
+        const QStringList &seen = status.seen;
         c.removeStart(nullptr);
         // The cutter is handed a list of the one approved break.
         QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);

@@ -38,9 +38,8 @@ class TestTrust final : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    int m_n = 0;
-    QString freshDir() { return m_dir.filePath(QStringLiteral("case%1").arg(++m_n)); }
+    CaseDirs m_dirs;
+    QString freshDir() { return m_dirs.next(); }
 
     static void detect(StandInRun &r)
     {

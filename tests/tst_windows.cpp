@@ -44,9 +44,8 @@ class TestWindows final : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
-    int m_n = 0;
-    QString freshDir() { return m_dir.filePath(QStringLiteral("case%1").arg(++m_n)); }
+    CaseDirs m_dirs;
+    QString freshDir() { return m_dirs.next(); }
 
 private slots:
     void testStatusLineFollowsTheRun()
@@ -55,18 +54,11 @@ private slots:
         AppController &c = r.controller;
         c.mAutoRemove->setChecked(true);
         c.mAutoClean->setChecked(true);
-        QStringList seen;
-        QTimer sample;
-        sample.setInterval(2);
-        QObject::connect(&sample, &QTimer::timeout, [&] {
-            const QString text = c.mStatusField->text();
-            if (seen.isEmpty() || seen.last() != text)
-                seen << text;
-        });
-        sample.start();
+        StatusRecorder status(c.mStatusField);
         c.performButtonAction(c.mAutoActionButton);
         QVERIFY(waitForIdle(c));
-        sample.stop();
+        status.sample.stop();
+        QStringList &seen = status.seen;
         seen << c.mStatusField->text();
         QVERIFY2(seen.contains(QStringLiteral("Detecting commercials…")), qPrintable(seen.join(u'|')));
         QVERIFY2(seen.contains(QStringLiteral("Cutting the commercials with mencoder…")),
