@@ -224,6 +224,28 @@ private slots:
         QCOMPARE(c.endSound().requests(), 1);
     }
 
+    void testProgrammeWithoutCommercials()
+    {
+        const QString dir = m_dir.filePath(QStringLiteral("no-ads"));
+        QDir().mkpath(dir);
+        const QString movie = dir + QStringLiteral("/show.mpg");
+        QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                                   {movie, QStringLiteral("show:170")}),
+                 0);
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        c.mAutoDetect->setChecked(true);
+        c.mAutoRemove->setChecked(true);
+        c.mAutoClean->setChecked(false);
+        c.autoStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        // comskip exits 1 with an empty cut list: an outcome, said as one.
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 0 commercials: nothing to cut."));
+        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(c.partialCopies().isEmpty());
+    }
+
     void testRandomBytesAreRefused()
     {
         const QString dir = m_dir.filePath(QStringLiteral("garbage"));
