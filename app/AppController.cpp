@@ -20,7 +20,7 @@ static void initResources()
 AppController::AppController(QObject *parent) : QObject(parent)
 {
     initResources();
-    logExcerpts.reserve(4096);
+    m_logExcerpts.reserve(4096);
     connect(&m_recordingProbe, &MediaProbe::finished, this, &AppController::recordingProbed);
     connect(&m_copyProbe, &MediaProbe::finished, this, &AppController::copyProbed);
 }
@@ -35,8 +35,8 @@ AppController::~AppController()
     discardPartialCopy();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);
-    std::free(aiVideoData);
-    aiVideoData = nullptr;
+    std::free(m_aiVideoData);
+    m_aiVideoData = nullptr;
 }
 
 void AppController::setHaveInput(bool value)
@@ -87,7 +87,7 @@ void AppController::setStopBounds(int graceMs, int drainMs)
 
 QString AppController::workFile(const QString &extension) const
 {
-    return outDir + QLatin1Char('/') + baseName + QLatin1Char('.') + extension;
+    return m_outDir + QLatin1Char('/') + m_baseName + QLatin1Char('.') + extension;
 }
 
 void AppController::setStatus(const QString &text)

@@ -143,7 +143,7 @@ public:
     // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
     // Stop button and the application exits with 128 + the signal.
     void quitOnSignal(int signalNumber);
-    bool runInProgress() const { return processState != kStateIdle; }
+    bool runInProgress() const { return m_processState != kStateIdle; }
     // A work file of the recording is on disk, so erasing has something to do.
     bool haveWorkFiles() const;
     void performButtonAction(QPushButton *button);
@@ -174,12 +174,12 @@ public:
     bool loadDetectionSettings(const QString &resourcePath);
     void writeIniFile();
     int detectMethodMask() const;
-    QVariantMap iniFileData;
+    const QVariantMap &iniFileData() const { return m_iniFileData; }
 
     // ---- run log
     void openLogFile();
     void closeLogFile();
-    QString logExcerpts;
+    const QString &logExcerpts() const { return m_logExcerpts; }
 
     // ---- results
     int readTXTData();
@@ -221,22 +221,22 @@ public:
     ProgressIndicator *activeProgressIndicator() const { return m_activeProgressIndicator; }
     void setActiveProgressIndicator(ProgressIndicator *row) { m_activeProgressIndicator = row; }
     bool logFileOpen() const { return m_logFile.isOpen(); }
-    qint32 processState = kStateIdle;
-    bool runDetect = false;
-    bool runRemove = false;
-    bool runClean = false;
-    QString movieFile;
-    QString outDir;
-    QString baseName;
-    int *aiVideoData = nullptr;
-    int aiValueRange[kMaxDataCols * 2] = {};
-    SharedCommercials commercials;
-    qint32 commercialsFound = 0;
-    QStringList labels;
-    qint32 totalRows = 0;
-    float chunkSize = 0.0f;
-    qint32 pointCount = 0;
-    float fps = 0.0f;
+    qint32 processState() const { return m_processState; }
+    bool runDetect() const { return m_runDetect; }
+    bool runRemove() const { return m_runRemove; }
+    bool runClean() const { return m_runClean; }
+    const QString &movieFile() const { return m_movieFile; }
+    const QString &outDir() const { return m_outDir; }
+    const QString &baseName() const { return m_baseName; }
+    const int *aiVideoData() const { return m_aiVideoData; }
+    const int *aiValueRange() const { return m_aiValueRange; }
+    const SharedCommercials &commercials() const { return m_commercials; }
+    qint32 commercialsFound() const { return m_commercialsFound; }
+    const QStringList &labels() const { return m_labels; }
+    qint32 totalRows() const { return m_totalRows; }
+    float chunkSize() const { return m_chunkSize; }
+    qint32 pointCount() const { return m_pointCount; }
+    float fps() const { return m_fps; }
     EndSound &endSound() { return m_endSound; }
     // Bounds handed to every runner (grace before SIGKILL, whole drain).
     void setStopBounds(int graceMs, int drainMs);
@@ -255,6 +255,13 @@ signals:
     void runEnded(const QString &outcome);
 
 private:
+    // Tests that stand in for a step's end, or for files of a recording
+    // they wrote themselves, set state directly.
+    friend class TestPipeline;
+    friend class TestReaders;
+    friend class TestToolContract;
+    friend class TestChart;
+
     QString workFile(const QString &extension) const;
     void setStatus(const QString &text);
     void setButton(QPushButton *button, const QString &title, Action action);
@@ -278,6 +285,24 @@ private:
     void logToRunLog(const QString &line);
     QString proposedOutput(const QString &extension) const;
 
+    qint32 m_processState = kStateIdle;
+    bool m_runDetect = false;
+    bool m_runRemove = false;
+    bool m_runClean = false;
+    QString m_movieFile;
+    QString m_outDir;
+    QString m_baseName;
+    int *m_aiVideoData = nullptr;
+    int m_aiValueRange[kMaxDataCols * 2] = {};
+    SharedCommercials m_commercials;
+    qint32 m_commercialsFound = 0;
+    QStringList m_labels;
+    qint32 m_totalRows = 0;
+    float m_chunkSize = 0.0f;
+    qint32 m_pointCount = 0;
+    float m_fps = 0.0f;
+    QVariantMap m_iniFileData;
+    QString m_logExcerpts;
     QFile m_logFile;
     std::unique_ptr<TaskWrapper> m_runner;
     std::unique_ptr<ProgressIndicator> m_detectIndicator;

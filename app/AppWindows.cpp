@@ -291,7 +291,7 @@ void AppWindows::setUpEditing()
         const float fps = m_graph->framesPerSecond();
         if (!(fps > 0))
             return;
-        m_preview->setRecording(m_controller.movieFile);
+        m_preview->setRecording(m_controller.movieFile());
         m_beforeSeconds = -1;
         m_firstSeconds = double(frame) / double(fps);
         m_graphUi->firstFrameCaption->setText(
@@ -337,7 +337,7 @@ void AppWindows::showBoundary(int row)
     const float fps = m_graph->framesPerSecond();
     if (row < 0 || row >= rows.size() || !(fps > 0))
         return;
-    m_preview->setRecording(m_controller.movieFile);
+    m_preview->setRecording(m_controller.movieFile());
     m_graphUi->firstFrameCaption->setText(tr("First frame of the break"));
     const int start = rows.at(row).start;
     m_beforeSeconds = double(qMax(0, start - 1)) / double(fps);

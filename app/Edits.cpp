@@ -40,7 +40,7 @@ bool writeAtomically(const QString &path, const QByteArray &bytes)
 
 bool AppController::haveEditedList() const
 {
-    return !baseName.isEmpty() && QFileInfo::exists(workFile(QStringLiteral("detected.txt")));
+    return !m_baseName.isEmpty() && QFileInfo::exists(workFile(QStringLiteral("detected.txt")));
 }
 
 CommercialList AppController::detectedCommercials() const
@@ -55,19 +55,19 @@ CommercialList AppController::detectedCommercials() const
 
 QString AppController::breaksSummary() const
 {
-    if (!haveEditedList() || !commercials)
+    if (!haveEditedList() || !m_commercials)
         return QString();
     const CommercialList detected = detectedCommercials();
-    const int edited = breaks::editedCount(*commercials, detected);
+    const int edited = breaks::editedCount(*m_commercials, detected);
     return QStringLiteral("%1 of %2 detected breaks, %3 edited")
-        .arg(breaks::cutCount(*commercials))
+        .arg(breaks::cutCount(*m_commercials))
         .arg(detected.size())
         .arg(edited);
 }
 
 bool AppController::applyBreaks(const CommercialList &list)
 {
-    if (baseName.isEmpty() || totalRows <= 0 || !(fps > 0) || processState != kStateIdle)
+    if (m_baseName.isEmpty() || m_totalRows <= 0 || !(m_fps > 0) || m_processState != kStateIdle)
         return false;
     // The detector's own list is kept once, before the first edit.
     for (const char *ext : {"txt", "edl"}) {
@@ -77,24 +77,24 @@ bool AppController::applyBreaks(const CommercialList &list)
     }
     CommercialList approved = list;
     breaks::recompute(approved);
-    if (!writeAtomically(workFile(QStringLiteral("txt")), breaks::frameListText(totalRows, fps, approved))
-        || !writeAtomically(workFile(QStringLiteral("edl")), breaks::edlText(fps, approved))) {
+    if (!writeAtomically(workFile(QStringLiteral("txt")), breaks::frameListText(m_totalRows, m_fps, approved))
+        || !writeAtomically(workFile(QStringLiteral("edl")), breaks::edlText(m_fps, approved))) {
         setStatus(QStringLiteral("The edited list could not be written beside the recording."));
         return false;
     }
     logLine(QStringLiteral("applyBreaks: %1 breaks, %2 cut")
                 .arg(approved.size())
                 .arg(breaks::cutCount(approved)));
-    if (!commercials)
-        commercials = std::make_shared<CommercialList>();
-    *commercials = approved;
-    commercialsFound = breaks::cutCount(approved);
-    setHaveCommercials(m_haveResults && commercialsFound > 0);
+    if (!m_commercials)
+        m_commercials = std::make_shared<CommercialList>();
+    *m_commercials = approved;
+    m_commercialsFound = breaks::cutCount(approved);
+    setHaveCommercials(m_haveResults && m_commercialsFound > 0);
     if (graph)
         graph->commercialsChanged();
     const CommercialList detected = detectedCommercials();
     setStatus(QStringLiteral("%1 of %2 detected breaks will be cut, %3 edited.")
-                  .arg(commercialsFound)
+                  .arg(m_commercialsFound)
                   .arg(detected.size())
                   .arg(breaks::editedCount(approved, detected)));
     emit workFilesChanged();
@@ -103,7 +103,7 @@ bool AppController::applyBreaks(const CommercialList &list)
 
 bool AppController::revertToDetection()
 {
-    if (!haveEditedList() || processState != kStateIdle)
+    if (!haveEditedList() || m_processState != kStateIdle)
         return false;
     for (const char *ext : {"txt", "edl"}) {
         const QString original = workFile(QStringLiteral("detected.") + QLatin1String(ext));

@@ -14,9 +14,9 @@ constexpr qsizetype kMaxExcerpts = 256 * 1024;
 void AppController::openLogFile()
 {
     m_logFile.close();
-    if (outDir.isEmpty())
+    if (m_outDir.isEmpty())
         return;
-    m_logFile.setFileName(outDir + QLatin1Char('/') + logFileName);
+    m_logFile.setFileName(m_outDir + QLatin1Char('/') + logFileName);
     // The old log is replaced by a new file rather than truncated: ext4
     // writes a truncated-and-rewritten file back when it is closed, which
     // held the window for ~100 ms after a run with a 200 MB log.
@@ -36,7 +36,7 @@ void AppController::appendOutput(const QString &output)
         m_logFile.write(output.toUtf8());
     // ffmpeg tells how far its copy has got in seconds of output; the
     // row shows that against the length the copy will have.
-    if (processState == kStateRemoving && m_cutter == media::Cutter::Ffmpeg) {
+    if (m_processState == kStateRemoving && m_cutter == media::Cutter::Ffmpeg) {
         if (const std::optional<double> done = media::scanFfmpegProgress(output)) {
             if (m_activeProgressIndicator && m_keptSeconds > 0)
                 m_activeProgressIndicator->setPercent(qBound(0.0, 100.0 * *done / m_keptSeconds, 100.0));
@@ -45,9 +45,9 @@ void AppController::appendOutput(const QString &output)
     }
     const results::ProgressScan scan = results::scanProgressChunk(output);
     if (!scan.isProgress) {
-        logExcerpts += output;
-        if (logExcerpts.size() > kMaxExcerpts)
-            logExcerpts.remove(0, logExcerpts.size() - kMaxExcerpts / 2);
+        m_logExcerpts += output;
+        if (m_logExcerpts.size() > kMaxExcerpts)
+            m_logExcerpts.remove(0, m_logExcerpts.size() - kMaxExcerpts / 2);
         return;
     }
     if (scan.percent && m_activeProgressIndicator)

@@ -32,7 +32,7 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
                              bool automatic)
 {
     // A run in progress owns the state machine; its button reads "Stop".
-    if (processState != kStateIdle)
+    if (m_processState != kStateIdle)
         return;
     // A recording refused when it was chosen stays refused.
     if (!m_refusal.isEmpty()) {
@@ -57,10 +57,10 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         m_detectIndicator->clear();
     if (m_removeIndicator)
         m_removeIndicator->clear();
-    runDetect = detect;
-    runRemove = remove;
-    runClean = erase;
-    processState = kStateStart;
+    m_runDetect = detect;
+    m_runRemove = remove;
+    m_runClean = erase;
+    m_processState = kStateStart;
     setButton(button, QStringLiteral("Stop"), stopAction);
     if (automatic)
         setIsRunningAuto(true);
@@ -87,57 +87,57 @@ void AppController::removeStart(QObject *)
 
 void AppController::runTasks()
 {
-    logLine(QString::asprintf("runTask: processState = %d in", processState));
+    logLine(QString::asprintf("runTask: processState = %d in", m_processState));
     // Which cutter, and whether there is video at all, is known once the
     // recording's probe has answered; its answer resumes the run.
-    if (processState == kStateStart && m_recordingProbe.isRunning()) {
-        logLine(QString::asprintf("runTask: processState = %d out", processState));
+    if (m_processState == kStateStart && m_recordingProbe.isRunning()) {
+        logLine(QString::asprintf("runTask: processState = %d out", m_processState));
         return;
     }
-    if (processState == kStateStart) {
-        if (runDetect && m_haveInput) {
-            processState = kStateDetecting;
+    if (m_processState == kStateStart) {
+        if (m_runDetect && m_haveInput) {
+            m_processState = kStateDetecting;
             detectCommercials();
         } else {
-            processState = kStateAfterDetect;
+            m_processState = kStateAfterDetect;
         }
     }
-    if (processState == kStateAfterDetect) {
-        if (runRemove && commercialsFound != 0) {
-            processState = kStateRemoving;
+    if (m_processState == kStateAfterDetect) {
+        if (m_runRemove && m_commercialsFound != 0) {
+            m_processState = kStateRemoving;
             if (!removeCommercials())
-                processState = kStateAfterRemove;
+                m_processState = kStateAfterRemove;
         } else {
             // A copy the user asked for and will not get is explained.
-            if (runRemove && !m_runFailed) {
+            if (m_runRemove && !m_runFailed) {
                 if (!QFileInfo::exists(workFile(QStringLiteral("edl"))))
                     setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
                 else
                     setOutcome(QStringLiteral("Found 0 commercials: nothing to cut."));
             }
-            processState = kStateAfterRemove;
+            m_processState = kStateAfterRemove;
         }
     }
-    if (processState == kStateAfterRemove) {
-        if (runClean) {
-            processState = kStateCleaning;
+    if (m_processState == kStateAfterRemove) {
+        if (m_runClean) {
+            m_processState = kStateCleaning;
             clean(nullptr);
         } else {
-            processState = kStateFinished;
+            m_processState = kStateFinished;
         }
     }
-    if (processState == kStateFinished) {
+    if (m_processState == kStateFinished) {
         autoStop(nullptr);
         m_endSound.play();
         emit runEnded(mStatusField ? mStatusField->text() : m_outcome);
     }
-    logLine(QString::asprintf("runTask: processState = %d out", processState));
+    logLine(QString::asprintf("runTask: processState = %d out", m_processState));
 }
 
 void AppController::detectCommercials()
 {
     if (mInputField)
-        movieFile = mInputField->text();
+        m_movieFile = mInputField->text();
     const QStringList arguments = detectArguments();
     m_activeProgressIndicator = m_detectIndicator.get();
     setHaveResults(false);
@@ -153,21 +153,21 @@ void AppController::detectCommercials()
 bool AppController::outputIsInput() const
 {
     const QString output = mOutputField ? mOutputField->text() : QString();
-    if (output.isEmpty() || movieFile.isEmpty())
+    if (output.isEmpty() || m_movieFile.isEmpty())
         return false;
     // The same file under another name (a link, a hard link, "..") counts.
     struct stat in = {};
     struct stat out = {};
-    if (::stat(QFile::encodeName(movieFile).constData(), &in) == 0
+    if (::stat(QFile::encodeName(m_movieFile).constData(), &in) == 0
         && ::stat(QFile::encodeName(output).constData(), &out) == 0)
         return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
-    return QFileInfo(output).absoluteFilePath() == QFileInfo(movieFile).absoluteFilePath();
+    return QFileInfo(output).absoluteFilePath() == QFileInfo(m_movieFile).absoluteFilePath();
 }
 
 bool AppController::removeCommercials()
 {
     if (mInputField)
-        movieFile = mInputField->text();
+        m_movieFile = mInputField->text();
     // Writing the copy over the recording while reading it would destroy it.
     if (outputIsInput()) {
         setOutcome(QStringLiteral("The output file is the recording itself: removal skipped."));
@@ -185,7 +185,7 @@ bool AppController::removeCommercials()
         m_runFailed = true;
         setOutcome(
             m_recordingInfo
-                ? QStringLiteral("%1 holds no video that can be read.").arg(QFileInfo(movieFile).fileName())
+                ? QStringLiteral("%1 holds no video that can be read.").arg(QFileInfo(m_movieFile).fileName())
                 : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
         return false;
     }
@@ -220,7 +220,7 @@ void AppController::runWithProgressCommand(const QStringList &arguments)
     m_runner.reset();
     m_runner = std::make_unique<TaskWrapper>(this, arguments);
     m_runner->setStopBounds(m_graceMs, m_drainMs);
-    logExcerpts.clear();
+    m_logExcerpts.clear();
     if (m_activeProgressIndicator)
         m_activeProgressIndicator->clear();
     m_runner->startProcess();
@@ -267,12 +267,12 @@ void AppController::discardStoppedDetection()
 
 void AppController::processFinished(int rc)
 {
-    logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, processState));
+    logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, m_processState));
     if (m_activeProgressIndicator)
         m_activeProgressIndicator->stop();
     const bool failedBefore = m_runFailed;
     ProgressIndicator *row = m_activeProgressIndicator;
-    if (processState == kStateDetecting) {
+    if (m_processState == kStateDetecting) {
         if (m_runner && m_runner->wasStopped()) {
             discardStoppedDetection();
             setOutcome(QStringLiteral("Detection stopped."));
@@ -283,12 +283,12 @@ void AppController::processFinished(int rc)
         } else {
             detectionFinished(rc);
         }
-        processState = kStateAfterDetect;
-    } else if (processState == kStateRemoving) {
+        m_processState = kStateAfterDetect;
+    } else if (m_processState == kStateRemoving) {
         if (cutFinished(rc))
-            processState = kStateAfterRemove;
-    } else if (processState == kStateCleaning) {
-        processState = kStateFinished;
+            m_processState = kStateAfterRemove;
+    } else if (m_processState == kStateCleaning) {
+        m_processState = kStateFinished;
     }
     if (row && !failedBefore && m_runFailed)
         row->fail();
@@ -297,14 +297,14 @@ void AppController::processFinished(int rc)
 
 void AppController::stopRun()
 {
-    if (processState == kStateIdle)
+    if (m_processState == kStateIdle)
         return;
-    const qint32 before = processState;
+    const qint32 before = m_processState;
     // The tool's last output reaches the run log and its end is handled
     // as the step's before this returns.
     if (m_runner)
         m_runner->stopProcess();
-    if (processState == kStateRemoving)
+    if (m_processState == kStateRemoving)
         cancelRemoval();
     if (before == kStateStart || before == kStateAfterDetect || before == kStateAfterRemove)
         setOutcome(withOutcome(QStringLiteral("Run stopped.")));
@@ -312,10 +312,10 @@ void AppController::stopRun()
 
 void AppController::autoStop(QObject *sender)
 {
-    const bool stopping = sender && processState != kStateIdle;
+    const bool stopping = sender && m_processState != kStateIdle;
     stopRun();
     // A stopped run leaves no more behind than a finished one would.
-    if (stopping && runClean)
+    if (stopping && m_runClean)
         eraseWorkFiles();
     closeLogFile();
     setIdle();
@@ -365,7 +365,7 @@ void AppController::quitOnSignal(int signalNumber)
 
 void AppController::stopForQuit()
 {
-    if (processState == kStateIdle)
+    if (m_processState == kStateIdle)
         return;
     if (m_isRunningAuto)
         autoStop(mAutoActionButton);
@@ -377,7 +377,7 @@ void AppController::stopForQuit()
 
 void AppController::setIdle()
 {
-    processState = kStateIdle;
+    m_processState = kStateIdle;
     setIsRunning(false);
     setIsRunningAuto(false);
     setButton(mAutoActionButton, QStringLiteral("Run"), Action::AutoStart);
@@ -389,7 +389,7 @@ void AppController::clean(QObject *sender)
 {
     setStatus(QStringLiteral("Erasing the work files…"));
     eraseWorkFiles();
-    commercialsFound = 0;
+    m_commercialsFound = 0;
     if (sender)
         setStatus(QStringLiteral("Work files erased."));
     else if (!m_outcome.isEmpty())
@@ -403,12 +403,12 @@ void AppController::clean(QObject *sender)
 
 bool AppController::haveWorkFiles() const
 {
-    if (baseName.isEmpty() || outDir.isEmpty())
+    if (m_baseName.isEmpty() || m_outDir.isEmpty())
         return false;
     for (const char *ext : {"csv", "ini", "txt", "edl", "log", "detected.txt", "detected.edl"})
         if (QFileInfo::exists(workFile(QLatin1String(ext))))
             return true;
-    return QFileInfo::exists(outDir + QLatin1Char('/') + logFileName) || !partialCopies().isEmpty();
+    return QFileInfo::exists(m_outDir + QLatin1Char('/') + logFileName) || !partialCopies().isEmpty();
 }
 
 void AppController::eraseWorkFiles()
@@ -417,11 +417,11 @@ void AppController::eraseWorkFiles()
     // names formed from nothing. The recording and the cut copy are never
     // work files, whatever they are called.
     removeStaleCopies();
-    if (!baseName.isEmpty() && !outDir.isEmpty()) {
+    if (!m_baseName.isEmpty() && !m_outDir.isEmpty()) {
         const QString output = mOutputField ? mOutputField->text() : QString();
         const auto keep = [&](const QString &path) {
             const QString abs = QFileInfo(path).absoluteFilePath();
-            return abs == QFileInfo(movieFile).absoluteFilePath()
+            return abs == QFileInfo(m_movieFile).absoluteFilePath()
                    || (!output.isEmpty() && abs == QFileInfo(output).absoluteFilePath());
         };
         for (const QString &ext :
@@ -430,11 +430,11 @@ void AppController::eraseWorkFiles()
             if (!keep(path))
                 QFile::remove(path);
         }
-        QFile::remove(outDir + QLatin1Char('/') + logFileName);
+        QFile::remove(m_outDir + QLatin1Char('/') + logFileName);
         // Staging files of ini writes that did not live to their rename.
-        const QDir dir(outDir);
+        const QDir dir(m_outDir);
         for (const QString &name :
-             dir.entryList({baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
+             dir.entryList({m_baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
             QFile::remove(dir.filePath(name));
     }
 }

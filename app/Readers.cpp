@@ -28,12 +28,12 @@ QByteArray readWhole(const QString &path, bool *ok)
 
 int AppController::readTXTData()
 {
-    totalRows = 0;
-    fps = 0.0f;
+    m_totalRows = 0;
+    m_fps = 0.0f;
     bool opened = false;
     const QByteArray text = readWhole(workFile(QStringLiteral("txt")), &opened);
-    if (!commercials)
-        commercials = std::make_shared<CommercialList>();
+    if (!m_commercials)
+        m_commercials = std::make_shared<CommercialList>();
 
     int result = 0;
     const results::FrameList frames = results::parseFrameList(text);
@@ -42,28 +42,28 @@ int AppController::readTXTData()
         setStatus(QStringLiteral("Commercials not yet detected."));
         result = 1;
     } else {
-        totalRows = frames.totalRows;
-        fps = frames.fps;
-        logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", totalRows, double(fps)));
+        m_totalRows = frames.totalRows;
+        m_fps = frames.fps;
+        logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", m_totalRows, double(m_fps)));
         // Refilled in place: the chart holds this very list. Where the
         // user edited the detector's list, its own breaks that are not cut
         // show beside the approved ones.
         bool detectedOpened = false;
         const results::FrameList detected =
             results::parseFrameList(readWhole(workFile(QStringLiteral("detected.txt")), &detectedOpened));
-        *commercials = detectedOpened && detected.found
-                           ? breaks::merged(frames.commercials, detected.commercials)
-                           : frames.commercials;
+        *m_commercials = detectedOpened && detected.found
+                             ? breaks::merged(frames.commercials, detected.commercials)
+                             : frames.commercials;
     }
-    const results::Sampling sampling = results::samplingFor(totalRows);
-    pointCount = sampling.pointCount;
-    chunkSize = sampling.chunkSize;
-    if (pointCount == 0)
+    const results::Sampling sampling = results::samplingFor(m_totalRows);
+    m_pointCount = sampling.pointCount;
+    m_chunkSize = sampling.chunkSize;
+    if (m_pointCount == 0)
         result = 1;
-    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows, pointCount,
-                              double(chunkSize)));
-    setHaveResults(pointCount > 0 && haveCSVData());
-    setHaveCommercials(m_haveResults && breaks::cutCount(*commercials) > 0);
+    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", m_totalRows,
+                              m_pointCount, double(m_chunkSize)));
+    setHaveResults(m_pointCount > 0 && haveCSVData());
+    setHaveCommercials(m_haveResults && breaks::cutCount(*m_commercials) > 0);
     if (graph)
         graph->commercialsChanged();
     return result;
@@ -86,18 +86,18 @@ int AppController::readEDLData()
     if (!count) {
         logLine(QStringLiteral("readEDLData: Missing EDL file: ") + path);
         // A count with no list behind it would let a cut run without one.
-        commercialsFound = 0;
+        m_commercialsFound = 0;
         setStatus(QStringLiteral("Commercials not yet detected."));
         setHaveResults(false);
         setHaveCommercials(false);
         return 1;
     }
-    commercialsFound = *count;
+    m_commercialsFound = *count;
     setStatus(
-        QString::asprintf("Found %d commercial%s.", commercialsFound, commercialsFound == 1 ? "" : "s"));
-    logLine(QString::asprintf("readEDLData: Found %d commercials.", commercialsFound));
+        QString::asprintf("Found %d commercial%s.", m_commercialsFound, m_commercialsFound == 1 ? "" : "s"));
+    logLine(QString::asprintf("readEDLData: Found %d commercials.", m_commercialsFound));
     setHaveResults(haveCSVData());
-    setHaveCommercials(commercialsFound > 0);
+    setHaveCommercials(m_commercialsFound > 0);
     return 0;
 }
 
@@ -112,41 +112,42 @@ int AppController::readCSVData()
         return 1;
     }
     clearGraphData();
-    for (int &v : aiValueRange)
+    for (int &v : m_aiValueRange)
         v = 0;
-    if (pointCount <= 0) {
+    if (m_pointCount <= 0) {
         setStatus(QStringLiteral("No data found."));
         std::fclose(file);
         return 1;
     }
-    logLine(QString::asprintf("readCSVData: malloc size = %d", int(sizeof(int)) * kMaxDataCols * pointCount));
-    aiVideoData = static_cast<int *>(std::calloc(size_t(pointCount) * kMaxDataCols, sizeof(int)));
-    if (!aiVideoData) {
+    logLine(
+        QString::asprintf("readCSVData: malloc size = %d", int(sizeof(int)) * kMaxDataCols * m_pointCount));
+    m_aiVideoData = static_cast<int *>(std::calloc(size_t(m_pointCount) * kMaxDataCols, sizeof(int)));
+    if (!m_aiVideoData) {
         logLine(QStringLiteral("readCSVData: Error allocating memory."));
         setStatus(QStringLiteral("Error allocating memory."));
         std::fclose(file);
         return 2;
     }
     const results::CsvFold fold =
-        results::foldCsv(file, aiVideoData, pointCount, aiValueRange, chunkSize, totalRows);
+        results::foldCsv(file, m_aiVideoData, m_pointCount, m_aiValueRange, m_chunkSize, m_totalRows);
     if (fold.headerRead)
-        labels = fold.labels;
-    pointCount = fold.pointsStored;
+        m_labels = fold.labels;
+    m_pointCount = fold.pointsStored;
     std::fclose(file);
-    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows, pointCount,
-                              double(chunkSize)));
+    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", m_totalRows,
+                              m_pointCount, double(m_chunkSize)));
     for (int k = 0; k < fold.valuesInLastRow; ++k)
         logLine(QStringLiteral("readCSVData: Column=%1/%2 range: %3 to %4")
                     .arg(k)
-                    .arg(labels.value(k))
-                    .arg(aiValueRange[2 * k])
-                    .arg(aiValueRange[2 * k + 1]));
+                    .arg(m_labels.value(k))
+                    .arg(m_aiValueRange[2 * k])
+                    .arg(m_aiValueRange[2 * k + 1]));
     return 0;
 }
 
 void AppController::clearGraphData()
 {
-    if (!aiVideoData)
+    if (!m_aiVideoData)
         return;
     // The view lets go of the matrix before it is freed.
     if (graph) {
@@ -155,6 +156,6 @@ void AppController::clearGraphData()
         graph->setDataFile(QString());
         graph->update();
     }
-    std::free(aiVideoData);
-    aiVideoData = nullptr;
+    std::free(m_aiVideoData);
+    m_aiVideoData = nullptr;
 }

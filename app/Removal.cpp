@@ -133,13 +133,13 @@ bool AppController::startCut(media::Cutter cutter)
         // through a link of a plain name, whatever characters its own has.
         QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
         dir.setAutoRemove(false);
-        const QString ext = QFileInfo(movieFile).suffix();
+        const QString ext = QFileInfo(m_movieFile).suffix();
         const QString link =
             QStringLiteral("recording") + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
         const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
         QFile listFile(list);
         const bool made =
-            dir.isValid() && QFile::link(QFileInfo(movieFile).absoluteFilePath(), dir.filePath(link))
+            dir.isValid() && QFile::link(QFileInfo(m_movieFile).absoluteFilePath(), dir.filePath(link))
             && listFile.open(QIODevice::WriteOnly)
             && listFile.write(media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
                                                 m_recordingSeconds, info.videoStart))
@@ -200,7 +200,7 @@ bool AppController::cutFinished(int rc)
 
 void AppController::copyProbed(const QByteArray &json, bool launched)
 {
-    if (processState != kStateRemoving || m_cutPhase != CutPhase::Verifying)
+    if (m_processState != kStateRemoving || m_cutPhase != CutPhase::Verifying)
         return;
     const QString name = media::cutterName(m_cutter);
     if (!launched) {
@@ -212,8 +212,8 @@ void AppController::copyProbed(const QByteArray &json, bool launched)
     }
     const media::MediaInfo &recording = *m_recordingInfo;
     const media::MediaInfo copy = media::parseProbe(json);
-    const double fps = recording.fps > 0 ? recording.fps : copy.fps;
-    const media::Verdict v = media::verifyCopy(copy, m_recordingSeconds, fps, m_cuts);
+    const double m_fps = recording.fps > 0 ? recording.fps : copy.fps;
+    const media::Verdict v = media::verifyCopy(copy, m_recordingSeconds, m_fps, m_cuts);
     const QString measured =
         QString::asprintf("%lld frames, %.2f s; expected %.2f s within %.2f s",
                           static_cast<long long>(v.frames), v.actual, v.expected, v.tolerance);
@@ -268,8 +268,8 @@ void AppController::endRemoval(const QString &outcome)
         m_removeIndicator->fail();
     m_cutPhase = CutPhase::None;
     setOutcome(outcome);
-    if (processState == kStateRemoving) {
-        processState = kStateAfterRemove;
+    if (m_processState == kStateRemoving) {
+        m_processState = kStateAfterRemove;
         QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
     }
 }

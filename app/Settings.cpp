@@ -39,7 +39,7 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
         return false;
     // A resource of the wrong shape gives empty settings; the five
     // controlled keys are written all the same.
-    iniFileData = mergeSettingGroups(readPropertyList(resourcePath));
+    m_iniFileData = mergeSettingGroups(readPropertyList(resourcePath));
     return true;
 }
 
@@ -59,19 +59,19 @@ void AppController::writeIniFile()
 {
     const int mask = detectMethodMask();
     logLine(QString::asprintf("writeIniFile: detectMethod=%d", mask));
-    iniFileData.insert(QStringLiteral("detect_method"), qint64(mask));
-    iniFileData.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
+    m_iniFileData.insert(QStringLiteral("detect_method"), qint64(mask));
+    m_iniFileData.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
     // comskip knows this option as "..._before_first_commercial"; under any
     // other name the check box would silently do nothing.
-    iniFileData.insert(QStringLiteral("delete_show_before_first_commercial"),
-                       qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
-    iniFileData.insert(QStringLiteral("delete_show_after_last_commercial"),
-                       qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
-    iniFileData.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
+    m_iniFileData.insert(QStringLiteral("delete_show_before_first_commercial"),
+                         qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
+    m_iniFileData.insert(QStringLiteral("delete_show_after_last_commercial"),
+                         qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
+    m_iniFileData.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
 
     QString text;
-    text.reserve(int(iniFileData.size()) * 20);
-    for (auto it = iniFileData.cbegin(); it != iniFileData.cend(); ++it) {
+    text.reserve(int(m_iniFileData.size()) * 20);
+    for (auto it = m_iniFileData.cbegin(); it != m_iniFileData.cend(); ++it) {
         if (it.value().typeId() == QMetaType::QString && it.value().toString().isEmpty()) {
             logLine(QStringLiteral("writeIniFile: Skipping key ") + it.key());
             continue;

@@ -97,16 +97,16 @@ void AppController::openRecording(const QString &path)
     m_proposedOutput = deletingPathExtension(path) + QStringLiteral(".clean.") + pathExtension(path);
     if (mOutputField)
         mOutputField->setText(m_proposedOutput);
-    movieFile = mInputField ? mInputField->text() : path;
-    baseName = deletingPathExtension(lastPathComponent(movieFile));
-    outDir = outputDir();
-    logLine(QStringLiteral("baseName = ") + baseName);
-    logLine(QStringLiteral("outDir   = ") + outDir);
+    m_movieFile = mInputField ? mInputField->text() : path;
+    m_baseName = deletingPathExtension(lastPathComponent(m_movieFile));
+    m_outDir = outputDir();
+    logLine(QStringLiteral("baseName = ") + m_baseName);
+    logLine(QStringLiteral("outDir   = ") + m_outDir);
     // Nothing of the last recording's results may carry over to this one.
-    commercialsFound = 0;
+    m_commercialsFound = 0;
     m_outcome.clear();
     m_confirmedOutput.clear();
-    setHaveInput(!movieFile.isEmpty());
+    setHaveInput(!m_movieFile.isEmpty());
     removeStaleCopies();
     if (readEDLData() == 0)
         readTXTData();
@@ -114,14 +114,14 @@ void AppController::openRecording(const QString &path)
     m_refusal.clear();
     if (mRecordingInfoField)
         mRecordingInfoField->setText(QStringLiteral("Reading the recording…"));
-    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), movieFile,
+    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), m_movieFile,
                            false);
     emit workFilesChanged();
 }
 
 QString AppController::proposedOutput(const QString &extension) const
 {
-    return deletingPathExtension(movieFile) + QStringLiteral(".clean.") + extension;
+    return deletingPathExtension(m_movieFile) + QStringLiteral(".clean.") + extension;
 }
 
 void AppController::recordingProbed(const QByteArray &json, bool launched)
@@ -142,10 +142,10 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
                 mRecordingInfoField->setText(QString());
             setHaveInput(false);
             m_runFailed = true;
-            m_refusal =
-                QFileInfo::exists(movieFile)
-                    ? QStringLiteral("%1 holds no video that can be read.").arg(lastPathComponent(movieFile))
-                    : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(movieFile));
+            m_refusal = QFileInfo::exists(m_movieFile)
+                            ? QStringLiteral("%1 holds no video that can be read.")
+                                  .arg(lastPathComponent(m_movieFile))
+                            : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(m_movieFile));
             setOutcome(m_refusal);
         } else {
             if (mRecordingInfoField)
@@ -153,14 +153,14 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
             // The proposed name follows the container the copy will be in.
             const media::Cutter cutter = media::cutterFor(info);
             const QString ext =
-                media::extensionFor(media::containerFor(info, cutter), pathExtension(movieFile));
+                media::extensionFor(media::containerFor(info, cutter), pathExtension(m_movieFile));
             if (mOutputField && mOutputField->text() == m_proposedOutput) {
                 m_proposedOutput = proposedOutput(ext);
                 mOutputField->setText(m_proposedOutput);
             }
         }
     }
-    if (processState == kStateStart)
+    if (m_processState == kStateStart)
         QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
 }
 
@@ -196,7 +196,7 @@ void AppController::browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCo
 
 QString AppController::outputDir() const
 {
-    return deletingLastPathComponent(mInputField ? mInputField->text() : movieFile);
+    return deletingLastPathComponent(mInputField ? mInputField->text() : m_movieFile);
 }
 
 void AppController::setLastCheckedDate()

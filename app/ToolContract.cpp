@@ -27,7 +27,7 @@ QStringList AppController::detectArguments() const
 {
     const QString tool = toolPath(QStringLiteral("comskip"));
     return {tool, QStringLiteral("--csvout"), QStringLiteral("--ini=") + workFile(QStringLiteral("ini")),
-            asOperand(movieFile)};
+            asOperand(m_movieFile)};
 }
 
 QStringList AppController::removeArguments(const QString &output) const
@@ -52,6 +52,6 @@ QStringList AppController::removeArguments(const QString &output) const
          << (!output.isEmpty() ? output
              : mOutputField    ? mOutputField->text()
                                : QString());
-    args << asOperand(movieFile);
+    args << asOperand(m_movieFile);
     return args;
 }

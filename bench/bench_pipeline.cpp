@@ -82,7 +82,7 @@ qint64 runUntilIdle(AppController &c, const std::function<void()> &start)
             std::fprintf(stderr, "stall of %lld ms at %lld ms\n", now - last, last);
         worst = std::max(worst, now - last);
         last = now;
-        if (c.processState == AppController::kStateIdle)
+        if (c.processState() == AppController::kStateIdle)
             loop.quit();
     });
     tick.start();
@@ -147,14 +147,13 @@ void benchOverhead()
         AppWindows w(c);
         c.endSound().setMuted(true);
         c.awakeFromNib();
-        c.openRecording(tdir + QStringLiteral("/rec.mpg"));
         c.mAutoDetect->setChecked(true);
         c.mAutoRemove->setChecked(true);
         c.mAutoClean->setChecked(false);
-        // Same ini for the shell run.
-        c.outDir = sdir;
+        // Same ini for the shell run, written as for its copy.
+        c.openRecording(sdir + QStringLiteral("/rec.mpg"));
         c.writeIniFile();
-        c.outDir = tdir;
+        c.openRecording(tdir + QStringLiteral("/rec.mpg"));
         const QStringList detect = c.detectArguments();
         const QStringList remove = c.removeArguments();
         auto quote = [](QStringList args, const QString &from, const QString &to) {

@@ -187,7 +187,7 @@ struct StandInRun : Harness
     void chooseRecording(const QString &path);
     QString work(const char *ext) const
     {
-        return controller.outDir + QLatin1Char('/') + controller.baseName + QLatin1String(ext);
+        return controller.outDir() + QLatin1Char('/') + controller.baseName() + QLatin1String(ext);
     }
 };
 
@@ -233,17 +233,17 @@ inline void StandInRun::chooseRecording(const QString &path)
 // output to a trickle.
 inline bool waitForIdle(AppController &c, int timeoutMs = 20000)
 {
-    if (c.processState == AppController::kStateIdle)
+    if (c.processState() == AppController::kStateIdle)
         return true;
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (c.processState == AppController::kStateIdle)
+        if (c.processState() == AppController::kStateIdle)
             loop.quit();
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start();
     loop.exec();
-    return c.processState == AppController::kStateIdle;
+    return c.processState() == AppController::kStateIdle;
 }

@@ -422,9 +422,9 @@ private slots:
         QTemporaryDir dir;
         Harness h;
         AppController &c = h.controller;
-        c.outDir = dir.path();
-        c.baseName = QStringLiteral("rec");
-        c.movieFile = dir.filePath(QStringLiteral("rec.mpg"));
+        c.m_outDir = dir.path();
+        c.m_baseName = QStringLiteral("rec");
+        c.m_movieFile = dir.filePath(QStringLiteral("rec.mpg"));
         const auto path = [&](const char *ext) {
             return dir.filePath(QStringLiteral("rec") + QLatin1String(ext));
         };
@@ -445,28 +445,28 @@ private slots:
 
         writeFile(path(".csv"), "sep=,\nframe,brightness,uniform,\n");
         c.makeChart();
-        QCOMPARE(c.pointCount, 0);
-        QVERIFY(c.aiVideoData);
-        QCOMPARE(fileName->text(), c.movieFile);
+        QCOMPARE(c.pointCount(), 0);
+        QVERIFY(c.aiVideoData());
+        QCOMPARE(fileName->text(), c.movieFile());
 
         QByteArray table = "sep=,\nframe,brightness,uniform,\n";
         for (int i = 1; i <= 40; ++i)
             table += QByteArray::number(i) + "," + QByteArray::number(i * 2) + ",5\n";
         writeFile(path(".csv"), table);
         c.makeChart();
-        const int *first = c.aiVideoData;
-        QCOMPARE(c.pointCount, 40);
+        const int *first = c.aiVideoData();
+        QCOMPARE(c.pointCount(), 40);
         QCOMPARE(g->dataPointfromRow(39, 1), 80);
         QCOMPARE(g->numberOfRowsInTableView(), 1);
         c.makeChart();
-        QVERIFY(c.aiVideoData);
+        QVERIFY(c.aiVideoData());
         QCOMPARE(g->dataPointfromRow(39, 1), 80);
         Q_UNUSED(first);
 
         // A failed load clears the view before the matrix is freed.
         QFile::remove(path(".csv"));
         c.makeChart();
-        QVERIFY(!c.aiVideoData);
+        QVERIFY(!c.aiVideoData());
         QCOMPARE(g->colCount(), 0);
         QCOMPARE(fileName->text(), QString());
         QImage img(200, 100, QImage::Format_RGB32);

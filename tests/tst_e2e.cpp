@@ -154,16 +154,16 @@ private slots:
         QByteArray edl;
         QFile runLog(dir + QStringLiteral("/TrimletLog.txt"));
         qint64 detectMs = 0;
-        while (c.processState != AppController::kStateIdle && clock.elapsed() < 300000) {
+        while (c.processState() != AppController::kStateIdle && clock.elapsed() < 300000) {
             QTest::qWait(20);
-            if (c.processState == AppController::kStateRemoving && edl.isEmpty()) {
+            if (c.processState() == AppController::kStateRemoving && edl.isEmpty()) {
                 detectMs = clock.elapsed();
                 edl = readAll(dir + QStringLiteral("/recording.edl"));
                 QVERIFY(runLog.open(QIODevice::ReadOnly));
             }
         }
         const qint64 totalMs = clock.elapsed();
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         qDebug("%s: detection %lld ms, removal %lld ms", qPrintable(layout), detectMs, totalMs - detectMs);
 
         const QString status = c.mStatusField->text();
@@ -173,7 +173,7 @@ private slots:
         QVERIFY2(status.startsWith(found), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Cut copy: recording.clean.")), qPrintable(status));
         // Erasing the work files took the count with the cut list.
-        QCOMPARE(c.commercialsFound, 0);
+        QCOMPARE(c.commercialsFound(), 0);
         // The recording is untouched.
         QCOMPARE(QFileInfo(movie).size(), size);
         QCOMPARE(sha1(movie), before);
@@ -307,7 +307,7 @@ private slots:
 
         // Keep the second break: only the first is cut.
         model->toggleCut(1);
-        QCOMPARE(c.commercialsFound, 1);
+        QCOMPARE(c.commercialsFound(), 1);
         c.removeStart(nullptr);
         QVERIFY(waitForIdle(c, 300000));
         const QString status = c.mStatusField->text();
@@ -341,12 +341,12 @@ private slots:
         c.graphAction(h.windows.ui().graphButton);
         // What the detector wrote: frame count and rate, labels from the
         // line after "sep=,", the commercials.
-        QVERIFY(c.totalRows > 16000);
-        QCOMPARE(c.fps, 29.97f);
-        QCOMPARE(c.labels.mid(0, 3), (QStringList{"frame", "brightness", "scene_change"}));
-        QCOMPARE(c.pointCount, 1500);
-        QVERIFY(c.aiValueRange[2 * 1 + 1] > 0);
-        QCOMPARE(c.commercials->size(), 2);
+        QVERIFY(c.totalRows() > 16000);
+        QCOMPARE(c.fps(), 29.97f);
+        QCOMPARE(c.labels().mid(0, 3), (QStringList{"frame", "brightness", "scene_change"}));
+        QCOMPARE(c.pointCount(), 1500);
+        QVERIFY(c.aiValueRange()[2 * 1 + 1] > 0);
+        QCOMPARE(c.commercials()->size(), 2);
         VideoGraph *g = h.windows.graph();
         QVERIFY(g->colCountToShow() >= 5);
         QCOMPARE(g->numberOfRowsInTableView(), 2);
@@ -358,7 +358,7 @@ private slots:
         QCOMPARE(lines.size(), 2);
         qint64 removed = 0;
         for (int i = 0; i < 2; ++i) {
-            const Commercial &e = c.commercials->at(i);
+            const Commercial &e = c.commercials()->at(i);
             const QList<QByteArray> f = lines.at(i).split('\t');
             QVERIFY(qAbs(f.at(0).toDouble() - e.start / 29.97) < 1.0);
             QVERIFY(qAbs(f.at(1).toDouble() - e.end / 29.97) < 1.0);
@@ -368,9 +368,9 @@ private slots:
         QImage img(1500, 750, QImage::Format_RGB32);
         g->render(&img);
         QCOMPARE(h.windows.graphUi().mShowLengthOld->text(),
-                 VideoGraph::formatTime(c.totalRows / 29.97, true));
+                 VideoGraph::formatTime(c.totalRows() / 29.97, true));
         QCOMPARE(h.windows.graphUi().mShowLengthNew->text(),
-                 VideoGraph::formatTime((c.totalRows - removed) / 29.97, true));
+                 VideoGraph::formatTime((c.totalRows() - removed) / 29.97, true));
         QCOMPARE(g->commercialPaths().size(), 2);
         const QString png = qEnvironmentVariable("TRIMLET_CHART_PNG");
         if (!png.isEmpty())

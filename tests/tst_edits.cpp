@@ -166,7 +166,7 @@ private slots:
         // Untick the second break: it stays in the copy.
         QVERIFY(m->setData(m->index(1, cutColumn(r)), Qt::Unchecked, Qt::CheckStateRole));
         QCOMPARE(m->data(m->index(1, cutColumn(r)), Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
-        QCOMPARE(c.commercialsFound, 1);
+        QCOMPARE(c.commercialsFound(), 1);
         QCOMPARE(readAll(r.work(".detected.txt")), detectedTxt);
         QCOMPARE(results::parseFrameList(readAll(r.work(".txt"))).commercials.size(), 1);
         QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);
@@ -204,11 +204,11 @@ private slots:
         QCOMPARE(model(again)->rowCount(), 2);
         QCOMPARE(model(again)->rows().at(0).start, 1738);
         QVERIFY(!model(again)->rows().at(1).cut);
-        QCOMPARE(again.controller.commercialsFound, 1);
+        QCOMPARE(again.controller.commercialsFound(), 1);
         // Revert brings the detector's own list back, after a restart too.
         again.windows.graphUi().revertButton->click();
         QCOMPARE(model(again)->rows(), kDetectedParsed());
-        QCOMPARE(again.controller.commercialsFound, 2);
+        QCOMPARE(again.controller.commercialsFound(), 2);
         // Erasing the work files takes the kept original with them.
         again.controller.clean(nullptr);
         QVERIFY(!QFile::exists(again.work(".detected.txt")));
@@ -249,7 +249,7 @@ private slots:
             csv += QByteArray::number(i) + ',' + QByteArray::number(i % 200) + '\n';
         writeFile(r.work(".csv"), csv);
         r.controller.graphAction(nullptr);
-        QCOMPARE(r.controller.pointCount, 1500);
+        QCOMPARE(r.controller.pointCount(), 1500);
         r.windows.graphWindow()->resize(1200, 700);
         r.windows.graphWindow()->show();
         QVERIFY(QTest::qWaitForWindowExposed(r.windows.graphWindow()));

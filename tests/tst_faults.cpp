@@ -43,7 +43,7 @@ class TestFaults final : public QObject
         void verifySound(bool recordingKept = true) const
         {
             const AppController &c = controller;
-            QCOMPARE(c.processState, 0);
+            QCOMPARE(c.processState(), 0);
             QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Run"));
             QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
             QCOMPARE(c.mRemoveActionButton->text(), QStringLiteral("Run"));
@@ -81,8 +81,8 @@ private slots:
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
         QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Unexpected error 139."));
-        QVERIFY(
-            readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")).startsWith("Comskip stand-in"));
+        QVERIFY(readAll(r.controller.outDir() + QStringLiteral("/TrimletLog.txt"))
+                    .startsWith("Comskip stand-in"));
     }
 
     void testStopOfToolThatIgnoresTermOrLeavesChild_data()
@@ -132,11 +132,11 @@ private slots:
         QVERIFY(waitForIdle(r.controller, 120000));
         const qint64 ms = clock.elapsed();
         r.verifySound();
-        const qint64 logged = QFileInfo(r.controller.outDir + QStringLiteral("/TrimletLog.txt")).size();
+        const qint64 logged = QFileInfo(r.controller.outDir() + QStringLiteral("/TrimletLog.txt")).size();
         qDebug("200 MB of output: %lld ms, %.0f MB/s, longest event-loop stall %lld ms", ms,
                logged / 1e6 / (ms / 1000.0), meter.worst);
         QVERIFY(logged > 200000000);
-        QVERIFY(r.controller.logExcerpts.size() < 1024 * 1024);
+        QVERIFY(r.controller.logExcerpts().size() < 1024 * 1024);
         QCOMPARE(r.controller.mDetectProgressIndicator->value(), 100);
         QVERIFY2(meter.worst < 500, qPrintable(QString::number(meter.worst)));
     }
@@ -150,7 +150,7 @@ private slots:
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
         const QString log =
-            QString::fromUtf8(readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")));
+            QString::fromUtf8(readAll(r.controller.outDir() + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(log.contains(QStringLiteral("bad \uFFFD\uFFFD bytes, café and €\n")));
     }
 
@@ -159,8 +159,8 @@ private slots:
         // As root no permission bit stops a write, so the names are taken
         // by directories: no run log and no ini file can be written.
         Run r(dir(), QStringLiteral("show.mpg"));
-        QVERIFY(QDir().mkpath(r.controller.outDir + QStringLiteral("/TrimletLog.txt")));
-        QVERIFY(QDir().mkpath(r.controller.outDir + QStringLiteral("/show.ini")));
+        QVERIFY(QDir().mkpath(r.controller.outDir() + QStringLiteral("/TrimletLog.txt")));
+        QVERIFY(QDir().mkpath(r.controller.outDir() + QStringLiteral("/show.ini")));
         r.controller.autoStart(nullptr);
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
@@ -218,12 +218,12 @@ private slots:
         QFETCH(QByteArray, csv);
         Run r(dir(), QStringLiteral("show.mpg"));
         AppController &c = r.controller;
-        writeFile(c.outDir + QStringLiteral("/show.txt"), txt);
-        writeFile(c.outDir + QStringLiteral("/show.edl"), edl);
-        writeFile(c.outDir + QStringLiteral("/show.csv"), csv);
+        writeFile(c.outDir() + QStringLiteral("/show.txt"), txt);
+        writeFile(c.outDir() + QStringLiteral("/show.edl"), edl);
+        writeFile(c.outDir() + QStringLiteral("/show.csv"), csv);
         c.openRecording(r.movie);
         c.graphAction(nullptr);
-        QVERIFY(c.pointCount >= 0 && c.pointCount <= 1500);
+        QVERIFY(c.pointCount() >= 0 && c.pointCount() <= 1500);
         QImage img(900, 450, QImage::Format_RGB32);
         r.windows.graph()->render(&img);
         QVERIFY(!c.mStatusField->text().isEmpty());
@@ -235,7 +235,7 @@ private slots:
         const QString d = m_dir.filePath(QStringLiteral("with spaces/and \"quotes\"/Ünïcødé"));
         Run r(d, QStringLiteral("-Late \"Show\" 'special' café.mpg"));
         AppController &c = r.controller;
-        QCOMPARE(c.baseName, QStringLiteral("-Late \"Show\" 'special' café"));
+        QCOMPARE(c.baseName(), QStringLiteral("-Late \"Show\" 'special' café"));
         c.autoStart(nullptr);
         QVERIFY(waitForIdle(c));
         r.verifySound();
@@ -244,7 +244,7 @@ private slots:
                                 "(0:04:00), cut by mencoder."));
         QCOMPARE(readAll(c.mOutputField->text()), readAll(r.movie));
         c.graphAction(nullptr);
-        QCOMPARE(c.pointCount, 5); // 30 rows at 7.2 rows a point
+        QCOMPARE(c.pointCount(), 5); // 30 rows at 7.2 rows a point
         QCOMPARE(r.windows.graph()->numberOfRowsInTableView(), 2);
     }
 };

@@ -40,7 +40,7 @@ class TestPipeline final : public QObject
         }
         QString work(const char *ext) const
         {
-            return controller.outDir + QLatin1Char('/') + controller.baseName + QLatin1String(ext);
+            return controller.outDir() + QLatin1Char('/') + controller.baseName() + QLatin1String(ext);
         }
         QStringList titles() const
         {
@@ -79,10 +79,10 @@ private slots:
         AppController &c = h.controller;
         QVERIFY(!c.haveInput() && !c.haveResults() && !c.haveCommercials() && !c.isRunning()
                 && !c.isRunningAuto());
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
-        QVERIFY(!c.aiVideoData);
-        QVERIFY(c.logExcerpts.isEmpty());
+        QVERIFY(!c.aiVideoData());
+        QVERIFY(c.logExcerpts().isEmpty());
         QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
         QVERIFY(c.applicationShouldTerminateAfterLastWindowClosed());
     }
@@ -109,7 +109,7 @@ private slots:
         Harness h;
         LogCapture log;
         h.controller.detectStart(h.controller.mDetectActionButton);
-        QCOMPARE(h.controller.processState, 0);
+        QCOMPARE(h.controller.processState(), 0);
         QCOMPARE(log.matching(QStringLiteral("runTask:")),
                  (QStringList{"runTask: processState = 1 in", "runTask: processState = 0 out"}));
         QVERIFY(log.contains(QStringLiteral("readTXTData: TXT file is missing.")));
@@ -124,12 +124,12 @@ private slots:
         Run r(freshDir());
         AppController &c = r.controller;
         c.removeStart(nullptr);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         for (QCheckBox *b : {c.mAutoDetect.data(), c.mAutoRemove.data(), c.mAutoClean.data()})
             b->setChecked(false);
         c.autoStart(nullptr);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         QCOMPARE(c.endSound().requests(), 2);
         QCOMPARE(r.titles(), allRun());
@@ -144,7 +144,7 @@ private slots:
         LogCapture log;
         QSignalSpy autoFlag(&c, &AppController::isRunningAutoChanged);
         c.performButtonAction(c.mAutoActionButton);
-        QCOMPARE(c.processState, int(AppController::kStateDetecting));
+        QCOMPARE(c.processState(), int(AppController::kStateDetecting));
         QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Stop"));
         QVERIFY(!c.mDetectActionButton->isEnabled());
         QVERIFY(c.mAutoActionButton->isEnabled());
@@ -157,7 +157,7 @@ private slots:
         QCOMPARE(readAll(r.movie), before);
         for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
             QVERIFY2(!QFile::exists(r.work(ext)), ext);
-        QVERIFY(!QFile::exists(c.outDir + QStringLiteral("/TrimletLog.txt")));
+        QVERIFY(!QFile::exists(c.outDir() + QStringLiteral("/TrimletLog.txt")));
         QCOMPARE(c.endSound().requests(), 1);
         QCOMPARE(r.titles(), allRun());
         QCOMPARE(autoFlag.count(), 2);
@@ -179,7 +179,7 @@ private slots:
         AppController &c = r.controller;
         c.performButtonAction(c.mAutoActionButton);
         QVERIFY(waitForIdle(c));
-        const QString runLog = QString::fromUtf8(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")));
+        const QString runLog = QString::fromUtf8(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(runLog.startsWith(QStringLiteral("Comskip stand-in\n")));
         QVERIFY(runLog.indexOf(QStringLiteral("MEncoder stand-in"))
                 > runLog.indexOf(QStringLiteral("Commercials were found.")));
@@ -213,15 +213,15 @@ private slots:
         Run r(freshDir());
         AppController &c = r.controller;
         writeFile(r.work(".edl"), "1 2 0\n3 4 0\n");
-        c.processState = AppController::kStateDetecting;
+        c.m_processState = AppController::kStateDetecting;
         LogCapture log;
         c.processFinished(rc);
         // The next step waits for a fresh pass of the event loop.
-        QCOMPARE(c.processState, int(AppController::kStateAfterDetect));
+        QCOMPARE(c.processState(), int(AppController::kStateAfterDetect));
         QVERIFY(log.matching(QStringLiteral("runTask:")).isEmpty());
         QCOMPARE(c.mStatusField->text(), status);
         QVERIFY(log.contains(QStringLiteral("processFinished: rc = %1, processState = 2").arg(rc)));
-        c.processState = AppController::kStateIdle;
+        c.m_processState = AppController::kStateIdle;
         QTRY_COMPARE(log.matching(QStringLiteral("runTask:")).size(), 2);
     }
 
@@ -264,12 +264,12 @@ private slots:
         c.performButtonAction(c.mDetectActionButton);
         QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Stop"));
         QVERIFY(c.isRunning());
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         LogCapture log;
         c.performButtonAction(c.mDetectActionButton);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QCOMPARE(r.titles(), allRun());
-        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt")).contains("stand-in: stopped"));
+        QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")).contains("stand-in: stopped"));
         QVERIFY(log.contains(QStringLiteral("readTXTData: TXT file is missing.")));
         QCOMPARE(c.mDetectRemainingTextField->text(), QString());
         QTest::qWait(100);
@@ -288,21 +288,21 @@ private slots:
         env.set("STANDIN_MODE", "wait");
         c.mAutoDetect->setChecked(false);
         c.performButtonAction(c.mAutoActionButton);
-        QCOMPARE(c.processState, int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
         QVERIFY(QTest::qWaitFor([&] { return c.mRemoveProgressIndicator->value() == 100; }, 5000));
         LogCapture log;
         c.performButtonAction(c.mAutoActionButton);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
         QCOMPARE(c.mRemoveProgressIndicator->value(), 0);
         QVERIFY(log.contains(
             QStringLiteral("readTXTData: totalRows=10800, pointCount=1500, chunkSize=7.200000")));
 
         c.performButtonAction(c.mRemoveActionButton);
-        QCOMPARE(c.processState, int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
         log.clear();
         c.performButtonAction(c.mRemoveActionButton);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QVERIFY(log.matching(QStringLiteral("readTXTData")).isEmpty());
         QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
     }
@@ -353,7 +353,7 @@ private slots:
         AppController &c = r.controller;
         QString out = r.movie;
         if (throughLink) {
-            out = c.outDir + QStringLiteral("/link.mpg");
+            out = c.outDir() + QStringLiteral("/link.mpg");
             QVERIFY(QFile::link(r.movie, out));
         }
         c.mOutputField->setText(out);
@@ -375,7 +375,7 @@ private slots:
         c.detectStart(nullptr);
         QVERIFY(waitForIdle(c));
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
-        QVERIFY(readAll(c.outDir + QStringLiteral("/TrimletLog.txt"))
+        QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt"))
                     .contains("comskip: No such file or directory"));
         QCOMPARE(r.titles(), allRun());
     }
@@ -388,8 +388,8 @@ private slots:
         LogCapture log;
         c.openRecording(QStringLiteral("/videos/show.ts"));
         QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
-        QCOMPARE(c.baseName, QStringLiteral("show"));
-        QCOMPARE(c.outDir, QStringLiteral("/videos"));
+        QCOMPARE(c.baseName(), QStringLiteral("show"));
+        QCOMPARE(c.outDir(), QStringLiteral("/videos"));
         QVERIFY(c.haveInput());
         QVERIFY(log.contains(QStringLiteral("baseName = show")));
         QVERIFY(log.contains(QStringLiteral("outDir   = /videos")));
@@ -407,8 +407,8 @@ private slots:
         QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
         c.browseOutputFilePanelDidEnd(&panel, 1, nullptr);
         QCOMPARE(c.mOutputField->text(), chosen);
-        QCOMPARE(c.outDir, QStringLiteral("/videos"));
-        QCOMPARE(c.baseName, QStringLiteral("show"));
+        QCOMPARE(c.outDir(), QStringLiteral("/videos"));
+        QCOMPARE(c.baseName(), QStringLiteral("show"));
     }
 
     void testChoosingProcessedRecordingRestoresResults()
@@ -417,9 +417,9 @@ private slots:
         QVERIFY(!dir.isEmpty());
         Harness h;
         h.controller.openRecording(dir + QStringLiteral("/show.mpg"));
-        QCOMPARE(h.controller.commercialsFound, 2);
+        QCOMPARE(h.controller.commercialsFound(), 2);
         QVERIFY(h.controller.haveResults() && h.controller.haveCommercials());
-        QCOMPARE(h.controller.commercials->size(), 2);
+        QCOMPARE(h.controller.commercials()->size(), 2);
         QVERIFY(h.windows.ui().graphButton->isEnabled());
         QVERIFY(h.windows.ui().mRemoveActionButton->isEnabled());
     }
@@ -450,7 +450,7 @@ private slots:
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(drop.windows.mainWindow(), &dropped);
         QCOMPARE(drop.controller.mInputField->text(), dir + QStringLiteral("/show.mpg"));
-        QCOMPARE(drop.controller.commercialsFound, 2);
+        QCOMPARE(drop.controller.commercialsFound(), 2);
     }
 
     void testStartUpShowsLastCheckDate()

@@ -65,9 +65,9 @@ class TestReaders final : public QObject
 
     void use(AppController &c, const QString &base = QStringLiteral("show"))
     {
-        c.outDir = m_dir.path();
-        c.baseName = base;
-        c.movieFile = m_dir.filePath(base + QStringLiteral(".mpg"));
+        c.m_outDir = m_dir.path();
+        c.m_baseName = base;
+        c.m_movieFile = m_dir.filePath(base + QStringLiteral(".mpg"));
         for (const char *ext : {".txt", ".edl", ".csv"})
             QFile::remove(m_dir.filePath(base + QLatin1String(ext)));
     }
@@ -168,11 +168,11 @@ private slots:
         LogCapture log;
         // Without a table there are no results to chart.
         QCOMPARE(c.readTXTData(), 0);
-        QCOMPARE(c.totalRows, 4000);
-        QCOMPARE(c.fps, 29.97f);
-        QCOMPARE(c.pointCount, 1500);
-        QCOMPARE(c.chunkSize, 2.6666667f);
-        QCOMPARE(c.commercials->size(), 2);
+        QCOMPARE(c.totalRows(), 4000);
+        QCOMPARE(c.fps(), 29.97f);
+        QCOMPARE(c.pointCount(), 1500);
+        QCOMPARE(c.chunkSize(), 2.6666667f);
+        QCOMPARE(c.commercials()->size(), 2);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QVERIFY(log.contains(QStringLiteral("readTXTData: rows=4000, fps=29.969999")));
         QVERIFY(
@@ -186,20 +186,20 @@ private slots:
         QVERIFY(c.haveResults() && c.haveCommercials());
         QCOMPARE(results.count(), 1);
         // The file goes: old entries stay, but nothing is claimed.
-        const SharedCommercials list = c.commercials;
+        const SharedCommercials list = c.commercials();
         QFile::remove(file(".txt"));
         QCOMPARE(c.readTXTData(), 1);
-        QCOMPARE(c.commercials, list);
-        QCOMPARE(c.commercials->size(), 2);
-        QCOMPARE(c.pointCount, 0);
-        QCOMPARE(c.chunkSize, 1.0f);
+        QCOMPARE(c.commercials(), list);
+        QCOMPARE(c.commercials()->size(), 2);
+        QCOMPARE(c.pointCount(), 0);
+        QCOMPARE(c.chunkSize(), 1.0f);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         QVERIFY(log.contains(QStringLiteral("readTXTData: TXT file is missing.")));
         // A marker but no frame count: lines read, result 1.
         writeFile(file(".txt"), "FILE PROCESSING COMPLETE \n--\n");
         QCOMPARE(c.readTXTData(), 1);
-        QVERIFY(c.commercials->isEmpty());
+        QVERIFY(c.commercials()->isEmpty());
     }
 
     // ---- EDL
@@ -230,7 +230,7 @@ private slots:
         writeFile(file(".edl"), text);
         LogCapture log;
         QCOMPARE(c.readEDLData(), 0);
-        QCOMPARE(c.commercialsFound, count);
+        QCOMPARE(c.commercialsFound(), count);
         QCOMPARE(c.mStatusField->text(), status);
         QCOMPARE(c.haveCommercials(), count > 0);
         QVERIFY(!c.haveResults());
@@ -250,7 +250,7 @@ private slots:
         LogCapture log;
         QCOMPARE(c.readEDLData(), 1);
         // A count with no list on disk would let removal run without one.
-        QCOMPARE(c.commercialsFound, 0);
+        QCOMPARE(c.commercialsFound(), 0);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         QVERIFY(log.contains(QStringLiteral("readEDLData: Missing EDL file: ") + file(".edl")));
@@ -414,10 +414,10 @@ private slots:
         writeFile(file(".csv", QStringLiteral("Café show")), "sep=,\nframe,v,PTS,29.97\n" + rows(10));
         LogCapture log;
         QCOMPARE(c.readCSVData(), 0);
-        QCOMPARE(c.pointCount, 10);
-        QCOMPARE(c.labels, (QStringList{"frame", "v", "PTS"}));
-        QVERIFY(c.aiVideoData);
-        QCOMPARE(c.aiVideoData[9 * 20 + 1], 100);
+        QCOMPARE(c.pointCount(), 10);
+        QCOMPARE(c.labels(), (QStringList{"frame", "v", "PTS"}));
+        QVERIFY(c.aiVideoData());
+        QCOMPARE(c.aiVideoData()[9 * 20 + 1], 100);
         QVERIFY(log.contains(QStringLiteral("readCSVData: malloc size = 800")));
         QVERIFY(log.contains(QStringLiteral("readCSVData: Loaded 10 rows into 10 points of 1.000000 recs.")));
         QVERIFY(log.contains(QStringLiteral("readCSVData: Column=1/v range: 0 to 100")));
@@ -425,17 +425,17 @@ private slots:
         // A missing table keeps the chart data in place.
         QFile::remove(file(".csv", QStringLiteral("Café show")));
         QCOMPARE(c.readCSVData(), 1);
-        QVERIFY(c.aiVideoData);
+        QVERIFY(c.aiVideoData());
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
 
         // An empty table keeps the labels; pointCount 0 on entry clears.
         writeFile(file(".csv", QStringLiteral("Café show")), "");
         QCOMPARE(c.readCSVData(), 0);
-        QCOMPARE(c.labels, (QStringList{"frame", "v", "PTS"}));
-        QCOMPARE(c.pointCount, 0);
+        QCOMPARE(c.labels(), (QStringList{"frame", "v", "PTS"}));
+        QCOMPARE(c.pointCount(), 0);
         QCOMPARE(c.readCSVData(), 1);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("No data found."));
-        QVERIFY(!c.aiVideoData);
+        QVERIFY(!c.aiVideoData());
         // With no matrix, clearing leaves the view alone.
         h.windows.graph()->setDataFile(QStringLiteral("kept"));
         c.clearGraphData();
@@ -449,19 +449,19 @@ private slots:
         // its first 300 rows.
         Harness h;
         AppController &c = h.controller;
-        c.outDir = QStringLiteral(TRIMLET_TEST_DATA "/real");
-        c.baseName = QStringLiteral("one");
+        c.m_outDir = QStringLiteral(TRIMLET_TEST_DATA "/real");
+        c.m_baseName = QStringLiteral("one");
         QCOMPARE(c.loadData(), 0);
-        QCOMPARE(c.totalRows, 10848);
-        QCOMPARE(c.fps, 29.97f);
-        QCOMPARE(c.commercialsFound, 1);
-        QCOMPARE(*c.commercials, (CommercialList{{4512, 6339, 1828, 4512}}));
-        QCOMPARE(c.labels.mid(0, 6),
+        QCOMPARE(c.totalRows(), 10848);
+        QCOMPARE(c.fps(), 29.97f);
+        QCOMPARE(c.commercialsFound(), 1);
+        QCOMPARE(*c.commercials(), (CommercialList{{4512, 6339, 1828, 4512}}));
+        QCOMPARE(c.labels().mid(0, 6),
                  (QStringList{"frame", "brightness", "scene_change", "logo", "uniform", "sound"}));
-        QVERIFY(c.labels.contains(QStringLiteral(" MinX")));
+        QVERIFY(c.labels().contains(QStringLiteral(" MinX")));
         // 300 rows at 7.232 rows a point: the last point closes at the end.
-        QCOMPARE(c.pointCount, 42);
-        QVERIFY(c.aiValueRange[2 * 1 + 1] > 0);
+        QCOMPARE(c.pointCount(), 42);
+        QVERIFY(c.aiValueRange()[2 * 1 + 1] > 0);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 1 commercial."));
     }
 };

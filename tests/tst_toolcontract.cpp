@@ -21,9 +21,9 @@ class TestToolContract final : public QObject
     static void choose(Harness &h, const QString &path)
     {
         h.controller.mInputField->setText(path);
-        h.controller.movieFile = path;
-        h.controller.baseName = QFileInfo(path).completeBaseName();
-        h.controller.outDir = QFileInfo(path).absolutePath();
+        h.controller.m_movieFile = path;
+        h.controller.m_baseName = QFileInfo(path).completeBaseName();
+        h.controller.m_outDir = QFileInfo(path).absolutePath();
     }
 
 private slots:
@@ -84,8 +84,8 @@ private slots:
     {
         Harness h;
         choose(h, QStringLiteral("-show.mpg"));
-        h.controller.baseName = QStringLiteral("-show");
-        h.controller.outDir = QString();
+        h.controller.m_baseName = QStringLiteral("-show");
+        h.controller.m_outDir = QString();
         QCOMPARE(h.controller.detectArguments().last(), QStringLiteral("./-show.mpg"));
     }
 
@@ -108,7 +108,7 @@ private slots:
     void testSettingsResourceSuitsTheDetector()
     {
         Harness h;
-        const QVariantMap &d = h.controller.iniFileData;
+        const QVariantMap &d = h.controller.iniFileData();
         QCOMPARE(d.value(QStringLiteral("output_edl")).toInt(), 1);
         QCOMPARE(d.value(QStringLiteral("output_default")).toInt(), 1);
         QVERIFY(d.size() > 20);
@@ -145,7 +145,7 @@ private slots:
         Harness h;
         choose(h, dir.filePath(QStringLiteral("show.mpg")));
         // Only the five controlled settings: an empty resource.
-        h.controller.iniFileData.clear();
+        h.controller.m_iniFileData.clear();
         const auto boxes = h.windows.mainWindow()->findChildren<QCheckBox *>();
         for (QCheckBox *box : boxes)
             box->setChecked(checked.contains(box->objectName()));
@@ -167,12 +167,12 @@ private slots:
         QTemporaryDir dir;
         Harness h;
         choose(h, dir.filePath(QStringLiteral("show.mpg")));
-        h.controller.iniFileData.clear();
-        h.controller.iniFileData.insert(QStringLiteral("logo_at_bottom"), 7);
-        h.controller.iniFileData.insert(QStringLiteral("comskip_ini_key"), QString());
-        h.controller.iniFileData.insert(QStringLiteral("zero_text"), QStringLiteral("0"));
-        h.controller.iniFileData.insert(QStringLiteral("fraction"), 0.75);
-        h.controller.iniFileData.insert(QStringLiteral("flag"), true);
+        h.controller.m_iniFileData.clear();
+        h.controller.m_iniFileData.insert(QStringLiteral("logo_at_bottom"), 7);
+        h.controller.m_iniFileData.insert(QStringLiteral("comskip_ini_key"), QString());
+        h.controller.m_iniFileData.insert(QStringLiteral("zero_text"), QStringLiteral("0"));
+        h.controller.m_iniFileData.insert(QStringLiteral("fraction"), 0.75);
+        h.controller.m_iniFileData.insert(QStringLiteral("flag"), true);
         h.controller.mOptionLogoAtBottom->setChecked(true);
         LogCapture log;
         h.controller.writeIniFile();
@@ -201,10 +201,10 @@ private slots:
                         "<integer>1</integer></dict><key>bad</key><string>y</string></dict></plist>");
         Harness h(false);
         QVERIFY(h.controller.loadDetectionSettings(path));
-        QCOMPARE(h.controller.iniFileData, (QVariantMap{{QStringLiteral("a"), qint64(1)}}));
+        QCOMPARE(h.controller.iniFileData(), (QVariantMap{{QStringLiteral("a"), qint64(1)}}));
         writeFile(path, "garbage");
         QVERIFY(h.controller.loadDetectionSettings(path));
-        QVERIFY(h.controller.iniFileData.isEmpty());
+        QVERIFY(h.controller.iniFileData().isEmpty());
     }
 
     void testPropertyListStringWithNulByte()
@@ -300,7 +300,7 @@ private slots:
         QCOMPARE(c.mDetectPercentTextField->text(), QStringLiteral("15%"));
         c.appendOutput(late);
         QCOMPARE(c.mDetectProgressIndicator->value(), 15);
-        QCOMPARE(c.logExcerpts, first + late);
+        QCOMPARE(c.logExcerpts(), first + late);
         // The second tool of a run writes after the first.
         c.setActiveProgressIndicator(c.removeIndicator());
         const QString second = QStringLiteral("Pos: 284.0s   7740f (100%)  0.00fps Trem:   0min  40mb\r");

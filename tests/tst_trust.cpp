@@ -45,7 +45,7 @@ class TestTrust final : public QObject
     {
         r.controller.detectStart(nullptr);
         QVERIFY(waitForIdle(r.controller));
-        QCOMPARE(r.controller.commercialsFound, 2);
+        QCOMPARE(r.controller.commercialsFound(), 2);
     }
     static void autoRemoveOnly(AppController &c, bool erase = false)
     {
@@ -60,7 +60,7 @@ class TestTrust final : public QObject
     }
     static bool logHas(const StandInRun &r, const char *text)
     {
-        return readAll(r.controller.outDir + QStringLiteral("/TrimletLog.txt")).contains(text);
+        return readAll(r.controller.outDir() + QStringLiteral("/TrimletLog.txt")).contains(text);
     }
 
 private slots:
@@ -76,7 +76,7 @@ private slots:
         const QString other = dir + QStringLiteral("/other.mpg");
         writeFile(other, "other bytes");
         r.chooseRecording(other);
-        QCOMPARE(c.commercialsFound, 0);
+        QCOMPARE(c.commercialsFound(), 0);
         autoRemoveOnly(c);
         c.autoStart(nullptr);
         QVERIFY(waitForIdle(c));
@@ -86,9 +86,9 @@ private slots:
 
         // Erasing the work files takes the count with them.
         r.chooseRecording(r.movie);
-        QCOMPARE(c.commercialsFound, 2);
+        QCOMPARE(c.commercialsFound(), 2);
         c.clean(r.windows.ui().cleanButton);
-        QCOMPARE(c.commercialsFound, 0);
+        QCOMPARE(c.commercialsFound(), 0);
         c.removeStart(nullptr);
         QVERIFY(waitForIdle(c));
         QVERIFY(!cutterRan(c));
@@ -204,10 +204,10 @@ private slots:
         QCOMPARE(r.windows.ui().mRecordingInfoField->text(),
                  QStringLiteral("H.264 352×240 29.97 fps · AAC stereo · 0:06:00"));
         // A transport stream stays one, and its name says so.
-        QCOMPARE(c.mOutputField->text(), c.outDir + QStringLiteral("/show.clean.ts"));
+        QCOMPARE(c.mOutputField->text(), c.outDir() + QStringLiteral("/show.clean.ts"));
         detect(r);
         c.removeStart(nullptr);
-        QCOMPARE(c.processState, int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
         const QStringList args = c.runner()->arguments();
         QVERIFY(args.first().endsWith(QStringLiteral("/ffmpeg")));
         QCOMPARE(args.at(args.indexOf(QStringLiteral("-f"), 10) + 1), QStringLiteral("mpegts"));
@@ -236,7 +236,7 @@ private slots:
         QVERIFY(!r.windows.ui().mAutoActionButton->isEnabled());
         c.autoStart(nullptr);
         QVERIFY(!c.runner());
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
     }
 
@@ -294,15 +294,15 @@ private slots:
         c.performButtonAction(button);
         QVERIFY(QTest::qWaitFor(
             [&] {
-                return c.logExcerpts.contains(removal ? QStringLiteral("MEncoder")
-                                                      : QStringLiteral("waiting"))
+                return c.logExcerpts().contains(removal ? QStringLiteral("MEncoder")
+                                                        : QStringLiteral("waiting"))
                        || (removal && !c.partialCopies().isEmpty()
                            && QFileInfo(c.partialCopies().value(0)).size() == 4096);
             },
             5000));
         QTest::qWait(150);
         c.performButtonAction(button);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QCOMPARE(c.mStatusField->text(),
                  removal ? QStringLiteral("Removal stopped.") : QStringLiteral("Detection stopped."));
         QVERIFY(c.partialCopies().isEmpty());
@@ -324,13 +324,13 @@ private slots:
         env.set("STANDIN_MODE", "wait");
         c.mAutoClean->setChecked(true);
         c.performButtonAction(c.mAutoActionButton);
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         QVERIFY(QFile::exists(r.work(".ini")));
         c.performButtonAction(c.mAutoActionButton);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
         for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
             QVERIFY2(!QFile::exists(r.work(ext)), ext);
-        QVERIFY(!QFile::exists(c.outDir + QStringLiteral("/TrimletLog.txt")));
+        QVERIFY(!QFile::exists(c.outDir() + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(!r.windows.ui().cleanButton->isEnabled());
     }
 
@@ -345,16 +345,16 @@ private slots:
         r.windows.mainWindow()->show();
         r.windows.graphWindow()->show();
         c.performButtonAction(c.mDetectActionButton);
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         const pid_t tool = c.runner()->processId();
         r.answer = false;
         QVERIFY(!r.windows.mainWindow()->close());
         QCOMPARE(r.questions, QStringList{QStringLiteral("A run is in progress. Stop it and quit?")});
-        QCOMPARE(c.processState, int(AppController::kStateDetecting));
+        QCOMPARE(c.processState(), int(AppController::kStateDetecting));
         QVERIFY(r.windows.mainWindow()->isVisible());
         r.answer = true;
         QVERIFY(r.windows.mainWindow()->close());
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!r.windows.graphWindow()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(processGone(tool), 3000);
@@ -465,7 +465,7 @@ private slots:
         EnvGuard env;
         env.set("STANDIN_MODE", "die");
         c.performButtonAction(c.mDetectActionButton);
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         StallMeter meter;
         QTest::qWait(30);
         c.performButtonAction(c.mDetectActionButton);
@@ -501,7 +501,7 @@ private slots:
         c.mOutputField->setText(output);
         c.autoStart(nullptr);
         QCOMPARE(c.mStatusField->text(), status);
-        QCOMPARE(c.processState, 0);
+        QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
         // Detection alone needs no output path.
@@ -568,10 +568,10 @@ private slots:
         env.set("STANDIN_MODE", "chatter");
         c.detectStart(nullptr);
         QVERIFY(waitForIdle(c, 60000));
-        QVERIFY(QFileInfo(c.outDir + QStringLiteral("/TrimletLog.txt")).size() > 10000000);
-        QVERIFY2(c.logExcerpts.size() <= 256 * 1024, qPrintable(QString::number(c.logExcerpts.size())));
+        QVERIFY(QFileInfo(c.outDir() + QStringLiteral("/TrimletLog.txt")).size() > 10000000);
+        QVERIFY2(c.logExcerpts().size() <= 256 * 1024, qPrintable(QString::number(c.logExcerpts().size())));
         // The newest output is what is kept.
-        QVERIFY(c.logExcerpts.contains(QStringLiteral("chatter done")));
+        QVERIFY(c.logExcerpts().contains(QStringLiteral("chatter done")));
     }
 };
 

@@ -128,9 +128,9 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
         r.windows.mainWindow()->activateWindow();
         c.performButtonAction(c.mDetectActionButton);
-        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts.contains(QStringLiteral("waiting")); }, 5000));
+        QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         QTest::keyClick(r.windows.mainWindow(), Qt::Key_Escape);
-        QTRY_COMPARE(c.processState, 0);
+        QTRY_COMPARE(c.processState(), 0);
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
     }
 
