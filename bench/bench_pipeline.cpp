@@ -6,7 +6,19 @@
 //              against the same two command lines run back to back from a
 //              shell on a copy of it.
 //   startup    launch to the main window shown (offscreen), median of 20.
-// Usage: bench_pipeline [output|overhead|startup]...   (default: all three)
+//   ends       the longest event-loop stall around tools' natural ends (an
+//              automatic run of the stand-in tools: detect, cut, check) and
+//              around a Stop, median of 10 each.
+//   cutters    frames kept against frames expected, for each kind of
+//              recording the end-to-end tests make, by mencoder with the
+//              contract's vector and by ffmpeg from the same cut list.
+//   cut        the removal step (cut + check) through the window's action on
+//              a recording of over 1 GB against `cat` of it to /dev/null, for
+//              an MPEG-2 program stream (mencoder) and an H.264 transport
+//              stream (ffmpeg); BENCH_COLD=1 starts both from an empty page
+//              cache.
+// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut]...
+//        (default: output, overhead and startup)
 
 #include "app/AppController.h"
 #include "app/AppWindows.h"
@@ -323,7 +335,17 @@ void benchCut()
                    + "\t0\n";
         writeFileBytes(dir.filePath(QStringLiteral("big.edl")), edl);
         std::vector<double> cat, trimlet;
+        // BENCH_COLD=1 (as root) empties the page cache before the cat and
+        // before the cut, so both start from the disk.
+        const bool cold = qEnvironmentVariableIsSet("BENCH_COLD");
+        const auto dropCaches = [cold] {
+            if (cold)
+                QProcess::execute(
+                    QStringLiteral("/bin/sh"),
+                    {QStringLiteral("-c"), QStringLiteral("sync; echo 3 > /proc/sys/vm/drop_caches")});
+        };
         for (int i = 0; i < 3; ++i) {
+            dropCaches();
             cat.push_back(shellMs(QStringLiteral("cat '%1' > /dev/null").arg(big)));
             AppController c;
             AppWindows w(c);
@@ -339,6 +361,7 @@ void benchCut()
             wait.exec();
             const QString out = c.mOutputField->text();
             QFile::remove(out);
+            dropCaches();
             QElapsedTimer t;
             t.start();
             runUntilIdle(c, [&] { c.removeStart(nullptr); });
