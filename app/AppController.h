@@ -263,6 +263,8 @@ private:
     friend class TestChart;
 
     QString workFile(const QString &extension) const;
+    // The work file's bytes; empty, and opened false, when it cannot be read.
+    QByteArray readWorkFile(const QString &extension, bool *opened = nullptr) const;
     void setStatus(const QString &text);
     void setButton(QPushButton *button, const QString &title, Action action);
     void beginRun(QPushButton *button, Action stopAction, bool detect, bool remove, bool erase,
@@ -282,6 +284,9 @@ private:
     void discardStoppedDetection();
     void cancelRemoval();
     void stopRun();
+    // The run is over: the status line shows its outcome, and the window
+    // looks again at which work files are left.
+    void endOfRunShown();
     void logToRunLog(const QString &line);
     QString proposedOutput(const QString &extension) const;
 

@@ -212,6 +212,23 @@ void AppWindows::updateControls()
 
 namespace {
 
+// What assistive technology announces for a control, and more about it.
+struct AccessibleName
+{
+    QWidget *widget;
+    const char *name;
+    const char *description = nullptr;
+};
+
+void nameAll(std::initializer_list<AccessibleName> names)
+{
+    for (const AccessibleName &n : names) {
+        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+        if (n.description)
+            n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
+    }
+}
+
 // One edit of the break list, undone by putting the list back as it was.
 class BreakEdit : public QUndoCommand
 {
@@ -310,11 +327,7 @@ void AppWindows::setUpEditing()
         if (image.isNull())
             view->setText(tr("No picture"));
     });
-    const struct
-    {
-        QWidget *widget;
-        const char *name;
-    } names[] = {
+    nameAll({
         {g.addBreakButton, "Add break"},
         {g.deleteBreakButton, "Delete break"},
         {g.undoButton, "Undo"},
@@ -322,9 +335,7 @@ void AppWindows::setUpEditing()
         {g.revertButton, "Revert to detection"},
         {g.beforeFrameView, "Last frame before the break"},
         {g.firstFrameView, "First frame of the break"},
-    };
-    for (const auto &n : names)
-        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+    });
 }
 
 void AppWindows::showBoundary(int row)
@@ -409,12 +420,7 @@ void AppWindows::nameControls()
     Ui::MainWindow &u = *m_ui;
     // What assistive technology announces: every control by what it is
     // for, not by the title it shares with others ("Run", "Choose…").
-    const struct
-    {
-        QWidget *widget;
-        const char *name;
-        const char *description;
-    } names[] = {
+    nameAll({
         {u.mInputField, "Recording", "The recording to take the commercials out of"},
         {u.browseInputButton, "Choose recording", "Choose the recording in a file dialog (Ctrl+O)"},
         {u.mRecordingInfoField, "Recording streams", "The recording's video and sound, and its length"},
@@ -444,11 +450,7 @@ void AppWindows::nameControls()
         {u.mRemoveEDLSeek, "Precise cut seeking", "mencoder's -hr-edl-seek"},
         {u.filesGroup, "Files", "The recording and its cut copy"},
         {u.stepsGroup, "Steps", "Detection, removal and the automatic run"},
-    };
-    for (const auto &n : names) {
-        n.widget->setAccessibleName(QString::fromUtf8(n.name));
-        n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
-    }
+    });
     // Check boxes are named by their own text.
     for (QCheckBox *box : m_main->findChildren<QCheckBox *>())
         if (box->accessibleName().isEmpty())
@@ -472,12 +474,7 @@ void AppWindows::nameControls()
     });
 
     Ui::GraphWindow &g = *m_graphUi;
-    const struct
-    {
-        QWidget *widget;
-        const char *name;
-        const char *description;
-    } chartNames[] = {
+    nameAll({
         {g.mGraphFileText, "Charted recording", "The recording whose detection data is shown"},
         {g.mGraphProgressIndicator, "Chart progress", "Busy while the chart is drawn"},
         {g.graphScrollArea, "Detection chart",
@@ -489,11 +486,7 @@ void AppWindows::nameControls()
         {g.mShowLengthNew, "Length without commercials", "The programme's length after cutting"},
         {g.mZoomSlider, "Zoom", "How far the chart is stretched in time"},
         {g.mGraphStatusText, "Chart status", "What the chart shows"},
-    };
-    for (const auto &n : chartNames) {
-        n.widget->setAccessibleName(QString::fromUtf8(n.name));
-        n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
-    }
+    });
     for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
         header->setAccessibleName(header->orientation() == Qt::Horizontal
                                       ? QStringLiteral("Commercials: column headers")

@@ -5,38 +5,15 @@
 #include "app/AppController.h"
 
 #include "chart/VideoGraph.h"
+#include "core/AtomicWrite.h"
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
-#include <QTemporaryFile>
 
 #include <cstdio>
-
-namespace {
-
-// Written under a name of its own and renamed into place, so a reader never
-// sees half a list; no sync, as with the ini file.
-bool writeAtomically(const QString &path, const QByteArray &bytes)
-{
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open())
-        return false;
-    const QString staging = file.fileName();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written
-        || std::rename(QFile::encodeName(staging).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(staging);
-        return false;
-    }
-    return true;
-}
-
-} // namespace
 
 bool AppController::haveEditedList() const
 {
@@ -45,12 +22,9 @@ bool AppController::haveEditedList() const
 
 CommercialList AppController::detectedCommercials() const
 {
-    const QString original =
-        haveEditedList() ? workFile(QStringLiteral("detected.txt")) : workFile(QStringLiteral("txt"));
-    QFile f(original);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return results::parseFrameList(f.readAll()).commercials;
+    return results::parseFrameList(
+               readWorkFile(haveEditedList() ? QStringLiteral("detected.txt") : QStringLiteral("txt")))
+        .commercials;
 }
 
 QString AppController::breaksSummary() const

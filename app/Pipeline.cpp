@@ -189,13 +189,11 @@ bool AppController::removeCommercials()
                 : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
         return false;
     }
-    QFile edl(edlPath);
-    const std::optional<QList<media::Span>> cuts =
-        edl.open(QIODevice::ReadOnly) ? media::parseEdlCuts(edl.readAll()) : std::nullopt;
+    bool opened = false;
+    const QByteArray edl = readWorkFile(QStringLiteral("edl"), &opened);
+    const std::optional<QList<media::Span>> cuts = opened ? media::parseEdlCuts(edl) : std::nullopt;
     // The detector's own count of the frames, from its frame list.
-    QFile txt(workFile(QStringLiteral("txt")));
-    const results::FrameList counted =
-        txt.open(QIODevice::ReadOnly) ? results::parseFrameList(txt.readAll()) : results::FrameList();
+    const results::FrameList counted = results::parseFrameList(readWorkFile(QStringLiteral("txt")));
     const double seconds = media::recordingSeconds(*m_recordingInfo, counted.totalRows, counted.fps);
     m_recordingSeconds = seconds;
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
@@ -326,9 +324,7 @@ void AppController::autoStop(QObject *sender)
     // with the work files, or was never written, and its reader's
     // complaint would hide the outcome.
     readTXTData();
-    if (!m_outcome.isEmpty())
-        setStatus(m_outcome);
-    emit workFilesChanged();
+    endOfRunShown();
 }
 
 void AppController::detectStop(QObject *)
@@ -339,9 +335,7 @@ void AppController::detectStop(QObject *)
         m_detectIndicator->clear();
     setIdle();
     readTXTData();
-    if (!m_outcome.isEmpty())
-        setStatus(m_outcome);
-    emit workFilesChanged();
+    endOfRunShown();
 }
 
 void AppController::removeStop(QObject *)
@@ -351,9 +345,7 @@ void AppController::removeStop(QObject *)
     if (m_removeIndicator)
         m_removeIndicator->clear();
     setIdle();
-    if (!m_outcome.isEmpty())
-        setStatus(m_outcome);
-    emit workFilesChanged();
+    endOfRunShown();
 }
 
 void AppController::quitOnSignal(int signalNumber)
@@ -361,6 +353,13 @@ void AppController::quitOnSignal(int signalNumber)
     logLine(QStringLiteral("quitOnSignal: %1").arg(signalNumber));
     stopForQuit();
     QCoreApplication::exit(128 + signalNumber);
+}
+
+void AppController::endOfRunShown()
+{
+    if (!m_outcome.isEmpty())
+        setStatus(m_outcome);
+    emit workFilesChanged();
 }
 
 void AppController::stopForQuit()

@@ -15,23 +15,21 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-QByteArray readWhole(const QString &path, bool *ok)
+QByteArray AppController::readWorkFile(const QString &extension, bool *opened) const
 {
-    QFile file(path);
-    *ok = file.open(QIODevice::ReadOnly);
-    return *ok ? file.readAll() : QByteArray();
+    QFile file(workFile(extension));
+    const bool ok = file.open(QIODevice::ReadOnly);
+    if (opened)
+        *opened = ok;
+    return ok ? file.readAll() : QByteArray();
 }
-
-} // namespace
 
 int AppController::readTXTData()
 {
     m_totalRows = 0;
     m_fps = 0.0f;
     bool opened = false;
-    const QByteArray text = readWhole(workFile(QStringLiteral("txt")), &opened);
+    const QByteArray text = readWorkFile(QStringLiteral("txt"), &opened);
     if (!m_commercials)
         m_commercials = std::make_shared<CommercialList>();
 
@@ -50,7 +48,7 @@ int AppController::readTXTData()
         // show beside the approved ones.
         bool detectedOpened = false;
         const results::FrameList detected =
-            results::parseFrameList(readWhole(workFile(QStringLiteral("detected.txt")), &detectedOpened));
+            results::parseFrameList(readWorkFile(QStringLiteral("detected.txt"), &detectedOpened));
         *m_commercials = detectedOpened && detected.found
                              ? breaks::merged(frames.commercials, detected.commercials)
                              : frames.commercials;
@@ -81,7 +79,7 @@ int AppController::readEDLData()
 {
     const QString path = workFile(QStringLiteral("edl"));
     bool opened = false;
-    const QByteArray text = readWhole(path, &opened);
+    const QByteArray text = readWorkFile(QStringLiteral("edl"), &opened);
     const std::optional<int> count = opened ? results::countEdlEntries(text) : std::nullopt;
     if (!count) {
         logLine(QStringLiteral("readEDLData: Missing EDL file: ") + path);

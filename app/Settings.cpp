@@ -4,13 +4,13 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
+#include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
 
 #include <QCheckBox>
 #include <QFile>
 #include <QLocale>
-#include <QTemporaryFile>
 
 #include <cstdio>
 
@@ -83,22 +83,5 @@ void AppController::writeIniFile()
     for (QChar c : std::as_const(text))
         if (c.unicode() > 0x7f)
             return;
-    // Atomic by a rename, without QSaveFile's fsync: after the cutter has
-    // written gigabytes, a sync here held the window while the disk caught
-    // up (117 ms after a 200 MB run log; far longer after a big copy). A
-    // work file rewritten before every run needs no durability.
-    // The staging file has a name of its own, made exclusively: a link or
-    // file planted under any fixed name is never written through.
-    const QString target = workFile(QStringLiteral("ini"));
-    QTemporaryFile file(target + QStringLiteral(".XXXXXX"));
-    file.setAutoRemove(false);
-    if (!file.open())
-        return;
-    const QString staging = file.fileName();
-    const QByteArray bytes = text.toLatin1();
-    const bool written = file.write(bytes) == bytes.size() && file.flush();
-    file.close();
-    if (!written || file.error() != QFileDevice::NoError
-        || ::rename(QFile::encodeName(staging).constData(), QFile::encodeName(target).constData()) != 0)
-        QFile::remove(staging);
+    writeAtomically(workFile(QStringLiteral("ini")), text.toLatin1());
 }

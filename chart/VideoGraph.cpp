@@ -454,12 +454,7 @@ void VideoGraph::paintEvent(QPaintEvent *event)
     p.drawImage(r, m_frame, QRectF(QPointF(r.topLeft()) * ratio, QSizeF(r.size()) * ratio));
     // Where a dragged edge or a new break would go, over the drawn chart.
     if ((m_drag == Drag::Edge || m_drag == Drag::NewBreak) && m_dragFrame >= 0 && m_dataSize.rows > 0) {
-        const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
-        const QTransform t = logicalTransform(size());
-        const double xscale = area.width() / m_dataSize.rows;
-        const auto screenX = [&](int frame) {
-            return t.map(QPointF(double(frame) / m_chunkSize * xscale + area.x(), 0)).x();
-        };
+        const auto screenX = [this](int frame) { return widgetXForFrame(frame); };
         p.setPen(QPen(QColor(0, 90, 200), 2));
         if (m_drag == Drag::Edge) {
             p.drawLine(QPointF(screenX(m_dragFrame), 0), QPointF(screenX(m_dragFrame), height()));
@@ -577,6 +572,15 @@ QString VideoGraph::formatTime(double t)
     return formatTime(t, false);
 }
 
+// Frames and widget x run through the chart area the bars are placed in:
+// a chart point is chunkSize frames wide.
+double VideoGraph::widgetXForFrame(int frame) const
+{
+    const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
+    const double logicalX = double(frame) / m_chunkSize * area.width() / m_dataSize.rows + area.x();
+    return logicalTransform(size()).map(QPointF(logicalX, 0)).x();
+}
+
 int VideoGraph::frameAt(const QPointF &widgetPos) const
 {
     if (m_dataSize.rows == 0 || !(m_chunkSize > 0) || m_totalFrames <= 0)
@@ -592,12 +596,7 @@ std::pair<int, bool> VideoGraph::edgeAt(const QPointF &widgetPos) const
 {
     if (!m_commercials || m_dataSize.rows == 0 || !(m_chunkSize > 0))
         return {-1, true};
-    const QRectF area = layoutFor(m_bounds, m_colCountToShow).chartArea;
-    const QTransform t = logicalTransform(size());
-    const double xscale = area.width() / m_dataSize.rows;
-    const auto screenX = [&](int frame) {
-        return t.map(QPointF(double(frame) / m_chunkSize * xscale + area.x(), 0)).x();
-    };
+    const auto screenX = [this](int frame) { return widgetXForFrame(frame); };
     constexpr double kReach = 5.0; // pixels either side of an edge
     for (int i = 0; i < m_commercials->size(); ++i) {
         const Commercial &c = m_commercials->at(i);

@@ -103,6 +103,8 @@ public:
     // The break edge within reach of a point of the widget: its row and
     // whether it is the start; row -1 when there is none.
     std::pair<int, bool> edgeAt(const QPointF &widgetPos) const;
+    // Where a frame stands across the widget (callers check for data).
+    double widgetXForFrame(int frame) const;
 
 public:
     static QString formatTime(double seconds, bool alwaysShowHours);

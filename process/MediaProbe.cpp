@@ -1,10 +1,11 @@
 #include "process/MediaProbe.h"
 
+#include "process/ChildSetup.h"
+
 #include <QFileInfo>
 #include <QMetaObject>
 
 #include <csignal>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 MediaProbe::MediaProbe(QObject *parent) : QObject(parent) { }
@@ -26,12 +27,7 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
     m_process->setProcessChannelMode(QProcess::SeparateChannels);
     m_process->setStandardErrorFile(QProcess::nullDevice());
     m_process->setStandardInputFile(QProcess::nullDevice());
-    const pid_t parent = ::getpid();
-    m_process->setChildProcessModifier([parent] {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
-    });
+    setUpChild(*m_process, false);
     // "file:" keeps a name with a colon or a leading dash from being read
     // as a protocol or an option.
     QStringList args{QStringLiteral("-v"),   QStringLiteral("error"),        QStringLiteral("-of"),

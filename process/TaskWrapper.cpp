@@ -1,5 +1,7 @@
 #include "process/TaskWrapper.h"
 
+#include "process/ChildSetup.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -7,7 +9,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 TaskWrapper::TaskWrapper(TaskWrapperController *controller, const QStringList &arguments, QObject *parent)
@@ -68,21 +69,7 @@ void TaskWrapper::startProcess()
 
     m_process.setProgram(program);
     m_process.setArguments(m_arguments.mid(1));
-    const pid_t parent = ::getpid();
-    m_process.setChildProcessModifier([parent] {
-        // In the child, between fork and exec: only async-signal-safe calls.
-        // A group of its own, so that a Stop reaches whatever the tool
-        // starts; and the tool dies with the application.
-        ::setpgid(0, 0);
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(kLaunchFailed);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (int sig : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
-            ::signal(sig, SIG_DFL);
-    });
+    setUpChild(m_process, true);
     m_process.start(QIODevice::ReadOnly);
     const qint64 pid = m_process.processId();
     if (pid > 0)

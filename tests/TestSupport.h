@@ -104,6 +104,14 @@ struct EnvGuard
     }
 };
 
+// The stand-in detector finds no commercial: an empty cut list and a frame
+// list of none.
+inline void findNoCommercials(EnvGuard &env)
+{
+    env.set("STANDIN_EDL", "");
+    env.set("STANDIN_TXT", "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\\n-------------------\\n");
+}
+
 inline QString standInTools()
 {
     return QStringLiteral(TRIMLET_TEST_TOOLS "/standins");

@@ -97,6 +97,14 @@ class TestEndToEnd final : public QObject
     QTemporaryDir m_dir;
     QHash<QString, QString> m_recordings;
 
+    // A copy of one of the made recordings in a directory of its own.
+    QString copyOf(const QString &recording, const QString &dir, const QString &name)
+    {
+        QDir().mkpath(dir);
+        const QString movie = dir + QLatin1Char('/') + name;
+        return QFile::copy(m_recordings.value(recording), movie) ? movie : QString();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -279,9 +287,8 @@ private slots:
     void testUntickedBreakStaysInTheCopy()
     {
         const QString dir = m_dir.filePath(QStringLiteral("edited"));
-        QDir().mkpath(dir);
-        const QString movie = dir + QStringLiteral("/recording.mpg");
-        QVERIFY(QFile::copy(m_recordings.value(QStringLiteral("two-breaks")), movie));
+        const QString movie = copyOf(QStringLiteral("two-breaks"), dir, QStringLiteral("recording.mpg"));
+        QVERIFY(!movie.isEmpty());
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
@@ -328,9 +335,9 @@ private slots:
     void testDetectionThenChart()
     {
         const QString dir = m_dir.filePath(QStringLiteral("chart"));
-        QDir().mkpath(dir);
-        const QString movie = dir + QStringLiteral("/Café à la carte.mpg");
-        QVERIFY(QFile::copy(m_recordings.value(QStringLiteral("two-breaks")), movie));
+        const QString movie =
+            copyOf(QStringLiteral("two-breaks"), dir, QStringLiteral("Café à la carte.mpg"));
+        QVERIFY(!movie.isEmpty());
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));

@@ -109,8 +109,7 @@ private slots:
         StandInRun r(freshDir());
         AppController &c = r.controller;
         EnvGuard env;
-        env.set("STANDIN_EDL", "");
-        env.set("STANDIN_TXT", "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\\n-------------------\\n");
+        findNoCommercials(env);
         c.mAutoRemove->setChecked(true);
         c.autoStart(nullptr);
         QVERIFY(waitForIdle(c));

@@ -169,8 +169,7 @@ private slots:
         StandInRun r(freshDir());
         AppController &c = r.controller;
         EnvGuard env;
-        env.set("STANDIN_EDL", "");
-        env.set("STANDIN_TXT", "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\\n-------------------\\n");
+        findNoCommercials(env);
         c.detectStart(nullptr);
         QVERIFY(waitForIdle(c));
         QVERIFY(c.haveResults());
