@@ -22,7 +22,8 @@ AppController::AppController(QObject *parent) : QObject(parent)
     initResources();
     m_logExcerpts.reserve(4096);
     connect(&m_recordingProbe, &MediaProbe::finished, this, &AppController::recordingProbed);
-    connect(&m_copyProbe, &MediaProbe::finished, this, &AppController::copyProbed);
+    connect(&m_recordingScan, &PacketScan::finished, this, &AppController::recordingScanned);
+    connect(&m_copyScan, &PacketScan::finished, this, &AppController::copyScanned);
 }
 
 AppController::~AppController()
@@ -31,7 +32,8 @@ AppController::~AppController()
     // still running is stopped with its runner.
     clearGraphData();
     m_runner.reset();
-    m_copyProbe.cancel();
+    m_copyScan.cancel();
+    m_recordingScan.cancel();
     discardPartialCopy();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);

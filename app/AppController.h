@@ -7,6 +7,7 @@
 #include "core/MediaInfo.h"
 #include "core/ResultParsers.h"
 #include "process/MediaProbe.h"
+#include "process/PacketScan.h"
 #include "process/TaskWrapper.h"
 
 #include <QDateTime>
@@ -31,6 +32,10 @@ class VideoGraph;
 
 // The run log's file name, beside the recording.
 extern const QString logFileName;
+
+// Files in dir named ".NAME.trimlet-XXXXXX" for one of names: Trimlet's
+// hidden partial copies and staging files.
+QStringList hiddenNamesOf(const QString &dir, const QStringList &names);
 
 // The one controller of the application: it owns the job's state, starts
 // the tools, reads their results and hands them to the chart. It draws
@@ -138,6 +143,9 @@ public:
     // The output path as a run that cuts needs it; empty when it will do,
     // else what is wrong with it, in words for the status line.
     QString outputProblem();
+    // The output field's path as a run uses it: trimmed, and a name
+    // without a folder taken as one in the recording's folder.
+    QString settledOutput() const;
     // Stops whatever runs, as a Stop does, before the application quits.
     void stopForQuit();
     // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
@@ -146,6 +154,10 @@ public:
     bool runInProgress() const { return m_processState != kStateIdle; }
     // A work file of the recording is on disk, so erasing has something to do.
     bool haveWorkFiles() const;
+    // The files Trimlet's runs wrote beside the recording, as recorded in
+    // the recording's manifest (".BASE.trimlet-files"), which erasing
+    // reads: nothing else is ever erased.
+    QStringList workFilesMade() const;
     void performButtonAction(QPushButton *button);
     Action buttonAction(const QPushButton *button) const;
 
@@ -159,13 +171,18 @@ public:
     // A tool's path, or its bare name when it is nowhere to be found.
     QString toolPath(const QString &name) const;
     // The removal tool's vector; the copy goes to output, or to the
-    // output field's path when output is empty.
-    QStringList removeArguments(const QString &output = QString()) const;
+    // output field's path when output is empty, and the cuts come from
+    // cutList, or from the detector's EDL when it is empty.
+    QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const;
     QStringList ffmpegCutArguments(const QString &list, const QString &output,
                                    media::Container container) const;
     // What the probe said of the chosen recording; none before it answered.
     const std::optional<media::MediaInfo> &recordingInfo() const { return m_recordingInfo; }
-    bool probingRecording() const { return m_recordingProbe.isRunning(); }
+    // The recording is still being read: first what it holds, then where
+    // each of its frames lies.
+    bool probingRecording() const { return m_recordingProbe.isRunning() || m_recordingScan.isRunning(); }
+    // How long the recording may take to answer what it holds.
+    void setProbeTimeLimit(int ms) { m_recordingProbe.setTimeLimit(ms); }
     // Hidden copies being written beside the output: ".NAME.trimlet-XXXXXX".
     QStringList partialCopies() const;
     ToolLocator &toolLocator() { return m_toolLocator; }
@@ -273,15 +290,28 @@ private:
     bool outputIsInput() const;
     void setOutcome(const QString &text);
     QString withOutcome(const QString &text) const;
-    void recordingProbed(const QByteArray &json, bool launched);
+    void recordingProbed(const QByteArray &json, MediaProbe::Answer answer);
+    void recordingScanned(bool ok);
+    void showRecordingInfo();
     bool startCut(media::Cutter cutter);
     bool cutFinished(int rc);
-    void copyProbed(const QByteArray &json, bool launched);
+    void copyScanned();
+    void verifyCopy();
+    bool outputIsFull() const;
     void endRemoval(const QString &outcome);
     void discardPartialCopy();
     void removeStaleCopies();
     void eraseWorkFiles();
-    void discardStoppedDetection();
+    // Before a detection, the list files move aside; a detection that
+    // fails or is stopped puts them back as they were.
+    void setAsideListFiles();
+    void settleListFiles(bool detected);
+    void recordWorkFiles(const QStringList &extensions);
+    QString manifestPath() const;
+    // Hidden names of Trimlet's own beside the recording: staging files of
+    // the work files, files set aside during a detection.
+    QStringList leftovers() const;
+    void reloadCounts();
     void cancelRemoval();
     void stopRun();
     // The run is over: the status line shows its outcome, and the window
@@ -289,6 +319,12 @@ private:
     void endOfRunShown();
     void logToRunLog(const QString &line);
     QString proposedOutput(const QString &extension) const;
+    struct PendingStart
+    {
+        QPushButton *button;
+        Action stopAction;
+        bool detect, remove, erase, automatic;
+    };
 
     qint32 m_processState = kStateIdle;
     bool m_runDetect = false;
@@ -329,6 +365,21 @@ private:
     // The recording as ffprobe sees it, asked when it is chosen.
     MediaProbe m_recordingProbe;
     std::optional<media::MediaInfo> m_recordingInfo;
+    // Where each of the recording's frames lies on its own clock, read
+    // once when it is chosen; the check of a copy counts against it.
+    PacketScan m_recordingScan;
+    // A Run pressed while the recording was still being read: the copy's
+    // name is settled by what it holds, so the run waits for the answer.
+    std::optional<PendingStart> m_pendingStart;
+    // The output path of the run under way, settled when it started.
+    QString m_runOutput;
+    struct SetAside
+    {
+        QString path;
+        QString aside;
+        bool usersOwn; // not made by a run of Trimlet's: it comes back whatever happens
+    };
+    QList<SetAside> m_setAside;
     QString m_proposedOutput;
     QString m_refusal;
     // The removal step: a cut into a hidden partial copy, its check, and
@@ -343,13 +394,12 @@ private:
     QString m_partialCopy;
     QString m_cutOutput;
     QString m_cutNote;
-    QString m_concatDir;
-    MediaProbe m_copyProbe;
+    QString m_cutDir;
+    PacketScan m_copyScan;
     // What the run has to say at its end; the status line shows what runs
     // meanwhile.
     QString m_outcome;
     bool m_runFailed = false;
     QString m_confirmedOutput;
-    QDateTime m_stepStarted;
     Confirm m_confirm;
 };

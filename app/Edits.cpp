@@ -51,11 +51,16 @@ bool AppController::applyBreaks(const CommercialList &list)
     }
     CommercialList approved = list;
     breaks::recompute(approved);
-    if (!writeAtomically(workFile(QStringLiteral("txt")), breaks::frameListText(m_totalRows, m_fps, approved))
-        || !writeAtomically(workFile(QStringLiteral("edl")), breaks::edlText(m_fps, approved))) {
+    if (!writePairAtomically(workFile(QStringLiteral("txt")),
+                             breaks::frameListText(m_totalRows, m_fps, approved), workFile(QStringLiteral("edl")),
+                             breaks::edlText(m_fps, approved))) {
         setStatus(QStringLiteral("The edited list could not be written beside the recording."));
         return false;
     }
+    QStringList names;
+    for (const char *ext : {"txt", "edl", "detected.txt", "detected.edl"})
+        names << m_baseName + QLatin1Char('.') + QLatin1String(ext);
+    recordWorkFiles(names);
     logLine(QStringLiteral("applyBreaks: %1 breaks, %2 cut")
                 .arg(approved.size())
                 .arg(breaks::cutCount(approved)));

@@ -19,10 +19,13 @@ void AppController::openLogFile()
     m_logFile.setFileName(m_outDir + QLatin1Char('/') + logFileName);
     // The old log is replaced by a new file rather than truncated: ext4
     // writes a truncated-and-rewritten file back when it is closed, which
-    // held the window for ~100 ms after a run with a 200 MB log.
+    // held the window for ~100 ms after a run with a 200 MB log. Removing
+    // the name takes a planted link away, not what it points at, and the
+    // new file is made exclusively, so no link is ever written through.
     QFile::remove(m_logFile.fileName());
     // A missing or read-only directory means no run log, and no failure.
-    m_logFile.open(QIODevice::ReadWrite | QIODevice::Truncate | QIODevice::Unbuffered);
+    if (m_logFile.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
+        recordWorkFiles({logFileName});
 }
 
 void AppController::closeLogFile()

@@ -4,6 +4,8 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
+#include "core/AtomicWrite.h"
+#include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "progress/ProgressIndicator.h"
 
@@ -16,7 +18,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStorageInfo>
+#include <QTemporaryFile>
 
+#include <algorithm>
+#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -39,11 +45,34 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         setStatus(m_refusal);
         return;
     }
-    // Where the copy goes is settled while the user is still there, not
-    // found wanting after a long detection.
+    // What the recording holds decides the copy's name and its cutter; a
+    // Run pressed before that is known starts once it is.
+    if (m_recordingProbe.isRunning()) {
+        m_pendingStart = PendingStart{button, stopAction, detect, remove, erase, automatic};
+        setStatus(QStringLiteral("Reading the recording…"));
+        return;
+    }
+    m_pendingStart.reset();
+    // A new detection replaces the user's corrections: asked first.
+    if (detect && m_haveInput && haveEditedList() && m_commercials) {
+        const int edits = breaks::editedCount(*m_commercials, detectedCommercials());
+        if (edits > 0
+            && !confirm(QStringLiteral("Detect again and discard your %1 edit%2?")
+                            .arg(edits)
+                            .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
+            detect = false;
+            if (!remove && !erase)
+                return;
+        }
+    }
+    // Where the copy goes is settled once, while the user is still there,
+    // and every later step uses that one path.
+    m_runOutput.clear();
     if (remove && m_haveInput) {
+        m_runOutput = settledOutput();
         const QString problem = outputProblem();
         if (!problem.isEmpty()) {
+            m_runOutput.clear();
             setStatus(problem);
             return;
         }
@@ -142,20 +171,17 @@ void AppController::detectCommercials()
     m_activeProgressIndicator = m_detectIndicator.get();
     setHaveResults(false);
     writeIniFile();
-    m_stepStarted = QDateTime::currentDateTime();
-    // A new detection is a new original: earlier corrections are of another list.
-    QFile::remove(workFile(QStringLiteral("detected.txt")));
-    QFile::remove(workFile(QStringLiteral("detected.edl")));
+    setAsideListFiles();
     setStatus(QStringLiteral("Detecting commercials…"));
     runWithProgressCommand(arguments);
 }
 
 bool AppController::outputIsInput() const
 {
-    const QString output = mOutputField ? mOutputField->text() : QString();
+    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
     if (output.isEmpty() || m_movieFile.isEmpty())
         return false;
-    // The same file under another name (a link, a hard link, "..") counts.
+    // The same file under another name (a link, a hard link, "./") counts.
     struct stat in = {};
     struct stat out = {};
     if (::stat(QFile::encodeName(m_movieFile).constData(), &in) == 0
@@ -168,10 +194,11 @@ bool AppController::removeCommercials()
 {
     if (mInputField)
         m_movieFile = mInputField->text();
-    // Writing the copy over the recording while reading it would destroy it.
+    // Writing the copy over the recording while reading it would destroy
+    // it; the run was refused for it at its start, and still is.
     if (outputIsInput()) {
-        setOutcome(QStringLiteral("The output file is the recording itself: removal skipped."));
-        logLine(QStringLiteral("removeCommercials: output is the input, skipped"));
+        m_runFailed = true;
+        setOutcome(QStringLiteral("The output file is the recording itself: choose another name."));
         return false;
     }
     // Without its cut list a cutter copies the whole recording and says
@@ -192,9 +219,17 @@ bool AppController::removeCommercials()
     bool opened = false;
     const QByteArray edl = readWorkFile(QStringLiteral("edl"), &opened);
     const std::optional<QList<media::Span>> cuts = opened ? media::parseEdlCuts(edl) : std::nullopt;
-    // The detector's own count of the frames, from its frame list.
-    const results::FrameList counted = results::parseFrameList(readWorkFile(QStringLiteral("txt")));
-    const double seconds = media::recordingSeconds(*m_recordingInfo, counted.totalRows, counted.fps);
+    // The cut list's times are places on the recording's own clock, which
+    // runs on through a dropout or a jump; its end is where the last frame
+    // lies. Until the recording has been read through, the detector's own
+    // count of the frames stands in.
+    double seconds = 0;
+    if (m_recordingScan.done() && !m_recordingScan.packets().empty()) {
+        seconds = media::clockSeconds(m_recordingScan.packets(), m_recordingInfo->videoStart);
+    } else {
+        const results::FrameList counted = results::parseFrameList(readWorkFile(QStringLiteral("txt")));
+        seconds = media::recordingSeconds(*m_recordingInfo, counted.totalRows, counted.fps);
+    }
     m_recordingSeconds = seconds;
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
     if (m_cuts.isEmpty()) {
@@ -202,9 +237,30 @@ bool AppController::removeCommercials()
                         : QStringLiteral("The cut list cannot be read: detect the commercials again."));
         return false;
     }
-    m_keptSeconds = seconds - media::totalLength(m_cuts);
-    m_cutOutput = QFileInfo(mOutputField ? mOutputField->text().trimmed() : QString()).absoluteFilePath();
+    const QList<media::Span> kept = media::keptSpans(m_cuts, seconds);
+    if (kept.isEmpty()) {
+        setOutcome(withOutcome(
+            QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
+        return false;
+    }
+    m_keptSeconds = media::totalLength(kept);
+    m_cutOutput = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
     m_cutNote.clear();
+    // A copy that cannot fit is refused before the disk is filled.
+    const QStorageInfo disk(QFileInfo(m_cutOutput).absolutePath());
+    const qint64 needed =
+        qint64(double(QFileInfo(m_movieFile).size()) * std::min(1.0, m_keptSeconds / seconds) * 1.02);
+    if (disk.isValid() && disk.bytesAvailable() < needed) {
+        m_runFailed = true;
+        const QLocale locale;
+        setOutcome(withOutcome(QStringLiteral("There is not enough space for the cut copy in %1: it needs "
+                                              "about %2, and %3 are free.")
+                                   .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()),
+                                        locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
+                                        locale.formattedDataSize(disk.bytesAvailable(), 1,
+                                                                 QLocale::DataSizeTraditionalFormat))));
+        return false;
+    }
     removeStaleCopies();
     const media::Cutter cutter = media::cutterFor(*m_recordingInfo);
     m_container = media::containerFor(*m_recordingInfo, cutter);
@@ -233,7 +289,9 @@ void AppController::processStarted()
 
 void AppController::detectionFinished(int rc)
 {
-    if (rc == -1 || rc == 0 || rc == 1) {
+    const bool success = rc == -1 || rc == 0 || rc == 1;
+    settleListFiles(success);
+    if (success) {
         readEDLData();
         m_outcome = mStatusField ? mStatusField->text() : QString();
         return;
@@ -252,15 +310,82 @@ void AppController::detectionFinished(int rc)
         setOutcome(QString::asprintf("Unexpected error %d.", rc));
 }
 
-void AppController::discardStoppedDetection()
+void AppController::setAsideListFiles()
 {
-    // comskip stopped halfway leaves an empty frame list and a partial
-    // table: results of this step only, never trusted.
-    for (const char *ext : {"txt", "edl", "csv", "log"}) {
-        const QFileInfo file(workFile(QLatin1String(ext)));
-        if (file.exists() && file.lastModified() >= m_stepStarted.addSecs(-1))
-            QFile::remove(file.absoluteFilePath());
+    m_setAside.clear();
+    const QStringList made = workFilesMade();
+    for (const char *ext : {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"}) {
+        const QString path = workFile(QLatin1String(ext));
+        const QFileInfo file(path);
+        if (!file.exists() && !file.isSymLink())
+            continue;
+        // A name of Trimlet's own, made exclusively; the file moves there.
+        QTemporaryFile aside(m_outDir + QStringLiteral("/.") + file.fileName()
+                             + QStringLiteral(".trimlet-XXXXXX"));
+        aside.setAutoRemove(false);
+        if (!aside.open())
+            continue;
+        aside.close();
+        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside.fileName()).constData())
+            != 0) {
+            QFile::remove(aside.fileName());
+            continue;
+        }
+        // comskip writes its own debugging log under the recording's name;
+        // a file of that name that is not Trimlet's comes back unharmed.
+        m_setAside.append({path, aside.fileName(), !made.contains(file.fileName())
+                                                       && QLatin1String(ext) == QLatin1String("log")});
     }
+}
+
+void AppController::settleListFiles(bool detected)
+{
+    const auto putBack = [](const SetAside &s) {
+        std::rename(QFile::encodeName(s.aside).constData(), QFile::encodeName(s.path).constData());
+    };
+    if (!detected) {
+        // What a failed or stopped detection left is half a result: the
+        // lists go back to what they were before it started.
+        for (const char *ext : {"txt", "edl", "csv", "log"}) {
+            const QString path = workFile(QLatin1String(ext));
+            const bool wasThere = std::any_of(m_setAside.cbegin(), m_setAside.cend(),
+                                              [&](const SetAside &s) { return s.path == path; });
+            if (!wasThere)
+                QFile::remove(path);
+        }
+    }
+    QStringList kept;
+    for (const SetAside &s : std::as_const(m_setAside)) {
+        if (!detected || s.usersOwn)
+            putBack(s);
+        else
+            QFile::remove(s.aside);
+    }
+    if (detected) {
+        QStringList names;
+        for (const char *ext : {"txt", "edl", "csv", "log"}) {
+            const QFileInfo file(workFile(QLatin1String(ext)));
+            const bool usersOwn = std::any_of(m_setAside.cbegin(), m_setAside.cend(), [&](const SetAside &s) {
+                return s.usersOwn && s.path == file.filePath();
+            });
+            if (file.exists() && !usersOwn)
+                names << file.fileName();
+        }
+        recordWorkFiles(names);
+    }
+    m_setAside.clear();
+    if (!detected)
+        reloadCounts();
+}
+
+void AppController::reloadCounts()
+{
+    // The count and the flags follow the lists now on disk; the status
+    // line is the run's to say.
+    const QString status = mStatusField ? mStatusField->text() : QString();
+    readEDLData();
+    readTXTData();
+    setStatus(status);
 }
 
 void AppController::processFinished(int rc)
@@ -272,9 +397,10 @@ void AppController::processFinished(int rc)
     ProgressIndicator *row = m_activeProgressIndicator;
     if (m_processState == kStateDetecting) {
         if (m_runner && m_runner->wasStopped()) {
-            discardStoppedDetection();
+            settleListFiles(false);
             setOutcome(QStringLiteral("Detection stopped."));
         } else if (m_runner && m_runner->launchFailed()) {
+            settleListFiles(false);
             m_runFailed = true;
             setOutcome(
                 QStringLiteral("Could not start %1. Is it installed?").arg(toolName(m_runner->arguments())));
@@ -377,6 +503,7 @@ void AppController::stopForQuit()
 void AppController::setIdle()
 {
     m_processState = kStateIdle;
+    m_runOutput.clear();
     setIsRunning(false);
     setIsRunningAuto(false);
     setButton(mAutoActionButton, QStringLiteral("Run"), Action::AutoStart);
@@ -400,42 +527,87 @@ void AppController::clean(QObject *sender)
     processFinished(0);
 }
 
-bool AppController::haveWorkFiles() const
+QString AppController::manifestPath() const
+{
+    return m_outDir + QStringLiteral("/.") + m_baseName + QStringLiteral(".trimlet-files");
+}
+
+QStringList AppController::workFilesMade() const
 {
     if (m_baseName.isEmpty() || m_outDir.isEmpty())
-        return false;
-    for (const char *ext : {"csv", "ini", "txt", "edl", "log", "detected.txt", "detected.edl"})
-        if (QFileInfo::exists(workFile(QLatin1String(ext))))
+        return {};
+    QFile manifest(manifestPath());
+    if (!manifest.open(QIODevice::ReadOnly))
+        return {};
+    QStringList names;
+    for (const QByteArray &line : manifest.readAll().split('\n')) {
+        const QString name = QFile::decodeName(line);
+        // Names beside the recording only, whatever the file says.
+        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
+            && name != QLatin1String(".."))
+            names << name;
+    }
+    return names;
+}
+
+void AppController::recordWorkFiles(const QStringList &names)
+{
+    if (m_baseName.isEmpty() || m_outDir.isEmpty() || names.isEmpty())
+        return;
+    QStringList made = workFilesMade();
+    bool changed = false;
+    for (const QString &name : names)
+        if (!made.contains(name)) {
+            made << name;
+            changed = true;
+        }
+    if (changed)
+        writeAtomically(manifestPath(), QFile::encodeName(made.join(QLatin1Char('\n'))) + '\n');
+}
+
+QStringList AppController::leftovers() const
+{
+    if (m_baseName.isEmpty() || m_outDir.isEmpty())
+        return {};
+    QStringList names{QFileInfo(manifestPath()).fileName()};
+    for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
+        names << m_baseName + QLatin1Char('.') + QLatin1String(ext);
+    return hiddenNamesOf(m_outDir, names);
+}
+
+bool AppController::haveWorkFiles() const
+{
+    for (const QString &name : workFilesMade())
+        if (QFileInfo::exists(m_outDir + QLatin1Char('/') + name))
             return true;
-    return QFileInfo::exists(m_outDir + QLatin1Char('/') + logFileName) || !partialCopies().isEmpty();
+    return !partialCopies().isEmpty() || !leftovers().isEmpty();
 }
 
 void AppController::eraseWorkFiles()
 {
-    // Without a chosen recording there are no work files: never erase
-    // names formed from nothing. The recording and the cut copy are never
-    // work files, whatever they are called.
+    // Only what Trimlet's runs wrote, as they recorded it: a file of the
+    // user's under a work file's name was never Trimlet's to erase. The
+    // recording and the cut copy are never work files, whatever they are
+    // called.
     removeStaleCopies();
-    if (!m_baseName.isEmpty() && !m_outDir.isEmpty()) {
-        const QString output = mOutputField ? mOutputField->text() : QString();
-        const auto keep = [&](const QString &path) {
-            const QString abs = QFileInfo(path).absoluteFilePath();
-            return abs == QFileInfo(m_movieFile).absoluteFilePath()
-                   || (!output.isEmpty() && abs == QFileInfo(output).absoluteFilePath());
-        };
-        for (const QString &ext :
-             QStringLiteral("csv,ini,txt,edl,log,detected.txt,detected.edl").split(QLatin1Char(','))) {
-            const QString path = workFile(ext);
-            if (!keep(path))
-                QFile::remove(path);
-        }
-        QFile::remove(m_outDir + QLatin1Char('/') + logFileName);
-        // Staging files of ini writes that did not live to their rename.
-        const QDir dir(m_outDir);
-        for (const QString &name :
-             dir.entryList({m_baseName + QStringLiteral(".ini.??????")}, QDir::Files | QDir::Hidden))
-            QFile::remove(dir.filePath(name));
+    if (m_baseName.isEmpty() || m_outDir.isEmpty())
+        return;
+    const auto sameFile = [](const QString &a, const QString &b) {
+        struct stat sa = {};
+        struct stat sb = {};
+        return !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0
+               && ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev
+               && sa.st_ino == sb.st_ino;
+    };
+    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
+    for (const QString &name : workFilesMade()) {
+        const QString path = m_outDir + QLatin1Char('/') + name;
+        if (!sameFile(path, m_movieFile) && !sameFile(path, output))
+            QFile::remove(path);
     }
+    for (const QString &path : leftovers())
+        QFile::remove(path);
+    QFile::remove(manifestPath());
 }
 
 void AppController::setOutcome(const QString &text)

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTemporaryDir>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -30,22 +31,66 @@ QString fileNameOf(const QString &path)
     return QFileInfo(path).fileName();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size()
+           && file.flush();
+}
+
+// The recording's suffix for the link ffmpeg reads it through, when it is
+// one a list can name plainly ("Tagesschau 20.00 Uhr" has none).
+QString safeSuffix(const QString &path)
+{
+    const QString ext = QFileInfo(path).suffix();
+    if (ext.isEmpty() || ext.size() > 8)
+        return QString();
+    for (const QChar c : ext)
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80))
+            return QString();
+    return QLatin1Char('.') + ext;
+}
+
 } // namespace
+
+QStringList hiddenNamesOf(const QString &dir, const QStringList &names)
+{
+    // Compared as text, never as a pattern: "Show [HD].ts" is a name, not
+    // a set of characters.
+    QStringList paths;
+    const QDir folder(dir);
+    const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &entry : entries) {
+        for (const QString &name : names) {
+            const QString prefix = QLatin1Char('.') + name + QLatin1String(kPartialMarker);
+            if (entry.size() == prefix.size() + 6 && entry.startsWith(prefix)) {
+                paths << folder.filePath(entry);
+                break;
+            }
+        }
+    }
+    return paths;
+}
 
 QStringList AppController::partialCopies() const
 {
-    const QString output = mOutputField ? mOutputField->text() : QString();
+    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
     if (output.isEmpty())
         return {};
     const QFileInfo out(output);
-    QDir dir = out.absoluteDir();
-    const QStringList names =
-        dir.entryList({QLatin1Char('.') + out.fileName() + QLatin1String(kPartialMarker) + QLatin1Char('*')},
-                      QDir::Files | QDir::Hidden | QDir::System);
-    QStringList paths;
-    for (const QString &n : names)
-        paths << dir.filePath(n);
-    return paths;
+    return hiddenNamesOf(out.absolutePath(), {out.fileName()});
+}
+
+QString AppController::settledOutput() const
+{
+    const QString text = mOutputField ? mOutputField->text().trimmed() : QString();
+    if (text.isEmpty())
+        return QString();
+    // A bare name means beside the recording, never the working directory
+    // of whoever started Trimlet.
+    if (QDir::isRelativePath(text) && !m_outDir.isEmpty())
+        return QDir::cleanPath(m_outDir + QLatin1Char('/') + text);
+    return QDir::cleanPath(QFileInfo(text).absoluteFilePath());
 }
 
 void AppController::removeStaleCopies()
@@ -61,9 +106,9 @@ void AppController::discardPartialCopy()
     if (!m_partialCopy.isEmpty())
         QFile::remove(m_partialCopy);
     m_partialCopy.clear();
-    if (!m_concatDir.isEmpty())
-        QDir(m_concatDir).removeRecursively();
-    m_concatDir.clear();
+    if (!m_cutDir.isEmpty())
+        QDir(m_cutDir).removeRecursively();
+    m_cutDir.clear();
 }
 
 QStringList AppController::ffmpegCutArguments(const QString &list, const QString &output,
@@ -125,35 +170,35 @@ bool AppController::startCut(media::Cutter cutter)
     m_partialCopy = partial.fileName();
     partial.close();
 
+    // Every cutter reads one list: sorted, merged, each break a cut. The
+    // detector's EDL may mark breaks with action 3, which mencoder passes
+    // over, and rows that overlap, which it refuses.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
+    dir.setAutoRemove(false);
+    m_cutDir = dir.isValid() ? dir.path() : QString();
     QStringList arguments;
+    bool made = dir.isValid();
     if (cutter == media::Cutter::Mencoder) {
-        arguments = removeArguments(m_partialCopy);
+        const QString list = dir.filePath(QStringLiteral("cuts.edl"));
+        made = made && writeFile(list, media::edlText(m_cuts));
+        arguments = removeArguments(m_partialCopy, list);
     } else {
         // ffmpeg reads the kept spans from a list that names the recording
         // through a link of a plain name, whatever characters its own has.
-        QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
-        dir.setAutoRemove(false);
-        const QString ext = QFileInfo(m_movieFile).suffix();
-        const QString link =
-            QStringLiteral("recording") + (ext.isEmpty() ? QString() : QLatin1Char('.') + ext);
         const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
-        QFile listFile(list);
-        const bool made =
-            dir.isValid() && QFile::link(QFileInfo(m_movieFile).absoluteFilePath(), dir.filePath(link))
-            && listFile.open(QIODevice::WriteOnly)
-            && listFile.write(media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
-                                                m_recordingSeconds, info.videoStart))
-                   > 0;
-        listFile.close();
-        m_concatDir = dir.path();
-        if (!made) {
-            discardPartialCopy();
-            setOutcome(withOutcome(QStringLiteral("The cut list for ffmpeg could not be written.")));
-            m_runFailed = true;
-            m_cutPhase = CutPhase::None;
-            return false;
-        }
+        const QString link = QStringLiteral("recording") + safeSuffix(m_movieFile);
+        made = made && QFile::link(QFileInfo(m_movieFile).absoluteFilePath(), dir.filePath(link))
+               && writeFile(list, media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
+                                                    m_recordingSeconds, info.videoStart));
         arguments = ffmpegCutArguments(list, m_partialCopy, m_container);
+    }
+    if (!made) {
+        discardPartialCopy();
+        setOutcome(withOutcome(QStringLiteral("The cut list for %1 could not be written.")
+                                   .arg(media::cutterName(cutter))));
+        m_runFailed = true;
+        m_cutPhase = CutPhase::None;
+        return false;
     }
     const QString edited = breaksSummary();
     setStatus(edited.isEmpty()
@@ -181,6 +226,14 @@ bool AppController::cutFinished(int rc)
         const QString why = launchFailed ? QStringLiteral("%1 could not be started").arg(name)
                                          : QStringLiteral("%1 failed (error %2)").arg(name).arg(rc);
         logToRunLog(why);
+        // Another cutter would only fill the disk again.
+        if (!launchFailed && outputIsFull()) {
+            m_cutPhase = CutPhase::None;
+            m_runFailed = true;
+            setOutcome(withOutcome(QStringLiteral("The disk is full: the cut copy did not fit in %1.")
+                                       .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()))));
+            return true;
+        }
         if (m_cutter == media::Cutter::Mencoder) {
             m_cutNote = why + QStringLiteral(", so it was cut with ffmpeg.");
             return !startCut(media::Cutter::Ffmpeg);
@@ -193,31 +246,50 @@ bool AppController::cutFinished(int rc)
     }
     m_cutPhase = CutPhase::Verifying;
     setStatus(QStringLiteral("Checking the cut copy…"));
-    QString ffprobe = m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe"));
-    m_copyProbe.start(ffprobe, m_partialCopy, true);
+    m_copyScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), m_partialCopy);
     return false;
 }
 
-void AppController::copyProbed(const QByteArray &json, bool launched)
+bool AppController::outputIsFull() const
 {
-    if (m_processState != kStateRemoving || m_cutPhase != CutPhase::Verifying)
+    if (m_logExcerpts.contains(QLatin1String("No space left on device")))
+        return true;
+    const QStorageInfo disk(QFileInfo(m_cutOutput).absolutePath());
+    return disk.isValid() && disk.bytesAvailable() < 64 * 1024;
+}
+
+void AppController::copyScanned()
+{
+    if (m_processState == kStateRemoving && m_cutPhase == CutPhase::Verifying)
+        verifyCopy();
+}
+
+void AppController::verifyCopy()
+{
+    // The copy is judged against what the recording holds, which is read
+    // once when it is chosen; a cut quicker than that waits for it.
+    if (m_copyScan.isRunning() || m_recordingScan.isRunning())
         return;
     const QString name = media::cutterName(m_cutter);
-    if (!launched) {
+    const media::MediaInfo &recording = *m_recordingInfo;
+    const double fps = recording.fps > 0 ? recording.fps : 25.0;
+    // ffmpeg's copy runs through the kept spans one after the other on
+    // the recording's own clock; mencoder makes a clock of its own.
+    const media::Verdict v =
+        media::verifyAgainstRecording(m_recordingScan.packets(), recording.videoStart, m_recordingSeconds,
+                                      m_cuts, m_copyScan.packets(), fps, m_cutter == media::Cutter::Ffmpeg);
+    const QString measured = QString::asprintf("%lld frames, %.2f s; expected %lld frames within %.2f s",
+                                               static_cast<long long>(v.frames), v.actual,
+                                               static_cast<long long>(v.expectedFrames), v.tolerance);
+    logLine(QStringLiteral("verifyCopy: ") + name + QStringLiteral(": ") + measured);
+    if (!m_recordingScan.done()) {
+        logToRunLog(QStringLiteral("the recording could not be read again to check the copy"));
         discardPartialCopy();
         m_runFailed = true;
         endRemoval(withOutcome(
-            QStringLiteral("Could not start ffprobe to check the cut copy. Is ffmpeg installed?")));
+            QStringLiteral("The recording could not be read to check the cut copy, so it was not kept.")));
         return;
     }
-    const media::MediaInfo &recording = *m_recordingInfo;
-    const media::MediaInfo copy = media::parseProbe(json);
-    const double m_fps = recording.fps > 0 ? recording.fps : copy.fps;
-    const media::Verdict v = media::verifyCopy(copy, m_recordingSeconds, m_fps, m_cuts);
-    const QString measured =
-        QString::asprintf("%lld frames, %.2f s; expected %.2f s within %.2f s",
-                          static_cast<long long>(v.frames), v.actual, v.expected, v.tolerance);
-    logLine(QStringLiteral("copyProbed: ") + name + QStringLiteral(": ") + measured);
     if (!v.ok) {
         logToRunLog(QStringLiteral("the copy cut by %1 failed its check (%2): %3")
                         .arg(name, v.readable ? v.problem : QStringLiteral("unreadable"), measured));
@@ -277,7 +349,7 @@ void AppController::endRemoval(const QString &outcome)
 void AppController::cancelRemoval()
 {
     if (m_cutPhase == CutPhase::Verifying) {
-        m_copyProbe.cancel();
+        m_copyScan.cancel();
         setOutcome(QStringLiteral("Removal stopped."));
     }
     m_cutPhase = CutPhase::None;
@@ -286,7 +358,7 @@ void AppController::cancelRemoval()
 
 QString AppController::outputProblem()
 {
-    const QString output = mOutputField ? mOutputField->text().trimmed() : QString();
+    const QString output = settledOutput();
     if (output.isEmpty())
         return QStringLiteral("Choose where the cut copy goes.");
     const QFileInfo out(output);
@@ -304,7 +376,7 @@ QString AppController::outputProblem()
                 .arg(QDir::toNativeSeparators(dir.absoluteFilePath()));
     }
     if (outputIsInput())
-        return QString(); // the removal step says so itself
+        return QStringLiteral("The output file is the recording itself: choose another name.");
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
         const QString question =
             QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <cstdio>
@@ -83,5 +84,6 @@ void AppController::writeIniFile()
     for (QChar c : std::as_const(text))
         if (c.unicode() > 0x7f)
             return;
-    writeAtomically(workFile(QStringLiteral("ini")), text.toLatin1());
+    if (writeAtomically(workFile(QStringLiteral("ini")), text.toLatin1()))
+        recordWorkFiles({QFileInfo(workFile(QStringLiteral("ini"))).fileName()});
 }

@@ -104,6 +104,8 @@ void AppController::openRecording(const QString &path)
     logLine(QStringLiteral("outDir   = ") + m_outDir);
     // Nothing of the last recording's results may carry over to this one.
     m_commercialsFound = 0;
+    m_pendingStart.reset();
+    m_recordingScan.cancel();
     m_outcome.clear();
     m_confirmedOutput.clear();
     setHaveInput(!m_movieFile.isEmpty());
@@ -114,8 +116,7 @@ void AppController::openRecording(const QString &path)
     m_refusal.clear();
     if (mRecordingInfoField)
         mRecordingInfoField->setText(QStringLiteral("Reading the recording…"));
-    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), m_movieFile,
-                           false);
+    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), m_movieFile);
     emit workFilesChanged();
 }
 
@@ -124,13 +125,25 @@ QString AppController::proposedOutput(const QString &extension) const
     return deletingPathExtension(m_movieFile) + QStringLiteral(".clean.") + extension;
 }
 
-void AppController::recordingProbed(const QByteArray &json, bool launched)
+void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer answer)
 {
-    if (!launched) {
+    const QString name = lastPathComponent(m_movieFile);
+    if (answer == MediaProbe::Answer::NotLaunched) {
         logLine(QStringLiteral("recordingProbed: ffprobe could not be started"));
         if (mRecordingInfoField)
             mRecordingInfoField->setText(
                 QStringLiteral("ffprobe is missing: the recording cannot be examined."));
+    } else if (answer == MediaProbe::Answer::TimedOut) {
+        // A FIFO, or a file on a mount that hangs: said, not waited for.
+        const int seconds = m_recordingProbe.timeLimit() / 1000;
+        if (mRecordingInfoField)
+            mRecordingInfoField->setText(
+                QStringLiteral("The recording gave no answer within %1 seconds.").arg(seconds));
+        setHaveInput(false);
+        m_runFailed = true;
+        m_refusal =
+            QStringLiteral("%1 cannot be read: it gave no answer within %2 seconds.").arg(name).arg(seconds);
+        setOutcome(m_refusal);
     } else {
         const media::MediaInfo info = media::parseProbe(json);
         m_recordingInfo = info;
@@ -142,14 +155,11 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
                 mRecordingInfoField->setText(QString());
             setHaveInput(false);
             m_runFailed = true;
-            m_refusal = QFileInfo::exists(m_movieFile)
-                            ? QStringLiteral("%1 holds no video that can be read.")
-                                  .arg(lastPathComponent(m_movieFile))
-                            : QStringLiteral("%1 cannot be found.").arg(lastPathComponent(m_movieFile));
+            m_refusal = QFileInfo::exists(m_movieFile) ? QStringLiteral("%1 holds no video that can be read.").arg(name)
+                                                       : QStringLiteral("%1 cannot be found.").arg(name);
             setOutcome(m_refusal);
         } else {
-            if (mRecordingInfoField)
-                mRecordingInfoField->setText(media::describe(info));
+            showRecordingInfo();
             // The proposed name follows the container the copy will be in.
             const media::Cutter cutter = media::cutterFor(info);
             const QString ext =
@@ -158,10 +168,48 @@ void AppController::recordingProbed(const QByteArray &json, bool launched)
                 m_proposedOutput = proposedOutput(ext);
                 mOutputField->setText(m_proposedOutput);
             }
+            // Where each frame lies, for the check of a copy: one pass over
+            // the file, while the user looks on or the detector runs.
+            m_recordingScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")),
+                                  m_movieFile);
         }
+    }
+    if (m_pendingStart) {
+        const PendingStart p = *m_pendingStart;
+        m_pendingStart.reset();
+        if (m_refusal.isEmpty())
+            QMetaObject::invokeMethod(
+                this,
+                [this, p] {
+                    if (m_pendingStart || m_processState != kStateIdle)
+                        return;
+                    beginRun(p.button, p.stopAction, p.detect, p.remove, p.erase, p.automatic);
+                },
+                Qt::QueuedConnection);
     }
     if (m_processState == kStateStart)
         QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
+}
+
+void AppController::showRecordingInfo()
+{
+    if (!mRecordingInfoField || !m_recordingInfo)
+        return;
+    // The container's length is the span of its clock, which a jump of the
+    // broadcast's clock makes hours long: the length shown is that of the
+    // pictures, once they have been counted.
+    media::MediaInfo shown = *m_recordingInfo;
+    shown.duration = 0;
+    shown.videoDuration = m_recordingScan.done() ? media::playingSeconds(m_recordingScan.packets()) : 0;
+    mRecordingInfoField->setText(media::describe(shown));
+}
+
+void AppController::recordingScanned(bool ok)
+{
+    logLine(QStringLiteral("recordingScanned: %1 frames").arg(ok ? m_recordingScan.packets().count() : -1));
+    showRecordingInfo();
+    if (m_processState == kStateRemoving && m_cutPhase == CutPhase::Verifying)
+        verifyCopy();
 }
 
 void AppController::browseOutputFile(QObject *)

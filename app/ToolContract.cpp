@@ -30,7 +30,7 @@ QStringList AppController::detectArguments() const
             asOperand(m_movieFile)};
 }
 
-QStringList AppController::removeArguments(const QString &output) const
+QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
 {
     const QString tool = toolPath(QStringLiteral("mencoder"));
     QStringList args{tool,
@@ -47,7 +47,7 @@ QStringList AppController::removeArguments(const QString &output) const
         args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
     if (isOn(mRemoveEDLSeek))
         args << QStringLiteral("-hr-edl-seek");
-    args << QStringLiteral("-edl") << workFile(QStringLiteral("edl"));
+    args << QStringLiteral("-edl") << (cutList.isEmpty() ? workFile(QStringLiteral("edl")) : cutList);
     args << QStringLiteral("-o")
          << (!output.isEmpty() ? output
              : mOutputField    ? mOutputField->text()

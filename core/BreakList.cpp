@@ -1,5 +1,6 @@
 #include "core/BreakList.h"
 
+#include "core/ResultParsers.h"
 #include "core/TimeText.h"
 
 #include <QRegularExpression>
@@ -37,6 +38,10 @@ QString problemWith(const CommercialList &list, int row, int start, int end, int
         return QStringLiteral("A break cannot run past the end of the recording.");
     if (end <= start)
         return QStringLiteral("A break's start must come before its end.");
+    // The frame list's reader drops anything shorter, so a shorter break
+    // would be cut yet vanish from the table once reopened.
+    if (qint64(end) - start + 1 < results::kMinCommercialFrames)
+        return QStringLiteral("A break must be at least %1 frames long.").arg(results::kMinCommercialFrames);
     for (int i = 0; i < list.size(); ++i) {
         if (i == row)
             continue;

@@ -276,6 +276,14 @@ double totalLength(const QList<Span> &spans)
     return total;
 }
 
+QByteArray edlText(const QList<Span> &cuts)
+{
+    QByteArray text;
+    for (const Span &c : cuts)
+        text += QByteArray::number(c.start, 'f', 3) + '\t' + QByteArray::number(c.end, 'f', 3) + "\t0\n";
+    return text;
+}
+
 QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds, double startOffset)
 {
     // The name is quoted; a quote inside it is closed, escaped and reopened.

@@ -82,6 +82,8 @@ QList<Span> normalisedCuts(QList<Span> cuts, double seconds);
 // What is left of [0, seconds] once the cuts are taken out.
 QList<Span> keptSpans(const QList<Span> &cuts, double seconds);
 double totalLength(const QList<Span> &spans);
+// An EDL that any cutter reads alike: "start end 0" a cut, in order.
+QByteArray edlText(const QList<Span> &cuts);
 
 // An ffconcat list naming fileName once per kept span, with in and out
 // points in the file's own time (offset by its first timestamp).
@@ -96,6 +98,7 @@ struct Verdict
     double actual = 0; // seconds it holds, counted in frames
     double tolerance = 0;
     qint64 frames = 0;
+    qint64 expectedFrames = 0; // what the recording holds in the kept spans
     QString problem; // empty when ok: "22.0 s shorter than expected", ...
 };
 // frames / fps against recordingSeconds less the cuts: shorter than

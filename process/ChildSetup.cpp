@@ -24,3 +24,17 @@ void setUpChild(QProcess &process, bool ownGroup)
             ::signal(sig, SIG_DFL);
     });
 }
+
+void letGo(QProcess *process)
+{
+    if (!process)
+        return;
+    process->disconnect();
+    process->setParent(nullptr);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
+    process->kill();
+}

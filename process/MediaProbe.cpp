@@ -5,17 +5,18 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-#include <csignal>
-#include <unistd.h>
-
-MediaProbe::MediaProbe(QObject *parent) : QObject(parent) { }
+MediaProbe::MediaProbe(QObject *parent) : QObject(parent)
+{
+    m_limit.setSingleShot(true);
+    connect(&m_limit, &QTimer::timeout, this, &MediaProbe::onTimeout);
+}
 
 MediaProbe::~MediaProbe()
 {
     cancel();
 }
 
-void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPackets)
+void MediaProbe::start(const QString &ffprobe, const QString &file)
 {
     cancel();
     m_running = true;
@@ -30,12 +31,13 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
     setUpChild(*m_process, false);
     // "file:" keeps a name with a colon or a leading dash from being read
     // as a protocol or an option.
-    QStringList args{QStringLiteral("-v"),   QStringLiteral("error"),        QStringLiteral("-of"),
-                     QStringLiteral("json"), QStringLiteral("-show_format"), QStringLiteral("-show_streams")};
-    if (countPackets)
-        args << QStringLiteral("-count_packets") << QStringLiteral("-select_streams")
-             << QStringLiteral("v:0");
-    args << QStringLiteral("file:") + QFileInfo(file).absoluteFilePath();
+    const QStringList args{QStringLiteral("-v"),
+                           QStringLiteral("error"),
+                           QStringLiteral("-of"),
+                           QStringLiteral("json"),
+                           QStringLiteral("-show_format"),
+                           QStringLiteral("-show_streams"),
+                           QStringLiteral("file:") + QFileInfo(file).absoluteFilePath()};
     QProcess *p = m_process;
     connect(p, &QProcess::finished, this, [this, p] {
         if (p == m_process)
@@ -45,27 +47,40 @@ void MediaProbe::start(const QString &ffprobe, const QString &file, bool countPa
         if (p == m_process)
             onError(e);
     });
+    m_limit.start(m_timeLimitMs);
     p->start(ffprobe, args, QIODevice::ReadOnly);
 }
 
 void MediaProbe::onFinished()
 {
+    m_limit.stop();
     const QByteArray json = m_process->readAllStandardOutput();
     m_process->deleteLater();
     m_process = nullptr;
     m_running = false;
-    emit finished(json, true);
+    emit finished(json, Answer::Answered);
 }
 
 void MediaProbe::onError(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart)
         return;
+    m_limit.stop();
     m_process->deleteLater();
     m_process = nullptr;
     // errorOccurred may come from inside start(): the answer waits for the
     // event loop, as every other answer does.
     answerUnlaunched();
+}
+
+void MediaProbe::onTimeout()
+{
+    if (!m_process)
+        return;
+    letGo(m_process);
+    m_process = nullptr;
+    m_running = false;
+    emit finished(QByteArray(), Answer::TimedOut);
 }
 
 void MediaProbe::answerUnlaunched()
@@ -76,7 +91,7 @@ void MediaProbe::answerUnlaunched()
             if (!m_running || m_process)
                 return;
             m_running = false;
-            emit finished(QByteArray(), false);
+            emit finished(QByteArray(), Answer::NotLaunched);
         },
         Qt::QueuedConnection);
 }
@@ -84,14 +99,7 @@ void MediaProbe::answerUnlaunched()
 void MediaProbe::cancel()
 {
     m_running = false;
-    if (!m_process)
-        return;
-    QProcess *p = m_process;
+    m_limit.stop();
+    letGo(m_process);
     m_process = nullptr;
-    p->disconnect(this);
-    if (p->state() != QProcess::NotRunning) {
-        p->kill();
-        p->waitForFinished(1000);
-    }
-    p->deleteLater();
 }

@@ -4,33 +4,42 @@
 #include <QObject>
 #include <QProcess>
 #include <QString>
+#include <QTimer>
 
 // Asks ffprobe what a file holds, without waiting for it: the answer (its
 // JSON) comes with finished(), on a later pass of the event loop. One
-// question at a time; a new start or cancel() forgets the one before.
+// question at a time; a new start or cancel() forgets the one before. A
+// file that gives no answer in time (a FIFO, a hung network mount) ends
+// the question as TimedOut.
 class MediaProbe : public QObject
 {
     Q_OBJECT
 public:
+    enum class Answer { Answered, NotLaunched, TimedOut };
+    Q_ENUM(Answer)
+    static constexpr int kTimeLimitMs = 15000;
+
     explicit MediaProbe(QObject *parent = nullptr);
     ~MediaProbe() override;
 
-    // With countPackets the first video stream's packets are counted,
-    // which reads the whole file.
-    void start(const QString &ffprobe, const QString &file, bool countPackets);
+    void start(const QString &ffprobe, const QString &file);
     void cancel();
     bool isRunning() const { return m_running; }
+    void setTimeLimit(int ms) { m_timeLimitMs = ms; }
+    int timeLimit() const { return m_timeLimitMs; }
 
 signals:
-    // launched is false when ffprobe could not be started at all.
-    void finished(const QByteArray &json, bool launched);
+    void finished(const QByteArray &json, MediaProbe::Answer answer);
 
 private:
     void onFinished();
     void onError(QProcess::ProcessError error);
+    void onTimeout();
     // "Not launched", on a later pass of the event loop.
     void answerUnlaunched();
 
     QProcess *m_process = nullptr;
+    QTimer m_limit;
+    int m_timeLimitMs = kTimeLimitMs;
     bool m_running = false;
 };

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <unistd.h>
 
 class TestPipeline final : public QObject
 {
@@ -342,29 +343,72 @@ private slots:
 
     void testOutputEqualToRecordingIsRefused_data()
     {
-        QTest::addColumn<bool>("throughLink");
-        QTest::newRow("same path") << false;
-        QTest::newRow("through a link") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("same path") << QStringLiteral("same");
+        QTest::newRow("through a link") << QStringLiteral("link");
+        QTest::newRow("through a hard link") << QStringLiteral("hard link");
+        QTest::newRow("with a trailing space") << QStringLiteral("space");
+        QTest::newRow("a name without its folder") << QStringLiteral("bare");
+        QTest::newRow("through ./") << QStringLiteral("dot");
     }
     void testOutputEqualToRecordingIsRefused()
     {
-        QFETCH(bool, throughLink);
+        QFETCH(QString, how);
         Run r(freshDir());
         AppController &c = r.controller;
         QString out = r.movie;
-        if (throughLink) {
+        if (how == QLatin1String("link")) {
             out = c.outDir() + QStringLiteral("/link.mpg");
             QVERIFY(QFile::link(r.movie, out));
+        } else if (how == QLatin1String("hard link")) {
+            out = c.outDir() + QStringLiteral("/hard.mpg");
+            QCOMPARE(::link(QFile::encodeName(r.movie).constData(), QFile::encodeName(out).constData()), 0);
+        } else if (how == QLatin1String("space")) {
+            out = r.movie + QStringLiteral(" ");
+        } else if (how == QLatin1String("bare")) {
+            // Relative to the recording's folder, never to the working directory.
+            QVERIFY(QDir::setCurrent(QDir::tempPath()));
+            out = QStringLiteral("show.mpg");
+        } else if (how == QLatin1String("dot")) {
+            out = c.outDir() + QStringLiteral("/./show.mpg");
         }
         c.mOutputField->setText(out);
         const QByteArray before = readAll(r.movie);
+        r.answer = true; // "show.mpg already exists. Replace it?" would be answered yes
+        c.mAutoRemove->setChecked(true);
         c.autoStart(nullptr);
-        QVERIFY(waitForIdle(c));
+        // Refused before anything runs.
+        QCOMPARE(c.processState(), 0);
+        QVERIFY(!c.runner());
+        QVERIFY(!c.logFileOpen());
         QCOMPARE(c.mStatusField->text(),
-                 QStringLiteral("The output file is the recording itself: removal skipped."));
+                 QStringLiteral("The output file is the recording itself: choose another name."));
+        QVERIFY(r.questions.isEmpty());
+        QVERIFY(waitForIdle(c));
         QCOMPARE(readAll(r.movie), before);
         QCOMPARE(r.titles(), allRun());
-        QCOMPARE(c.endSound().requests(), 1);
+        QCOMPARE(c.endSound().requests(), 0);
+    }
+
+    void testOutputIsSettledOnceForEveryStep()
+    {
+        // A name without a folder, with blanks around it, is the one file
+        // beside the recording that the question, the cut and the check use.
+        Run r(freshDir());
+        AppController &c = r.controller;
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        const QString settled = c.outDir() + QStringLiteral("/my copy.mpg");
+        writeFile(settled, "an earlier copy");
+        QVERIFY(QDir::setCurrent(QDir::tempPath()));
+        c.mOutputField->setText(QStringLiteral("  my copy.mpg "));
+        c.removeStart(nullptr);
+        QCOMPARE(r.questions, QStringList{QStringLiteral("my copy.mpg already exists. Replace it with the cut copy?")});
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Cut copy: my copy.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(readAll(settled), readAll(r.movie));
+        QVERIFY(!QFile::exists(QDir::tempPath() + QStringLiteral("/my copy.mpg")));
+        QVERIFY(!QFile::exists(QDir::tempPath() + QStringLiteral("/  my copy.mpg ")));
     }
 
     void testMissingTool()

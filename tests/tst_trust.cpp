@@ -135,7 +135,7 @@ private slots:
             << true;
         QTest::newRow("mencoder short, ffmpeg right")
             << QByteArray("short") << QByteArray("ok")
-            << QStringLiteral("mencoder's copy was 40.1 s shorter than expected, so it was cut again "
+            << QStringLiteral("mencoder's copy was 40.0 s shorter than expected, so it was cut again "
                               "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
             << true;
         QTest::newRow("mencoder fails, ffmpeg right")

@@ -1,0 +1,55 @@
+#pragma once
+
+// What a file really holds, frame by frame: the times of its video packets
+// as ffprobe lists them. A broadcast's clock can jump, stop for a dropout or
+// change its frame rate halfway, so neither the container's length nor one
+// frame rate says how many frames lie between two places on that clock;
+// counting the packets does. The check of a cut copy is built on it.
+
+#include "core/MediaInfo.h"
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+
+#include <vector>
+
+namespace media {
+
+struct PacketTimes
+{
+    std::vector<double> times; // seconds on the file's clock, in order once finished
+    double maxKeyInterval = 0; // longest stretch between two key frames, seconds
+    double lastKey = -1; // while reading: the last key frame's time, -1 before one
+
+    bool empty() const { return times.empty(); }
+    qint64 count() const { return qint64(times.size()); }
+};
+
+// One line of `ffprobe -show_entries packet=pts_time,dts_time,flags -of csv=p=0`:
+// "1.400000,1.366667,K_". The time is pts, else dts; false for a line
+// without either (blank lines, side data, "N/A").
+bool parsePacketLine(QByteArrayView line, double &time, bool &key);
+// Every complete line of text into packets; returns how many bytes were used.
+qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text);
+// Puts the times in presentation order; call once after the last line.
+void finishPackets(PacketTimes &packets);
+
+// Packets with from <= time < to.
+qint64 framesIn(const PacketTimes &packets, double from, double to);
+// How long the pictures play: the steps from one frame to the next, with
+// a gap of the clock (a dropout, a jump) counted as one frame.
+double playingSeconds(const PacketTimes &packets);
+// The file's end on its own clock, in seconds from start.
+double clockSeconds(const PacketTimes &packets, double start);
+
+// The check of a cut copy against what the recording holds in the spans
+// the cut list keeps. cuts are seconds on the recording's clock from its
+// first video timestamp (videoStart), as the detector writes them.
+// spanBySpan compares each kept span with its place in the copy, for a
+// copy whose clock follows the kept spans one after the other.
+Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, double recordingSeconds,
+                               const QList<Span> &cuts, const PacketTimes &copy, double fps,
+                               bool spanBySpan);
+
+} // namespace media
