@@ -23,6 +23,7 @@
 #include "app/AppController.h"
 #include "app/AppWindows.h"
 #include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -201,6 +202,19 @@ QByteArray probe(const QString &file, bool count)
     return p.readAllStandardOutput();
 }
 
+// Where each video packet of file lies, as the check of a copy reads it.
+media::PacketTimes packets(const QString &file)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                        "packet=pts_time,dts_time,flags", "-of", "csv=p=0", file});
+    p.waitForFinished(-1);
+    media::PacketTimes times;
+    media::addPacketLines(times, p.readAllStandardOutput());
+    media::finishPackets(times);
+    return times;
+}
+
 bool makeRecording(const QString &out, const QStringList &options)
 {
     return QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
@@ -265,9 +279,12 @@ void benchCutters()
             std::printf("  %s: could not make it\n", k.name);
             continue;
         }
-        const media::MediaInfo info = media::parseProbe(probe(rec, true));
+        const media::MediaInfo info = media::parseProbe(probe(rec, false));
+        const media::PacketTimes recording = packets(rec);
+        const double seconds = media::clockSeconds(recording, info.videoStart);
         const QList<media::Span> cuts{{150.5, 211.5}};
-        const double expected = double(info.videoPackets) - 61.0 * info.fps;
+        const double expected = double(recording.count() - media::framesIn(recording, info.videoStart + 150.5,
+                                                                             info.videoStart + 211.5));
         writeFileBytes(dir.filePath(QStringLiteral("rec.edl")), "150.5\t211.5\t0\n");
         c.openRecording(rec);
         QString line =
@@ -290,13 +307,14 @@ void benchCutters()
             p.setProcessChannelMode(QProcess::MergedChannels);
             p.start(args.first(), args.mid(1));
             p.waitForFinished(-1);
-            const media::MediaInfo copy = media::parseProbe(probe(out, true));
-            const media::Verdict v = media::verifyCopy(copy, info.seconds(), info.fps, cuts);
+            const media::PacketTimes copy = packets(out);
+            const media::Verdict v = media::verifyAgainstRecording(recording, info.videoStart, seconds, cuts, copy,
+                                                                   info.fps, cutter == media::Cutter::Ffmpeg);
             line += QStringLiteral("; %1 exit %2: %3 (%4 s %5)")
                         .arg(media::cutterName(cutter))
                         .arg(p.exitCode())
-                        .arg(copy.videoPackets < 0 ? 0 : copy.videoPackets)
-                        .arg(qAbs(v.expected - v.actual), 0, 'f', 2)
+                        .arg(copy.count())
+                        .arg(qAbs(double(v.frames - v.expectedFrames)) / info.fps, 0, 'f', 2)
                         .arg(v.ok ? QStringLiteral("off, passes") : QStringLiteral("off, fails"));
         }
         std::printf("%s\n", qPrintable(line));

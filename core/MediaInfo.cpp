@@ -303,32 +303,6 @@ QByteArray concatList(const QString &fileName, const QList<Span> &kept, double s
     return list;
 }
 
-Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps, const QList<Span> &cuts)
-{
-    Verdict v;
-    const QList<Span> merged = normalisedCuts(cuts, recordingSeconds);
-    v.expected = std::max(0.0, recordingSeconds - totalLength(merged));
-    v.tolerance = 0.5 + 0.5 * double(merged.size());
-    v.frames = std::max<qint64>(0, copy.videoPackets);
-    v.readable = copy.parsed && copy.hasVideo && v.frames > 0 && fps > 0;
-    if (!v.readable) {
-        v.problem = QStringLiteral("unreadable");
-        return v;
-    }
-    v.actual = double(v.frames) / fps;
-    const double shortBy = v.expected - v.actual;
-    // A stream copy starts each kept span at the key frame before it, so a
-    // copy may run a little long; a whole break too long means a cut was
-    // not made.
-    const double longLimit = v.tolerance + 5.0 * double(merged.size());
-    if (shortBy > v.tolerance)
-        v.problem = QStringLiteral("%1 s shorter than expected").arg(shortBy, 0, 'f', 1);
-    else if (-shortBy > longLimit)
-        v.problem = QStringLiteral("%1 s longer than expected").arg(-shortBy, 0, 'f', 1);
-    v.ok = v.problem.isEmpty();
-    return v;
-}
-
 std::optional<double> scanFfmpegProgress(QStringView chunk)
 {
     static constexpr QStringView kKey = u"out_time_us=";

@@ -89,7 +89,8 @@ QByteArray edlText(const QList<Span> &cuts);
 // points in the file's own time (offset by its first timestamp).
 QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds, double startOffset);
 
-// The check of a cut copy against what the cut list promised.
+// The check of a cut copy against what the cut list promised (made by
+// verifyAgainstRecording, in PacketTimes.h).
 struct Verdict
 {
     bool ok = false;
@@ -101,10 +102,6 @@ struct Verdict
     qint64 expectedFrames = 0; // what the recording holds in the kept spans
     QString problem; // empty when ok: "22.0 s shorter than expected", ...
 };
-// frames / fps against recordingSeconds less the cuts: shorter than
-// 0.5 s + 0.5 s per cut is a failure, and so is a copy that kept a cut's
-// worth more than it should (the cuts were not applied).
-Verdict verifyCopy(const MediaInfo &copy, double recordingSeconds, double fps, const QList<Span> &cuts);
 
 // ffmpeg -progress output: the last "out_time_us=" value of a chunk, in
 // seconds; none when the chunk holds no complete one.

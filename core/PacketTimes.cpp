@@ -140,6 +140,12 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
         expected.append(framesIn(recording, from, to));
         v.expectedFrames += expected.last();
     }
+    // A stream copy starts each kept span at the key frame before it, so
+    // it may hold up to a group of pictures more a cut; a break left in
+    // is longer than that.
+    const double gop = recording.maxKeyInterval > 0 ? std::clamp(recording.maxKeyInterval, 0.5, 5.0) : 1.0;
+    const double cutCount = double(merged.size());
+    v.tolerance = 0.5 + 0.5 * cutCount;
     v.frames = copy.count();
     v.readable = !recording.empty() && v.frames > 0 && fps > 0;
     if (!v.readable) {
@@ -148,12 +154,6 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     }
     v.expected = double(v.expectedFrames) / fps;
     v.actual = playingSeconds(copy);
-    // A stream copy starts each kept span at the key frame before it, so
-    // it may hold up to a group of pictures more a cut; a break left in
-    // is longer than that.
-    const double gop = recording.maxKeyInterval > 0 ? std::clamp(recording.maxKeyInterval, 0.5, 5.0) : 1.0;
-    const double cutCount = double(merged.size());
-    v.tolerance = 0.5 + 0.5 * cutCount;
     const double longLimit = 0.5 + gop * cutCount;
     const double shortBy = double(v.expectedFrames - v.frames) / fps;
     if (shortBy > v.tolerance)

@@ -3,6 +3,7 @@
 // read (kept and cut spans add up to the recording, in order, disjoint).
 #include "core/BreakList.h"
 #include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
 
 #include <QString>
 
@@ -27,8 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             if (merged.at(i).start <= merged.at(i - 1).end)
                 std::abort();
         media::concatList(QStringLiteral("recording.ts"), kept, seconds, info.videoStart);
-        media::Verdict v = media::verifyCopy(info, seconds, 25.0, *cuts);
-        if (v.ok && !v.readable)
+        // The same bytes as ffprobe's packet list, for both the recording
+        // and the copy: what is expected never exceeds what is there.
+        media::PacketTimes packets;
+        media::addPacketLines(packets, bytes);
+        media::finishPackets(packets);
+        const media::Verdict v = media::verifyAgainstRecording(packets, info.videoStart, seconds, *cuts, packets,
+                                                               25.0, true);
+        if ((v.ok && !v.readable) || v.expectedFrames > packets.count() || v.expectedFrames < 0)
+            std::abort();
+        if (std::isnan(media::playingSeconds(packets)))
             std::abort();
     }
     media::scanFfmpegProgress(QString::fromUtf8(bytes));

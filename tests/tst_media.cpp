@@ -3,6 +3,7 @@
 // cut list, the ffconcat list and the check of a copy.
 
 #include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
 
 #include <QFile>
 #include <QTest>
@@ -29,7 +30,32 @@ MediaInfo make(const char *video, QStringList audio, const char *format = "mpeg"
     return m;
 }
 
+struct Run
+{
+    double start;
+    qint64 frames;
+    double fps;
+};
+
+// Packets of frames laid end to end, a key frame every gop.
+PacketTimes packets(const QList<Run> &runs, int gop)
+{
+    PacketTimes p;
+    QByteArray lines;
+    qint64 n = 0;
+    for (const Run &r : runs)
+        for (qint64 i = 0; i < r.frames; ++i, ++n) {
+            const QByteArray t = QByteArray::number(r.start + double(i) / r.fps, 'f', 6);
+            lines += t + ',' + t + (n % gop == 0 ? ",K_\n" : ",__\n");
+        }
+    addPacketLines(p, lines);
+    finishPackets(p);
+    return p;
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Run)
 
 class TestMedia final : public QObject
 {
@@ -216,20 +242,20 @@ private slots:
         QVERIFY(concatList(QStringLiteral("it's.mpg"), kept, 360, 0).contains("file 'it'\\''s.mpg'\n"));
     }
 
+    // A recording of 10,850 frames at 29.97 fps from 0.5 s, one cut of
+    // 150.52-211.48 s: 9,023 frames kept.
     void testVerdicts_data()
     {
         QTest::addColumn<qint64>("frames");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("problem");
-        // 362.03 s recorded at 29.97 fps, one cut of 60.96 s: 301.07 s,
-        // 9023 frames, expected; 0.5 s + 0.5 s allowed short.
         QTest::newRow("exact") << qint64(9023) << true << QString();
         QTest::newRow("one second short") << qint64(8994) << true << QString();
-        QTest::newRow("4.5 s short") << qint64(8888) << false
-                                     << QStringLiteral("4.5 s shorter than expected");
-        QTest::newRow("a key frame long") << qint64(9040) << true << QString();
-        QTest::newRow("the cut not made")
-            << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
+        QTest::newRow("4.5 s short") << qint64(8888) << false << QStringLiteral("4.5 s shorter than expected");
+        QTest::newRow("a key frame long") << qint64(9038) << true << QString();
+        // A break of a few seconds left in is more than a key frame's worth.
+        QTest::newRow("3 s left in") << qint64(9113) << false << QStringLiteral("3.0 s longer than expected");
+        QTest::newRow("the cut not made") << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
         QTest::newRow("a header only") << qint64(0) << false << QStringLiteral("unreadable");
     }
     void testVerdicts()
@@ -237,23 +263,101 @@ private slots:
         QFETCH(qint64, frames);
         QFETCH(bool, ok);
         QFETCH(QString, problem);
-        MediaInfo copy = make("mpeg2video", {"mp2"});
-        copy.videoPackets = frames;
-        const Verdict v = verifyCopy(copy, 362.028333, 30000.0 / 1001, {{150.52, 211.48}});
+        const double fps = 30000.0 / 1001;
+        const PacketTimes recording = packets({{0.5, 10850, fps}}, 15);
+        const PacketTimes copy = packets({{1.4, frames, fps}}, 15);
+        const Verdict v = verifyAgainstRecording(recording, 0.5, clockSeconds(recording, 0.5), {{150.52, 211.48}},
+                                                 copy, fps, false);
         QCOMPARE(v.ok, ok);
         QCOMPARE(v.problem, problem);
-        QVERIFY(qAbs(v.expected - 301.068333) < 1e-6);
+        QCOMPARE(v.expectedFrames, qint64(9023));
         QCOMPARE(v.tolerance, 1.0);
     }
 
-    void testCopyWithoutVideoOrRateIsUnreadable()
+    // Recordings with the faults of real broadcasts, and a copy that holds
+    // exactly their frames inside the kept spans: each is right.
+    void testBroadcastFaults_data()
     {
-        MediaInfo noVideo = make("", {"mp2"});
-        noVideo.videoPackets = 9000;
-        QVERIFY(!verifyCopy(noVideo, 300, 25, {}).readable);
-        MediaInfo copy = make("h264", {"aac"});
-        copy.videoPackets = 9000;
-        QVERIFY(!verifyCopy(copy, 300, 0, {}).readable);
+        QTest::addColumn<QList<Run>>("runs");
+        QTest::addColumn<QList<Span>>("cuts");
+        QTest::addColumn<qint64>("kept");
+        QTest::addColumn<double>("playing");
+        const double ntsc = 30000.0 / 1001;
+        // 4.7 s of packets lost at 100 s: the clock runs on, the frames do not.
+        QTest::newRow("dropout") << QList<Run>{{0.5, 2997, ntsc}, {104.7 + 0.5, 7853, ntsc}}
+                                 << QList<Span>{{150.0, 210.0}} << qint64(10850 - 1798) << 362.0;
+        // Programme at 29.97, adverts at 59.94.
+        QTest::newRow("rate change") << QList<Run>{{0.5, 4500, ntsc}, {150.65, 3600, 2 * ntsc}, {210.71, 4500, ntsc}}
+                                     << QList<Span>{{150.15, 210.21}} << qint64(9000) << 360.3;
+        // A re-tuned multiplex: the clock leaps 29,700 s halfway.
+        QTest::newRow("clock jump")
+            << QList<Run>{{0.5, 5400, ntsc}, {180.68 + 29700, 5400, ntsc}} << QList<Span>{{29900.0, 29920.0}}
+            << qint64(10800 - 600) << 360.3;
+    }
+    void testBroadcastFaults()
+    {
+        QFETCH(QList<Run>, runs);
+        QFETCH(QList<Span>, cuts);
+        QFETCH(qint64, kept);
+        QFETCH(double, playing);
+        const double fps = 30000.0 / 1001;
+        const PacketTimes recording = packets(runs, 15);
+        QVERIFY2(qAbs(playingSeconds(recording) - playing) < 0.5, qPrintable(QString::number(playingSeconds(recording))));
+        const double seconds = clockSeconds(recording, 0.5);
+        const QList<Span> keptSpans = media::keptSpans(cuts, seconds);
+        // The copy as ffmpeg's concat cut makes it: the kept spans one after
+        // another on the recording's clock.
+        PacketTimes copy;
+        double at = 1.4;
+        for (const Span &s : keptSpans) {
+            for (double t : recording.times)
+                if (t >= 0.5 + s.start && (s.end >= seconds || t < 0.5 + s.end))
+                    copy.times.push_back(at + t - (0.5 + s.start));
+            at += s.end - s.start;
+        }
+        finishPackets(copy);
+        QVERIFY2(qAbs(copy.count() - kept) <= 1, qPrintable(QString::number(copy.count())));
+        const Verdict v = verifyAgainstRecording(recording, 0.5, seconds, cuts, copy, fps, true);
+        QVERIFY2(v.ok, qPrintable(v.problem));
+        QCOMPARE(v.expectedFrames, copy.count());
+
+        // A copy that lost its last 2 seconds is refused all the same.
+        copy.times.resize(copy.times.size() - 60);
+        QVERIFY(!verifyAgainstRecording(recording, 0.5, seconds, cuts, copy, fps, true).ok);
+    }
+
+    void testSpansAreCheckedOneByOne()
+    {
+        // Two cuts, three kept spans of 1000, 2000 and 1000 frames.
+        const double fps = 25;
+        const PacketTimes recording = packets({{0, 6000, fps}}, 12);
+        const QList<Span> cuts{{40, 80}, {160, 200}};
+        const auto check = [&](const QList<Run> &copy, bool spanBySpan = true) {
+            return verifyAgainstRecording(recording, 0, 240, cuts, packets(copy, 12), fps, spanBySpan);
+        };
+        QVERIFY(check({{10, 4000, fps}}).ok);
+        // The right number of frames over the right length of clock, but
+        // the second span's frames doubled up and the third all but gone.
+        const QList<Run> misplaced{{10, 1000, fps}, {50, 2999, 37.5}, {169.96, 1, fps}};
+        QCOMPARE(check(misplaced).problem, QStringLiteral("wrong in its part 2 of 3 (40.0 s long)"));
+        // mencoder's clock is its own: only the total is judged.
+        QVERIFY(check(misplaced, false).ok);
+        // A copy missing its middle is short either way.
+        QCOMPARE(check({{10, 2000, fps}}).problem, QStringLiteral("80.0 s shorter than expected"));
+    }
+
+    void testPacketLines()
+    {
+        PacketTimes p;
+        const QByteArray text = "1.400000,1.366667,K_\n\nN/A,1.433367,__,\nside_data\n1.500000,N/A,__\n"
+                                "2.000000,1.9,K_\n2.1";
+        QCOMPARE(addPacketLines(p, text), text.size() - 3);
+        QCOMPARE(p.count(), qint64(4));
+        QCOMPARE(p.times.at(1), 1.433367);
+        QVERIFY(qAbs(p.maxKeyInterval - 0.6) < 1e-9);
+        finishPackets(p);
+        QCOMPARE(framesIn(p, 1.4, 1.5), qint64(2));
+        QCOMPARE(framesIn(p, 1.5, 1.4), qint64(0));
     }
 
     void testFfmpegProgress()

@@ -138,6 +138,11 @@ private slots:
             << QStringLiteral("mencoder's copy was 40.0 s shorter than expected, so it was cut again "
                               "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
             << true;
+        QTest::newRow("mencoder left a break in, ffmpeg right")
+            << QByteArray("long") << QByteArray("ok")
+            << QStringLiteral("mencoder's copy was 10.0 s longer than expected, so it was cut again "
+                              "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.")
+            << true;
         QTest::newRow("mencoder fails, ffmpeg right")
             << QByteArray("fail") << QByteArray("ok")
             << QStringLiteral("mencoder failed (error 1), so it was cut with ffmpeg. "
@@ -163,10 +168,15 @@ private slots:
         const QString output = c.mOutputField->text();
         writeFile(output, "an earlier copy");
         EnvGuard env;
-        if (mencoderMode == "fail")
+        if (mencoderMode == "fail") {
             env.set("STANDIN_RC", "1");
-        else
+        } else if (mencoderMode == "long") {
+            // Ten seconds of a break more than the list keeps.
+            env.set("STANDIN_MODE", "short");
+            env.set("STANDIN_SHORT_FRAMES", "7500");
+        } else {
             env.set("STANDIN_MODE", mencoderMode);
+        }
         env.set("STANDIN_FFMPEG_MODE", ffmpegMode);
         autoRemoveOnly(c);
         c.performButtonAction(c.mAutoActionButton);

@@ -1,0 +1,414 @@
+// Nothing of the user's lost, nothing wrongly kept, with stand-in tools and
+// real files: the copy's name settled before it is asked about, erasing only
+// what runs made, edits that survive a detection, a probe that cannot hang
+// the run, cuts that fail saying why, work files others can read, and a run
+// log never written through a link.
+
+#include "TestSupport.h"
+
+#include "core/BreakList.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st = {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+} // namespace
+
+class TestNothingLost final : public QObject
+{
+    Q_OBJECT
+
+    CaseDirs m_dirs;
+
+    static void detect(StandInRun &r)
+    {
+        r.controller.detectStart(nullptr);
+        QVERIFY(waitForIdle(r.controller));
+        QCOMPARE(r.controller.commercialsFound(), 2);
+    }
+    // The detector's list with its first break kept, as the table would
+    // write it.
+    static void keepFirstBreak(AppController &c)
+    {
+        CommercialList list = *c.commercials();
+        QVERIFY(list.size() == 2);
+        list[0].cut = false;
+        QVERIFY(c.applyBreaks(list));
+        QCOMPARE(c.commercialsFound(), 1);
+    }
+
+private slots:
+    // ---- the name the cut writes is the name that was asked about
+
+    void testRunPressedBeforeTheProbeAnswers()
+    {
+        // An MPEG-2 transport stream with one MP2 track is mencoder's, whose
+        // copy is a program stream: show.clean.ts becomes show.clean.mpg once
+        // the probe has answered.
+        EnvGuard env;
+        env.set("STANDIN_FORMAT", "mpegts");
+        const QString dir = m_dirs.next();
+        StandInRun r(dir, QStringLiteral("show.ts"));
+        AppController &c = r.controller;
+        detect(r);
+        const QString mpg = dir + QStringLiteral("/show.clean.mpg");
+        writeFile(mpg, "somebody's file");
+        env.set("STANDIN_PROBE", "slow");
+        c.openRecording(r.movie);
+        QCOMPARE(c.mOutputField->text(), dir + QStringLiteral("/show.clean.ts"));
+        r.answer = false;
+        c.mAutoDetect->setChecked(false);
+        c.mAutoRemove->setChecked(true);
+        c.autoStart(nullptr);
+        QCOMPARE(c.mStatusField->text(), QStringLiteral("Reading the recording…"));
+        QCOMPARE(c.processState(), 0);
+        QVERIFY(QTest::qWaitFor([&] { return !r.questions.isEmpty(); }, 10000));
+        QCOMPARE(r.questions,
+                 QStringList{QStringLiteral("show.clean.mpg already exists. Replace it with the cut copy?")});
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(readAll(mpg), QByteArray("somebody's file"));
+        QVERIFY(!c.runner() || c.runner()->arguments().first().endsWith(QStringLiteral("comskip")));
+    }
+
+    // ---- erasing takes only what Trimlet's runs made
+
+    void testEraseLeavesTheUsersFiles()
+    {
+        const QString dir = m_dirs.next();
+        QDir().mkpath(dir);
+        writeFile(dir + QStringLiteral("/show.txt"), "my notes on the show");
+        writeFile(dir + QStringLiteral("/show.log"), "my log");
+        StandInRun r(dir);
+        AppController &c = r.controller;
+        Ui::MainWindow &ui = r.windows.ui();
+        // Nothing of Trimlet's is there, so there is nothing to erase.
+        QVERIFY(!c.haveWorkFiles());
+        QVERIFY(!ui.cleanButton->isEnabled());
+        c.clean(ui.cleanButton);
+        QCOMPARE(readAll(dir + QStringLiteral("/show.txt")), QByteArray("my notes on the show"));
+        QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
+
+        // The detector writes its frame list under the recording's name (its
+        // contract); its debugging log does not take the user's place.
+        detect(r);
+        QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
+        QVERIFY(ui.cleanButton->isEnabled());
+        c.clean(ui.cleanButton);
+        QCOMPARE(filesIn(dir), (QStringList{QStringLiteral("show.log"), QStringLiteral("show.mpg")}));
+        QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
+        QVERIFY(!ui.cleanButton->isEnabled());
+    }
+
+    void testNamesWithPatternCharactersMatchOnlyThemselves()
+    {
+        const QString dir = m_dirs.next();
+        QDir().mkpath(dir);
+        // "[HD]" read as a pattern is one of H or D.
+        const QString own = dir + QStringLiteral("/.Show [HD].clean.mpg.trimlet-AbC123");
+        const QString others = dir + QStringLiteral("/.Show H.clean.mpg.trimlet-AbC123");
+        const QString othersIni = dir + QStringLiteral("/Show H.ini");
+        writeFile(own, "half a copy of ours");
+        writeFile(others, "another recording's copy under way");
+        writeFile(othersIni, "another recording's settings");
+        StandInRun r(dir, QStringLiteral("Show [HD].mpg"));
+        AppController &c = r.controller;
+        QVERIFY(!QFile::exists(own));
+        detect(r);
+        const QString staging = dir + QStringLiteral("/.Show [HD].ini.trimlet-XyZ789");
+        writeFile(staging, "left by a write that did not finish");
+        c.clean(r.windows.ui().cleanButton);
+        QVERIFY(!QFile::exists(staging));
+        QVERIFY(!QFile::exists(r.work(".ini")) && !QFile::exists(r.work(".edl")));
+        QCOMPARE(readAll(others), QByteArray("another recording's copy under way"));
+        QCOMPARE(readAll(othersIni), QByteArray("another recording's settings"));
+    }
+
+    // ---- a detection never loses the user's edits
+
+    void testDetectingAgainAsksFirst()
+    {
+        const QString dir = m_dirs.next();
+        StandInRun r(dir);
+        AppController &c = r.controller;
+        detect(r);
+        keepFirstBreak(c);
+        const QByteArray edited = readAll(r.work(".edl"));
+        // The copy of a list with one break left in.
+        EnvGuard env;
+        env.set("STANDIN_COPY_FRAMES", "9002");
+        r.answer = false;
+        c.mAutoDetect->setChecked(true);
+        c.mAutoRemove->setChecked(true);
+        c.mAutoClean->setChecked(false);
+        c.autoStart(nullptr);
+        QCOMPARE(r.questions.value(0), QStringLiteral("Detect again and discard your 1 edit?"));
+        // No: the rest of the run cuts the edited list.
+        QVERIFY(c.runner());
+        QVERIFY(c.runner()->arguments().first().endsWith(QStringLiteral("mencoder")));
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(readAll(r.work(".edl")), edited);
+        QVERIFY(QFile::exists(r.work(".detected.txt")));
+        QVERIFY2(c.mStatusField->text().startsWith(QStringLiteral("Cut copy: show.clean.mpg")),
+                 qPrintable(c.mStatusField->text()));
+
+        // Yes: a new detection, a new original.
+        r.questions.clear();
+        r.answer = true;
+        c.detectStart(nullptr);
+        QCOMPARE(r.questions.size(), 1);
+        QVERIFY(waitForIdle(c));
+        QVERIFY(!QFile::exists(r.work(".detected.txt")));
+        QCOMPARE(c.commercialsFound(), 2);
+    }
+
+    void testFailedOrStoppedDetectionPutsTheListsBack_data()
+    {
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QByteArray>("rc");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("stopped") << QByteArray("wait") << QByteArray("0") << QStringLiteral("Detection stopped.");
+        QTest::newRow("killed by the stop") << QByteArray("die") << QByteArray("0")
+                                            << QStringLiteral("Detection stopped.");
+        QTest::newRow("bad file") << QByteArray("nofiles") << QByteArray("3") << QStringLiteral("Bad MPEG file.");
+        QTest::newRow("crashed") << QByteArray("crash") << QByteArray("0")
+                                 << QStringLiteral("Unexpected error 139.");
+    }
+    void testFailedOrStoppedDetectionPutsTheListsBack()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(QByteArray, rc);
+        QFETCH(QString, status);
+        StandInRun r(m_dirs.next());
+        AppController &c = r.controller;
+        detect(r);
+        keepFirstBreak(c);
+        QHash<QString, QByteArray> before;
+        for (const char *ext : {".txt", ".edl", ".csv", ".detected.txt", ".detected.edl"})
+            before.insert(QLatin1String(ext), readAll(r.work(ext)));
+        EnvGuard env;
+        env.set("STANDIN_MODE", mode);
+        env.set("STANDIN_RC", rc);
+        c.performButtonAction(c.mDetectActionButton);
+        if (mode == "wait" || mode == "die") {
+            QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
+            c.performButtonAction(c.mDetectActionButton);
+        }
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(), status);
+        for (auto it = before.cbegin(); it != before.cend(); ++it)
+            QVERIFY2(readAll(r.work(it.key().toLatin1().constData())) == it.value(), qPrintable(it.key()));
+        // What the window counts is what the files say.
+        QCOMPARE(c.commercialsFound(), 1);
+        QCOMPARE(c.breaksSummary(), QStringLiteral("1 of 2 detected breaks, 1 edited"));
+        // Nothing set aside is left behind: the manifest is the only hidden file.
+        QCOMPARE(filesIn(c.outDir()).filter(QStringLiteral(".trimlet-")),
+                 QStringList{QStringLiteral(".show.trimlet-files")});
+    }
+
+    // ---- the probe cannot hold the run
+
+    void testRecordingThatNeverAnswers_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::newRow("a stand-in that hangs") << false;
+        QTest::newRow("a FIFO, real ffprobe") << true;
+    }
+    void testRecordingThatNeverAnswers()
+    {
+        QFETCH(bool, fifo);
+        if (fifo && QStandardPaths::findExecutable(QStringLiteral("ffprobe")).isEmpty())
+            QSKIP("ffprobe is not installed (./scripts/test installs it)");
+        const QString dir = m_dirs.next();
+        QDir().mkpath(dir);
+        EnvGuard env;
+        Harness h;
+        AppController &c = h.controller;
+        const QString movie = dir + QStringLiteral("/show.mpg");
+        if (fifo) {
+            QCOMPARE(::mkfifo(QFile::encodeName(movie).constData(), 0600), 0);
+        } else {
+            c.toolLocator().setHelperDirectories({standInTools()}, false);
+            env.set("STANDIN_PROBE", "hang");
+            writeFile(movie, "recording bytes");
+        }
+        c.setProbeTimeLimit(2000);
+        StallMeter meter;
+        c.openRecording(movie);
+        c.mAutoRemove->setChecked(true);
+        c.autoStart(nullptr);
+        QVERIFY(QTest::qWaitFor([&] { return !c.probingRecording(); }, 10000));
+        const QString refusal = QStringLiteral("show.mpg cannot be read: it gave no answer within 2 seconds.");
+        QCOMPARE(c.mStatusField->text(), refusal);
+        QCOMPARE(c.mRecordingInfoField->text(), QStringLiteral("The recording gave no answer within 2 seconds."));
+        QVERIFY(!c.haveInput());
+        QVERIFY(!c.runner());
+        QVERIFY2(meter.worst < 100, qPrintable(QString::number(meter.worst)));
+        c.autoStart(nullptr);
+        QCOMPARE(c.mStatusField->text(), refusal);
+        QCOMPARE(c.processState(), 0);
+    }
+
+    // ---- a cut that cannot be made says why
+
+    void testOddSuffixIsCutThroughAPlainLink()
+    {
+        EnvGuard env;
+        env.set("STANDIN_VCODEC", "h264");
+        env.set("STANDIN_FORMAT", "mpegts");
+        StandInRun r(m_dirs.next(), QStringLiteral("Tagesschau 20.00 Uhr"));
+        AppController &c = r.controller;
+        detect(r);
+        env.set("STANDIN_FFMPEG_MODE", "wait");
+        c.removeStart(nullptr);
+        QVERIFY(c.runner());
+        const QStringList args = c.runner()->arguments();
+        const QByteArray list = readAll(args.at(args.indexOf(QStringLiteral("-i")) + 1));
+        QVERIFY2(list.contains("file 'recording'\n"), list.constData());
+        c.performButtonAction(c.mRemoveActionButton);
+        QVERIFY(waitForIdle(c));
+    }
+
+    void testFullDisk()
+    {
+        EnvGuard env;
+        env.set("STANDIN_VCODEC", "h264");
+        env.set("STANDIN_FORMAT", "mpegts");
+        const QString dir = m_dirs.next();
+        StandInRun r(dir, QStringLiteral("show.ts"), QByteArray(1024 * 1024, 'r'));
+        AppController &c = r.controller;
+        detect(r);
+        // A cutter that runs out of room says so, and nothing is kept.
+        env.set("STANDIN_FFMPEG_MODE", "full");
+        c.removeStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("The disk is full: the cut copy did not fit in %1.").arg(dir));
+        QVERIFY(c.partialCopies().isEmpty());
+        QVERIFY(!QFile::exists(c.mOutputField->text()));
+
+        // A copy that cannot fit is refused before it is begun.
+        const QString small = dir + QStringLiteral("/small");
+        QDir().mkpath(small);
+        if (::geteuid() != 0
+            || ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("mounting a small disk needs root");
+        c.mOutputField->setText(small + QStringLiteral("/show.clean.ts"));
+        c.removeStart(nullptr);
+        const QString status = c.mStatusField->text();
+        ::umount(QFile::encodeName(small).constData());
+        QVERIFY2(status.startsWith(
+                     QStringLiteral("There is not enough space for the cut copy in %1: it needs about").arg(small)),
+                 qPrintable(status));
+        QCOMPARE(c.processState(), 0);
+    }
+
+    void testListThatCutsEverything()
+    {
+        EnvGuard env;
+        env.set("STANDIN_EDL", "0.00\\t200.00\\t0\\n150.00\\t400.00\\t3\\n");
+        StandInRun r(m_dirs.next());
+        AppController &c = r.controller;
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        c.removeStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(c.mStatusField->text(),
+                 QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made."));
+        QVERIFY(!c.runner() || c.runner()->arguments().first().endsWith(QStringLiteral("comskip")));
+        QVERIFY(!QFile::exists(c.mOutputField->text()));
+    }
+
+    void testEveryCutterGetsOneMergedList()
+    {
+        // Action 3 is a break as comskip and Kodi write it; mencoder skips
+        // it, and refuses rows that overlap.
+        EnvGuard env;
+        env.set("STANDIN_EDL", "60.06\\t100.00\\t3\\n90.00\\t120.09\\t0\\n240.24\\t300.27\\t3\\n");
+        StandInRun r(m_dirs.next());
+        AppController &c = r.controller;
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c));
+        env.set("STANDIN_MODE", "wait");
+        c.removeStart(nullptr);
+        const QStringList args = c.runner()->arguments();
+        QVERIFY(args.first().endsWith(QStringLiteral("mencoder")));
+        QCOMPARE(readAll(args.at(args.indexOf(QStringLiteral("-edl")) + 1)),
+                 QByteArray("60.060\t120.090\t0\n240.240\t300.270\t0\n"));
+        c.performButtonAction(c.mRemoveActionButton);
+        QVERIFY(waitForIdle(c));
+        // The detector's own list is left as it wrote it.
+        QCOMPARE(readAll(r.work(".edl")), QByteArray("60.06\t100.00\t3\n90.00\t120.09\t0\n240.24\t300.27\t3\n"));
+    }
+
+    // ---- work files others can read, lists that agree
+
+    void testEditedListsAreReadableAndAgree()
+    {
+        const mode_t old = ::umask(022);
+        StandInRun r(m_dirs.next());
+        AppController &c = r.controller;
+        detect(r);
+        keepFirstBreak(c);
+        for (const char *ext : {".txt", ".edl", ".ini"})
+            QCOMPARE(modeOf(r.work(ext)), mode_t(0644));
+        ::umask(old);
+
+        // The EDL cannot take its place: the frame list stays as it was.
+        const QByteArray txt = readAll(r.work(".txt"));
+        const QByteArray edl = readAll(r.work(".edl"));
+        QVERIFY(QFile::remove(r.work(".edl")));
+        QVERIFY(QDir().mkpath(r.work(".edl") + QStringLiteral("/in the way")));
+        CommercialList list = *c.commercials();
+        list[0].cut = true;
+        QVERIFY(!c.applyBreaks(list));
+        QCOMPARE(readAll(r.work(".txt")), txt);
+        QVERIFY(QDir(r.work(".edl")).removeRecursively());
+        writeFile(r.work(".edl"), edl);
+        // Nothing staged is left behind, and erasing finds what a crash left.
+        QCOMPARE(filesIn(c.outDir()).filter(QStringLiteral(".show.txt.trimlet-")), QStringList());
+        writeFile(c.outDir() + QStringLiteral("/.show.edl.trimlet-Qw3rTy"), "staged");
+        c.clean(r.windows.ui().cleanButton);
+        QCOMPARE(filesIn(c.outDir()), QStringList{QStringLiteral("show.mpg")});
+    }
+
+    // ---- the run log is never written through a link
+
+    void testRunLogNeverFollowsALink()
+    {
+        const QString dir = m_dirs.next();
+        QDir().mkpath(dir);
+        const QString victim = dir + QStringLiteral("/victim.txt");
+        writeFile(victim, "precious");
+        QVERIFY(QFile::link(victim, dir + QStringLiteral("/TrimletLog.txt")));
+        StandInRun r(dir);
+        detect(r);
+        QCOMPARE(readAll(victim), QByteArray("precious"));
+        const QFileInfo log(dir + QStringLiteral("/TrimletLog.txt"));
+        QVERIFY(!log.isSymLink());
+        QVERIFY(readAll(log.filePath()).contains("Comskip stand-in"));
+    }
+};
+
+QTEST_MAIN(TestNothingLost)
+#include "tst_nothing_lost.moc"
