@@ -94,6 +94,7 @@ QString AppController::workFile(const QString &extension) const
 
 void AppController::setStatus(const QString &text)
 {
+    m_status = text;
     if (mStatusField)
         mStatusField->setText(text);
 }
@@ -109,6 +110,12 @@ void AppController::setButton(QPushButton *button, const QString &title, Action 
     if (button)
         button->setText(title);
     emit buttonsChanged();
+}
+
+bool AppController::buttonStops(const QPushButton *button) const
+{
+    const Action a = buttonAction(button);
+    return a == Action::AutoStop || a == Action::DetectStop || a == Action::RemoveStop;
 }
 
 AppController::Action AppController::buttonAction(const QPushButton *button) const

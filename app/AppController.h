@@ -6,6 +6,7 @@
 #include "core/Commercial.h"
 #include "core/MediaInfo.h"
 #include "core/ResultParsers.h"
+#include "core/RunRequest.h"
 #include "process/MediaProbe.h"
 #include "process/PacketScan.h"
 #include "process/TaskWrapper.h"
@@ -160,6 +161,8 @@ public:
     QStringList workFilesMade() const;
     void performButtonAction(QPushButton *button);
     Action buttonAction(const QPushButton *button) const;
+    // The button stops the run under way when pressed.
+    bool buttonStops(const QPushButton *button) const;
 
     // ---- runner callbacks
     void processStarted() override;
@@ -174,6 +177,8 @@ public:
     // output field's path when output is empty, and the cuts come from
     // cutList, or from the detector's EDL when it is empty.
     QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const;
+    QStringList removeArguments(const RunRequest &request, const QString &output,
+                                const QString &cutList) const;
     QStringList ffmpegCutArguments(const QString &list, const QString &output,
                                    media::Container container) const;
     // What the probe said of the chosen recording; none before it answered.
@@ -189,8 +194,16 @@ public:
 
     // ---- settings and ini file
     bool loadDetectionSettings(const QString &resourcePath);
+    // The settings resource overlaid with the window's options, as a run
+    // hands them to the detector.
+    QVariantMap detectorSettings() const;
     void writeIniFile();
+    void writeIniFile(const QVariantMap &settings);
     int detectMethodMask() const;
+    // What Run would ask for now, read from the window.
+    RunRequest requestFromWindow(bool detect, bool remove, bool erase) const;
+    // The run under way, or the last one.
+    const RunRequest &request() const { return m_request; }
     const QVariantMap &iniFileData() const { return m_iniFileData; }
 
     // ---- run log
@@ -401,5 +414,8 @@ private:
     QString m_outcome;
     bool m_runFailed = false;
     QString m_confirmedOutput;
+    RunRequest m_request;
+    // What the status line says, as the controller last set it.
+    QString m_status;
     Confirm m_confirm;
 };

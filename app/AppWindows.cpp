@@ -144,12 +144,11 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     connect(&c, &AppController::buttonsChanged, this, &AppWindows::updateControls);
     connect(&c, &AppController::workFilesChanged, this, &AppWindows::updateControls);
     connect(m_ui->showCopyButton, &QPushButton::clicked, this, [this] {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absolutePath()));
-    });
-    connect(m_ui->playCopyButton, &QPushButton::clicked, this, [this] {
         QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QFileInfo(m_ui->mOutputField->text()).absoluteFilePath()));
+            QUrl::fromLocalFile(QFileInfo(m_controller.settledOutput()).absolutePath()));
     });
+    connect(m_ui->playCopyButton, &QPushButton::clicked, this,
+            [this] { QDesktopServices::openUrl(QUrl::fromLocalFile(m_controller.settledOutput())); });
     connect(m_ui->mOutputField, &QLineEdit::textChanged, this, &AppWindows::updateControls);
     // The window's title follows the running step, for the task bar.
     for (QProgressBar *bar : {m_ui->mDetectProgressIndicator, m_ui->mRemoveProgressIndicator})
@@ -183,15 +182,15 @@ void AppWindows::updateControls()
 {
     const AppController &c = m_controller;
     const bool running = c.isRunning() || c.isRunningAuto();
-    const auto stopping = [](const QPushButton *b) { return b->text() == QStringLiteral("Stop"); };
+    const auto stopping = [&c](const QPushButton *b) { return c.buttonStops(b); };
     // A run's own button stays live to stop it; nothing else may start one.
     m_ui->mAutoActionButton->setEnabled(stopping(m_ui->mAutoActionButton) || (!running && c.haveInput()));
     m_ui->mDetectActionButton->setEnabled(stopping(m_ui->mDetectActionButton) || (!running && c.haveInput()));
     m_ui->mRemoveActionButton->setEnabled(stopping(m_ui->mRemoveActionButton)
                                           || (!running && c.haveCommercials()));
     m_ui->cleanButton->setEnabled(!running && c.haveWorkFiles());
-    const bool haveCopy =
-        !running && !m_ui->mOutputField->text().isEmpty() && QFileInfo(m_ui->mOutputField->text()).isFile();
+    const QString copy = c.settledOutput();
+    const bool haveCopy = !running && !copy.isEmpty() && QFileInfo(copy).isFile();
     m_ui->showCopyButton->setEnabled(haveCopy);
     m_ui->playCopyButton->setEnabled(haveCopy);
     if (m_stopShortcut)
@@ -467,7 +466,7 @@ void AppWindows::nameControls()
     m_stopShortcut = new QShortcut(QKeySequence(Qt::Key_Escape), m_main);
     connect(m_stopShortcut, &QShortcut::activated, this, [this] {
         for (QPushButton *b : {m_ui->mAutoActionButton, m_ui->mDetectActionButton, m_ui->mRemoveActionButton})
-            if (b->text() == QStringLiteral("Stop")) {
+            if (m_controller.buttonStops(b)) {
                 m_controller.performButtonAction(b);
                 return;
             }

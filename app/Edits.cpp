@@ -52,8 +52,8 @@ bool AppController::applyBreaks(const CommercialList &list)
     CommercialList approved = list;
     breaks::recompute(approved);
     if (!writePairAtomically(workFile(QStringLiteral("txt")),
-                             breaks::frameListText(m_totalRows, m_fps, approved), workFile(QStringLiteral("edl")),
-                             breaks::edlText(m_fps, approved))) {
+                             breaks::frameListText(m_totalRows, m_fps, approved),
+                             workFile(QStringLiteral("edl")), breaks::edlText(m_fps, approved))) {
         setStatus(QStringLiteral("The edited list could not be written beside the recording."));
         return false;
     }

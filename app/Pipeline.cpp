@@ -66,7 +66,8 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         }
     }
     // Where the copy goes is settled once, while the user is still there,
-    // and every later step uses that one path.
+    // and every later step uses that one path; so is everything else the
+    // run needs from the window.
     m_runOutput.clear();
     if (remove && m_haveInput) {
         m_runOutput = settledOutput();
@@ -77,6 +78,8 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
             return;
         }
     }
+    m_request = requestFromWindow(detect, remove, erase);
+    m_request.output = m_runOutput;
     openLogFile();
     setStatus(QString());
     m_outcome.clear();
@@ -158,19 +161,17 @@ void AppController::runTasks()
     if (m_processState == kStateFinished) {
         autoStop(nullptr);
         m_endSound.play();
-        emit runEnded(mStatusField ? mStatusField->text() : m_outcome);
+        emit runEnded(m_status);
     }
     logLine(QString::asprintf("runTask: processState = %d out", m_processState));
 }
 
 void AppController::detectCommercials()
 {
-    if (mInputField)
-        m_movieFile = mInputField->text();
     const QStringList arguments = detectArguments();
     m_activeProgressIndicator = m_detectIndicator.get();
     setHaveResults(false);
-    writeIniFile();
+    writeIniFile(m_request.detectorSettings);
     setAsideListFiles();
     setStatus(QStringLiteral("Detecting commercials…"));
     runWithProgressCommand(arguments);
@@ -192,8 +193,6 @@ bool AppController::outputIsInput() const
 
 bool AppController::removeCommercials()
 {
-    if (mInputField)
-        m_movieFile = mInputField->text();
     // Writing the copy over the recording while reading it would destroy
     // it; the run was refused for it at its start, and still is.
     if (outputIsInput()) {
@@ -253,12 +252,13 @@ bool AppController::removeCommercials()
     if (disk.isValid() && disk.bytesAvailable() < needed) {
         m_runFailed = true;
         const QLocale locale;
-        setOutcome(withOutcome(QStringLiteral("There is not enough space for the cut copy in %1: it needs "
-                                              "about %2, and %3 are free.")
-                                   .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()),
-                                        locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
-                                        locale.formattedDataSize(disk.bytesAvailable(), 1,
-                                                                 QLocale::DataSizeTraditionalFormat))));
+        setOutcome(
+            withOutcome(QStringLiteral("There is not enough space for the cut copy in %1: it needs "
+                                       "about %2, and %3 are free.")
+                            .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()),
+                                 locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
+                                 locale.formattedDataSize(disk.bytesAvailable(), 1,
+                                                          QLocale::DataSizeTraditionalFormat))));
         return false;
     }
     removeStaleCopies();
@@ -293,7 +293,7 @@ void AppController::detectionFinished(int rc)
     settleListFiles(success);
     if (success) {
         readEDLData();
-        m_outcome = mStatusField ? mStatusField->text() : QString();
+        m_outcome = m_status;
         return;
     }
     m_runFailed = true;
@@ -333,8 +333,8 @@ void AppController::setAsideListFiles()
         }
         // comskip writes its own debugging log under the recording's name;
         // a file of that name that is not Trimlet's comes back unharmed.
-        m_setAside.append({path, aside.fileName(), !made.contains(file.fileName())
-                                                       && QLatin1String(ext) == QLatin1String("log")});
+        m_setAside.append({path, aside.fileName(),
+                           !made.contains(file.fileName()) && QLatin1String(ext) == QLatin1String("log")});
     }
 }
 
@@ -382,7 +382,7 @@ void AppController::reloadCounts()
 {
     // The count and the flags follow the lists now on disk; the status
     // line is the run's to say.
-    const QString status = mStatusField ? mStatusField->text() : QString();
+    const QString status = m_status;
     readEDLData();
     readTXTData();
     setStatus(status);

@@ -14,8 +14,8 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QStorageInfo>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 
 #include <cerrno>
@@ -181,7 +181,7 @@ bool AppController::startCut(media::Cutter cutter)
     if (cutter == media::Cutter::Mencoder) {
         const QString list = dir.filePath(QStringLiteral("cuts.edl"));
         made = made && writeFile(list, media::edlText(m_cuts));
-        arguments = removeArguments(m_partialCopy, list);
+        arguments = removeArguments(m_request, m_partialCopy, list);
     } else {
         // ffmpeg reads the kept spans from a list that names the recording
         // through a link of a plain name, whatever characters its own has.
@@ -194,8 +194,8 @@ bool AppController::startCut(media::Cutter cutter)
     }
     if (!made) {
         discardPartialCopy();
-        setOutcome(withOutcome(QStringLiteral("The cut list for %1 could not be written.")
-                                   .arg(media::cutterName(cutter))));
+        setOutcome(withOutcome(
+            QStringLiteral("The cut list for %1 could not be written.").arg(media::cutterName(cutter))));
         m_runFailed = true;
         m_cutPhase = CutPhase::None;
         return false;
@@ -230,8 +230,9 @@ bool AppController::cutFinished(int rc)
         if (!launchFailed && outputIsFull()) {
             m_cutPhase = CutPhase::None;
             m_runFailed = true;
-            setOutcome(withOutcome(QStringLiteral("The disk is full: the cut copy did not fit in %1.")
-                                       .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()))));
+            setOutcome(
+                withOutcome(QStringLiteral("The disk is full: the cut copy did not fit in %1.")
+                                .arg(QDir::toNativeSeparators(QFileInfo(m_cutOutput).absolutePath()))));
             return true;
         }
         if (m_cutter == media::Cutter::Mencoder) {

@@ -56,20 +56,47 @@ int AppController::detectMethodMask() const
     return mask;
 }
 
-void AppController::writeIniFile()
+QVariantMap AppController::detectorSettings() const
 {
-    const int mask = detectMethodMask();
-    logLine(QString::asprintf("writeIniFile: detectMethod=%d", mask));
-    m_iniFileData.insert(QStringLiteral("detect_method"), qint64(mask));
-    m_iniFileData.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
+    QVariantMap settings = m_iniFileData;
+    settings.insert(QStringLiteral("detect_method"), qint64(detectMethodMask()));
+    settings.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
     // comskip knows this option as "..._before_first_commercial"; under any
     // other name the check box would silently do nothing.
-    m_iniFileData.insert(QStringLiteral("delete_show_before_first_commercial"),
-                         qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
-    m_iniFileData.insert(QStringLiteral("delete_show_after_last_commercial"),
-                         qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
-    m_iniFileData.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
+    settings.insert(QStringLiteral("delete_show_before_first_commercial"),
+                    qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
+    settings.insert(QStringLiteral("delete_show_after_last_commercial"),
+                    qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
+    settings.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
+    return settings;
+}
 
+RunRequest AppController::requestFromWindow(bool detect, bool remove, bool erase) const
+{
+    RunRequest r;
+    r.recording = m_movieFile;
+    r.outDir = m_outDir;
+    r.baseName = m_baseName;
+    r.output = remove ? settledOutput() : QString();
+    r.detect = detect;
+    r.remove = remove;
+    r.erase = erase;
+    r.detectorSettings = detectorSettings();
+    r.noSkip = isOn(mRemoveNoSkip);
+    r.edlSeek = isOn(mRemoveEDLSeek);
+    return r;
+}
+
+void AppController::writeIniFile()
+{
+    writeIniFile(detectorSettings());
+}
+
+void AppController::writeIniFile(const QVariantMap &settings)
+{
+    m_iniFileData = settings;
+    logLine(QString::asprintf("writeIniFile: detectMethod=%d",
+                              settings.value(QStringLiteral("detect_method")).toInt()));
     QString text;
     text.reserve(int(m_iniFileData.size()) * 20);
     for (auto it = m_iniFileData.cbegin(); it != m_iniFileData.cend(); ++it) {

@@ -155,8 +155,9 @@ void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer a
                 mRecordingInfoField->setText(QString());
             setHaveInput(false);
             m_runFailed = true;
-            m_refusal = QFileInfo::exists(m_movieFile) ? QStringLiteral("%1 holds no video that can be read.").arg(name)
-                                                       : QStringLiteral("%1 cannot be found.").arg(name);
+            m_refusal = QFileInfo::exists(m_movieFile)
+                            ? QStringLiteral("%1 holds no video that can be read.").arg(name)
+                            : QStringLiteral("%1 cannot be found.").arg(name);
             setOutcome(m_refusal);
         } else {
             showRecordingInfo();

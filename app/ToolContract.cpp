@@ -3,9 +3,6 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-
 namespace {
 
 // A path the tool could take for one of its options is made unmistakable.
@@ -32,6 +29,12 @@ QStringList AppController::detectArguments() const
 
 QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
 {
+    return removeArguments(requestFromWindow(false, true, false), output, cutList);
+}
+
+QStringList AppController::removeArguments(const RunRequest &request, const QString &output,
+                                           const QString &cutList) const
+{
     const QString tool = toolPath(QStringLiteral("mencoder"));
     QStringList args{tool,
                      QStringLiteral("-oac"),
@@ -43,15 +46,12 @@ QStringList AppController::removeArguments(const QString &output, const QString 
                      QStringLiteral("-mpegopts"),
                      QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
                      QStringLiteral("-forceidx")};
-    if (isOn(mRemoveNoSkip))
+    if (request.noSkip)
         args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
-    if (isOn(mRemoveEDLSeek))
+    if (request.edlSeek)
         args << QStringLiteral("-hr-edl-seek");
     args << QStringLiteral("-edl") << (cutList.isEmpty() ? workFile(QStringLiteral("edl")) : cutList);
-    args << QStringLiteral("-o")
-         << (!output.isEmpty() ? output
-             : mOutputField    ? mOutputField->text()
-                               : QString());
-    args << asOperand(m_movieFile);
+    args << QStringLiteral("-o") << (!output.isEmpty() ? output : request.output);
+    args << asOperand(request.recording);
     return args;
 }

@@ -283,8 +283,8 @@ void benchCutters()
         const media::PacketTimes recording = packets(rec);
         const double seconds = media::clockSeconds(recording, info.videoStart);
         const QList<media::Span> cuts{{150.5, 211.5}};
-        const double expected = double(recording.count() - media::framesIn(recording, info.videoStart + 150.5,
-                                                                             info.videoStart + 211.5));
+        const double expected = double(
+            recording.count() - media::framesIn(recording, info.videoStart + 150.5, info.videoStart + 211.5));
         writeFileBytes(dir.filePath(QStringLiteral("rec.edl")), "150.5\t211.5\t0\n");
         c.openRecording(rec);
         QString line =
@@ -308,8 +308,8 @@ void benchCutters()
             p.start(args.first(), args.mid(1));
             p.waitForFinished(-1);
             const media::PacketTimes copy = packets(out);
-            const media::Verdict v = media::verifyAgainstRecording(recording, info.videoStart, seconds, cuts, copy,
-                                                                   info.fps, cutter == media::Cutter::Ffmpeg);
+            const media::Verdict v = media::verifyAgainstRecording(
+                recording, info.videoStart, seconds, cuts, copy, info.fps, cutter == media::Cutter::Ffmpeg);
             line += QStringLiteral("; %1 exit %2: %3 (%4 s %5)")
                         .arg(media::cutterName(cutter))
                         .arg(p.exitCode())

@@ -55,7 +55,8 @@ bool parsePacketLine(QByteArrayView line, double &time, bool &key)
         return false;
     const qsizetype second = line.indexOf(',', first + 1);
     const QByteArrayView pts = line.first(first);
-    const QByteArrayView dts = second < 0 ? line.sliced(first + 1) : line.sliced(first + 1, second - first - 1);
+    const QByteArrayView dts =
+        second < 0 ? line.sliced(first + 1) : line.sliced(first + 1, second - first - 1);
     if (!number(pts, time) && !number(dts, time))
         return false;
     key = second >= 0 && second + 1 < line.size() && line.at(second + 1) == 'K';
@@ -184,8 +185,8 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
                 v.problem = QStringLiteral("wrong in its part %1 of %2 (%3 s %4)")
                                 .arg(k + 1)
                                 .arg(kept.size())
-                                .arg(seconds(std::abs(off)), off < 0 ? QStringLiteral("short")
-                                                                     : QStringLiteral("long"));
+                                .arg(seconds(std::abs(off)),
+                                     off < 0 ? QStringLiteral("short") : QStringLiteral("long"));
                 break;
             }
         }

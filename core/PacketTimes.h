@@ -49,7 +49,6 @@ double clockSeconds(const PacketTimes &packets, double start);
 // spanBySpan compares each kept span with its place in the copy, for a
 // copy whose clock follows the kept spans one after the other.
 Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, double recordingSeconds,
-                               const QList<Span> &cuts, const PacketTimes &copy, double fps,
-                               bool spanBySpan);
+                               const QList<Span> &cuts, const PacketTimes &copy, double fps, bool spanBySpan);
 
 } // namespace media

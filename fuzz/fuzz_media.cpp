@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         media::PacketTimes packets;
         media::addPacketLines(packets, bytes);
         media::finishPackets(packets);
-        const media::Verdict v = media::verifyAgainstRecording(packets, info.videoStart, seconds, *cuts, packets,
-                                                               25.0, true);
+        const media::Verdict v =
+            media::verifyAgainstRecording(packets, info.videoStart, seconds, *cuts, packets, 25.0, true);
         if ((v.ok && !v.readable) || v.expectedFrames > packets.count() || v.expectedFrames < 0)
             std::abort();
         if (std::isnan(media::playingSeconds(packets)))

@@ -95,7 +95,8 @@ private slots:
         QTest::newRow("new between") << -1 << 4000 << 5000 << QString();
         // Shorter breaks are dropped by the frame list's reader: cut, yet
         // gone from the table once reopened.
-        QTest::newRow("29 frames") << 0 << 1700 << 1728 << QStringLiteral("A break must be at least 30 frames long.");
+        QTest::newRow("29 frames") << 0 << 1700 << 1728
+                                   << QStringLiteral("A break must be at least 30 frames long.");
         QTest::newRow("30 frames") << 0 << 1700 << 1729 << QString();
     }
     void testProblems()

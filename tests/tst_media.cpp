@@ -251,11 +251,13 @@ private slots:
         QTest::addColumn<QString>("problem");
         QTest::newRow("exact") << qint64(9023) << true << QString();
         QTest::newRow("one second short") << qint64(8994) << true << QString();
-        QTest::newRow("4.5 s short") << qint64(8888) << false << QStringLiteral("4.5 s shorter than expected");
+        QTest::newRow("4.5 s short") << qint64(8888) << false
+                                     << QStringLiteral("4.5 s shorter than expected");
         QTest::newRow("a key frame long") << qint64(9038) << true << QString();
         // A break of a few seconds left in is more than a key frame's worth.
         QTest::newRow("3 s left in") << qint64(9113) << false << QStringLiteral("3.0 s longer than expected");
-        QTest::newRow("the cut not made") << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
+        QTest::newRow("the cut not made")
+            << qint64(10850) << false << QStringLiteral("61.0 s longer than expected");
         QTest::newRow("a header only") << qint64(0) << false << QStringLiteral("unreadable");
     }
     void testVerdicts()
@@ -266,8 +268,8 @@ private slots:
         const double fps = 30000.0 / 1001;
         const PacketTimes recording = packets({{0.5, 10850, fps}}, 15);
         const PacketTimes copy = packets({{1.4, frames, fps}}, 15);
-        const Verdict v = verifyAgainstRecording(recording, 0.5, clockSeconds(recording, 0.5), {{150.52, 211.48}},
-                                                 copy, fps, false);
+        const Verdict v = verifyAgainstRecording(recording, 0.5, clockSeconds(recording, 0.5),
+                                                 {{150.52, 211.48}}, copy, fps, false);
         QCOMPARE(v.ok, ok);
         QCOMPARE(v.problem, problem);
         QCOMPARE(v.expectedFrames, qint64(9023));
@@ -287,12 +289,13 @@ private slots:
         QTest::newRow("dropout") << QList<Run>{{0.5, 2997, ntsc}, {104.7 + 0.5, 7853, ntsc}}
                                  << QList<Span>{{150.0, 210.0}} << qint64(10850 - 1798) << 362.0;
         // Programme at 29.97, adverts at 59.94.
-        QTest::newRow("rate change") << QList<Run>{{0.5, 4500, ntsc}, {150.65, 3600, 2 * ntsc}, {210.71, 4500, ntsc}}
+        QTest::newRow("rate change") << QList<Run>{{0.5, 4500, ntsc},
+                                                   {150.65, 3600, 2 * ntsc},
+                                                   {210.71, 4500, ntsc}}
                                      << QList<Span>{{150.15, 210.21}} << qint64(9000) << 360.3;
         // A re-tuned multiplex: the clock leaps 29,700 s halfway.
-        QTest::newRow("clock jump")
-            << QList<Run>{{0.5, 5400, ntsc}, {180.68 + 29700, 5400, ntsc}} << QList<Span>{{29900.0, 29920.0}}
-            << qint64(10800 - 600) << 360.3;
+        QTest::newRow("clock jump") << QList<Run>{{0.5, 5400, ntsc}, {180.68 + 29700, 5400, ntsc}}
+                                    << QList<Span>{{29900.0, 29920.0}} << qint64(10800 - 600) << 360.3;
     }
     void testBroadcastFaults()
     {
@@ -302,7 +305,8 @@ private slots:
         QFETCH(double, playing);
         const double fps = 30000.0 / 1001;
         const PacketTimes recording = packets(runs, 15);
-        QVERIFY2(qAbs(playingSeconds(recording) - playing) < 0.5, qPrintable(QString::number(playingSeconds(recording))));
+        QVERIFY2(qAbs(playingSeconds(recording) - playing) < 0.5,
+                 qPrintable(QString::number(playingSeconds(recording))));
         const double seconds = clockSeconds(recording, 0.5);
         const QList<Span> keptSpans = media::keptSpans(cuts, seconds);
         // The copy as ffmpeg's concat cut makes it: the kept spans one after

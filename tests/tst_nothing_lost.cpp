@@ -187,10 +187,12 @@ private slots:
         QTest::addColumn<QByteArray>("mode");
         QTest::addColumn<QByteArray>("rc");
         QTest::addColumn<QString>("status");
-        QTest::newRow("stopped") << QByteArray("wait") << QByteArray("0") << QStringLiteral("Detection stopped.");
-        QTest::newRow("killed by the stop") << QByteArray("die") << QByteArray("0")
-                                            << QStringLiteral("Detection stopped.");
-        QTest::newRow("bad file") << QByteArray("nofiles") << QByteArray("3") << QStringLiteral("Bad MPEG file.");
+        QTest::newRow("stopped") << QByteArray("wait") << QByteArray("0")
+                                 << QStringLiteral("Detection stopped.");
+        QTest::newRow("killed by the stop")
+            << QByteArray("die") << QByteArray("0") << QStringLiteral("Detection stopped.");
+        QTest::newRow("bad file") << QByteArray("nofiles") << QByteArray("3")
+                                  << QStringLiteral("Bad MPEG file.");
         QTest::newRow("crashed") << QByteArray("crash") << QByteArray("0")
                                  << QStringLiteral("Unexpected error 139.");
     }
@@ -211,7 +213,8 @@ private slots:
         env.set("STANDIN_RC", rc);
         c.performButtonAction(c.mDetectActionButton);
         if (mode == "wait" || mode == "die") {
-            QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
+            QVERIFY(
+                QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
             c.performButtonAction(c.mDetectActionButton);
         }
         QVERIFY(waitForIdle(c));
@@ -258,9 +261,11 @@ private slots:
         c.mAutoRemove->setChecked(true);
         c.autoStart(nullptr);
         QVERIFY(QTest::qWaitFor([&] { return !c.probingRecording(); }, 10000));
-        const QString refusal = QStringLiteral("show.mpg cannot be read: it gave no answer within 2 seconds.");
+        const QString refusal =
+            QStringLiteral("show.mpg cannot be read: it gave no answer within 2 seconds.");
         QCOMPARE(c.mStatusField->text(), refusal);
-        QCOMPARE(c.mRecordingInfoField->text(), QStringLiteral("The recording gave no answer within 2 seconds."));
+        QCOMPARE(c.mRecordingInfoField->text(),
+                 QStringLiteral("The recording gave no answer within 2 seconds."));
         QVERIFY(!c.haveInput());
         QVERIFY(!c.runner());
         QVERIFY2(meter.worst < 100, qPrintable(QString::number(meter.worst)));
@@ -318,7 +323,8 @@ private slots:
         const QString status = c.mStatusField->text();
         ::umount(QFile::encodeName(small).constData());
         QVERIFY2(status.startsWith(
-                     QStringLiteral("There is not enough space for the cut copy in %1: it needs about").arg(small)),
+                     QStringLiteral("There is not enough space for the cut copy in %1: it needs about")
+                         .arg(small)),
                  qPrintable(status));
         QCOMPARE(c.processState(), 0);
     }
@@ -358,7 +364,8 @@ private slots:
         c.performButtonAction(c.mRemoveActionButton);
         QVERIFY(waitForIdle(c));
         // The detector's own list is left as it wrote it.
-        QCOMPARE(readAll(r.work(".edl")), QByteArray("60.06\t100.00\t3\n90.00\t120.09\t0\n240.24\t300.27\t3\n"));
+        QCOMPARE(readAll(r.work(".edl")),
+                 QByteArray("60.06\t100.00\t3\n90.00\t120.09\t0\n240.24\t300.27\t3\n"));
     }
 
     // ---- work files others can read, lists that agree

@@ -403,7 +403,8 @@ private slots:
         QVERIFY(QDir::setCurrent(QDir::tempPath()));
         c.mOutputField->setText(QStringLiteral("  my copy.mpg "));
         c.removeStart(nullptr);
-        QCOMPARE(r.questions, QStringList{QStringLiteral("my copy.mpg already exists. Replace it with the cut copy?")});
+        QCOMPARE(r.questions,
+                 QStringList{QStringLiteral("my copy.mpg already exists. Replace it with the cut copy?")});
         QVERIFY(waitForIdle(c));
         QCOMPARE(c.mStatusField->text(), QStringLiteral("Cut copy: my copy.mpg (0:04:00), cut by mencoder."));
         QCOMPARE(readAll(settled), readAll(r.movie));

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+// Everything a run needs, settled once when Run is pressed: nothing after
+// that reads a window's control, so what the run does is what was asked
+// then, whatever the fields show later.
+struct RunRequest
+{
+    QString recording; // the recording's path, as chosen
+    QString outDir; // its folder, where the work files lie
+    QString baseName; // its name without folder and extension
+    QString output; // where the cut copy goes, settled; empty when nothing is cut
+    bool detect = false;
+    bool remove = false;
+    bool erase = false;
+    QVariantMap detectorSettings; // the settings resource overlaid with the window's options
+    bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
+    bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
+};
