@@ -2,15 +2,19 @@
 # Makes a test recording: MPEG-2 program stream built from show segments
 # (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
 # silent gaps between them.
-#   make_recording.sh [-v mpeg2|h264] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] OUT LAYOUT
+#   make_recording.sh [-v mpeg2|h264] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-o SECONDS] OUT LAYOUT
 # LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
 # neighbouring segments. Sizes are small so the tools run fast in CI. The
 # default is MPEG-2 with MP2 in a program stream at 30000/1001 fps.
+# -o moves every timestamp of the output on by SECONDS, so that a second
+# recording, appended byte for byte, carries on the first one's clock or leaps
+# ahead of it as a broadcast's does.
 set -euo pipefail
-vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5
-while getopts v:a:r:f:g: opt; do
+vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5; offset=()
+while getopts v:a:r:f:g:o: opt; do
   case $opt in
     v) vcodec=$OPTARG ;; a) acodec=$OPTARG ;; r) rate=$OPTARG ;; f) format=$OPTARG ;; g) gop=$OPTARG ;;
+    o) offset=(-output_ts_offset "$OPTARG") ;;
     *) exit 2 ;;
   esac
 done
@@ -57,4 +61,4 @@ case $format in
   ts) container=(-f mpegts) ;;
 esac
 ffmpeg -nostdin -loglevel fatal -y "${inputs[@]}" -filter_complex "$filters" \
-  -map "[v]" -map "[a]" "${video[@]}" "${audio[@]}" -ac 2 "${container[@]}" "$out"
+  -map "[v]" -map "[a]" "${video[@]}" "${audio[@]}" -ac 2 ${offset[@]+"${offset[@]}"} "${container[@]}" "$out"

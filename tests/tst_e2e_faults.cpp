@@ -1,0 +1,433 @@
+// End to end with Debian's comskip, mencoder and ffmpeg on what people
+// really bring: broadcasts whose clock stumbles, cut lists written by other
+// programs, names without a plain extension, and edits that a new run
+// could throw away.
+
+#include "TestSupport.h"
+
+#include "chart/CommercialTableModel.h"
+#include "ui_GraphWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QCryptographicHash>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTableView>
+
+#include <algorithm>
+#include <numeric>
+
+namespace {
+
+constexpr double kFps = 30000.0 / 1001;
+
+QByteArray sha1(const QString &path)
+{
+    return QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha1).toHex();
+}
+
+// The first line ffprobe prints for these options, or all of it.
+QString ffprobe(const QStringList &options, bool firstLine = true)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), QStringList{"-v", "error"} + options);
+    p.waitForFinished(120000);
+    const QString out = QString::fromLatin1(p.readAllStandardOutput());
+    return firstLine ? out.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(','), 0, 0).trimmed() : out;
+}
+
+// Video frames, counted, as the container's duration can be misreported.
+int videoFrames(const QString &path)
+{
+    return ffprobe({"-count_packets", "-select_streams", "v:0", "-show_entries", "stream=nb_read_packets",
+                    "-of", "csv=p=0", path})
+        .toInt();
+}
+
+// start_time or duration of the first video stream, in seconds.
+double videoEntry(const QString &path, const QString &entry)
+{
+    return ffprobe({"-select_streams", "v:0", "-show_entries", "stream=" + entry, "-of", "csv=p=0", path})
+        .toDouble();
+}
+
+struct Packet
+{
+    double pts = 0;
+    qint64 pos = 0;
+};
+
+// Every video packet's time and byte position ("pts_time,pos,"), in the
+// file's order.
+QList<Packet> videoPackets(const QString &path)
+{
+    QList<Packet> packets;
+    const QString out = ffprobe(
+        {"-select_streams", "v:0", "-show_entries", "packet=pts_time,pos", "-of", "csv=p=0", path}, false);
+    for (const QString &line : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        packets.append({line.section(QLatin1Char(','), 0, 0).toDouble(),
+                        line.section(QLatin1Char(','), 1, 1).toLongLong()});
+    return packets;
+}
+
+// A reception dropout: the whole 188-byte packets from the video frame at
+// `at` seconds up to the one `seconds` later are lost.
+bool dropPackets(const QString &from, const QString &to, double at, double seconds)
+{
+    const double start = videoEntry(from, QStringLiteral("start_time"));
+    qint64 first = -1;
+    qint64 last = -1;
+    for (const Packet &p : videoPackets(from)) {
+        if (first < 0 && p.pts >= start + at)
+            first = p.pos - p.pos % 188;
+        if (last < 0 && p.pts >= start + at + seconds)
+            last = p.pos - p.pos % 188;
+    }
+    QByteArray bytes = readAll(from);
+    if (first < 0 || last <= first || bytes.isEmpty())
+        return false;
+    bytes.remove(first, last - first);
+    QFile out(to);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+}
+
+struct Span
+{
+    double start = 0;
+    double end = 0;
+};
+
+// "start<TAB>end<TAB>action" lines, seconds from the first video timestamp.
+QList<Span> edlSpans(const QByteArray &edl)
+{
+    QList<Span> spans;
+    for (const QByteArray &line : edl.split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() >= 2)
+            spans.append({f.at(0).toDouble(), f.at(1).toDouble()});
+    }
+    return spans;
+}
+
+// The frames of the recording that lie outside every cut, and in how many
+// unbroken runs they lie.
+struct Kept
+{
+    int frames = 0;
+    int spans = 0;
+};
+Kept keptFrames(const QList<Packet> &packets, double start, const QList<Span> &cuts)
+{
+    QList<double> times;
+    for (const Packet &p : packets)
+        times << p.pts - start;
+    std::sort(times.begin(), times.end());
+    Kept k;
+    bool inKept = false;
+    for (double t : std::as_const(times)) {
+        const bool cut =
+            std::any_of(cuts.begin(), cuts.end(), [t](const Span &s) { return t >= s.start && t < s.end; });
+        if (!cut) {
+            ++k.frames;
+            if (!inKept)
+                ++k.spans;
+        }
+        inKept = !cut;
+    }
+    return k;
+}
+
+// Detects and cuts as Run does with Detect and Remove ticked, keeping the
+// work files to look at afterwards.
+bool detectAndRemove(AppController &c)
+{
+    c.mAutoDetect->setChecked(true);
+    c.mAutoRemove->setChecked(true);
+    c.mAutoClean->setChecked(false);
+    c.autoStart(nullptr);
+    return waitForIdle(c, 300000);
+}
+
+QString workFile(const AppController &c, const char *ext)
+{
+    return c.outDir() + QLatin1Char('/') + c.baseName() + QLatin1String(ext);
+}
+
+} // namespace
+
+class TestEndToEndFaults final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QHash<QString, QString> m_recordings;
+
+    bool make(const QString &name, const QStringList &options, const QString &layout = QString())
+    {
+        const QString out = m_dir.filePath(name);
+        QElapsedTimer t;
+        t.start();
+        QStringList args = options;
+        args << out;
+        if (!layout.isEmpty())
+            args << layout;
+        const int rc = QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"), args);
+        qDebug("made %s in %lld ms", qPrintable(name), t.elapsed());
+        m_recordings.insert(name, out);
+        return rc == 0;
+    }
+
+    // Two transport streams made apart and joined byte for byte, the
+    // second's clock going on from the first's end, `leap` seconds later.
+    bool joined(const QString &name, const QString &first, const QStringList &options, const QString &second,
+                double leap)
+    {
+        const QString a = name + QStringLiteral(".first");
+        const QString b = name + QStringLiteral(".second");
+        if (!make(a, {"-f", "ts"}, first))
+            return false;
+        const double offset = videoEntry(m_recordings.value(a), QStringLiteral("duration")) + leap;
+        if (!make(b, QStringList{"-f", "ts", "-o", QString::number(offset, 'f', 6)} + options, second))
+            return false;
+        const QString path = m_dir.filePath(name);
+        QFile out(path);
+        m_recordings.insert(name, path);
+        return out.open(QIODevice::WriteOnly) && out.write(readAll(m_recordings.value(a))) > 0
+               && out.write(readAll(m_recordings.value(b))) > 0;
+    }
+
+    // A copy of one of the made recordings in a directory of its own.
+    QString copyOf(const QString &recording, const QString &dir, const QString &name)
+    {
+        QDir().mkpath(m_dir.filePath(dir));
+        const QString movie = m_dir.filePath(dir) + QLatin1Char('/') + name;
+        return QFile::copy(m_recordings.value(recording), movie) ? movie : QString();
+    }
+
+    // The copy holds what the recording holds between the cuts of its EDL:
+    // within half a second and a group of pictures at each kept span.
+    void compareWithKeptSpans(const QString &movie, const QString &copy, const QString &edl, double fps,
+                              int gop)
+    {
+        const QList<Span> cuts = edlSpans(readAll(edl));
+        QVERIFY2(!cuts.isEmpty(), qPrintable(edl));
+        const QList<Packet> packets = videoPackets(movie);
+        const Kept kept = keptFrames(packets, videoEntry(movie, QStringLiteral("start_time")), cuts);
+        const int copied = videoFrames(copy);
+        const int tolerance = kept.spans * int(0.5 * fps + gop + 0.5);
+        qDebug("%lld frames recorded, %lld cuts; %d frames in %d kept spans, %d copied (within %d)",
+               qint64(packets.size()), qint64(cuts.size()), kept.frames, kept.spans, copied, tolerance);
+        QVERIFY(kept.frames < packets.size());
+        QVERIFY2(qAbs(copied - kept.frames) <= tolerance,
+                 qPrintable(QStringLiteral("%1 frames copied, %2 kept").arg(copied).arg(kept.frames)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (const char *tool : {"ffmpeg", "ffprobe", "comskip", "mencoder"})
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                QSKIP(qPrintable(QStringLiteral("%1 is not installed (./scripts/test installs it)")
+                                     .arg(QLatin1String(tool))));
+        QVERIFY(make(QStringLiteral("plain.mpg"), {}));
+        QVERIFY(make(QStringLiteral("two-breaks.mpg"), {},
+                     QStringLiteral("show:150 ad:45 show:150 ad:45 show:150")));
+        QVERIFY(make(QStringLiteral("mpeg2.ts"), {"-f", "ts"}));
+        QVERIFY(make(QStringLiteral("h264.ts"), {"-v", "h264", "-a", "aac", "-f", "ts"}));
+        // 4.7 s lost from the middle of the first show.
+        for (const char *name : {"mpeg2.ts", "h264.ts"}) {
+            QElapsedTimer t;
+            t.start();
+            const QString dropped = m_dir.filePath(QStringLiteral("dropout-") + QLatin1String(name));
+            QVERIFY(dropPackets(m_recordings.value(QLatin1String(name)), dropped, 70.0, 4.7));
+            m_recordings.insert(QFileInfo(dropped).fileName(), dropped);
+            qDebug("dropped 4.7 s of %s in %lld ms", name, t.elapsed());
+        }
+        // A second recording carries on the first one's clock at twice the frame
+        // rate, the break spanning the change, or leaps 8¼ hours ahead as a
+        // re-tuned multiplex does: inside a show, as comskip finds no break
+        // across a leap.
+        QVERIFY(joined(QStringLiteral("rate-change.ts"), QStringLiteral("show:150 ad:30"),
+                       {"-r", "60000/1001"}, QStringLiteral("ad:30 show:150"), 0));
+        QVERIFY(joined(QStringLiteral("clock-leap.ts"), QStringLiteral("show:150 ad:60 show:75"), {},
+                       QStringLiteral("show:75"), 29700));
+    }
+
+    void testBroadcastFaultsAreCut_data()
+    {
+        QTest::addColumn<QString>("recording");
+        QTest::addColumn<double>("fps");
+        QTest::addColumn<int>("gop");
+        QTest::newRow("dropout, MPEG-2") << QStringLiteral("dropout-mpeg2.ts") << kFps << 5;
+        QTest::newRow("dropout, H.264") << QStringLiteral("dropout-h264.ts") << kFps << 15;
+        QTest::newRow("29.97 then 59.94 fps") << QStringLiteral("rate-change.ts") << 2 * kFps << 5;
+        QTest::newRow("clock leaps 8 hours") << QStringLiteral("clock-leap.ts") << kFps << 5;
+    }
+    void testBroadcastFaultsAreCut()
+    {
+        QFETCH(QString, recording);
+        QFETCH(double, fps);
+        QFETCH(int, gop);
+        const QString movie = copyOf(recording, QTest::currentDataTag(), QStringLiteral("recording.ts"));
+        QVERIFY(!movie.isEmpty());
+        const QByteArray before = sha1(movie);
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(detectAndRemove(c));
+        const QString status = c.mStatusField->text();
+        qDebug("%s in %lld ms: %s", qPrintable(recording), clock.elapsed(), qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
+        QCOMPARE(sha1(movie), before);
+        compareWithKeptSpans(movie, c.mOutputField->text(), workFile(c, ".edl"), fps, gop);
+    }
+
+    void testClockLeapIsNotHoursLong()
+    {
+        const QString movie = copyOf(QStringLiteral("clock-leap.ts"), QStringLiteral("leap-probe"),
+                                     QStringLiteral("recording.ts"));
+        QVERIFY(!movie.isEmpty());
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie, 30000));
+        // About six minutes of pictures, once they have been read through;
+        // the container's clock spans more than eight hours.
+        static const QRegularExpression length(QStringLiteral(" · (\\d+):(\\d\\d):\\d\\d$"));
+        const QString line = c.mRecordingInfoField->text();
+        const QRegularExpressionMatch m = length.match(line);
+        QVERIFY2(line.contains(QStringLiteral("352×240")) && m.hasMatch(), qPrintable(line));
+        QCOMPARE(m.captured(1).toInt(), 0);
+        QVERIFY2(qAbs(m.captured(2).toInt() - 6) <= 1, qPrintable(line));
+        qDebug("%s", qPrintable(line));
+    }
+
+    // Kodi's action 3 and overlapping rows cut as much as a plain row does,
+    // whichever cutter takes them.
+    void testCutListsOfOtherPrograms_data()
+    {
+        QTest::addColumn<bool>("overlapping");
+        QTest::newRow("commercial break action") << false;
+        QTest::newRow("overlapping rows") << true;
+    }
+    void testCutListsOfOtherPrograms()
+    {
+        QFETCH(bool, overlapping);
+        const QString movie =
+            copyOf(QStringLiteral("plain.mpg"), QTest::currentDataTag(), QStringLiteral("recording.mpg"));
+        QVERIFY(!movie.isEmpty());
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        const QList<Span> detected = edlSpans(readAll(workFile(c, ".edl")));
+        QCOMPARE(detected.size(), 1);
+        const Span cut = detected.first();
+        const double middle = (cut.start + cut.end) / 2;
+        writeFile(workFile(c, ".edl"),
+                  (overlapping ? QString::asprintf("%.2f\t%.2f\t0\n%.2f\t%.2f\t0\n", cut.start, middle + 5,
+                                                   middle - 5, cut.end)
+                               : QString::asprintf("%.2f\t%.2f\t3\n", cut.start, cut.end))
+                      .toLatin1());
+        QVERIFY(chooseRecording(c, movie));
+        c.removeStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        const QString status = c.mStatusField->text();
+        const int inFrames = videoFrames(movie);
+        const int outFrames = videoFrames(c.mOutputField->text());
+        const double expected = inFrames - (cut.end - cut.start) * kFps;
+        qDebug("%s; %d frames recorded, %d copied, %.0f expected", qPrintable(status), inFrames, outFrames,
+               expected);
+        QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
+        // The first cutter was handed a list it reads as the check does.
+        QVERIFY2(!status.contains(QStringLiteral("longer than expected"))
+                     && !status.contains(QStringLiteral("failed (error")),
+                 qPrintable(status));
+        QVERIFY2(qAbs(outFrames - expected) <= kFps,
+                 qPrintable(QStringLiteral("%1 frames copied, %2 expected").arg(outFrames).arg(expected)));
+    }
+
+    void testNamesWithoutPlainExtension_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("dots in the title") << QStringLiteral("Tagesschau 20.00 Uhr");
+        QTest::newRow("backup tilde") << QStringLiteral("show.ts~");
+    }
+    void testNamesWithoutPlainExtension()
+    {
+        QFETCH(QString, name);
+        const QString movie = copyOf(QStringLiteral("h264.ts"), QTest::currentDataTag(), name);
+        QVERIFY(!movie.isEmpty());
+        const QByteArray before = sha1(movie);
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        QVERIFY(detectAndRemove(c));
+        const QString status = c.mStatusField->text();
+        const QString output = c.mOutputField->text();
+        qDebug("%s -> %s: %s", qPrintable(name), qPrintable(QFileInfo(output).fileName()),
+               qPrintable(status));
+        QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
+        QVERIFY(QFile::exists(output));
+        QCOMPARE(sha1(movie), before);
+        compareWithKeptSpans(movie, output, workFile(c, ".edl"), kFps, 15);
+    }
+
+    // A break the user kept is not lost to a run that detects again unless
+    // the user says so.
+    void testEditsSurviveAutomaticRun_data()
+    {
+        QTest::addColumn<bool>("detectAgain");
+        QTest::newRow("keep the edit") << false;
+        QTest::newRow("detect again") << true;
+    }
+    void testEditsSurviveAutomaticRun()
+    {
+        QFETCH(bool, detectAgain);
+        const QString movie = copyOf(QStringLiteral("two-breaks.mpg"), QTest::currentDataTag(),
+                                     QStringLiteral("recording.mpg"));
+        QVERIFY(!movie.isEmpty());
+        Harness h;
+        h.answer = detectAgain;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        c.detectStart(nullptr);
+        QVERIFY(waitForIdle(c, 300000));
+        const QList<Span> detected = edlSpans(readAll(workFile(c, ".edl")));
+        QCOMPARE(detected.size(), 2);
+        c.graphAction(h.windows.ui().graphButton);
+        auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
+        QVERIFY(model);
+        model->toggleCut(0);
+        QCOMPARE(c.commercialsFound(), 1);
+        const QString detectedList = workFile(c, ".detected.txt");
+        QVERIFY(QFile::exists(detectedList));
+
+        QVERIFY(detectAndRemove(c));
+        const QString status = c.mStatusField->text();
+        const QList<Span> cut = detectAgain ? edlSpans(readAll(workFile(c, ".edl"))) : detected.mid(1);
+        const double inSeconds = videoFrames(movie) / kFps;
+        const double outSeconds = videoFrames(c.mOutputField->text()) / kFps;
+        const double expected = std::accumulate(
+            cut.begin(), cut.end(), inSeconds, [](double t, const Span &s) { return t - (s.end - s.start); });
+        qDebug("asked %s; %s; %.2f s recorded, %.2f s copied, %.2f s expected",
+               qPrintable(h.questions.join(QLatin1Char('|'))), qPrintable(status), inSeconds, outSeconds,
+               expected);
+        QCOMPARE(h.questions, QStringList{QStringLiteral("Detect again and discard your 1 edit?")});
+        QCOMPARE(QFile::exists(detectedList), !detectAgain);
+        QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
+        if (detectAgain)
+            QCOMPARE(cut.size(), 2);
+        QVERIFY2(qAbs(outSeconds - expected) <= 0.5 + 0.5 * cut.size() + 0.1,
+                 qPrintable(QStringLiteral("%1 s copied, %2 s expected").arg(outSeconds).arg(expected)));
+    }
+};
+
+QTEST_MAIN(TestEndToEndFaults)
+#include "tst_e2e_faults.moc"
