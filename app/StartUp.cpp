@@ -172,7 +172,7 @@ void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer a
             // Where each frame lies, for the check of a copy: one pass over
             // the file, while the user looks on or the detector runs.
             m_recordingScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")),
-                                  m_movieFile);
+                                  m_movieFile, info.formatName == QLatin1String("mpegts"));
         }
     }
     if (m_pendingStart) {
@@ -207,7 +207,9 @@ void AppController::showRecordingInfo()
 
 void AppController::recordingScanned(bool ok)
 {
-    logLine(QStringLiteral("recordingScanned: %1 frames").arg(ok ? m_recordingScan.packets().count() : -1));
+    logLine(QStringLiteral("recordingScanned: %1 frames%2")
+                .arg(ok ? m_recordingScan.packets().count() : -1)
+                .arg(m_recordingScan.wasQuick() ? QStringLiteral(", without the parsers") : QString()));
     showRecordingInfo();
     if (m_processState == kStateRemoving && m_cutPhase == CutPhase::Verifying)
         verifyCopy();

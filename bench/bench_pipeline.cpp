@@ -16,7 +16,9 @@
 //              a recording of over 1 GB against `cat` of it to /dev/null, for
 //              an MPEG-2 program stream (mencoder) and an H.264 transport
 //              stream (ffmpeg); BENCH_COLD=1 starts both from an empty page
-//              cache.
+//              cache. Beside it, the pass that lists where each of the
+//              recording's frames lies (PacketScan, as a chosen recording
+//              gets it), against the cut + check.
 // Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut]...
 //        (default: output, overhead and startup)
 
@@ -24,6 +26,7 @@
 #include "app/AppWindows.h"
 #include "core/MediaInfo.h"
 #include "core/PacketTimes.h"
+#include "process/PacketScan.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -392,6 +395,25 @@ void benchCut()
         }
         std::printf("cut: %s  cut+check_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name,
                     median(trimlet), median(cat), median(trimlet) / median(cat));
+        std::vector<double> pass;
+        bool quick = false;
+        qint64 frames = 0;
+        for (int i = 0; i < 3; ++i) {
+            dropCaches();
+            PacketScan scan;
+            QEventLoop wait;
+            QObject::connect(&scan, &PacketScan::finished, &wait, &QEventLoop::quit);
+            QElapsedTimer t;
+            t.start();
+            scan.start(QStringLiteral("/usr/bin/ffprobe"), big, QLatin1String(k.ext) == QLatin1String("ts"));
+            wait.exec();
+            pass.push_back(double(t.nsecsElapsed()) / 1e6);
+            quick = scan.wasQuick();
+            frames = scan.packets().count();
+        }
+        std::printf("scan: %s  recording_pass_median_ms=%.0f (%s, %lld frames)  of cut+check=%.2f\n", k.name,
+                    median(pass), quick ? "without the parsers" : "parsed", static_cast<long long>(frames),
+                    median(pass) / median(trimlet));
         QFile::remove(big);
     }
 }

@@ -12,6 +12,12 @@
 // background: one pass over the file, its list read as it comes. The
 // result is there once finished() says so. A file that stops giving
 // anything for a while (a hung mount) ends the scan as failed.
+//
+// ffprobe's parsers split the stream into frames, which costs more than
+// reading the file. A transport stream from a broadcaster carries one
+// frame a PES packet, and then the packets as the demuxer sees them are
+// the frames: with quick set, the first seconds are read both ways, and
+// the whole file is read without the parsers only when both ways agree.
 class PacketScan : public QObject
 {
     Q_OBJECT
@@ -21,11 +27,13 @@ public:
     explicit PacketScan(QObject *parent = nullptr);
     ~PacketScan() override;
 
-    void start(const QString &ffprobe, const QString &file);
+    void start(const QString &ffprobe, const QString &file, bool quick = false);
     void cancel();
     bool isRunning() const { return m_process != nullptr || m_pendingFailure; }
     // True once a scan has ended with a list of packets.
     bool done() const { return m_done; }
+    // The whole file was read without the parsers.
+    bool wasQuick() const { return m_stage == Stage::Quick; }
     const media::PacketTimes &packets() const { return m_packets; }
     void setQuietLimit(int ms) { m_quiet.setInterval(ms); }
 
@@ -34,9 +42,16 @@ signals:
     void finished(bool ok);
 
 private:
+    enum class Stage { SampleParsed, SampleQuick, Quick, Parsed };
+    void run(Stage stage);
     void read();
+    void ended(bool ok);
     void end(bool ok);
 
+    QString m_ffprobe;
+    QString m_file;
+    Stage m_stage = Stage::Parsed;
+    media::PacketTimes m_sample;
     QProcess *m_process = nullptr;
     QTimer m_quiet;
     QByteArray m_pending;
