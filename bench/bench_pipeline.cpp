@@ -405,7 +405,8 @@ void benchCut()
             QObject::connect(&scan, &PacketScan::finished, &wait, &QEventLoop::quit);
             QElapsedTimer t;
             t.start();
-            scan.start(QStringLiteral("/usr/bin/ffprobe"), big, QLatin1String(k.ext) == QLatin1String("ts"));
+            scan.start(QStringLiteral("/usr/bin/ffprobe"), big,
+                       QLatin1String(k.ext) == QLatin1String("ts") ? 30000.0 / 1001 : 0.0);
             wait.exec();
             pass.push_back(double(t.nsecsElapsed()) / 1e6);
             quick = scan.wasQuick();

@@ -20,7 +20,13 @@ bool number(QByteArrayView field, double &value)
     return r.ec == std::errc() && r.ptr == end && std::isfinite(value);
 }
 
-// The usual step from one frame to the next.
+QString seconds(double s)
+{
+    return QString::number(s, 'f', 1);
+}
+
+} // namespace
+
 double typicalStep(const PacketTimes &packets)
 {
     const std::vector<double> &t = packets.times;
@@ -38,13 +44,6 @@ double typicalStep(const PacketTimes &packets)
     std::nth_element(steps.begin(), steps.begin() + long(steps.size() / 2), steps.end());
     return steps[steps.size() / 2];
 }
-
-QString seconds(double s)
-{
-    return QString::number(s, 'f', 1);
-}
-
-} // namespace
 
 bool parsePacketLine(QByteArrayView line, double &time, bool &key)
 {
@@ -144,7 +143,8 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     // A stream copy starts each kept span at the key frame before it, so
     // it may hold up to a group of pictures more a cut; a break left in
     // is longer than that.
-    const double gop = recording.maxKeyInterval > 0 ? std::clamp(recording.maxKeyInterval, 0.5, 5.0) : 1.0;
+    // Read without the parsers, the recording's key frames are not known.
+    const double gop = recording.maxKeyInterval > 0 ? std::clamp(recording.maxKeyInterval, 0.5, 5.0) : 2.0;
     const double cutCount = double(merged.size());
     v.tolerance = 0.5 + 0.5 * cutCount;
     v.frames = copy.count();

@@ -35,6 +35,9 @@ qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text);
 // Puts the times in presentation order; call once after the last line.
 void finishPackets(PacketTimes &packets);
 
+// The usual step from one frame to the next (a median), 0 for fewer
+// than two frames.
+double typicalStep(const PacketTimes &packets);
 // Packets with from <= time < to.
 qint64 framesIn(const PacketTimes &packets, double from, double to);
 // How long the pictures play: the steps from one frame to the next, with

@@ -20,13 +20,14 @@ PacketScan::~PacketScan()
     cancel();
 }
 
-void PacketScan::start(const QString &ffprobe, const QString &file, bool quick)
+void PacketScan::start(const QString &ffprobe, const QString &file, double quickAtFps)
 {
     cancel();
     m_ffprobe = ffprobe.isEmpty() ? QStringLiteral("/nonexistent/ffprobe") : ffprobe;
     m_file = QFileInfo(file).absoluteFilePath();
     m_done = false;
-    run(quick ? Stage::SampleParsed : Stage::Parsed);
+    m_quickAtFps = quickAtFps;
+    run(quickAtFps > 0 ? Stage::Quick : Stage::Parsed);
 }
 
 void PacketScan::run(Stage stage)
@@ -40,10 +41,8 @@ void PacketScan::run(Stage stage)
     m_process->setStandardInputFile(QProcess::nullDevice());
     setUpChild(*m_process, false);
     QStringList args{QStringLiteral("-v"), QStringLiteral("error")};
-    if (stage == Stage::SampleQuick || stage == Stage::Quick)
+    if (stage == Stage::Quick)
         args << QStringLiteral("-fflags") << QStringLiteral("+nofillin+noparse");
-    if (stage == Stage::SampleParsed || stage == Stage::SampleQuick)
-        args << QStringLiteral("-read_intervals") << QStringLiteral("%+20");
     args << QStringLiteral("-select_streams") << QStringLiteral("v:0") << QStringLiteral("-show_entries")
          << QStringLiteral("packet=pts_time,dts_time,flags") << QStringLiteral("-of")
          << QStringLiteral("csv=p=0") << QStringLiteral("file:") + m_file;
@@ -76,32 +75,25 @@ void PacketScan::ended(bool ok)
 {
     letGo(m_process);
     m_process = nullptr;
-    if (!ok || m_stage == Stage::Quick || m_stage == Stage::Parsed) {
-        end(ok);
-        return;
+    if (ok && m_stage == Stage::Quick) {
+        // A frame a packet: every step from one packet to the next is one
+        // frame's time, or a gap of the clock (a dropout, a jump). Two
+        // frames in one packet, a packet split in two, a frame rate that
+        // changes: read again with the parsers.
+        media::finishPackets(m_packets);
+        const double frame = 1.0 / m_quickAtFps;
+        const std::vector<double> &t = m_packets.times;
+        bool oneFrameEach = t.size() > 1;
+        for (size_t i = 1; oneFrameEach && i < t.size(); ++i) {
+            const double step = t[i] - t[i - 1];
+            oneFrameEach = std::abs(step - frame) <= 0.25 * frame || step > 1.0;
+        }
+        if (!oneFrameEach) {
+            run(Stage::Parsed);
+            return;
+        }
     }
-    media::finishPackets(m_packets);
-    if (m_stage == Stage::SampleParsed) {
-        m_sample = m_packets;
-        run(Stage::SampleQuick);
-        return;
-    }
-    // The same stretch read both ways, less its last second, which one
-    // way may have cut short: the same count means a frame a packet.
-    const media::PacketTimes &parsed = m_sample;
-    const media::PacketTimes &quick = m_packets;
-    bool same = false;
-    if (!parsed.empty() && !quick.empty()) {
-        const double from = std::max(parsed.times.front(), quick.times.front());
-        const double to = std::min(parsed.times.back(), quick.times.back()) - 1.0;
-        const qint64 frames = media::framesIn(parsed, from, to);
-        same = frames >= 25 && std::abs(frames - media::framesIn(quick, from, to)) <= 1;
-    }
-    const double keyInterval = parsed.maxKeyInterval;
-    run(same ? Stage::Quick : Stage::Parsed);
-    // Without the parsers no packet is marked a key frame.
-    m_sample = media::PacketTimes();
-    m_sample.maxKeyInterval = keyInterval;
+    end(ok);
 }
 
 void PacketScan::read()
@@ -123,8 +115,6 @@ void PacketScan::end(bool ok)
     m_pending.clear();
     if (ok) {
         media::finishPackets(m_packets);
-        if (m_stage == Stage::Quick)
-            m_packets.maxKeyInterval = m_sample.maxKeyInterval;
     } else {
         m_packets = media::PacketTimes();
     }

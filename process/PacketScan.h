@@ -13,11 +13,13 @@
 // result is there once finished() says so. A file that stops giving
 // anything for a while (a hung mount) ends the scan as failed.
 //
-// ffprobe's parsers split the stream into frames, which costs more than
-// reading the file. A transport stream from a broadcaster carries one
-// frame a PES packet, and then the packets as the demuxer sees them are
-// the frames: with quick set, the first seconds are read both ways, and
-// the whole file is read without the parsers only when both ways agree.
+// ffprobe's parsers split the stream into frames, which costs three times
+// as much as reading the file. A transport stream from a broadcaster
+// carries one frame a PES packet, and then the packets as the demuxer sees
+// them are the frames: given the stream's frame rate, the file is read
+// without the parsers first, and again with them unless its packets follow
+// one another a frame apart. Without the parsers no packet is marked a key
+// frame, so the key-frame interval is not known then.
 class PacketScan : public QObject
 {
     Q_OBJECT
@@ -27,7 +29,9 @@ public:
     explicit PacketScan(QObject *parent = nullptr);
     ~PacketScan() override;
 
-    void start(const QString &ffprobe, const QString &file, bool quick = false);
+    // quickAtFps, when above 0, is the frame rate of a stream that may be
+    // read without the parsers.
+    void start(const QString &ffprobe, const QString &file, double quickAtFps = 0);
     void cancel();
     bool isRunning() const { return m_process != nullptr || m_pendingFailure; }
     // True once a scan has ended with a list of packets.
@@ -42,7 +46,7 @@ signals:
     void finished(bool ok);
 
 private:
-    enum class Stage { SampleParsed, SampleQuick, Quick, Parsed };
+    enum class Stage { Quick, Parsed };
     void run(Stage stage);
     void read();
     void ended(bool ok);
@@ -51,7 +55,7 @@ private:
     QString m_ffprobe;
     QString m_file;
     Stage m_stage = Stage::Parsed;
-    media::PacketTimes m_sample;
+    double m_quickAtFps = 0;
     QProcess *m_process = nullptr;
     QTimer m_quiet;
     QByteArray m_pending;
