@@ -325,6 +325,11 @@ private:
     // the work files, files set aside during a detection.
     QStringList leftovers() const;
     void reloadCounts();
+    // Lists a detection set aside and did not live to settle (Trimlet was
+    // killed): they go back where they were.
+    void restoreSetAside();
+    // The recording, or the copy of the run under way, under any name.
+    bool isRecordingOrCopy(const QString &path) const;
     void cancelRemoval();
     void stopRun();
     // The run is over: the status line shows its outcome, and the window
@@ -393,6 +398,8 @@ private:
         bool usersOwn; // not made by a run of Trimlet's: it comes back whatever happens
     };
     QList<SetAside> m_setAside;
+    // The recording's pass failed once and was started again for a cut.
+    bool m_scanRetried = false;
     QString m_proposedOutput;
     QString m_refusal;
     // The removal step: a cut into a hidden partial copy, its check, and

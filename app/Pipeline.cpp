@@ -19,7 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStorageInfo>
-#include <QTemporaryFile>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,6 +52,16 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         return;
     }
     m_pendingStart.reset();
+    // comskip writes its results under the recording's own name with its
+    // own extensions: a recording called "show.txt" would be overwritten.
+    static const QStringList kWorkExtensions{QStringLiteral("txt"), QStringLiteral("edl"),
+                                             QStringLiteral("csv"), QStringLiteral("log"),
+                                             QStringLiteral("ini")};
+    if (detect && m_haveInput && kWorkExtensions.contains(QFileInfo(m_movieFile).suffix())) {
+        setStatus(QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
+                      .arg(QFileInfo(m_movieFile).fileName()));
+        return;
+    }
     // A new detection replaces the user's corrections: asked first.
     if (detect && m_haveInput && haveEditedList() && m_commercials) {
         const int edits = breaks::editedCount(*m_commercials, detectedCommercials());
@@ -60,8 +69,9 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
             && !confirm(QStringLiteral("Detect again and discard your %1 edit%2?")
                             .arg(edits)
                             .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
+            // Erasing alone would take the edits with it.
             detect = false;
-            if (!remove && !erase)
+            if (!remove)
                 return;
         }
     }
@@ -132,6 +142,21 @@ void AppController::runTasks()
             detectCommercials();
         } else {
             m_processState = kStateAfterDetect;
+        }
+    }
+    // The cut list is placed on the recording's own clock, which the pass
+    // over it reads: a cut waits for it, and for one more try if it failed.
+    if (m_processState == kStateAfterDetect && m_runRemove && m_commercialsFound != 0 && m_recordingInfo
+        && m_recordingInfo->hasVideo) {
+        if (!m_recordingScan.isRunning() && !m_recordingScan.done() && !m_scanRetried) {
+            m_scanRetried = true;
+            m_recordingScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")),
+                                  m_movieFile);
+        }
+        if (m_recordingScan.isRunning()) {
+            setStatus(QStringLiteral("Reading the recording…"));
+            logLine(QString::asprintf("runTask: processState = %d out", m_processState));
+            return;
         }
     }
     if (m_processState == kStateAfterDetect) {
@@ -310,39 +335,69 @@ void AppController::detectionFinished(int rc)
         setOutcome(QString::asprintf("Unexpected error %d.", rc));
 }
 
+bool AppController::isRecordingOrCopy(const QString &path) const
+{
+    struct stat file = {};
+    if (::stat(QFile::encodeName(path).constData(), &file) != 0)
+        return false;
+    for (const QString &other : {m_movieFile, m_runOutput}) {
+        struct stat st = {};
+        if (!other.isEmpty() && ::stat(QFile::encodeName(other).constData(), &st) == 0
+            && st.st_dev == file.st_dev && st.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+constexpr const char *kListExtensions[] = {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
+
+QString asideOf(const QString &path)
+{
+    const QFileInfo file(path);
+    return file.absolutePath() + QStringLiteral("/.") + file.fileName() + QStringLiteral(".trimlet-aside");
+}
+
+bool renamePath(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+} // namespace
+
 void AppController::setAsideListFiles()
 {
     m_setAside.clear();
     const QStringList made = workFilesMade();
-    for (const char *ext : {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"}) {
+    for (const char *ext : kListExtensions) {
         const QString path = workFile(QLatin1String(ext));
         const QFileInfo file(path);
-        if (!file.exists() && !file.isSymLink())
+        if ((!file.exists() && !file.isSymLink()) || isRecordingOrCopy(path))
             continue;
-        // A name of Trimlet's own, made exclusively; the file moves there.
-        QTemporaryFile aside(m_outDir + QStringLiteral("/.") + file.fileName()
-                             + QStringLiteral(".trimlet-XXXXXX"));
-        aside.setAutoRemove(false);
-        if (!aside.open())
+        // Moved, not copied: the detector writes a new file, never into
+        // this one. The name is Trimlet's own; a link planted there is
+        // replaced, not followed.
+        const QString aside = asideOf(path);
+        if (!renamePath(path, aside))
             continue;
-        aside.close();
-        if (std::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside.fileName()).constData())
-            != 0) {
-            QFile::remove(aside.fileName());
-            continue;
-        }
-        // comskip writes its own debugging log under the recording's name;
-        // a file of that name that is not Trimlet's comes back unharmed.
-        m_setAside.append({path, aside.fileName(),
-                           !made.contains(file.fileName()) && QLatin1String(ext) == QLatin1String("log")});
+        m_setAside.append({path, aside, !made.contains(file.fileName())});
+    }
+}
+
+void AppController::restoreSetAside()
+{
+    if (m_baseName.isEmpty() || m_outDir.isEmpty())
+        return;
+    for (const char *ext : kListExtensions) {
+        const QString path = workFile(QLatin1String(ext));
+        if (QFileInfo::exists(asideOf(path)) && !isRecordingOrCopy(path))
+            renamePath(asideOf(path), path);
     }
 }
 
 void AppController::settleListFiles(bool detected)
 {
-    const auto putBack = [](const SetAside &s) {
-        std::rename(QFile::encodeName(s.aside).constData(), QFile::encodeName(s.path).constData());
-    };
     if (!detected) {
         // What a failed or stopped detection left is half a result: the
         // lists go back to what they were before it started.
@@ -350,25 +405,27 @@ void AppController::settleListFiles(bool detected)
             const QString path = workFile(QLatin1String(ext));
             const bool wasThere = std::any_of(m_setAside.cbegin(), m_setAside.cend(),
                                               [&](const SetAside &s) { return s.path == path; });
-            if (!wasThere)
+            if (!wasThere && !isRecordingOrCopy(path))
                 QFile::remove(path);
         }
     }
-    QStringList kept;
+    const auto isLog = [this](const QString &path) { return path == workFile(QStringLiteral("log")); };
+    QStringList usersOwn;
     for (const SetAside &s : std::as_const(m_setAside)) {
-        if (!detected || s.usersOwn)
-            putBack(s);
-        else
+        // After a detection, a file of the user's comes back where the
+        // detector wrote nothing in its place, and its debugging log never
+        // takes the place of the user's own.
+        const bool putBack = !detected || (s.usersOwn && (isLog(s.path) || !QFileInfo::exists(s.path)));
+        if (putBack && renamePath(s.aside, s.path) && s.usersOwn)
+            usersOwn << s.path;
+        else if (!putBack)
             QFile::remove(s.aside);
     }
     if (detected) {
         QStringList names;
         for (const char *ext : {"txt", "edl", "csv", "log"}) {
             const QFileInfo file(workFile(QLatin1String(ext)));
-            const bool usersOwn = std::any_of(m_setAside.cbegin(), m_setAside.cend(), [&](const SetAside &s) {
-                return s.usersOwn && s.path == file.filePath();
-            });
-            if (file.exists() && !usersOwn)
+            if (file.exists() && !usersOwn.contains(file.filePath()) && !isRecordingOrCopy(file.filePath()))
                 names << file.fileName();
         }
         recordWorkFiles(names);

@@ -106,6 +106,9 @@ void AppController::openRecording(const QString &path)
     m_commercialsFound = 0;
     m_pendingStart.reset();
     m_recordingScan.cancel();
+    m_scanRetried = false;
+    // A detection Trimlet did not live to finish set lists aside.
+    restoreSetAside();
     m_outcome.clear();
     m_confirmedOutput.clear();
     setHaveInput(!m_movieFile.isEmpty());
@@ -211,6 +214,8 @@ void AppController::recordingScanned(bool ok)
                 .arg(ok ? m_recordingScan.packets().count() : -1)
                 .arg(m_recordingScan.wasQuick() ? QStringLiteral(", without the parsers") : QString()));
     showRecordingInfo();
+    if (m_processState == kStateAfterDetect)
+        QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
     if (m_processState == kStateRemoving && m_cutPhase == CutPhase::Verifying)
         verifyCopy();
 }

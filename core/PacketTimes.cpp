@@ -131,12 +131,13 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     const QList<Span> kept = keptSpans(merged, recordingSeconds);
     constexpr double kBefore = -std::numeric_limits<double>::infinity();
     constexpr double kAfter = std::numeric_limits<double>::infinity();
-    // What the recording holds in each kept span; the first and the last
-    // reach past the file's ends, as the cut does.
+    // What the recording holds in each kept span; a span at either end of
+    // the recording reaches past the file's end, as the cut does.
     QList<qint64> expected;
     for (qsizetype k = 0; k < kept.size(); ++k) {
-        const double from = k == 0 ? kBefore : videoStart + kept.at(k).start;
-        const double to = k == kept.size() - 1 ? kAfter : videoStart + kept.at(k).end;
+        const Span &s = kept.at(k);
+        const double from = s.start <= 0 ? kBefore : videoStart + s.start;
+        const double to = s.end >= recordingSeconds ? kAfter : videoStart + s.end;
         expected.append(framesIn(recording, from, to));
         v.expectedFrames += expected.last();
     }

@@ -124,6 +124,8 @@ void PacketScan::end(bool ok)
 
 void PacketScan::cancel()
 {
+    m_done = false;
+    m_packets = media::PacketTimes();
     m_pendingFailure = false;
     m_quiet.stop();
     letGo(m_process);

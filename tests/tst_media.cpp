@@ -350,6 +350,21 @@ private slots:
         QCOMPARE(check({{10, 2000, fps}}).problem, QStringLiteral("80.0 s shorter than expected"));
     }
 
+    void testBreaksAtEitherEnd()
+    {
+        // A recording that starts and ends in adverts: the frames before
+        // the first kept span and after the last are not expected.
+        const double fps = 25;
+        const PacketTimes recording = packets({{0, 6000, fps}}, 12);
+        const PacketTimes copy = packets({{1.4, 4000, fps}}, 12);
+        const Verdict both =
+            verifyAgainstRecording(recording, 0, 240, {{0, 40}, {200, 240}}, copy, fps, true);
+        QVERIFY2(both.ok, qPrintable(both.problem));
+        QCOMPARE(both.expectedFrames, qint64(4000));
+        const Verdict first = verifyAgainstRecording(recording, 0, 240, {{0, 80}}, copy, fps, true);
+        QVERIFY2(first.ok, qPrintable(first.problem));
+    }
+
     void testPacketLines()
     {
         PacketTimes p;

@@ -144,6 +144,62 @@ private slots:
         QCOMPARE(readAll(othersIni), QByteArray("another recording's settings"));
     }
 
+    void testDetectionKeepsWhatIsNotItsOwn()
+    {
+        // A table of the user's that the detector does not write again.
+        const QString dir = m_dirs.next();
+        QDir().mkpath(dir);
+        writeFile(dir + QStringLiteral("/show.csv"), "my own table");
+        EnvGuard env;
+        env.set("STANDIN_CSV", "none");
+        StandInRun r(dir);
+        detect(r);
+        QCOMPARE(readAll(r.work(".csv")), QByteArray("my own table"));
+        r.controller.clean(r.windows.ui().cleanButton);
+        QCOMPARE(readAll(r.work(".csv")), QByteArray("my own table"));
+
+        // A recording named like a work file would be written over.
+        const QString odd = dir + QStringLiteral("/odd.txt");
+        writeFile(odd, "a recording");
+        r.chooseRecording(odd);
+        r.controller.detectStart(nullptr);
+        QCOMPARE(r.controller.mStatusField->text(),
+                 QStringLiteral("odd.txt cannot be detected: comskip would write its results over it."));
+        QCOMPARE(r.controller.processState(), 0);
+        QCOMPARE(readAll(odd), QByteArray("a recording"));
+
+        // Lists a killed Trimlet had set aside come back with the recording.
+        writeFile(dir + QStringLiteral("/.show.edl.trimlet-aside"), "60.06\t120.09\t0\n");
+        r.chooseRecording(r.movie);
+        QCOMPARE(readAll(r.work(".edl")), QByteArray("60.06\t120.09\t0\n"));
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/.show.edl.trimlet-aside")));
+        QCOMPARE(r.controller.commercialsFound(), 1);
+    }
+
+    void testCutWaitsForTheRecordingsFrames()
+    {
+        StandInRun r(m_dirs.next());
+        AppController &c = r.controller;
+        detect(r);
+        EnvGuard env;
+        env.set("STANDIN_PROBE", "slowscan");
+        c.openRecording(r.movie);
+        bool cutWhileReading = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (c.probingRecording() && c.runner() && c.runner()->arguments().first().endsWith("mencoder"))
+                cutWhileReading = true;
+        });
+        watch.start(5);
+        // Pressed while the recording is still being read, the run starts
+        // once the probe has answered, and the cut once the frames are known.
+        c.removeStart(nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(c.mStatusField->text(),
+                                  QStringLiteral("Cut copy: show.clean.mpg (0:04:00), cut by mencoder."),
+                                  10000);
+        QVERIFY(!cutWhileReading);
+    }
+
     // ---- a detection never loses the user's edits
 
     void testDetectingAgainAsksFirst()
@@ -171,6 +227,15 @@ private slots:
         QVERIFY(QFile::exists(r.work(".detected.txt")));
         QVERIFY2(c.mStatusField->text().startsWith(QStringLiteral("Cut copy: show.clean.mpg")),
                  qPrintable(c.mStatusField->text()));
+
+        // No, with nothing to cut: erasing alone would take the edits.
+        r.questions.clear();
+        c.mAutoRemove->setChecked(false);
+        c.mAutoClean->setChecked(true);
+        c.autoStart(nullptr);
+        QCOMPARE(r.questions.size(), 1);
+        QCOMPARE(c.processState(), 0);
+        QCOMPARE(readAll(r.work(".edl")), edited);
 
         // Yes: a new detection, a new original.
         r.questions.clear();

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestPipeline final : public QObject
@@ -374,6 +375,10 @@ private slots:
         }
         c.mOutputField->setText(out);
         const QByteArray before = readAll(r.movie);
+        // The stand-in's copy holds the same bytes: only the file's
+        // identity tells a copy renamed over the recording.
+        struct stat original = {};
+        QCOMPARE(::stat(QFile::encodeName(r.movie).constData(), &original), 0);
         r.answer = true; // "show.mpg already exists. Replace it?" would be answered yes
         c.mAutoRemove->setChecked(true);
         c.autoStart(nullptr);
@@ -386,6 +391,9 @@ private slots:
         QVERIFY(r.questions.isEmpty());
         QVERIFY(waitForIdle(c));
         QCOMPARE(readAll(r.movie), before);
+        struct stat after = {};
+        QCOMPARE(::stat(QFile::encodeName(r.movie).constData(), &after), 0);
+        QCOMPARE(after.st_ino, original.st_ino);
         QCOMPARE(r.titles(), allRun());
         QCOMPARE(c.endSound().requests(), 0);
     }
