@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLoggingCategory>
 #include <QMutex>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
@@ -254,4 +256,30 @@ inline bool waitForIdle(AppController &c, int timeoutMs = 20000)
     poll.start();
     loop.exec();
     return c.processState() == AppController::kStateIdle;
+}
+
+// The first of the real tools the end-to-end tests need that is not
+// installed; empty when all are.
+inline QString missingRealTool()
+{
+    for (const char *tool : {"ffmpeg", "ffprobe", "comskip", "mencoder"})
+        if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+            return QStringLiteral("%1 is not installed (./scripts/test installs it)")
+                .arg(QLatin1String(tool));
+    return QString();
+}
+
+// Video frames, counted, as the container's duration can be misreported.
+inline int videoFrames(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_packets", "-select_streams", "v:0",
+                                        "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
+    p.waitForFinished(120000);
+    // A transport stream lists its stream once more under its program.
+    return QString::fromLatin1(p.readAllStandardOutput())
+        .section(QLatin1Char('\n'), 0, 0)
+        .remove(QLatin1Char(','))
+        .trimmed()
+        .toInt();
 }

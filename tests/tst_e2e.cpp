@@ -52,21 +52,6 @@ QByteArray sha1(const QString &path)
     return h.result().toHex();
 }
 
-// Video frames, counted, as the container's duration can be misreported.
-int videoFrames(const QString &path)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_packets", "-select_streams", "v:0",
-                                        "-show_entries", "stream=nb_read_packets", "-of", "csv=p=0", path});
-    p.waitForFinished(60000);
-    return QString::fromLatin1(p.readAllStandardOutput())
-        .split(QLatin1Char('\n'))
-        .value(0)
-        .remove(QLatin1Char(','))
-        .trimmed()
-        .toInt();
-}
-
 QString containerName(const QString &path)
 {
     QProcess p;
@@ -108,10 +93,8 @@ class TestEndToEnd final : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : {"ffmpeg", "ffprobe", "comskip", "mencoder"})
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed (./scripts/test installs it)")
-                                     .arg(QLatin1String(tool))));
+        if (const QString missing = missingRealTool(); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
         for (const Recording &r : kRecordings) {
             const QString out =
                 m_dir.filePath(QLatin1String(r.name) + QLatin1Char('.') + QLatin1String(r.extension));

@@ -40,14 +40,6 @@ QString ffprobe(const QStringList &options, bool firstLine = true)
     return firstLine ? out.section(QLatin1Char('\n'), 0, 0).section(QLatin1Char(','), 0, 0).trimmed() : out;
 }
 
-// Video frames, counted, as the container's duration can be misreported.
-int videoFrames(const QString &path)
-{
-    return ffprobe({"-count_packets", "-select_streams", "v:0", "-show_entries", "stream=nb_read_packets",
-                    "-of", "csv=p=0", path})
-        .toInt();
-}
-
 // start_time or duration of the first video stream, in seconds.
 double videoEntry(const QString &path, const QString &entry)
 {
@@ -229,10 +221,8 @@ class TestEndToEndFaults final : public QObject
 private slots:
     void initTestCase()
     {
-        for (const char *tool : {"ffmpeg", "ffprobe", "comskip", "mencoder"})
-            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
-                QSKIP(qPrintable(QStringLiteral("%1 is not installed (./scripts/test installs it)")
-                                     .arg(QLatin1String(tool))));
+        if (const QString missing = missingRealTool(); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
         QVERIFY(make(QStringLiteral("plain.mpg"), {}));
         QVERIFY(make(QStringLiteral("two-breaks.mpg"), {},
                      QStringLiteral("show:150 ad:45 show:150 ad:45 show:150")));
