@@ -175,7 +175,8 @@ void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer a
             // Where each frame lies, for the check of a copy: one pass over
             // the file, while the user looks on or the detector runs.
             m_recordingScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")),
-                                  m_movieFile, info.formatName == QLatin1String("mpegts") ? info.fps : 0.0);
+                                  m_movieFile, info.formatName == QLatin1String("mpegts") ? info.fps : 0.0,
+                                  info.formatName == QLatin1String("mpegts") ? info.videoPid : -1);
         }
     }
     if (m_pendingStart) {

@@ -19,7 +19,11 @@
 //              cache. Beside it, the pass that lists where each of the
 //              recording's frames lies (PacketScan, as a chosen recording
 //              gets it), against the cut + check.
-// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut]...
+//   scan       BENCH_FILE=recording: the pass over it three ways (its
+//              transport stream's PES headers read directly, ffprobe
+//              without and with its parsers) against an ffmpeg stream-copy
+//              cut of it with one break, medians of 3, from the page cache.
+// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan]...
 //        (default: output, overhead and startup)
 
 #include "app/AppController.h"
@@ -405,8 +409,9 @@ void benchCut()
             QObject::connect(&scan, &PacketScan::finished, &wait, &QEventLoop::quit);
             QElapsedTimer t;
             t.start();
-            scan.start(QStringLiteral("/usr/bin/ffprobe"), big,
-                       QLatin1String(k.ext) == QLatin1String("ts") ? 30000.0 / 1001 : 0.0);
+            const media::MediaInfo info = media::parseProbe(probe(big, false));
+            const bool ts = info.formatName == QLatin1String("mpegts");
+            scan.start(QStringLiteral("/usr/bin/ffprobe"), big, ts ? info.fps : 0.0, ts ? info.videoPid : -1);
             wait.exec();
             pass.push_back(double(t.nsecsElapsed()) / 1e6);
             quick = scan.wasQuick();
@@ -416,6 +421,64 @@ void benchCut()
                     median(pass), quick ? "without the parsers" : "parsed", static_cast<long long>(frames),
                     median(pass) / median(trimlet));
         QFile::remove(big);
+    }
+}
+
+void benchScan()
+{
+    const QString file = qEnvironmentVariable("BENCH_FILE");
+    if (file.isEmpty() || !QFileInfo(file).isFile()) {
+        std::printf("scan: set BENCH_FILE to a recording\n");
+        return;
+    }
+    const media::MediaInfo info = media::parseProbe(probe(file, false));
+    const auto pass = [&](double fps, int pid, bool &quick, qint64 &frames) {
+        std::vector<double> ms;
+        for (int i = 0; i < 3; ++i) {
+            PacketScan scan;
+            QEventLoop wait;
+            QObject::connect(&scan, &PacketScan::finished, &wait, &QEventLoop::quit);
+            QElapsedTimer t;
+            t.start();
+            scan.start(QStringLiteral("/usr/bin/ffprobe"), file, fps, pid);
+            wait.exec();
+            ms.push_back(double(t.nsecsElapsed()) / 1e6);
+            quick = scan.wasQuick();
+            frames = scan.packets().count();
+        }
+        return median(ms);
+    };
+    QTemporaryDir dir;
+    const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
+    const double seconds = info.seconds();
+    writeFileBytes(list, media::concatList(file, media::keptSpans({{seconds / 3, seconds / 3 + 60}}, seconds),
+                                           seconds, info.videoStart));
+    std::vector<double> cut;
+    for (int i = 0; i < 3; ++i)
+        cut.push_back(shellMs(QStringLiteral("ffmpeg -nostdin -v error -y -safe 0 -f concat -i '%1' -map 0:v "
+                                             "-map '0:a?' -c copy -f %2 '%3'")
+                                  .arg(list,
+                                       info.formatName == QLatin1String("mpegts") ? QStringLiteral("mpegts")
+                                                                                  : QStringLiteral("mpeg"),
+                                       dir.filePath(QStringLiteral("out")))));
+    std::printf("scan: %s, %.2f GB, cut_median_ms=%.0f\n", qPrintable(QFileInfo(file).fileName()),
+                double(QFileInfo(file).size()) / 1e9, median(cut));
+    struct Way
+    {
+        const char *name;
+        double fps;
+        int pid;
+    };
+    const Way ways[] = {{"PES headers read directly", info.fps, info.videoPid},
+                        {"ffprobe without its parsers", info.fps, -1},
+                        {"ffprobe with its parsers", 0, -1}};
+    for (const Way &w : ways) {
+        bool quick = false;
+        qint64 frames = 0;
+        const double ms = pass(w.fps, w.pid, quick, frames);
+        std::printf("  %-28s %6.0f ms  %lld frames%s  of the cut=%.2f\n", w.name, ms,
+                    static_cast<long long>(frames), w.fps > 0 && !quick ? " (fell back to the parsers)" : "",
+                    ms / median(cut));
     }
 }
 
@@ -477,5 +540,7 @@ int main(int argc, char **argv)
         benchCutters();
     if (which.contains(QStringLiteral("cut")))
         benchCut();
+    if (which.contains(QStringLiteral("scan")))
+        benchScan();
     return 0;
 }

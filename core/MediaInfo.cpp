@@ -121,6 +121,11 @@ MediaInfo parseProbe(const QByteArray &json)
             if (info.fps > 300)
                 info.fps = 0;
             info.videoStart = number(s.value(QStringLiteral("start_time")));
+            // "0x100": the PID of a stream in a transport stream.
+            bool pidOk = false;
+            const int pid = s.value(QStringLiteral("id")).toString().toInt(&pidOk, 16);
+            if (pidOk && pid >= 0 && pid < 0x2000)
+                info.videoPid = pid;
             info.videoDuration = std::max(0.0, number(s.value(QStringLiteral("duration"))));
             const QJsonValue packets = s.value(QStringLiteral("nb_read_packets"));
             if (!packets.isUndefined())

@@ -33,6 +33,7 @@ struct MediaInfo
     int height = 0;
     double fps = 0; // frames per second of the first video stream
     double videoStart = 0; // its first timestamp, seconds
+    int videoPid = -1; // its PID, in a transport stream
     double videoDuration = 0; // 0 when the container does not say
     qint64 videoPackets = -1; // counted, only when asked for
     QList<AudioStream> audio;

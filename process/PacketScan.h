@@ -8,18 +8,20 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 // Reads the times of every video packet of a file with ffprobe, in the
 // background: one pass over the file, its list read as it comes. The
 // result is there once finished() says so. A file that stops giving
 // anything for a while (a hung mount) ends the scan as failed.
 //
 // ffprobe's parsers split the stream into frames, which costs three times
-// as much as reading the file. A transport stream from a broadcaster
-// carries one frame a PES packet, and then the packets as the demuxer sees
-// them are the frames: given the stream's frame rate, the file is read
-// without the parsers first, and again with them unless its packets follow
-// one another a frame apart. Without the parsers no packet is marked a key
-// frame, so the key-frame interval is not known then.
+// as much as reading the file, and printing a line a packet as much again.
+// A transport stream from a broadcaster carries one frame a PES packet,
+// and then its PES packets are its frames: given the stream's frame rate
+// and PID, the file's PES headers are read directly, on a thread of their
+// own, and the file is read again by ffprobe with its parsers unless the
+// packets follow one another a frame apart.
 class PacketScan : public QObject
 {
     Q_OBJECT
@@ -29,11 +31,11 @@ public:
     explicit PacketScan(QObject *parent = nullptr);
     ~PacketScan() override;
 
-    // quickAtFps, when above 0, is the frame rate of a stream that may be
-    // read without the parsers.
-    void start(const QString &ffprobe, const QString &file, double quickAtFps = 0);
+    // quickAtFps, when above 0, is the frame rate of the transport stream
+    // PID tsPid, whose PES headers may be read directly.
+    void start(const QString &ffprobe, const QString &file, double quickAtFps = 0, int tsPid = -1);
     void cancel();
-    bool isRunning() const { return m_process != nullptr || m_pendingFailure; }
+    bool isRunning() const { return m_process != nullptr || m_direct != nullptr || m_pendingFailure; }
     // True once a scan has ended with a list of packets.
     bool done() const { return m_done; }
     // The whole file was read without the parsers.
@@ -47,7 +49,11 @@ signals:
 
 private:
     enum class Stage { Quick, Parsed };
+    struct Direct;
     void run(Stage stage);
+    void runDirect(int pid);
+    void directEnded();
+    bool oneFrameEach() const;
     void read();
     void ended(bool ok);
     void end(bool ok);
@@ -56,6 +62,8 @@ private:
     QString m_file;
     Stage m_stage = Stage::Parsed;
     double m_quickAtFps = 0;
+    std::shared_ptr<Direct> m_direct;
+    qint64 m_directBytes = -1;
     QProcess *m_process = nullptr;
     QTimer m_quiet;
     QByteArray m_pending;

@@ -34,10 +34,10 @@ class TestPacketScan final : public QObject
     QTemporaryDir m_dir;
     QString m_ffprobe;
 
-    bool scan(PacketScan &s, const QString &file, double quickAtFps)
+    bool scan(PacketScan &s, const QString &file, double quickAtFps, int pid = -1)
     {
         QSignalSpy done(&s, &PacketScan::finished);
-        s.start(m_ffprobe, file, quickAtFps);
+        s.start(m_ffprobe, file, quickAtFps, pid);
         return done.wait(60000) && done.first().first().toBool();
     }
 
@@ -80,6 +80,17 @@ private slots:
         QCOMPARE(quick.wasQuick(), quickUsed);
         QCOMPARE(quick.packets().count(), frames);
         QCOMPARE(quick.packets().times.front(), parsed.packets().times.front());
+        // A transport stream's PES headers read directly: the same frames,
+        // at the same times, the key frames too.
+        PacketScan direct;
+        QVERIFY(scan(direct, file, 30000.0 / 1001, 0x100));
+        QCOMPARE(direct.wasQuick(), quickUsed);
+        QCOMPARE(direct.packets().count(), frames);
+        // ffprobe says its times to the microsecond.
+        QVERIFY(qAbs(direct.packets().times.front() - parsed.packets().times.front()) < 1e-6);
+        QVERIFY(qAbs(direct.packets().times.back() - parsed.packets().times.back()) < 1e-6);
+        if (quickUsed)
+            QVERIFY(qAbs(direct.packets().maxKeyInterval - parsed.packets().maxKeyInterval) < 0.01);
         // Taken for the wrong frame rate, a stream is read with the parsers.
         PacketScan wrongRate;
         QVERIFY(scan(wrongRate, file, 50));

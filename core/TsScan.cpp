@@ -1,0 +1,105 @@
+#include "core/TsScan.h"
+
+namespace {
+
+constexpr qint64 kWrap = qint64(1) << 33;
+
+qint64 timeStamp(const uchar *b)
+{
+    return (qint64(b[0] >> 1) & 7) << 30 | qint64(b[1]) << 22 | qint64(b[2] >> 1) << 15 | qint64(b[3]) << 7
+           | qint64(b[4] >> 1);
+}
+
+} // namespace
+
+bool TsScan::findStride(QByteArrayView bytes)
+{
+    // Three sync bytes in a row, either way, at the start.
+    for (const int stride : {188, 192}) {
+        const int sync = stride - 188;
+        if (bytes.size() >= 3 * stride && bytes.at(sync) == 0x47 && bytes.at(sync + stride) == 0x47
+            && bytes.at(sync + 2 * stride) == 0x47) {
+            m_stride = stride;
+            return true;
+        }
+    }
+    return false;
+}
+
+void TsScan::feed(QByteArrayView bytes)
+{
+    if (!m_carry.isEmpty() || m_stride == 0) {
+        m_carry.append(bytes.data(), bytes.size());
+        if (m_stride == 0) {
+            if (m_carry.size() < 3 * 192)
+                return;
+            if (!findStride(m_carry)) {
+                m_carry.clear();
+                m_carry.squeeze();
+                m_stride = -1;
+                return;
+            }
+        }
+        bytes = m_carry;
+    }
+    if (m_stride < 0)
+        return;
+    const int sync = m_stride - 188;
+    qsizetype at = 0;
+    while (at + m_stride <= bytes.size()) {
+        const auto *p = reinterpret_cast<const uchar *>(bytes.data() + at + sync);
+        if (p[0] != 0x47) {
+            // Lost step: on to the next sync byte.
+            ++at;
+            continue;
+        }
+        packet(p);
+        at += m_stride;
+    }
+    const QByteArray rest(bytes.data() + at, bytes.size() - at);
+    m_carry = rest;
+}
+
+void TsScan::packet(const uchar *p)
+{
+    const int pid = (p[1] & 0x1f) << 8 | p[2];
+    const bool start = p[1] & 0x40;
+    if (pid != m_pid || !start || (p[1] & 0x80))
+        return;
+    const int control = (p[3] >> 4) & 3;
+    int payload = 4;
+    bool randomAccess = false;
+    if (control & 2) {
+        const int length = p[4];
+        randomAccess = length > 0 && (p[5] & 0x40);
+        payload = 5 + length;
+    }
+    if (!(control & 1) || payload + 14 > 188)
+        return;
+    const uchar *pes = p + payload;
+    if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1)
+        return;
+    const int flags = pes[7] >> 6;
+    if (!(flags & 2) || pes[8] < 5)
+        return;
+    // PTS, as every video PES of a broadcast carries; DTS alone is not
+    // a time to show at.
+    qint64 ts = timeStamp(pes + 9) + m_wraps;
+    // The 33-bit clock goes round every 26.5 hours; a step back of more
+    // than half of that is its going round.
+    if (m_last >= 0 && ts < m_last - kWrap / 2) {
+        m_wraps += kWrap;
+        ts += kWrap;
+    } else if (m_last >= 0 && ts > m_last + kWrap / 2 && m_wraps >= kWrap) {
+        // A frame shown before the wrap that comes after it in the file.
+        ts -= kWrap;
+    }
+    m_last = std::max(m_last, ts);
+    const double time = double(ts) / 90000.0;
+    m_packets.times.push_back(time);
+    if (randomAccess) {
+        if (m_packets.lastKey >= 0 && time > m_packets.lastKey)
+            m_packets.maxKeyInterval = std::max(m_packets.maxKeyInterval, time - m_packets.lastKey);
+        m_packets.lastKey = time;
+    }
+}
