@@ -74,6 +74,8 @@ qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text)
         if (parsePacketLine(text.sliced(used, end - used), time, key)) {
             packets.times.push_back(time);
             if (key) {
+                if (packets.firstKey < 0)
+                    packets.firstKey = time;
                 if (packets.lastKey >= 0 && time > packets.lastKey)
                     packets.maxKeyInterval = std::max(packets.maxKeyInterval, time - packets.lastKey);
                 packets.lastKey = time;
@@ -136,7 +138,12 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     QList<qint64> expected;
     for (qsizetype k = 0; k < kept.size(); ++k) {
         const Span &s = kept.at(k);
-        const double from = s.start <= 0 ? kBefore : videoStart + s.start;
+        // A recording that starts mid-stream begins with pictures that
+        // cannot be shown without the key frame before them: a stream copy
+        // starts at the first key frame.
+        const double from = s.start > 0               ? videoStart + s.start
+                            : recording.firstKey >= 0 ? recording.firstKey
+                                                      : kBefore;
         const double to = s.end >= recordingSeconds ? kAfter : videoStart + s.end;
         expected.append(framesIn(recording, from, to));
         v.expectedFrames += expected.last();

@@ -21,6 +21,7 @@ struct PacketTimes
     std::vector<double> times; // seconds on the file's clock, in order once finished
     double maxKeyInterval = 0; // longest stretch between two key frames, seconds
     double lastKey = -1; // while reading: the last key frame's time, -1 before one
+    double firstKey = -1; // the first key frame's time, -1 when none is known
 
     bool empty() const { return times.empty(); }
     qint64 count() const { return qint64(times.size()); }

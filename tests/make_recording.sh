@@ -2,18 +2,23 @@
 # Makes a test recording: MPEG-2 program stream built from show segments
 # (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
 # silent gaps between them.
-#   make_recording.sh [-v mpeg2|h264] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-o SECONDS] OUT LAYOUT
+#   make_recording.sh [-v mpeg2|h264|hevc] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-k KEYINT]
+#                     [-i] [-2] [-o SECONDS] OUT LAYOUT
 # LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
 # neighbouring segments. Sizes are small so the tools run fast in CI. The
 # default is MPEG-2 with MP2 in a program stream at 30000/1001 fps.
 # -o moves every timestamp of the output on by SECONDS, so that a second
 # recording, appended byte for byte, carries on the first one's clock or leaps
-# ahead of it as a broadcast's does.
+# ahead of it as a broadcast's does. -k sets the key-frame interval of H.264
+# and HEVC (default 15), -i codes the pictures interlaced, -2 adds a second
+# sound track (English beside German, as a second language or audio
+# description is sent).
 set -euo pipefail
-vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5; offset=()
-while getopts v:a:r:f:g:o: opt; do
+vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5; keyint=15; offset=(); interlaced=(); tracks=1
+while getopts v:a:r:f:g:k:o:i2 opt; do
   case $opt in
     v) vcodec=$OPTARG ;; a) acodec=$OPTARG ;; r) rate=$OPTARG ;; f) format=$OPTARG ;; g) gop=$OPTARG ;;
+    k) keyint=$OPTARG ;; i) interlaced=(-flags +ildct+ilme -top 1) ;; 2) tracks=2 ;;
     o) offset=(-output_ts_offset "$OPTARG") ;;
     *) exit 2 ;;
   esac
@@ -47,9 +52,15 @@ done
 concat=""
 for ((i=0; i<n; i++)); do concat+="[v$i][a$i]"; done
 filters+="${concat}concat=n=$n:v=1:a=1[v][a]"
+maps=(-map "[v]" -map "[a]")
+if [ "$tracks" = 2 ]; then
+  filters+=";[a]asplit=2[a1][a2]"
+  maps=(-map "[v]" -map "[a1]" -map "[a2]" -metadata:s:a:0 language=deu -metadata:s:a:1 language=eng)
+fi
 case $vcodec in
   mpeg2) video=(-c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g "$gop") ;;
-  h264)  video=(-c:v libx264 -preset ultrafast -b:v 1200k -maxrate 2000k -bufsize 2000k -g 15 -pix_fmt yuv420p) ;;
+  h264)  video=(-c:v libx264 -preset ultrafast -b:v 1200k -maxrate 2000k -bufsize 2000k -g "$keyint" -pix_fmt yuv420p) ;;
+  hevc)  video=(-c:v libx265 -preset ultrafast -b:v 1200k -x265-params "keyint=$keyint:log-level=error" -pix_fmt yuv420p) ;;
 esac
 case $acodec in
   mp2) audio=(-c:a mp2 -b:a 192k) ;;
@@ -61,4 +72,5 @@ case $format in
   ts) container=(-f mpegts) ;;
 esac
 ffmpeg -nostdin -loglevel fatal -y "${inputs[@]}" -filter_complex "$filters" \
-  -map "[v]" -map "[a]" "${video[@]}" "${audio[@]}" -ac 2 ${offset[@]+"${offset[@]}"} "${container[@]}" "$out"
+  "${maps[@]}" "${video[@]}" ${interlaced[@]+"${interlaced[@]}"} "${audio[@]}" -ac 2 \
+  ${offset[@]+"${offset[@]}"} "${container[@]}" "$out"

@@ -245,6 +245,15 @@ private slots:
                        {"-r", "60000/1001"}, QStringLiteral("ad:30 show:150"), 0));
         QVERIFY(joined(QStringLiteral("clock-leap.ts"), QStringLiteral("show:150 ad:60 show:75"), {},
                        QStringLiteral("show:75"), 29700));
+        // A recording that starts mid-stream, 1.3 s into a 2 s group of
+        // pictures, as a DVR's does when it tunes in.
+        QVERIFY(make(QStringLiteral("h264-gop60.ts"), {"-v", "h264", "-a", "aac", "-f", "ts", "-k", "60"}));
+        QVERIFY(dropPackets(m_recordings.value(QStringLiteral("h264-gop60.ts")),
+                            m_dir.filePath("midstream.ts"), 0, 1.3));
+        m_recordings.insert(QStringLiteral("midstream.ts"), m_dir.filePath("midstream.ts"));
+        // HEVC, and interlaced MPEG-2, each with a second sound track.
+        QVERIFY(make(QStringLiteral("hevc.ts"), {"-v", "hevc", "-a", "ac3", "-f", "ts", "-2"}));
+        QVERIFY(make(QStringLiteral("interlaced.ts"), {"-f", "ts", "-i", "-2"}));
     }
 
     void testBroadcastFaultsAreCut_data()
@@ -256,6 +265,9 @@ private slots:
         QTest::newRow("dropout, H.264") << QStringLiteral("dropout-h264.ts") << kFps << 15;
         QTest::newRow("29.97 then 59.94 fps") << QStringLiteral("rate-change.ts") << 2 * kFps << 5;
         QTest::newRow("clock leaps 8 hours") << QStringLiteral("clock-leap.ts") << kFps << 5;
+        QTest::newRow("starts mid-stream, 2 s GOP") << QStringLiteral("midstream.ts") << kFps << 60;
+        QTest::newRow("HEVC, two sound tracks") << QStringLiteral("hevc.ts") << kFps << 15;
+        QTest::newRow("interlaced MPEG-2, two sound tracks") << QStringLiteral("interlaced.ts") << kFps << 5;
     }
     void testBroadcastFaultsAreCut()
     {

@@ -365,6 +365,26 @@ private slots:
         QVERIFY2(first.ok, qPrintable(first.problem));
     }
 
+    void testRecordingThatStartsMidStream()
+    {
+        // Tuned in 3 s before a key frame, with 5 s between key frames: the
+        // copy starts at the key frame, 75 frames in.
+        const double fps = 25;
+        PacketTimes recording;
+        QByteArray lines;
+        for (int i = 0; i < 6000; ++i) {
+            const QByteArray t = QByteArray::number(double(i) / fps, 'f', 6);
+            lines += t + ',' + t + ((i - 75) % 125 == 0 && i >= 75 ? ",K_\n" : ",__\n");
+        }
+        addPacketLines(recording, lines);
+        finishPackets(recording);
+        QCOMPARE(recording.firstKey, 3.0);
+        const PacketTimes copy = packets({{1.4, 6000 - 75 - 1000, fps}}, 125);
+        const Verdict v = verifyAgainstRecording(recording, 0, 240, {{100, 140}}, copy, fps, true);
+        QVERIFY2(v.ok, qPrintable(v.problem));
+        QCOMPARE(v.expectedFrames, qint64(6000 - 75 - 1000));
+    }
+
     void testPacketLines()
     {
         PacketTimes p;
