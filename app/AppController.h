@@ -7,6 +7,7 @@
 #include "core/MediaInfo.h"
 #include "core/ResultParsers.h"
 #include "core/RunRequest.h"
+#include "jobs/WorkFiles.h"
 #include "process/MediaProbe.h"
 #include "process/PacketScan.h"
 #include "process/TaskWrapper.h"
@@ -33,10 +34,6 @@ class VideoGraph;
 
 // The run log's file name, beside the recording.
 extern const QString logFileName;
-
-// Files in dir named ".NAME.trimlet-XXXXXX" for one of names: Trimlet's
-// hidden partial copies and staging files.
-QStringList hiddenNamesOf(const QString &dir, const QStringList &names);
 
 // The one controller of the application: it owns the job's state, starts
 // the tools, reads their results and hands them to the chart. It draws
@@ -315,21 +312,15 @@ private:
     void discardPartialCopy();
     void removeStaleCopies();
     void eraseWorkFiles();
+    // The recording's work files, the recording and the copy kept out of
+    // their reach.
+    WorkFiles workFiles() const;
     // Before a detection, the list files move aside; a detection that
     // fails or is stopped puts them back as they were.
     void setAsideListFiles();
     void settleListFiles(bool detected);
-    void recordWorkFiles(const QStringList &extensions);
-    QString manifestPath() const;
-    // Hidden names of Trimlet's own beside the recording: staging files of
-    // the work files, files set aside during a detection.
-    QStringList leftovers() const;
+    void recordWorkFiles(const QStringList &names);
     void reloadCounts();
-    // Lists a detection set aside and did not live to settle (Trimlet was
-    // killed): they go back where they were.
-    void restoreSetAside();
-    // The recording, or the copy of the run under way, under any name.
-    bool isRecordingOrCopy(const QString &path) const;
     void cancelRemoval();
     void stopRun();
     // The run is over: the status line shows its outcome, and the window
@@ -391,13 +382,7 @@ private:
     std::optional<PendingStart> m_pendingStart;
     // The output path of the run under way, settled when it started.
     QString m_runOutput;
-    struct SetAside
-    {
-        QString path;
-        QString aside;
-        bool usersOwn; // not made by a run of Trimlet's: it comes back whatever happens
-    };
-    QList<SetAside> m_setAside;
+    QList<WorkFiles::SetAside> m_setAside;
     // The recording's pass failed once and was started again for a cut.
     bool m_scanRetried = false;
     QString m_proposedOutput;

@@ -335,101 +335,20 @@ void AppController::detectionFinished(int rc)
         setOutcome(QString::asprintf("Unexpected error %d.", rc));
 }
 
-bool AppController::isRecordingOrCopy(const QString &path) const
+WorkFiles AppController::workFiles() const
 {
-    struct stat file = {};
-    if (::stat(QFile::encodeName(path).constData(), &file) != 0)
-        return false;
-    for (const QString &other : {m_movieFile, m_runOutput}) {
-        struct stat st = {};
-        if (!other.isEmpty() && ::stat(QFile::encodeName(other).constData(), &st) == 0
-            && st.st_dev == file.st_dev && st.st_ino == file.st_ino)
-            return true;
-    }
-    return false;
+    return WorkFiles(m_outDir, m_baseName,
+                     {m_movieFile, m_runOutput.isEmpty() ? settledOutput() : m_runOutput});
 }
-
-namespace {
-
-constexpr const char *kListExtensions[] = {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
-
-QString asideOf(const QString &path)
-{
-    const QFileInfo file(path);
-    return file.absolutePath() + QStringLiteral("/.") + file.fileName() + QStringLiteral(".trimlet-aside");
-}
-
-bool renamePath(const QString &from, const QString &to)
-{
-    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-}
-
-} // namespace
 
 void AppController::setAsideListFiles()
 {
-    m_setAside.clear();
-    const QStringList made = workFilesMade();
-    for (const char *ext : kListExtensions) {
-        const QString path = workFile(QLatin1String(ext));
-        const QFileInfo file(path);
-        if ((!file.exists() && !file.isSymLink()) || isRecordingOrCopy(path))
-            continue;
-        // Moved, not copied: the detector writes a new file, never into
-        // this one. The name is Trimlet's own; a link planted there is
-        // replaced, not followed.
-        const QString aside = asideOf(path);
-        if (!renamePath(path, aside))
-            continue;
-        m_setAside.append({path, aside, !made.contains(file.fileName())});
-    }
-}
-
-void AppController::restoreSetAside()
-{
-    if (m_baseName.isEmpty() || m_outDir.isEmpty())
-        return;
-    for (const char *ext : kListExtensions) {
-        const QString path = workFile(QLatin1String(ext));
-        if (QFileInfo::exists(asideOf(path)) && !isRecordingOrCopy(path))
-            renamePath(asideOf(path), path);
-    }
+    m_setAside = workFiles().setAsideLists();
 }
 
 void AppController::settleListFiles(bool detected)
 {
-    if (!detected) {
-        // What a failed or stopped detection left is half a result: the
-        // lists go back to what they were before it started.
-        for (const char *ext : {"txt", "edl", "csv", "log"}) {
-            const QString path = workFile(QLatin1String(ext));
-            const bool wasThere = std::any_of(m_setAside.cbegin(), m_setAside.cend(),
-                                              [&](const SetAside &s) { return s.path == path; });
-            if (!wasThere && !isRecordingOrCopy(path))
-                QFile::remove(path);
-        }
-    }
-    const auto isLog = [this](const QString &path) { return path == workFile(QStringLiteral("log")); };
-    QStringList usersOwn;
-    for (const SetAside &s : std::as_const(m_setAside)) {
-        // After a detection, a file of the user's comes back where the
-        // detector wrote nothing in its place, and its debugging log never
-        // takes the place of the user's own.
-        const bool putBack = !detected || (s.usersOwn && (isLog(s.path) || !QFileInfo::exists(s.path)));
-        if (putBack && renamePath(s.aside, s.path) && s.usersOwn)
-            usersOwn << s.path;
-        else if (!putBack)
-            QFile::remove(s.aside);
-    }
-    if (detected) {
-        QStringList names;
-        for (const char *ext : {"txt", "edl", "csv", "log"}) {
-            const QFileInfo file(workFile(QLatin1String(ext)));
-            if (file.exists() && !usersOwn.contains(file.filePath()) && !isRecordingOrCopy(file.filePath()))
-                names << file.fileName();
-        }
-        recordWorkFiles(names);
-    }
+    workFiles().settle(m_setAside, detected);
     m_setAside.clear();
     if (!detected)
         reloadCounts();
@@ -584,87 +503,25 @@ void AppController::clean(QObject *sender)
     processFinished(0);
 }
 
-QString AppController::manifestPath() const
-{
-    return m_outDir + QStringLiteral("/.") + m_baseName + QStringLiteral(".trimlet-files");
-}
-
 QStringList AppController::workFilesMade() const
 {
-    if (m_baseName.isEmpty() || m_outDir.isEmpty())
-        return {};
-    QFile manifest(manifestPath());
-    if (!manifest.open(QIODevice::ReadOnly))
-        return {};
-    QStringList names;
-    for (const QByteArray &line : manifest.readAll().split('\n')) {
-        const QString name = QFile::decodeName(line);
-        // Names beside the recording only, whatever the file says.
-        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
-            && name != QLatin1String(".."))
-            names << name;
-    }
-    return names;
+    return workFiles().made();
 }
 
 void AppController::recordWorkFiles(const QStringList &names)
 {
-    if (m_baseName.isEmpty() || m_outDir.isEmpty() || names.isEmpty())
-        return;
-    QStringList made = workFilesMade();
-    bool changed = false;
-    for (const QString &name : names)
-        if (!made.contains(name)) {
-            made << name;
-            changed = true;
-        }
-    if (changed)
-        writeAtomically(manifestPath(), QFile::encodeName(made.join(QLatin1Char('\n'))) + '\n');
-}
-
-QStringList AppController::leftovers() const
-{
-    if (m_baseName.isEmpty() || m_outDir.isEmpty())
-        return {};
-    QStringList names{QFileInfo(manifestPath()).fileName()};
-    for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
-        names << m_baseName + QLatin1Char('.') + QLatin1String(ext);
-    return hiddenNamesOf(m_outDir, names);
+    workFiles().record(names);
 }
 
 bool AppController::haveWorkFiles() const
 {
-    for (const QString &name : workFilesMade())
-        if (QFileInfo::exists(m_outDir + QLatin1Char('/') + name))
-            return true;
-    return !partialCopies().isEmpty() || !leftovers().isEmpty();
+    return workFiles().any() || !partialCopies().isEmpty();
 }
 
 void AppController::eraseWorkFiles()
 {
-    // Only what Trimlet's runs wrote, as they recorded it: a file of the
-    // user's under a work file's name was never Trimlet's to erase. The
-    // recording and the cut copy are never work files, whatever they are
-    // called.
     removeStaleCopies();
-    if (m_baseName.isEmpty() || m_outDir.isEmpty())
-        return;
-    const auto sameFile = [](const QString &a, const QString &b) {
-        struct stat sa = {};
-        struct stat sb = {};
-        return !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0
-               && ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev
-               && sa.st_ino == sb.st_ino;
-    };
-    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
-    for (const QString &name : workFilesMade()) {
-        const QString path = m_outDir + QLatin1Char('/') + name;
-        if (!sameFile(path, m_movieFile) && !sameFile(path, output))
-            QFile::remove(path);
-    }
-    for (const QString &path : leftovers())
-        QFile::remove(path);
-    QFile::remove(manifestPath());
+    workFiles().erase();
 }
 
 void AppController::setOutcome(const QString &text)

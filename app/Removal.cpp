@@ -5,6 +5,8 @@
 
 #include "app/AppController.h"
 
+#include "jobs/WorkFiles.h"
+
 #include "core/Diagnostics.h"
 #include "core/TimeText.h"
 #include "progress/ProgressIndicator.h"
@@ -52,25 +54,6 @@ QString safeSuffix(const QString &path)
 }
 
 } // namespace
-
-QStringList hiddenNamesOf(const QString &dir, const QStringList &names)
-{
-    // Compared as text, never as a pattern: "Show [HD].ts" is a name, not
-    // a set of characters.
-    QStringList paths;
-    const QDir folder(dir);
-    const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &entry : entries) {
-        for (const QString &name : names) {
-            const QString prefix = QLatin1Char('.') + name + QLatin1String(kPartialMarker);
-            if (entry.size() == prefix.size() + 6 && entry.startsWith(prefix)) {
-                paths << folder.filePath(entry);
-                break;
-            }
-        }
-    }
-    return paths;
-}
 
 QStringList AppController::partialCopies() const
 {

@@ -108,7 +108,7 @@ void AppController::openRecording(const QString &path)
     m_recordingScan.cancel();
     m_scanRetried = false;
     // A detection Trimlet did not live to finish set lists aside.
-    restoreSetAside();
+    workFiles().restoreSetAside();
     m_outcome.clear();
     m_confirmedOutput.clear();
     setHaveInput(!m_movieFile.isEmpty());

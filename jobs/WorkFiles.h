@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The files a recording's runs keep beside it, and what Trimlet may do with
+// them. Every file a run writes is recorded in a hidden manifest
+// (".BASE.trimlet-files") and erasing removes only those, with Trimlet's own
+// hidden staging files: a file of the user's under a work file's name was
+// never Trimlet's to erase. While the detector runs, the lists it will
+// replace are set aside, to be put back if it fails. The recording and the
+// cut copy are never touched, under whatever name they reach.
+class WorkFiles
+{
+public:
+    // A list file moved out of the detector's way.
+    struct SetAside
+    {
+        QString path;
+        QString aside;
+        bool usersOwn; // not made by a run of Trimlet's: it comes back whatever happens
+    };
+
+    WorkFiles(QString outDir, QString baseName, QStringList untouchable = {});
+
+    bool isValid() const { return !m_outDir.isEmpty() && !m_baseName.isEmpty(); }
+    QString path(const QString &extension) const;
+    QString manifestPath() const;
+    // The names the manifest lists, each a file beside the recording.
+    QStringList made() const;
+    void record(const QStringList &names) const;
+    // Hidden staging files of the work files that a write did not live to
+    // rename.
+    QStringList leftovers() const;
+    // Something erasing would remove is on disk.
+    bool any() const;
+    void erase() const;
+
+    QList<SetAside> setAsideLists() const;
+    // After the detector: its lists stay (detected) or the set-aside ones
+    // come back; files of the user's come back where the detector wrote
+    // nothing in their place, and its debugging log never takes the place
+    // of the user's own. What it wrote is recorded.
+    void settle(const QList<SetAside> &setAside, bool detected) const;
+    // Lists set aside by a Trimlet that did not live to settle them.
+    void restoreSetAside() const;
+    // The recording or the copy, under any name.
+    bool isUntouchable(const QString &path) const;
+
+private:
+    QString m_outDir;
+    QString m_baseName;
+    QStringList m_untouchable;
+};
+
+// Files in dir named ".NAME.trimlet-XXXXXX" for one of names: Trimlet's
+// hidden partial copies and staging files, compared as text, never as a
+// pattern ("Show [HD].ts" is a name, not a set of characters).
+QStringList hiddenNamesOf(const QString &dir, const QStringList &names);

@@ -1,0 +1,134 @@
+// A recording's work files with the jobs layer alone, on real files: what
+// erasing may take, and the lists set aside while the detector runs.
+
+#include "jobs/WorkFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+void put(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+QByteArray bytesOf(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(none)");
+}
+
+QStringList filesIn(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+} // namespace
+
+class TestWorkFiles final : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    int m_count = 0;
+    QString fresh()
+    {
+        const QString dir = m_root.filePath(QString::number(++m_count));
+        QDir().mkpath(dir);
+        return dir;
+    }
+
+private slots:
+    void testEraseTakesOnlyWhatWasRecorded()
+    {
+        const QString dir = fresh();
+        const QString movie = dir + QStringLiteral("/show.mpg");
+        put(movie, "recording");
+        put(dir + QStringLiteral("/show.txt"), "the user's notes");
+        const WorkFiles files(dir, QStringLiteral("show"), {movie});
+        QVERIFY(!files.any());
+        put(files.path(QStringLiteral("ini")), "ini");
+        put(files.path(QStringLiteral("edl")), "edl");
+        // A manifest naming the recording, or a place outside the folder,
+        // is not obeyed.
+        files.record({QStringLiteral("show.ini"), QStringLiteral("show.edl"), QStringLiteral("show.mpg"),
+                      QStringLiteral("../elsewhere")});
+        files.record({QStringLiteral("show.ini")});
+        QCOMPARE(files.made().count(QStringLiteral("show.ini")), 1);
+        QVERIFY(!files.made().contains(QStringLiteral("../elsewhere")));
+        put(dir + QStringLiteral("/.show.txt.trimlet-AbC123"), "a staged write");
+        put(dir + QStringLiteral("/.show.txt.trimlet-toolong"), "somebody else's");
+        QVERIFY(files.any());
+        files.erase();
+        QCOMPARE(filesIn(dir), (QStringList{QStringLiteral(".show.txt.trimlet-toolong"),
+                                            QStringLiteral("show.mpg"), QStringLiteral("show.txt")}));
+        QVERIFY(!files.any());
+    }
+
+    void testHiddenNamesAreNotPatterns()
+    {
+        const QString dir = fresh();
+        put(dir + QStringLiteral("/.Show [HD].ts.trimlet-AbC123"), "ours");
+        put(dir + QStringLiteral("/.Show H.ts.trimlet-AbC123"), "another recording's");
+        QCOMPARE(hiddenNamesOf(dir, {QStringLiteral("Show [HD].ts")}),
+                 QStringList{dir + QStringLiteral("/.Show [HD].ts.trimlet-AbC123")});
+    }
+
+    void testListsSetAsideAndSettled_data()
+    {
+        QTest::addColumn<bool>("detected");
+        QTest::newRow("the detection failed") << false;
+        QTest::newRow("the detection succeeded") << true;
+    }
+    void testListsSetAsideAndSettled()
+    {
+        QFETCH(bool, detected);
+        const QString dir = fresh();
+        const WorkFiles files(dir, QStringLiteral("show"));
+        put(files.path(QStringLiteral("txt")), "old list");
+        put(files.path(QStringLiteral("detected.txt")), "the detector's own list");
+        put(files.path(QStringLiteral("log")), "the user's log");
+        put(files.path(QStringLiteral("csv")), "the user's table");
+        files.record({QStringLiteral("show.txt"), QStringLiteral("show.detected.txt")});
+        const QList<WorkFiles::SetAside> aside = files.setAsideLists();
+        QCOMPARE(aside.size(), 4);
+        QVERIFY(!QFile::exists(files.path(QStringLiteral("txt"))));
+        // The detector writes its list, its EDL and its log, but no table.
+        put(files.path(QStringLiteral("txt")), "new list");
+        put(files.path(QStringLiteral("edl")), "new edl");
+        put(files.path(QStringLiteral("log")), "comskip's log");
+        files.settle(aside, detected);
+        QCOMPARE(bytesOf(files.path(QStringLiteral("txt"))), detected ? "new list" : "old list");
+        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), detected ? "new edl" : "(none)");
+        QCOMPARE(bytesOf(files.path(QStringLiteral("detected.txt"))),
+                 detected ? "(none)" : "the detector's own list");
+        QCOMPARE(bytesOf(files.path(QStringLiteral("log"))), "the user's log");
+        QCOMPARE(bytesOf(files.path(QStringLiteral("csv"))), "the user's table");
+        QCOMPARE(files.made().contains(QStringLiteral("show.edl")), detected);
+        QVERIFY(!files.made().contains(QStringLiteral("show.log")));
+        QVERIFY(!files.made().contains(QStringLiteral("show.csv")));
+        QCOMPARE(filesIn(dir).filter(QStringLiteral("trimlet-aside")), QStringList());
+    }
+
+    void testListsOfAKilledRunComeBack()
+    {
+        const QString dir = fresh();
+        const WorkFiles files(dir, QStringLiteral("show"));
+        put(files.path(QStringLiteral("edl")), "the list");
+        const QList<WorkFiles::SetAside> aside = files.setAsideLists();
+        QCOMPARE(aside.size(), 1);
+        // Trimlet dies here; comskip left half a list.
+        put(files.path(QStringLiteral("edl")), "half");
+        files.restoreSetAside();
+        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), "the list");
+        QCOMPARE(filesIn(dir), QStringList{QStringLiteral("show.edl")});
+    }
+};
+
+QTEST_MAIN(TestWorkFiles)
+#include "tst_workfiles.moc"
