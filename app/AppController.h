@@ -144,6 +144,8 @@ public:
     // The output field's path as a run uses it: trimmed, and a name
     // without a folder taken as one in the recording's folder.
     QString settledOutput() const;
+    // The output of the run under way, else the field's settled path.
+    QString outputInUse() const { return m_runOutput.isEmpty() ? settledOutput() : m_runOutput; }
     // Stops whatever runs, as a Stop does, before the application quits.
     void stopForQuit();
     // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its

@@ -4,7 +4,6 @@
 #include "app/AppController.h"
 #include "app/CheckBoxes.h"
 
-#include "core/AtomicWrite.h"
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "progress/ProgressIndicator.h"
@@ -21,8 +20,6 @@
 #include <QStorageInfo>
 
 #include <algorithm>
-#include <cstdio>
-#include <sys/stat.h>
 
 namespace {
 
@@ -204,16 +201,12 @@ void AppController::detectCommercials()
 
 bool AppController::outputIsInput() const
 {
-    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
+    const QString output = outputInUse();
     if (output.isEmpty() || m_movieFile.isEmpty())
         return false;
     // The same file under another name (a link, a hard link, "./") counts.
-    struct stat in = {};
-    struct stat out = {};
-    if (::stat(QFile::encodeName(m_movieFile).constData(), &in) == 0
-        && ::stat(QFile::encodeName(output).constData(), &out) == 0)
-        return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
-    return QFileInfo(output).absoluteFilePath() == QFileInfo(m_movieFile).absoluteFilePath();
+    return sameFile(m_movieFile, output)
+           || QFileInfo(output).absoluteFilePath() == QFileInfo(m_movieFile).absoluteFilePath();
 }
 
 bool AppController::removeCommercials()
@@ -268,7 +261,7 @@ bool AppController::removeCommercials()
         return false;
     }
     m_keptSeconds = media::totalLength(kept);
-    m_cutOutput = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
+    m_cutOutput = outputInUse();
     m_cutNote.clear();
     // A copy that cannot fit is refused before the disk is filled.
     const QStorageInfo disk(QFileInfo(m_cutOutput).absolutePath());
@@ -337,8 +330,7 @@ void AppController::detectionFinished(int rc)
 
 WorkFiles AppController::workFiles() const
 {
-    return WorkFiles(m_outDir, m_baseName,
-                     {m_movieFile, m_runOutput.isEmpty() ? settledOutput() : m_runOutput});
+    return WorkFiles(m_outDir, m_baseName, {m_movieFile, outputInUse()});
 }
 
 void AppController::setAsideListFiles()

@@ -57,7 +57,7 @@ QString safeSuffix(const QString &path)
 
 QStringList AppController::partialCopies() const
 {
-    const QString output = m_runOutput.isEmpty() ? settledOutput() : m_runOutput;
+    const QString output = outputInUse();
     if (output.isEmpty())
         return {};
     const QFileInfo out(output);

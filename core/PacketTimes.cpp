@@ -25,8 +25,8 @@ QString seconds(double s)
     return QString::number(s, 'f', 1);
 }
 
-} // namespace
-
+// The usual step from one frame to the next (a median), 0 for fewer than
+// two frames.
 double typicalStep(const PacketTimes &packets)
 {
     const std::vector<double> &t = packets.times;
@@ -45,6 +45,8 @@ double typicalStep(const PacketTimes &packets)
     return steps[steps.size() / 2];
 }
 
+} // namespace
+
 bool parsePacketLine(QByteArrayView line, double &time, bool &key)
 {
     // pts_time, dts_time, flags, in ffprobe's order; anything after is
@@ -62,6 +64,18 @@ bool parsePacketLine(QByteArrayView line, double &time, bool &key)
     return true;
 }
 
+void addPacket(PacketTimes &packets, double time, bool key)
+{
+    packets.times.push_back(time);
+    if (!key)
+        return;
+    if (packets.firstKey < 0)
+        packets.firstKey = time;
+    if (packets.lastKey >= 0 && time > packets.lastKey)
+        packets.maxKeyInterval = std::max(packets.maxKeyInterval, time - packets.lastKey);
+    packets.lastKey = time;
+}
+
 qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text)
 {
     qsizetype used = 0;
@@ -71,16 +85,8 @@ qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text)
             break;
         double time = 0;
         bool key = false;
-        if (parsePacketLine(text.sliced(used, end - used), time, key)) {
-            packets.times.push_back(time);
-            if (key) {
-                if (packets.firstKey < 0)
-                    packets.firstKey = time;
-                if (packets.lastKey >= 0 && time > packets.lastKey)
-                    packets.maxKeyInterval = std::max(packets.maxKeyInterval, time - packets.lastKey);
-                packets.lastKey = time;
-            }
-        }
+        if (parsePacketLine(text.sliced(used, end - used), time, key))
+            addPacket(packets, time, key);
         used = end + 1;
     }
     return used;

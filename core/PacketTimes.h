@@ -31,14 +31,14 @@ struct PacketTimes
 // "1.400000,1.366667,K_". The time is pts, else dts; false for a line
 // without either (blank lines, side data, "N/A").
 bool parsePacketLine(QByteArrayView line, double &time, bool &key);
+// One packet, in the order read: a key frame also extends what is known of
+// the key frames.
+void addPacket(PacketTimes &packets, double time, bool key);
 // Every complete line of text into packets; returns how many bytes were used.
 qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text);
 // Puts the times in presentation order; call once after the last line.
 void finishPackets(PacketTimes &packets);
 
-// The usual step from one frame to the next (a median), 0 for fewer
-// than two frames.
-double typicalStep(const PacketTimes &packets);
 // Packets with from <= time < to.
 qint64 framesIn(const PacketTimes &packets, double from, double to);
 // How long the pictures play: the steps from one frame to the next, with

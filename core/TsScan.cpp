@@ -95,13 +95,5 @@ void TsScan::packet(const uchar *p)
         ts -= kWrap;
     }
     m_last = std::max(m_last, ts);
-    const double time = double(ts) / 90000.0;
-    m_packets.times.push_back(time);
-    if (randomAccess) {
-        if (m_packets.firstKey < 0)
-            m_packets.firstKey = time;
-        if (m_packets.lastKey >= 0 && time > m_packets.lastKey)
-            m_packets.maxKeyInterval = std::max(m_packets.maxKeyInterval, time - m_packets.lastKey);
-        m_packets.lastKey = time;
-    }
+    media::addPacket(m_packets, double(ts) / 90000.0, randomAccess);
 }

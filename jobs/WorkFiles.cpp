@@ -124,18 +124,19 @@ void WorkFiles::erase() const
     QFile::remove(manifestPath());
 }
 
+bool sameFile(const QString &a, const QString &b)
+{
+    struct stat sa = {};
+    struct stat sb = {};
+    return !a.isEmpty() && !b.isEmpty() && ::stat(QFile::encodeName(a).constData(), &sa) == 0
+           && ::stat(QFile::encodeName(b).constData(), &sb) == 0 && sa.st_dev == sb.st_dev
+           && sa.st_ino == sb.st_ino;
+}
+
 bool WorkFiles::isUntouchable(const QString &file) const
 {
-    struct stat st = {};
-    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
-        return false;
-    for (const QString &other : m_untouchable) {
-        struct stat o = {};
-        if (!other.isEmpty() && ::stat(QFile::encodeName(other).constData(), &o) == 0 && o.st_dev == st.st_dev
-            && o.st_ino == st.st_ino)
-            return true;
-    }
-    return false;
+    return std::any_of(m_untouchable.cbegin(), m_untouchable.cend(),
+                       [&](const QString &other) { return sameFile(file, other); });
 }
 
 QList<WorkFiles::SetAside> WorkFiles::setAsideLists() const

@@ -54,6 +54,10 @@ private:
     QStringList m_untouchable;
 };
 
+// The same file, under whatever names (a link, a hard link, "./"); false
+// when either cannot be found.
+bool sameFile(const QString &a, const QString &b);
+
 // Files in dir named ".NAME.trimlet-XXXXXX" for one of names: Trimlet's
 // hidden partial copies and staging files, compared as text, never as a
 // pattern ("Show [HD].ts" is a name, not a set of characters).
