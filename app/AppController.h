@@ -289,7 +289,7 @@ private:
     friend class TestPipeline;
     friend class TestReaders;
     friend class TestToolContract;
-    friend class TestChart;
+    friend class TestGraphWindow;
 
     QString workFile(const QString &extension) const;
     // The work file's bytes; empty, and opened false, when it cannot be read.
