@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+// The same name as the pipeline's; a copy of its value could be taken before it is set.
 const QString logFileName = QStringLiteral("TrimletLog.txt");
 
 static void initResources()
@@ -20,25 +21,19 @@ static void initResources()
 AppController::AppController(QObject *parent) : QObject(parent)
 {
     initResources();
-    m_logExcerpts.reserve(4096);
-    connect(&m_recordingProbe, &MediaProbe::finished, this, &AppController::recordingProbed);
-    connect(&m_recordingScan, &PacketScan::finished, this, &AppController::recordingScanned);
-    connect(&m_copyScan, &PacketScan::finished, this, &AppController::copyScanned);
+    connect(&m_media, &RecordingMedia::probed, this, &AppController::recordingProbed);
+    connect(&m_media, &RecordingMedia::scanned, this, &AppController::recordingScanned);
 }
 
 AppController::~AppController()
 {
-    // The chart must let go of the matrix before it is freed, and a tool
-    // still running is stopped with its runner.
+    // The chart must let go of the points before they are freed, and a
+    // run still under way goes with its tools.
     clearGraphData();
-    m_runner.reset();
-    m_copyScan.cancel();
-    m_recordingScan.cancel();
-    discardPartialCopy();
+    delete m_pipeline.data();
+    m_media.cancel();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);
-    std::free(m_aiVideoData);
-    m_aiVideoData = nullptr;
 }
 
 void AppController::setHaveInput(bool value)
@@ -85,11 +80,6 @@ void AppController::setStopBounds(int graceMs, int drainMs)
 {
     m_graceMs = graceMs;
     m_drainMs = drainMs;
-}
-
-QString AppController::workFile(const QString &extension) const
-{
-    return m_outDir + QLatin1Char('/') + m_baseName + QLatin1Char('.') + extension;
 }
 
 void AppController::setStatus(const QString &text)

@@ -7,13 +7,14 @@
 #include "core/MediaInfo.h"
 #include "core/ResultParsers.h"
 #include "core/RunRequest.h"
+#include "jobs/BreakDocument.h"
+#include "jobs/Recording.h"
+#include "jobs/RecordingMedia.h"
+#include "jobs/RunPipeline.h"
 #include "jobs/WorkFiles.h"
-#include "process/MediaProbe.h"
-#include "process/PacketScan.h"
 #include "process/TaskWrapper.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -30,15 +31,16 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class ProgressIndicator;
+class TaskWrapper;
 class VideoGraph;
 
 // The run log's file name, beside the recording.
 extern const QString logFileName;
 
-// The one controller of the application: it owns the job's state, starts
-// the tools, reads their results and hands them to the chart. It draws
-// nothing; the windows' controls are its outlets.
-class AppController : public QObject, public TaskWrapperController, public UpdaterDelegate
+// The application's controller: it turns what the window asks into a run
+// request, hands it to a pipeline of jobs, and shows what the run says; it
+// reads the detector's results into the document the chart and table show.
+class AppController : public QObject, public UpdaterDelegate
 {
     Q_OBJECT
     Q_PROPERTY(bool haveInput READ haveInput WRITE setHaveInput NOTIFY haveInputChanged)
@@ -50,14 +52,14 @@ class AppController : public QObject, public TaskWrapperController, public Updat
 
 public:
     enum ProcessState : qint32 {
-        kStateIdle = 0,
-        kStateStart = 1,
-        kStateDetecting = 2,
-        kStateAfterDetect = 3,
-        kStateRemoving = 4,
-        kStateAfterRemove = 5,
-        kStateCleaning = 6,
-        kStateFinished = 7,
+        kStateIdle = RunPipeline::kStateIdle,
+        kStateStart = RunPipeline::kStateStart,
+        kStateDetecting = RunPipeline::kStateDetecting,
+        kStateAfterDetect = RunPipeline::kStateAfterDetect,
+        kStateRemoving = RunPipeline::kStateRemoving,
+        kStateAfterRemove = RunPipeline::kStateAfterRemove,
+        kStateCleaning = RunPipeline::kStateCleaning,
+        kStateFinished = RunPipeline::kStateFinished,
     };
     // What a Run/Stop button does when pressed.
     enum class Action { AutoStart, DetectStart, RemoveStart, AutoStop, DetectStop, RemoveStop };
@@ -113,6 +115,9 @@ public:
     void browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *contextInfo);
     // Takes path as if it had been chosen in the open panel.
     void openRecording(const QString &path);
+    // The recording whose results the window shows, without reading the
+    // recording itself or touching the fields.
+    void setRecording(const QString &path);
     QString outputDir() const;
     void setLastCheckedDate();
     void updaterDidFindValidUpdate(Updater *updater, const QString &update) override;
@@ -128,11 +133,6 @@ public:
     void removeStop(QObject *sender);
     void clean(QObject *sender);
     void setIdle();
-    void runTasks();
-    void detectCommercials();
-    // False when the removal could not be started and was skipped.
-    bool removeCommercials();
-    void runWithProgressCommand(const QStringList &arguments);
     // Asks the user a yes-or-no question; the windows answer with a dialog,
     // tests with their own function.
     using Confirm = std::function<bool(const QString &question)>;
@@ -145,13 +145,18 @@ public:
     // without a folder taken as one in the recording's folder.
     QString settledOutput() const;
     // The output of the run under way, else the field's settled path.
-    QString outputInUse() const { return m_runOutput.isEmpty() ? settledOutput() : m_runOutput; }
+    QString outputInUse() const
+    {
+        return m_pipeline && m_pipeline->isRunning() && !m_pipeline->request().output.isEmpty()
+                   ? m_pipeline->request().output
+                   : settledOutput();
+    }
     // Stops whatever runs, as a Stop does, before the application quits.
     void stopForQuit();
     // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
     // Stop button and the application exits with 128 + the signal.
     void quitOnSignal(int signalNumber);
-    bool runInProgress() const { return m_processState != kStateIdle; }
+    bool runInProgress() const { return processState() != kStateIdle; }
     // A work file of the recording is on disk, so erasing has something to do.
     bool haveWorkFiles() const;
     // The files Trimlet's runs wrote beside the recording, as recorded in
@@ -163,11 +168,6 @@ public:
     // The button stops the run under way when pressed.
     bool buttonStops(const QPushButton *button) const;
 
-    // ---- runner callbacks
-    void processStarted() override;
-    void appendOutput(const QString &output) override;
-    void processFinished(int status) override;
-
     // ---- tool contract
     QStringList detectArguments() const;
     // A tool's path, or its bare name when it is nowhere to be found.
@@ -176,28 +176,25 @@ public:
     // output field's path when output is empty, and the cuts come from
     // cutList, or from the detector's EDL when it is empty.
     QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const;
-    QStringList removeArguments(const RunRequest &request, const QString &output,
-                                const QString &cutList) const;
-    QStringList ffmpegCutArguments(const QString &list, const QString &output,
-                                   media::Container container) const;
     // What the probe said of the chosen recording; none before it answered.
-    const std::optional<media::MediaInfo> &recordingInfo() const { return m_recordingInfo; }
+    const std::optional<media::MediaInfo> &recordingInfo() const { return m_media.info(); }
     // The recording is still being read: first what it holds, then where
     // each of its frames lies.
-    bool probingRecording() const { return m_recordingProbe.isRunning() || m_recordingScan.isRunning(); }
+    bool probingRecording() const { return m_media.probing() || m_media.scanning(); }
     // How long the recording may take to answer what it holds.
-    void setProbeTimeLimit(int ms) { m_recordingProbe.setTimeLimit(ms); }
+    void setProbeTimeLimit(int ms) { m_media.setProbeTimeLimit(ms); }
     // Hidden copies being written beside the output: ".NAME.trimlet-XXXXXX".
     QStringList partialCopies() const;
     ToolLocator &toolLocator() { return m_toolLocator; }
 
     // ---- settings and ini file
     bool loadDetectionSettings(const QString &resourcePath);
+    // Settings as a resource would give them.
+    void setDetectionSettings(const QVariantMap &settings) { m_iniFileData = settings; }
     // The settings resource overlaid with the window's options, as a run
     // hands them to the detector.
     QVariantMap detectorSettings() const;
     void writeIniFile();
-    void writeIniFile(const QVariantMap &settings);
     int detectMethodMask() const;
     // What Run would ask for now, read from the window.
     RunRequest requestFromWindow(bool detect, bool remove, bool erase) const;
@@ -205,10 +202,8 @@ public:
     const RunRequest &request() const { return m_request; }
     const QVariantMap &iniFileData() const { return m_iniFileData; }
 
-    // ---- run log
-    void openLogFile();
-    void closeLogFile();
-    const QString &logExcerpts() const { return m_logExcerpts; }
+    // What the last tool wrote that was not progress.
+    QString logExcerpts() const { return m_pipeline ? m_pipeline->logExcerpts() : QString(); }
 
     // ---- results
     int readTXTData();
@@ -226,8 +221,8 @@ public:
     bool applyBreaks(const CommercialList &list);
     // Brings the detector's own list back; false when there is none to.
     bool revertToDetection();
-    bool haveEditedList() const;
-    CommercialList detectedCommercials() const;
+    bool haveEditedList() const { return m_recording.haveEditedList(); }
+    CommercialList detectedCommercials() const { return m_recording.detectedCommercials(); }
     // "2 of 3 detected breaks, 1 edited"; empty when nothing was edited.
     QString breaksSummary() const;
 
@@ -244,28 +239,26 @@ public:
     void setIsRunningAuto(bool value);
 
     // ---- state, readable by the windows and tests
-    TaskWrapper *runner() const { return m_runner.get(); }
+    // The tool running now, if any.
+    const TaskWrapper *runner() const { return m_pipeline ? m_pipeline->runner() : nullptr; }
     ProgressIndicator *detectIndicator() const { return m_detectIndicator.get(); }
     ProgressIndicator *removeIndicator() const { return m_removeIndicator.get(); }
     ProgressIndicator *activeProgressIndicator() const { return m_activeProgressIndicator; }
-    void setActiveProgressIndicator(ProgressIndicator *row) { m_activeProgressIndicator = row; }
-    bool logFileOpen() const { return m_logFile.isOpen(); }
-    qint32 processState() const { return m_processState; }
-    bool runDetect() const { return m_runDetect; }
-    bool runRemove() const { return m_runRemove; }
-    bool runClean() const { return m_runClean; }
-    const QString &movieFile() const { return m_movieFile; }
-    const QString &outDir() const { return m_outDir; }
-    const QString &baseName() const { return m_baseName; }
-    const int *aiVideoData() const { return m_aiVideoData; }
-    const int *aiValueRange() const { return m_aiValueRange; }
-    const SharedCommercials &commercials() const { return m_commercials; }
+    bool logFileOpen() const { return m_pipeline && m_pipeline->logFileOpen(); }
+    qint32 processState() const { return m_pipeline ? m_pipeline->state() : kStateIdle; }
+    const QString &movieFile() const { return m_recording.path(); }
+    const QString &outDir() const { return m_recording.outDir(); }
+    const QString &baseName() const { return m_recording.baseName(); }
+    const int *aiVideoData() const { return m_chart.values.empty() ? nullptr : m_chart.values.data(); }
+    const int *aiValueRange() const { return m_chart.ranges.data(); }
+    const SharedCommercials &commercials() const { return m_document.list(); }
+    const BreakDocument &document() const { return m_document; }
     qint32 commercialsFound() const { return m_commercialsFound; }
     const QStringList &labels() const { return m_labels; }
-    qint32 totalRows() const { return m_totalRows; }
+    qint32 totalRows() const { return m_document.totalRows(); }
     float chunkSize() const { return m_chunkSize; }
     qint32 pointCount() const { return m_pointCount; }
-    float fps() const { return m_fps; }
+    float fps() const { return m_document.fps(); }
     EndSound &endSound() { return m_endSound; }
     // Bounds handed to every runner (grace before SIGKILL, whole drain).
     void setStopBounds(int graceMs, int drainMs);
@@ -284,52 +277,28 @@ signals:
     void runEnded(const QString &outcome);
 
 private:
-    // Tests that stand in for a step's end, or for files of a recording
-    // they wrote themselves, set state directly.
-    friend class TestPipeline;
-    friend class TestReaders;
-    friend class TestToolContract;
-    friend class TestGraphWindow;
-
-    QString workFile(const QString &extension) const;
-    // The work file's bytes; empty, and opened false, when it cannot be read.
-    QByteArray readWorkFile(const QString &extension, bool *opened = nullptr) const;
+    QString workFile(const QString &extension) const { return m_recording.workFile(extension); }
     void setStatus(const QString &text);
     void setButton(QPushButton *button, const QString &title, Action action);
     void beginRun(QPushButton *button, Action stopAction, bool detect, bool remove, bool erase,
                   bool automatic);
-    void detectionFinished(int rc);
     bool outputIsInput() const;
     void setOutcome(const QString &text);
-    QString withOutcome(const QString &text) const;
-    void recordingProbed(const QByteArray &json, MediaProbe::Answer answer);
+    void recordingProbed();
     void recordingScanned(bool ok);
     void showRecordingInfo();
-    bool startCut(media::Cutter cutter);
-    bool cutFinished(int rc);
-    void copyScanned();
-    void verifyCopy();
-    bool outputIsFull() const;
-    void endRemoval(const QString &outcome);
-    void discardPartialCopy();
     void removeStaleCopies();
-    void eraseWorkFiles();
     // The recording's work files, the recording and the copy kept out of
     // their reach.
     WorkFiles workFiles() const;
-    // Before a detection, the list files move aside; a detection that
-    // fails or is stopped puts them back as they were.
-    void setAsideListFiles();
-    void settleListFiles(bool detected);
-    void recordWorkFiles(const QStringList &names);
     void reloadCounts();
-    void cancelRemoval();
+    void stepStarted(RunPipeline::Step step);
+    void stepProgress(RunPipeline::Step step, double percent);
+    void runFinished();
     void stopRun();
     // The run is over: the status line shows its outcome, and the window
     // looks again at which work files are left.
     void endOfRunShown();
-    void logToRunLog(const QString &line);
-    QString proposedOutput(const QString &extension) const;
     struct PendingStart
     {
         QPushButton *button;
@@ -337,26 +306,16 @@ private:
         bool detect, remove, erase, automatic;
     };
 
-    qint32 m_processState = kStateIdle;
-    bool m_runDetect = false;
-    bool m_runRemove = false;
-    bool m_runClean = false;
-    QString m_movieFile;
-    QString m_outDir;
-    QString m_baseName;
-    int *m_aiVideoData = nullptr;
-    int m_aiValueRange[kMaxDataCols * 2] = {};
-    SharedCommercials m_commercials;
-    qint32 m_commercialsFound = 0;
-    QStringList m_labels;
-    qint32 m_totalRows = 0;
-    float m_chunkSize = 0.0f;
+    Recording m_recording;
+    BreakDocument m_document;
+    Recording::Chart m_chart;
+    // Points the chart has for the frame list, and then for the table.
     qint32 m_pointCount = 0;
-    float m_fps = 0.0f;
+    float m_chunkSize = 0;
+    // The table's column labels, as its last header gave them.
+    QStringList m_labels;
+    qint32 m_commercialsFound = 0;
     QVariantMap m_iniFileData;
-    QString m_logExcerpts;
-    QFile m_logFile;
-    std::unique_ptr<TaskWrapper> m_runner;
     std::unique_ptr<ProgressIndicator> m_detectIndicator;
     std::unique_ptr<ProgressIndicator> m_removeIndicator;
     ProgressIndicator *m_activeProgressIndicator = nullptr;
@@ -373,40 +332,22 @@ private:
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 
-    // The recording as ffprobe sees it, asked when it is chosen.
-    MediaProbe m_recordingProbe;
-    std::optional<media::MediaInfo> m_recordingInfo;
-    // Where each of the recording's frames lies on its own clock, read
-    // once when it is chosen; the check of a copy counts against it.
-    PacketScan m_recordingScan;
+    // What the recording holds and where each of its frames lies, read
+    // once when it is chosen; runs and the check of a copy count on it.
+    RecordingMedia m_media;
     // A Run pressed while the recording was still being read: the copy's
     // name is settled by what it holds, so the run waits for the answer.
     std::optional<PendingStart> m_pendingStart;
-    // The output path of the run under way, settled when it started.
-    QString m_runOutput;
-    QList<WorkFiles::SetAside> m_setAside;
-    // The recording's pass failed once and was started again for a cut.
-    bool m_scanRetried = false;
+    // The run under way, or the last one; deleted on a later pass of the
+    // event loop, never inside its own signal.
+    QPointer<RunPipeline> m_pipeline;
+    // The run was stopped by the user rather than ending of itself.
+    bool m_stoppedByUser = false;
     QString m_proposedOutput;
     QString m_refusal;
-    // The removal step: a cut into a hidden partial copy, its check, and
-    // at most one more cut with ffmpeg.
-    enum class CutPhase { None, Cutting, Verifying };
-    CutPhase m_cutPhase = CutPhase::None;
-    media::Cutter m_cutter = media::Cutter::Mencoder;
-    media::Container m_container = media::Container::ProgramStream;
-    QList<media::Span> m_cuts;
-    double m_keptSeconds = 0;
-    double m_recordingSeconds = 0;
-    QString m_partialCopy;
-    QString m_cutOutput;
-    QString m_cutNote;
-    QString m_cutDir;
-    PacketScan m_copyScan;
     // What the run has to say at its end; the status line shows what runs
     // meanwhile.
     QString m_outcome;
-    bool m_runFailed = false;
     QString m_confirmedOutput;
     RunRequest m_request;
     // What the status line says, as the controller last set it.

@@ -22,10 +22,10 @@ int AppController::loadData()
     int result = readTXTData();
     if (result == 0) {
         result = readEDLData();
-        if (result == 0 && m_totalRows != 0)
+        if (result == 0 && totalRows() != 0)
             result = readCSVData();
     }
-    logLine(QString::asprintf("loadData: Loaded %d rows of data into %d points.", m_totalRows, m_pointCount));
+    logLine(QString::asprintf("loadData: Loaded %d rows of data into %d points.", totalRows(), pointCount()));
     return result;
 }
 
@@ -34,10 +34,11 @@ void AppController::makeChart()
     if (loadData() != 0) {
         clearGraphData();
     } else if (graph) {
-        graph->setData(m_aiVideoData, VideoGraph::DataSize{quint32(m_pointCount), quint32(kMaxDataCols)},
-                       m_aiValueRange);
-        graph->setDataFrames(m_totalRows, m_chunkSize, m_fps, m_labels, m_commercials);
-        graph->setDataFile(m_movieFile);
+        graph->setData(m_chart.values.data(),
+                       VideoGraph::DataSize{quint32(m_chart.pointCount), quint32(kMaxDataCols)},
+                       m_chart.ranges.data());
+        graph->setDataFrames(totalRows(), m_chart.chunkSize, fps(), m_labels, m_document.list());
+        graph->setDataFile(movieFile());
     }
     if (graph)
         graph->update();

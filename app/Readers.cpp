@@ -1,6 +1,5 @@
-// Readers of the detector's result files: frame list, EDL and per-frame
-// table. The parsing itself is in ResultParsers; here it meets the fields,
-// flags and status line.
+// The detector's results as the window shows them: the count, the flags
+// and the status line follow the lists beside the recording.
 
 #include "app/AppController.h"
 
@@ -8,60 +7,25 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-
-#include <cstdio>
-#include <cstdlib>
-
-QByteArray AppController::readWorkFile(const QString &extension, bool *opened) const
-{
-    QFile file(workFile(extension));
-    const bool ok = file.open(QIODevice::ReadOnly);
-    if (opened)
-        *opened = ok;
-    return ok ? file.readAll() : QByteArray();
-}
-
 int AppController::readTXTData()
 {
-    m_totalRows = 0;
-    m_fps = 0.0f;
-    bool opened = false;
-    const QByteArray text = readWorkFile(QStringLiteral("txt"), &opened);
-    if (!m_commercials)
-        m_commercials = std::make_shared<CommercialList>();
-
     int result = 0;
-    const results::FrameList frames = results::parseFrameList(text);
-    if (!opened || !frames.found) {
+    if (!m_document.reload()) {
         logLine(QStringLiteral("readTXTData: TXT file is missing."));
         setStatus(QStringLiteral("Commercials not yet detected."));
         result = 1;
     } else {
-        m_totalRows = frames.totalRows;
-        m_fps = frames.fps;
-        logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", m_totalRows, double(m_fps)));
-        // Refilled in place: the chart holds this very list. Where the
-        // user edited the detector's list, its own breaks that are not cut
-        // show beside the approved ones.
-        bool detectedOpened = false;
-        const results::FrameList detected =
-            results::parseFrameList(readWorkFile(QStringLiteral("detected.txt"), &detectedOpened));
-        *m_commercials = detectedOpened && detected.found
-                             ? breaks::merged(frames.commercials, detected.commercials)
-                             : frames.commercials;
+        logLine(QString::asprintf("readTXTData: rows=%d, fps=%f", totalRows(), double(fps())));
     }
-    const results::Sampling sampling = results::samplingFor(m_totalRows);
+    const results::Sampling sampling = results::samplingFor(totalRows());
     m_pointCount = sampling.pointCount;
     m_chunkSize = sampling.chunkSize;
-    if (m_pointCount == 0)
+    if (sampling.pointCount == 0)
         result = 1;
-    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", m_totalRows,
-                              m_pointCount, double(m_chunkSize)));
-    setHaveResults(m_pointCount > 0 && haveCSVData());
-    setHaveCommercials(m_haveResults && breaks::cutCount(*m_commercials) > 0);
+    logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows(),
+                              sampling.pointCount, double(sampling.chunkSize)));
+    setHaveResults(sampling.pointCount > 0 && haveCSVData());
+    setHaveCommercials(m_haveResults && m_document.cutCount() > 0);
     if (graph)
         graph->commercialsChanged();
     return result;
@@ -69,20 +33,16 @@ int AppController::readTXTData()
 
 bool AppController::haveCSVData()
 {
-    const QFileInfo csv(workFile(QStringLiteral("csv")));
-    const bool have = csv.exists() && csv.size() > 0;
+    const bool have = m_recording.haveTable();
     logLine(QString::asprintf("haveCSVData: %d", have ? 1 : 0));
     return have;
 }
 
 int AppController::readEDLData()
 {
-    const QString path = workFile(QStringLiteral("edl"));
-    bool opened = false;
-    const QByteArray text = readWorkFile(QStringLiteral("edl"), &opened);
-    const std::optional<int> count = opened ? results::countEdlEntries(text) : std::nullopt;
+    const std::optional<int> count = m_recording.cutListCount();
     if (!count) {
-        logLine(QStringLiteral("readEDLData: Missing EDL file: ") + path);
+        logLine(QStringLiteral("readEDLData: Missing EDL file: ") + workFile(QStringLiteral("edl")));
         // A count with no list behind it would let a cut run without one.
         m_commercialsFound = 0;
         setStatus(QStringLiteral("Commercials not yet detected."));
@@ -101,59 +61,47 @@ int AppController::readEDLData()
 
 int AppController::readCSVData()
 {
-    const QString path = workFile(QStringLiteral("csv"));
-    // Opened by its real name, whatever characters the recording's name has.
-    FILE *file = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!file) {
-        logLine(QStringLiteral("readCSVData: Error opening CSV: ") + path);
+    Recording::Chart chart;
+    const Recording::ChartLoad load = m_recording.readChart(m_pointCount, m_chunkSize, totalRows(), chart);
+    // A table that cannot be opened leaves the chart as it was.
+    if (load == Recording::ChartLoad::NoTable) {
+        logLine(QStringLiteral("readCSVData: Error opening CSV: ") + workFile(QStringLiteral("csv")));
         setStatus(QStringLiteral("Commercials not yet detected."));
         return 1;
     }
     clearGraphData();
-    for (int &v : m_aiValueRange)
-        v = 0;
-    if (m_pointCount <= 0) {
+    m_chart = std::move(chart);
+    switch (load) {
+    case Recording::ChartLoad::NoTable:
+    case Recording::ChartLoad::NoData:
         setStatus(QStringLiteral("No data found."));
-        std::fclose(file);
         return 1;
-    }
-    logLine(
-        QString::asprintf("readCSVData: malloc size = %d", int(sizeof(int)) * kMaxDataCols * m_pointCount));
-    m_aiVideoData = static_cast<int *>(std::calloc(size_t(m_pointCount) * kMaxDataCols, sizeof(int)));
-    if (!m_aiVideoData) {
+    case Recording::ChartLoad::NoMemory:
         logLine(QStringLiteral("readCSVData: Error allocating memory."));
         setStatus(QStringLiteral("Error allocating memory."));
-        std::fclose(file);
         return 2;
+    case Recording::ChartLoad::Loaded:
+        break;
     }
-    const results::CsvFold fold =
-        results::foldCsv(file, m_aiVideoData, m_pointCount, m_aiValueRange, m_chunkSize, m_totalRows);
-    if (fold.headerRead)
-        m_labels = fold.labels;
-    m_pointCount = fold.pointsStored;
-    std::fclose(file);
-    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", m_totalRows,
-                              m_pointCount, double(m_chunkSize)));
-    for (int k = 0; k < fold.valuesInLastRow; ++k)
-        logLine(QStringLiteral("readCSVData: Column=%1/%2 range: %3 to %4")
-                    .arg(k)
-                    .arg(m_labels.value(k))
-                    .arg(m_aiValueRange[2 * k])
-                    .arg(m_aiValueRange[2 * k + 1]));
+    m_pointCount = m_chart.pointCount;
+    if (m_chart.headerRead)
+        m_labels = m_chart.labels;
+    m_chunkSize = m_chart.chunkSize;
+    logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows(),
+                              m_chart.pointCount, double(m_chart.chunkSize)));
     return 0;
 }
 
 void AppController::clearGraphData()
 {
-    if (!m_aiVideoData)
+    if (m_chart.values.empty())
         return;
-    // The view lets go of the matrix before it is freed.
+    // The view lets go of the points before they are freed.
     if (graph) {
         graph->setData(nullptr, VideoGraph::DataSize{0, 0}, nullptr);
         graph->setDataFrames(0, 0.0f, 0.0f, QStringList(), nullptr);
         graph->setDataFile(QString());
         graph->update();
     }
-    std::free(m_aiVideoData);
-    m_aiVideoData = nullptr;
+    m_chart = Recording::Chart();
 }

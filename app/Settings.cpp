@@ -7,6 +7,7 @@
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
+#include "jobs/DetectJob.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -14,25 +15,6 @@
 #include <QLocale>
 
 #include <cstdio>
-
-namespace {
-
-QString plainText(const QVariant &value)
-{
-    switch (value.typeId()) {
-    case QMetaType::QString:
-        return value.toString();
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
-    default:
-        return value.toString();
-    }
-}
-
-} // namespace
 
 bool AppController::loadDetectionSettings(const QString &resourcePath)
 {
@@ -74,9 +56,9 @@ QVariantMap AppController::detectorSettings() const
 RunRequest AppController::requestFromWindow(bool detect, bool remove, bool erase) const
 {
     RunRequest r;
-    r.recording = m_movieFile;
-    r.outDir = m_outDir;
-    r.baseName = m_baseName;
+    r.recording = movieFile();
+    r.outDir = outDir();
+    r.baseName = baseName();
     r.output = remove ? settledOutput() : QString();
     r.detect = detect;
     r.remove = remove;
@@ -84,33 +66,18 @@ RunRequest AppController::requestFromWindow(bool detect, bool remove, bool erase
     r.detectorSettings = detectorSettings();
     r.noSkip = isOn(mRemoveNoSkip);
     r.edlSeek = isOn(mRemoveEDLSeek);
+    r.tools.comskip = toolPath(QStringLiteral("comskip"));
+    r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
+    r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
+    r.tools.ffprobe = toolPath(QStringLiteral("ffprobe"));
     return r;
 }
 
 void AppController::writeIniFile()
 {
-    writeIniFile(detectorSettings());
-}
-
-void AppController::writeIniFile(const QVariantMap &settings)
-{
-    m_iniFileData = settings;
-    logLine(QString::asprintf("writeIniFile: detectMethod=%d",
-                              settings.value(QStringLiteral("detect_method")).toInt()));
-    QString text;
-    text.reserve(int(m_iniFileData.size()) * 20);
-    for (auto it = m_iniFileData.cbegin(); it != m_iniFileData.cend(); ++it) {
-        if (it.value().typeId() == QMetaType::QString && it.value().toString().isEmpty()) {
-            logLine(QStringLiteral("writeIniFile: Skipping key ") + it.key());
-            continue;
-        }
-        text += it.key() + QLatin1Char('=') + plainText(it.value()) + QLatin1Char('\n');
-    }
-    // The detector reads ASCII; text that is not ASCII is not written, as
-    // an ASCII write of it would fail.
-    for (QChar c : std::as_const(text))
-        if (c.unicode() > 0x7f)
-            return;
-    if (writeAtomically(workFile(QStringLiteral("ini")), text.toLatin1()))
-        recordWorkFiles({QFileInfo(workFile(QStringLiteral("ini"))).fileName()});
+    // The ini file a detection would write now, for a look at it without
+    // running the detector.
+    const std::optional<QByteArray> text = DetectJob::iniText(detectorSettings());
+    if (text && writeAtomically(workFile(QStringLiteral("ini")), *text))
+        workFiles().record({QFileInfo(workFile(QStringLiteral("ini"))).fileName()});
 }

@@ -94,89 +94,76 @@ void AppController::openRecording(const QString &path)
 {
     if (mInputField)
         mInputField->setText(path);
+    setRecording(mInputField ? mInputField->text() : path);
     m_proposedOutput = deletingPathExtension(path) + QStringLiteral(".clean.") + pathExtension(path);
     if (mOutputField)
         mOutputField->setText(m_proposedOutput);
-    m_movieFile = mInputField ? mInputField->text() : path;
-    m_baseName = deletingPathExtension(lastPathComponent(m_movieFile));
-    m_outDir = outputDir();
-    logLine(QStringLiteral("baseName = ") + m_baseName);
-    logLine(QStringLiteral("outDir   = ") + m_outDir);
+    logLine(QStringLiteral("baseName = ") + baseName());
+    logLine(QStringLiteral("outDir   = ") + outDir());
     // Nothing of the last recording's results may carry over to this one.
     m_commercialsFound = 0;
     m_pendingStart.reset();
-    m_recordingScan.cancel();
-    m_scanRetried = false;
     // A detection Trimlet did not live to finish set lists aside.
     workFiles().restoreSetAside();
     m_outcome.clear();
     m_confirmedOutput.clear();
-    setHaveInput(!m_movieFile.isEmpty());
+    setHaveInput(!movieFile().isEmpty());
     removeStaleCopies();
     if (readEDLData() == 0)
         readTXTData();
-    m_recordingInfo.reset();
     m_refusal.clear();
     if (mRecordingInfoField)
         mRecordingInfoField->setText(QStringLiteral("Reading the recording…"));
-    m_recordingProbe.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")), m_movieFile);
+    m_media.start(toolPath(QStringLiteral("ffprobe")), movieFile());
     emit workFilesChanged();
 }
 
-QString AppController::proposedOutput(const QString &extension) const
+void AppController::setRecording(const QString &path)
 {
-    return deletingPathExtension(m_movieFile) + QStringLiteral(".clean.") + extension;
+    m_recording = Recording(path);
+    m_document.setRecording(m_recording);
 }
 
-void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer answer)
+void AppController::recordingProbed()
 {
-    const QString name = lastPathComponent(m_movieFile);
-    if (answer == MediaProbe::Answer::NotLaunched) {
+    const QString name = lastPathComponent(movieFile());
+    if (m_media.answer() == MediaProbe::Answer::NotLaunched) {
         logLine(QStringLiteral("recordingProbed: ffprobe could not be started"));
         if (mRecordingInfoField)
             mRecordingInfoField->setText(
                 QStringLiteral("ffprobe is missing: the recording cannot be examined."));
-    } else if (answer == MediaProbe::Answer::TimedOut) {
+    } else if (m_media.answer() == MediaProbe::Answer::TimedOut) {
         // A FIFO, or a file on a mount that hangs: said, not waited for.
-        const int seconds = m_recordingProbe.timeLimit() / 1000;
+        const int seconds = m_media.probeTimeLimit() / 1000;
         if (mRecordingInfoField)
             mRecordingInfoField->setText(
                 QStringLiteral("The recording gave no answer within %1 seconds.").arg(seconds));
         setHaveInput(false);
-        m_runFailed = true;
         m_refusal =
             QStringLiteral("%1 cannot be read: it gave no answer within %2 seconds.").arg(name).arg(seconds);
         setOutcome(m_refusal);
-    } else {
-        const media::MediaInfo info = media::parseProbe(json);
-        m_recordingInfo = info;
-        logLine(QStringLiteral("recordingProbed: ") + media::describe(info));
-        if (!info.hasVideo) {
+    } else if (const std::optional<media::MediaInfo> &info = m_media.info()) {
+        logLine(QStringLiteral("recordingProbed: ") + media::describe(*info));
+        if (!info->hasVideo) {
             // Nothing to detect and nothing to cut: refused now rather than
             // after comskip fails on it.
             if (mRecordingInfoField)
                 mRecordingInfoField->setText(QString());
             setHaveInput(false);
-            m_runFailed = true;
-            m_refusal = QFileInfo::exists(m_movieFile)
+            m_refusal = QFileInfo::exists(movieFile())
                             ? QStringLiteral("%1 holds no video that can be read.").arg(name)
                             : QStringLiteral("%1 cannot be found.").arg(name);
             setOutcome(m_refusal);
         } else {
             showRecordingInfo();
             // The proposed name follows the container the copy will be in.
-            const media::Cutter cutter = media::cutterFor(info);
+            const media::Cutter cutter = media::cutterFor(*info);
             const QString ext =
-                media::extensionFor(media::containerFor(info, cutter), pathExtension(m_movieFile));
+                media::extensionFor(media::containerFor(*info, cutter), pathExtension(movieFile()));
             if (mOutputField && mOutputField->text() == m_proposedOutput) {
-                m_proposedOutput = proposedOutput(ext);
+                m_proposedOutput = m_recording.proposedOutput(ext);
                 mOutputField->setText(m_proposedOutput);
             }
-            // Where each frame lies, for the check of a copy: one pass over
-            // the file, while the user looks on or the detector runs.
-            m_recordingScan.start(m_toolLocator.pathForAuxiliaryExecutable(QStringLiteral("ffprobe")),
-                                  m_movieFile, info.formatName == QLatin1String("mpegts") ? info.fps : 0.0,
-                                  info.formatName == QLatin1String("mpegts") ? info.videoPid : -1);
         }
     }
     if (m_pendingStart) {
@@ -186,39 +173,33 @@ void AppController::recordingProbed(const QByteArray &json, MediaProbe::Answer a
             QMetaObject::invokeMethod(
                 this,
                 [this, p] {
-                    if (m_pendingStart || m_processState != kStateIdle)
+                    if (m_pendingStart || runInProgress())
                         return;
                     beginRun(p.button, p.stopAction, p.detect, p.remove, p.erase, p.automatic);
                 },
                 Qt::QueuedConnection);
     }
-    if (m_processState == kStateStart)
-        QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
 }
 
 void AppController::showRecordingInfo()
 {
-    if (!mRecordingInfoField || !m_recordingInfo)
+    if (!mRecordingInfoField || !m_media.info())
         return;
     // The container's length is the span of its clock, which a jump of the
     // broadcast's clock makes hours long: the length shown is that of the
     // pictures, once they have been counted.
-    media::MediaInfo shown = *m_recordingInfo;
+    media::MediaInfo shown = *m_media.info();
     shown.duration = 0;
-    shown.videoDuration = m_recordingScan.done() ? media::playingSeconds(m_recordingScan.packets()) : 0;
+    shown.videoDuration = m_media.scanDone() ? media::playingSeconds(m_media.packets()) : 0;
     mRecordingInfoField->setText(media::describe(shown));
 }
 
 void AppController::recordingScanned(bool ok)
 {
     logLine(QStringLiteral("recordingScanned: %1 frames%2")
-                .arg(ok ? m_recordingScan.packets().count() : -1)
-                .arg(m_recordingScan.wasQuick() ? QStringLiteral(", without the parsers") : QString()));
+                .arg(ok ? m_media.packets().count() : -1)
+                .arg(m_media.scanWasQuick() ? QStringLiteral(", without the parsers") : QString()));
     showRecordingInfo();
-    if (m_processState == kStateAfterDetect)
-        QMetaObject::invokeMethod(this, &AppController::runTasks, Qt::QueuedConnection);
-    if (m_processState == kStateRemoving && m_cutPhase == CutPhase::Verifying)
-        verifyCopy();
 }
 
 void AppController::browseOutputFile(QObject *)
@@ -253,7 +234,7 @@ void AppController::browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCo
 
 QString AppController::outputDir() const
 {
-    return deletingLastPathComponent(mInputField ? mInputField->text() : m_movieFile);
+    return deletingLastPathComponent(mInputField ? mInputField->text() : movieFile());
 }
 
 void AppController::setLastCheckedDate()

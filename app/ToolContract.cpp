@@ -1,17 +1,10 @@
-// The argument vectors of the two outside tools.
+// The outside tools as a run finds them, and their argument vectors as the
+// window's options would have them now.
 
 #include "app/AppController.h"
-#include "app/CheckBoxes.h"
 
-namespace {
-
-// A path the tool could take for one of its options is made unmistakable.
-QString asOperand(const QString &path)
-{
-    return path.startsWith(QLatin1Char('-')) ? QStringLiteral("./") + path : path;
-}
-
-} // namespace
+#include "jobs/CutJob.h"
+#include "jobs/DetectJob.h"
 
 QString AppController::toolPath(const QString &name) const
 {
@@ -22,36 +15,10 @@ QString AppController::toolPath(const QString &name) const
 
 QStringList AppController::detectArguments() const
 {
-    const QString tool = toolPath(QStringLiteral("comskip"));
-    return {tool, QStringLiteral("--csvout"), QStringLiteral("--ini=") + workFile(QStringLiteral("ini")),
-            asOperand(m_movieFile)};
+    return DetectJob::arguments(requestFromWindow(true, false, false));
 }
 
 QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
 {
-    return removeArguments(requestFromWindow(false, true, false), output, cutList);
-}
-
-QStringList AppController::removeArguments(const RunRequest &request, const QString &output,
-                                           const QString &cutList) const
-{
-    const QString tool = toolPath(QStringLiteral("mencoder"));
-    QStringList args{tool,
-                     QStringLiteral("-oac"),
-                     QStringLiteral("copy"),
-                     QStringLiteral("-ovc"),
-                     QStringLiteral("copy"),
-                     QStringLiteral("-of"),
-                     QStringLiteral("mpeg"),
-                     QStringLiteral("-mpegopts"),
-                     QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
-                     QStringLiteral("-forceidx")};
-    if (request.noSkip)
-        args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
-    if (request.edlSeek)
-        args << QStringLiteral("-hr-edl-seek");
-    args << QStringLiteral("-edl") << (cutList.isEmpty() ? workFile(QStringLiteral("edl")) : cutList);
-    args << QStringLiteral("-o") << (!output.isEmpty() ? output : request.output);
-    args << asOperand(request.recording);
-    return args;
+    return CutJob::mencoderArguments(requestFromWindow(false, true, false), output, cutList);
 }

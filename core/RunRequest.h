@@ -8,6 +8,16 @@
 // then, whatever the fields show later.
 struct RunRequest
 {
+    // The outside tools' paths; a bare name where one was not found, which
+    // the runner reports as not found.
+    struct Tools
+    {
+        QString comskip = QStringLiteral("comskip");
+        QString mencoder = QStringLiteral("mencoder");
+        QString ffmpeg = QStringLiteral("ffmpeg");
+        QString ffprobe = QStringLiteral("ffprobe");
+    };
+
     QString recording; // the recording's path, as chosen
     QString outDir; // its folder, where the work files lie
     QString baseName; // its name without folder and extension
@@ -18,4 +28,5 @@ struct RunRequest
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
+    Tools tools;
 };

@@ -1,21 +1,19 @@
-// The chart view: its data model, path building, drawing, zoom, the
-// commercial table and the hand-off from the controller.
+// The chart view on its own: its data model, path building, drawing and
+// zoom. The graph window around it is tested with the application.
 
-#include "TestSupport.h"
-
-#include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
-#include "ui_GraphWindow.h"
+#include "core/PropertyList.h"
+#include "core/ResultParsers.h"
 
 #include <QImage>
 #include <QLabel>
-#include <QPainter>
-#include <QSignalSpy>
-#include <QTableView>
-#include <QTemporaryDir>
+#include <QProgressBar>
+#include <QSet>
+#include <QTest>
 
 #include <cmath>
 #include <limits>
+#include <numeric>
 
 namespace {
 
@@ -24,6 +22,22 @@ QList<QPointF> points(const QPainterPath &path)
     QList<QPointF> out;
     for (int i = 0; i < path.elementCount(); ++i)
         out << QPointF(path.elementAt(i).x, path.elementAt(i).y);
+    return out;
+}
+
+// The columns shown, top band first.
+QList<int> shown(const VideoGraph &g)
+{
+    return QList<int>(g.columnOrder().begin(), g.columnOrder().begin() + g.colCountToShow());
+}
+
+// The colours in a rectangle of an image.
+QSet<QRgb> colours(const QImage &img, const QRect &r)
+{
+    QSet<QRgb> out;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            out.insert(img.pixel(x, y));
     return out;
 }
 
@@ -52,11 +66,17 @@ class TestChart final : public QObject
 private slots:
     void testCreationBounds()
     {
-        LogCapture log;
+        // 1500 units wide, and as tall as keeps a unit as wide as it is
+        // high on the widget; a frame without width gets 2:1.
+        for (const QSizeF &frame : {QSizeF(600, 300), QSizeF(640, 480)}) {
+            const VideoGraph g(frame);
+            QCOMPARE(g.bounds().width(), 1500.0);
+            const QTransform t = g.logicalTransform(g.size());
+            QVERIFY2(qFuzzyCompare(t.m11(), -t.m22()), qPrintable(QString::number(g.bounds().height())));
+        }
+        QCOMPARE(VideoGraph(QSizeF(0, 300)).bounds().height(), 750.0);
         VideoGraph g(QSizeF(600, 300));
         QCOMPARE(g.bounds(), QRectF(0, 0, 1500, 750));
-        QVERIFY(log.contains(QStringLiteral("bounds={0,0,600,300} ratio=0.500000")));
-        QVERIFY(log.contains(QStringLiteral("new bounds={0,0,1500,750}")));
         QCOMPARE(g.labelFont().family(), QStringLiteral("Helvetica"));
         QCOMPARE(g.labelFont().pixelSize(), 30);
     }
@@ -64,22 +84,15 @@ private slots:
     void testColumnOrder()
     {
         VideoGraph g(QSizeF(600, 300));
+        // A label the data lacks takes no band.
         g.setLabelsInOrder({"D", "X", "B"});
-        LogCapture log;
         g.setDataFrames(10, 1.0f, 30.0f, {"A", "B", "C", "D"}, nullptr);
         QCOMPARE(g.colCount(), 3);
-        QCOMPARE(g.colCountToShow(), 2);
-        QCOMPARE(g.columnOrder()[0], 3);
-        QCOMPARE(g.columnOrder()[1], 1);
-        QCOMPARE(log.lines(), (QStringList{"0: label D position is 3", "1: label X position is 2147483647",
-                                           "1: label B position is 1"}));
+        QCOMPARE(shown(g), (QList<int>{3, 1}));
 
         g.setLabelsInOrder({"B", "A", "B"});
         g.setDataFrames(10, 1.0f, 30.0f, {"A", "B", "B"}, nullptr);
-        QCOMPARE(g.colCountToShow(), 3);
-        QCOMPARE(g.columnOrder()[0], 1);
-        QCOMPARE(g.columnOrder()[1], 0);
-        QCOMPARE(g.columnOrder()[2], 1);
+        QCOMPARE(shown(g), (QList<int>{1, 0, 1}));
 
         g.setDataFrames(10, 1.0f, 30.0f, {"B"}, nullptr);
         QCOMPARE(g.colCount(), 0);
@@ -93,15 +106,17 @@ private slots:
             many << QStringLiteral("c%1").arg(i);
         g.setLabelsInOrder(QStringList{"c22"} + many);
         g.setDataFrames(10, 1.0f, 30.0f, many, nullptr);
-        QCOMPARE(g.colCountToShow(), 20);
-        QCOMPARE(g.columnOrder()[0], 0);
-        QCOMPARE(g.columnOrder()[19], 19);
+        QList<int> first20(20);
+        std::iota(first20.begin(), first20.end(), 0);
+        QCOMPARE(shown(g), first20);
     }
 
     void testLabelOrderResourceMatchesTheDetector()
     {
+        // The order the application ships with.
         VideoGraph g(QSizeF(600, 300));
-        g.setLabelsInOrder(AppWindows::labelOrder());
+        g.setLabelsInOrder(
+            readPropertyList(QStringLiteral(TRIMLET_RESOURCES "/settings/labelOrder.plist")).toStringList());
         const QStringList header = results::parseCsvHeader(
             "frame,brightness,scene_change,logo,uniform,sound,minY,MaxY,ar_ratio,goodEdge,isblack,cutscene, "
             "MinX, MaxX, hasBright, Dimcount,PTS,29.970030\n");
@@ -146,18 +161,18 @@ private slots:
         QFETCH(QList<QPointF>, path);
         QFETCH(int, count);
         // The line from the corner to a first point at the corner has no
-        // length, and the path leaves it out; the log still counts it.
+        // length, and the path leaves it out; the count of points added
+        // still counts it.
         VideoGraph g(QSizeF(600, 300));
         Data d;
         d.column(0, values);
         d.ranges[1] = 10;
         g.setData(d.matrix.data(), {4, 20}, d.ranges);
         g.setDataFrames(4, 1.0f, 30.0f, {"v", "w"}, nullptr);
-        LogCapture log;
         g.buildChart(0, QRectF(0, 0, 40, 17.5));
         QCOMPARE(points(g.path(0)), path);
-        QVERIFY(log.contains(QStringLiteral("  Output %1 of 4 points").arg(count)));
-        QVERIFY(log.contains(QStringLiteral("buildChart: col=0/v bounds={0,0,40,18} xinc=10.000000")));
+        QCOMPARE(g.lastPointsAdded(), qint64(count));
+        QCOMPARE(g.lastRowsCovered(), qint64(4));
     }
 
     void testFlatAndNegativeColumns()
@@ -191,14 +206,16 @@ private slots:
         int r[40] = {};
         g.setData(m.data(), {1500, 20}, r);
         g.setDataFrames(18000, 12.0f, 30.0f, {"a", "b"}, list);
-        LogCapture log;
         g.buildCommercialBarsInBounds(QRectF(240, 37.5, 1260, 500));
         QCOMPARE(g.commercialPaths().size(), 1);
+        QVERIFY(g.keptPaths().isEmpty());
+        // Frames 1200 to 2999 (chart points 100 to 249.9), the end frame's
+        // own width included.
         const QRectF bar = g.commercialPaths().first().boundingRect();
         QCOMPARE(float(bar.x()), 324.0f);
-        QVERIFY(std::abs(bar.width() - 126.93) < 0.01);
+        QVERIFY2(std::abs(bar.right() - 450.93) < 0.01, qPrintable(QString::number(bar.right())));
         QCOMPARE(bar.y(), 37.5);
-        QCOMPARE(log.lines(), QStringList{QStringLiteral("commercial: 1200-2999 into 324-451")});
+        QCOMPARE(bar.height(), 500.0);
         QCOMPARE(oldLength.text(), QStringLiteral("0:10:00"));
         QCOMPARE(newLength.text(), QStringLiteral("0:09:00"));
 
@@ -262,21 +279,34 @@ private slots:
         QCOMPARE(l.labelRects[0], QRectF(15, 512.5, 210, 237.5));
     }
 
-    void testHuesAndLiveResize()
+    void testCurveHues()
     {
-        VideoGraph g(QSizeF(600, 300));
+        // Each band's curve has a hue of its own, evenly spread round the
+        // circle and back to red at the top.
+        VideoGraph g(QSizeF(1500, 750));
         Data d;
         for (int c = 0; c < 5; ++c)
             d.column(c, {0, c + 1, 0});
         g.setData(d.matrix.data(), {3, 20}, d.ranges);
         g.setLabelsInOrder({"a", "b", "c", "d"});
         g.setDataFrames(3, 1.0f, 30.0f, {"a", "b", "c", "d", "e"}, nullptr);
-        QImage img(600, 300, QImage::Format_ARGB32);
-        LogCapture log;
+        QImage img(1500, 750, QImage::Format_RGB32);
+        img.fill(Qt::white);
         g.render(&img);
-        QCOMPARE(log.matching(QStringLiteral("  color")),
-                 (QStringList{"  color 0.250", "  color 0.500", "  color 0.750", "  color 1.000"}));
-        QVERIFY(log.contains(QStringLiteral("Done drawing")));
+        const VideoGraph::Layout l = VideoGraph::layoutFor(g.bounds(), 4);
+        const QList<int> expected{0, 270, 180, 90};
+        for (int k = 0; k < 4; ++k) {
+            // Only a curve is saturated: the rest is black, white or gray.
+            QList<int> hues;
+            for (const QColor c :
+                 colours(img, g.logicalTransform(g.size()).mapRect(l.curveRects[k]).toRect()))
+                if (c.hsvSaturation() > 200 && !hues.contains(c.hsvHue()))
+                    hues << c.hsvHue();
+            QVERIFY2(!hues.isEmpty(), qPrintable(QString::number(k)));
+            for (int hue : std::as_const(hues))
+                QVERIFY2(qMin(qAbs(hue - expected[k]), 360 - qAbs(hue - expected[k])) <= 2,
+                         qPrintable(QStringLiteral("band %1: hue %2").arg(k).arg(hue)));
+        }
     }
 
     void testZoom()
@@ -336,12 +366,19 @@ private slots:
         QProgressBar busy;
         busy.setRange(0, 1);
         g.mGraphProgressIndicator = &busy;
+        // Frames, a break and a time scale, but no column to chart.
+        std::vector<int> m(100 * 20, 0);
+        int r[40] = {};
+        g.setData(m.data(), {100, 20}, r);
+        g.setDataFrames(18000, 180.0f, 30.0f, {},
+                        std::make_shared<CommercialList>(CommercialList{{1200, 2999, 1800, 1200}}));
         QImage img(600, 300, QImage::Format_RGB32);
-        LogCapture log;
+        img.fill(Qt::blue);
         g.render(&img);
-        QVERIFY(log.lines().isEmpty());
         QCOMPARE(busy.maximum(), 1);
-        QCOMPARE(QColor(img.pixel(300, 150)), QColor(Qt::white));
+        QVERIFY(QColor(img.pixel(0, 150)) != QColor(Qt::white));
+        QCOMPARE(QColor(img.pixel(0, 150)).hsvSaturation(), 0);
+        QCOMPARE(colours(img, img.rect().adjusted(2, 2, -2, -2)), QSet<QRgb>{qRgb(255, 255, 255)});
     }
 
     void testFormatTime_data()

@@ -22,7 +22,7 @@
 
 namespace {
 
-struct Recording
+struct Sample
 {
     const char *name;
     const char *options; // make_recording.sh's codec options
@@ -34,7 +34,7 @@ struct Recording
 };
 // Each recording people have: MPEG-2 at both frame rates in program
 // streams, H.264 with AAC and with AC-3 in transport streams.
-const Recording kRecordings[] = {
+const Sample kRecordings[] = {
     {"one-break", "", "mpg", "show:150 ad:60 show:150", 1, 30000.0 / 1001, "mpeg"},
     {"two-breaks", "", "mpg", "show:150 ad:45 show:150 ad:45 show:150", 2, 30000.0 / 1001, "mpeg"},
     {"mpeg2-59.94", "-r 60000/1001", "mpg", "show:150 ad:60 show:150", 1, 60000.0 / 1001, "mpeg"},
@@ -95,7 +95,7 @@ private slots:
     {
         if (const QString missing = missingRealTool(); !missing.isEmpty())
             QSKIP(qPrintable(missing));
-        for (const Recording &r : kRecordings) {
+        for (const Sample &r : kRecordings) {
             const QString out =
                 m_dir.filePath(QLatin1String(r.name) + QLatin1Char('.') + QLatin1String(r.extension));
             QElapsedTimer t;
@@ -118,7 +118,7 @@ private slots:
     void testAutomaticRun()
     {
         QFETCH(int, index);
-        const Recording &rec = kRecordings[index];
+        const Sample &rec = kRecordings[index];
         const QString layout = QLatin1String(rec.name);
         const QString dir = m_dir.filePath(QStringLiteral("auto-") + layout);
         QDir().mkpath(dir);

@@ -70,9 +70,7 @@ private slots:
         QTemporaryDir dir;
         Harness h;
         AppController &c = h.controller;
-        c.m_outDir = dir.path();
-        c.m_baseName = QStringLiteral("rec");
-        c.m_movieFile = dir.filePath(QStringLiteral("rec.mpg"));
+        c.setRecording(dir.filePath(QStringLiteral("rec.mpg")));
         const auto path = [&](const char *ext) {
             return dir.filePath(QStringLiteral("rec") + QLatin1String(ext));
         };

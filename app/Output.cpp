@@ -1,0 +1,77 @@
+// The cut copy's path as the window gives it, settled and questioned once
+// when Run is pressed.
+
+#include "app/AppController.h"
+
+#include "jobs/CutJob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QTemporaryFile>
+
+QStringList AppController::partialCopies() const
+{
+    return CutJob::partialCopiesOf(outputInUse());
+}
+
+QString AppController::settledOutput() const
+{
+    const QString text = mOutputField ? mOutputField->text().trimmed() : QString();
+    if (text.isEmpty())
+        return QString();
+    // A bare name means beside the recording, never the working directory
+    // of whoever started Trimlet.
+    if (QDir::isRelativePath(text) && !outDir().isEmpty())
+        return QDir::cleanPath(outDir() + QLatin1Char('/') + text);
+    return QDir::cleanPath(QFileInfo(text).absoluteFilePath());
+}
+
+void AppController::removeStaleCopies()
+{
+    // Left by a cut that Trimlet did not live to finish.
+    for (const QString &path : partialCopies())
+        QFile::remove(path);
+}
+
+bool AppController::outputIsInput() const
+{
+    const QString output = outputInUse();
+    if (output.isEmpty() || movieFile().isEmpty())
+        return false;
+    // The same file under another name (a link, a hard link, "./") counts.
+    return sameFile(movieFile(), output)
+           || QFileInfo(output).absoluteFilePath() == QFileInfo(movieFile()).absoluteFilePath();
+}
+
+QString AppController::outputProblem()
+{
+    const QString output = settledOutput();
+    if (output.isEmpty())
+        return QStringLiteral("Choose where the cut copy goes.");
+    const QFileInfo out(output);
+    const QFileInfo dir(out.absolutePath());
+    if (!dir.isDir())
+        return QStringLiteral("The folder for the cut copy does not exist: %1")
+            .arg(QDir::toNativeSeparators(dir.absoluteFilePath()));
+    if (out.isDir())
+        return QStringLiteral("The cut copy's name is a folder: %1").arg(QDir::toNativeSeparators(output));
+    // As root no permission bit says no, so the directory is asked directly.
+    {
+        QTemporaryFile probe(dir.absoluteFilePath() + QStringLiteral("/.trimlet-write-check-XXXXXX"));
+        if (!probe.open())
+            return QStringLiteral("The folder for the cut copy cannot be written: %1")
+                .arg(QDir::toNativeSeparators(dir.absoluteFilePath()));
+    }
+    if (outputIsInput())
+        return QStringLiteral("The output file is the recording itself: choose another name.");
+    if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
+        const QString question =
+            QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());
+        if (m_confirm && !m_confirm(question))
+            return QStringLiteral("The cut copy would replace %1: choose another name.").arg(out.fileName());
+        m_confirmedOutput = out.absoluteFilePath();
+    }
+    return QString();
+}

@@ -1,0 +1,471 @@
+#include "jobs/CutJob.h"
+
+#include "core/Diagnostics.h"
+#include "core/ResultParsers.h"
+#include "core/TimeText.h"
+#include "jobs/DetectJob.h"
+#include "jobs/RecordingMedia.h"
+#include "jobs/WorkFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
+#include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr char kPartialMarker[] = ".trimlet-";
+
+QString fileNameOf(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size()
+           && file.flush();
+}
+
+QByteArray readFile(const QString &path, bool *opened = nullptr)
+{
+    QFile file(path);
+    const bool ok = file.open(QIODevice::ReadOnly);
+    if (opened)
+        *opened = ok;
+    return ok ? file.readAll() : QByteArray();
+}
+
+// The recording's suffix for the link ffmpeg reads it through, when it is
+// one a list can name plainly ("Tagesschau 20.00 Uhr" has none).
+QString safeSuffix(const QString &path)
+{
+    const QString ext = QFileInfo(path).suffix();
+    if (ext.isEmpty() || ext.size() > 8)
+        return QString();
+    for (const QChar c : ext)
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80))
+            return QString();
+    return QLatin1Char('.') + ext;
+}
+
+} // namespace
+
+CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent)
+    : Job(parent), m_request(request), m_media(media)
+{
+    connect(&m_copyScan, &PacketScan::finished, this, &CutJob::copyScanned);
+    if (media)
+        connect(media, &RecordingMedia::scanned, this, &CutJob::recordingScanned);
+}
+
+CutJob::~CutJob()
+{
+    m_copyScan.cancel();
+    discardPartialCopy();
+}
+
+void CutJob::setContext(const QString &outcomeSoFar, const QString &editSummary)
+{
+    setOutcome(outcomeSoFar);
+    m_editSummary = editSummary;
+}
+
+QStringList CutJob::partialCopiesOf(const QString &output)
+{
+    if (output.isEmpty())
+        return {};
+    const QFileInfo out(output);
+    return hiddenNamesOf(out.absolutePath(), {out.fileName()});
+}
+
+QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &output,
+                                      const QString &cutList)
+{
+    QStringList args{request.tools.mencoder,
+                     QStringLiteral("-oac"),
+                     QStringLiteral("copy"),
+                     QStringLiteral("-ovc"),
+                     QStringLiteral("copy"),
+                     QStringLiteral("-of"),
+                     QStringLiteral("mpeg"),
+                     QStringLiteral("-mpegopts"),
+                     QStringLiteral("format=mpeg2:tsaf:muxrate=36000"),
+                     QStringLiteral("-forceidx")};
+    if (request.noSkip)
+        args << QStringLiteral("-noskip") << QStringLiteral("-mc") << QStringLiteral("0");
+    if (request.edlSeek)
+        args << QStringLiteral("-hr-edl-seek");
+    args << QStringLiteral("-edl")
+         << (cutList.isEmpty() ? WorkFiles(request.outDir, request.baseName).path(QStringLiteral("edl"))
+                               : cutList);
+    args << QStringLiteral("-o") << (!output.isEmpty() ? output : request.output);
+    args << asOperand(request.recording);
+    return args;
+}
+
+QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
+                                    media::Container container)
+{
+    QStringList args{request.tools.ffmpeg,
+                     QStringLiteral("-nostdin"),
+                     QStringLiteral("-hide_banner"),
+                     QStringLiteral("-v"),
+                     QStringLiteral("error"),
+                     QStringLiteral("-nostats"),
+                     QStringLiteral("-progress"),
+                     QStringLiteral("pipe:1"),
+                     QStringLiteral("-y"),
+                     QStringLiteral("-f"),
+                     QStringLiteral("concat"),
+                     QStringLiteral("-i"),
+                     list,
+                     QStringLiteral("-map"),
+                     QStringLiteral("0:v"),
+                     QStringLiteral("-map"),
+                     QStringLiteral("0:a?")};
+    // A program stream has no place for broadcast subtitles.
+    if (container == media::Container::TransportStream)
+        args << QStringLiteral("-map") << QStringLiteral("0:s?");
+    args << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-f")
+         << media::muxerName(container) << QStringLiteral("file:") + output;
+    return args;
+}
+
+bool CutJob::outputIsInput() const
+{
+    const QString &output = m_request.output;
+    const QString &recording = m_request.recording;
+    if (output.isEmpty() || recording.isEmpty())
+        return false;
+    // The same file under another name (a link, a hard link, "./") counts.
+    return sameFile(recording, output)
+           || QFileInfo(output).absoluteFilePath() == QFileInfo(recording).absoluteFilePath();
+}
+
+void CutJob::start()
+{
+    setRunning();
+    const WorkFiles files(m_request.outDir, m_request.baseName);
+    // Writing the copy over the recording while reading it would destroy
+    // it; a request naming it was refused when it was made, and still is.
+    if (outputIsInput()) {
+        end(Status::Failed, QStringLiteral("The output file is the recording itself: choose another name."));
+        return;
+    }
+    // Without its cut list a cutter copies the whole recording and says
+    // nothing of it.
+    const QString edlPath = files.path(QStringLiteral("edl"));
+    if (!QFileInfo::exists(edlPath)) {
+        end(Status::Succeeded, withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+        return;
+    }
+    const std::optional<media::MediaInfo> info = m_media ? m_media->info() : std::nullopt;
+    if (!info || !info->hasVideo) {
+        end(Status::Failed,
+            info ? QStringLiteral("%1 holds no video that can be read.").arg(fileNameOf(m_request.recording))
+                 : QStringLiteral("Could not start ffprobe. Is ffmpeg installed?"));
+        return;
+    }
+    bool opened = false;
+    const QByteArray edl = readFile(edlPath, &opened);
+    const std::optional<QList<media::Span>> cuts = opened ? media::parseEdlCuts(edl) : std::nullopt;
+    // The cut list's times are places on the recording's own clock, which
+    // runs on through a dropout or a jump; its end is where the last frame
+    // lies. Until the recording has been read through, the detector's own
+    // count of the frames stands in.
+    double seconds = 0;
+    if (m_media->scanDone() && !m_media->packets().empty()) {
+        seconds = media::clockSeconds(m_media->packets(), info->videoStart);
+    } else {
+        const results::FrameList counted =
+            results::parseFrameList(readFile(files.path(QStringLiteral("txt"))));
+        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
+    }
+    m_recordingSeconds = seconds;
+    m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
+    if (m_cuts.isEmpty()) {
+        end(Status::Succeeded,
+            cuts ? QStringLiteral("Found 0 commercials: nothing to cut.")
+                 : QStringLiteral("The cut list cannot be read: detect the commercials again."));
+        return;
+    }
+    const QList<media::Span> kept = media::keptSpans(m_cuts, seconds);
+    if (kept.isEmpty()) {
+        end(Status::Succeeded,
+            withOutcome(
+                QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
+        return;
+    }
+    m_keptSeconds = media::totalLength(kept);
+    m_cutNote.clear();
+    // A copy that cannot fit is refused before the disk is filled.
+    const QString folder = QFileInfo(m_request.output).absolutePath();
+    const QStorageInfo disk(folder);
+    const qint64 needed =
+        qint64(double(QFileInfo(m_request.recording).size()) * std::min(1.0, m_keptSeconds / seconds) * 1.02);
+    if (disk.isValid() && disk.bytesAvailable() < needed) {
+        const QLocale locale;
+        end(Status::Failed,
+            withOutcome(QStringLiteral("There is not enough space for the cut copy in %1: it needs "
+                                       "about %2, and %3 are free.")
+                            .arg(QDir::toNativeSeparators(folder),
+                                 locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
+                                 locale.formattedDataSize(disk.bytesAvailable(), 1,
+                                                          QLocale::DataSizeTraditionalFormat))));
+        return;
+    }
+    removeStaleCopies();
+    const media::Cutter cutter = media::cutterFor(*info);
+    m_container = media::containerFor(*info, cutter);
+    startCut(cutter);
+}
+
+void CutJob::removeStaleCopies()
+{
+    // Left by a cut that Trimlet did not live to finish.
+    for (const QString &path : partialCopiesOf(m_request.output))
+        if (path != m_partialCopy)
+            QFile::remove(path);
+}
+
+void CutJob::discardPartialCopy()
+{
+    if (!m_partialCopy.isEmpty())
+        QFile::remove(m_partialCopy);
+    m_partialCopy.clear();
+    if (!m_cutDir.isEmpty())
+        QDir(m_cutDir).removeRecursively();
+    m_cutDir.clear();
+}
+
+// False when the cut could not be started; the step has then ended.
+bool CutJob::startCut(media::Cutter cutter)
+{
+    m_cutter = cutter;
+    m_phase = Phase::Cutting;
+    const media::MediaInfo &info = *m_media->info();
+
+    // The copy is written under a hidden name of its own, created here and
+    // so never anybody else's file, and takes the output's name only once
+    // it has been checked.
+    const QFileInfo out(m_request.output);
+    QTemporaryFile partial(out.absolutePath() + QStringLiteral("/.") + out.fileName()
+                           + QLatin1String(kPartialMarker) + QStringLiteral("XXXXXX"));
+    partial.setAutoRemove(false);
+    if (!partial.open()) {
+        end(Status::Failed, withOutcome(QStringLiteral("The cut copy cannot be written in %1.")
+                                            .arg(QDir::toNativeSeparators(out.absolutePath()))));
+        return false;
+    }
+    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+                           | QFileDevice::ReadOther);
+    m_partialCopy = partial.fileName();
+    partial.close();
+
+    // Every cutter reads one list: sorted, merged, each break a cut. The
+    // detector's EDL may mark breaks with action 3, which mencoder passes
+    // over, and rows that overlap, which it refuses.
+    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
+    dir.setAutoRemove(false);
+    m_cutDir = dir.isValid() ? dir.path() : QString();
+    QStringList arguments;
+    bool made = dir.isValid();
+    if (cutter == media::Cutter::Mencoder) {
+        const QString list = dir.filePath(QStringLiteral("cuts.edl"));
+        made = made && writeFile(list, media::edlText(m_cuts));
+        arguments = mencoderArguments(m_request, m_partialCopy, list);
+    } else {
+        // ffmpeg reads the kept spans from a list that names the recording
+        // through a link of a plain name, whatever characters its own has.
+        const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
+        const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
+        made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link))
+               && writeFile(list, media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
+                                                    m_recordingSeconds, info.videoStart));
+        arguments = ffmpegArguments(m_request, list, m_partialCopy, m_container);
+    }
+    if (!made) {
+        discardPartialCopy();
+        end(Status::Failed,
+            withOutcome(
+                QStringLiteral("The cut list for %1 could not be written.").arg(media::cutterName(cutter))));
+        return false;
+    }
+    emit message(m_editSummary.isEmpty()
+                     ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
+                     : QStringLiteral("Cutting %1.").arg(m_editSummary));
+    logToRunLog(QStringLiteral("cutting with %1 into %2").arg(media::cutterName(cutter), m_partialCopy));
+    runTool(arguments);
+    return true;
+}
+
+void CutJob::toolOutput(const QString &chunk)
+{
+    // ffmpeg tells how far its copy has got in seconds of output; the row
+    // shows that against the length the copy will have.
+    if (m_cutter == media::Cutter::Ffmpeg) {
+        if (const std::optional<double> done = media::scanFfmpegProgress(chunk)) {
+            if (m_keptSeconds > 0)
+                emit progress(qBound(0.0, 100.0 * *done / m_keptSeconds, 100.0));
+            return;
+        }
+    }
+    const results::ProgressScan scan = results::scanProgressChunk(chunk);
+    if (!scan.isProgress)
+        keepExcerpt(chunk);
+    else if (scan.percent)
+        emit progress(double(*scan.percent));
+}
+
+void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
+{
+    const QString name = media::cutterName(m_cutter);
+    if (stopped) {
+        discardPartialCopy();
+        end(Status::Stopped, QStringLiteral("Removal stopped."));
+        return;
+    }
+    if (launchFailed || (rc != 0 && rc != -1)) {
+        discardPartialCopy();
+        const QString why = launchFailed ? QStringLiteral("%1 could not be started").arg(name)
+                                         : QStringLiteral("%1 failed (error %2)").arg(name).arg(rc);
+        logToRunLog(why);
+        // Another cutter would only fill the disk again.
+        if (!launchFailed && outputIsFull()) {
+            end(Status::Failed,
+                withOutcome(QStringLiteral("The disk is full: the cut copy did not fit in %1.")
+                                .arg(QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()))));
+            return;
+        }
+        if (m_cutter == media::Cutter::Mencoder) {
+            m_cutNote = why + QStringLiteral(", so it was cut with ffmpeg.");
+            startCut(media::Cutter::Ffmpeg);
+            return;
+        }
+        end(Status::Failed,
+            withOutcome(launchFailed ? QStringLiteral("Could not start %1. Is it installed?").arg(name)
+                                     : QString::asprintf("Unexpected error %d.", rc)));
+        return;
+    }
+    m_phase = Phase::Verifying;
+    emit message(QStringLiteral("Checking the cut copy…"));
+    m_copyScan.start(m_request.tools.ffprobe, m_partialCopy);
+}
+
+bool CutJob::outputIsFull() const
+{
+    if (excerpts().contains(QLatin1String("No space left on device")))
+        return true;
+    const QStorageInfo disk(QFileInfo(m_request.output).absolutePath());
+    return disk.isValid() && disk.bytesAvailable() < 64 * 1024;
+}
+
+void CutJob::copyScanned()
+{
+    if (m_phase == Phase::Verifying)
+        verifyCopy();
+}
+
+void CutJob::recordingScanned()
+{
+    if (m_phase == Phase::Verifying)
+        verifyCopy();
+}
+
+void CutJob::verifyCopy()
+{
+    // The copy is judged against what the recording holds, which is read
+    // once when it is chosen; a cut quicker than that waits for it.
+    if (m_copyScan.isRunning() || (m_media && m_media->scanning()))
+        return;
+    const QString name = media::cutterName(m_cutter);
+    if (!m_media || !m_media->scanDone()) {
+        logToRunLog(QStringLiteral("the recording could not be read again to check the copy"));
+        discardPartialCopy();
+        end(Status::Failed,
+            withOutcome(QStringLiteral(
+                "The recording could not be read to check the cut copy, so it was not kept.")));
+        return;
+    }
+    const media::MediaInfo &recording = *m_media->info();
+    const double fps = recording.fps > 0 ? recording.fps : 25.0;
+    // ffmpeg's copy runs through the kept spans one after the other on
+    // the recording's own clock; mencoder makes a clock of its own.
+    const media::Verdict v =
+        media::verifyAgainstRecording(m_media->packets(), recording.videoStart, m_recordingSeconds, m_cuts,
+                                      m_copyScan.packets(), fps, m_cutter == media::Cutter::Ffmpeg);
+    const QString measured = QString::asprintf("%lld frames, %.2f s; expected %lld frames within %.2f s",
+                                               static_cast<long long>(v.frames), v.actual,
+                                               static_cast<long long>(v.expectedFrames), v.tolerance);
+    logLine(QStringLiteral("verifyCopy: ") + name + QStringLiteral(": ") + measured);
+    if (!v.ok) {
+        logToRunLog(QStringLiteral("the copy cut by %1 failed its check (%2): %3")
+                        .arg(name, v.readable ? v.problem : QStringLiteral("unreadable"), measured));
+        discardPartialCopy();
+        const QString problem = v.readable ? QStringLiteral("The cut copy is %1").arg(v.problem)
+                                           : QStringLiteral("The cut copy could not be read");
+        if (m_cutter == media::Cutter::Mencoder) {
+            m_cutNote = (v.readable ? QStringLiteral("mencoder's copy was %1").arg(v.problem)
+                                    : QStringLiteral("mencoder's copy could not be read"))
+                        + QStringLiteral(", so it was cut again with ffmpeg.");
+            if (startCut(media::Cutter::Ffmpeg))
+                emit message(problem + QStringLiteral(": cut again with ffmpeg."));
+            return;
+        }
+        end(Status::Failed, withOutcome(problem + QStringLiteral(", so it was not kept.")));
+        return;
+    }
+    // The checked copy takes the output's name in one step; an earlier
+    // file of that name stays whole until then.
+    const QByteArray from = QFile::encodeName(m_partialCopy);
+    const QByteArray to = QFile::encodeName(m_request.output);
+    if (::rename(from.constData(), to.constData()) != 0) {
+        const QString error = QString::fromLocal8Bit(std::strerror(errno));
+        discardPartialCopy();
+        end(Status::Failed, withOutcome(QStringLiteral("The cut copy could not be saved as %1: %2.")
+                                            .arg(fileNameOf(m_request.output), error)));
+        return;
+    }
+    m_partialCopy.clear();
+    discardPartialCopy();
+    m_copyMade = QFileInfo(m_request.output).absoluteFilePath();
+    logToRunLog(
+        QStringLiteral("cut copy %1 made by %2 and checked: %3").arg(m_request.output, name, measured));
+    QString text = QStringLiteral("Cut copy: %1 (%2), cut by %3.")
+                       .arg(fileNameOf(m_request.output), timeText(v.actual, true), name);
+    if (!m_cutNote.isEmpty())
+        text = m_cutNote + QLatin1Char(' ') + text;
+    end(Status::Succeeded, withOutcome(text));
+}
+
+void CutJob::stop()
+{
+    if (m_phase == Phase::Verifying) {
+        // Only the check runs: nothing to wait for.
+        m_copyScan.cancel();
+        discardPartialCopy();
+        end(Status::Stopped, QStringLiteral("Removal stopped."));
+        return;
+    }
+    if (toolRunning()) {
+        Job::stop();
+        return;
+    }
+    discardPartialCopy();
+    end(Status::Stopped, QStringLiteral("Removal stopped."));
+}
+
+void CutJob::end(Status status, const QString &outcome)
+{
+    m_phase = Phase::None;
+    finish(status, outcome);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/MediaInfo.h"
+#include "core/RunRequest.h"
+#include "jobs/Job.h"
+#include "process/PacketScan.h"
+
+#include <QPointer>
+
+class RecordingMedia;
+
+// The cutter's step: the cutter writes a hidden partial copy beside the
+// output, the copy is counted frame by frame against what the cut list
+// promised, and only a copy that holds the whole programme takes the
+// output's name. A mencoder copy that falls short is cut again with ffmpeg.
+// The recording's probe and its pass must have answered before it starts.
+class CutJob : public Job
+{
+    Q_OBJECT
+public:
+    CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent = nullptr);
+    ~CutJob() override;
+
+    // What the run has said so far, which the step's outcome follows, and
+    // the user's edits of the list in words ("2 of 3 detected breaks, 1
+    // edited"), empty when there are none.
+    void setContext(const QString &outcomeSoFar, const QString &editSummary);
+    void start() override;
+    void stop() override;
+
+    // Set once a checked copy has taken the output's name.
+    const QString &copyMade() const { return m_copyMade; }
+
+    static QStringList mencoderArguments(const RunRequest &request, const QString &output,
+                                         const QString &cutList);
+    static QStringList ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
+                                       media::Container container);
+    // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
+    static QStringList partialCopiesOf(const QString &output);
+
+protected:
+    void toolOutput(const QString &chunk) override;
+    void toolEnded(int rc, bool stopped, bool launchFailed) override;
+
+private:
+    enum class Phase { None, Cutting, Verifying };
+    bool outputIsInput() const;
+    bool startCut(media::Cutter cutter);
+    bool outputIsFull() const;
+    void copyScanned();
+    void recordingScanned();
+    void verifyCopy();
+    void end(Status status, const QString &outcome);
+    void discardPartialCopy();
+    void removeStaleCopies();
+    void logToRunLog(const QString &line) { emit logged(line); }
+
+    RunRequest m_request;
+    QPointer<RecordingMedia> m_media;
+    QString m_editSummary;
+    Phase m_phase = Phase::None;
+    media::Cutter m_cutter = media::Cutter::Mencoder;
+    media::Container m_container = media::Container::ProgramStream;
+    QList<media::Span> m_cuts;
+    double m_keptSeconds = 0;
+    double m_recordingSeconds = 0;
+    QString m_partialCopy;
+    QString m_cutNote;
+    QString m_cutDir;
+    QString m_copyMade;
+    PacketScan m_copyScan;
+};

@@ -1,0 +1,98 @@
+#include "jobs/Job.h"
+
+#include "process/TaskWrapper.h"
+
+#include <QFileInfo>
+
+namespace {
+// Nothing reads the excerpts back but a diagnosis; a tool that floods its
+// output must not make them grow without end.
+constexpr qsizetype kMaxExcerpts = 256 * 1024;
+} // namespace
+
+// The runner's controller: a job is a QObject, and the runner's interface
+// is a plain one.
+class Job::Runner : public TaskWrapperController
+{
+public:
+    explicit Runner(Job *job) : m_job(job) { }
+    void processStarted() override { emit m_job->progress(-1); }
+    void appendOutput(const QString &output) override
+    {
+        emit m_job->output(output);
+        m_job->toolOutput(output);
+    }
+    void processFinished(int status) override { m_job->runnerEnded(status); }
+
+private:
+    Job *m_job;
+};
+
+Job::Job(QObject *parent) : QObject(parent), m_listener(std::make_unique<Runner>(this)) { }
+
+Job::~Job()
+{
+    // A tool still running goes with its job, its report unheard.
+    m_listener.reset();
+    m_runner.reset();
+}
+
+void Job::stop()
+{
+    if (m_runner)
+        m_runner->stopProcess();
+}
+
+void Job::setStopBounds(int graceMs, int drainMs)
+{
+    m_graceMs = graceMs;
+    m_drainMs = drainMs;
+}
+
+void Job::setRunning()
+{
+    m_status = Status::Running;
+    emit statusChanged(m_status);
+}
+
+void Job::finish(Status status, const QString &outcome)
+{
+    if (m_status != Status::Running && m_status != Status::Waiting)
+        return;
+    m_status = status;
+    m_outcome = outcome;
+    emit statusChanged(m_status);
+    emit finished();
+}
+
+QString Job::withOutcome(const QString &text) const
+{
+    return m_outcome.isEmpty() ? text : m_outcome + QLatin1Char(' ') + text;
+}
+
+void Job::runTool(const QStringList &arguments)
+{
+    if (m_runner)
+        m_runner.release()->deleteLater();
+    m_excerpts.clear();
+    m_runner = std::make_unique<TaskWrapper>(m_listener.get(), arguments);
+    m_runner->setStopBounds(m_graceMs, m_drainMs);
+    m_runner->startProcess();
+}
+
+void Job::runnerEnded(int rc)
+{
+    const bool stopped = m_runner && m_runner->wasStopped();
+    const bool launchFailed = m_runner && m_runner->launchFailed();
+    // The runner is inside its own report: it goes on a later pass.
+    if (m_runner)
+        m_runner.release()->deleteLater();
+    toolEnded(rc, stopped, launchFailed);
+}
+
+void Job::keepExcerpt(const QString &chunk)
+{
+    m_excerpts += chunk;
+    if (m_excerpts.size() > kMaxExcerpts)
+        m_excerpts.remove(0, m_excerpts.size() - kMaxExcerpts / 2);
+}

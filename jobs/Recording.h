@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/Commercial.h"
+#include "core/ResultParsers.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+// A recording and the detector's results beside it, read into values a
+// view can hold: the frame list, the cut list's count and the per-frame
+// table folded into chart points.
+class Recording
+{
+public:
+    // The per-frame table folded into at most results::kMaxChartPoints
+    // points of kMaxDataCols values, and each column's [min, max].
+    struct Chart
+    {
+        std::vector<int> values;
+        std::array<int, results::kMaxDataCols * 2> ranges{};
+        QStringList labels; // empty where the table has no header
+        bool headerRead = false;
+        int pointCount = 0;
+        float chunkSize = 0;
+    };
+    enum class ChartLoad { Loaded, NoTable, NoData, NoMemory };
+
+    Recording() = default;
+    explicit Recording(const QString &path);
+
+    const QString &path() const { return m_path; }
+    // The recording's folder, where the work files lie.
+    const QString &outDir() const { return m_outDir; }
+    // Its name without folder and extension: the work files' stem.
+    const QString &baseName() const { return m_baseName; }
+    QString workFile(const QString &extension) const;
+    // The work file's bytes; empty, and opened false, when it cannot be read.
+    QByteArray read(const QString &extension, bool *opened = nullptr) const;
+    // "show.clean.EXT" beside the recording.
+    QString proposedOutput(const QString &extension) const;
+
+    // The frame list, with the detector's own breaks that the user kept
+    // shown beside the approved ones; none when there is no complete one.
+    std::optional<results::FrameList> frameList() const;
+    // The breaks the cut list holds; none when there is none to read.
+    std::optional<int> cutListCount() const;
+    bool haveTable() const;
+    // Folds the table into at most points points of chunkSize rows each.
+    ChartLoad readChart(int points, float chunkSize, int totalRows, Chart &chart) const;
+
+    // The user has edited the detector's list, whose own is kept aside.
+    bool haveEditedList() const;
+    CommercialList detectedCommercials() const;
+    // "2 of 3 detected breaks, 1 edited"; empty when nothing was edited.
+    QString breaksSummary() const;
+
+private:
+    QString m_path;
+    QString m_outDir;
+    QString m_baseName;
+};

@@ -1,0 +1,276 @@
+#include "jobs/RunPipeline.h"
+
+#include "core/BreakList.h"
+#include "core/Diagnostics.h"
+#include "core/ResultParsers.h"
+#include "jobs/CutJob.h"
+#include "jobs/DetectJob.h"
+#include "jobs/EraseJob.h"
+#include "jobs/Recording.h"
+#include "jobs/RecordingMedia.h"
+#include "jobs/WorkFiles.h"
+
+#include <QFileInfo>
+
+const QString RunPipeline::logFileName = QStringLiteral("TrimletLog.txt");
+
+RunPipeline::RunPipeline(RunRequest request, RecordingMedia *media, QObject *parent)
+    : QObject(parent), m_request(std::move(request)), m_media(media)
+{
+    if (!m_media) {
+        m_ownMedia = std::make_unique<RecordingMedia>();
+        m_media = m_ownMedia.get();
+        m_media->start(m_request.tools.ffprobe, m_request.recording);
+    }
+    // A run that waits for the probe or the pass resumes at their answer.
+    connect(m_media, &RecordingMedia::probed, this, [this] {
+        if (m_state == kStateStart)
+            QMetaObject::invokeMethod(this, &RunPipeline::advance, Qt::QueuedConnection);
+    });
+    connect(m_media, &RecordingMedia::scanned, this, [this] {
+        if (m_state == kStateAfterDetect)
+            QMetaObject::invokeMethod(this, &RunPipeline::advance, Qt::QueuedConnection);
+    });
+}
+
+RunPipeline::~RunPipeline()
+{
+    for (auto &job : m_jobs)
+        job->disconnect(this);
+}
+
+const TaskWrapper *RunPipeline::runner() const
+{
+    return m_job ? m_job->runner() : nullptr;
+}
+
+QString RunPipeline::logExcerpts() const
+{
+    return m_lastToolJob ? m_lastToolJob->excerpts() : QString();
+}
+
+void RunPipeline::setStopBounds(int graceMs, int drainMs)
+{
+    m_graceMs = graceMs;
+    m_drainMs = drainMs;
+}
+
+void RunPipeline::openLog()
+{
+    if (m_request.outDir.isEmpty())
+        return;
+    m_log.setFileName(m_request.outDir + QLatin1Char('/') + logFileName);
+    // The old log is replaced by a new file rather than truncated: ext4
+    // writes a truncated-and-rewritten file back when it is closed, which
+    // held the window for ~100 ms after a run with a 200 MB log. Removing
+    // the name takes a planted link away, not what it points at, and the
+    // new file is made exclusively, so no link is ever written through.
+    QFile::remove(m_log.fileName());
+    // A missing or read-only directory means no run log, and no failure.
+    if (m_log.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
+        WorkFiles(m_request.outDir, m_request.baseName).record({logFileName});
+}
+
+void RunPipeline::toLog(const QString &text)
+{
+    if (m_log.isOpen())
+        m_log.write(text.toUtf8());
+}
+
+void RunPipeline::start()
+{
+    if (m_state != kStateIdle)
+        return;
+    openLog();
+    // A cut needs breaks to cut: the list on disk says how many there are
+    // until a detection says again.
+    QFile edl(WorkFiles(m_request.outDir, m_request.baseName).path(QStringLiteral("edl")));
+    m_found = edl.open(QIODevice::ReadOnly) ? results::countEdlEntries(edl.readAll()).value_or(0) : 0;
+    m_state = kStateStart;
+    advance();
+}
+
+void RunPipeline::advance()
+{
+    logLine(QString::asprintf("runTask: processState = %d in", m_state));
+    // Which cutter, and whether there is video at all, is known once the
+    // recording's probe has answered; its answer resumes the run.
+    if (m_state == kStateStart && m_media && m_media->probing()) {
+        logLine(QString::asprintf("runTask: processState = %d out", m_state));
+        return;
+    }
+    if (m_state == kStateStart) {
+        m_state = kStateAfterDetect;
+        if (m_request.detect && !m_request.recording.isEmpty()) {
+            m_state = kStateDetecting;
+            if (!startJob(new DetectJob(m_request), Step::Detect)) {
+                logLine(QString::asprintf("runTask: processState = %d out", m_state));
+                return;
+            }
+        }
+    }
+    // The cut list is placed on the recording's own clock, which the pass
+    // over it reads: a cut waits for it, and for one more try if it failed.
+    if (m_state == kStateAfterDetect && m_request.remove && m_found != 0 && m_media && m_media->info()
+        && m_media->info()->hasVideo && m_media->retryScan()) {
+        emit status(QStringLiteral("Reading the recording…"));
+        logLine(QString::asprintf("runTask: processState = %d out", m_state));
+        return;
+    }
+    if (m_state == kStateAfterDetect) {
+        if (m_request.remove && m_found != 0) {
+            m_state = kStateRemoving;
+            auto *cut = new CutJob(m_request, m_media);
+            cut->setContext(m_outcome, Recording(m_request.recording).breaksSummary());
+            if (!startJob(cut, Step::Cut)) {
+                logLine(QString::asprintf("runTask: processState = %d out", m_state));
+                return;
+            }
+        } else {
+            // A copy the user asked for and will not get is explained.
+            if (m_request.remove && !m_failed) {
+                if (!QFileInfo::exists(
+                        WorkFiles(m_request.outDir, m_request.baseName).path(QStringLiteral("edl"))))
+                    setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+                else
+                    setOutcome(QStringLiteral("Found 0 commercials: nothing to cut."));
+            }
+            m_state = kStateAfterRemove;
+        }
+    }
+    if (m_state == kStateAfterRemove) {
+        if (m_request.erase) {
+            m_state = kStateCleaning;
+            auto *erase = new EraseJob(
+                WorkFiles(m_request.outDir, m_request.baseName, {m_request.recording, m_request.output}),
+                m_request.output);
+            startJob(erase, Step::Erase);
+        } else {
+            m_state = kStateFinished;
+        }
+    }
+    const qint32 at = m_state;
+    if (m_state == kStateFinished)
+        finishRun();
+    logLine(QString::asprintf("runTask: processState = %d out", at));
+}
+
+// False while the job goes on; true when it ended before this returned.
+bool RunPipeline::startJob(Job *job, Step step)
+{
+    m_jobs.emplace_back(job);
+    m_job = job;
+    m_step = step;
+    m_toolStarted = false;
+    job->setStopBounds(m_graceMs, m_drainMs);
+    connect(job, &Job::message, this, &RunPipeline::status);
+    connect(job, &Job::output, this, &RunPipeline::toLog);
+    connect(job, &Job::logged, this,
+            [this](const QString &line) { toLog(QStringLiteral("Trimlet: ") + line + QLatin1Char('\n')); });
+    connect(job, &Job::progress, this, [this, step](double percent) {
+        if (percent < 0) {
+            m_toolStarted = true;
+            m_lastToolJob = m_job;
+        }
+        emit progress(step, percent);
+    });
+    connect(job, &Job::finished, this, [this] {
+        // A job that ends inside its own start is taken up when start returns.
+        if (!m_inStart)
+            jobEnded(false);
+    });
+    emit stepStarted(step);
+    m_inStart = true;
+    job->start();
+    m_inStart = false;
+    if (job->isRunning())
+        return false;
+    jobEnded(true);
+    return m_state != kStateIdle;
+}
+
+void RunPipeline::jobEnded(bool inStart)
+{
+    if (!m_job)
+        return;
+    Job *job = m_job;
+    m_job = nullptr;
+    const bool failed = job->status() == Job::Status::Failed;
+    const bool failedBefore = m_failed;
+    m_failed = m_failed || failed;
+    logLine(QString::asprintf("processFinished: step %d, status %d, processState = %d", int(m_step),
+                              int(job->status()), m_state));
+    switch (m_step) {
+    case Step::Detect:
+        if (job->status() == Job::Status::Succeeded)
+            m_found = static_cast<DetectJob *>(job)->commercialsFound();
+        setOutcome(job->outcome());
+        m_state = kStateAfterDetect;
+        emit listsChanged();
+        break;
+    case Step::Cut:
+        m_copyMade = static_cast<CutJob *>(job)->copyMade();
+        setOutcome(job->outcome());
+        m_state = kStateAfterRemove;
+        break;
+    case Step::Erase:
+        m_found = 0;
+        if (!m_outcome.isEmpty())
+            emit status(m_outcome);
+        emit workFilesErased();
+        m_state = kStateFinished;
+        break;
+    }
+    if (m_toolStarted)
+        emit stepFinished(m_step, failed && !failedBefore);
+    if (m_stopRequested) {
+        finishRun();
+        return;
+    }
+    // A step that ended within its own start goes straight on; one whose
+    // tool ended goes on at the next pass of the event loop.
+    if (!inStart)
+        QMetaObject::invokeMethod(this, &RunPipeline::advance, Qt::QueuedConnection);
+}
+
+void RunPipeline::stop()
+{
+    if (m_state == kStateIdle || m_stopRequested)
+        return;
+    m_stopRequested = true;
+    if (m_job) {
+        // The step tells of its own stop when its tool has ended.
+        m_job->stop();
+        return;
+    }
+    const qint32 before = m_state;
+    if (before == kStateStart || before == kStateAfterDetect || before == kStateAfterRemove)
+        setOutcome(withOutcome(QStringLiteral("Run stopped.")));
+    finishRun();
+}
+
+void RunPipeline::finishRun()
+{
+    if (m_state == kStateIdle)
+        return;
+    // A stopped run leaves no more behind than a finished one would.
+    if (m_stopRequested && m_request.erase)
+        EraseJob(WorkFiles(m_request.outDir, m_request.baseName, {m_request.recording, m_request.output}),
+                 m_request.output)
+            .start();
+    m_log.close();
+    m_state = kStateIdle;
+    emit finished();
+}
+
+void RunPipeline::setOutcome(const QString &text)
+{
+    m_outcome = text;
+    if (!text.isEmpty())
+        emit status(text);
+}
+
+QString RunPipeline::withOutcome(const QString &text) const
+{
+    return m_outcome.isEmpty() ? text : m_outcome + QLatin1Char(' ') + text;
+}

@@ -1,0 +1,103 @@
+#pragma once
+
+#include "core/RunRequest.h"
+#include "jobs/Job.h"
+
+#include <QFile>
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <vector>
+
+class RecordingMedia;
+class TaskWrapper;
+
+// One run of one request: detect, cut and erase, each step a job started
+// on a fresh pass of the event loop after the last one ended, with the run
+// log beside the recording. It reads no window: what it does is what the
+// request says, and it tells what happens through its signals.
+class RunPipeline : public QObject
+{
+    Q_OBJECT
+public:
+    enum ProcessState : qint32 {
+        kStateIdle = 0,
+        kStateStart = 1,
+        kStateDetecting = 2,
+        kStateAfterDetect = 3,
+        kStateRemoving = 4,
+        kStateAfterRemove = 5,
+        kStateCleaning = 6,
+        kStateFinished = 7,
+    };
+    enum class Step { Detect, Cut, Erase };
+    Q_ENUM(Step)
+
+    static const QString logFileName;
+
+    // media is what the recording holds, as read when it was chosen; a
+    // run without it reads the recording itself.
+    RunPipeline(RunRequest request, RecordingMedia *media = nullptr, QObject *parent = nullptr);
+    ~RunPipeline() override;
+
+    void start();
+    // Stops the step under way; finished() follows once its tool has ended.
+    void stop();
+
+    const RunRequest &request() const { return m_request; }
+    qint32 state() const { return m_state; }
+    bool isRunning() const { return m_state != kStateIdle; }
+    // What the run has to say: its outcome so far, and at its end.
+    const QString &outcome() const { return m_outcome; }
+    bool failed() const { return m_failed; }
+    bool wasStopped() const { return m_stopRequested; }
+    // The checked copy, once it has taken the output's name.
+    const QString &copyMade() const { return m_copyMade; }
+    int commercialsFound() const { return m_found; }
+    bool logFileOpen() const { return m_log.isOpen(); }
+    const TaskWrapper *runner() const;
+    QString logExcerpts() const;
+    void setStopBounds(int graceMs, int drainMs);
+
+signals:
+    void stepStarted(RunPipeline::Step step);
+    void progress(RunPipeline::Step step, double percent);
+    // A step's tool has ended; failed when the step failed.
+    void stepFinished(RunPipeline::Step step, bool failed);
+    // What the status line should say now.
+    void status(const QString &text);
+    // The detector's lists on disk may have changed.
+    void listsChanged();
+    void workFilesErased();
+    void finished();
+
+private:
+    void advance();
+    bool startJob(Job *job, Step step);
+    void jobEnded(bool inStart);
+    void finishRun();
+    void openLog();
+    void toLog(const QString &text);
+    QString withOutcome(const QString &text) const;
+    void setOutcome(const QString &text);
+
+    RunRequest m_request;
+    QPointer<RecordingMedia> m_media;
+    std::unique_ptr<RecordingMedia> m_ownMedia;
+    qint32 m_state = kStateIdle;
+    QString m_outcome;
+    bool m_failed = false;
+    bool m_stopRequested = false;
+    bool m_inStart = false;
+    bool m_toolStarted = false;
+    int m_found = 0;
+    Step m_step = Step::Detect;
+    Job *m_job = nullptr;
+    Job *m_lastToolJob = nullptr;
+    std::vector<std::unique_ptr<Job>> m_jobs;
+    QString m_copyMade;
+    QFile m_log;
+    int m_graceMs = 1000;
+    int m_drainMs = 3000;
+};
