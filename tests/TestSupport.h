@@ -23,52 +23,6 @@
 
 #include <unistd.h>
 
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        // The application's own category is off unless asked for.
-        QLoggingCategory::setFilterRules(QStringLiteral("trimlet.info=true"));
-        current() = this;
-        m_previous = qInstallMessageHandler(&LogCapture::handler);
-    }
-    ~LogCapture()
-    {
-        qInstallMessageHandler(m_previous);
-        current() = nullptr;
-    }
-    QStringList lines() const { return m_lines; }
-    void clear() { m_lines.clear(); }
-    int count(const QString &line) const { return int(m_lines.count(line)); }
-    bool contains(const QString &line) const { return m_lines.contains(line); }
-    QStringList matching(const QString &prefix) const
-    {
-        QStringList out;
-        for (const QString &l : m_lines)
-            if (l.startsWith(prefix))
-                out << l;
-        return out;
-    }
-
-private:
-    static LogCapture *&current()
-    {
-        static LogCapture *c = nullptr;
-        return c;
-    }
-    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &msg)
-    {
-        // Only the application's own lines, not Qt's categorised ones.
-        const bool own = !context.category || qstrcmp(context.category, "default") == 0
-                         || qstrcmp(context.category, "trimlet") == 0;
-        if (current() && type == QtInfoMsg && own)
-            current()->m_lines << msg;
-    }
-    QStringList m_lines;
-    QtMessageHandler m_previous = nullptr;
-};
-
 // A controller with the real windows, as main() makes them.
 struct Harness
 {

@@ -6,6 +6,7 @@
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "ui_GraphWindow.h"
+#include "ui_MainWindow.h"
 
 #include <QImage>
 #include <QLabel>
@@ -77,17 +78,21 @@ private slots:
         VideoGraph *g = h.windows.graph();
         QLabel *fileName = h.windows.graphUi().mGraphFileText;
 
-        LogCapture log;
+        // Without a frame list nothing further is read, not even a cut list.
+        writeFile(path(".edl"), "0.00\t1.20\t0\n3.00\t4.00\t0\n");
         c.makeChart();
-        QVERIFY(log.contains(QStringLiteral("loadData: Loaded 0 rows of data into 0 points.")));
-        QVERIFY(log.matching(QStringLiteral("readEDLData")).isEmpty());
+        QCOMPARE(c.totalRows(), 0);
+        QCOMPARE(c.pointCount(), 0);
+        QCOMPARE(c.commercialsFound(), 0);
+        QFile::remove(path(".edl"));
 
         writeFile(path(".txt"), "FILE PROCESSING COMPLETE  40 FRAMES AT  2500\n---\n0\t29\n");
         QCOMPARE(c.loadData(), 1); // no EDL
         writeFile(path(".edl"), "0.00\t1.20\t0\n");
-        log.clear();
         QCOMPARE(c.loadData(), 1); // no CSV
-        QVERIFY(log.contains(QStringLiteral("readCSVData: Error opening CSV: ") + path(".csv")));
+        QCOMPARE(c.commercialsFound(), 1);
+        QVERIFY(!c.aiVideoData());
+        QCOMPARE(h.windows.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
 
         writeFile(path(".csv"), "sep=,\nframe,brightness,uniform,\n");
         c.makeChart();
