@@ -1,0 +1,226 @@
+// The run without a window: the tools' argument vectors, the detector's
+// settings file, and a request run through its steps by the stand-in
+// tools, stopped, failed and ended, with nothing but the jobs layer.
+
+#include "jobs/CutJob.h"
+#include "jobs/DetectJob.h"
+#include "jobs/RunPipeline.h"
+#include "jobs/WorkFiles.h"
+#include "process/TaskWrapper.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+QString standIn(const char *tool)
+{
+    return QStringLiteral(TRIMLET_TEST_TOOLS "/standins/") + QLatin1String(tool);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+// A request for a recording in dir, run by the stand-ins.
+RunRequest requestIn(const QTemporaryDir &dir, bool detect, bool remove, bool erase)
+{
+    RunRequest r;
+    r.recording = dir.filePath(QStringLiteral("show.mpg"));
+    writeFile(r.recording, QByteArray(8192, 'x'));
+    r.outDir = dir.path();
+    r.baseName = QStringLiteral("show");
+    r.output = remove ? dir.filePath(QStringLiteral("show.clean.mpg")) : QString();
+    r.detect = detect;
+    r.remove = remove;
+    r.erase = erase;
+    r.detectorSettings = {{QStringLiteral("detect_method"), qint64(43)}};
+    r.tools = {standIn("comskip"), standIn("mencoder"), standIn("ffmpeg"), standIn("ffprobe")};
+    return r;
+}
+
+struct EnvGuard
+{
+    QList<QByteArray> names;
+    void set(const char *name, const QByteArray &value)
+    {
+        qputenv(name, value);
+        names << name;
+    }
+    ~EnvGuard()
+    {
+        for (const QByteArray &n : names)
+            qunsetenv(n.constData());
+    }
+};
+
+} // namespace
+
+class TestJobs final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void testToolVectors()
+    {
+        RunRequest r;
+        r.recording = QStringLiteral("-show.ts");
+        r.outDir = QStringLiteral("/v");
+        r.baseName = QStringLiteral("-show");
+        r.output = QStringLiteral("/v/out.mpg");
+        r.tools.comskip = QStringLiteral("/bin/comskip");
+        // A recording named like an option is never taken for one.
+        QCOMPARE(DetectJob::arguments(r), (QStringList{"/bin/comskip", "--csvout", "--ini=/v/-show.ini", "./-show.ts"}));
+        const QStringList plain = CutJob::mencoderArguments(r, QString(), QString());
+        QVERIFY(!plain.contains(QStringLiteral("-noskip")) && !plain.contains(QStringLiteral("-hr-edl-seek")));
+        QCOMPARE(plain.mid(plain.size() - 5), (QStringList{"-edl", "/v/-show.edl", "-o", "/v/out.mpg", "./-show.ts"}));
+        r.noSkip = r.edlSeek = true;
+        const QStringList options = CutJob::mencoderArguments(r, QStringLiteral("/v/.part"), QStringLiteral("/t/cuts.edl"));
+        QVERIFY(options.join(QLatin1Char(' ')).contains(QStringLiteral("-noskip -mc 0 -hr-edl-seek -edl /t/cuts.edl -o /v/.part")));
+        // Subtitles go only where the container can hold them.
+        const QStringList ts = CutJob::ffmpegArguments(r, QStringLiteral("l"), QStringLiteral("o"),
+                                                       media::Container::TransportStream);
+        const QStringList ps = CutJob::ffmpegArguments(r, QStringLiteral("l"), QStringLiteral("o"),
+                                                       media::Container::ProgramStream);
+        QVERIFY(ts.contains(QStringLiteral("0:s?")) && !ps.contains(QStringLiteral("0:s?")));
+        QCOMPARE(ps.last(), QStringLiteral("file:o"));
+    }
+
+    void testSettingsText()
+    {
+        const std::optional<QByteArray> text =
+            DetectJob::iniText({{QStringLiteral("b"), true}, {QStringLiteral("d"), 0.75},
+                                {QStringLiteral("e"), QString()}, {QStringLiteral("i"), qint64(43)},
+                                {QStringLiteral("s"), QStringLiteral("0")}});
+        QVERIFY(text);
+        // Empty texts are left to comskip's own default.
+        QCOMPARE(*text, QByteArray("b=1\nd=0.75\ni=43\ns=0\n"));
+        // comskip reads ASCII only: nothing rather than a file it misreads.
+        QVERIFY(!DetectJob::iniText({{QStringLiteral("name"), QStringLiteral("Café")}}));
+    }
+
+    void testWholeRequestByTheStandIns()
+    {
+        QTemporaryDir dir;
+        const RunRequest request = requestIn(dir, true, true, false);
+        RunPipeline run(request);
+        QSignalSpy steps(&run, &RunPipeline::stepStarted);
+        QSignalSpy ended(&run, &RunPipeline::stepFinished);
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        run.start();
+        QVERIFY(run.logFileOpen());
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY2(!run.failed(), qPrintable(run.outcome()));
+        QCOMPARE(run.outcome(), QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(steps.count(), 2);
+        QCOMPARE(ended.count(), 2);
+        QCOMPARE(run.copyMade(), request.output);
+        QVERIFY(QFile::exists(request.output));
+        QVERIFY(!run.logFileOpen());
+        // The run log holds both tools, in order, and the copy's check.
+        const QByteArray log = readAll(dir.filePath(RunPipeline::logFileName));
+        QVERIFY(log.startsWith("Comskip stand-in\n"));
+        QVERIFY(log.indexOf("Trimlet: cut copy") > log.indexOf("MEncoder stand-in"));
+        QVERIFY(WorkFiles(dir.path(), QStringLiteral("show")).made().contains(QStringLiteral("show.edl")));
+    }
+
+    void testDetectorFailuresInWords_data()
+    {
+        QTest::addColumn<QByteArray>("rc");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("bad file") << QByteArray("3") << QStringLiteral("Bad MPEG file.");
+        QTest::newRow("files") << QByteArray("103") << QStringLiteral("Error creating output files.");
+        QTest::newRow("memory") << QByteArray("15") << QStringLiteral("Error allocating memory");
+        QTest::newRow("other") << QByteArray("42") << QStringLiteral("Unexpected error 42.");
+    }
+    void testDetectorFailuresInWords()
+    {
+        QFETCH(QByteArray, rc);
+        QFETCH(QString, outcome);
+        QTemporaryDir dir;
+        EnvGuard env;
+        env.set("STANDIN_RC", rc);
+        // The earlier list is the user's until a detection succeeds.
+        writeFile(dir.filePath(QStringLiteral("show.edl")), "1.00\t2.00\t0\n");
+        RunPipeline run(requestIn(dir, true, false, true));
+        QSignalSpy failed(&run, &RunPipeline::stepFinished);
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        run.start();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(run.outcome(), outcome);
+        QVERIFY(run.failed());
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.at(0).at(1).toBool(), true);
+        // Erasing left the user's own list alone.
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("show.edl"))), QByteArray("1.00\t2.00\t0\n"));
+    }
+
+    void testStopNeverWaitsForTheTool()
+    {
+        // A detector that ignores SIGTERM: the stop returns at once, and
+        // the run says it stopped once the tool has been killed.
+        QTemporaryDir dir;
+        EnvGuard env;
+        env.set("STANDIN_MODE", "stubborn");
+        writeFile(dir.filePath(QStringLiteral("show.txt")), "the user's own list\n");
+        RunPipeline run(requestIn(dir, true, false, false));
+        run.setStopBounds(300, 2000);
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        run.start();
+        QTRY_VERIFY(run.runner() && run.runner()->processId() > 0);
+        QTRY_VERIFY(readAll(dir.filePath(RunPipeline::logFileName)).contains("waiting"));
+        const pid_t pid = run.runner()->processId();
+        QElapsedTimer clock;
+        clock.start();
+        run.stop();
+        const qint64 stopMs = clock.elapsed();
+        qDebug("stop returned after %lld ms", stopMs);
+        QVERIFY2(stopMs < 50, qPrintable(QString::number(stopMs)));
+        QVERIFY(finished.wait(5000));
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(run.wasStopped());
+        QCOMPARE(run.outcome(), QStringLiteral("Detection stopped."));
+        QCOMPARE(run.state(), qint32(RunPipeline::kStateIdle));
+        QTRY_VERIFY(::kill(pid, 0) != 0);
+        // The list set aside for the detector is back as it was.
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("show.txt"))), QByteArray("the user's own list\n"));
+    }
+
+    void testStopBeforeAnyStepRuns()
+    {
+        // Stopped while the recording is still being read: nothing ran.
+        QTemporaryDir dir;
+        EnvGuard env;
+        env.set("STANDIN_PROBE", "slow");
+        RunPipeline run(requestIn(dir, true, true, false));
+        QSignalSpy steps(&run, &RunPipeline::stepStarted);
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        run.start();
+        QCOMPARE(run.state(), qint32(RunPipeline::kStateStart));
+        run.stop();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(run.outcome(), QStringLiteral("Run stopped."));
+        QTest::qWait(1500);
+        QCOMPARE(steps.count(), 0);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("show.edl"))));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJobs)
+#include "tst_jobs.moc"
