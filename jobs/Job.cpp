@@ -16,13 +16,26 @@ class Job::Runner : public TaskWrapperController
 {
 public:
     explicit Runner(Job *job) : m_job(job) { }
-    void processStarted() override { emit m_job->progress(-1); }
+    // A runner destroyed with its report pending makes it from its
+    // destructor: by then the job is no longer there to hear it.
+    void detach() { m_job = nullptr; }
+    void processStarted() override
+    {
+        if (m_job)
+            emit m_job->progress(-1);
+    }
     void appendOutput(const QString &output) override
     {
+        if (!m_job)
+            return;
         emit m_job->output(output);
         m_job->toolOutput(output);
     }
-    void processFinished(int status) override { m_job->runnerEnded(status); }
+    void processFinished(int status) override
+    {
+        if (m_job)
+            m_job->runnerEnded(status);
+    }
 
 private:
     Job *m_job;
@@ -33,7 +46,7 @@ Job::Job(QObject *parent) : QObject(parent), m_listener(std::make_unique<Runner>
 Job::~Job()
 {
     // A tool still running goes with its job, its report unheard.
-    m_listener.reset();
+    m_listener->detach();
     m_runner.reset();
 }
 

@@ -1,6 +1,7 @@
 #include "process/TaskWrapper.h"
 
 #include "process/ChildSetup.h"
+#include "process/ProcessReaper.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,29 +11,45 @@
 #include <csignal>
 #include <cstring>
 #include <unistd.h>
+#include <utility>
 
 TaskWrapper::TaskWrapper(TaskWrapperController *controller, const QStringList &arguments, QObject *parent)
-    : QObject(parent), m_controller(controller), m_arguments(arguments)
+    : QObject(parent), m_controller(controller), m_arguments(arguments), m_process(new QProcess(this))
 {
-    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process->setProcessChannelMode(QProcess::MergedChannels);
     // The tool inherits the application's standard input, as it would
     // from a shell.
-    m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &TaskWrapper::readOutput);
-    connect(&m_process, &QProcess::finished, this, &TaskWrapper::onFinished);
-    connect(&m_process, &QProcess::errorOccurred, this, &TaskWrapper::onError);
+    m_process->setInputChannelMode(QProcess::ForwardedInputChannel);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &TaskWrapper::readOutput);
+    connect(m_process, &QProcess::finished, this, &TaskWrapper::onFinished);
+    connect(m_process, &QProcess::errorOccurred, this, &TaskWrapper::onError);
+    // The grace period is the tool's to the last millisecond; a coarse
+    // timer may fire 5 % early.
+    m_graceTimer.setSingleShot(true);
+    m_graceTimer.setTimerType(Qt::PreciseTimer);
+    m_drainTimer.setSingleShot(true);
+    connect(&m_graceTimer, &QTimer::timeout, this, [this] { signalGroup(SIGKILL); });
+    connect(&m_drainTimer, &QTimer::timeout, this, &TaskWrapper::giveUpWaiting);
 }
 
 TaskWrapper::~TaskWrapper()
 {
-    stopProcess();
-    m_process.disconnect(this);
-    if (m_process.state() != QProcess::NotRunning) {
-        // Past every bound of the stop: it has had SIGKILL, so this wait
-        // only collects it.
-        m_process.kill();
-        m_process.waitForFinished(1000);
+    // No wait here, however the tool behaves: it is killed now and
+    // collected later.
+    if (m_process && m_process->state() != QProcess::NotRunning)
+        signalGroup(SIGKILL);
+    if (!m_reported && m_controller) {
+        m_stopped = true;
+        if (m_launchFailed) {
+            reportLaunchFailure();
+        } else {
+            flushOutput();
+            report(-1);
+        }
     }
+    // Even a process that has ended is deleted later: the runner may be
+    // going from inside that process's own finished signal.
+    ProcessReaper::reap(std::exchange(m_process, nullptr));
 }
 
 void TaskWrapper::setStopBounds(int graceMs, int drainMs)
@@ -48,10 +65,10 @@ pid_t TaskWrapper::processId() const
 
 void TaskWrapper::startProcess()
 {
-    if (!m_controller || m_pid > 0 || m_launchFailed)
+    if (!m_controller || m_pid > 0 || m_launchFailed || m_stopped)
         return;
     m_controller->processStarted();
-    if (!m_controller)
+    if (!m_controller || m_stopped)
         return;
 
     // A bare name means the tool was not found; it is never looked up in
@@ -67,11 +84,11 @@ void TaskWrapper::startProcess()
         return;
     }
 
-    m_process.setProgram(program);
-    m_process.setArguments(m_arguments.mid(1));
-    setUpChild(m_process, true);
-    m_process.start(QIODevice::ReadOnly);
-    const qint64 pid = m_process.processId();
+    m_process->setProgram(program);
+    m_process->setArguments(m_arguments.mid(1));
+    setUpChild(*m_process, true);
+    m_process->start(QIODevice::ReadOnly);
+    const qint64 pid = m_process->processId();
     if (pid > 0)
         m_pid = pid_t(pid);
 }
@@ -81,26 +98,25 @@ void TaskWrapper::failLaunch(const QString &reason)
     if (m_launchFailed || m_reported)
         return;
     m_launchFailed = true;
-    // Reported on a later pass of the event loop, as every other end is.
-    QMetaObject::invokeMethod(
-        this,
-        [this, reason] {
-            if (m_reported || !m_controller)
-                return;
-            const QString name =
-                m_arguments.value(0).isEmpty() ? QStringLiteral("(no tool)") : m_arguments.value(0);
-            m_controller->appendOutput(name + QStringLiteral(": ") + reason + QLatin1Char('\n'));
-            report(kLaunchFailed);
-        },
-        Qt::QueuedConnection);
     m_launchFailedReason = reason;
+    // Reported on a later pass of the event loop, as every other end is.
+    QMetaObject::invokeMethod(this, &TaskWrapper::reportLaunchFailure, Qt::QueuedConnection);
+}
+
+void TaskWrapper::reportLaunchFailure()
+{
+    if (m_reported || !m_controller)
+        return;
+    const QString name = m_arguments.value(0).isEmpty() ? QStringLiteral("(no tool)") : m_arguments.value(0);
+    m_controller->appendOutput(name + QStringLiteral(": ") + m_launchFailedReason + QLatin1Char('\n'));
+    report(kLaunchFailed);
 }
 
 void TaskWrapper::onError(QProcess::ProcessError error)
 {
     if (error != QProcess::FailedToStart)
         return;
-    QString reason = m_process.errorString();
+    QString reason = m_process->errorString();
     // Qt says "execve: No such file or directory"; the tool's name is put
     // in front of the reason instead.
     const qsizetype colon = reason.indexOf(QStringLiteral(": "));
@@ -111,7 +127,9 @@ void TaskWrapper::onError(QProcess::ProcessError error)
 
 void TaskWrapper::readOutput()
 {
-    const QByteArray data = m_process.readAllStandardOutput();
+    if (!m_process)
+        return;
+    const QByteArray data = m_process->readAllStandardOutput();
     if (data.isEmpty() || !m_controller)
         return;
     const QString text = m_decoder.decode(data.constData(), data.size());
@@ -119,17 +137,39 @@ void TaskWrapper::readOutput()
         m_controller->appendOutput(text);
 }
 
-void TaskWrapper::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
+void TaskWrapper::flushOutput()
 {
-    if (m_reported)
-        return;
     readOutput();
     const QString rest = m_decoder.flush();
     if (!rest.isEmpty() && m_controller)
         m_controller->appendOutput(rest);
+}
+
+void TaskWrapper::onFinished(int exitCode, QProcess::ExitStatus exitStatus)
+{
+    if (m_reported)
+        return;
+    flushOutput();
     // Whatever the tool started and left in its group goes with it.
     signalGroup(m_stopped ? SIGKILL : SIGTERM);
-    report(exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode);
+    if (m_stopped)
+        report(-1);
+    else
+        report(exitStatus == QProcess::CrashExit ? 128 + exitCode : exitCode);
+}
+
+void TaskWrapper::giveUpWaiting()
+{
+    if (m_reported || !m_process)
+        return;
+    // A tool still there at the bound is most likely stuck in the kernel
+    // past SIGKILL (a hung network mount): what was read is all the
+    // controller gets, and the reaper waits for the tool instead of the
+    // window.
+    flushOutput();
+    signalGroup(SIGKILL);
+    ProcessReaper::reap(std::exchange(m_process, nullptr));
+    report(-1);
 }
 
 void TaskWrapper::report(int status)
@@ -137,9 +177,10 @@ void TaskWrapper::report(int status)
     if (m_reported)
         return;
     m_reported = true;
-    TaskWrapperController *c = m_controller;
-    m_controller = nullptr;
-    if (c)
+    m_graceTimer.stop();
+    m_drainTimer.stop();
+    // Last of all: the controller may delete the runner from in there.
+    if (TaskWrapperController *c = std::exchange(m_controller, nullptr))
         c->processFinished(status);
 }
 
@@ -149,37 +190,26 @@ void TaskWrapper::signalGroup(int sig)
         return;
     // The group may outlive the tool itself when it started children.
     ::kill(-m_pid, sig);
-    if (m_process.state() != QProcess::NotRunning)
+    if (m_process && m_process->state() != QProcess::NotRunning)
         ::kill(m_pid, sig);
 }
 
 void TaskWrapper::stopProcess()
 {
-    if (m_reported || !m_controller)
+    if (m_reported || !m_controller || m_stopped)
         return;
     m_stopped = true;
-    if (m_launchFailed) {
-        m_controller->appendOutput(m_arguments.value(0) + QStringLiteral(": ") + m_launchFailedReason
-                                   + QLatin1Char('\n'));
-        report(kLaunchFailed);
+    // A launch failure is on its way already and is the report.
+    if (m_launchFailed)
+        return;
+    if (!m_process || m_process->state() == QProcess::NotRunning) {
+        QMetaObject::invokeMethod(
+            this, [this] { report(-1); }, Qt::QueuedConnection);
         return;
     }
-    if (m_process.state() == QProcess::NotRunning) {
-        report(-1);
-        return;
-    }
-    // The waits below deliver the output and the end through the
-    // process's own signals, so the report comes before this returns.
+    // The report comes from onFinished once the tool has gone, or from
+    // giveUpWaiting; stopping never waits here.
     signalGroup(SIGTERM);
-    if (!m_process.waitForFinished(qMax(1, m_graceMs)) && !m_reported) {
-        signalGroup(SIGKILL);
-        m_process.waitForFinished(qMax(1, m_drainMs - m_graceMs));
-    }
-    if (!m_reported) {
-        readOutput();
-        const QString rest = m_decoder.flush();
-        if (!rest.isEmpty() && m_controller)
-            m_controller->appendOutput(rest);
-        report(-1);
-    }
+    m_graceTimer.start(qMax(0, m_graceMs));
+    m_drainTimer.start(qMax(1, m_drainMs));
 }

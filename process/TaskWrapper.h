@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QStringList>
+#include <QTimer>
 
 #include <sys/types.h>
 
@@ -21,19 +22,29 @@ public:
 };
 
 // Runs one tool as a child process with standard output and standard error
-// merged into one channel. The runner owns its QProcess.
+// merged into one channel.
 //
 // A run ends in one of these ways:
 //  - the tool exits: what it wrote is delivered, then its exit status
 //    (128 + signal number when a signal ended it);
-//  - stopProcess: the tool's process group gets SIGTERM, what it still
-//    writes is delivered, SIGKILL follows after a grace period, and the
-//    wait gives up after a bound so that no tool can hold the window; the
-//    report comes before stopProcess returns;
+//  - stopProcess: it returns at once and never waits for the tool. The
+//    tool's process group gets SIGTERM, and SIGKILL once the grace period
+//    is over; what the tool still writes is delivered, and when it has
+//    gone the status is -1 (wasStopped() tells a stopped run). Should it
+//    not go within the drain bound (a process stuck in the kernel), the
+//    output read so far is delivered and -1 reported all the same, and
+//    the reaper (ProcessReaper.h) collects the tool later. Either way the
+//    report comes on a later pass of the event loop, never inside
+//    stopProcess; the same holds for a runner stopped before it started;
 //  - the tool cannot be launched: one line saying why is delivered as
 //    output and the status is kLaunchFailed, on a later pass of the event
-//    loop, as every other end.
-// The tool runs in a process group of its own and gets SIGTERM when the
+//    loop, as every other end, whether or not the runner is stopped.
+// A runner destroyed before its report makes the report in its destructor
+// (the output read so far and -1, or the launch failure); a tool still
+// running then gets SIGKILL with its group and is left to the reaper, so
+// the destructor does not wait for it either. A runner may be deleted from
+// inside processFinished.
+// The tool runs in a process group of its own and gets SIGKILL when the
 // application dies, so it never outlives Trimlet.
 class TaskWrapper : public QObject
 {
@@ -48,13 +59,13 @@ public:
     void stopProcess();
 
     bool launchFailed() const { return m_launchFailed; }
-    // True once stopProcess has ended the run.
+    // True once stopProcess, or the destructor, has ended the run.
     bool wasStopped() const { return m_stopped; }
     pid_t processId() const;
     const QStringList &arguments() const { return m_arguments; }
 
-    // How long a stopped tool gets before SIGKILL, and how long the stop
-    // may take in all.
+    // How long a stopped tool gets before SIGKILL, and how long after
+    // stopProcess its report waits for it at most.
     void setStopBounds(int graceMs, int drainMs);
 
 private:
@@ -62,12 +73,18 @@ private:
     void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
     void onError(QProcess::ProcessError error);
     void failLaunch(const QString &reason);
+    void reportLaunchFailure();
+    void flushOutput();
+    void giveUpWaiting();
     void report(int status);
     void signalGroup(int sig);
 
     TaskWrapperController *m_controller;
     QStringList m_arguments;
-    QProcess m_process;
+    // Handed to the reaper, and null, once the runner no longer waits for it.
+    QProcess *m_process;
+    QTimer m_graceTimer;
+    QTimer m_drainTimer;
     pid_t m_pid = -1;
     Utf8Tail m_decoder;
     bool m_launchFailed = false;

@@ -85,13 +85,18 @@ private slots:
         r.output = QStringLiteral("/v/out.mpg");
         r.tools.comskip = QStringLiteral("/bin/comskip");
         // A recording named like an option is never taken for one.
-        QCOMPARE(DetectJob::arguments(r), (QStringList{"/bin/comskip", "--csvout", "--ini=/v/-show.ini", "./-show.ts"}));
+        QCOMPARE(DetectJob::arguments(r),
+                 (QStringList{"/bin/comskip", "--csvout", "--ini=/v/-show.ini", "./-show.ts"}));
         const QStringList plain = CutJob::mencoderArguments(r, QString(), QString());
-        QVERIFY(!plain.contains(QStringLiteral("-noskip")) && !plain.contains(QStringLiteral("-hr-edl-seek")));
-        QCOMPARE(plain.mid(plain.size() - 5), (QStringList{"-edl", "/v/-show.edl", "-o", "/v/out.mpg", "./-show.ts"}));
+        QVERIFY(!plain.contains(QStringLiteral("-noskip"))
+                && !plain.contains(QStringLiteral("-hr-edl-seek")));
+        QCOMPARE(plain.mid(plain.size() - 5),
+                 (QStringList{"-edl", "/v/-show.edl", "-o", "/v/out.mpg", "./-show.ts"}));
         r.noSkip = r.edlSeek = true;
-        const QStringList options = CutJob::mencoderArguments(r, QStringLiteral("/v/.part"), QStringLiteral("/t/cuts.edl"));
-        QVERIFY(options.join(QLatin1Char(' ')).contains(QStringLiteral("-noskip -mc 0 -hr-edl-seek -edl /t/cuts.edl -o /v/.part")));
+        const QStringList options =
+            CutJob::mencoderArguments(r, QStringLiteral("/v/.part"), QStringLiteral("/t/cuts.edl"));
+        QVERIFY(options.join(QLatin1Char(' '))
+                    .contains(QStringLiteral("-noskip -mc 0 -hr-edl-seek -edl /t/cuts.edl -o /v/.part")));
         // Subtitles go only where the container can hold them.
         const QStringList ts = CutJob::ffmpegArguments(r, QStringLiteral("l"), QStringLiteral("o"),
                                                        media::Container::TransportStream);
@@ -104,8 +109,10 @@ private slots:
     void testSettingsText()
     {
         const std::optional<QByteArray> text =
-            DetectJob::iniText({{QStringLiteral("b"), true}, {QStringLiteral("d"), 0.75},
-                                {QStringLiteral("e"), QString()}, {QStringLiteral("i"), qint64(43)},
+            DetectJob::iniText({{QStringLiteral("b"), true},
+                                {QStringLiteral("d"), 0.75},
+                                {QStringLiteral("e"), QString()},
+                                {QStringLiteral("i"), qint64(43)},
                                 {QStringLiteral("s"), QStringLiteral("0")}});
         QVERIFY(text);
         // Empty texts are left to comskip's own default.
@@ -127,7 +134,8 @@ private slots:
         QVERIFY(finished.wait(20000));
         QCOMPARE(finished.count(), 1);
         QVERIFY2(!run.failed(), qPrintable(run.outcome()));
-        QCOMPARE(run.outcome(), QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(run.outcome(),
+                 QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
         QCOMPARE(steps.count(), 2);
         QCOMPARE(ended.count(), 2);
         QCOMPARE(run.copyMade(), request.output);
