@@ -252,6 +252,16 @@ void AppController::clean(QObject *)
     setHaveCommercials(false);
     m_activeProgressIndicator = nullptr;
     emit workFilesChanged();
+    // Erasing is a step of its own, ended as a tool's is: the state it
+    // leaves is looked at on the next pass of the event loop.
+    logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, processState()));
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            logLine(QString::asprintf("runTask: processState = %d in", processState()));
+            logLine(QString::asprintf("runTask: processState = %d out", processState()));
+        },
+        Qt::QueuedConnection);
 }
 
 WorkFiles AppController::workFiles() const

@@ -1,5 +1,6 @@
 #include "jobs/Job.h"
 
+#include "core/Diagnostics.h"
 #include "process/TaskWrapper.h"
 
 #include <QFileInfo>
@@ -21,6 +22,7 @@ public:
     void detach() { m_job = nullptr; }
     void processStarted() override
     {
+        logLine(QStringLiteral("processStarted: == Starting new process =="));
         if (m_job)
             emit m_job->progress(-1);
     }
@@ -87,6 +89,8 @@ void Job::runTool(const QStringList &arguments)
 {
     if (m_runner)
         m_runner.release()->deleteLater();
+    logLine(QStringLiteral("runWithProgressCommand: Running command: (")
+            + arguments.join(QStringLiteral(", ")) + QLatin1Char(')'));
     m_excerpts.clear();
     m_runner = std::make_unique<TaskWrapper>(m_listener.get(), arguments);
     m_runner->setStopBounds(m_graceMs, m_drainMs);
@@ -100,6 +104,7 @@ void Job::runnerEnded(int rc)
     // The runner is inside its own report: it goes on a later pass.
     if (m_runner)
         m_runner.release()->deleteLater();
+    emit toolFinished(rc);
     toolEnded(rc, stopped, launchFailed);
 }
 

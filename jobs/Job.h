@@ -50,6 +50,8 @@ signals:
     // A tool's output, verbatim, and a line of the step's own, for the run log.
     void output(const QString &text);
     void logged(const QString &line);
+    // A tool of the step ended with this status; the step may go on.
+    void toolFinished(int status);
     void finished();
 
 protected:

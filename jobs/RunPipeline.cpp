@@ -174,6 +174,9 @@ bool RunPipeline::startJob(Job *job, Step step)
         }
         emit progress(step, percent);
     });
+    connect(job, &Job::toolFinished, this, [this](int rc) {
+        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, m_state));
+    });
     connect(job, &Job::finished, this, [this] {
         // A job that ends inside its own start is taken up when start returns.
         if (!m_inStart)
@@ -198,8 +201,6 @@ void RunPipeline::jobEnded(bool inStart)
     const bool failed = job->status() == Job::Status::Failed;
     const bool failedBefore = m_failed;
     m_failed = m_failed || failed;
-    logLine(QString::asprintf("processFinished: step %d, status %d, processState = %d", int(m_step),
-                              int(job->status()), m_state));
     switch (m_step) {
     case Step::Detect:
         if (job->status() == Job::Status::Succeeded)
@@ -214,6 +215,7 @@ void RunPipeline::jobEnded(bool inStart)
         m_state = kStateAfterRemove;
         break;
     case Step::Erase:
+        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, m_state));
         m_found = 0;
         if (!m_outcome.isEmpty())
             emit status(m_outcome);

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -53,6 +54,29 @@ RunRequest requestIn(const QTemporaryDir &dir, bool detect, bool remove, bool er
     r.tools = {standIn("comskip"), standIn("mencoder"), standIn("ffmpeg"), standIn("ffprobe")};
     return r;
 }
+
+// The application's diagnostic lines while it lives.
+struct Diagnostics
+{
+    static QStringList &lines()
+    {
+        static QStringList l;
+        return l;
+    }
+    static void handler(QtMsgType, const QMessageLogContext &context, const QString &msg)
+    {
+        if (context.category && qstrcmp(context.category, "trimlet") == 0)
+            lines() << msg;
+    }
+    QtMessageHandler previous;
+    Diagnostics()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("trimlet.info=true"));
+        lines().clear();
+        previous = qInstallMessageHandler(&Diagnostics::handler);
+    }
+    ~Diagnostics() { qInstallMessageHandler(previous); }
+};
 
 struct EnvGuard
 {
@@ -125,6 +149,7 @@ private slots:
     {
         QTemporaryDir dir;
         const RunRequest request = requestIn(dir, true, true, false);
+        Diagnostics diagnostics;
         RunPipeline run(request);
         QSignalSpy steps(&run, &RunPipeline::stepStarted);
         QSignalSpy ended(&run, &RunPipeline::stepFinished);
@@ -146,6 +171,17 @@ private slots:
         QVERIFY(log.startsWith("Comskip stand-in\n"));
         QVERIFY(log.indexOf("Trimlet: cut copy") > log.indexOf("MEncoder stand-in"));
         QVERIFY(WorkFiles(dir.path(), QStringLiteral("show")).made().contains(QStringLiteral("show.edl")));
+        // The diagnostic lines are written, each step's in its turn; the
+        // run log holds none of them.
+        const QStringList &lines = Diagnostics::lines();
+        const auto at = [&lines](const QString &line) { return lines.indexOf(line); };
+        QVERIFY(at(QStringLiteral("runTask: processState = 1 in")) >= 0);
+        QVERIFY(at(QStringLiteral("processStarted: == Starting new process ==")) > 0);
+        QVERIFY(at(QStringLiteral("processFinished: rc = 0, processState = 2"))
+                > at(QStringLiteral("runTask: processState = 1 in")));
+        QVERIFY(at(QStringLiteral("processFinished: rc = 0, processState = 4"))
+                > at(QStringLiteral("processFinished: rc = 0, processState = 2")));
+        QVERIFY(!log.contains("runTask:"));
     }
 
     void testDetectorFailuresInWords_data()
