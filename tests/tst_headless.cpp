@@ -64,6 +64,7 @@ private slots:
         request.detectorSettings.insert(QStringLiteral("delete_show_before_first_commercial"), qint64(0));
         request.detectorSettings.insert(QStringLiteral("delete_show_after_last_commercial"), qint64(0));
         request.detectorSettings.insert(QStringLiteral("logo_at_bottom"), qint64(0));
+        request.noSkip = true;
         request.tools.comskip = QStandardPaths::findExecutable(QStringLiteral("comskip"));
         request.tools.mencoder = QStandardPaths::findExecutable(QStringLiteral("mencoder"));
         request.tools.ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
@@ -94,7 +95,8 @@ private slots:
         QCOMPARE(steps.at(1).at(0).value<RunPipeline::Step>(), RunPipeline::Step::Cut);
         QVERIFY(statuses.contains(QStringLiteral("Detecting commercials…")));
         QVERIFY(statuses.contains(QStringLiteral("Checking the cut copy…")));
-        QCOMPARE(detectPercent, 100.0);
+        // comskip's own percentages reached the run's progress.
+        QVERIFY2(detectPercent > 50, qPrintable(QString::number(detectPercent)));
         // The checked copy took its name; the recording is as it was, the
         // detector's results are beside it, and no partial copy is left.
         QCOMPARE(run.copyMade(), request.output);
