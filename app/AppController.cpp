@@ -1,14 +1,5 @@
 #include "app/AppController.h"
 
-#include "chart/VideoGraph.h"
-#include "core/Diagnostics.h"
-#include "progress/ProgressIndicator.h"
-
-#include <QLabel>
-#include <QPushButton>
-
-#include <cstdlib>
-
 // The same name as the pipeline's; a copy of its value could be taken before it is set.
 const QString logFileName = QStringLiteral("TrimletLog.txt");
 
@@ -84,59 +75,65 @@ void AppController::setStopBounds(int graceMs, int drainMs)
 
 void AppController::setStatus(const QString &text)
 {
+    if (m_status == text)
+        return;
     m_status = text;
-    if (mStatusField)
-        mStatusField->setText(text);
+    emit statusChanged(text);
 }
 
-void AppController::setButton(QPushButton *button, const QString &title, Action action)
+void AppController::setOutputText(const QString &text)
 {
-    if (button == mAutoActionButton)
-        m_autoAction = action;
-    else if (button == mDetectActionButton)
-        m_detectAction = action;
-    else if (button == mRemoveActionButton)
-        m_removeAction = action;
-    if (button)
-        button->setText(title);
+    if (m_outputText == text)
+        return;
+    m_outputText = text;
+    emit outputTextChanged(text);
+}
+
+void AppController::setRecordingInfoText(const QString &text)
+{
+    if (m_recordingInfoText == text)
+        return;
+    m_recordingInfoText = text;
+    emit recordingInfoTextChanged(text);
+}
+
+void AppController::setButton(RunButton button, Action action)
+{
+    m_actions[size_t(button)] = action;
     emit buttonsChanged();
 }
 
-bool AppController::buttonStops(const QPushButton *button) const
+bool AppController::buttonStops(RunButton button) const
 {
     const Action a = buttonAction(button);
     return a == Action::AutoStop || a == Action::DetectStop || a == Action::RemoveStop;
 }
 
-AppController::Action AppController::buttonAction(const QPushButton *button) const
+QString AppController::buttonTitle(RunButton button) const
 {
-    if (button == mAutoActionButton)
-        return m_autoAction;
-    if (button == mDetectActionButton)
-        return m_detectAction;
-    return m_removeAction;
+    return buttonStops(button) ? QStringLiteral("Stop") : QStringLiteral("Run");
 }
 
-void AppController::performButtonAction(QPushButton *button)
+void AppController::performButtonAction(RunButton button)
 {
     switch (buttonAction(button)) {
     case Action::AutoStart:
-        autoStart(button);
+        autoStart();
         break;
     case Action::DetectStart:
-        detectStart(button);
+        detectStart();
         break;
     case Action::RemoveStart:
-        removeStart(button);
+        removeStart();
         break;
     case Action::AutoStop:
-        autoStop(button);
+        autoStop();
         break;
     case Action::DetectStop:
-        detectStop(button);
+        detectStop();
         break;
     case Action::RemoveStop:
-        removeStop(button);
+        removeStop();
         break;
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/EndSound.h"
+#include "app/RunOptions.h"
 #include "app/ToolLocator.h"
 #include "app/Updater.h"
 #include "core/Commercial.h"
@@ -20,26 +21,18 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <array>
 #include <functional>
-#include <memory>
 #include <optional>
-
-class QCheckBox;
-class QFileDialog;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class ProgressIndicator;
-class TaskWrapper;
-class VideoGraph;
 
 // The run log's file name, beside the recording.
 extern const QString logFileName;
 
 // The application's controller: it turns what the window asks into a run
-// request, hands it to a pipeline of jobs, and shows what the run says; it
+// request, hands it to a pipeline of jobs, and says what the run says; it
 // reads the detector's results into the document the chart and table show.
+// It holds values, never a widget: the window mirrors them and hands back
+// what the user changes.
 class AppController : public QObject, public UpdaterDelegate
 {
     Q_OBJECT
@@ -49,6 +42,11 @@ class AppController : public QObject, public UpdaterDelegate
         bool haveCommercials READ haveCommercials WRITE setHaveCommercials NOTIFY haveCommercialsChanged)
     Q_PROPERTY(bool isRunning READ isRunning WRITE setIsRunning NOTIFY isRunningChanged)
     Q_PROPERTY(bool isRunningAuto READ isRunningAuto WRITE setIsRunningAuto NOTIFY isRunningAutoChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(QString outputText READ outputText WRITE setOutputText NOTIFY outputTextChanged)
+    Q_PROPERTY(QString chosenRecording READ chosenRecording NOTIFY chosenRecordingChanged)
+    Q_PROPERTY(QString recordingInfoText READ recordingInfoText NOTIFY recordingInfoTextChanged)
+    Q_PROPERTY(QString lastChecked READ lastChecked NOTIFY lastCheckedChanged)
 
 public:
     enum ProcessState : qint32 {
@@ -61,8 +59,14 @@ public:
         kStateCleaning = RunPipeline::kStateCleaning,
         kStateFinished = RunPipeline::kStateFinished,
     };
+    // The three Run/Stop buttons.
+    enum class RunButton { Auto, Detect, Remove };
+    Q_ENUM(RunButton)
     // What a Run/Stop button does when pressed.
     enum class Action { AutoStart, DetectStart, RemoveStart, AutoStop, DetectStop, RemoveStop };
+    // The two progress rows: detection's, and the cut's.
+    enum class Row { Detect, Remove };
+    Q_ENUM(Row)
 
     static constexpr int kMaxChartPoints = results::kMaxChartPoints;
     static constexpr int kMinCommercialFrames = results::kMinCommercialFrames;
@@ -71,68 +75,41 @@ public:
     explicit AppController(QObject *parent = nullptr);
     ~AppController() override;
 
-    // Window outlets, connected by the window set-up before awakeFromNib.
-    QPointer<VideoGraph> graph;
-    QPointer<QWidget> mMainWindow;
-    QPointer<QWidget> mGraphWindow;
-    QPointer<QLineEdit> mInputField;
-    QPointer<QLineEdit> mOutputField;
-    QPointer<QPushButton> mDetectActionButton;
-    QPointer<QProgressBar> mDetectProgressIndicator;
-    QPointer<QLabel> mDetectPercentTextField;
-    QPointer<QLabel> mDetectRemainingTextField;
-    QPointer<QPushButton> mRemoveActionButton;
-    QPointer<QProgressBar> mRemoveProgressIndicator;
-    QPointer<QLabel> mRemovePercentTextField;
-    QPointer<QLabel> mRemoveRemainingTextField;
-    QPointer<QPushButton> mAutoActionButton;
-    QPointer<QLabel> mStatusField;
-    QPointer<QCheckBox> mDetectBlackFrame;
-    QPointer<QCheckBox> mDetectStationLogo;
-    QPointer<QCheckBox> mDetectSceneChange;
-    QPointer<QCheckBox> mDetectResolutionChange;
-    QPointer<QCheckBox> mDetectClosedCaptions;
-    QPointer<QCheckBox> mDetectAspectRatio;
-    QPointer<QCheckBox> mDetectSilence;
-    QPointer<QCheckBox> mDetectCutscenes;
-    QPointer<QCheckBox> mOptionHasTickertape;
-    QPointer<QCheckBox> mOptionDeleteBefore;
-    QPointer<QCheckBox> mOptionDeleteAfter;
-    QPointer<QCheckBox> mOptionLogoAtBottom;
-    QPointer<QCheckBox> mRemoveNoSkip;
-    QPointer<QCheckBox> mRemoveEDLSeek;
-    QPointer<QCheckBox> mAutoDetect;
-    QPointer<QCheckBox> mAutoRemove;
-    QPointer<QCheckBox> mAutoClean;
-    QPointer<QLabel> mLastCheckedMessage;
-    QPointer<QLabel> mRecordingInfoField;
-
     // ---- start-up and file selection
     void awakeFromNib();
-    void browseInputFile(QObject *sender);
-    void browseInputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *contextInfo);
-    void browseOutputFile(QObject *sender);
-    void browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *contextInfo);
     // Takes path as if it had been chosen in the open panel.
     void openRecording(const QString &path);
     // The recording whose results the window shows, without reading the
     // recording itself or touching the fields.
     void setRecording(const QString &path);
-    QString outputDir() const;
+    // The recording as last chosen, for the input field.
+    const QString &chosenRecording() const { return m_chosenRecording; }
+    // The output field's text, as typed or proposed.
+    const QString &outputText() const { return m_outputText; }
+    void setOutputText(const QString &text);
+    // A path chosen in the save panel, which has asked before replacing a file.
+    void chooseOutput(const QString &path);
+    // What the recording holds, in words, for the line under the fields.
+    const QString &recordingInfoText() const { return m_recordingInfoText; }
+    // When the package lists were last refreshed, or "never".
+    const QString &lastChecked() const { return m_lastChecked; }
     void setLastCheckedDate();
     void updaterDidFindValidUpdate(Updater *updater, const QString &update) override;
     void updaterDidNotFindUpdate(Updater *updater) override;
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
     // ---- pipeline actions
-    void autoStart(QObject *sender);
-    void detectStart(QObject *sender);
-    void removeStart(QObject *sender);
-    void autoStop(QObject *sender);
-    void detectStop(QObject *sender);
-    void removeStop(QObject *sender);
-    void clean(QObject *sender);
+    void autoStart();
+    void detectStart();
+    void removeStart();
+    void autoStop();
+    void detectStop();
+    void removeStop();
+    void clean();
     void setIdle();
+    // What the window's check boxes ask of the next run.
+    void setRunOptions(const RunOptions &options) { m_options = options; }
+    const RunOptions &runOptions() const { return m_options; }
     // Asks the user a yes-or-no question; the windows answer with a dialog,
     // tests with their own function.
     using Confirm = std::function<bool(const QString &question)>;
@@ -163,10 +140,15 @@ public:
     // the recording's manifest (".BASE.trimlet-files"), which erasing
     // reads: nothing else is ever erased.
     QStringList workFilesMade() const;
-    void performButtonAction(QPushButton *button);
-    Action buttonAction(const QPushButton *button) const;
+    void performButtonAction(RunButton button);
+    Action buttonAction(RunButton button) const { return m_actions[size_t(button)]; }
     // The button stops the run under way when pressed.
-    bool buttonStops(const QPushButton *button) const;
+    bool buttonStops(RunButton button) const;
+    // "Stop" on the button of the run under way, else "Run".
+    QString buttonTitle(RunButton button) const;
+    // The row the running step shows its progress in; none before a run
+    // and after erasing.
+    std::optional<Row> activeRow() const { return m_activeRow; }
 
     // ---- tool contract
     QStringList detectArguments() const;
@@ -195,9 +177,9 @@ public:
     // hands them to the detector.
     QVariantMap detectorSettings() const;
     void writeIniFile();
-    int detectMethodMask() const;
-    // What Run would ask for now, read from the window.
-    RunRequest requestFromWindow(bool detect, bool remove, bool erase) const;
+    int detectMethodMask() const { return m_options.detectMethods; }
+    // What Run would ask for now, with the window's options.
+    RunRequest runRequest(bool detect, bool remove, bool erase) const;
     // The run under way, or the last one.
     const RunRequest &request() const { return m_request; }
     const QVariantMap &iniFileData() const { return m_iniFileData; }
@@ -212,8 +194,12 @@ public:
     int readCSVData();
     void clearGraphData();
     int loadData();
+    // Loads the results and hands them to the chart: chartChanged on
+    // success, else chartCleared if a chart was shown.
     void makeChart();
-    void graphAction(QObject *sender);
+    // The chart window is wanted, with the results as they are now.
+    void graphAction();
+    const Recording::Chart &chart() const { return m_chart; }
 
     // ---- the user's corrections of the detector's list
     // Writes list (the breaks, each cut or kept) as the frame list and the
@@ -241,11 +227,10 @@ public:
     // ---- state, readable by the windows and tests
     // The tool running now, if any.
     const TaskWrapper *runner() const { return m_pipeline ? m_pipeline->runner() : nullptr; }
-    ProgressIndicator *detectIndicator() const { return m_detectIndicator.get(); }
-    ProgressIndicator *removeIndicator() const { return m_removeIndicator.get(); }
-    ProgressIndicator *activeProgressIndicator() const { return m_activeProgressIndicator; }
     bool logFileOpen() const { return m_pipeline && m_pipeline->logFileOpen(); }
     qint32 processState() const { return m_pipeline ? m_pipeline->state() : kStateIdle; }
+    // What the status line says.
+    const QString &status() const { return m_status; }
     const QString &movieFile() const { return m_recording.path(); }
     const QString &outDir() const { return m_recording.outDir(); }
     const QString &baseName() const { return m_recording.baseName(); }
@@ -275,13 +260,36 @@ signals:
     void workFilesChanged();
     // A run came to its natural end; outcome is what the status line says.
     void runEnded(const QString &outcome);
+    void statusChanged(const QString &status);
+    void outputTextChanged(const QString &text);
+    void chosenRecordingChanged(const QString &path);
+    void recordingInfoTextChanged(const QString &text);
+    void lastCheckedChanged(const QString &text);
+    // A progress row: a tool started (its clock starts again), got so far,
+    // ended (failed or not), or the row empties.
+    void rowStarted(AppController::Row row);
+    void rowProgress(AppController::Row row, double percent);
+    void rowFinished(AppController::Row row, bool failed);
+    void rowCleared(AppController::Row row);
+    // The chart's points are new (see chart()), or about to be freed: a
+    // view holding them lets go at once.
+    void chartChanged();
+    void chartCleared();
+    // The break list was read again or edited; the chart and table reread it.
+    void commercialsChanged();
+    // The user asked to see the chart.
+    void chartRequested();
 
 private:
     QString workFile(const QString &extension) const { return m_recording.workFile(extension); }
     void setStatus(const QString &text);
-    void setButton(QPushButton *button, const QString &title, Action action);
-    void beginRun(QPushButton *button, Action stopAction, bool detect, bool remove, bool erase,
-                  bool automatic);
+    void setButton(RunButton button, Action action);
+    void setRecordingInfoText(const QString &text);
+    void beginRun(RunButton button, Action stopAction, bool detect, bool remove, bool erase, bool automatic);
+    // What the run may do, settled while the user is there: false when it
+    // may not start, and detect cleared when the user keeps their edits.
+    bool settleRun(bool &detect, bool remove);
+    void connectPipeline();
     bool outputIsInput() const;
     void setOutcome(const QString &text);
     void recordingProbed();
@@ -301,7 +309,7 @@ private:
     void endOfRunShown();
     struct PendingStart
     {
-        QPushButton *button;
+        RunButton button;
         Action stopAction;
         bool detect, remove, erase, automatic;
     };
@@ -316,17 +324,15 @@ private:
     QStringList m_labels;
     qint32 m_commercialsFound = 0;
     QVariantMap m_iniFileData;
-    std::unique_ptr<ProgressIndicator> m_detectIndicator;
-    std::unique_ptr<ProgressIndicator> m_removeIndicator;
-    ProgressIndicator *m_activeProgressIndicator = nullptr;
+    RunOptions m_options;
+    std::optional<Row> m_activeRow;
     bool m_haveInput = false;
     bool m_haveResults = false;
     bool m_haveCommercials = false;
     bool m_isRunning = false;
     bool m_isRunningAuto = false;
-    Action m_autoAction = Action::AutoStart;
-    Action m_detectAction = Action::DetectStart;
-    Action m_removeAction = Action::RemoveStart;
+    // What each button does, by RunButton.
+    std::array<Action, 3> m_actions{Action::AutoStart, Action::DetectStart, Action::RemoveStart};
     ToolLocator m_toolLocator;
     EndSound m_endSound;
     int m_graceMs = 1000;
@@ -352,5 +358,9 @@ private:
     RunRequest m_request;
     // What the status line says, as the controller last set it.
     QString m_status;
+    QString m_chosenRecording;
+    QString m_outputText;
+    QString m_recordingInfoText;
+    QString m_lastChecked;
     Confirm m_confirm;
 };

@@ -1,25 +1,33 @@
 #pragma once
 
+#include "app/AppController.h"
+#include "app/RunOptions.h"
+
 #include <QObject>
 #include <QPointer>
 
 #include <memory>
 
-class AppController;
 class CommercialTableModel;
+class FramePreview;
+class ProgressIndicator;
+class QFileDialog;
+class QLabel;
 class QMainWindow;
+class QPushButton;
 class QShortcut;
 class QUndoStack;
-class FramePreview;
 class VideoGraph;
 namespace Ui {
 class MainWindow;
 class GraphWindow;
 } // namespace Ui
 
-// The two windows made from their definitions, with their controls
-// connected to the controller as outlets and actions. Which controls are
-// enabled follows the controller's window-state flags.
+// The two windows made from their definitions. They show what the
+// controller holds (status, fields, buttons, progress rows, the chart) and
+// hand it what the user does: the presses, the output field's text, the
+// check boxes' options. Which controls are enabled follows the
+// controller's window-state flags.
 class AppWindows : public QObject
 {
     Q_OBJECT
@@ -31,32 +39,59 @@ public:
     QMainWindow *graphWindow() const { return m_graphWindow; }
     VideoGraph *graph() const { return m_graph; }
     QUndoStack *undoStack() const { return m_undo; }
-    Ui::MainWindow &ui() { return *m_ui; }
-    Ui::GraphWindow &graphUi() { return *m_graphUi; }
+    Ui::MainWindow &ui() const { return *m_ui; }
+    Ui::GraphWindow &graphUi() const { return *m_graphUi; }
     void updateControls();
     // "trimlet FILE": FILE is opened as if chosen in the open panel.
     void openFromCommandLine(const QStringList &arguments);
     // The chart's row order, from the settings resource.
     static QStringList labelOrder();
+    // The open and save panels; cancelled, they change nothing.
+    void browseInputFile();
+    void browseOutputFile();
+    void inputPanelFinished(QFileDialog *panel, int result);
+    void outputPanelFinished(QFileDialog *panel, int result);
+    // What the check boxes ask of a run; a mixed box counts as off.
+    RunOptions runOptions() const;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    using RunButton = AppController::RunButton;
+    using Row = AppController::Row;
+
+    QPushButton *runButton(RunButton button) const;
+    ProgressIndicator *progressRow(Row row) const;
+    void connectButtons();
+    void mirrorController();
+    void connectRows();
+    void setUpChart();
+    void connectChart();
+    void showChart();
+    void clearChart();
     void nameControls();
+    void nameChartControls();
     void fitChart();
     void setUpEditing();
+    void setUpPreview();
     void showBoundary(int row);
     void addBreak();
     void updateEmptyTable();
     void updateTitle();
+    void showButtonTitles();
     void notifyRunEnded(const QString &outcome);
+    // The events the windows' filter acts on; true when one is used up.
+    bool mainWindowEvent(QEvent *event);
+    bool chartEvent(QObject *watched, QEvent *event);
 
     AppController &m_controller;
     QMainWindow *m_main;
     QMainWindow *m_graphWindow;
     std::unique_ptr<Ui::MainWindow> m_ui;
     std::unique_ptr<Ui::GraphWindow> m_graphUi;
+    std::unique_ptr<ProgressIndicator> m_detectRow;
+    std::unique_ptr<ProgressIndicator> m_removeRow;
     VideoGraph *m_graph = nullptr;
     QPointer<QWidget> m_viewport;
     CommercialTableModel *m_tableModel = nullptr;
@@ -66,5 +101,5 @@ private:
     int m_selectedRow = -1;
     double m_beforeSeconds = -1;
     double m_firstSeconds = -1;
-    class QLabel *m_noCommercials = nullptr;
+    QLabel *m_noCommercials = nullptr;
 };

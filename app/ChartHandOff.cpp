@@ -2,18 +2,11 @@
 
 #include "app/AppController.h"
 
-#include "chart/VideoGraph.h"
 #include "core/Diagnostics.h"
 
-#include <QWidget>
-
-void AppController::graphAction(QObject *)
+void AppController::graphAction()
 {
-    if (mGraphWindow) {
-        mGraphWindow->show();
-        mGraphWindow->raise();
-        mGraphWindow->activateWindow();
-    }
+    emit chartRequested();
     makeChart();
 }
 
@@ -31,15 +24,8 @@ int AppController::loadData()
 
 void AppController::makeChart()
 {
-    if (loadData() != 0) {
+    if (loadData() != 0)
         clearGraphData();
-    } else if (graph) {
-        graph->setData(m_chart.values.data(),
-                       VideoGraph::DataSize{quint32(m_chart.pointCount), quint32(kMaxDataCols)},
-                       m_chart.ranges.data());
-        graph->setDataFrames(totalRows(), m_chart.chunkSize, fps(), m_labels, m_document.list());
-        graph->setDataFile(movieFile());
-    }
-    if (graph)
-        graph->update();
+    else
+        emit chartChanged();
 }

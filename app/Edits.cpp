@@ -3,7 +3,6 @@
 
 #include "app/AppController.h"
 
-#include "chart/VideoGraph.h"
 #include "core/BreakList.h"
 
 QString AppController::breaksSummary() const
@@ -21,8 +20,7 @@ bool AppController::applyBreaks(const CommercialList &list)
     }
     m_commercialsFound = m_document.cutCount();
     setHaveCommercials(m_haveResults && m_commercialsFound > 0);
-    if (graph)
-        graph->commercialsChanged();
+    emit commercialsChanged();
     const CommercialList detected = detectedCommercials();
     setStatus(QStringLiteral("%1 of %2 detected breaks will be cut, %3 edited.")
                   .arg(m_commercialsFound)

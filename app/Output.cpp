@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QTemporaryFile>
 
 QStringList AppController::partialCopies() const
@@ -18,7 +17,7 @@ QStringList AppController::partialCopies() const
 
 QString AppController::settledOutput() const
 {
-    const QString text = mOutputField ? mOutputField->text().trimmed() : QString();
+    const QString text = m_outputText.trimmed();
     if (text.isEmpty())
         return QString();
     // A bare name means beside the recording, never the working directory

@@ -1,20 +1,17 @@
-// Run, Stop and Erase: each Run builds one request from the window and
-// hands it to a pipeline of jobs, whose signals the window shows.
+// Run, Stop and Erase: each Run builds one request from the window's
+// options and hands it to a pipeline of jobs, whose signals the window shows.
 
 #include "app/AppController.h"
-#include "app/CheckBoxes.h"
 
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
-#include "progress/ProgressIndicator.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QPushButton>
 
-void AppController::beginRun(QPushButton *button, Action stopAction, bool detect, bool remove, bool erase,
+void AppController::beginRun(RunButton button, Action stopAction, bool detect, bool remove, bool erase,
                              bool automatic)
 {
     // A run in progress owns the buttons; its button reads "Stop".
@@ -33,6 +30,31 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         return;
     }
     m_pendingStart.reset();
+    if (!settleRun(detect, remove))
+        return;
+    m_request = runRequest(detect && m_haveInput, remove, erase);
+    if (!m_haveInput)
+        m_request.output.clear();
+    if (m_pipeline)
+        m_pipeline->deleteLater();
+    m_pipeline = new RunPipeline(m_request, &m_media, this);
+    m_pipeline->setStopBounds(m_graceMs, m_drainMs);
+    connectPipeline();
+    setStatus(QString());
+    m_outcome.clear();
+    m_stoppedByUser = false;
+    emit rowCleared(Row::Detect);
+    emit rowCleared(Row::Remove);
+    setButton(button, stopAction);
+    if (automatic)
+        setIsRunningAuto(true);
+    else
+        setIsRunning(true);
+    m_pipeline->start();
+}
+
+bool AppController::settleRun(bool &detect, bool remove)
+{
     // comskip writes its results under the recording's own name with its
     // own extensions: a recording called "show.txt" would be overwritten.
     static const QStringList kWorkExtensions{QStringLiteral("txt"), QStringLiteral("edl"),
@@ -42,7 +64,7 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
     if (detect && m_haveInput && kWorkExtensions.contains(QFileInfo(movie).suffix())) {
         setStatus(QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
                       .arg(QFileInfo(movie).fileName()));
-        return;
+        return false;
     }
     // A new detection replaces the user's corrections: asked first.
     if (detect && m_haveInput && haveEditedList()) {
@@ -54,7 +76,7 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
             // Erasing alone would take the edits with it.
             detect = false;
             if (!remove)
-                return;
+                return false;
         }
     }
     // Where the copy goes is settled once, while the user is still there,
@@ -64,87 +86,68 @@ void AppController::beginRun(QPushButton *button, Action stopAction, bool detect
         const QString problem = outputProblem();
         if (!problem.isEmpty()) {
             setStatus(problem);
-            return;
+            return false;
         }
     }
-    m_request = requestFromWindow(detect && m_haveInput, remove, erase);
-    if (!m_haveInput)
-        m_request.output.clear();
-    if (m_pipeline)
-        m_pipeline->deleteLater();
-    m_pipeline = new RunPipeline(m_request, &m_media, this);
-    m_pipeline->setStopBounds(m_graceMs, m_drainMs);
+    return true;
+}
+
+void AppController::connectPipeline()
+{
     connect(m_pipeline, &RunPipeline::status, this, &AppController::setStatus);
     connect(m_pipeline, &RunPipeline::stepStarted, this, &AppController::stepStarted);
     connect(m_pipeline, &RunPipeline::progress, this, &AppController::stepProgress);
     connect(m_pipeline, &RunPipeline::stepFinished, this, [this](RunPipeline::Step, bool failed) {
-        if (!m_activeProgressIndicator)
-            return;
-        m_activeProgressIndicator->stop();
-        if (failed)
-            m_activeProgressIndicator->fail();
+        if (m_activeRow)
+            emit rowFinished(*m_activeRow, failed);
     });
     connect(m_pipeline, &RunPipeline::listsChanged, this, &AppController::reloadCounts);
     connect(m_pipeline, &RunPipeline::workFilesErased, this, [this] {
         m_commercialsFound = 0;
         setHaveResults(false);
         setHaveCommercials(false);
-        m_activeProgressIndicator = nullptr;
+        m_activeRow.reset();
         emit workFilesChanged();
     });
     connect(m_pipeline, &RunPipeline::finished, this, &AppController::runFinished);
-    setStatus(QString());
-    m_outcome.clear();
-    m_stoppedByUser = false;
-    if (m_detectIndicator)
-        m_detectIndicator->clear();
-    if (m_removeIndicator)
-        m_removeIndicator->clear();
-    setButton(button, QStringLiteral("Stop"), stopAction);
-    if (automatic)
-        setIsRunningAuto(true);
-    else
-        setIsRunning(true);
-    m_pipeline->start();
 }
 
-void AppController::autoStart(QObject *)
+void AppController::autoStart()
 {
-    beginRun(mAutoActionButton, Action::AutoStop, isOn(mAutoDetect), isOn(mAutoRemove), isOn(mAutoClean),
-             true);
+    beginRun(RunButton::Auto, Action::AutoStop, m_options.autoDetect, m_options.autoRemove,
+             m_options.autoClean, true);
 }
 
-void AppController::detectStart(QObject *)
+void AppController::detectStart()
 {
-    beginRun(mDetectActionButton, Action::DetectStop, true, false, false, false);
+    beginRun(RunButton::Detect, Action::DetectStop, true, false, false, false);
 }
 
-void AppController::removeStart(QObject *)
+void AppController::removeStart()
 {
-    beginRun(mRemoveActionButton, Action::RemoveStop, false, true, false, false);
+    beginRun(RunButton::Remove, Action::RemoveStop, false, true, false, false);
 }
 
 void AppController::stepStarted(RunPipeline::Step step)
 {
+    // Erasing has no row of its own: the last step's row stays the active one.
     if (step == RunPipeline::Step::Detect) {
-        m_activeProgressIndicator = m_detectIndicator.get();
+        m_activeRow = Row::Detect;
         setHaveResults(false);
     } else if (step == RunPipeline::Step::Cut) {
-        m_activeProgressIndicator = m_removeIndicator.get();
+        m_activeRow = Row::Remove;
     }
 }
 
 void AppController::stepProgress(RunPipeline::Step, double percent)
 {
-    if (!m_activeProgressIndicator)
+    if (!m_activeRow)
         return;
     // A tool's start restarts its row's clock; the cutter may start twice.
-    if (percent < 0) {
-        m_activeProgressIndicator->clear();
-        m_activeProgressIndicator->start();
-    } else {
-        m_activeProgressIndicator->setPercent(percent);
-    }
+    if (percent < 0)
+        emit rowStarted(*m_activeRow);
+    else
+        emit rowProgress(*m_activeRow, percent);
 }
 
 void AppController::reloadCounts()
@@ -167,8 +170,8 @@ void AppController::runFinished()
         m_confirmedOutput = run->copyMade();
     const bool stopped = run->wasStopped();
     setIdle();
-    if (stopped && m_stoppedByUser && m_activeProgressIndicator)
-        m_activeProgressIndicator->clear();
+    if (stopped && m_stoppedByUser && m_activeRow)
+        emit rowCleared(*m_activeRow);
     // The status line keeps what the run found ("Found 2 commercials.",
     // "Bad MPEG file.", "Detection stopped."): the frame list may be gone
     // with the work files, or was never written, and its reader's
@@ -191,17 +194,17 @@ void AppController::stopRun()
     m_pipeline->stop();
 }
 
-void AppController::autoStop(QObject *)
+void AppController::autoStop()
 {
     stopRun();
 }
 
-void AppController::detectStop(QObject *)
+void AppController::detectStop()
 {
     stopRun();
 }
 
-void AppController::removeStop(QObject *)
+void AppController::removeStop()
 {
     stopRun();
 }
@@ -237,12 +240,12 @@ void AppController::setIdle()
 {
     setIsRunning(false);
     setIsRunningAuto(false);
-    setButton(mAutoActionButton, QStringLiteral("Run"), Action::AutoStart);
-    setButton(mDetectActionButton, QStringLiteral("Run"), Action::DetectStart);
-    setButton(mRemoveActionButton, QStringLiteral("Run"), Action::RemoveStart);
+    setButton(RunButton::Auto, Action::AutoStart);
+    setButton(RunButton::Detect, Action::DetectStart);
+    setButton(RunButton::Remove, Action::RemoveStart);
 }
 
-void AppController::clean(QObject *)
+void AppController::clean()
 {
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(workFiles(), outputInUse()).start();
@@ -250,7 +253,7 @@ void AppController::clean(QObject *)
     setStatus(QStringLiteral("Work files erased."));
     setHaveResults(false);
     setHaveCommercials(false);
-    m_activeProgressIndicator = nullptr;
+    m_activeRow.reset();
     emit workFilesChanged();
     // Erasing is a step of its own, ended as a tool's is: the state it
     // leaves is looked at on the next pass of the event loop.

@@ -3,7 +3,6 @@
 
 #include "app/AppController.h"
 
-#include "chart/VideoGraph.h"
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 
@@ -26,8 +25,7 @@ int AppController::readTXTData()
                               sampling.pointCount, double(sampling.chunkSize)));
     setHaveResults(sampling.pointCount > 0 && haveCSVData());
     setHaveCommercials(m_haveResults && m_document.cutCount() > 0);
-    if (graph)
-        graph->commercialsChanged();
+    emit commercialsChanged();
     return result;
 }
 
@@ -97,11 +95,6 @@ void AppController::clearGraphData()
     if (m_chart.values.empty())
         return;
     // The view lets go of the points before they are freed.
-    if (graph) {
-        graph->setData(nullptr, VideoGraph::DataSize{0, 0}, nullptr);
-        graph->setDataFrames(0, 0.0f, 0.0f, QStringList(), nullptr);
-        graph->setDataFile(QString());
-        graph->update();
-    }
+    emit chartCleared();
     m_chart = Recording::Chart();
 }

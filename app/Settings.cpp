@@ -1,15 +1,13 @@
 // Detector settings: loaded once from the settings resource, overlaid with
-// the window's check boxes and written as the detector's ini file.
+// the window's options and written as the detector's ini file.
 
 #include "app/AppController.h"
-#include "app/CheckBoxes.h"
 
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
 #include "jobs/DetectJob.h"
 
-#include <QCheckBox>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -26,34 +24,22 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
     return true;
 }
 
-int AppController::detectMethodMask() const
-{
-    const QCheckBox *boxes[] = {mDetectBlackFrame,       mDetectStationLogo,    mDetectSceneChange,
-                                mDetectResolutionChange, mDetectClosedCaptions, mDetectAspectRatio,
-                                mDetectSilence,          mDetectCutscenes};
-    int mask = 0;
-    for (int i = 0; i < 8; ++i)
-        if (isOn(boxes[i]))
-            mask += 1 << i;
-    return mask;
-}
-
 QVariantMap AppController::detectorSettings() const
 {
     QVariantMap settings = m_iniFileData;
     settings.insert(QStringLiteral("detect_method"), qint64(detectMethodMask()));
-    settings.insert(QStringLiteral("ticker_tape"), qint64(isOn(mOptionHasTickertape) ? 60 : 0));
+    settings.insert(QStringLiteral("ticker_tape"), qint64(m_options.tickerTape ? 60 : 0));
     // comskip knows this option as "..._before_first_commercial"; under any
     // other name the check box would silently do nothing.
     settings.insert(QStringLiteral("delete_show_before_first_commercial"),
-                    qint64(isOn(mOptionDeleteBefore) ? 1 : 0));
+                    qint64(m_options.deleteBefore ? 1 : 0));
     settings.insert(QStringLiteral("delete_show_after_last_commercial"),
-                    qint64(isOn(mOptionDeleteAfter) ? 1 : 0));
-    settings.insert(QStringLiteral("logo_at_bottom"), qint64(isOn(mOptionLogoAtBottom) ? 1 : 0));
+                    qint64(m_options.deleteAfter ? 1 : 0));
+    settings.insert(QStringLiteral("logo_at_bottom"), qint64(m_options.logoAtBottom ? 1 : 0));
     return settings;
 }
 
-RunRequest AppController::requestFromWindow(bool detect, bool remove, bool erase) const
+RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
 {
     RunRequest r;
     r.recording = movieFile();
@@ -64,8 +50,8 @@ RunRequest AppController::requestFromWindow(bool detect, bool remove, bool erase
     r.remove = remove;
     r.erase = erase;
     r.detectorSettings = detectorSettings();
-    r.noSkip = isOn(mRemoveNoSkip);
-    r.edlSeek = isOn(mRemoveEDLSeek);
+    r.noSkip = m_options.noSkip;
+    r.edlSeek = m_options.edlSeek;
     r.tools.comskip = toolPath(QStringLiteral("comskip"));
     r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
     r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));

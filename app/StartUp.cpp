@@ -2,57 +2,23 @@
 
 #include "app/AppController.h"
 
+#include "app/PathText.h"
 #include "core/Diagnostics.h"
-#include "progress/ProgressIndicator.h"
 
-#include <QApplication>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
+#include <QGuiApplication>
 #include <QLocale>
-#include <QProgressBar>
 
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-// Path operations as the work-file names are defined: the last component
-// is what follows the last '/', the extension what follows the last '.' of
-// that component.
-QString lastPathComponent(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString deletingLastPathComponent(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QString();
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-QString pathExtension(const QString &path)
-{
-    const QString last = lastPathComponent(path);
-    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? QString() : last.mid(dot + 1);
-}
-
-QString deletingPathExtension(const QString &path)
-{
-    const QString last = lastPathComponent(path);
-    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? path : path.left(path.size() - (last.size() - dot));
-}
-
-} // namespace
+using pathtext::deletingExtension;
+using pathtext::extension;
+using pathtext::lastComponent;
 
 void AppController::awakeFromNib()
 {
-    QApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
+    QGuiApplication::setQuitOnLastWindowClosed(applicationShouldTerminateAfterLastWindowClosed());
     if (!loadDetectionSettings(QStringLiteral(":/settings/detectionSettings.plist"))) {
         // Without its settings the detector would run blind: stop here.
         std::fprintf(stderr, "Trimlet cannot start: its detector settings resource "
@@ -60,44 +26,18 @@ void AppController::awakeFromNib()
         std::exit(EXIT_FAILURE);
     }
     setLastCheckedDate();
-    m_detectIndicator = std::make_unique<ProgressIndicator>(mDetectProgressIndicator, mDetectPercentTextField,
-                                                            mDetectRemainingTextField);
-    m_removeIndicator = std::make_unique<ProgressIndicator>(mRemoveProgressIndicator, mRemovePercentTextField,
-                                                            mRemoveRemainingTextField);
     Updater::sharedUpdater()->setDelegate(this);
-}
-
-void AppController::browseInputFile(QObject *)
-{
-    const QString start = deletingLastPathComponent(mInputField ? mInputField->text() : QString());
-    auto *panel = new QFileDialog(mMainWindow, tr("Choose a Recording"), start);
-    panel->setFileMode(QFileDialog::ExistingFile);
-    panel->setNameFilter(tr("Recordings (*.mpg *.mpeg *.ts *.tp *.dvr-ms)"));
-    panel->setWindowModality(Qt::WindowModal);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    connect(panel, &QDialog::finished, this,
-            [this, panel](int code) { browseInputFilePanelDidEnd(panel, code, nullptr); });
-    panel->open();
-}
-
-void AppController::browseInputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *)
-{
-    if (returnCode != 1 || !panel)
-        return;
-    const QStringList chosen = panel->selectedFiles();
-    if (chosen.isEmpty())
-        return;
-    openRecording(chosen.first());
 }
 
 void AppController::openRecording(const QString &path)
 {
-    if (mInputField)
-        mInputField->setText(path);
-    setRecording(mInputField ? mInputField->text() : path);
-    m_proposedOutput = deletingPathExtension(path) + QStringLiteral(".clean.") + pathExtension(path);
-    if (mOutputField)
-        mOutputField->setText(m_proposedOutput);
+    if (m_chosenRecording != path) {
+        m_chosenRecording = path;
+        emit chosenRecordingChanged(path);
+    }
+    setRecording(path);
+    m_proposedOutput = deletingExtension(path) + QStringLiteral(".clean.") + extension(path);
+    setOutputText(m_proposedOutput);
     logLine(QStringLiteral("baseName = ") + baseName());
     logLine(QStringLiteral("outDir   = ") + outDir());
     // Nothing of the last recording's results may carry over to this one.
@@ -112,8 +52,7 @@ void AppController::openRecording(const QString &path)
     if (readEDLData() == 0)
         readTXTData();
     m_refusal.clear();
-    if (mRecordingInfoField)
-        mRecordingInfoField->setText(QStringLiteral("Reading the recording…"));
+    setRecordingInfoText(QStringLiteral("Reading the recording…"));
     m_media.start(toolPath(QStringLiteral("ffprobe")), movieFile());
     emit workFilesChanged();
 }
@@ -126,18 +65,14 @@ void AppController::setRecording(const QString &path)
 
 void AppController::recordingProbed()
 {
-    const QString name = lastPathComponent(movieFile());
+    const QString name = lastComponent(movieFile());
     if (m_media.answer() == MediaProbe::Answer::NotLaunched) {
         logLine(QStringLiteral("recordingProbed: ffprobe could not be started"));
-        if (mRecordingInfoField)
-            mRecordingInfoField->setText(
-                QStringLiteral("ffprobe is missing: the recording cannot be examined."));
+        setRecordingInfoText(QStringLiteral("ffprobe is missing: the recording cannot be examined."));
     } else if (m_media.answer() == MediaProbe::Answer::TimedOut) {
         // A FIFO, or a file on a mount that hangs: said, not waited for.
         const int seconds = m_media.probeTimeLimit() / 1000;
-        if (mRecordingInfoField)
-            mRecordingInfoField->setText(
-                QStringLiteral("The recording gave no answer within %1 seconds.").arg(seconds));
+        setRecordingInfoText(QStringLiteral("The recording gave no answer within %1 seconds.").arg(seconds));
         setHaveInput(false);
         m_refusal =
             QStringLiteral("%1 cannot be read: it gave no answer within %2 seconds.").arg(name).arg(seconds);
@@ -147,8 +82,7 @@ void AppController::recordingProbed()
         if (!info->hasVideo) {
             // Nothing to detect and nothing to cut: refused now rather than
             // after comskip fails on it.
-            if (mRecordingInfoField)
-                mRecordingInfoField->setText(QString());
+            setRecordingInfoText(QString());
             setHaveInput(false);
             m_refusal = QFileInfo::exists(movieFile())
                             ? QStringLiteral("%1 holds no video that can be read.").arg(name)
@@ -159,10 +93,10 @@ void AppController::recordingProbed()
             // The proposed name follows the container the copy will be in.
             const media::Cutter cutter = media::cutterFor(*info);
             const QString ext =
-                media::extensionFor(media::containerFor(*info, cutter), pathExtension(movieFile()));
-            if (mOutputField && mOutputField->text() == m_proposedOutput) {
+                media::extensionFor(media::containerFor(*info, cutter), extension(movieFile()));
+            if (m_outputText == m_proposedOutput) {
                 m_proposedOutput = m_recording.proposedOutput(ext);
-                mOutputField->setText(m_proposedOutput);
+                setOutputText(m_proposedOutput);
             }
         }
     }
@@ -183,7 +117,7 @@ void AppController::recordingProbed()
 
 void AppController::showRecordingInfo()
 {
-    if (!mRecordingInfoField || !m_media.info())
+    if (!m_media.info())
         return;
     // The container's length is the span of its clock, which a jump of the
     // broadcast's clock makes hours long: the length shown is that of the
@@ -191,7 +125,7 @@ void AppController::showRecordingInfo()
     media::MediaInfo shown = *m_media.info();
     shown.duration = 0;
     shown.videoDuration = m_media.scanDone() ? media::playingSeconds(m_media.packets()) : 0;
-    mRecordingInfoField->setText(media::describe(shown));
+    setRecordingInfoText(media::describe(shown));
 }
 
 void AppController::recordingScanned(bool ok)
@@ -202,48 +136,22 @@ void AppController::recordingScanned(bool ok)
     showRecordingInfo();
 }
 
-void AppController::browseOutputFile(QObject *)
+void AppController::chooseOutput(const QString &path)
 {
-    const QString current = mOutputField ? mOutputField->text() : QString();
-    auto *panel =
-        new QFileDialog(mMainWindow, tr("Save the Cut Recording As"), deletingLastPathComponent(current));
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->setFileMode(QFileDialog::AnyFile);
-    const QString suffix = pathExtension(current).isEmpty() ? QStringLiteral("mpg") : pathExtension(current);
-    panel->setNameFilters({tr("MPEG streams (*.mpg *.mpeg *.ts *.tp *.m2ts)"), tr("All files (*)")});
-    panel->setDefaultSuffix(suffix);
-    panel->selectFile(lastPathComponent(current));
-    panel->setWindowModality(Qt::WindowModal);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    connect(panel, &QDialog::finished, this,
-            [this, panel](int code) { browseOutputFilePanelDidEnd(panel, code, nullptr); });
-    panel->open();
-}
-
-void AppController::browseOutputFilePanelDidEnd(QFileDialog *panel, int returnCode, void *)
-{
-    if (returnCode != 1 || !panel || !mOutputField)
-        return;
-    const QStringList chosen = panel->selectedFiles();
-    if (!chosen.isEmpty()) {
-        mOutputField->setText(chosen.first());
-        // The panel has asked before replacing a file; no need to again.
-        m_confirmedOutput = QFileInfo(chosen.first()).absoluteFilePath();
-    }
-}
-
-QString AppController::outputDir() const
-{
-    return deletingLastPathComponent(mInputField ? mInputField->text() : movieFile());
+    setOutputText(path);
+    // The panel has asked before replacing a file; no need to again.
+    m_confirmedOutput = QFileInfo(path).absoluteFilePath();
 }
 
 void AppController::setLastCheckedDate()
 {
-    if (!mLastCheckedMessage)
-        return;
     const QDateTime date = Updater::sharedUpdater()->lastUpdateCheckDate();
-    mLastCheckedMessage->setText(date.isValid() ? QLocale().toString(date, QLocale::ShortFormat)
-                                                : QStringLiteral("never"));
+    const QString text =
+        date.isValid() ? QLocale().toString(date, QLocale::ShortFormat) : QStringLiteral("never");
+    if (m_lastChecked == text)
+        return;
+    m_lastChecked = text;
+    emit lastCheckedChanged(text);
 }
 
 void AppController::updaterDidFindValidUpdate(Updater *, const QString &)

@@ -15,10 +15,10 @@ QString AppController::toolPath(const QString &name) const
 
 QStringList AppController::detectArguments() const
 {
-    return DetectJob::arguments(requestFromWindow(true, false, false));
+    return DetectJob::arguments(runRequest(true, false, false));
 }
 
 QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
 {
-    return CutJob::mencoderArguments(requestFromWindow(false, true, false), output, cutList);
+    return CutJob::mencoderArguments(runRequest(false, true, false), output, cutList);
 }

@@ -30,7 +30,9 @@
 #include "app/AppWindows.h"
 #include "core/MediaInfo.h"
 #include "core/PacketTimes.h"
+#include "jobs/CutJob.h"
 #include "process/PacketScan.h"
+#include "ui_MainWindow.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -38,7 +40,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
@@ -131,7 +132,7 @@ void benchOutput()
         cat.push_back(shellMs(flood + QStringLiteral(" | cat > ") + dir.filePath(QStringLiteral("cat.out"))));
         QElapsedTimer t;
         t.start();
-        stalls.push_back(double(runUntilIdle(c, [&] { c.detectStart(nullptr); })));
+        stalls.push_back(double(runUntilIdle(c, [&] { c.detectStart(); })));
         trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
     }
     qunsetenv("STANDIN_MODE");
@@ -145,35 +146,46 @@ void benchOutput()
 void benchOverhead()
 {
     QTemporaryDir dir;
-    const QString recording = dir.filePath(QStringLiteral("made.mpg"));
-    if (QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
-                          {recording, QStringLiteral("show:150 ad:60 show:150")})
-        != 0) {
-        std::printf("overhead: could not make a recording\n");
-        return;
+    // BENCH_FILE: a recording of one's own (an hour of SD) instead of a
+    // made one; BENCH_RUNS: how many runs of each (default 3).
+    QString recording = qEnvironmentVariable("BENCH_FILE");
+    if (recording.isEmpty()) {
+        recording = dir.filePath(QStringLiteral("made.mpg"));
+        if (QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
+                              {recording, QStringLiteral("show:150 ad:60 show:150")})
+            != 0) {
+            std::printf("overhead: could not make a recording\n");
+            return;
+        }
     }
+    const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
+    const QString suffix = QLatin1Char('.') + QFileInfo(recording).suffix();
     std::vector<double> trimlet, shell;
-    for (int i = 0; i < 3; ++i) {
+    QString outcome;
+    for (int i = 0; i < runs; ++i) {
         // The shell: the same two command lines, on a copy, with the ini file
         // the application writes.
         const QString sdir = dir.filePath(QStringLiteral("shell%1").arg(i));
         const QString tdir = dir.filePath(QStringLiteral("trimlet%1").arg(i));
         QDir().mkpath(sdir);
         QDir().mkpath(tdir);
-        QFile::copy(recording, sdir + QStringLiteral("/rec.mpg"));
-        QFile::copy(recording, tdir + QStringLiteral("/rec.mpg"));
+        QFile::copy(recording, sdir + QStringLiteral("/rec") + suffix);
+        QFile::copy(recording, tdir + QStringLiteral("/rec") + suffix);
 
         AppController c;
         AppWindows w(c);
         c.endSound().setMuted(true);
         c.awakeFromNib();
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(false);
+        w.ui().mAutoDetect->setChecked(true);
+        w.ui().mAutoRemove->setChecked(true);
+        w.ui().mAutoClean->setChecked(false);
         // Same ini for the shell run, written as for its copy.
-        c.openRecording(sdir + QStringLiteral("/rec.mpg"));
+        c.openRecording(sdir + QStringLiteral("/rec") + suffix);
         c.writeIniFile();
-        c.openRecording(tdir + QStringLiteral("/rec.mpg"));
+        c.openRecording(tdir + QStringLiteral("/rec") + suffix);
+        // As a user does: the recording is chosen, then Run pressed.
+        while (c.probingRecording())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         const QStringList detect = c.detectArguments();
         const QStringList remove = c.removeArguments();
         auto quote = [](QStringList args, const QString &from, const QString &to) {
@@ -188,12 +200,14 @@ void benchOverhead()
 
         QElapsedTimer t;
         t.start();
-        runUntilIdle(c, [&] { c.autoStart(nullptr); });
+        runUntilIdle(c, [&] { c.autoStart(); });
         trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
+        outcome = c.status();
     }
-    std::printf("overhead: detect+remove of a 362 s recording  trimlet_median_ms=%.0f  shell_median_ms=%.0f  "
-                "ratio=%.3f\n",
-                median(trimlet), median(shell), median(trimlet) / median(shell));
+    std::printf("overhead: detect+remove of %s  trimlet_median_ms=%.0f  shell_median_ms=%.0f  "
+                "ratio=%.3f\n  (%s)\n",
+                qPrintable(QFileInfo(recording).fileName()), median(trimlet), median(shell),
+                median(trimlet) / median(shell), qPrintable(outcome));
 }
 
 QByteArray probe(const QString &file, bool count)
@@ -243,13 +257,13 @@ void benchEnds()
         const QString movie = dir.filePath(QStringLiteral("show%1.mpg").arg(i));
         writeFileBytes(movie, QByteArray("recording bytes ").repeated(1000));
         c.openRecording(movie);
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        ends.push_back(double(runUntilIdle(c, [&] { c.autoStart(nullptr); })));
+        w.ui().mAutoDetect->setChecked(true);
+        w.ui().mAutoRemove->setChecked(true);
+        ends.push_back(double(runUntilIdle(c, [&] { c.autoStart(); })));
         qputenv("STANDIN_MODE", "wait");
         stops.push_back(double(runUntilIdle(c, [&] {
-            c.detectStart(nullptr);
-            QTimer::singleShot(300, &c, [&] { c.detectStop(nullptr); });
+            c.detectStart();
+            QTimer::singleShot(300, &c, [&] { c.detectStop(); });
         })));
         qunsetenv("STANDIN_MODE");
     }
@@ -306,7 +320,8 @@ void benchCutters()
                 const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
                 writeFileBytes(list, media::concatList(rec, media::keptSpans(cuts, info.seconds()),
                                                        info.seconds(), info.videoStart));
-                args = c.ffmpegCutArguments(list, out, media::containerFor(info, media::Cutter::Ffmpeg));
+                args = CutJob::ffmpegArguments(c.runRequest(false, true, false), list, out,
+                                               media::containerFor(info, media::Cutter::Ffmpeg));
                 args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("-safe"));
                 args.insert(args.indexOf(QStringLiteral("-i")), QStringLiteral("0"));
             }
@@ -384,17 +399,16 @@ void benchCut()
                 wait.quit();
             });
             wait.exec();
-            const QString out = c.mOutputField->text();
+            const QString out = w.ui().mOutputField->text();
             QFile::remove(out);
             dropCaches();
             QElapsedTimer t;
             t.start();
-            runUntilIdle(c, [&] { c.removeStart(nullptr); });
+            runUntilIdle(c, [&] { c.removeStart(); });
             trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
             if (i == 2)
-                std::printf(
-                    "cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
-                    qPrintable(c.mStatusField ? c.mStatusField->property("text").toString() : QString()));
+                std::printf("cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
+                            qPrintable(c.status()));
             QFile::remove(out);
         }
         std::printf("cut: %s  cut+check_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name,

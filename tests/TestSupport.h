@@ -5,6 +5,7 @@
 
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "ui_MainWindow.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +23,8 @@
 #include <QTimer>
 
 #include <unistd.h>
+
+using RunButton = AppController::RunButton;
 
 // A controller with the real windows, as main() makes them.
 struct Harness
@@ -41,6 +44,8 @@ struct Harness
         if (awake)
             controller.awakeFromNib();
     }
+    // The main window's controls, as the user sees them.
+    Ui::MainWindow &ui() const { return windows.ui(); }
 };
 
 // Settings for the stand-in tools, which they read from their environment;

@@ -31,9 +31,9 @@ int main(int argc, char *argv[])
     QObject::connect(&watcher, &SignalWatcher::received, &c, &AppController::quitOnSignal);
     h.windows.mainWindow()->show();
     if (qstrcmp(argv[2], "remove") == 0)
-        c.removeStart(nullptr);
+        c.removeStart();
     else
-        c.detectStart(nullptr);
+        c.detectStart();
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {

@@ -131,15 +131,15 @@ private slots:
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
         QVERIFY(c.recordingInfo() && c.recordingInfo()->hasVideo);
-        const QString output = c.mOutputField->text();
+        const QString output = h.ui().mOutputField->text();
         // The copy's name follows the container it will be written in.
         QCOMPARE(output, dir + QStringLiteral("/recording.clean.") + QLatin1String(rec.extension));
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(true);
+        h.ui().mAutoDetect->setChecked(true);
+        h.ui().mAutoRemove->setChecked(true);
+        h.ui().mAutoClean->setChecked(true);
         QElapsedTimer clock;
         clock.start();
-        c.performButtonAction(c.mAutoActionButton);
+        c.performButtonAction(RunButton::Auto);
 
         // The clean step erases the EDL and the run log: keep what they said.
         QByteArray edl;
@@ -157,7 +157,7 @@ private slots:
         QCOMPARE(c.processState(), 0);
         qDebug("%s: detection %lld ms, removal %lld ms", qPrintable(layout), detectMs, totalMs - detectMs);
 
-        const QString status = c.mStatusField->text();
+        const QString status = h.ui().mStatusField->text();
         const QString found = rec.commercials == 1
                                   ? QStringLiteral("Found 1 commercial.")
                                   : QStringLiteral("Found %1 commercials.").arg(rec.commercials);
@@ -209,9 +209,9 @@ private slots:
         QVERIFY(!QFile::exists(dir + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(c.partialCopies().isEmpty());
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2);
-        QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Run"));
-        QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
-        QCOMPARE(c.mRemoveActionButton->text(), QStringLiteral("Run"));
+        QCOMPARE(h.ui().mAutoActionButton->text(), QStringLiteral("Run"));
+        QCOMPARE(h.ui().mDetectActionButton->text(), QStringLiteral("Run"));
+        QCOMPARE(h.ui().mRemoveActionButton->text(), QStringLiteral("Run"));
         QCOMPARE(c.endSound().requests(), 1);
     }
 
@@ -226,14 +226,14 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(false);
-        c.autoStart(nullptr);
+        h.ui().mAutoDetect->setChecked(true);
+        h.ui().mAutoRemove->setChecked(true);
+        h.ui().mAutoClean->setChecked(false);
+        c.autoStart();
         QVERIFY(waitForIdle(c, 300000));
         // comskip exits 1 with an empty cut list: an outcome, said as one.
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 0 commercials: nothing to cut."));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Found 0 commercials: nothing to cut."));
+        QVERIFY(!QFile::exists(h.ui().mOutputField->text()));
         QVERIFY(c.partialCopies().isEmpty());
     }
 
@@ -254,16 +254,16 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
         QVERIFY(!c.haveInput());
-        QVERIFY(!c.mAutoActionButton->isEnabled());
-        QVERIFY(!c.mDetectActionButton->isEnabled());
+        QVERIFY(!h.ui().mAutoActionButton->isEnabled());
+        QVERIFY(!h.ui().mDetectActionButton->isEnabled());
         // Even asked directly, nothing runs and the refusal stands.
-        c.autoStart(nullptr);
+        c.autoStart();
         QVERIFY(waitForIdle(c));
         QVERIFY(!c.runner());
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
+        QVERIFY(!QFile::exists(h.ui().mOutputField->text()));
         QCOMPARE(readAll(movie), bytes);
     }
 
@@ -275,9 +275,9 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c, 300000));
-        c.graphAction(h.windows.ui().graphButton);
+        c.graphAction();
         auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
         QCOMPARE(model->rowCount(), 2);
         const QByteArray detectedEdl = readAll(dir + QStringLiteral("/recording.edl"));
@@ -298,13 +298,13 @@ private slots:
         // Keep the second break: only the first is cut.
         model->toggleCut(1);
         QCOMPARE(c.commercialsFound(), 1);
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c, 300000));
-        const QString status = c.mStatusField->text();
+        const QString status = h.ui().mStatusField->text();
         QVERIFY2(status.contains(QStringLiteral("Cut copy: recording.clean.mpg")), qPrintable(status));
         const double fps = 30000.0 / 1001;
         const double inSeconds = videoFrames(movie) / fps;
-        const double outSeconds = videoFrames(c.mOutputField->text()) / fps;
+        const double outSeconds = videoFrames(h.ui().mOutputField->text()) / fps;
         const QList<QByteArray> lines = detectedEdl.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         const double first = edlSeconds(lines.at(0));
@@ -324,11 +324,11 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.detectStart(c.mDetectActionButton);
+        c.detectStart();
         QVERIFY(waitForIdle(c, 300000));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Found 2 commercials."));
 
-        c.graphAction(h.windows.ui().graphButton);
+        c.graphAction();
         // What the detector wrote: frame count and rate, labels from the
         // line after "sep=,", the commercials.
         QVERIFY(c.totalRows() > 16000);

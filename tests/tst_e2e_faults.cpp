@@ -135,13 +135,13 @@ Kept keptFrames(const QList<Packet> &packets, double start, const QList<Span> &c
 
 // Detects and cuts as Run does with Detect and Remove ticked, keeping the
 // work files to look at afterwards.
-bool detectAndRemove(AppController &c)
+bool detectAndRemove(Harness &h)
 {
-    c.mAutoDetect->setChecked(true);
-    c.mAutoRemove->setChecked(true);
-    c.mAutoClean->setChecked(false);
-    c.autoStart(nullptr);
-    return waitForIdle(c, 300000);
+    h.ui().mAutoDetect->setChecked(true);
+    h.ui().mAutoRemove->setChecked(true);
+    h.ui().mAutoClean->setChecked(false);
+    h.controller.autoStart();
+    return waitForIdle(h.controller, 300000);
 }
 
 QString workFile(const AppController &c, const char *ext)
@@ -282,12 +282,12 @@ private slots:
         QVERIFY(chooseRecording(c, movie));
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(detectAndRemove(c));
-        const QString status = c.mStatusField->text();
+        QVERIFY(detectAndRemove(h));
+        const QString status = h.ui().mStatusField->text();
         qDebug("%s in %lld ms: %s", qPrintable(recording), clock.elapsed(), qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
         QCOMPARE(sha1(movie), before);
-        compareWithKeptSpans(movie, c.mOutputField->text(), workFile(c, ".edl"), fps, gop);
+        compareWithKeptSpans(movie, h.ui().mOutputField->text(), workFile(c, ".edl"), fps, gop);
     }
 
     void testClockLeapIsNotHoursLong()
@@ -301,7 +301,7 @@ private slots:
         // About six minutes of pictures, once they have been read through;
         // the container's clock spans more than eight hours.
         static const QRegularExpression length(QStringLiteral(" · (\\d+):(\\d\\d):\\d\\d$"));
-        const QString line = c.mRecordingInfoField->text();
+        const QString line = h.ui().mRecordingInfoField->text();
         const QRegularExpressionMatch m = length.match(line);
         QVERIFY2(line.contains(QStringLiteral("352×240")) && m.hasMatch(), qPrintable(line));
         QCOMPARE(m.captured(1).toInt(), 0);
@@ -326,7 +326,7 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c, 300000));
         const QList<Span> detected = edlSpans(readAll(workFile(c, ".edl")));
         QCOMPARE(detected.size(), 1);
@@ -338,11 +338,11 @@ private slots:
                                : QString::asprintf("%.2f\t%.2f\t3\n", cut.start, cut.end))
                       .toLatin1());
         QVERIFY(chooseRecording(c, movie));
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c, 300000));
-        const QString status = c.mStatusField->text();
+        const QString status = h.ui().mStatusField->text();
         const int inFrames = videoFrames(movie);
-        const int outFrames = videoFrames(c.mOutputField->text());
+        const int outFrames = videoFrames(h.ui().mOutputField->text());
         const double expected = inFrames - (cut.end - cut.start) * kFps;
         qDebug("%s; %d frames recorded, %d copied, %.0f expected", qPrintable(status), inFrames, outFrames,
                expected);
@@ -372,9 +372,9 @@ private slots:
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        QVERIFY(detectAndRemove(c));
-        const QString status = c.mStatusField->text();
-        const QString output = c.mOutputField->text();
+        QVERIFY(detectAndRemove(h));
+        const QString status = h.ui().mStatusField->text();
+        const QString output = h.ui().mOutputField->text();
         qDebug("%s -> %s: %s", qPrintable(name), qPrintable(QFileInfo(output).fileName()),
                qPrintable(status));
         QVERIFY2(status.contains(QStringLiteral("Cut copy: ")), qPrintable(status));
@@ -401,11 +401,11 @@ private slots:
         h.answer = detectAgain;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c, 300000));
         const QList<Span> detected = edlSpans(readAll(workFile(c, ".edl")));
         QCOMPARE(detected.size(), 2);
-        c.graphAction(h.windows.ui().graphButton);
+        c.graphAction();
         auto *model = qobject_cast<CommercialTableModel *>(h.windows.graphUi().mCommercialTable->model());
         QVERIFY(model);
         model->toggleCut(0);
@@ -413,11 +413,11 @@ private slots:
         const QString detectedList = workFile(c, ".detected.txt");
         QVERIFY(QFile::exists(detectedList));
 
-        QVERIFY(detectAndRemove(c));
-        const QString status = c.mStatusField->text();
+        QVERIFY(detectAndRemove(h));
+        const QString status = h.ui().mStatusField->text();
         const QList<Span> cut = detectAgain ? edlSpans(readAll(workFile(c, ".edl"))) : detected.mid(1);
         const double inSeconds = videoFrames(movie) / kFps;
-        const double outSeconds = videoFrames(c.mOutputField->text()) / kFps;
+        const double outSeconds = videoFrames(h.ui().mOutputField->text()) / kFps;
         const double expected = std::accumulate(
             cut.begin(), cut.end(), inSeconds, [](double t, const Span &s) { return t - (s.end - s.start); });
         qDebug("asked %s; %s; %.2f s recorded, %.2f s copied, %.2f s expected",

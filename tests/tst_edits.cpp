@@ -47,9 +47,9 @@ class TestEdits final : public QObject
     // A recording detected by the stand-in, with its chart loaded.
     static void detectAndChart(StandInRun &r)
     {
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         QVERIFY(waitForIdle(r.controller));
-        r.controller.graphAction(nullptr);
+        r.controller.graphAction();
         QCOMPARE(model(r)->rowCount(), 2);
     }
     static CommercialTableModel *model(StandInRun &r)
@@ -177,7 +177,8 @@ private slots:
         QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);
         QCOMPARE(r.windows.graphUi().mShowLengthNew->text(),
                  VideoGraph::formatTime((10800 - 1800) / 29.97, true));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("1 of 2 detected breaks will be cut, 1 edited."));
+        QCOMPARE(r.ui().mStatusField->text(),
+                 QStringLiteral("1 of 2 detected breaks will be cut, 1 edited."));
 
         // Move the first break's start, as typed in the table.
         QVERIFY(m->setData(m->index(0, 1), QStringLiteral("0:00:58"), Qt::EditRole));
@@ -205,7 +206,7 @@ private slots:
 
         // Reopened, the edited list is what shows.
         StandInRun again(dir);
-        again.controller.graphAction(nullptr);
+        again.controller.graphAction();
         QCOMPARE(model(again)->rowCount(), 2);
         QCOMPARE(model(again)->rows().at(0).start, 1738);
         QVERIFY(!model(again)->rows().at(1).cut);
@@ -215,7 +216,7 @@ private slots:
         QCOMPARE(model(again)->rows(), kDetectedParsed());
         QCOMPARE(again.controller.commercialsFound(), 2);
         // Erasing the work files takes the kept original with them.
-        again.controller.clean(nullptr);
+        again.controller.clean();
         QVERIFY(!QFile::exists(again.work(".detected.txt")));
         QVERIFY(!QFile::exists(again.work(".detected.edl")));
     }
@@ -253,7 +254,7 @@ private slots:
         for (int i = 1; i <= 10800; ++i)
             csv += QByteArray::number(i) + ',' + QByteArray::number(i % 200) + '\n';
         writeFile(r.work(".csv"), csv);
-        r.controller.graphAction(nullptr);
+        r.controller.graphAction();
         QCOMPARE(r.controller.pointCount(), 1500);
         r.windows.graphWindow()->resize(1200, 700);
         r.windows.graphWindow()->show();
@@ -300,24 +301,24 @@ private slots:
         EnvGuard env;
         // The stand-in ffprobe says the copy holds one cut's worth less.
         env.set("STANDIN_COPY_FRAMES", "9000");
-        StatusRecorder status(c.mStatusField);
+        StatusRecorder status(r.ui().mStatusField);
         const QStringList &seen = status.seen;
-        c.removeStart(nullptr);
+        c.removeStart();
         // The cutter is handed a list of the one approved break.
         QCOMPARE(media::parseEdlCuts(readAll(r.work(".edl")))->size(), 1);
         QVERIFY(waitForIdle(c));
         QVERIFY2(seen.contains(QStringLiteral("Cutting 1 of 2 detected breaks, 1 edited.")),
                  qPrintable(seen.join(u'|')));
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("Cut copy: show.clean.mpg (0:05:00), cut by mencoder."));
         // Editing waits while a run lasts.
         EnvGuard wait;
         wait.set("STANDIN_MODE", "wait");
-        c.removeStart(nullptr);
+        c.removeStart();
         model(r)->toggleCut(1);
         QCOMPARE(r.windows.graphUi().mGraphStatusText->text(),
                  QStringLiteral("The breaks cannot change while a run is in progress."));
-        c.removeStop(nullptr);
+        c.removeStop();
     }
 
     void testKeptBreakIsHollow()

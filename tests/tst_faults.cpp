@@ -45,11 +45,11 @@ class TestFaults final : public QObject
             // A stop returns at once; the run ends once its tool has.
             QVERIFY(waitForIdle(controller, 5000));
             const AppController &c = controller;
-            QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Run"));
-            QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
-            QCOMPARE(c.mRemoveActionButton->text(), QStringLiteral("Run"));
-            QVERIFY(c.mDetectActionButton->isEnabled());
-            QVERIFY(!c.mStatusField->text().isEmpty());
+            QCOMPARE(ui().mAutoActionButton->text(), QStringLiteral("Run"));
+            QCOMPARE(ui().mDetectActionButton->text(), QStringLiteral("Run"));
+            QCOMPARE(ui().mRemoveActionButton->text(), QStringLiteral("Run"));
+            QVERIFY(ui().mDetectActionButton->isEnabled());
+            QVERIFY(!ui().mStatusField->text().isEmpty());
             QVERIFY(!c.logFileOpen());
             if (recordingKept)
                 QCOMPARE(QCryptographicHash::hash(readAll(movie), QCryptographicHash::Sha1), checksum);
@@ -66,11 +66,10 @@ private slots:
         const QString notExecutable = tools.filePath(QStringLiteral("comskip"));
         writeFile(notExecutable, "#!/bin/sh\nexit 0\n");
         r.controller.toolLocator().setHelperDirectories({tools.path()}, false);
-        r.controller.autoStart(nullptr);
+        r.controller.autoStart();
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
-        QCOMPARE(r.controller.mStatusField->text(),
-                 QStringLiteral("Could not start comskip. Is it installed?"));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
     }
 
     void testToolCrashesMidRun()
@@ -78,10 +77,10 @@ private slots:
         Run r(dir(), QStringLiteral("show.mpg"));
         EnvGuard env;
         env.set("STANDIN_MODE", "crash");
-        r.controller.autoStart(nullptr);
+        r.controller.autoStart();
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
-        QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Unexpected error 139."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Unexpected error 139."));
         QVERIFY(readAll(r.controller.outDir() + QStringLiteral("/TrimletLog.txt"))
                     .startsWith("Comskip stand-in"));
     }
@@ -98,7 +97,7 @@ private slots:
         Run r(dir(), QStringLiteral("show.mpg"));
         EnvGuard env;
         env.set("STANDIN_MODE", mode);
-        r.controller.performButtonAction(r.controller.mDetectActionButton);
+        r.controller.performButtonAction(RunButton::Detect);
         if (mode == "orphan") {
             // The run ends with the tool, not with the last holder of its
             // output: a child that lives on for seconds does not keep it.
@@ -106,7 +105,7 @@ private slots:
             ended.start();
             QVERIFY(waitForIdle(r.controller, 3000));
             QVERIFY2(ended.elapsed() < 2000, qPrintable(QString::number(ended.elapsed())));
-            QCOMPARE(r.controller.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+            QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Found 2 commercials."));
             r.verifySound();
             QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 5000);
             return;
@@ -115,7 +114,7 @@ private slots:
         StallMeter meter;
         QElapsedTimer clock;
         clock.start();
-        r.controller.performButtonAction(r.controller.mDetectActionButton);
+        r.controller.performButtonAction(RunButton::Detect);
         QVERIFY2(clock.elapsed() < 2500, qPrintable(QString::number(clock.elapsed())));
         r.verifySound();
         QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 5000);
@@ -129,7 +128,7 @@ private slots:
         StallMeter meter;
         QElapsedTimer clock;
         clock.start();
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         QVERIFY(waitForIdle(r.controller, 120000));
         const qint64 ms = clock.elapsed();
         r.verifySound();
@@ -138,7 +137,7 @@ private slots:
                logged / 1e6 / (ms / 1000.0), meter.worst);
         QVERIFY(logged > 200000000);
         QVERIFY(r.controller.logExcerpts().size() < 1024 * 1024);
-        QCOMPARE(r.controller.mDetectProgressIndicator->value(), 100);
+        QCOMPARE(r.ui().mDetectProgressIndicator->value(), 100);
         QVERIFY2(meter.worst < 500, qPrintable(QString::number(meter.worst)));
     }
 
@@ -147,7 +146,7 @@ private slots:
         Run r(dir(), QStringLiteral("show.mpg"));
         EnvGuard env;
         env.set("STANDIN_MODE", "badutf8");
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
         const QString log =
@@ -162,10 +161,10 @@ private slots:
         Run r(dir(), QStringLiteral("show.mpg"));
         QVERIFY(QDir().mkpath(r.controller.outDir() + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(QDir().mkpath(r.controller.outDir() + QStringLiteral("/show.ini")));
-        r.controller.autoStart(nullptr);
+        r.controller.autoStart();
         QVERIFY(waitForIdle(r.controller));
         r.verifySound();
-        QCOMPARE(r.controller.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
     }
 
@@ -174,20 +173,20 @@ private slots:
         Run r(dir(), QStringLiteral("show.mpg"));
         EnvGuard env;
         env.set("STANDIN_MODE", "wait");
-        r.controller.autoStart(nullptr);
+        r.controller.autoStart();
         QTest::qWait(300);
         QVERIFY(QFile::remove(r.movie));
-        r.controller.performButtonAction(r.controller.mAutoActionButton);
+        r.controller.performButtonAction(RunButton::Auto);
         r.verifySound(false);
         // Starting again finds nothing to read and says so.
         env.set("STANDIN_MODE", "ok");
-        r.controller.autoStart(nullptr);
+        r.controller.autoStart();
         QVERIFY(waitForIdle(r.controller));
         r.verifySound(false);
         // Both cutters fail on the missing file; nothing is called a copy.
-        QVERIFY2(r.controller.mStatusField->text().endsWith(QStringLiteral("Unexpected error 1.")),
-                 qPrintable(r.controller.mStatusField->text()));
-        QVERIFY(!QFile::exists(r.controller.mOutputField->text()));
+        QVERIFY2(r.ui().mStatusField->text().endsWith(QStringLiteral("Unexpected error 1.")),
+                 qPrintable(r.ui().mStatusField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
         QVERIFY(r.controller.partialCopies().isEmpty());
     }
 
@@ -223,11 +222,11 @@ private slots:
         writeFile(c.outDir() + QStringLiteral("/show.edl"), edl);
         writeFile(c.outDir() + QStringLiteral("/show.csv"), csv);
         c.openRecording(r.movie);
-        c.graphAction(nullptr);
+        c.graphAction();
         QVERIFY(c.pointCount() >= 0 && c.pointCount() <= 1500);
         QImage img(900, 450, QImage::Format_RGB32);
         r.windows.graph()->render(&img);
-        QVERIFY(!c.mStatusField->text().isEmpty());
+        QVERIFY(!r.ui().mStatusField->text().isEmpty());
         r.verifySound();
     }
 
@@ -237,14 +236,14 @@ private slots:
         Run r(d, QStringLiteral("-Late \"Show\" 'special' café.mpg"));
         AppController &c = r.controller;
         QCOMPARE(c.baseName(), QStringLiteral("-Late \"Show\" 'special' café"));
-        c.autoStart(nullptr);
+        c.autoStart();
         QVERIFY(waitForIdle(c));
         r.verifySound();
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("Found 2 commercials. Cut copy: -Late \"Show\" 'special' café.clean.mpg "
                                 "(0:04:00), cut by mencoder."));
-        QCOMPARE(readAll(c.mOutputField->text()), readAll(r.movie));
-        c.graphAction(nullptr);
+        QCOMPARE(readAll(r.ui().mOutputField->text()), readAll(r.movie));
+        c.graphAction();
         QCOMPARE(c.pointCount(), 5); // 30 rows at 7.2 rows a point
         QCOMPARE(r.windows.graph()->numberOfRowsInTableView(), 2);
     }

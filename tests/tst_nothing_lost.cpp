@@ -43,7 +43,7 @@ class TestNothingLost final : public QObject
 
     static void detect(StandInRun &r)
     {
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         QVERIFY(waitForIdle(r.controller));
         QCOMPARE(r.controller.commercialsFound(), 2);
     }
@@ -76,12 +76,12 @@ private slots:
         writeFile(mpg, "somebody's file");
         env.set("STANDIN_PROBE", "slow");
         c.openRecording(r.movie);
-        QCOMPARE(c.mOutputField->text(), dir + QStringLiteral("/show.clean.ts"));
+        QCOMPARE(r.ui().mOutputField->text(), dir + QStringLiteral("/show.clean.ts"));
         r.answer = false;
-        c.mAutoDetect->setChecked(false);
-        c.mAutoRemove->setChecked(true);
-        c.autoStart(nullptr);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Reading the recording…"));
+        r.ui().mAutoDetect->setChecked(false);
+        r.ui().mAutoRemove->setChecked(true);
+        c.autoStart();
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Reading the recording…"));
         QCOMPARE(c.processState(), 0);
         QVERIFY(QTest::qWaitFor([&] { return !r.questions.isEmpty(); }, 10000));
         QCOMPARE(r.questions,
@@ -105,7 +105,7 @@ private slots:
         // Nothing of Trimlet's is there, so there is nothing to erase.
         QVERIFY(!c.haveWorkFiles());
         QVERIFY(!ui.cleanButton->isEnabled());
-        c.clean(ui.cleanButton);
+        c.clean();
         QCOMPARE(readAll(dir + QStringLiteral("/show.txt")), QByteArray("my notes on the show"));
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
 
@@ -114,7 +114,7 @@ private slots:
         detect(r);
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
         QVERIFY(ui.cleanButton->isEnabled());
-        c.clean(ui.cleanButton);
+        c.clean();
         QCOMPARE(filesIn(dir), (QStringList{QStringLiteral("show.log"), QStringLiteral("show.mpg")}));
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
         QVERIFY(!ui.cleanButton->isEnabled());
@@ -137,7 +137,7 @@ private slots:
         detect(r);
         const QString staging = dir + QStringLiteral("/.Show [HD].ini.trimlet-XyZ789");
         writeFile(staging, "left by a write that did not finish");
-        c.clean(r.windows.ui().cleanButton);
+        c.clean();
         QVERIFY(!QFile::exists(staging));
         QVERIFY(!QFile::exists(r.work(".ini")) && !QFile::exists(r.work(".edl")));
         QCOMPARE(readAll(others), QByteArray("another recording's copy under way"));
@@ -155,15 +155,15 @@ private slots:
         StandInRun r(dir);
         detect(r);
         QCOMPARE(readAll(r.work(".csv")), QByteArray("my own table"));
-        r.controller.clean(r.windows.ui().cleanButton);
+        r.controller.clean();
         QCOMPARE(readAll(r.work(".csv")), QByteArray("my own table"));
 
         // A recording named like a work file would be written over.
         const QString odd = dir + QStringLiteral("/odd.txt");
         writeFile(odd, "a recording");
         r.chooseRecording(odd);
-        r.controller.detectStart(nullptr);
-        QCOMPARE(r.controller.mStatusField->text(),
+        r.controller.detectStart();
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("odd.txt cannot be detected: comskip would write its results over it."));
         QCOMPARE(r.controller.processState(), 0);
         QCOMPARE(readAll(odd), QByteArray("a recording"));
@@ -193,8 +193,8 @@ private slots:
         watch.start(5);
         // Pressed while the recording is still being read, the run starts
         // once the probe has answered, and the cut once the frames are known.
-        c.removeStart(nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(c.mStatusField->text(),
+        c.removeStart();
+        QTRY_COMPARE_WITH_TIMEOUT(r.ui().mStatusField->text(),
                                   QStringLiteral("Cut copy: show.clean.mpg (0:04:00), cut by mencoder."),
                                   10000);
         QVERIFY(!cutWhileReading);
@@ -214,10 +214,10 @@ private slots:
         EnvGuard env;
         env.set("STANDIN_COPY_FRAMES", "9002");
         r.answer = false;
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(false);
-        c.autoStart(nullptr);
+        r.ui().mAutoDetect->setChecked(true);
+        r.ui().mAutoRemove->setChecked(true);
+        r.ui().mAutoClean->setChecked(false);
+        c.autoStart();
         QCOMPARE(r.questions.value(0), QStringLiteral("Detect again and discard your 1 edit?"));
         // No: the rest of the run cuts the edited list.
         QVERIFY(c.runner());
@@ -225,14 +225,14 @@ private slots:
         QVERIFY(waitForIdle(c));
         QCOMPARE(readAll(r.work(".edl")), edited);
         QVERIFY(QFile::exists(r.work(".detected.txt")));
-        QVERIFY2(c.mStatusField->text().startsWith(QStringLiteral("Cut copy: show.clean.mpg")),
-                 qPrintable(c.mStatusField->text()));
+        QVERIFY2(r.ui().mStatusField->text().startsWith(QStringLiteral("Cut copy: show.clean.mpg")),
+                 qPrintable(r.ui().mStatusField->text()));
 
         // No, with nothing to cut: erasing alone would take the edits.
         r.questions.clear();
-        c.mAutoRemove->setChecked(false);
-        c.mAutoClean->setChecked(true);
-        c.autoStart(nullptr);
+        r.ui().mAutoRemove->setChecked(false);
+        r.ui().mAutoClean->setChecked(true);
+        c.autoStart();
         QCOMPARE(r.questions.size(), 1);
         QCOMPARE(c.processState(), 0);
         QCOMPARE(readAll(r.work(".edl")), edited);
@@ -240,7 +240,7 @@ private slots:
         // Yes: a new detection, a new original.
         r.questions.clear();
         r.answer = true;
-        c.detectStart(nullptr);
+        c.detectStart();
         QCOMPARE(r.questions.size(), 1);
         QVERIFY(waitForIdle(c));
         QVERIFY(!QFile::exists(r.work(".detected.txt")));
@@ -276,14 +276,14 @@ private slots:
         EnvGuard env;
         env.set("STANDIN_MODE", mode);
         env.set("STANDIN_RC", rc);
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         if (mode == "wait" || mode == "die") {
             QVERIFY(
                 QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
-            c.performButtonAction(c.mDetectActionButton);
+            c.performButtonAction(RunButton::Detect);
         }
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), status);
+        QCOMPARE(r.ui().mStatusField->text(), status);
         for (auto it = before.cbegin(); it != before.cend(); ++it)
             QVERIFY2(readAll(r.work(it.key().toLatin1().constData())) == it.value(), qPrintable(it.key()));
         // What the window counts is what the files say.
@@ -323,19 +323,19 @@ private slots:
         c.setProbeTimeLimit(2000);
         StallMeter meter;
         c.openRecording(movie);
-        c.mAutoRemove->setChecked(true);
-        c.autoStart(nullptr);
+        h.ui().mAutoRemove->setChecked(true);
+        c.autoStart();
         QVERIFY(QTest::qWaitFor([&] { return !c.probingRecording(); }, 10000));
         const QString refusal =
             QStringLiteral("show.mpg cannot be read: it gave no answer within 2 seconds.");
-        QCOMPARE(c.mStatusField->text(), refusal);
-        QCOMPARE(c.mRecordingInfoField->text(),
+        QCOMPARE(h.ui().mStatusField->text(), refusal);
+        QCOMPARE(h.ui().mRecordingInfoField->text(),
                  QStringLiteral("The recording gave no answer within 2 seconds."));
         QVERIFY(!c.haveInput());
         QVERIFY(!c.runner());
         QVERIFY2(meter.worst < 100, qPrintable(QString::number(meter.worst)));
-        c.autoStart(nullptr);
-        QCOMPARE(c.mStatusField->text(), refusal);
+        c.autoStart();
+        QCOMPARE(h.ui().mStatusField->text(), refusal);
         QCOMPARE(c.processState(), 0);
     }
 
@@ -350,12 +350,12 @@ private slots:
         AppController &c = r.controller;
         detect(r);
         env.set("STANDIN_FFMPEG_MODE", "wait");
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(c.runner());
         const QStringList args = c.runner()->arguments();
         const QByteArray list = readAll(args.at(args.indexOf(QStringLiteral("-i")) + 1));
         QVERIFY2(list.contains("file 'recording'\n"), list.constData());
-        c.performButtonAction(c.mRemoveActionButton);
+        c.performButtonAction(RunButton::Remove);
         QVERIFY(waitForIdle(c));
     }
 
@@ -370,12 +370,12 @@ private slots:
         detect(r);
         // A cutter that runs out of room says so, and nothing is kept.
         env.set("STANDIN_FFMPEG_MODE", "full");
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("The disk is full: the cut copy did not fit in %1.").arg(dir));
         QVERIFY(c.partialCopies().isEmpty());
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
 
         // A copy that cannot fit is refused before it is begun.
         const QString small = dir + QStringLiteral("/small");
@@ -383,9 +383,9 @@ private slots:
         if (::geteuid() != 0
             || ::mount("tmpfs", QFile::encodeName(small).constData(), "tmpfs", 0, "size=256k") != 0)
             QSKIP("mounting a small disk needs root");
-        c.mOutputField->setText(small + QStringLiteral("/show.clean.ts"));
-        c.removeStart(nullptr);
-        const QString status = c.mStatusField->text();
+        r.ui().mOutputField->setText(small + QStringLiteral("/show.clean.ts"));
+        c.removeStart();
+        const QString status = r.ui().mStatusField->text();
         ::umount(QFile::encodeName(small).constData());
         QVERIFY2(status.startsWith(
                      QStringLiteral("There is not enough space for the cut copy in %1: it needs about")
@@ -400,14 +400,14 @@ private slots:
         env.set("STANDIN_EDL", "0.00\\t200.00\\t0\\n150.00\\t400.00\\t3\\n");
         StandInRun r(m_dirs.next());
         AppController &c = r.controller;
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made."));
         QVERIFY(!c.runner() || c.runner()->arguments().first().endsWith(QStringLiteral("comskip")));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
     }
 
     void testEveryCutterGetsOneMergedList()
@@ -418,15 +418,15 @@ private slots:
         env.set("STANDIN_EDL", "60.06\\t100.00\\t3\\n90.00\\t120.09\\t0\\n240.24\\t300.27\\t3\\n");
         StandInRun r(m_dirs.next());
         AppController &c = r.controller;
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         env.set("STANDIN_MODE", "wait");
-        c.removeStart(nullptr);
+        c.removeStart();
         const QStringList args = c.runner()->arguments();
         QVERIFY(args.first().endsWith(QStringLiteral("mencoder")));
         QCOMPARE(readAll(args.at(args.indexOf(QStringLiteral("-edl")) + 1)),
                  QByteArray("60.060\t120.090\t0\n240.240\t300.270\t0\n"));
-        c.performButtonAction(c.mRemoveActionButton);
+        c.performButtonAction(RunButton::Remove);
         QVERIFY(waitForIdle(c));
         // The detector's own list is left as it wrote it.
         QCOMPARE(readAll(r.work(".edl")),
@@ -460,7 +460,7 @@ private slots:
         // Nothing staged is left behind, and erasing finds what a crash left.
         QCOMPARE(filesIn(c.outDir()).filter(QStringLiteral(".show.txt.trimlet-")), QStringList());
         writeFile(c.outDir() + QStringLiteral("/.show.edl.trimlet-Qw3rTy"), "staged");
-        c.clean(r.windows.ui().cleanButton);
+        c.clean();
         QCOMPARE(filesIn(c.outDir()), QStringList{QStringLiteral("show.mpg")});
     }
 

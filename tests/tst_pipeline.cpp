@@ -46,8 +46,8 @@ class TestPipeline final : public QObject
         }
         QStringList titles() const
         {
-            return {controller.mAutoActionButton->text(), controller.mDetectActionButton->text(),
-                    controller.mRemoveActionButton->text()};
+            return {ui().mAutoActionButton->text(), ui().mDetectActionButton->text(),
+                    ui().mRemoveActionButton->text()};
         }
     };
 
@@ -64,7 +64,7 @@ class TestPipeline final : public QObject
     {
         const QString dir = freshDir();
         Run r(dir);
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         return waitForIdle(r.controller) ? dir : QString();
     }
 
@@ -85,7 +85,7 @@ private slots:
         QVERIFY(!c.runner());
         QVERIFY(!c.aiVideoData());
         QVERIFY(c.logExcerpts().isEmpty());
-        QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Run"));
+        QCOMPARE(h.ui().mDetectActionButton->text(), QStringLiteral("Run"));
         QVERIFY(c.applicationShouldTerminateAfterLastWindowClosed());
     }
 
@@ -106,28 +106,81 @@ private slots:
         QVERIFY(c.haveResults());
     }
 
+    void testControllerWithoutWindows()
+    {
+        // The controller needs no window: it takes the options handed to it
+        // and tells through its values and signals what the window would show.
+        const QString dir = freshDir();
+        const QString movie = dir + QStringLiteral("/show.mpg");
+        writeFile(movie, QByteArray("recording bytes ").repeated(1000));
+        AppController c;
+        c.endSound().setMuted(true);
+        c.toolLocator().setHelperDirectories({standInTools()}, false);
+        QVERIFY(chooseRecording(c, movie));
+        QCOMPARE(c.chosenRecording(), movie);
+        QCOMPARE(c.outputText(), dir + QStringLiteral("/show.clean.mpg"));
+        QStringList rows;
+        const auto note = [&rows](AppController::Row row, const char *what) {
+            const QString line = QLatin1String(row == AppController::Row::Detect ? "detect " : "cut ") + what;
+            if (rows.isEmpty() || rows.last() != line)
+                rows << line;
+        };
+        connect(&c, &AppController::rowCleared, this, [&](AppController::Row r) { note(r, "cleared"); });
+        connect(&c, &AppController::rowStarted, this, [&](AppController::Row r) { note(r, "started"); });
+        connect(&c, &AppController::rowProgress, this, [&](AppController::Row r, double) { note(r, "at"); });
+        connect(&c, &AppController::rowFinished, this,
+                [&](AppController::Row r, bool failed) { note(r, failed ? "failed" : "finished"); });
+        QSignalSpy statuses(&c, &AppController::statusChanged);
+        RunOptions options;
+        options.detectMethods = 43;
+        options.noSkip = true;
+        options.autoDetect = options.autoRemove = true;
+        c.setRunOptions(options);
+        QCOMPARE(c.detectorSettings().value(QStringLiteral("detect_method")).toInt(), 43);
+        QVERIFY(c.removeArguments().contains(QStringLiteral("-noskip")));
+        c.performButtonAction(RunButton::Auto);
+        QCOMPARE(c.buttonTitle(RunButton::Auto), QStringLiteral("Stop"));
+        QCOMPARE(c.buttonTitle(RunButton::Detect), QStringLiteral("Run"));
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(rows, (QStringList{"detect cleared", "cut cleared", "detect started", "detect at",
+                                    "detect finished", "cut started", "cut at", "cut finished"}));
+        QCOMPARE(c.status(),
+                 QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(statuses.last().at(0).toString(), c.status());
+        QCOMPARE(c.buttonTitle(RunButton::Auto), QStringLiteral("Run"));
+        // Stopped by the user, the running step's row empties.
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        c.detectStart();
+        QVERIFY(QTest::qWaitFor([&] { return rows.last() == QLatin1String("detect started"); }, 5000));
+        c.detectStop();
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(rows.mid(rows.size() - 2), (QStringList{"detect finished", "detect cleared"}));
+        QCOMPARE(c.status(), QStringLiteral("Detection stopped."));
+    }
+
     void testDetectionWithoutRecordingEndsInOneCall()
     {
         Harness h;
-        h.controller.detectStart(h.controller.mDetectActionButton);
+        h.controller.detectStart();
         QCOMPARE(h.controller.processState(), 0);
-        QCOMPARE(h.controller.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         QCOMPARE(h.controller.endSound().requests(), 1);
         QVERIFY(!h.controller.runner());
         QVERIFY(!h.controller.isRunning());
-        QCOMPARE(h.controller.mDetectActionButton->text(), QStringLiteral("Run"));
+        QCOMPARE(h.ui().mDetectActionButton->text(), QStringLiteral("Run"));
     }
 
     void testRunsWithNothingToDoEndAtOnce()
     {
         Run r(freshDir());
         AppController &c = r.controller;
-        c.removeStart(nullptr);
+        c.removeStart();
         QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
-        for (QCheckBox *b : {c.mAutoDetect.data(), c.mAutoRemove.data(), c.mAutoClean.data()})
+        for (QCheckBox *b : {r.ui().mAutoDetect, r.ui().mAutoRemove, r.ui().mAutoClean})
             b->setChecked(false);
-        c.autoStart(nullptr);
+        c.autoStart();
         QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         QCOMPARE(c.endSound().requests(), 2);
@@ -138,19 +191,19 @@ private slots:
     {
         Run r(freshDir());
         AppController &c = r.controller;
-        c.mAutoClean->setChecked(true);
+        r.ui().mAutoClean->setChecked(true);
         const QByteArray before = readAll(r.movie);
         QSignalSpy autoFlag(&c, &AppController::isRunningAutoChanged);
-        c.performButtonAction(c.mAutoActionButton);
+        c.performButtonAction(RunButton::Auto);
         QCOMPARE(c.processState(), int(AppController::kStateDetecting));
-        QCOMPARE(c.mAutoActionButton->text(), QStringLiteral("Stop"));
-        QVERIFY(!c.mDetectActionButton->isEnabled());
-        QVERIFY(c.mAutoActionButton->isEnabled());
+        QCOMPARE(r.ui().mAutoActionButton->text(), QStringLiteral("Stop"));
+        QVERIFY(!r.ui().mDetectActionButton->isEnabled());
+        QVERIFY(r.ui().mAutoActionButton->isEnabled());
         QVERIFY(!r.windows.ui().cleanButton->isEnabled());
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
-        QCOMPARE(readAll(c.mOutputField->text()), before);
+        QCOMPARE(readAll(r.ui().mOutputField->text()), before);
         QVERIFY(c.partialCopies().isEmpty());
         QCOMPARE(readAll(r.movie), before);
         for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
@@ -165,15 +218,15 @@ private slots:
         QCOMPARE(c.endSound().requests(), 1);
         QCOMPARE(autoFlag.count(), 2);
         // The natural end leaves the last row showing.
-        QVERIFY(c.mRemoveRemainingTextField->text().endsWith(QStringLiteral("elapsed")));
-        QCOMPARE(c.mRemoveProgressIndicator->value(), 100);
+        QVERIFY(r.ui().mRemoveRemainingTextField->text().endsWith(QStringLiteral("elapsed")));
+        QCOMPARE(r.ui().mRemoveProgressIndicator->value(), 100);
     }
 
     void testRunLogHoldsBothTools()
     {
         Run r(freshDir());
         AppController &c = r.controller;
-        c.performButtonAction(c.mAutoActionButton);
+        c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c));
         const QString runLog = QString::fromUtf8(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")));
         QVERIFY(runLog.startsWith(QStringLiteral("Comskip stand-in\n")));
@@ -208,9 +261,9 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         env.set("STANDIN_RC", QByteArray::number(rc));
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), status);
+        QCOMPARE(r.ui().mStatusField->text(), status);
         // A detection that failed leaves no count of its own behind.
         QCOMPARE(c.commercialsFound(), rc <= 1 ? 2 : 0);
     }
@@ -222,26 +275,26 @@ private slots:
         {
             EnvGuard env;
             env.set("STANDIN_RC", "3");
-            c.detectStart(nullptr);
+            c.detectStart();
             QVERIFY(waitForIdle(c));
-            QCOMPARE(c.mStatusField->text(), QStringLiteral("Bad MPEG file."));
+            QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Bad MPEG file."));
         }
         {
             EnvGuard env;
             env.set("STANDIN_MODE", "crash");
-            c.detectStart(nullptr);
+            c.detectStart();
             QVERIFY(waitForIdle(c));
-            QCOMPARE(c.mStatusField->text(), QStringLiteral("Unexpected error 139."));
+            QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Unexpected error 139."));
         }
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         {
             EnvGuard env;
             env.set("STANDIN_RC", "1");
             env.set("STANDIN_FFMPEG_RC", "1");
-            c.removeStart(nullptr);
+            c.removeStart();
             QVERIFY(waitForIdle(c));
-            QCOMPARE(c.mStatusField->text(), QStringLiteral("Unexpected error 1."));
+            QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Unexpected error 1."));
         }
     }
 
@@ -251,18 +304,18 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         env.set("STANDIN_MODE", "wait");
-        c.performButtonAction(c.mDetectActionButton);
-        QCOMPARE(c.mDetectActionButton->text(), QStringLiteral("Stop"));
+        c.performButtonAction(RunButton::Detect);
+        QCOMPARE(r.ui().mDetectActionButton->text(), QStringLiteral("Stop"));
         QVERIFY(c.isRunning());
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         const pid_t pid = c.runner()->processId();
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QVERIFY(waitForIdle(c));
         QCOMPARE(r.titles(), allRun());
         QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")).contains("stand-in: stopped"));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!c.haveResults());
-        QCOMPARE(c.mDetectRemainingTextField->text(), QString());
+        QCOMPARE(r.ui().mDetectRemainingTextField->text(), QString());
         QTest::qWait(100);
         QCOMPARE(c.endSound().requests(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) != 0, 3000);
@@ -272,42 +325,42 @@ private slots:
     {
         Run r(freshDir());
         AppController &c = r.controller;
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         EnvGuard env;
         env.set("STANDIN_MODE", "wait");
-        c.mAutoDetect->setChecked(false);
-        c.performButtonAction(c.mAutoActionButton);
+        r.ui().mAutoDetect->setChecked(false);
+        c.performButtonAction(RunButton::Auto);
         QCOMPARE(c.processState(), int(AppController::kStateRemoving));
-        QVERIFY(QTest::qWaitFor([&] { return c.mRemoveProgressIndicator->value() == 100; }, 5000));
-        c.performButtonAction(c.mAutoActionButton);
+        QVERIFY(QTest::qWaitFor([&] { return r.ui().mRemoveProgressIndicator->value() == 100; }, 5000));
+        c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Removal stopped."));
-        QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
-        QCOMPARE(c.mRemoveProgressIndicator->value(), 0);
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Removal stopped."));
+        QCOMPARE(r.ui().mRemoveRemainingTextField->text(), QString());
+        QCOMPARE(r.ui().mRemoveProgressIndicator->value(), 0);
         // The detector's results stay for the chart.
         QCOMPARE(c.totalRows(), 10800);
         QVERIFY(c.haveResults() && c.haveCommercials());
         QVERIFY(c.partialCopies().isEmpty());
 
-        c.performButtonAction(c.mRemoveActionButton);
+        c.performButtonAction(RunButton::Remove);
         QCOMPARE(c.processState(), int(AppController::kStateRemoving));
-        c.performButtonAction(c.mRemoveActionButton);
+        c.performButtonAction(RunButton::Remove);
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mRemoveRemainingTextField->text(), QString());
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QCOMPARE(r.ui().mRemoveRemainingTextField->text(), QString());
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
     }
 
     void testCleanFromWindowWhileIdle()
     {
         Run r(freshDir());
         AppController &c = r.controller;
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         QVERIFY(c.haveResults());
         QTest::qWait(50);
         r.windows.ui().cleanButton->click();
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Work files erased."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Work files erased."));
         QVERIFY(!c.haveResults() && !c.haveCommercials());
         QCOMPARE(c.processState(), 0);
         QCOMPARE(c.endSound().requests(), 1);
@@ -319,11 +372,11 @@ private slots:
     {
         // A recording whose own extension is one of the work files'.
         Run r(freshDir(), QStringLiteral("odd.log"));
-        r.controller.clean(&r.controller);
+        r.controller.clean();
         QVERIFY(QFile::exists(r.movie));
         // Without a recording nothing is erased at all, and nothing runs.
         Harness h;
-        h.controller.clean(nullptr);
+        h.controller.clean();
         QCOMPARE(h.controller.processState(), 0);
         QVERIFY(!h.controller.haveResults());
     }
@@ -359,20 +412,20 @@ private slots:
         } else if (how == QLatin1String("dot")) {
             out = c.outDir() + QStringLiteral("/./show.mpg");
         }
-        c.mOutputField->setText(out);
+        r.ui().mOutputField->setText(out);
         const QByteArray before = readAll(r.movie);
         // The stand-in's copy holds the same bytes: only the file's
         // identity tells a copy renamed over the recording.
         struct stat original = {};
         QCOMPARE(::stat(QFile::encodeName(r.movie).constData(), &original), 0);
         r.answer = true; // "show.mpg already exists. Replace it?" would be answered yes
-        c.mAutoRemove->setChecked(true);
-        c.autoStart(nullptr);
+        r.ui().mAutoRemove->setChecked(true);
+        c.autoStart();
         // Refused before anything runs.
         QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("The output file is the recording itself: choose another name."));
         QVERIFY(r.questions.isEmpty());
         QVERIFY(waitForIdle(c));
@@ -390,17 +443,18 @@ private slots:
         // beside the recording that the question, the cut and the check use.
         Run r(freshDir());
         AppController &c = r.controller;
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         const QString settled = c.outDir() + QStringLiteral("/my copy.mpg");
         writeFile(settled, "an earlier copy");
         QVERIFY(QDir::setCurrent(QDir::tempPath()));
-        c.mOutputField->setText(QStringLiteral("  my copy.mpg "));
-        c.removeStart(nullptr);
+        r.ui().mOutputField->setText(QStringLiteral("  my copy.mpg "));
+        c.removeStart();
         QCOMPARE(r.questions,
                  QStringList{QStringLiteral("my copy.mpg already exists. Replace it with the cut copy?")});
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Cut copy: my copy.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(r.ui().mStatusField->text(),
+                 QStringLiteral("Cut copy: my copy.mpg (0:04:00), cut by mencoder."));
         QCOMPARE(readAll(settled), readAll(r.movie));
         QVERIFY(!QFile::exists(QDir::tempPath() + QStringLiteral("/my copy.mpg")));
         QVERIFY(!QFile::exists(QDir::tempPath() + QStringLiteral("/  my copy.mpg ")));
@@ -411,9 +465,9 @@ private slots:
         Run r(freshDir());
         AppController &c = r.controller;
         c.toolLocator().setHelperDirectories({m_dir.path()}, false);
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Could not start comskip. Is it installed?"));
         QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt"))
                     .contains("comskip: No such file or directory"));
         QCOMPARE(r.titles(), allRun());
@@ -423,13 +477,13 @@ private slots:
     {
         Harness h;
         AppController &c = h.controller;
-        c.mOutputField->setText(QStringLiteral("/elsewhere/earlier.mpg"));
+        h.ui().mOutputField->setText(QStringLiteral("/elsewhere/earlier.mpg"));
         c.openRecording(QStringLiteral("/videos/show.ts"));
-        QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
+        QCOMPARE(h.ui().mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
         QCOMPARE(c.baseName(), QStringLiteral("show"));
         QCOMPARE(c.outDir(), QStringLiteral("/videos"));
         QVERIFY(c.haveInput());
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         QCOMPARE(c.totalRows(), 0);
 
         // Panels: cancel changes nothing; OK takes the chosen path.
@@ -437,12 +491,12 @@ private slots:
         panel.setOption(QFileDialog::DontUseNativeDialog);
         const QString chosen = m_dir.filePath(QStringLiteral("x.mpg"));
         panel.selectFile(chosen);
-        c.browseInputFilePanelDidEnd(&panel, 0, nullptr);
-        c.browseOutputFilePanelDidEnd(&panel, 0, nullptr);
-        QCOMPARE(c.mInputField->text(), QStringLiteral("/videos/show.ts"));
-        QCOMPARE(c.mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
-        c.browseOutputFilePanelDidEnd(&panel, 1, nullptr);
-        QCOMPARE(c.mOutputField->text(), chosen);
+        h.windows.inputPanelFinished(&panel, QDialog::Rejected);
+        h.windows.outputPanelFinished(&panel, QDialog::Rejected);
+        QCOMPARE(h.ui().mInputField->text(), QStringLiteral("/videos/show.ts"));
+        QCOMPARE(h.ui().mOutputField->text(), QStringLiteral("/videos/show.clean.ts"));
+        h.windows.outputPanelFinished(&panel, QDialog::Accepted);
+        QCOMPARE(h.ui().mOutputField->text(), chosen);
         QCOMPARE(c.outDir(), QStringLiteral("/videos"));
         QCOMPARE(c.baseName(), QStringLiteral("show"));
     }
@@ -470,7 +524,7 @@ private slots:
         QDir::setCurrent(dir);
         h.windows.openFromCommandLine({QStringLiteral("trimlet"), QStringLiteral("show.mpg")});
         QDir::setCurrent(before);
-        QCOMPARE(h.controller.mInputField->text(), dir + QStringLiteral("/show.mpg"));
+        QCOMPARE(h.ui().mInputField->text(), dir + QStringLiteral("/show.mpg"));
         QVERIFY(h.controller.haveCommercials());
         Harness options;
         options.windows.openFromCommandLine({QStringLiteral("trimlet"), QStringLiteral("-style=fusion")});
@@ -485,7 +539,7 @@ private slots:
         QVERIFY(enter.isAccepted());
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(drop.windows.mainWindow(), &dropped);
-        QCOMPARE(drop.controller.mInputField->text(), dir + QStringLiteral("/show.mpg"));
+        QCOMPARE(drop.ui().mInputField->text(), dir + QStringLiteral("/show.mpg"));
         QCOMPARE(drop.controller.commercialsFound(), 2);
     }
 
@@ -500,7 +554,7 @@ private slots:
         updater->setListsPath(lists);
         // Neither a stamp nor a list: never refreshed, and it says so.
         Harness h;
-        QCOMPARE(h.controller.mLastCheckedMessage->text(), QStringLiteral("never"));
+        QCOMPARE(h.ui().mLastCheckedMessage->text(), QStringLiteral("never"));
         // A plain "apt-get update" leaves lists but no stamp: the newest list counts.
         const QString list = lists + QStringLiteral("/deb.debian.org_debian_dists_bookworm_InRelease");
         writeFile(list, "");
@@ -511,12 +565,11 @@ private slots:
         f.close();
         writeFile(lists + QStringLiteral("/lock"), "");
         h.controller.updaterDidNotFindUpdate(updater);
-        QCOMPARE(h.controller.mLastCheckedMessage->text(),
-                 QLocale().toString(listTime, QLocale::ShortFormat));
+        QCOMPARE(h.ui().mLastCheckedMessage->text(), QLocale().toString(listTime, QLocale::ShortFormat));
         // The stamp, when APT::Periodic leaves one, comes first.
         writeFile(stamp, "");
         h.controller.updaterDidNotFindUpdate(updater);
-        QCOMPARE(h.controller.mLastCheckedMessage->text(),
+        QCOMPARE(h.ui().mLastCheckedMessage->text(),
                  QLocale().toString(QFileInfo(stamp).lastModified(), QLocale::ShortFormat));
         QCOMPARE(updater->delegate(), static_cast<UpdaterDelegate *>(&h.controller));
         updater->setListsPath(QStringLiteral("/var/lib/apt/lists"));

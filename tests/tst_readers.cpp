@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(c.pointCount(), 0);
         QCOMPARE(c.chunkSize(), 1.0f);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         // A marker but no frame count: lines read, result 1.
         writeFile(file(".txt"), "FILE PROCESSING COMPLETE \n--\n");
         QCOMPARE(c.readTXTData(), 1);
@@ -222,7 +222,7 @@ private slots:
         writeFile(file(".edl"), text);
         QCOMPARE(c.readEDLData(), 0);
         QCOMPARE(c.commercialsFound(), count);
-        QCOMPARE(c.mStatusField->text(), status);
+        QCOMPARE(h.ui().mStatusField->text(), status);
         QCOMPARE(c.haveCommercials(), count > 0);
         QVERIFY(!c.haveResults());
     }
@@ -241,7 +241,7 @@ private slots:
         // A count with no list on disk would let removal run without one.
         QCOMPARE(c.commercialsFound(), 0);
         QVERIFY(!c.haveResults() && !c.haveCommercials());
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
     }
 
     // ---- per-frame table
@@ -413,7 +413,7 @@ private slots:
         QFile::remove(file(".csv", QStringLiteral("Café show")));
         QCOMPARE(c.readCSVData(), 1);
         QVERIFY(c.aiVideoData());
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Commercials not yet detected."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
 
         // An empty table keeps the labels; pointCount 0 on entry clears.
         writeFile(file(".csv", QStringLiteral("Café show")), "");
@@ -421,7 +421,7 @@ private slots:
         QCOMPARE(c.labels(), (QStringList{"frame", "v", "PTS"}));
         QCOMPARE(c.pointCount(), 0);
         QCOMPARE(c.readCSVData(), 1);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("No data found."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("No data found."));
         QVERIFY(!c.aiVideoData());
         // With no matrix, clearing leaves the view alone.
         h.windows.graph()->setDataFile(QStringLiteral("kept"));
@@ -448,7 +448,7 @@ private slots:
         // 300 rows at 7.232 rows a point: the last point closes at the end.
         QCOMPARE(c.pointCount(), 42);
         QVERIFY(c.aiValueRange()[2 * 1 + 1] > 0);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 1 commercial."));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Found 1 commercial."));
     }
 };
 

@@ -20,18 +20,12 @@ class TestToolContract final : public QObject
 {
     Q_OBJECT
 
-    static void choose(Harness &h, const QString &path)
-    {
-        h.controller.mInputField->setText(path);
-        h.controller.setRecording(path);
-    }
-
 private slots:
     void testDetectArguments()
     {
         Harness h;
         h.controller.toolLocator().setHelperDirectories({standInTools()}, false);
-        choose(h, QStringLiteral("/videos/show.mpg"));
+        h.controller.setRecording(QStringLiteral("/videos/show.mpg"));
         QCOMPARE(h.controller.detectArguments(),
                  (QStringList{standInTools() + QStringLiteral("/comskip"), QStringLiteral("--csvout"),
                               QStringLiteral("--ini=/videos/show.ini"), QStringLiteral("/videos/show.mpg")}));
@@ -54,10 +48,10 @@ private slots:
         QFETCH(QStringList, options);
         Harness h;
         h.controller.toolLocator().setHelperDirectories({standInTools()}, false);
-        choose(h, QStringLiteral("/videos/show.mpg"));
-        h.controller.mOutputField->setText(QStringLiteral("/out/show cut.mpg"));
-        h.controller.mRemoveNoSkip->setChecked(noSkip);
-        h.controller.mRemoveEDLSeek->setChecked(edlSeek);
+        h.controller.setRecording(QStringLiteral("/videos/show.mpg"));
+        h.ui().mOutputField->setText(QStringLiteral("/out/show cut.mpg"));
+        h.ui().mRemoveNoSkip->setChecked(noSkip);
+        h.ui().mRemoveEDLSeek->setChecked(edlSeek);
         QStringList expected{standInTools() + QStringLiteral("/mencoder"),
                              "-oac",
                              "copy",
@@ -75,15 +69,15 @@ private slots:
                  << "/videos/show.mpg";
         QCOMPARE(h.controller.removeArguments(), expected);
         // A mixed check box counts as off.
-        h.controller.mRemoveNoSkip->setTristate(true);
-        h.controller.mRemoveNoSkip->setCheckState(Qt::PartiallyChecked);
+        h.ui().mRemoveNoSkip->setTristate(true);
+        h.ui().mRemoveNoSkip->setCheckState(Qt::PartiallyChecked);
         QVERIFY(!h.controller.removeArguments().contains(QStringLiteral("-noskip")));
     }
 
     void testRecordingNamedLikeAnOption()
     {
         Harness h;
-        choose(h, QStringLiteral("-show.mpg"));
+        h.controller.setRecording(QStringLiteral("-show.mpg"));
         QCOMPARE(h.controller.detectArguments().last(), QStringLiteral("./-show.mpg"));
     }
 
@@ -141,7 +135,7 @@ private slots:
         QFETCH(QStringList, lines);
         QTemporaryDir dir;
         Harness h;
-        choose(h, dir.filePath(QStringLiteral("show.mpg")));
+        h.controller.setRecording(dir.filePath(QStringLiteral("show.mpg")));
         // Only the five controlled settings: an empty resource.
         h.controller.setDetectionSettings({});
         const auto boxes = h.windows.mainWindow()->findChildren<QCheckBox *>();
@@ -160,13 +154,13 @@ private slots:
     {
         QTemporaryDir dir;
         Harness h;
-        choose(h, dir.filePath(QStringLiteral("show.mpg")));
+        h.controller.setRecording(dir.filePath(QStringLiteral("show.mpg")));
         h.controller.setDetectionSettings({{QStringLiteral("logo_at_bottom"), 7},
                                            {QStringLiteral("comskip_ini_key"), QString()},
                                            {QStringLiteral("zero_text"), QStringLiteral("0")},
                                            {QStringLiteral("fraction"), 0.75},
                                            {QStringLiteral("flag"), true}});
-        h.controller.mOptionLogoAtBottom->setChecked(true);
+        h.ui().mOptionLogoAtBottom->setChecked(true);
         h.controller.writeIniFile();
         const QString ini = QString::fromLatin1(readAll(dir.filePath(QStringLiteral("show.ini"))));
         QVERIFY(ini.contains(QStringLiteral("\nlogo_at_bottom=1\n")));
@@ -284,24 +278,24 @@ private slots:
         c.toolLocator().setHelperDirectories({standInTools()}, false);
         c.openRecording(movie);
         QTRY_VERIFY(!c.probingRecording());
-        c.mAutoDetect->setChecked(true);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(false);
-        c.autoStart(nullptr);
+        h.ui().mAutoDetect->setChecked(true);
+        h.ui().mAutoRemove->setChecked(true);
+        h.ui().mAutoClean->setChecked(false);
+        c.autoStart();
         QVERIFY(c.logFileOpen());
         QTRY_VERIFY_WITH_TIMEOUT(!c.runInProgress(), 20000);
         QVERIFY(!c.logFileOpen());
-        QCOMPARE(c.mDetectProgressIndicator->value(), 100);
-        QCOMPARE(c.mRemoveProgressIndicator->value(), 100);
+        QCOMPARE(h.ui().mDetectProgressIndicator->value(), 100);
+        QCOMPARE(h.ui().mRemoveProgressIndicator->value(), 100);
         const QByteArray log = readAll(dir.filePath(logFileName));
         QVERIFY2(log.startsWith("Comskip stand-in\n"), log.left(300).constData());
         QVERIFY(log.contains(", 25%\r"));
         QVERIFY(log.indexOf("Trimlet: cutting with mencoder") > log.indexOf("Commercials were found."));
         QVERIFY(!c.logExcerpts().contains(QStringLiteral(" frames in ")));
         // A new run starts an empty log.
-        c.mAutoDetect->setChecked(false);
-        c.mAutoRemove->setChecked(false);
-        c.autoStart(nullptr);
+        h.ui().mAutoDetect->setChecked(false);
+        h.ui().mAutoRemove->setChecked(false);
+        c.autoStart();
         QTRY_VERIFY(!c.runInProgress());
         QCOMPARE(readAll(dir.filePath(logFileName)), QByteArray());
     }

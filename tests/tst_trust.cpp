@@ -43,15 +43,15 @@ class TestTrust final : public QObject
 
     static void detect(StandInRun &r)
     {
-        r.controller.detectStart(nullptr);
+        r.controller.detectStart();
         QVERIFY(waitForIdle(r.controller));
         QCOMPARE(r.controller.commercialsFound(), 2);
     }
-    static void autoRemoveOnly(AppController &c, bool erase = false)
+    static void autoRemoveOnly(Harness &h, bool erase = false)
     {
-        c.mAutoDetect->setChecked(false);
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(erase);
+        h.ui().mAutoDetect->setChecked(false);
+        h.ui().mAutoRemove->setChecked(true);
+        h.ui().mAutoClean->setChecked(erase);
     }
     // A cutter was started since the last detection.
     static bool cutterRan(const AppController &c)
@@ -77,31 +77,33 @@ private slots:
         writeFile(other, "other bytes");
         r.chooseRecording(other);
         QCOMPARE(c.commercialsFound(), 0);
-        autoRemoveOnly(c);
-        c.autoStart(nullptr);
+        autoRemoveOnly(r);
+        c.autoStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("No cut list yet: detect the commercials first."));
+        QCOMPARE(r.ui().mStatusField->text(),
+                 QStringLiteral("No cut list yet: detect the commercials first."));
         QVERIFY(!cutterRan(c));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
 
         // Erasing the work files takes the count with them.
         r.chooseRecording(r.movie);
         QCOMPARE(c.commercialsFound(), 2);
-        c.clean(r.windows.ui().cleanButton);
+        c.clean();
         QCOMPARE(c.commercialsFound(), 0);
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
         QVERIFY(!cutterRan(c));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
 
         // A cut list gone behind Trimlet's back is not cut from.
         detect(r);
         QVERIFY(QFile::remove(r.work(".edl")));
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("No cut list yet: detect the commercials first."));
+        QCOMPARE(r.ui().mStatusField->text(),
+                 QStringLiteral("No cut list yet: detect the commercials first."));
         QVERIFY(!cutterRan(c));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
     }
 
     void testNoCommercialsIsAnOutcome()
@@ -110,11 +112,11 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         findNoCommercials(env);
-        c.mAutoRemove->setChecked(true);
-        c.autoStart(nullptr);
+        r.ui().mAutoRemove->setChecked(true);
+        c.autoStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Found 0 commercials: nothing to cut."));
-        QVERIFY(!QFile::exists(c.mOutputField->text()));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Found 0 commercials: nothing to cut."));
+        QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
     }
 
     // ---- the copy is checked before it takes the output's name
@@ -165,7 +167,7 @@ private slots:
         detect(r);
         // An earlier copy under the output name stays whole unless a good
         // one replaces it.
-        const QString output = c.mOutputField->text();
+        const QString output = r.ui().mOutputField->text();
         writeFile(output, "an earlier copy");
         EnvGuard env;
         if (mencoderMode == "fail") {
@@ -178,8 +180,8 @@ private slots:
             env.set("STANDIN_MODE", mencoderMode);
         }
         env.set("STANDIN_FFMPEG_MODE", ffmpegMode);
-        autoRemoveOnly(c);
-        c.performButtonAction(c.mAutoActionButton);
+        autoRemoveOnly(r);
+        c.performButtonAction(RunButton::Auto);
         QCOMPARE(r.questions.size(), 1); // replacing the earlier copy was asked
         if (ffmpegMode == "wait") {
             QVERIFY(QTest::qWaitFor(
@@ -188,10 +190,10 @@ private slots:
                 },
                 5000));
             QTest::qWait(200);
-            c.performButtonAction(c.mAutoActionButton);
+            c.performButtonAction(RunButton::Auto);
         }
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), status);
+        QCOMPARE(r.ui().mStatusField->text(), status);
         if (kept)
             QCOMPARE(readAll(output), readAll(r.movie));
         else
@@ -213,9 +215,9 @@ private slots:
         QCOMPARE(r.windows.ui().mRecordingInfoField->text(),
                  QStringLiteral("H.264 352×240 29.97 fps · AAC stereo · 0:06:00"));
         // A transport stream stays one, and its name says so.
-        QCOMPARE(c.mOutputField->text(), c.outDir() + QStringLiteral("/show.clean.ts"));
+        QCOMPARE(r.ui().mOutputField->text(), c.outDir() + QStringLiteral("/show.clean.ts"));
         detect(r);
-        c.removeStart(nullptr);
+        c.removeStart();
         QCOMPARE(c.processState(), int(AppController::kStateRemoving));
         const QStringList args = c.runner()->arguments();
         QVERIFY(args.first().endsWith(QStringLiteral("/ffmpeg")));
@@ -227,10 +229,11 @@ private slots:
                                   "file 'recording.ts'\ninpoint 120.590000\noutpoint 240.740000\n"
                                   "file 'recording.ts'\ninpoint 300.770000\n"));
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Cut copy: show.clean.ts (0:04:00), cut by ffmpeg."));
+        QCOMPARE(r.ui().mStatusField->text(),
+                 QStringLiteral("Cut copy: show.clean.ts (0:04:00), cut by ffmpeg."));
         QVERIFY(!logHas(r, "MEncoder stand-in"));
         // ffmpeg's seconds of output drove the row to its end.
-        QCOMPARE(c.mRemoveProgressIndicator->value(), 100);
+        QCOMPARE(r.ui().mRemoveProgressIndicator->value(), 100);
         QVERIFY(!QFile::exists(QFileInfo(args.at(args.indexOf(QStringLiteral("-i")) + 1)).absolutePath()));
     }
 
@@ -240,13 +243,13 @@ private slots:
         env.set("STANDIN_VCODEC", "none");
         StandInRun r(freshDir(), QStringLiteral("garbage.mpg"));
         AppController &c = r.controller;
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
         QVERIFY(!c.haveInput());
         QVERIFY(!r.windows.ui().mAutoActionButton->isEnabled());
-        c.autoStart(nullptr);
+        c.autoStart();
         QVERIFY(!c.runner());
         QCOMPARE(c.processState(), 0);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
     }
 
     void testStalePartialCopiesGo()
@@ -262,7 +265,7 @@ private slots:
         r.chooseRecording(r.movie);
         QVERIFY(!QFile::exists(stale));
         writeFile(stale, "half a copy");
-        c.clean(nullptr);
+        c.clean();
         QVERIFY(!QFile::exists(stale));
         QVERIFY(QFile::exists(other));
     }
@@ -288,7 +291,7 @@ private slots:
         QFETCH(QByteArray, termRc);
         StandInRun r(freshDir());
         AppController &c = r.controller;
-        const QString output = c.mOutputField->text();
+        const QString output = r.ui().mOutputField->text();
         if (removal) {
             detect(r);
             writeFile(output, "an earlier copy");
@@ -299,7 +302,7 @@ private slots:
         if (!termRc.isEmpty())
             env.set("STANDIN_TERM_RC", termRc);
         const int sounds = c.endSound().requests();
-        QPushButton *button = removal ? c.mRemoveActionButton.data() : c.mDetectActionButton.data();
+        const RunButton button = removal ? RunButton::Remove : RunButton::Detect;
         c.performButtonAction(button);
         QVERIFY(QTest::qWaitFor(
             [&] {
@@ -313,7 +316,7 @@ private slots:
         c.performButtonAction(button);
         // The stop returns at once; the run ends once its tool has.
         QVERIFY(waitForIdle(c, 5000));
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  removal ? QStringLiteral("Removal stopped.") : QStringLiteral("Detection stopped."));
         QVERIFY(c.partialCopies().isEmpty());
         if (removal) {
@@ -332,13 +335,13 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         env.set("STANDIN_MODE", "wait");
-        c.mAutoClean->setChecked(true);
-        c.performButtonAction(c.mAutoActionButton);
+        r.ui().mAutoClean->setChecked(true);
+        c.performButtonAction(RunButton::Auto);
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         QVERIFY(QFile::exists(r.work(".ini")));
-        c.performButtonAction(c.mAutoActionButton);
+        c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c, 5000));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         for (const char *ext : {".csv", ".ini", ".txt", ".edl", ".log"})
             QVERIFY2(!QFile::exists(r.work(ext)), ext);
         QVERIFY(!QFile::exists(c.outDir() + QStringLiteral("/TrimletLog.txt")));
@@ -355,7 +358,7 @@ private slots:
         env.set("STANDIN_MODE", "wait");
         r.windows.mainWindow()->show();
         r.windows.graphWindow()->show();
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         const pid_t tool = c.runner()->processId();
         r.answer = false;
@@ -366,7 +369,7 @@ private slots:
         r.answer = true;
         QVERIFY(r.windows.mainWindow()->close());
         QCOMPARE(c.processState(), 0);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!r.windows.graphWindow()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(processGone(tool), 3000);
         // Idle, it closes without a question, and takes the chart with it.
@@ -468,18 +471,18 @@ private slots:
         qint64 worstEnd = 0;
         {
             StallMeter meter;
-            c.mAutoRemove->setChecked(true);
-            c.autoStart(nullptr);
+            r.ui().mAutoRemove->setChecked(true);
+            c.autoStart();
             QVERIFY(waitForIdle(c));
             worstEnd = meter.worst;
         }
         EnvGuard env;
         env.set("STANDIN_MODE", "die");
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         StallMeter meter;
         QTest::qWait(30);
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QTest::qWait(30);
         qDebug("longest event-loop stall: %lld ms over a run's natural ends, %lld ms over a Stop", worstEnd,
                meter.worst);
@@ -509,14 +512,14 @@ private slots:
         QFETCH(QString, status);
         StandInRun r(freshDir());
         AppController &c = r.controller;
-        c.mOutputField->setText(output);
-        c.autoStart(nullptr);
-        QCOMPARE(c.mStatusField->text(), status);
+        r.ui().mOutputField->setText(output);
+        c.autoStart();
+        QCOMPARE(r.ui().mStatusField->text(), status);
         QCOMPARE(c.processState(), 0);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
         // Detection alone needs no output path.
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(c.runner());
         QVERIFY(waitForIdle(c));
     }
@@ -526,22 +529,22 @@ private slots:
         StandInRun r(freshDir());
         AppController &c = r.controller;
         detect(r);
-        const QString output = c.mOutputField->text();
+        const QString output = r.ui().mOutputField->text();
         writeFile(output, "somebody's file");
         r.answer = false;
-        c.removeStart(nullptr);
+        c.removeStart();
         QCOMPARE(r.questions,
                  QStringList{QStringLiteral("show.clean.mpg already exists. Replace it with the cut copy?")});
-        QCOMPARE(c.mStatusField->text(),
+        QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("The cut copy would replace show.clean.mpg: choose another name."));
         QVERIFY(!cutterRan(c));
         QCOMPARE(readAll(output), QByteArray("somebody's file"));
         r.answer = true;
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
         QCOMPARE(readAll(output), readAll(r.movie));
         // Its own copy, or one already agreed to, is not asked about again.
-        c.removeStart(nullptr);
+        c.removeStart();
         QVERIFY(waitForIdle(c));
         QCOMPARE(r.questions.size(), 2);
     }
@@ -556,17 +559,17 @@ private slots:
         QVERIFY(!ui.cleanButton->isEnabled()); // nothing to erase yet
         EnvGuard env;
         env.set("STANDIN_MODE", "wait");
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         for (QWidget *w : std::initializer_list<QWidget *>{ui.detectGroup, ui.optionsGroup, ui.mRemoveNoSkip,
                                                            ui.mAutoDetect, ui.mAutoClean, ui.cleanButton})
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QVERIFY(waitForIdle(c, 5000));
         env.set("STANDIN_MODE", "ok");
         detect(r);
         QVERIFY(ui.detectGroup->isEnabled());
         QVERIFY(ui.cleanButton->isEnabled());
-        c.clean(ui.cleanButton);
+        c.clean();
         QVERIFY(!ui.cleanButton->isEnabled());
     }
 
@@ -578,7 +581,7 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         env.set("STANDIN_MODE", "chatter");
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c, 60000));
         QVERIFY(QFileInfo(c.outDir() + QStringLiteral("/TrimletLog.txt")).size() > 10000000);
         QVERIFY2(c.logExcerpts().size() <= 256 * 1024, qPrintable(QString::number(c.logExcerpts().size())));

@@ -52,14 +52,14 @@ private slots:
     {
         StandInRun r(freshDir());
         AppController &c = r.controller;
-        c.mAutoRemove->setChecked(true);
-        c.mAutoClean->setChecked(true);
-        StatusRecorder status(c.mStatusField);
-        c.performButtonAction(c.mAutoActionButton);
+        r.ui().mAutoRemove->setChecked(true);
+        r.ui().mAutoClean->setChecked(true);
+        StatusRecorder status(r.ui().mStatusField);
+        c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c));
         status.sample.stop();
         QStringList &seen = status.seen;
-        seen << c.mStatusField->text();
+        seen << r.ui().mStatusField->text();
         QVERIFY2(seen.contains(QStringLiteral("Detecting commercials…")), qPrintable(seen.join(u'|')));
         QVERIFY2(seen.contains(QStringLiteral("Cutting the commercials with mencoder…")),
                  qPrintable(seen.join(u'|')));
@@ -67,7 +67,7 @@ private slots:
         // The end names the outcome and the copy, and the copy is there.
         QCOMPARE(seen.last(),
                  QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
-        QVERIFY(QFileInfo(c.mOutputField->text()).isFile());
+        QVERIFY(QFileInfo(r.ui().mOutputField->text()).isFile());
         QVERIFY(r.windows.ui().showCopyButton->isEnabled());
         QVERIFY(r.windows.ui().playCopyButton->isEnabled());
         // The title showed the running step while it ran, and is plain again.
@@ -80,12 +80,12 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         env.set("STANDIN_MODE", "unreadable");
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("comskip could not read this recording."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("comskip could not read this recording."));
         // The row shows the failure, not a full bar.
-        QVERIFY(c.mDetectRemainingTextField->text().startsWith(QStringLiteral("failed after ")));
-        QVERIFY(c.mDetectProgressIndicator->value() < 100);
+        QVERIFY(r.ui().mDetectRemainingTextField->text().startsWith(QStringLiteral("failed after ")));
+        QVERIFY(r.ui().mDetectProgressIndicator->value() < 100);
     }
 
     void testEveryControlIsNamed()
@@ -106,15 +106,14 @@ private slots:
         // The three buttons titled "Run" are told apart.
         QStringList names;
         for (QPushButton *b :
-             {h.controller.mDetectActionButton.data(), h.controller.mRemoveActionButton.data(),
-              h.controller.mAutoActionButton.data()})
+             {h.ui().mDetectActionButton, h.ui().mRemoveActionButton, h.ui().mAutoActionButton})
             names << QAccessible::queryAccessibleInterface(b)->text(QAccessible::Name);
         QCOMPARE(names, (QStringList{"Run detection", "Run removal", "Run all chosen steps"}));
-        QCOMPARE(QAccessible::queryAccessibleInterface(h.controller.mInputField)->text(QAccessible::Name),
+        QCOMPARE(QAccessible::queryAccessibleInterface(h.ui().mInputField)->text(QAccessible::Name),
                  QStringLiteral("Recording"));
-        QCOMPARE(QAccessible::queryAccessibleInterface(h.controller.mOutputField)->text(QAccessible::Name),
+        QCOMPARE(QAccessible::queryAccessibleInterface(h.ui().mOutputField)->text(QAccessible::Name),
                  QStringLiteral("Cut copy"));
-        QCOMPARE(h.controller.mAutoActionButton->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
+        QCOMPARE(h.ui().mAutoActionButton->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
         QCOMPARE(h.windows.ui().browseInputButton->shortcut(), QKeySequence(QKeySequence::Open));
     }
 
@@ -127,11 +126,11 @@ private slots:
         r.windows.mainWindow()->show();
         QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
         r.windows.mainWindow()->activateWindow();
-        c.performButtonAction(c.mDetectActionButton);
+        c.performButtonAction(RunButton::Detect);
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         QTest::keyClick(r.windows.mainWindow(), Qt::Key_Escape);
         QTRY_COMPARE(c.processState(), 0);
-        QCOMPARE(c.mStatusField->text(), QStringLiteral("Detection stopped."));
+        QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
     }
 
     void testChartTimeLabels()
@@ -170,12 +169,12 @@ private slots:
         AppController &c = r.controller;
         EnvGuard env;
         findNoCommercials(env);
-        c.detectStart(nullptr);
+        c.detectStart();
         QVERIFY(waitForIdle(c));
         QVERIFY(c.haveResults());
         r.windows.graphWindow()->show();
         QVERIFY(QTest::qWaitForWindowExposed(r.windows.graphWindow()));
-        c.graphAction(r.windows.ui().graphButton);
+        c.graphAction();
         QTest::qWait(50);
         Ui::GraphWindow &g = r.windows.graphUi();
         // Nothing loads once the chart is there; the chart fits, so no scroll bar.
