@@ -5,8 +5,8 @@
 
 #include "app/CheckBoxes.h"
 #include "app/DesktopNotification.h"
-#include "app/PathText.h"
 #include "chart/VideoGraph.h"
+#include "core/PathText.h"
 #include "progress/ProgressIndicator.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"

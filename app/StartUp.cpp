@@ -2,8 +2,8 @@
 
 #include "app/AppController.h"
 
-#include "app/PathText.h"
 #include "core/Diagnostics.h"
+#include "core/PathText.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>

@@ -2,6 +2,7 @@
 
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
+#include "core/PathText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,37 +10,10 @@
 #include <cstdio>
 #include <new>
 
-namespace {
-
-// Path operations as the work-file names are defined: the last component
-// is what follows the last '/', the extension what follows the last '.' of
-// that component.
-QString lastPathComponent(const QString &path)
-{
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
-QString deletingLastPathComponent(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    if (slash < 0)
-        return QString();
-    return slash == 0 ? QStringLiteral("/") : path.left(slash);
-}
-
-QString deletingPathExtension(const QString &path)
-{
-    const QString last = lastPathComponent(path);
-    const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
-    return dot < 0 ? path : path.left(path.size() - (last.size() - dot));
-}
-
-} // namespace
-
 Recording::Recording(const QString &path)
     : m_path(path),
-      m_outDir(deletingLastPathComponent(path)),
-      m_baseName(deletingPathExtension(lastPathComponent(path)))
+      m_outDir(pathtext::deletingLastComponent(path)),
+      m_baseName(pathtext::deletingExtension(pathtext::lastComponent(path)))
 { }
 
 QString Recording::workFile(const QString &extension) const
@@ -58,7 +32,7 @@ QByteArray Recording::read(const QString &extension, bool *opened) const
 
 QString Recording::proposedOutput(const QString &extension) const
 {
-    return deletingPathExtension(m_path) + QStringLiteral(".clean.") + extension;
+    return pathtext::deletingExtension(m_path) + QStringLiteral(".clean.") + extension;
 }
 
 std::optional<results::FrameList> Recording::frameList() const

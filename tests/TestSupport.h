@@ -3,6 +3,7 @@
 // Helpers shared by the tests: a capture of the diagnostic log, the two
 // windows with a controller, and a look at this process's children.
 
+#include "CoreSupport.h"
 #include "app/AppController.h"
 #include "app/AppWindows.h"
 #include "ui_MainWindow.h"
@@ -48,23 +49,6 @@ struct Harness
     Ui::MainWindow &ui() const { return windows.ui(); }
 };
 
-// Settings for the stand-in tools, which they read from their environment;
-// gone again when the guard goes.
-struct EnvGuard
-{
-    QList<QByteArray> names;
-    void set(const char *name, const QByteArray &value)
-    {
-        qputenv(name, value);
-        names << name;
-    }
-    ~EnvGuard()
-    {
-        for (const QByteArray &n : names)
-            qunsetenv(n.constData());
-    }
-};
-
 // The stand-in detector finds no commercial: an empty cut list and a frame
 // list of none.
 inline void findNoCommercials(EnvGuard &env)
@@ -103,19 +87,6 @@ inline int zombieChildren()
 inline int openDescriptors()
 {
     return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 // The longest time the event loop went without running a 5 ms timer.

@@ -42,16 +42,6 @@ const Sample kRecordings[] = {
     {"h264-ac3-ts", "-v h264 -a ac3 -f ts", "ts", "show:150 ad:60 show:150", 1, 30000.0 / 1001, "mpegts"},
 };
 
-QByteArray sha1(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
-
 QString containerName(const QString &path)
 {
     QProcess p;

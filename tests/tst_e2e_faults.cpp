@@ -25,11 +25,6 @@ namespace {
 
 constexpr double kFps = 30000.0 / 1001;
 
-QByteArray sha1(const QString &path)
-{
-    return QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha1).toHex();
-}
-
 // The first line ffprobe prints for these options, or all of it.
 QString ffprobe(const QStringList &options, bool firstLine = true)
 {

@@ -2,6 +2,7 @@
 // checked copy, by the real comskip, mencoder and ffmpeg, under a plain
 // QCoreApplication with nothing but the jobs layer linked.
 
+#include "CoreSupport.h"
 #include "core/PropertyList.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/WorkFiles.h"
@@ -14,20 +15,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-
-namespace {
-
-QByteArray sha1(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(&f);
-    return h.result().toHex();
-}
-
-} // namespace
 
 class TestHeadless final : public QObject
 {

@@ -2,6 +2,7 @@
 // settings file, and a request run through its steps by the stand-in
 // tools, stopped, failed and ended, with nothing but the jobs layer.
 
+#include "CoreSupport.h"
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/RunPipeline.h"
@@ -23,19 +24,6 @@ namespace {
 QString standIn(const char *tool)
 {
     return QStringLiteral(TRIMLET_TEST_TOOLS "/standins/") + QLatin1String(tool);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
 }
 
 // A request for a recording in dir, run by the stand-ins.
@@ -76,21 +64,6 @@ struct Diagnostics
         previous = qInstallMessageHandler(&Diagnostics::handler);
     }
     ~Diagnostics() { qInstallMessageHandler(previous); }
-};
-
-struct EnvGuard
-{
-    QList<QByteArray> names;
-    void set(const char *name, const QByteArray &value)
-    {
-        qputenv(name, value);
-        names << name;
-    }
-    ~EnvGuard()
-    {
-        for (const QByteArray &n : names)
-            qunsetenv(n.constData());
-    }
 };
 
 } // namespace

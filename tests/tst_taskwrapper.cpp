@@ -76,18 +76,6 @@ bool processGone(pid_t pid)
     return pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
 }
 
-// Dead, whoever collects it: a grandchild is collected by whichever
-// process adopts it, not by this one.
-bool ended(pid_t pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.mid(close + 2, 1) == "Z";
-}
-
 // A tool that lives through SIGTERM, saying so, and leaves a child of its
 // own that ignores SIGTERM altogether; both go only with SIGKILL.
 const char kOutlivesTerm[] = "(trap '' TERM; while :; do sleep 0.05; done) & echo child=$!; "
@@ -293,7 +281,7 @@ private slots:
         QVERIFY2(reportedAfter < 3000, qPrintable(QString::number(reportedAfter)));
         QVERIFY(processGone(runner.processId()));
         if (child > 0)
-            QTRY_VERIFY_WITH_TIMEOUT(ended(child), 5000);
+            QTRY_VERIFY_WITH_TIMEOUT(processEnded(child), 5000);
         QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 5000);
     }
 
@@ -346,7 +334,7 @@ private slots:
         QCOMPARE(r.statuses, QList<int>{-1});
         QCOMPARE(r.events.last(), QStringLiteral("finished"));
         // SIGKILL went to the whole group, and the tool is collected.
-        QVERIFY(runUntil([&] { return processGone(pid) && ended(child); }));
+        QVERIFY(runUntil([&] { return processGone(pid) && processEnded(child); }));
         QCOMPARE(zombieChildren(), 0);
     }
 

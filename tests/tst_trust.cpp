@@ -19,21 +19,6 @@
 
 #include <csignal>
 
-namespace {
-
-bool processGone(pid_t pid)
-{
-    // A zombie is gone as far as anybody is concerned but its parent.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    const qsizetype close = line.lastIndexOf(')');
-    return close >= 0 && line.mid(close + 2, 1) == "Z";
-}
-
-} // namespace
-
 class TestTrust final : public QObject
 {
     Q_OBJECT
@@ -371,7 +356,7 @@ private slots:
         QCOMPARE(c.processState(), 0);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!r.windows.graphWindow()->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(tool), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(processEnded(tool), 3000);
         // Idle, it closes without a question, and takes the chart with it.
         r.questions.clear();
         r.windows.mainWindow()->show();
@@ -413,7 +398,7 @@ private slots:
             10000));
         const pid_t tool = out.mid(out.indexOf("tool ") + 5).trimmed().toInt();
         QVERIFY(tool > 0);
-        QVERIFY(!processGone(tool));
+        QVERIFY(!processEnded(tool));
         if (step == QLatin1String("remove"))
             QTRY_VERIFY_WITH_TIMEOUT(
                 !QDir(dir)
@@ -433,7 +418,7 @@ private slots:
                         .isEmpty());
         }
         // Even a killed Trimlet takes its tool with it.
-        QTRY_VERIFY_WITH_TIMEOUT(processGone(tool), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(processEnded(tool), 3000);
     }
 
     // ---- the ini file is never written through a planted link
