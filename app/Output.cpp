@@ -36,12 +36,7 @@ void AppController::removeStaleCopies()
 
 bool AppController::outputIsInput() const
 {
-    const QString output = outputInUse();
-    if (output.isEmpty() || movieFile().isEmpty())
-        return false;
-    // The same file under another name (a link, a hard link, "./") counts.
-    return sameFile(movieFile(), output)
-           || QFileInfo(output).absoluteFilePath() == QFileInfo(movieFile()).absoluteFilePath();
+    return CutJob::isRecording(outputInUse(), movieFile());
 }
 
 QString AppController::outputProblem()

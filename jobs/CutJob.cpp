@@ -4,6 +4,7 @@
 #include "core/ResultParsers.h"
 #include "core/TimeText.h"
 #include "jobs/DetectJob.h"
+#include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/WorkFiles.h"
 
@@ -33,15 +34,6 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && file.write(bytes) == bytes.size()
            && file.flush();
-}
-
-QByteArray readFile(const QString &path, bool *opened = nullptr)
-{
-    QFile file(path);
-    const bool ok = file.open(QIODevice::ReadOnly);
-    if (opened)
-        *opened = ok;
-    return ok ? file.readAll() : QByteArray();
 }
 
 // The recording's suffix for the link ffmpeg reads it through, when it is
@@ -140,10 +132,8 @@ QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &li
     return args;
 }
 
-bool CutJob::outputIsInput() const
+bool CutJob::isRecording(const QString &output, const QString &recording)
 {
-    const QString &output = m_request.output;
-    const QString &recording = m_request.recording;
     if (output.isEmpty() || recording.isEmpty())
         return false;
     // The same file under another name (a link, a hard link, "./") counts.
@@ -157,7 +147,7 @@ void CutJob::start()
     const WorkFiles files(m_request.outDir, m_request.baseName);
     // Writing the copy over the recording while reading it would destroy
     // it; a request naming it was refused when it was made, and still is.
-    if (outputIsInput()) {
+    if (isRecording(m_request.output, m_request.recording)) {
         end(Status::Failed, QStringLiteral("The output file is the recording itself: choose another name."));
         return;
     }
@@ -176,7 +166,8 @@ void CutJob::start()
         return;
     }
     bool opened = false;
-    const QByteArray edl = readFile(edlPath, &opened);
+    const Recording recording(m_request.recording);
+    const QByteArray edl = recording.read(QStringLiteral("edl"), &opened);
     const std::optional<QList<media::Span>> cuts = opened ? media::parseEdlCuts(edl) : std::nullopt;
     // The cut list's times are places on the recording's own clock, which
     // runs on through a dropout or a jump; its end is where the last frame
@@ -186,8 +177,7 @@ void CutJob::start()
     if (m_media->scanDone() && !m_media->packets().empty()) {
         seconds = media::clockSeconds(m_media->packets(), info->videoStart);
     } else {
-        const results::FrameList counted =
-            results::parseFrameList(readFile(files.path(QStringLiteral("txt"))));
+        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
         seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
     }
     m_recordingSeconds = seconds;
@@ -319,11 +309,7 @@ void CutJob::toolOutput(const QString &chunk)
             return;
         }
     }
-    const results::ProgressScan scan = results::scanProgressChunk(chunk);
-    if (!scan.isProgress)
-        keepExcerpt(chunk);
-    else if (scan.percent)
-        emit progress(double(*scan.percent));
+    readProgress(chunk);
 }
 
 void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)

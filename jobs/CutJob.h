@@ -35,6 +35,8 @@ public:
                                          const QString &cutList);
     static QStringList ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
                                        media::Container container);
+    // output names recording, under whatever name.
+    static bool isRecording(const QString &output, const QString &recording);
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
     static QStringList partialCopiesOf(const QString &output);
 
@@ -44,7 +46,6 @@ protected:
 
 private:
     enum class Phase { None, Cutting, Verifying };
-    bool outputIsInput() const;
     bool startCut(media::Cutter cutter);
     bool outputIsFull() const;
     void copyScanned();

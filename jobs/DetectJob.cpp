@@ -2,7 +2,7 @@
 
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
-#include "core/ResultParsers.h"
+#include "jobs/Recording.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -79,11 +79,7 @@ void DetectJob::start()
 
 void DetectJob::toolOutput(const QString &chunk)
 {
-    const results::ProgressScan scan = results::scanProgressChunk(chunk);
-    if (!scan.isProgress)
-        keepExcerpt(chunk);
-    else if (scan.percent)
-        emit progress(double(*scan.percent));
+    readProgress(chunk);
 }
 
 void DetectJob::toolEnded(int rc, bool stopped, bool launchFailed)
@@ -101,9 +97,7 @@ void DetectJob::toolEnded(int rc, bool stopped, bool launchFailed)
         return;
     }
     if (success) {
-        QFile edl(m_files.path(QStringLiteral("edl")));
-        const std::optional<int> count =
-            edl.open(QIODevice::ReadOnly) ? results::countEdlEntries(edl.readAll()) : std::nullopt;
+        const std::optional<int> count = Recording(m_request.recording).cutListCount();
         m_found = count.value_or(0);
         finish(Status::Succeeded,
                count ? QString::asprintf("Found %d commercial%s.", m_found, m_found == 1 ? "" : "s")

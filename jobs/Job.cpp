@@ -1,6 +1,7 @@
 #include "jobs/Job.h"
 
 #include "core/Diagnostics.h"
+#include "core/ResultParsers.h"
 #include "process/TaskWrapper.h"
 
 #include <QFileInfo>
@@ -108,8 +109,14 @@ void Job::runnerEnded(int rc)
     toolEnded(rc, stopped, launchFailed);
 }
 
-void Job::keepExcerpt(const QString &chunk)
+void Job::readProgress(const QString &chunk)
 {
+    const results::ProgressScan scan = results::scanProgressChunk(chunk);
+    if (scan.isProgress) {
+        if (scan.percent)
+            emit progress(double(*scan.percent));
+        return;
+    }
     m_excerpts += chunk;
     if (m_excerpts.size() > kMaxExcerpts)
         m_excerpts.remove(0, m_excerpts.size() - kMaxExcerpts / 2);

@@ -67,7 +67,9 @@ protected:
     // rc is the tool's exit status; stopped and launchFailed tell how else
     // it ended.
     virtual void toolEnded(int rc, bool stopped, bool launchFailed) = 0;
-    void keepExcerpt(const QString &chunk);
+    // A progress chunk's percent goes to progress(); any other chunk is
+    // kept as an excerpt.
+    void readProgress(const QString &chunk);
     bool toolRunning() const { return m_runner != nullptr; }
 
 private:

@@ -2,7 +2,6 @@
 
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
-#include "core/ResultParsers.h"
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/EraseJob.h"
@@ -84,8 +83,7 @@ void RunPipeline::start()
     openLog();
     // A cut needs breaks to cut: the list on disk says how many there are
     // until a detection says again.
-    QFile edl(WorkFiles(m_request.outDir, m_request.baseName).path(QStringLiteral("edl")));
-    m_found = edl.open(QIODevice::ReadOnly) ? results::countEdlEntries(edl.readAll()).value_or(0) : 0;
+    m_found = Recording(m_request.recording).cutListCount().value_or(0);
     m_state = kStateStart;
     advance();
 }
