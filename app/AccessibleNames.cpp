@@ -105,8 +105,8 @@ void AppWindows::nameChartControls()
         {g.undoButton, "Undo"},
         {g.redoButton, "Redo"},
         {g.revertButton, "Revert to detection"},
-        {g.beforeFrameView, "Last frame before the break"},
-        {g.firstFrameView, "First frame of the break"},
+        {g.edgeStartRadio, "Start edge", "The keys and buttons move the start of the selected break"},
+        {g.edgeEndRadio, "End edge", "The keys and buttons move the end of the selected break"},
     });
     for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
         header->setAccessibleName(header->orientation() == Qt::Horizontal

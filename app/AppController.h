@@ -200,6 +200,8 @@ public:
     // The chart window is wanted, with the results as they are now.
     void graphAction();
     const Recording::Chart &chart() const { return m_chart; }
+    // Where the chart's breaks can sit: its black frames and scene changes.
+    const review::EdgeMarks &edgeMarks() const { return m_edgeMarks; }
 
     // ---- the user's corrections of the detector's list
     // Writes list (the breaks, each cut or kept) as the frame list and the
@@ -317,6 +319,7 @@ private:
     Recording m_recording;
     BreakDocument m_document;
     Recording::Chart m_chart;
+    review::EdgeMarks m_edgeMarks;
     // Points the chart has for the frame list, and then for the table.
     qint32 m_pointCount = 0;
     float m_chunkSize = 0;

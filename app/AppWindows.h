@@ -9,7 +9,7 @@
 #include <memory>
 
 class CommercialTableModel;
-class FramePreview;
+class EdgeReview;
 class ProgressIndicator;
 class QFileDialog;
 class QLabel;
@@ -39,6 +39,7 @@ public:
     QMainWindow *graphWindow() const { return m_graphWindow; }
     VideoGraph *graph() const { return m_graph; }
     QUndoStack *undoStack() const { return m_undo; }
+    EdgeReview *edgeReview() const { return m_review; }
     Ui::MainWindow &ui() const { return *m_ui; }
     Ui::GraphWindow &graphUi() const { return *m_graphUi; }
     void updateControls();
@@ -97,9 +98,7 @@ private:
     CommercialTableModel *m_tableModel = nullptr;
     QShortcut *m_stopShortcut = nullptr;
     QUndoStack *m_undo = nullptr;
-    FramePreview *m_preview = nullptr;
+    EdgeReview *m_review = nullptr;
     int m_selectedRow = -1;
-    double m_beforeSeconds = -1;
-    double m_firstSeconds = -1;
     QLabel *m_noCommercials = nullptr;
 };

@@ -14,34 +14,63 @@ FramePreview::~FramePreview()
     m_runner.reset();
 }
 
-void FramePreview::setRecording(const QString &path)
+void FramePreview::setRecording(const QString &path, double videoStart)
 {
-    if (path == m_recording)
+    if (path == m_recording && videoStart == m_videoStart)
         return;
     m_recording = path;
+    m_videoStart = videoStart;
     m_cache.clear();
     m_queue.clear();
 }
 
-void FramePreview::request(double seconds)
+void FramePreview::request(const QList<double> &seconds)
 {
-    if (m_recording.isEmpty() || !(seconds >= 0))
+    if (m_recording.isEmpty())
         return;
-    const auto cached = m_cache.constFind(key(seconds));
-    if (cached != m_cache.constEnd()) {
-        const QImage image = *cached;
-        QMetaObject::invokeMethod(
-            this, [this, seconds, image] { emit ready(seconds, image); }, Qt::QueuedConnection);
-        return;
+    QList<double> wanted;
+    for (const double s : seconds) {
+        if (!(s >= 0))
+            continue;
+        const auto cached = m_cache.constFind(key(s));
+        if (cached != m_cache.constEnd()) {
+            const QImage image = *cached;
+            QMetaObject::invokeMethod(
+                this, [this, s, image] { emit ready(s, image); }, Qt::QueuedConnection);
+            continue;
+        }
+        const auto same = [s](double t) { return key(t) == key(s); };
+        const bool queued = std::any_of(m_queue.cbegin(), m_queue.cend(), [&](const QList<double> &strip) {
+            return std::any_of(strip.cbegin(), strip.cend(), same);
+        });
+        const bool making = m_runner && std::any_of(m_current.cbegin(), m_current.cend(), same);
+        if (!queued && !making)
+            wanted.append(s);
     }
-    if (m_queue.contains(seconds) || (m_runner && key(m_current) == key(seconds)))
+    if (wanted.isEmpty())
         return;
     // The newest wish first: the user has moved on from the older ones.
-    m_queue.prepend(seconds);
+    m_queue.prepend(wanted);
     if (m_queue.size() > 4)
         m_queue.removeLast();
-    if (!m_runner)
-        startNext();
+    // Started on the next pass of the loop, so that of the requests made
+    // together the last, the one the user looks at, is made first.
+    if (!m_runner && !m_startPending) {
+        m_startPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_startPending = false;
+                if (!m_runner)
+                    startNext();
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+QString FramePreview::framePath(int index) const
+{
+    return m_dir.filePath(QStringLiteral("frame%1.png").arg(index));
 }
 
 void FramePreview::startNext()
@@ -52,34 +81,44 @@ void FramePreview::startNext()
     QString ffmpeg = m_tools.pathForAuxiliaryExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty())
         ffmpeg = QStringLiteral("ffmpeg");
-    const QString out = m_dir.filePath(QStringLiteral("frame.png"));
-    QFile::remove(out);
-    // Seeking before the input lands on the key frame before the time and
-    // decodes on to the very frame.
-    m_runner = std::make_unique<TaskWrapper>(
-        this, QStringList{ffmpeg, QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                          QStringLiteral("-ss"), QString::number(m_current, 'f', 3), QStringLiteral("-i"),
-                          QStringLiteral("file:") + QFileInfo(m_recording).absoluteFilePath(),
-                          QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-an"),
-                          QStringLiteral("-sn"), QStringLiteral("-vf"), QStringLiteral("scale=320:-2"),
-                          QStringLiteral("-y"), QStringLiteral("file:") + out});
+    const QString input = QStringLiteral("file:") + QFileInfo(m_recording).absoluteFilePath();
+    QStringList argv{ffmpeg, QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error")};
+    // Each time is the recording's own timestamp, the clock the cutter cuts
+    // by. Seeking before an input lands on the key frame before the time
+    // and decodes on to the very frame.
+    for (const double s : std::as_const(m_current))
+        argv << QStringLiteral("-seek_timestamp") << QStringLiteral("1") << QStringLiteral("-ss")
+             << QString::number(m_videoStart + s, 'f', 6) << QStringLiteral("-i") << input;
+    for (int k = 0; k < m_current.size(); ++k) {
+        QFile::remove(framePath(k));
+        argv << QStringLiteral("-map") << QStringLiteral("%1:v:0").arg(k) << QStringLiteral("-frames:v")
+             << QStringLiteral("1") << QStringLiteral("-vf") << QStringLiteral("scale=320:-2")
+             << QStringLiteral("-y") << QStringLiteral("file:") + framePath(k);
+    }
+    m_runner = std::make_unique<TaskWrapper>(this, argv);
     m_runner->startProcess();
 }
 
-void FramePreview::processFinished(int status)
+void FramePreview::processFinished(int)
 {
-    const double seconds = m_current;
-    QImage image;
-    if (status == 0)
-        image.load(m_dir.filePath(QStringLiteral("frame.png")));
-    if (!image.isNull())
-        m_cache.insert(key(seconds), image);
+    // Whatever frames were made are shown even if a later one failed, at the
+    // very end of the recording say; the rest read as having no picture.
+    QList<QPair<double, QImage>> made;
+    for (int k = 0; k < m_current.size(); ++k) {
+        QImage image;
+        image.load(framePath(k));
+        if (!image.isNull())
+            m_cache.insert(key(m_current.at(k)), image);
+        made.append({m_current.at(k), image});
+    }
     // The runner is let go after its report has returned.
     QMetaObject::invokeMethod(
         this,
-        [this, seconds, image] {
+        [this, made] {
             m_runner.reset();
-            emit ready(seconds, image);
+            m_current.clear();
+            for (const auto &[seconds, image] : made)
+                emit ready(seconds, image);
             startNext();
         },
         Qt::QueuedConnection);

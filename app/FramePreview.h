@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QImage>
+#include <QList>
 #include <QObject>
 #include <QTemporaryDir>
 
@@ -12,8 +13,10 @@
 class ToolLocator;
 
 // Still frames of the recording at given times, made by ffmpeg through the
-// runner one at a time, off the window's way, and kept per time: how a user
-// tells an early cut from a right one without a video player.
+// runner off the window's way and kept per time: how a user tells an early
+// cut from a right one without a video player. A strip of frames is one
+// request, made by one ffmpeg that seeks once per frame, since starting
+// ffmpeg and opening the recording cost more than decoding from a key frame.
 class FramePreview : public QObject, public TaskWrapperController
 {
     Q_OBJECT
@@ -21,9 +24,13 @@ public:
     FramePreview(const ToolLocator &tools, QObject *parent = nullptr);
     ~FramePreview() override;
 
-    void setRecording(const QString &path);
-    // ready() follows, at once for a frame already made.
-    void request(double seconds);
+    // Times are seconds from the first video frame, whose own timestamp is
+    // videoStart, so that a frame is found where the detector counted it
+    // whatever the other streams start at.
+    void setRecording(const QString &path, double videoStart = 0);
+    // ready() follows for each time, at once for a frame already made.
+    void request(double seconds) { request(QList<double>{seconds}); }
+    void request(const QList<double> &seconds);
     int pending() const { return int(m_queue.size()) + (m_runner ? 1 : 0); }
 
 signals:
@@ -34,13 +41,16 @@ private:
     void appendOutput(const QString &) override { }
     void processFinished(int status) override;
     void startNext();
+    QString framePath(int index) const;
     static qint64 key(double seconds) { return qint64(seconds * 1000.0 + 0.5); }
 
     const ToolLocator &m_tools;
     QString m_recording;
+    double m_videoStart = 0;
     QHash<qint64, QImage> m_cache;
-    QList<double> m_queue;
-    double m_current = 0;
+    QList<QList<double>> m_queue;
+    QList<double> m_current;
     std::unique_ptr<TaskWrapper> m_runner;
+    bool m_startPending = false;
     QTemporaryDir m_dir;
 };

@@ -4,7 +4,7 @@
 
 #include "app/AppWindows.h"
 
-#include "app/FramePreview.h"
+#include "app/EdgeReview.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "core/PropertyList.h"
@@ -75,6 +75,8 @@ void AppWindows::setUpChart()
     m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_graphUi->graphSplitter->setStretchFactor(0, 1);
     m_graphUi->graphSplitter->setSizes({800, 400});
+    m_graphUi->reviewSplitter->setStretchFactor(0, 1);
+    m_graphUi->reviewSplitter->setSizes({480, 320});
     connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph, [this] { fitChart(); });
     m_graph->changeZoomSlider(m_graphUi->mZoomSlider);
     // Nothing is loading until a chart is asked for.
@@ -170,63 +172,40 @@ void AppWindows::setUpEditing()
 
 void AppWindows::setUpPreview()
 {
-    m_preview = new FramePreview(m_controller.toolLocator(), this);
-    connect(m_graphUi->mCommercialTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+    m_review = new EdgeReview(m_controller, *m_tableModel, *m_graphUi, m_graphWindow);
+    QItemSelectionModel *cursor = m_graphUi->mCommercialTable->selectionModel();
+    connect(cursor, &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) { showBoundary(current.row()); });
+    // The cursor on a start or an end chooses the edge the keys move.
+    connect(cursor, &QItemSelectionModel::currentChanged, this, [this](const QModelIndex &current) {
+        const QString id = m_tableModel->identifier(current.column());
+        if (id == QLatin1String("start") || id == QLatin1String("end"))
+            m_review->setStartEdge(id == QLatin1String("start"));
+    });
     connect(m_tableModel, &QAbstractItemModel::modelReset, this, [this] {
-        // The cursor stays on the break it was on.
+        // The cursor stays on the break it was on, and its strips follow an
+        // edge that moved.
         QMetaObject::invokeMethod(
             this,
             [this] {
                 if (m_selectedRow >= 0 && m_selectedRow < m_tableModel->rowCount())
                     m_graphUi->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
+                else
+                    m_review->showBreak(-1);
             },
             Qt::QueuedConnection);
     });
-    connect(m_graph, &VideoGraph::frameClicked, this, [this](int frame) {
-        const float fps = m_graph->framesPerSecond();
-        if (!(fps > 0))
-            return;
-        m_preview->setRecording(m_controller.movieFile());
-        m_beforeSeconds = -1;
-        m_firstSeconds = double(frame) / double(fps);
-        m_graphUi->firstFrameCaption->setText(
-            tr("Frame at %1").arg(VideoGraph::formatTime(m_firstSeconds, true)));
-        m_graphUi->firstFrameView->setText(tr("…"));
-        m_preview->request(m_firstSeconds);
-    });
-    connect(m_preview, &FramePreview::ready, this, [this](double seconds, const QImage &image) {
-        QLabel *view = qAbs(seconds - m_beforeSeconds) < 1e-6  ? m_graphUi->beforeFrameView
-                       : qAbs(seconds - m_firstSeconds) < 1e-6 ? m_graphUi->firstFrameView
-                                                               : nullptr;
-        if (!view)
-            return;
-        view->setPixmap(QPixmap::fromImage(image).scaled(view->width(), view->height(), Qt::KeepAspectRatio,
-                                                         Qt::SmoothTransformation));
-        if (image.isNull())
-            view->setText(tr("No picture"));
-    });
+    connect(m_graph, &VideoGraph::frameClicked, m_review, &EdgeReview::showFrame);
 }
 
 void AppWindows::showBoundary(int row)
 {
     // A reset of the table passes through no row at all; the row the user
     // was on is kept for it.
-    if (row >= 0)
+    if (row >= 0) {
         m_selectedRow = row;
-    const CommercialList &rows = m_tableModel->rows();
-    const float fps = m_graph->framesPerSecond();
-    if (row < 0 || row >= rows.size() || !(fps > 0))
-        return;
-    m_preview->setRecording(m_controller.movieFile());
-    m_graphUi->firstFrameCaption->setText(tr("First frame of the break"));
-    const int start = rows.at(row).start;
-    m_beforeSeconds = double(qMax(0, start - 1)) / double(fps);
-    m_firstSeconds = double(start) / double(fps);
-    m_graphUi->beforeFrameView->setText(tr("…"));
-    m_graphUi->firstFrameView->setText(tr("…"));
-    m_preview->request(m_firstSeconds);
-    m_preview->request(m_beforeSeconds);
+        m_review->showBreak(row);
+    }
 }
 
 void AppWindows::addBreak()

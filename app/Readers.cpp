@@ -85,6 +85,7 @@ int AppController::readCSVData()
     if (m_chart.headerRead)
         m_labels = m_chart.labels;
     m_chunkSize = m_chart.chunkSize;
+    m_edgeMarks = m_recording.edgeMarks();
     logLine(QString::asprintf("readCSVData: Loaded %d rows into %d points of %f recs.", totalRows(),
                               m_chart.pointCount, double(m_chart.chunkSize)));
     return 0;
@@ -97,4 +98,5 @@ void AppController::clearGraphData()
     // The view lets go of the points before they are freed.
     emit chartCleared();
     m_chart = Recording::Chart();
+    m_edgeMarks = review::EdgeMarks();
 }

@@ -86,6 +86,15 @@ std::optional<int> framesFromText(const QString &text, float fps)
     return int(frames);
 }
 
+QString frameTimeText(int frame, float fps)
+{
+    if (!(fps > 0) || !std::isfinite(fps) || frame < 0)
+        return QString();
+    const qint64 hundredths = std::llround(double(frame) / double(fps) * 100.0);
+    return QString::asprintf("%lld:%02lld:%02lld.%02lld", hundredths / 360000, hundredths / 6000 % 60,
+                             hundredths / 100 % 60, hundredths % 100);
+}
+
 QByteArray frameListText(int totalFrames, float fps, const CommercialList &list)
 {
     QByteArray text = "FILE PROCESSING COMPLETE  " + QByteArray::number(totalFrames) + " FRAMES AT  "

@@ -27,6 +27,9 @@ QString problemWith(const CommercialList &list, int row, int start, int end, int
 // ".hh" hundredths or ";ff" frames after the seconds; none for text that
 // is not a time.
 std::optional<int> framesFromText(const QString &text, float fps);
+// A frame's time as "H:MM:SS.hh", which framesFromText reads back to the
+// same frame at any rate under 100 frames a second.
+QString frameTimeText(int frame, float fps);
 
 // The files the cutter and the readers use, holding only the breaks that
 // are cut: the frame list in the detector's own format, and the EDL.

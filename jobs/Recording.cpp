@@ -96,6 +96,11 @@ Recording::ChartLoad Recording::readChart(int points, float chunkSize, int total
     return ChartLoad::Loaded;
 }
 
+review::EdgeMarks Recording::edgeMarks() const
+{
+    return review::parseEdgeMarks(read(QStringLiteral("csv")));
+}
+
 bool Recording::haveEditedList() const
 {
     return !m_baseName.isEmpty() && QFileInfo::exists(workFile(QStringLiteral("detected.txt")));

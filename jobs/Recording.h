@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Commercial.h"
+#include "core/EdgeMarks.h"
 #include "core/ResultParsers.h"
 
 #include <QByteArray>
@@ -52,6 +53,8 @@ public:
     bool haveTable() const;
     // Folds the table into at most points points of chunkSize rows each.
     ChartLoad readChart(int points, float chunkSize, int totalRows, Chart &chart) const;
+    // The table's black frames and scene changes, where an edge can sit.
+    review::EdgeMarks edgeMarks() const;
 
     // The user has edited the detector's list, whose own is kept aside.
     bool haveEditedList() const;

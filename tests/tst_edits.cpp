@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+#include "app/EdgeReview.h"
+#include "app/FrameStrip.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "core/BreakList.h"
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -242,6 +245,96 @@ private slots:
         QTest::keyClick(table, Qt::Key_Delete);
         QCOMPARE(m->rows(), kDetectedParsed());
         QCOMPARE(r.windows.undoStack()->count(), 4);
+    }
+
+    // The keys move the selected edge of the break under the table's
+    // cursor, by a frame, a second, or onto the black and the scene changes
+    // of the detector's table; each move is one edit, the chart draws it and
+    // the strip follows it. The cursor on the End column moves the end.
+    void testEdgeKeys()
+    {
+        StandInRun r(freshDir());
+        detectAndChart(r);
+        // The detector's table, with black around the first break's start
+        // and a scene change inside it.
+        QByteArray csv = "sep=,\nframe,brightness,scene_change,isblack,PTS,29.970030\n";
+        for (int f = 1; f <= 10800; ++f) {
+            const bool black = (f >= 1790 && f <= 1809) || (f >= 3590 && f <= 3610);
+            csv += QByteArray::number(f) + (black ? ",16," : ",120,") + (f == 1850 ? "0," : "490,")
+                   + (black ? "16," : "0,") + QByteArray::number((f - 1) / 29.97, 'f', 6) + '\n';
+        }
+        writeFile(r.work(".csv"), csv);
+        r.controller.graphAction();
+        Ui::GraphWindow &g = r.windows.graphUi();
+        QTableView *table = g.mCommercialTable;
+        CommercialTableModel *m = model(r);
+        QUndoStack *undo = r.windows.undoStack();
+        VideoGraph *chart = r.windows.graph();
+        EdgeReview *review = r.windows.edgeReview();
+        // Nothing to move until a break is chosen.
+        QVERIFY(!review->action(review::Move::FrameOn)->isEnabled());
+        // The keys are the chart window's, heard while it is the active one.
+        r.windows.graphWindow()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(r.windows.graphWindow()));
+        table->setFocus();
+        table->setCurrentIndex(m->index(0, m->column(QStringLiteral("start"))));
+        QVERIFY(review->startEdge());
+        QCOMPARE(g.startStrip->title(), QStringLiteral("Start of break 1"));
+        QCOMPARE(g.endStrip->title(), QStringLiteral("End of break 1"));
+        const auto start = [&] { return m->rows().at(0).start; };
+        const auto key = [&](int k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(table, k, mods); };
+
+        key(Qt::Key_Period);
+        QTRY_COMPARE(start(), 1801);
+        key(Qt::Key_Comma);
+        QTRY_COMPARE(start(), 1800);
+        key(Qt::Key_Period, Qt::ControlModifier);
+        QTRY_COMPARE(start(), 1830);
+        // The chart draws the list the keys change.
+        QCOMPARE(chart->commercialList()->at(0).start, 1830);
+        QTRY_VERIFY(g.startStrip->panels().value(2).caption.endsWith(breaks::frameTimeText(1830, 29.97f)));
+        key(Qt::Key_BracketLeft);
+        QTRY_COMPARE(start(), 1810);
+        key(Qt::Key_BracketLeft);
+        QTRY_COMPARE(start(), 1790);
+        key(Qt::Key_BracketRight, Qt::ControlModifier);
+        QTRY_COMPARE(start(), 1850);
+        QCOMPARE(undo->count(), 6);
+        // Nowhere to go says so and changes nothing.
+        key(Qt::Key_BracketRight, Qt::ControlModifier);
+        QTRY_COMPARE(g.mGraphStatusText->text(), QStringLiteral("No scene change after this edge."));
+        QCOMPARE(undo->count(), 6);
+        while (undo->canUndo())
+            undo->undo();
+        QCOMPARE(start(), 1800);
+
+        // The cursor on the End column moves the end, and the edge's strip
+        // is marked as the one that moves.
+        table->setCurrentIndex(m->index(0, m->column(QStringLiteral("end"))));
+        QVERIFY(!review->startEdge());
+        QVERIFY(g.endStrip->isCurrent() && !g.startStrip->isCurrent());
+        QVERIFY(g.edgeEndRadio->isChecked());
+        key(Qt::Key_BracketRight);
+        QTRY_COMPARE(m->rows().at(0).end, 3610);
+        QCOMPARE(start(), 1800);
+        // A move the list cannot take is refused in words.
+        for (int k = 0; k < 70; ++k)
+            review->action(review::Move::SecondBack)->trigger();
+        const int end = m->rows().at(0).end;
+        QVERIFY2(end > start() && end - 30 < start() + 30,
+                 qPrintable(QStringLiteral("%1 %2").arg(start()).arg(end)));
+        const QString why = breaks::problemWith(m->rows(), 0, start(), end - 30, 10800);
+        QVERIFY(!why.isEmpty());
+        QCOMPARE(g.mGraphStatusText->text(), why);
+
+        // A click on the chart shows the frames around it, and leaves the
+        // break's edges alone.
+        const int edits = undo->count();
+        emit chart->frameClicked(5000);
+        QCOMPARE(g.startStrip->title(), QStringLiteral("Around %1").arg(breaks::frameTimeText(5000, 29.97f)));
+        QVERIFY(g.endStrip->panels().isEmpty());
+        key(Qt::Key_Period);
+        QCOMPARE(undo->count(), edits);
     }
 
     void testDragsOnTheChart()
