@@ -160,6 +160,8 @@ public:
     QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const;
     // What the probe said of the chosen recording; none before it answered.
     const std::optional<media::MediaInfo> &recordingInfo() const { return m_media.info(); }
+    // The recording's longest group of pictures, as far as it is known.
+    double recordingGroupSeconds() const { return media::groupSeconds(m_media.packets()); }
     // The recording is still being read: first what it holds, then where
     // each of its frames lies.
     bool probingRecording() const { return m_media.probing() || m_media.scanning(); }

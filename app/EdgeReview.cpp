@@ -129,7 +129,7 @@ void EdgeReview::fillStrip(FrameStrip *strip, const QString &title, int position
     strip->setTitle(title);
     strip->setPanels(panels);
     const auto info = m_c.recordingInfo();
-    m_preview->setRecording(m_c.movieFile(), info ? info->videoStart : 0.0);
+    m_preview->setRecording(m_c.movieFile(), info ? info->videoStart : 0.0, m_c.recordingGroupSeconds());
     m_preview->request(times);
 }
 

@@ -14,12 +14,13 @@ FramePreview::~FramePreview()
     m_runner.reset();
 }
 
-void FramePreview::setRecording(const QString &path, double videoStart)
+void FramePreview::setRecording(const QString &path, double videoStart, double group)
 {
-    if (path == m_recording && videoStart == m_videoStart)
+    if (path == m_recording && videoStart == m_videoStart && group == m_group)
         return;
     m_recording = path;
     m_videoStart = videoStart;
+    m_group = group;
     m_cache.clear();
     m_queue.clear();
 }
@@ -84,16 +85,22 @@ void FramePreview::startNext()
     const QString input = QStringLiteral("file:") + QFileInfo(m_recording).absoluteFilePath();
     QStringList argv{ffmpeg, QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error")};
     // Each time is the recording's own timestamp, the clock the cutter cuts
-    // by. Seeking before an input lands on the key frame before the time
-    // and decodes on to the very frame.
+    // by. The frames before the time are dropped before they are scaled,
+    // and each input is decoded on one thread: both measured faster for
+    // a strip of 1080 frames than ffmpeg's defaults.
+    const double preroll = std::max(0.0, m_group) + 0.1;
     for (const double s : std::as_const(m_current))
-        argv << QStringLiteral("-seek_timestamp") << QStringLiteral("1") << QStringLiteral("-ss")
-             << QString::number(m_videoStart + s, 'f', 6) << QStringLiteral("-i") << input;
+        argv << QStringLiteral("-threads") << QStringLiteral("1") << QStringLiteral("-seek_timestamp")
+             << QStringLiteral("1") << QStringLiteral("-ss")
+             << QString::number(m_videoStart + std::max(0.0, s - preroll), 'f', 6) << QStringLiteral("-i")
+             << input;
     for (int k = 0; k < m_current.size(); ++k) {
         QFile::remove(framePath(k));
+        const double skip = std::min(m_current.at(k), preroll);
         argv << QStringLiteral("-map") << QStringLiteral("%1:v:0").arg(k) << QStringLiteral("-frames:v")
-             << QStringLiteral("1") << QStringLiteral("-vf") << QStringLiteral("scale=320:-2")
-             << QStringLiteral("-y") << QStringLiteral("file:") + framePath(k);
+             << QStringLiteral("1") << QStringLiteral("-vf")
+             << QStringLiteral("trim=start=%1,scale=320:-2").arg(skip, 0, 'f', 6) << QStringLiteral("-y")
+             << QStringLiteral("file:") + framePath(k);
     }
     m_runner = std::make_unique<TaskWrapper>(this, argv);
     m_runner->startProcess();

@@ -26,8 +26,10 @@ public:
 
     // Times are seconds from the first video frame, whose own timestamp is
     // videoStart, so that a frame is found where the detector counted it
-    // whatever the other streams start at.
-    void setRecording(const QString &path, double videoStart = 0);
+    // whatever the other streams start at. A seek in a transport stream
+    // lands on the key frame after the place it found, so each frame is
+    // sought a group of pictures early (group seconds) and decoded on to.
+    void setRecording(const QString &path, double videoStart = 0, double group = 2.0);
     // ready() follows for each time, at once for a frame already made.
     void request(double seconds) { request(QList<double>{seconds}); }
     void request(const QList<double> &seconds);
@@ -47,6 +49,7 @@ private:
     const ToolLocator &m_tools;
     QString m_recording;
     double m_videoStart = 0;
+    double m_group = 2.0;
     QHash<qint64, QImage> m_cache;
     QList<QList<double>> m_queue;
     QList<double> m_current;

@@ -23,15 +23,24 @@
 //              transport stream's PES headers read directly, ffprobe
 //              without and with its parsers) against an ffmpeg stream-copy
 //              cut of it with one break, medians of 3, from the page cache.
-// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan]...
+//   strip      BENCH_FILE=recording, detected beside it (comskip's .txt and
+//              .csv; made here when missing): from choosing a break in the
+//              chart window's table to the strip of its start edge, and to
+//              both strips, shown, each break once, with a fresh window per
+//              run (no frame made before), medians over BENCH_RUNS (3)
+//              runs. BENCH_SAVE=DIR keeps the frames shown.
+// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip]...
 //        (default: output, overhead and startup)
 
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "app/FrameStrip.h"
+#include "chart/CommercialTableModel.h"
 #include "core/MediaInfo.h"
 #include "core/PacketTimes.h"
 #include "jobs/CutJob.h"
 #include "process/PacketScan.h"
+#include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QApplication>
@@ -43,6 +52,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWindow>
@@ -527,6 +537,72 @@ void benchStartup(const char *self)
                 median(ms), *std::min_element(ms.begin(), ms.end()), *std::max_element(ms.begin(), ms.end()));
 }
 
+bool stripShown(const FrameStrip *strip)
+{
+    if (strip->panels().isEmpty())
+        return false;
+    for (int k = 0; k < strip->panels().size(); ++k)
+        if (strip->picture(k).isNull())
+            return false;
+    return true;
+}
+
+void benchStrip()
+{
+    const QString recording = qEnvironmentVariable("BENCH_FILE");
+    const QFileInfo info(recording);
+    if (!info.exists()) {
+        std::printf("strip: BENCH_FILE names no recording\n");
+        return;
+    }
+    const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
+    if (!QFile::exists(base + QStringLiteral(".csv"))) {
+        // comskip's own defaults, as a DVR that runs it leaves its files.
+        QProcess::execute(QStringLiteral("comskip"), {QStringLiteral("--csvout"), recording});
+    }
+    const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
+    const QString save = qEnvironmentVariable("BENCH_SAVE");
+    std::vector<double> current, both;
+    for (int i = 0; i < runs; ++i) {
+        AppController c;
+        AppWindows w(c);
+        c.endSound().setMuted(true);
+        c.awakeFromNib();
+        c.openRecording(recording);
+        while (c.probingRecording())
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        c.graphAction();
+        Ui::GraphWindow &g = w.graphUi();
+        QAbstractItemModel *model = g.mCommercialTable->model();
+        for (int row = 0; row < model->rowCount(); ++row) {
+            QElapsedTimer t;
+            t.start();
+            g.mCommercialTable->setCurrentIndex(model->index(row, 1));
+            double first = -1;
+            while (t.elapsed() < 20000 && !(stripShown(g.startStrip) && stripShown(g.endStrip))) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+                if (first < 0 && stripShown(g.startStrip))
+                    first = double(t.nsecsElapsed()) / 1e6;
+            }
+            current.push_back(first);
+            both.push_back(double(t.nsecsElapsed()) / 1e6);
+            if (!save.isEmpty() && i == 0)
+                for (int k = 0; k < g.startStrip->panels().size(); ++k) {
+                    g.startStrip->picture(k).save(
+                        QStringLiteral("%1/break%2-start%3.png").arg(save).arg(row).arg(k));
+                    g.endStrip->picture(k).save(
+                        QStringLiteral("%1/break%2-end%3.png").arg(save).arg(row).arg(k));
+                }
+        }
+    }
+    std::printf(
+        "strip: %s, %zu selections: start edge's strip in %.0f ms (median; worst %.0f), both strips in "
+        "%.0f ms (median; worst %.0f)\n",
+        qPrintable(info.fileName()), current.size(), median(current),
+        *std::max_element(current.begin(), current.end()), median(both),
+        *std::max_element(both.begin(), both.end()));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -556,5 +632,7 @@ int main(int argc, char **argv)
         benchCut();
     if (which.contains(QStringLiteral("scan")))
         benchScan();
+    if (which.contains(QStringLiteral("strip")))
+        benchStrip();
     return 0;
 }

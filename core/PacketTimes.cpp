@@ -99,6 +99,12 @@ void finishPackets(PacketTimes &packets)
     std::sort(packets.times.begin(), packets.times.end());
 }
 
+double groupSeconds(const PacketTimes &packets)
+{
+    // Read without the parsers, the recording's key frames are not known.
+    return packets.maxKeyInterval > 0 ? std::clamp(packets.maxKeyInterval, 0.5, 5.0) : 2.0;
+}
+
 qint64 framesIn(const PacketTimes &packets, double from, double to)
 {
     if (!(to > from))
@@ -157,8 +163,7 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     // A stream copy starts each kept span at the key frame before it, so
     // it may hold up to a group of pictures more a cut; a break left in
     // is longer than that.
-    // Read without the parsers, the recording's key frames are not known.
-    const double gop = recording.maxKeyInterval > 0 ? std::clamp(recording.maxKeyInterval, 0.5, 5.0) : 2.0;
+    const double gop = groupSeconds(recording);
     const double cutCount = double(merged.size());
     v.tolerance = 0.5 + 0.5 * cutCount;
     v.frames = copy.count();

@@ -39,6 +39,9 @@ qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text);
 // Puts the times in presentation order; call once after the last line.
 void finishPackets(PacketTimes &packets);
 
+// The longest group of pictures, in seconds: between 0.5 and 5, and 2 where
+// the key frames are not known.
+double groupSeconds(const PacketTimes &packets);
 // Packets with from <= time < to.
 qint64 framesIn(const PacketTimes &packets, double from, double to);
 // How long the pictures play: the steps from one frame to the next, with
