@@ -340,6 +340,41 @@ private slots:
         QCOMPARE(c.endSound().requests(), 1);
     }
 
+    // Around each edge the strips show programme on one side and advert on
+    // the other, in a program stream at 59.94 fps and in transport streams,
+    // whose seeks land on the key frame after the place they find.
+    void testStripsShowBothSides_data()
+    {
+        QTest::addColumn<int>("index");
+        for (int i : {2, 3, 4})
+            QTest::newRow(kRecordings[i].name) << i;
+    }
+    void testStripsShowBothSides()
+    {
+        QFETCH(int, index);
+        const Sample &rec = kRecordings[index];
+        const QString dir = m_dir.filePath(QStringLiteral("strips-") + QLatin1String(rec.name));
+        const QString movie =
+            copyOf(QLatin1String(rec.name), dir, QStringLiteral("recording.") + QLatin1String(rec.extension));
+        QVERIFY(!movie.isEmpty());
+        Harness h;
+        AppController &c = h.controller;
+        QVERIFY(chooseRecording(c, movie));
+        c.detectStart();
+        QVERIFY(waitForIdle(c, 300000));
+        c.graphAction();
+        Ui::GraphWindow &g = h.windows.graphUi();
+        QAbstractItemModel *model = g.mCommercialTable->model();
+        QCOMPARE(model->rowCount(), 1);
+        g.mCommercialTable->setCurrentIndex(model->index(0, 1));
+        const QList<Shows> start = stripShows(g.startStrip);
+        const QList<Shows> end = stripShows(g.endStrip);
+        qDebug("%s: start %s; end %s", rec.name, qPrintable(showsList(start)), qPrintable(showsList(end)));
+        using S = Shows;
+        QCOMPARE(start, (QList<Shows>{S::Programme, S::Programme, start.value(2), S::Advert, S::Advert}));
+        QCOMPARE(end, (QList<Shows>{S::Advert, S::Advert, end.value(2), S::Programme, S::Programme}));
+    }
+
     void testProgrammeWithoutCommercials()
     {
         const QString dir = m_dir.filePath(QStringLiteral("no-ads"));
