@@ -197,12 +197,22 @@ void EdgeReview::move(Move move)
     }
     const std::optional<int> to = review::movedEdge(edgePosition(), move, double(m_c.fps()), m_c.edgeMarks());
     if (!to) {
-        const bool earlier = move == Move::FrameBack || move == Move::SecondBack || move == Move::BlackBack
-                             || move == Move::SceneBack;
-        const bool black = move == Move::BlackBack || move == Move::BlackOn;
-        say(black ? (earlier ? tr("No black frame before this edge.") : tr("No black frame after this edge."))
-                  : (earlier ? tr("No scene change before this edge.")
-                             : tr("No scene change after this edge.")));
+        switch (move) {
+        case Move::BlackBack:
+            say(tr("No black frame before this edge."));
+            break;
+        case Move::BlackOn:
+            say(tr("No black frame after this edge."));
+            break;
+        case Move::SceneBack:
+            say(tr("No scene change before this edge."));
+            break;
+        case Move::SceneOn:
+            say(tr("No scene change after this edge."));
+            break;
+        default:
+            say(tr("The edge is at the start of the recording."));
+        }
         return;
     }
     m_table.moveEdge(m_row, m_startEdge, m_startEdge ? *to : *to - 1);

@@ -29,13 +29,15 @@ FrameStrip::FrameStrip(QWidget *parent) : QWidget(parent), m_title(new QLabel(th
     m_title->setFont(bold);
     for (int k = 0; k < review::kStripFrames; ++k) {
         auto *view = new QLabel(this);
-        view->setMinimumSize(kPanel);
+        // Room for the picture and the edge's frame round it, no more, so
+        // the frame hugs the picture however wide the window is.
+        view->setFixedSize(kPanel + QSize(4, 4));
         view->setAlignment(Qt::AlignCenter);
         view->setFrameShape(QFrame::Box);
         view->setLineWidth(0);
         auto *caption = new QLabel(this);
         caption->setAlignment(Qt::AlignCenter);
-        grid->addWidget(view, 1, k);
+        grid->addWidget(view, 1, k, Qt::AlignHCenter);
         grid->addWidget(caption, 2, k);
         m_views.append(view);
         m_captions.append(caption);

@@ -28,7 +28,7 @@
 //              chart window's table to the strip of its start edge, and to
 //              both strips, shown, each break once, with a fresh window per
 //              run (no frame made before), medians over BENCH_RUNS (3)
-//              runs. BENCH_SAVE=DIR keeps the frames shown.
+//              runs. BENCH_SAVE=DIR keeps the frames and the window shown.
 // Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip]...
 //        (default: output, overhead and startup)
 
@@ -586,13 +586,16 @@ void benchStrip()
             }
             current.push_back(first);
             both.push_back(double(t.nsecsElapsed()) / 1e6);
-            if (!save.isEmpty() && i == 0)
+            if (!save.isEmpty() && i == 0) {
+                w.graphWindow()->show();
+                w.graphWindow()->grab().save(QStringLiteral("%1/break%2-window.png").arg(save).arg(row));
                 for (int k = 0; k < g.startStrip->panels().size(); ++k) {
                     g.startStrip->picture(k).save(
                         QStringLiteral("%1/break%2-start%3.png").arg(save).arg(row).arg(k));
                     g.endStrip->picture(k).save(
                         QStringLiteral("%1/break%2-end%3.png").arg(save).arg(row).arg(k));
                 }
+            }
         }
     }
     std::printf(
