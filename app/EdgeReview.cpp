@@ -28,22 +28,32 @@ EdgeReview::EdgeReview(AppController &controller, CommercialTableModel &table, U
 {
     // The keys are the window's, so they work from the table, the chart or
     // the buttons alike; none is a letter a cell's editor needs.
-    addMove(Move::FrameBack, tr("Frame Earlier"), QStringLiteral(","), tr("Move the edge one frame earlier"),
-            ui.frameBackButton);
-    addMove(Move::FrameOn, tr("Frame Later"), QStringLiteral("."), tr("Move the edge one frame later"),
-            ui.frameOnButton);
-    addMove(Move::SecondBack, tr("Second Earlier"), QStringLiteral("Ctrl+,"),
-            tr("Move the edge one second earlier"), ui.secondBackButton);
-    addMove(Move::SecondOn, tr("Second Later"), QStringLiteral("Ctrl+."),
-            tr("Move the edge one second later"), ui.secondOnButton);
-    addMove(Move::BlackBack, tr("Previous Black"), QStringLiteral("["),
-            tr("Move the edge to where the black frames before it begin or end"), ui.blackBackButton);
-    addMove(Move::BlackOn, tr("Next Black"), QStringLiteral("]"),
-            tr("Move the edge to where the black frames after it begin or end"), ui.blackOnButton);
-    addMove(Move::SceneBack, tr("Previous Scene"), QStringLiteral("Ctrl+["),
-            tr("Move the edge to the scene change before it"), ui.sceneBackButton);
-    addMove(Move::SceneOn, tr("Next Scene"), QStringLiteral("Ctrl+]"),
-            tr("Move the edge to the scene change after it"), ui.sceneOnButton);
+    const struct
+    {
+        Move move;
+        QString title;
+        const char *key;
+        QString spoken;
+        QToolButton *button;
+    } moves[] = {
+        {Move::FrameBack, tr("Frame Earlier"), ",", tr("Move the edge one frame earlier"),
+         ui.frameBackButton},
+        {Move::FrameOn, tr("Frame Later"), ".", tr("Move the edge one frame later"), ui.frameOnButton},
+        {Move::SecondBack, tr("Second Earlier"), "Ctrl+,", tr("Move the edge one second earlier"),
+         ui.secondBackButton},
+        {Move::SecondOn, tr("Second Later"), "Ctrl+.", tr("Move the edge one second later"),
+         ui.secondOnButton},
+        {Move::BlackBack, tr("Previous Black"), "[",
+         tr("Move the edge to where the black frames before it begin or end"), ui.blackBackButton},
+        {Move::BlackOn, tr("Next Black"), "]",
+         tr("Move the edge to where the black frames after it begin or end"), ui.blackOnButton},
+        {Move::SceneBack, tr("Previous Scene"), "Ctrl+[", tr("Move the edge to the scene change before it"),
+         ui.sceneBackButton},
+        {Move::SceneOn, tr("Next Scene"), "Ctrl+]", tr("Move the edge to the scene change after it"),
+         ui.sceneOnButton},
+    };
+    for (const auto &m : moves)
+        addMove(m.move, m.title, QString::fromLatin1(m.key), m.spoken, m.button);
     m_play = new QAction(tr("Play Edge"), this);
     m_play->setShortcut(QKeySequence(QStringLiteral("P")));
     m_play->setToolTip(tr("Play the seconds around the edge (P)"));
@@ -75,17 +85,15 @@ EdgeReview::~EdgeReview()
 }
 
 void EdgeReview::addMove(Move move, const QString &title, const QString &key, const QString &spoken,
-                         QWidget *button)
+                         QToolButton *button)
 {
     auto *action = new QAction(title, this);
     action->setShortcut(QKeySequence(key));
     action->setToolTip(
         QStringLiteral("%1 (%2)").arg(spoken, action->shortcut().toString(QKeySequence::NativeText)));
     static_cast<QWidget *>(parent())->addAction(action);
-    if (auto *tool = qobject_cast<QToolButton *>(button)) {
-        tool->setDefaultAction(action);
-        tool->setAccessibleDescription(action->toolTip());
-    }
+    button->setDefaultAction(action);
+    button->setAccessibleDescription(action->toolTip());
     connect(action, &QAction::triggered, this, [this, move] { this->move(move); });
     m_moves.append({move, action});
 }

@@ -11,6 +11,7 @@ class FramePreview;
 class FrameStrip;
 class QAction;
 class QProcess;
+class QToolButton;
 class QWidget;
 namespace Ui {
 class GraphWindow;
@@ -45,7 +46,7 @@ public:
 
 private:
     void addMove(review::Move move, const QString &title, const QString &key, const QString &spoken,
-                 QWidget *button);
+                 QToolButton *button);
     void fillStrip(FrameStrip *strip, const QString &title, int position, const QString &what);
     // Seconds from the first video frame to the detector's frame.
     double secondsOf(int frame) const;
