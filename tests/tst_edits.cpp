@@ -14,6 +14,7 @@
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -281,6 +282,16 @@ private slots:
         QVERIFY(review->startEdge());
         QCOMPARE(g.startStrip->title(), QStringLiteral("Start of break 1"));
         QCOMPARE(g.endStrip->title(), QStringLiteral("End of break 1"));
+        // A screen reader hears what each picture is a frame of, and the
+        // captions as they read.
+        QStringList heard;
+        for (QLabel *label : g.startStrip->findChildren<QLabel *>())
+            heard << QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+        QVERIFY2(heard.contains(
+                     QStringLiteral("Start of break 1: edge, %1").arg(breaks::frameTimeText(1800, 29.97f))),
+                 qPrintable(heard.join(QLatin1String(" | "))));
+        QVERIFY2(heard.contains(QStringLiteral("Last before\n%1").arg(breaks::frameTimeText(1788, 29.97f))),
+                 qPrintable(heard.join(QLatin1String(" | "))));
         const auto start = [&] { return m->rows().at(0).start; };
         const auto key = [&](int k, Qt::KeyboardModifiers mods = {}) { QTest::keyClick(table, k, mods); };
 
