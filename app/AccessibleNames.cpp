@@ -10,12 +10,15 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QScrollBar>
 
 namespace {
 
 // What assistive technology announces for a control, and more about it.
+// A control without a name here is named by what it shows.
 struct AccessibleName
 {
     QWidget *widget;
@@ -26,10 +29,19 @@ struct AccessibleName
 void nameAll(std::initializer_list<AccessibleName> names)
 {
     for (const AccessibleName &n : names) {
-        n.widget->setAccessibleName(QString::fromUtf8(n.name));
+        if (n.name)
+            n.widget->setAccessibleName(QString::fromUtf8(n.name));
         if (n.description)
             n.widget->setAccessibleDescription(QString::fromUtf8(n.description));
     }
+}
+
+// Qt announces every name set (NameChanged), the same one again too: a
+// screen reader following the control would hear it twice.
+void setName(QWidget *widget, const QString &name)
+{
+    if (widget->accessibleName() != name)
+        widget->setAccessibleName(name);
 }
 
 } // namespace
@@ -38,33 +50,33 @@ void AppWindows::nameControls()
 {
     Ui::MainWindow &u = *m_ui;
     // Every control by what it is for, not by the title it shares with
-    // others ("Run", "Choose…").
+    // others ("Choose…"); the run buttons by their title and what they
+    // run, the labels that show a value by that value (nameValues).
     nameAll({
         {u.mInputField, "Recording", "The recording to take the commercials out of"},
         {u.browseInputButton, "Choose recording", "Choose the recording in a file dialog (Ctrl+O)"},
-        {u.mRecordingInfoField, "Recording streams", "The recording's video and sound, and its length"},
+        {u.mRecordingInfoField, nullptr, "The recording's video and sound, and its length"},
         {u.mOutputField, "Cut copy", "Where the copy without the commercials is written"},
         {u.browseOutputButton, "Choose cut copy", "Choose where the cut copy goes in a file dialog"},
-        {u.mDetectActionButton, "Run detection", "Find the commercials with comskip (Alt+D)"},
+        {u.mDetectActionButton, nullptr, "Find the commercials with comskip (Alt+D)"},
         {u.mDetectProgressIndicator, "Detection progress", "How far detection has got"},
-        {u.mDetectPercentTextField, "Detection percent", "Detection's progress in percent"},
-        {u.mDetectRemainingTextField, "Detection time", "Time left, or time taken, for detection"},
-        {u.mRemoveActionButton, "Run removal", "Cut the commercials out into the cut copy (Alt+M)"},
+        {u.mDetectPercentTextField, nullptr, "Detection's progress in percent"},
+        {u.mDetectRemainingTextField, nullptr, "Time left, or time taken, for detection"},
+        {u.mRemoveActionButton, nullptr, "Cut the commercials out into the cut copy (Alt+M)"},
         {u.mRemoveProgressIndicator, "Removal progress", "How far the cut has got"},
-        {u.mRemovePercentTextField, "Removal percent", "The cut's progress in percent"},
-        {u.mRemoveRemainingTextField, "Removal time", "Time left, or time taken, for the cut"},
-        {u.mAutoActionButton, "Run all chosen steps",
-         "Run the steps ticked beside it, one after another (Ctrl+R)"},
+        {u.mRemovePercentTextField, nullptr, "The cut's progress in percent"},
+        {u.mRemoveRemainingTextField, nullptr, "Time left, or time taken, for the cut"},
+        {u.mAutoActionButton, nullptr, "Run the steps ticked beside it, one after another (Ctrl+R)"},
         {u.mAutoDetect, "Automatic run: detect", "The automatic run detects the commercials"},
         {u.mAutoRemove, "Automatic run: remove", "The automatic run cuts the commercials out"},
         {u.mAutoClean, "Automatic run: erase work files",
          "The automatic run erases the work files at its end"},
-        {u.mStatusField, "Status", "What the last run did, or what is running"},
+        {u.mStatusField, nullptr, "What the last run did, or what is running"},
         {u.cleanButton, "Erase work files", "Erase the detector's files beside the recording (Alt+E)"},
         {u.graphButton, "Show chart", "Show what the detector measured, with the commercials (Alt+C)"},
         {u.showCopyButton, "Show cut copy in folder", "Open the folder holding the cut copy"},
         {u.playCopyButton, "Play cut copy", "Play the cut copy with the desktop's video player"},
-        {u.mLastCheckedMessage, "Package lists last refreshed", "When the package lists were last refreshed"},
+        {u.mLastCheckedMessage, nullptr, "When the package lists were last refreshed"},
         {u.mRemoveNoSkip, "Copy every frame", "mencoder's -noskip -mc 0"},
         {u.mRemoveEDLSeek, "Precise cut seeking", "mencoder's -hr-edl-seek"},
         {u.filesGroup, "Files", "The recording and its cut copy"},
@@ -81,25 +93,82 @@ void AppWindows::nameControls()
     u.graphButton->setShortcut(QKeySequence(QStringLiteral("Alt+C")));
     u.browseInputButton->setShortcut(QKeySequence::Open);
     u.mAutoActionButton->setShortcut(QKeySequence(QStringLiteral("Ctrl+R")));
+    // A label beside a control names it for assistive technology too.
     u.inputLabel->setBuddy(u.mInputField);
     u.outputLabel->setBuddy(u.mOutputField);
+    u.detectStepLabel->setBuddy(u.mDetectActionButton);
+    u.removeStepLabel->setBuddy(u.mRemoveActionButton);
+    u.autoLabel->setBuddy(u.mAutoActionButton);
+    u.lastCheckedLabel->setBuddy(u.mLastCheckedMessage);
+
+    // A QLabel tells no one that its text changed: setText is not virtual,
+    // sends no event a filter or a subclass could catch, and clear() does
+    // not even tell assistive technology. So the value labels' names are
+    // brought up to date after each of the controller's changes that
+    // reaches them, the progress rows' included; the windows' own handlers,
+    // connected before these, have set the texts by then.
+    AppController &c = m_controller;
+    connect(&c, &AppController::statusChanged, this, &AppWindows::nameValues);
+    connect(&c, &AppController::recordingInfoTextChanged, this, &AppWindows::nameValues);
+    connect(&c, &AppController::lastCheckedChanged, this, &AppWindows::nameValues);
+    connect(&c, &AppController::rowCleared, this, &AppWindows::nameValues);
+    connect(&c, &AppController::rowStarted, this, &AppWindows::nameValues);
+    connect(&c, &AppController::rowProgress, this, &AppWindows::nameValues);
+    connect(&c, &AppController::rowFinished, this, &AppWindows::nameValues);
+    nameValues();
+}
+
+void AppWindows::nameValues()
+{
+    Ui::MainWindow &u = *m_ui;
+    // Qt would read a label's text alone, and nothing at all while it is
+    // blank: "what: value" says what a bare "38%" is, and a blank one is
+    // still found by what it is.
+    const std::pair<QLabel *, const char *> values[] = {
+        {u.mRecordingInfoField, "Recording streams"},
+        {u.mDetectPercentTextField, "Detection percent"},
+        {u.mDetectRemainingTextField, "Detection time"},
+        {u.mRemovePercentTextField, "Removal percent"},
+        {u.mRemoveRemainingTextField, "Removal time"},
+        {u.mStatusField, "Status"},
+        {u.mLastCheckedMessage, "Package lists last refreshed"},
+    };
+    for (const auto &[label, what] : values) {
+        const QString text = label->text();
+        const QString name = QString::fromUtf8(what);
+        setName(label, text.trimmed().isEmpty() ? name : name + QStringLiteral(": ") + text);
+    }
+}
+
+void AppWindows::nameRunButton(RunButton button, const QString &title)
+{
+    // The title first, as it reads ("Run", "Stop"), then what it runs.
+    const char *what = "removal";
+    if (button == RunButton::Auto)
+        what = "all chosen steps";
+    else if (button == RunButton::Detect)
+        what = "detection";
+    setName(runButton(button), title + QLatin1Char(' ') + QString::fromUtf8(what));
 }
 
 void AppWindows::nameChartControls()
 {
     Ui::GraphWindow &g = *m_graphUi;
     nameAll({
-        {g.mGraphFileText, "Charted recording", "The recording whose detection data is shown"},
+        // The labels that show a value are read as they show it: Qt names a
+        // label by its text while it has no name of its own, and announces
+        // each new text.
+        {g.mGraphFileText, nullptr, "The recording whose detection data is shown"},
         {g.mGraphProgressIndicator, "Chart progress", "Busy while the chart is drawn"},
         {g.graphScrollArea, "Detection chart",
          "What the detector measured frame by frame, with the commercials over it"},
         {m_graph, "Detection chart",
          "What the detector measured frame by frame, with the commercials over it"},
         {g.mCommercialTable, "Commercials", "The commercials found, with their start, end and length"},
-        {g.mShowLengthOld, "Length with commercials", "The programme's length before cutting"},
-        {g.mShowLengthNew, "Length without commercials", "The programme's length after cutting"},
+        {g.mShowLengthOld, nullptr, "The programme's length before cutting"},
+        {g.mShowLengthNew, nullptr, "The programme's length after cutting"},
         {g.mZoomSlider, "Zoom", "How far the chart is stretched in time"},
-        {g.mGraphStatusText, "Chart status", "What the chart shows"},
+        {g.mGraphStatusText, nullptr, "What the chart shows, or why an edit was refused"},
         {g.addBreakButton, "Add break"},
         {g.deleteBreakButton, "Delete break"},
         {g.undoButton, "Undo"},
@@ -108,6 +177,9 @@ void AppWindows::nameChartControls()
         {g.edgeStartRadio, "Start edge", "The keys and buttons move the start of the selected break"},
         {g.edgeEndRadio, "End edge", "The keys and buttons move the end of the selected break"},
     });
+    g.showLengthOldLabel->setBuddy(g.mShowLengthOld);
+    g.showLengthNewLabel->setBuddy(g.mShowLengthNew);
+    g.zoomLabel->setBuddy(g.mZoomSlider);
     for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
         header->setAccessibleName(header->orientation() == Qt::Horizontal
                                       ? QStringLiteral("Commercials: column headers")

@@ -207,8 +207,12 @@ RunOptions AppWindows::runOptions() const
 
 void AppWindows::showButtonTitles()
 {
-    for (RunButton b : {RunButton::Auto, RunButton::Detect, RunButton::Remove})
-        runButton(b)->setText(m_controller.buttonTitle(b));
+    for (RunButton b : {RunButton::Auto, RunButton::Detect, RunButton::Remove}) {
+        const QString title = m_controller.buttonTitle(b);
+        // The name goes first: the new title announces the name it then has.
+        nameRunButton(b, title);
+        runButton(b)->setText(title);
+    }
 }
 
 void AppWindows::updateControls()

@@ -72,6 +72,10 @@ private:
     void showChart();
     void clearChart();
     void nameControls();
+    // The labels that show a value are named by it; the run buttons by
+    // their title.
+    void nameValues();
+    void nameRunButton(RunButton button, const QString &title);
     void nameChartControls();
     void fitChart();
     void setUpEditing();

@@ -314,6 +314,9 @@ private slots:
         // Nowhere to go says so and changes nothing.
         key(Qt::Key_BracketRight, Qt::ControlModifier);
         QTRY_COMPARE(g.mGraphStatusText->text(), QStringLiteral("No scene change after this edge."));
+        // and a screen reader hears it as it reads.
+        QCOMPARE(QAccessible::queryAccessibleInterface(g.mGraphStatusText)->text(QAccessible::Name),
+                 g.mGraphStatusText->text());
         QCOMPARE(undo->count(), 6);
         while (undo->canUndo())
             undo->undo();

@@ -1,6 +1,7 @@
 // What the windows tell the user, with real windows under the offscreen
 // platform: the status line through a run, names for assistive
-// technology, the chart's time labels and its empty states.
+// technology and the changes it is told of, the chart's time labels and
+// its empty states.
 
 #include "TestSupport.h"
 
@@ -21,6 +22,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
+
 namespace {
 
 // Every widget of a window that takes input or reports progress.
@@ -37,6 +43,52 @@ QList<QWidget *> controlsOf(QWidget *window)
     }
     return out;
 }
+
+// The detector that holds on its second pass until told to go on.
+QString heldTools()
+{
+    return QStringLiteral(TRIMLET_TEST_TOOLS "/held");
+}
+
+QString nameOf(QWidget *w)
+{
+    return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
+}
+
+// The name changes assistive technology is told of, each with the name it
+// reads at that moment. Qt drops every accessibility event until a screen
+// reader has switched accessibility on, which no public call does for the
+// offscreen platform: the platform's own switch is used, as Qt's tests do.
+struct NameChangeListener
+{
+    static inline QList<QPair<QPointer<QObject>, QString>> heard;
+    QAccessible::UpdateHandler previous;
+    NameChangeListener()
+    {
+        heard.clear();
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(true);
+        previous = QAccessible::installUpdateHandler(&NameChangeListener::handle);
+    }
+    ~NameChangeListener()
+    {
+        QAccessible::installUpdateHandler(previous);
+        QGuiApplicationPrivate::platformIntegration()->accessibility()->setActive(false);
+    }
+    static void handle(QAccessibleEvent *event)
+    {
+        if (event->type() != QAccessible::NameChanged || !event->accessibleInterface())
+            return;
+        heard.append({event->object(), event->accessibleInterface()->text(QAccessible::Name)});
+    }
+    static QStringList heardFrom(const QObject *object)
+    {
+        QStringList names;
+        for (const auto &[from, name] : heard)
+            if (from == object)
+                names << name;
+        return names;
+    }
+};
 
 } // namespace
 
@@ -115,6 +167,116 @@ private slots:
                  QStringLiteral("Cut copy"));
         QCOMPARE(h.ui().mAutoActionButton->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
         QCOMPARE(h.windows.ui().browseInputButton->shortcut(), QKeySequence(QKeySequence::Open));
+    }
+
+    // A label that shows a value is read as "what: value", and by what it
+    // is while blank; the values are those on screen at the time.
+    void testValuesAreReadAsShown()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        Ui::MainWindow &u = r.ui();
+        c.toolLocator().setHelperDirectories({heldTools(), standInTools()}, false);
+        EnvGuard env;
+        const QString release = r.movie + QStringLiteral(".go");
+        env.set("STANDIN_RELEASE", release.toLocal8Bit());
+        QVERIFY(!u.mRecordingInfoField->text().isEmpty());
+        QCOMPARE(nameOf(u.mRecordingInfoField), "Recording streams: " + u.mRecordingInfoField->text());
+        QVERIFY(!u.mLastCheckedMessage->text().isEmpty());
+        QCOMPARE(nameOf(u.mLastCheckedMessage),
+                 "Package lists last refreshed: " + u.mLastCheckedMessage->text());
+
+        QStringList percentNames{nameOf(u.mDetectPercentTextField)};
+        c.performButtonAction(RunButton::Auto);
+        QTRY_COMPARE_WITH_TIMEOUT(u.mDetectRemainingTextField->text(), QStringLiteral("pass 2"), 10000);
+        QCOMPARE(u.mDetectPercentTextField->text(), QStringLiteral("20%"));
+        percentNames << nameOf(u.mDetectPercentTextField);
+        QCOMPARE(nameOf(u.mDetectRemainingTextField), QStringLiteral("Detection time: pass 2"));
+        QCOMPARE(nameOf(u.mStatusField), QStringLiteral("Status: Detecting commercials…"));
+
+        writeFile(release, QByteArray());
+        QVERIFY(waitForIdle(c));
+        percentNames << nameOf(u.mDetectPercentTextField);
+        QCOMPARE(percentNames,
+                 (QStringList{"Detection percent", "Detection percent: 20%", "Detection percent"}));
+        QCOMPARE(u.mStatusField->text(),
+                 QStringLiteral("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by mencoder."));
+        QCOMPARE(nameOf(u.mStatusField), "Status: " + u.mStatusField->text());
+        QVERIFY(u.mRemoveRemainingTextField->text().endsWith(QStringLiteral(" elapsed")));
+        QCOMPARE(nameOf(u.mRemoveRemainingTextField), "Removal time: " + u.mRemoveRemainingTextField->text());
+    }
+
+    // The three buttons titled "Run" or "Stop" are read by their title and
+    // by what they run.
+    void testRunButtonsAreReadByTheirTitles()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        Ui::MainWindow &u = r.ui();
+        EnvGuard env;
+        QStringList seen;
+        const auto look = [&seen](QPushButton *b) { seen << b->text() + QLatin1String(" = ") + nameOf(b); };
+        const auto holdAndStop = [&](RunButton which, QPushButton *b) {
+            env.set("STANDIN_MODE", "wait");
+            c.performButtonAction(which);
+            QTRY_COMPARE(b->text(), QStringLiteral("Stop"));
+            look(b);
+            c.performButtonAction(which);
+            QVERIFY(waitForIdle(c));
+            look(b);
+        };
+        look(u.mAutoActionButton);
+        holdAndStop(RunButton::Auto, u.mAutoActionButton);
+        holdAndStop(RunButton::Detect, u.mDetectActionButton);
+        if (QTest::currentTestFailed())
+            return;
+        // A removal needs the commercials of a whole detection.
+        env.set("STANDIN_MODE", "ok");
+        c.performButtonAction(RunButton::Detect);
+        QVERIFY(waitForIdle(c));
+        QVERIFY(c.haveCommercials());
+        holdAndStop(RunButton::Remove, u.mRemoveActionButton);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(seen, (QStringList{"Run = Run all chosen steps", "Stop = Stop all chosen steps",
+                                    "Run = Run all chosen steps", "Stop = Stop detection",
+                                    "Run = Run detection", "Stop = Stop removal", "Run = Run removal"}));
+    }
+
+    // Whoever follows the status line, a progress field or a run button
+    // is told of each change, with the new text.
+    void testChangesAreAnnounced()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        Ui::MainWindow &u = r.ui();
+        c.toolLocator().setHelperDirectories({heldTools(), standInTools()}, false);
+        EnvGuard env;
+        const QString release = r.movie + QStringLiteral(".go");
+        env.set("STANDIN_RELEASE", release.toLocal8Bit());
+        NameChangeListener listener;
+        c.performButtonAction(RunButton::Detect);
+        QTRY_COMPARE_WITH_TIMEOUT(u.mDetectRemainingTextField->text(), QStringLiteral("pass 2"), 10000);
+        writeFile(release, QByteArray());
+        QVERIFY(waitForIdle(c));
+        QCOMPARE(u.mStatusField->text(), QStringLiteral("Found 2 commercials."));
+
+        const QStringList status = listener.heardFrom(u.mStatusField);
+        QVERIFY2(status.contains(QStringLiteral("Status: Detecting commercials…")),
+                 qPrintable(status.join(u'|')));
+        QVERIFY2(!status.isEmpty() && status.last() == QStringLiteral("Status: Found 2 commercials."),
+                 qPrintable(status.join(u'|')));
+        // The percent is heard going blank too, which QLabel::clear() alone
+        // tells no one.
+        const QStringList percent = listener.heardFrom(u.mDetectPercentTextField);
+        QVERIFY2(percent.contains(QStringLiteral("Detection percent: 20%")), qPrintable(percent.join(u'|')));
+        QVERIFY2(!percent.isEmpty() && percent.last() == QStringLiteral("Detection percent"),
+                 qPrintable(percent.join(u'|')));
+        // Title and name change one after the other, each telling: the
+        // same name twice in a row is one change heard.
+        QStringList button = listener.heardFrom(u.mDetectActionButton);
+        button.erase(std::unique(button.begin(), button.end()), button.end());
+        QCOMPARE(button, (QStringList{"Stop detection", "Run detection"}));
     }
 
     void testEscapeStopsARun()
