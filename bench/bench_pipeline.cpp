@@ -556,9 +556,16 @@ void benchStrip()
         return;
     }
     const QString base = info.path() + QLatin1Char('/') + info.completeBaseName();
-    if (!QFile::exists(base + QStringLiteral(".csv"))) {
-        // comskip's own defaults, as a DVR that runs it leaves its files.
-        QProcess::execute(QStringLiteral("comskip"), {QStringLiteral("--csvout"), recording});
+    if (!QFile::exists(base + QStringLiteral(".csv")) || !QFile::exists(base + QStringLiteral(".edl"))) {
+        // comskip's own defaults, with the cut list the window reads.
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("bench.ini"));
+        QFile file(ini);
+        if (!file.open(QIODevice::WriteOnly) || file.write("output_edl=1\n") < 0)
+            return;
+        file.close();
+        QProcess::execute(QStringLiteral("comskip"),
+                          {QStringLiteral("--csvout"), QStringLiteral("--ini=") + ini, recording});
     }
     const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
     const QString save = qEnvironmentVariable("BENCH_SAVE");
@@ -597,6 +604,10 @@ void benchStrip()
                 }
             }
         }
+    }
+    if (current.empty()) {
+        std::printf("strip: %s: no break was found to review\n", qPrintable(info.fileName()));
+        return;
     }
     std::printf(
         "strip: %s, %zu selections: start edge's strip in %.0f ms (median; worst %.0f), both strips in "

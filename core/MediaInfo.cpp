@@ -2,6 +2,7 @@
 
 #include "core/TimeText.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -81,6 +82,18 @@ bool programStreamAudio(const QString &codec)
     return false;
 }
 
+// The one role a transport stream's language descriptor carries, in the
+// order ffmpeg's muxer picks it when several are set.
+constexpr const char *kRoles[] = {"clean_effects", "hearing_impaired", "visual_impaired"};
+
+QString roleOf(const QJsonObject &disposition)
+{
+    for (const char *role : kRoles)
+        if (disposition.value(QLatin1String(role)).toInt() == 1)
+            return QString::fromLatin1(role);
+    return QString();
+}
+
 } // namespace
 
 MediaInfo parseProbe(const QByteArray &json)
@@ -98,18 +111,32 @@ MediaInfo parseProbe(const QByteArray &json)
     info.parsed = true;
     info.formatName = format.value(QStringLiteral("format_name")).toString();
     info.duration = std::max(0.0, number(format.value(QStringLiteral("duration"))));
+    // ffprobe's stream index to the place in info.streams.
+    QHash<int, qsizetype> byIndex;
     for (const QJsonValue &value : streams) {
         const QJsonObject s = value.toObject();
         const QString type = s.value(QStringLiteral("codec_type")).toString();
         const QString codec = s.value(QStringLiteral("codec_name")).toString();
+        const QJsonObject disposition = s.value(QStringLiteral("disposition")).toObject();
+        // Cover art and thumbnails are pictures, not the programme.
+        if (type == QLatin1String("video") && disposition.value(QStringLiteral("attached_pic")).toInt() == 1)
+            continue;
+        StreamInfo stream{
+            type,
+            codec,
+            s.value(QStringLiteral("tags")).toObject().value(QStringLiteral("language")).toString(),
+            roleOf(disposition),
+            std::nullopt,
+            std::nullopt};
+        // "und" is how a muxer says it was told no language.
+        if (stream.language == QLatin1String("und"))
+            stream.language.clear();
+        const QJsonValue start = s.value(QStringLiteral("start_time"));
+        if (start.isString() && start.toString() != QLatin1String("N/A"))
+            stream.start = number(start);
+        byIndex.insert(s.value(QStringLiteral("index")).toInt(-1), info.streams.size());
+        info.streams.append(stream);
         if (type == QLatin1String("video") && !info.hasVideo && !codec.isEmpty()) {
-            // Cover art and thumbnails are pictures, not the programme.
-            if (s.value(QStringLiteral("disposition"))
-                    .toObject()
-                    .value(QStringLiteral("attached_pic"))
-                    .toInt()
-                == 1)
-                continue;
             info.hasVideo = true;
             info.videoCodec = codec;
             info.width = s.value(QStringLiteral("width")).toInt();
@@ -137,7 +164,38 @@ MediaInfo parseProbe(const QByteArray &json)
             ++info.subtitleStreams;
         }
     }
+    for (const QJsonValue &value : root.value(QStringLiteral("packets")).toArray()) {
+        const QJsonObject p = value.toObject();
+        const auto at = byIndex.constFind(p.value(QStringLiteral("stream_index")).toInt(-1));
+        const QJsonValue pts = p.value(QStringLiteral("pts_time"));
+        bool ok = false;
+        const double time = pts.toString().toDouble(&ok);
+        if (at == byIndex.cend() || !ok || !std::isfinite(time))
+            continue;
+        const double end = time + std::max(0.0, number(p.value(QStringLiteral("duration_time"))));
+        std::optional<double> &known = info.streams[*at].end;
+        known = known ? std::max(*known, end) : end;
+    }
     return info;
+}
+
+QStringList dispositionOptions(const MediaInfo &recording)
+{
+    QStringList options;
+    int audio = 0;
+    int subtitle = 0;
+    for (const StreamInfo &s : recording.streams) {
+        const bool isAudio = s.type == QLatin1String("audio");
+        if (!isAudio && s.type != QLatin1String("subtitle"))
+            continue;
+        const int n = isAudio ? audio++ : subtitle++;
+        if (!s.role.isEmpty())
+            options << QStringLiteral("-disposition:%1:%2")
+                           .arg(isAudio ? QLatin1Char('a') : QLatin1Char('s'))
+                           .arg(n)
+                    << s.role;
+    }
+    return options;
 }
 
 QString describe(const MediaInfo &info)
@@ -196,6 +254,13 @@ Container containerFor(const MediaInfo &info, Cutter cutter)
     // stream where it can hold every audio stream, else a transport stream.
     for (const AudioStream &a : info.audio)
         if (!programStreamAudio(a.codec))
+            return Container::TransportStream;
+    // Nor has it a place for subtitles a broadcast sends, or for a
+    // language or a track's role.
+    if (info.subtitleStreams > 0)
+        return Container::TransportStream;
+    for (const StreamInfo &s : info.streams)
+        if (!s.language.isEmpty() || !s.role.isEmpty())
             return Container::TransportStream;
     if (info.formatName == QLatin1String("mpeg") || isMpegVideo(info.videoCodec))
         return Container::ProgramStream;

@@ -22,6 +22,20 @@ struct AudioStream
     QString layout; // "stereo", "5.1(side)", ...
 };
 
+// One stream as the probe lists it, in the file's order.
+struct StreamInfo
+{
+    QString type; // "video", "audio", "subtitle", "data"
+    QString codec;
+    QString language; // "deu", "eng"; empty where the container carries none
+    // What a transport stream says a sound track is for: "clean_effects",
+    // "hearing_impaired" or "visual_impaired" (audio description); empty
+    // for a plain one.
+    QString role;
+    std::optional<double> start; // its first timestamp, seconds
+    std::optional<double> end; // where its last packet read ends, seconds
+};
+
 struct MediaInfo
 {
     bool parsed = false; // the probe's output was JSON of the right shape
@@ -38,13 +52,21 @@ struct MediaInfo
     qint64 videoPackets = -1; // counted, only when asked for
     QList<AudioStream> audio;
     int subtitleStreams = 0;
+    QList<StreamInfo> streams; // every stream but cover art
 
     // Seconds of video: the stream's own length, else the container's.
     double seconds() const { return videoDuration > 0 ? videoDuration : duration; }
 };
 
-// ffprobe -of json -show_format -show_streams [-count_packets] output.
+// ffprobe -of json -show_format -show_streams [-count_packets] output; with
+// -show_entries packet=stream_index,pts_time,duration_time, each stream's
+// end is where the last of its packets listed ends.
 MediaInfo parseProbe(const QByteArray &json);
+
+// ffmpeg options that give the copy's streams the roles the recording's
+// have ("-disposition:a:1 visual_impaired"): its concat input drops them.
+// The copy maps video, audio and subtitles in that order.
+QStringList dispositionOptions(const MediaInfo &recording);
 
 // One line for the window, e.g. "MPEG-2 1920×1080 29.97 fps · AC-3 stereo · 1:00:03".
 QString describe(const MediaInfo &info);

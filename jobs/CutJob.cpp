@@ -2,6 +2,7 @@
 
 #include "core/Diagnostics.h"
 #include "core/ResultParsers.h"
+#include "core/StreamCheck.h"
 #include "core/TimeText.h"
 #include "jobs/DetectJob.h"
 #include "jobs/Recording.h"
@@ -23,6 +24,9 @@
 namespace {
 
 constexpr char kPartialMarker[] = ".trimlet-";
+// Seconds before the last picture from which each file is read again to
+// see where its streams end.
+constexpr double kTailSeconds = 10;
 
 QString fileNameOf(const QString &path)
 {
@@ -55,6 +59,21 @@ CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent
     : Job(parent), m_request(request), m_media(media)
 {
     connect(&m_copyScan, &PacketScan::finished, this, &CutJob::copyScanned);
+    connect(&m_copyProbe, &MediaProbe::finished, this, [this](const QByteArray &json, MediaProbe::Answer a) {
+        m_copyStreams =
+            a == MediaProbe::Answer::Answered ? std::optional(media::parseProbe(json)) : std::nullopt;
+        streamsProbed();
+    });
+    connect(&m_recordingProbe, &MediaProbe::finished, this,
+            [this](const QByteArray &json, MediaProbe::Answer a) {
+                if (a == MediaProbe::Answer::Answered)
+                    m_recordingEnds = media::parseProbe(json);
+                streamsProbed();
+            });
+    // Reading a file's end seeks in it; a whole slow file is read when it
+    // cannot.
+    m_copyProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
+    m_recordingProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
     if (media)
         connect(media, &RecordingMedia::scanned, this, &CutJob::recordingScanned);
 }
@@ -62,6 +81,8 @@ CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent
 CutJob::~CutJob()
 {
     m_copyScan.cancel();
+    m_copyProbe.cancel();
+    m_recordingProbe.cancel();
     discardPartialCopy();
 }
 
@@ -105,7 +126,7 @@ QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &
 }
 
 QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
-                                    media::Container container)
+                                    media::Container container, const QStringList &streamOptions)
 {
     QStringList args{request.tools.ffmpeg,
                      QStringLiteral("-nostdin"),
@@ -127,7 +148,7 @@ QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &li
     // A program stream has no place for broadcast subtitles.
     if (container == media::Container::TransportStream)
         args << QStringLiteral("-map") << QStringLiteral("0:s?");
-    args << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-f")
+    args << QStringLiteral("-c") << QStringLiteral("copy") << streamOptions << QStringLiteral("-f")
          << media::muxerName(container) << QStringLiteral("file:") + output;
     return args;
 }
@@ -281,7 +302,8 @@ bool CutJob::startCut(media::Cutter cutter)
         made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link))
                && writeFile(list, media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
                                                     m_recordingSeconds, info.videoStart));
-        arguments = ffmpegArguments(m_request, list, m_partialCopy, m_container);
+        arguments =
+            ffmpegArguments(m_request, list, m_partialCopy, m_container, media::dispositionOptions(info));
     }
     if (!made) {
         discardPartialCopy();
@@ -393,23 +415,89 @@ void CutJob::verifyCopy()
                                                static_cast<long long>(v.frames), v.actual,
                                                static_cast<long long>(v.expectedFrames), v.tolerance);
     logLine(QStringLiteral("verifyCopy: ") + name + QStringLiteral(": ") + measured);
+    m_measured = measured;
+    m_copySeconds = v.actual;
     if (!v.ok) {
         logToRunLog(QStringLiteral("the copy cut by %1 failed its check (%2): %3")
                         .arg(name, v.readable ? v.problem : QStringLiteral("unreadable"), measured));
-        discardPartialCopy();
-        const QString problem = v.readable ? QStringLiteral("The cut copy is %1").arg(v.problem)
-                                           : QStringLiteral("The cut copy could not be read");
-        if (m_cutter == media::Cutter::Mencoder) {
-            m_cutNote = (v.readable ? QStringLiteral("mencoder's copy was %1").arg(v.problem)
-                                    : QStringLiteral("mencoder's copy could not be read"))
-                        + QStringLiteral(", so it was cut again with ffmpeg.");
-            if (startCut(media::Cutter::Ffmpeg))
-                emit message(problem + QStringLiteral(": cut again with ffmpeg."));
-            return;
-        }
-        end(Status::Failed, withOutcome(problem + QStringLiteral(", so it was not kept.")));
+        if (v.readable)
+            rejectCopy(QStringLiteral("is ") + v.problem, QStringLiteral("was ") + v.problem);
+        else
+            rejectCopy(QStringLiteral("could not be read"), QStringLiteral("could not be read"));
         return;
     }
+    // Its picture holds what it should: now its other streams, and where
+    // each ends against the picture.
+    m_copyStreams.reset();
+    m_copyProbe.startWithTail(m_request.tools.ffprobe, m_partialCopy,
+                              m_copyScan.packets().times.back() - kTailSeconds);
+    if (!m_recordingEnds)
+        m_recordingProbe.startWithTail(m_request.tools.ffprobe, m_request.recording,
+                                       m_media->packets().times.back() - kTailSeconds);
+}
+
+void CutJob::streamsProbed()
+{
+    if (m_phase == Phase::Verifying && !m_copyProbe.isRunning() && !m_recordingProbe.isRunning()
+        && !m_copyScan.isRunning())
+        judgeStreams();
+}
+
+void CutJob::judgeStreams()
+{
+    const media::MediaInfo &probed = *m_media->info();
+    // Without the recording's end read again, its streams as first probed.
+    const media::MediaInfo &recording =
+        m_recordingEnds && m_recordingEnds->parsed ? *m_recordingEnds : probed;
+    if (!m_copyStreams || !m_copyStreams->parsed) {
+        logToRunLog(QStringLiteral("ffprobe gave no answer on the streams of the copy cut by %1")
+                        .arg(media::cutterName(m_cutter)));
+        rejectCopy(QStringLiteral("could not be read"), QStringLiteral("could not be read"));
+        return;
+    }
+    const media::MediaInfo &copy = *m_copyStreams;
+    const media::TrackCheck tracks = media::compareStreams(recording, copy);
+    if (!tracks.problem.isEmpty()) {
+        logToRunLog(
+            QStringLiteral("the copy cut by %1 is %2").arg(media::cutterName(m_cutter), tracks.problem));
+        rejectCopy(QStringLiteral("is ") + tracks.problem, QStringLiteral("was ") + tracks.problem);
+        return;
+    }
+    // The copy's ends are the recording's own where nothing was cut there.
+    // mencoder makes a clock of its own and starts and ends its streams
+    // together at a cut; ffmpeg's concat input switches the sound and the
+    // picture at a cut a few hundred milliseconds apart, in step all the
+    // same, so its ends are judged only where they are the recording's.
+    const QList<media::Span> kept = media::keptSpans(m_cuts, m_recordingSeconds);
+    const media::Edge atCut = m_cutter == media::Cutter::Mencoder ? media::Edge::Cut : media::Edge::NotJudged;
+    const media::Edge start = kept.first().start <= 0 ? media::Edge::Recording : atCut;
+    const media::Edge end = kept.last().end >= m_recordingSeconds ? media::Edge::Recording : atCut;
+    const QString drift = media::soundOutOfStep(recording, copy, tracks.pairs, start, end);
+    if (!drift.isEmpty()) {
+        logToRunLog(QStringLiteral("the copy cut by %1 is %2").arg(media::cutterName(m_cutter), drift));
+        rejectCopy(QStringLiteral("is ") + drift, QStringLiteral("was ") + drift);
+        return;
+    }
+    keepCopy();
+}
+
+void CutJob::rejectCopy(const QString &what, const QString &mencoderWhat)
+{
+    discardPartialCopy();
+    const QString problem = QStringLiteral("The cut copy ") + what;
+    if (m_cutter == media::Cutter::Mencoder) {
+        m_cutNote = QStringLiteral("mencoder's copy ") + mencoderWhat
+                    + QStringLiteral(", so it was cut again with ffmpeg.");
+        if (startCut(media::Cutter::Ffmpeg))
+            emit message(problem + QStringLiteral(": cut again with ffmpeg."));
+        return;
+    }
+    end(Status::Failed, withOutcome(problem + QStringLiteral(", so it was not kept.")));
+}
+
+void CutJob::keepCopy()
+{
+    const QString name = media::cutterName(m_cutter);
     // The checked copy takes the output's name in one step; an earlier
     // file of that name stays whole until then.
     const QByteArray from = QFile::encodeName(m_partialCopy);
@@ -425,11 +513,16 @@ void CutJob::verifyCopy()
     discardPartialCopy();
     m_copyMade = QFileInfo(m_request.output).absoluteFilePath();
     logToRunLog(
-        QStringLiteral("cut copy %1 made by %2 and checked: %3").arg(m_request.output, name, measured));
+        QStringLiteral("cut copy %1 made by %2 and checked: %3").arg(m_request.output, name, m_measured));
     QString text = QStringLiteral("Cut copy: %1 (%2), cut by %3.")
-                       .arg(fileNameOf(m_request.output), timeText(v.actual, true), name);
+                       .arg(fileNameOf(m_request.output), timeText(m_copySeconds, true), name);
     if (!m_cutNote.isEmpty())
         text = m_cutNote + QLatin1Char(' ') + text;
+    if (m_container == media::Container::TransportStream
+        && m_media->info()->formatName == QLatin1String("mpeg"))
+        text +=
+            QStringLiteral(" It is a transport stream: a program stream has no place for its subtitles or "
+                           "its tracks' languages.");
     end(Status::Succeeded, withOutcome(text));
 }
 
@@ -438,6 +531,8 @@ void CutJob::stop()
     if (m_phase == Phase::Verifying) {
         // Only the check runs: nothing to wait for.
         m_copyScan.cancel();
+        m_copyProbe.cancel();
+        m_recordingProbe.cancel();
         discardPartialCopy();
         end(Status::Stopped, QStringLiteral("Removal stopped."));
         return;

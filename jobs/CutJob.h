@@ -3,6 +3,7 @@
 #include "core/MediaInfo.h"
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "process/MediaProbe.h"
 #include "process/PacketScan.h"
 
 #include <QPointer>
@@ -12,7 +13,9 @@ class RecordingMedia;
 // The cutter's step: the cutter writes a hidden partial copy beside the
 // output, the copy is counted frame by frame against what the cut list
 // promised, and only a copy that holds the whole programme takes the
-// output's name. A mencoder copy that falls short is cut again with ffmpeg.
+// output's name, and only when it still holds every picture, sound track
+// and subtitle stream of the recording with the sound in step. A mencoder
+// copy that fails is cut again with ffmpeg.
 // The recording's probe and its pass must have answered before it starts.
 class CutJob : public Job
 {
@@ -33,8 +36,9 @@ public:
 
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
                                          const QString &cutList);
+    // streamOptions go before the output (the tracks' roles).
     static QStringList ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
-                                       media::Container container);
+                                       media::Container container, const QStringList &streamOptions = {});
     // output names recording, under whatever name.
     static bool isRecording(const QString &output, const QString &recording);
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
@@ -51,6 +55,13 @@ private:
     void copyScanned();
     void recordingScanned();
     void verifyCopy();
+    void streamsProbed();
+    void judgeStreams();
+    // Throws the copy away; mencoder's is cut again with ffmpeg. what
+    // follows "The cut copy", mencoderWhat "mencoder's copy":
+    // "is missing sound track 2 (eng)", "was ...".
+    void rejectCopy(const QString &what, const QString &mencoderWhat);
+    void keepCopy();
     void end(Status status, const QString &outcome);
     void discardPartialCopy();
     void removeStaleCopies();
@@ -70,4 +81,12 @@ private:
     QString m_cutDir;
     QString m_copyMade;
     PacketScan m_copyScan;
+    // The streams of the copy and of the recording, each with its last
+    // seconds read to see where each stream ends.
+    MediaProbe m_copyProbe;
+    MediaProbe m_recordingProbe;
+    std::optional<media::MediaInfo> m_recordingEnds;
+    std::optional<media::MediaInfo> m_copyStreams;
+    QString m_measured;
+    double m_copySeconds = 0;
 };

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <algorithm>
+
 MediaProbe::MediaProbe(QObject *parent) : QObject(parent)
 {
     m_limit.setSingleShot(true);
@@ -17,6 +19,20 @@ MediaProbe::~MediaProbe()
 }
 
 void MediaProbe::start(const QString &ffprobe, const QString &file)
+{
+    run(ffprobe, file, {});
+}
+
+void MediaProbe::startWithTail(const QString &ffprobe, const QString &file, double tailFrom)
+{
+    // ffprobe seeks to the place and reads on to the end of the file.
+    run(ffprobe, file,
+        {QStringLiteral("-show_entries"), QStringLiteral("packet=stream_index,pts_time,duration_time"),
+         QStringLiteral("-read_intervals"),
+         QString::number(std::max(0.0, tailFrom), 'f', 3) + QLatin1Char('%')});
+}
+
+void MediaProbe::run(const QString &ffprobe, const QString &file, const QStringList &extra)
 {
     cancel();
     m_running = true;
@@ -31,13 +47,10 @@ void MediaProbe::start(const QString &ffprobe, const QString &file)
     setUpChild(*m_process, false);
     // "file:" keeps a name with a colon or a leading dash from being read
     // as a protocol or an option.
-    const QStringList args{QStringLiteral("-v"),
-                           QStringLiteral("error"),
-                           QStringLiteral("-of"),
-                           QStringLiteral("json"),
-                           QStringLiteral("-show_format"),
-                           QStringLiteral("-show_streams"),
-                           QStringLiteral("file:") + QFileInfo(file).absoluteFilePath()};
+    const QStringList args =
+        QStringList{QStringLiteral("-v"),   QStringLiteral("error"),        QStringLiteral("-of"),
+                    QStringLiteral("json"), QStringLiteral("-show_format"), QStringLiteral("-show_streams")}
+        + extra + QStringList{QStringLiteral("file:") + QFileInfo(file).absoluteFilePath()};
     QProcess *p = m_process;
     connect(p, &QProcess::finished, this, [this, p] {
         if (p == m_process)

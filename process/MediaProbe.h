@@ -23,6 +23,9 @@ public:
     ~MediaProbe() override;
 
     void start(const QString &ffprobe, const QString &file);
+    // The same, and the packets from tailFrom seconds on the file's clock
+    // to its end, which say where each stream ends.
+    void startWithTail(const QString &ffprobe, const QString &file, double tailFrom);
     void cancel();
     bool isRunning() const { return m_running; }
     void setTimeLimit(int ms) { m_timeLimitMs = ms; }
@@ -32,6 +35,7 @@ signals:
     void finished(const QByteArray &json, MediaProbe::Answer answer);
 
 private:
+    void run(const QString &ffprobe, const QString &file, const QStringList &extra);
     void onFinished();
     void onError(QProcess::ProcessError error);
     void onTimeout();

@@ -103,6 +103,64 @@ private slots:
         QCOMPARE(ps.last(), QStringLiteral("file:o"));
     }
 
+    void testCopiesThatLostATrackOrTheirStep_data()
+    {
+        QTest::addColumn<QByteArray>("tracks");
+        QTest::addColumn<QByteArray>("mencoderMode");
+        QTest::addColumn<QByteArray>("ffmpegMode");
+        QTest::addColumn<QString>("outcome");
+        // One sound track: mencoder cuts, and its faulty copy is cut again.
+        QTest::newRow("mencoder lost the sound")
+            << QByteArray("1") << QByteArray("losttrack") << QByteArray("ok")
+            << QStringLiteral("Found 2 commercials. mencoder's copy was missing sound track 1 (deu), so it "
+                              "was cut again "
+                              "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.");
+        QTest::newRow("mencoder's sound drifted")
+            << QByteArray("1") << QByteArray("drift") << QByteArray("ok")
+            << QStringLiteral("Found 2 commercials. mencoder's copy was out of step: sound track 1 (deu) "
+                              "ends 0.60 s before "
+                              "its picture (in the recording, together with it), so it was cut again with "
+                              "ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.");
+        // Two: ffmpeg cuts, and nothing is left to cut again with.
+        QTest::newRow("ffmpeg lost the second sound")
+            << QByteArray("2") << QByteArray("ok") << QByteArray("losttrack")
+            << QStringLiteral(
+                   "Found 2 commercials. The cut copy is missing sound track 2 (eng), so it was not kept.");
+        QTest::newRow("ffmpeg kept both") << QByteArray("2") << QByteArray("ok") << QByteArray("ok")
+                                          << QStringLiteral("Found 2 commercials. Cut copy: show.clean.ts "
+                                                            "(0:04:00), cut by ffmpeg.");
+    }
+    void testCopiesThatLostATrackOrTheirStep()
+    {
+        QFETCH(QByteArray, tracks);
+        QFETCH(QByteArray, mencoderMode);
+        QFETCH(QByteArray, ffmpegMode);
+        QFETCH(QString, outcome);
+        QTemporaryDir dir;
+        EnvGuard env;
+        env.set("STANDIN_AUDIO_TRACKS", tracks);
+        env.set("STANDIN_MODE", mencoderMode);
+        env.set("STANDIN_FFMPEG_MODE", ffmpegMode);
+        RunRequest request = requestIn(dir, true, true, false);
+        if (tracks == "2") {
+            // A broadcast's transport stream, which carries the languages.
+            env.set("STANDIN_FORMAT", "mpegts");
+            request.output = dir.filePath(QStringLiteral("show.clean.ts"));
+        }
+        RunPipeline run(request);
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        run.start();
+        QVERIFY(finished.wait(20000));
+        QCOMPARE(run.outcome(), outcome);
+        const bool kept = !outcome.contains(QStringLiteral("not kept"));
+        QCOMPARE(run.failed(), !kept);
+        QCOMPARE(QFile::exists(request.output), kept);
+        QVERIFY(CutJob::partialCopiesOf(request.output).isEmpty());
+        // The run log says what was wrong with the copy thrown away.
+        if (mencoderMode != "ok" || ffmpegMode != "ok")
+            QVERIFY(readAll(dir.filePath(RunPipeline::logFileName)).contains("Trimlet: the copy cut by "));
+    }
+
     void testSettingsText()
     {
         const std::optional<QByteArray> text =

@@ -4,6 +4,7 @@
 
 #include "core/MediaInfo.h"
 #include "core/PacketTimes.h"
+#include "core/StreamCheck.h"
 
 #include <QFile>
 #include <QTest>
@@ -53,9 +54,41 @@ PacketTimes packets(const QList<Run> &runs, int gop)
     return p;
 }
 
+// Streams as a probe lists them: "video:mpeg2video", "audio:ac3:eng",
+// "audio:ac3:eng:visual_impaired", with where each starts and ends.
+struct Listed
+{
+    Listed(const char *w, std::optional<double> s = {}, std::optional<double> e = {})
+        : what(w), start(s), end(e)
+    { }
+    const char *what;
+    std::optional<double> start;
+    std::optional<double> end;
+};
+MediaInfo streams(const char *format, const QList<Listed> &listed)
+{
+    MediaInfo m;
+    m.parsed = true;
+    m.formatName = QLatin1String(format);
+    for (const Listed &l : listed) {
+        const QStringList f = QString::fromLatin1(l.what).split(QLatin1Char(':'));
+        m.streams.append({f.value(0), f.value(1), f.value(2), f.value(3), l.start, l.end});
+    }
+    return m;
+}
+
+// The offsets judged of a copy against its recording, at both ends.
+QString outOfStep(const MediaInfo &recording, const MediaInfo &copy, Edge start, Edge end)
+{
+    const TrackCheck tracks = compareStreams(recording, copy);
+    return tracks.problem.isEmpty() ? soundOutOfStep(recording, copy, tracks.pairs, start, end)
+                                    : tracks.problem;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Run)
+Q_DECLARE_METATYPE(MediaInfo)
 
 class TestMedia final : public QObject
 {
@@ -397,6 +430,190 @@ private slots:
         finishPackets(p);
         QCOMPARE(framesIn(p, 1.4, 1.5), qint64(2));
         QCOMPARE(framesIn(p, 1.5, 1.4), qint64(0));
+    }
+
+    void testStreamsOfRealFiles()
+    {
+        // A transport stream with German and English sound, the English an
+        // audio description, read with its last second of packets.
+        const MediaInfo two = parseProbe(probeData("two-tracks-ts.json"));
+        QCOMPARE(two.streams.size(), 3);
+        QCOMPARE(two.streams.at(1).language, QStringLiteral("deu"));
+        QCOMPARE(two.streams.at(1).role, QString());
+        QCOMPARE(two.streams.at(2).language, QStringLiteral("eng"));
+        QCOMPARE(two.streams.at(2).role, QStringLiteral("visual_impaired"));
+        for (const StreamInfo &s : two.streams)
+            QVERIFY(s.start && s.end && *s.end > 362 && *s.end < 365 && *s.start < 2);
+        const TrackCheck same = compareStreams(two, two);
+        QCOMPARE(same.problem, QString());
+        QCOMPARE(same.pairs.size(), 3);
+        // The same file remuxed with its first sound track alone.
+        const MediaInfo lost = parseProbe(probeData("two-tracks-ts-lost.json"));
+        QCOMPARE(compareStreams(two, lost).problem,
+                 QStringLiteral("missing sound track 2 (eng, audio description)"));
+        // ffmpeg's concat input drops the roles; the cut gives them back.
+        QCOMPARE(dispositionOptions(two), (QStringList{"-disposition:a:1", "visual_impaired"}));
+        // A program stream carries neither language nor role.
+        const MediaInfo ps = parseProbe(probeData("ps-three.json"));
+        QCOMPARE(ps.streams.size(), 2);
+        QCOMPARE(ps.streams.at(1).language, QString());
+        QVERIFY(dispositionOptions(ps).isEmpty());
+        // Labels need a transport stream from ffmpeg; mencoder's copy stays
+        // a program stream.
+        QVERIFY(containerFor(two, Cutter::Ffmpeg) == Container::TransportStream);
+        MediaInfo asf = two;
+        asf.formatName = QStringLiteral("asf");
+        QVERIFY(containerFor(asf, Cutter::Ffmpeg) == Container::TransportStream);
+        asf.streams[1].language.clear();
+        asf.streams[2].language.clear();
+        asf.streams[2].role.clear();
+        QVERIFY(containerFor(asf, Cutter::Ffmpeg) == Container::ProgramStream);
+    }
+
+    void testTracksOfACopy_data()
+    {
+        QTest::addColumn<MediaInfo>("copy");
+        QTest::addColumn<QString>("problem");
+        // The recording: picture, German and English sound (audio
+        // description), German subtitles, a data stream.
+        const auto ts = [](const QList<Listed> &l) { return streams("mpegts", l); };
+        QTest::newRow("all there") << ts({{"video:mpeg2video"},
+                                          {"audio:ac3:deu"},
+                                          {"audio:ac3:eng:visual_impaired"},
+                                          {"subtitle:dvb_subtitle:deu"}})
+                                   << QString();
+        QTest::newRow("tracks in another order") << ts({{"video:mpeg2video"},
+                                                        {"subtitle:dvb_subtitle:deu"},
+                                                        {"audio:ac3:eng:visual_impaired"},
+                                                        {"audio:ac3:deu"}})
+                                                 << QString();
+        QTest::newRow("second sound lost")
+            << ts({{"video:mpeg2video"}, {"audio:ac3:deu"}, {"subtitle:dvb_subtitle:deu"}})
+            << QStringLiteral("missing sound track 2 (eng, audio description)");
+        QTest::newRow("role lost") << ts(
+            {{"video:mpeg2video"}, {"audio:ac3:deu"}, {"audio:ac3:eng"}, {"subtitle:dvb_subtitle:deu"}})
+                                   << QStringLiteral("missing sound track 2 (eng, audio description)");
+        QTest::newRow("languages lost")
+            << ts({{"video:mpeg2video"}, {"audio:ac3"}, {"audio:ac3"}, {"subtitle:dvb_subtitle"}})
+            << QStringLiteral("missing sound track 1 (deu), sound track 2 (eng, audio description) and "
+                              "subtitles 1 (deu)");
+        QTest::newRow("subtitles lost")
+            << ts({{"video:mpeg2video"}, {"audio:ac3:deu"}, {"audio:ac3:eng:visual_impaired"}})
+            << QStringLiteral("missing subtitles 1 (deu)");
+        QTest::newRow("sound changed") << ts({{"video:mpeg2video"},
+                                              {"audio:mp2:deu"},
+                                              {"audio:ac3:eng:visual_impaired"},
+                                              {"subtitle:dvb_subtitle:deu"}})
+                                       << QStringLiteral("missing sound track 1 (deu)");
+        QTest::newRow("picture lost")
+            << ts({{"audio:ac3:deu"}, {"audio:ac3:eng:visual_impaired"}, {"subtitle:dvb_subtitle:deu"}})
+            << QStringLiteral("missing picture 1");
+        // A program stream has no place for labels: the tracks are there.
+        QTest::newRow("program stream") << streams(
+            "mpeg", {{"audio:ac3"}, {"video:mpeg2video"}, {"audio:ac3"}, {"subtitle:dvb_subtitle"}})
+                                        << QString();
+        QTest::newRow("program stream, one sound")
+            << streams("mpeg", {{"video:mpeg2video"}, {"audio:ac3"}, {"subtitle:dvb_subtitle"}})
+            << QStringLiteral("missing sound track 2 (eng, audio description)");
+    }
+    void testTracksOfACopy()
+    {
+        QFETCH(MediaInfo, copy);
+        QFETCH(QString, problem);
+        const MediaInfo recording = streams("mpegts", {{"video:mpeg2video"},
+                                                       {"audio:ac3:deu"},
+                                                       {"audio:ac3:eng:visual_impaired"},
+                                                       {"subtitle:dvb_subtitle:deu"},
+                                                       {"data:scte_35"}});
+        const TrackCheck check = compareStreams(recording, copy);
+        QCOMPARE(check.problem, problem);
+        if (problem.isEmpty()) {
+            // Every stream judged has a stream of the copy of its own.
+            QCOMPARE(check.pairs.size(), 4);
+            for (const StreamPair &p : check.pairs)
+                QCOMPARE(copy.streams.at(p.copy).type, recording.streams.at(p.recording).type);
+        }
+    }
+
+    void testSoundInStepInRealCopies()
+    {
+        // An MP2 program stream with two breaks cut out; the copies' last
+        // second read. mencoder's sound ends 0.63 s before its picture, the
+        // recording's 0.01 s; ffmpeg's copy ends as the recording does.
+        const MediaInfo recording = parseProbe(probeData("ps-three.json"));
+        const MediaInfo mencoder = parseProbe(probeData("ps-three-mencoder.json"));
+        const MediaInfo ffmpeg = parseProbe(probeData("ps-three-ffmpeg.json"));
+        QCOMPARE(outOfStep(recording, mencoder, Edge::Recording, Edge::Recording),
+                 QStringLiteral(
+                     "out of step: sound track 1 ends 0.63 s before its picture (in the recording, 0.01 s "
+                     "before it)"));
+        QCOMPARE(outOfStep(recording, ffmpeg, Edge::Recording, Edge::Recording), QString());
+        // mencoder's copy of the same cut, and a cut at each end: it ends
+        // its streams at a cut, where the recording plays both on.
+        const MediaInfo atCut = parseProbe(probeData("ps-three-mencoder-cut.json"));
+        QCOMPARE(outOfStep(recording, atCut, Edge::Cut, Edge::Cut),
+                 QStringLiteral(
+                     "out of step: sound track 1 ends 0.59 s before its picture (where the recording plays "
+                     "both on)"));
+        QCOMPARE(outOfStep(recording, atCut, Edge::Cut, Edge::NotJudged), QString());
+    }
+
+    void testSoundInStepRule_data()
+    {
+        QTest::addColumn<double>("soundStart");
+        QTest::addColumn<double>("soundEnd");
+        QTest::addColumn<int>("startEdge");
+        QTest::addColumn<int>("endEdge");
+        QTest::addColumn<QString>("problem");
+        // The recording's sound starts 0.1 s after its picture (at 10.0)
+        // and ends 0.15 s after it (at 100.0); the copy's picture runs
+        // from 1.0 to 51.0.
+        const int rec = int(Edge::Recording), cut = int(Edge::Cut), none = int(Edge::NotJudged);
+        QTest::newRow("as the recording") << 1.1 << 51.15 << rec << rec << QString();
+        QTest::newRow("end 90 ms off") << 1.1 << 51.06 << rec << rec << QString();
+        QTest::newRow("end 110 ms off")
+            << 1.1 << 51.04 << rec << rec
+            << QStringLiteral("out of step: sound track 1 (deu) ends 0.04 s after its "
+                              "picture (in the recording, 0.15 s after it)");
+        QTest::newRow("start late")
+            << 1.35 << 51.15 << rec << rec
+            << QStringLiteral("out of step: sound track 1 (deu) starts 0.35 s after its picture (in "
+                              "the recording, 0.10 s after it)");
+        // A recording that starts mid-stream: the copy's picture begins at
+        // its first key frame, the sound where the recording's does.
+        QTest::newRow("start early, pictures before a key frame left out")
+            << 0.3 << 51.15 << rec << rec << QString();
+        // At a cut the recording plays both on: none is the measure.
+        QTest::newRow("cut, together") << 1.0 << 51.05 << cut << cut << QString();
+        QTest::newRow("cut, recording's offset")
+            << 1.1 << 51.15 << cut << cut
+            << QStringLiteral(
+                   "out of step: sound track 1 (deu) ends 0.15 s after its picture (where the recording "
+                   "plays both on)");
+        QTest::newRow("not judged") << 3.0 << 48.0 << none << none << QString();
+        // The worse of the two ends is told.
+        QTest::newRow("both off")
+            << 1.3 << 50.5 << rec << rec
+            << QStringLiteral("out of step: sound track 1 (deu) ends 0.50 s before its picture (in the "
+                              "recording, 0.15 s after it)");
+    }
+    void testSoundInStepRule()
+    {
+        QFETCH(double, soundStart);
+        QFETCH(double, soundEnd);
+        QFETCH(int, startEdge);
+        QFETCH(int, endEdge);
+        QFETCH(QString, problem);
+        const MediaInfo recording =
+            streams("mpegts", {{"video:h264", 9.9, 99.85}, {"audio:aac:deu", 10.0, 100.0}});
+        const MediaInfo copy =
+            streams("mpegts", {{"video:h264", 1.0, 51.0}, {"audio:aac:deu", soundStart, soundEnd}});
+        QCOMPARE(outOfStep(recording, copy, Edge(startEdge), Edge(endEdge)), problem);
+        // Where the copy's end was not read, nothing is judged there.
+        MediaInfo unread = copy;
+        unread.streams[1].end.reset();
+        unread.streams[1].start.reset();
+        QCOMPARE(outOfStep(recording, unread, Edge(startEdge), Edge(endEdge)), QString());
     }
 
     void testFfmpegProgress()

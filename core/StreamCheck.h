@@ -1,0 +1,57 @@
+#pragma once
+
+// Whether a cut copy still holds what the recording carries beside its
+// picture: every sound track and subtitle stream, with its language and
+// role, and each sound track in step with the picture at the copy's ends.
+// Plain functions on what the probe said of both files.
+
+#include "core/MediaInfo.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace media {
+
+// A stream of the recording and the copy's stream found for it, as places
+// in their MediaInfo::streams.
+struct StreamPair
+{
+    qsizetype recording = -1;
+    qsizetype copy = -1;
+};
+
+struct TrackCheck
+{
+    QList<StreamPair> pairs; // the recording's video, audio and subtitle streams found in the copy
+    QString problem; // empty when none was lost: "missing sound track 2 (eng)"
+};
+
+// Each of the recording's video, audio and subtitle streams is looked for
+// among the copy's of the same kind, in order: the same codec, and where
+// the copy's container carries them (a transport stream), the same
+// language and role. A program stream has no place for either.
+TrackCheck compareStreams(const MediaInfo &recording, const MediaInfo &copy);
+
+// "sound track 2 (eng, audio description)", counted among the recording's
+// streams of its kind.
+QString trackName(const MediaInfo &info, qsizetype place);
+
+// What a copy's start or end is on the recording: the recording's own
+// start or end, where its own offset between sound and picture is the
+// measure; a cut, where the recording plays both on and a cutter that
+// starts and ends its streams together should show none; or a place not
+// judged (ffmpeg's concat input switches sound and picture at a cut a few
+// hundred milliseconds apart, each on its own clock and still in step).
+enum class Edge { Recording, Cut, NotJudged };
+
+// Sound out of step: for each sound track paired, how far its start and
+// end lie from the picture's in the copy, against the same in the
+// recording at that edge. A difference above limit seconds is the
+// problem, in words; empty when every track is in step or nothing was
+// measured.
+QString soundOutOfStep(const MediaInfo &recording, const MediaInfo &copy, const QList<StreamPair> &pairs,
+                       Edge start, Edge end, double limit = 0.1);
+
+} // namespace media
