@@ -112,11 +112,28 @@ void Job::runnerEnded(int rc)
 void Job::readProgress(const QString &chunk)
 {
     const results::ProgressScan scan = results::scanProgressChunk(chunk);
-    if (scan.isProgress) {
-        if (scan.percent)
-            emit progress(double(*scan.percent));
+    if (!scan.isProgress) {
+        keepExcerpt(chunk);
         return;
     }
+    if (scan.percent)
+        emit progress(double(*scan.percent));
+    // One read can join a progress line and the tool's next words (an
+    // error, say); those are kept all the same.
+    const QStringView text(chunk);
+    for (qsizetype from = 0; from < text.size();) {
+        qsizetype end = from;
+        while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+            ++end;
+        const QStringView line = text.mid(from, end - from);
+        if (!line.trimmed().isEmpty() && !line.contains(u" frames in ") && !line.startsWith(u"Pos:"))
+            keepExcerpt(line.toString() + QLatin1Char('\n'));
+        from = end + 1;
+    }
+}
+
+void Job::keepExcerpt(const QString &chunk)
+{
     m_excerpts += chunk;
     if (m_excerpts.size() > kMaxExcerpts)
         m_excerpts.remove(0, m_excerpts.size() - kMaxExcerpts / 2);

@@ -73,6 +73,7 @@ protected:
     bool toolRunning() const { return m_runner != nullptr; }
 
 private:
+    void keepExcerpt(const QString &text);
     class Runner;
     void runnerEnded(int rc);
 

@@ -246,6 +246,26 @@ private slots:
         QCOMPARE(readAll(dir.filePath(QStringLiteral("show.edl"))), QByteArray("1.00\t2.00\t0\n"));
     }
 
+    // Words that one read joins to a progress line are kept for a
+    // diagnosis, while the progress is still read from it.
+    void testWordsAfterProgressAreKept()
+    {
+        QTemporaryDir dir;
+        EnvGuard env;
+        env.set("STANDIN_MODE", "joined");
+        RunPipeline run(requestIn(dir, true, false, false));
+        QSignalSpy finished(&run, &RunPipeline::finished);
+        double most = -1;
+        connect(&run, &RunPipeline::progress, this,
+                [&](RunPipeline::Step, double p) { most = qMax(most, p); });
+        run.start();
+        QVERIFY(finished.wait(20000));
+        QVERIFY2(run.logExcerpts().contains(QStringLiteral("comskip: a line right after progress")),
+                 qPrintable(run.logExcerpts()));
+        QVERIFY(!run.logExcerpts().contains(QStringLiteral(" frames in ")));
+        QCOMPARE(most, 100.0);
+    }
+
     void testStopNeverWaitsForTheTool()
     {
         // A detector that ignores SIGTERM: the stop returns at once, and
