@@ -275,10 +275,16 @@ void AppWindows::browseInputFile()
     auto *panel = new QFileDialog(m_main, tr("Choose a Recording"), start);
     panel->setFileMode(QFileDialog::ExistingFile);
     panel->setNameFilter(tr("Recordings (*.mpg *.mpeg *.ts *.tp *.dvr-ms)"));
+    openPanel(panel, &AppWindows::inputPanelFinished);
+}
+
+void AppWindows::openPanel(QFileDialog *panel, void (AppWindows::*finished)(QFileDialog *, int))
+{
+    // A sheet on the main window, gone once answered.
     panel->setWindowModality(Qt::WindowModal);
     panel->setAttribute(Qt::WA_DeleteOnClose);
     connect(panel, &QDialog::finished, this,
-            [this, panel](int result) { inputPanelFinished(panel, result); });
+            [this, panel, finished](int result) { (this->*finished)(panel, result); });
     panel->open();
 }
 
@@ -302,11 +308,7 @@ void AppWindows::browseOutputFile()
     panel->setNameFilters({tr("MPEG streams (*.mpg *.mpeg *.ts *.tp *.m2ts)"), tr("All files (*)")});
     panel->setDefaultSuffix(extension.isEmpty() ? QStringLiteral("mpg") : extension);
     panel->selectFile(pathtext::lastComponent(current));
-    panel->setWindowModality(Qt::WindowModal);
-    panel->setAttribute(Qt::WA_DeleteOnClose);
-    connect(panel, &QDialog::finished, this,
-            [this, panel](int result) { outputPanelFinished(panel, result); });
-    panel->open();
+    openPanel(panel, &AppWindows::outputPanelFinished);
 }
 
 void AppWindows::outputPanelFinished(QFileDialog *panel, int result)

@@ -62,6 +62,7 @@ private:
     using RunButton = AppController::RunButton;
     using Row = AppController::Row;
 
+    void openPanel(QFileDialog *panel, void (AppWindows::*finished)(QFileDialog *, int));
     QPushButton *runButton(RunButton button) const;
     ProgressIndicator *progressRow(Row row) const;
     void connectButtons();

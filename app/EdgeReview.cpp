@@ -145,9 +145,7 @@ void EdgeReview::showBreak(int row)
 {
     const CommercialList &rows = m_table.rows();
     m_row = row >= 0 && row < rows.size() && m_c.fps() > 0 ? row : -1;
-    for (const auto &[move, action] : m_moves)
-        action->setEnabled(m_row >= 0);
-    m_play->setEnabled(m_row >= 0);
+    enableMoves(m_row >= 0);
     if (m_row < 0) {
         m_ui.startStrip->setTitle(tr("Select a break to see the frames at its edges."));
         m_ui.startStrip->setPanels({});
@@ -176,9 +174,14 @@ void EdgeReview::showFrame(int frame)
     m_ui.endStrip->clear();
     // The keys move a break's edges; until one is chosen again they rest.
     m_row = -1;
+    enableMoves(false);
+}
+
+void EdgeReview::enableMoves(bool enabled)
+{
     for (const auto &[move, action] : m_moves)
-        action->setEnabled(false);
-    m_play->setEnabled(false);
+        action->setEnabled(enabled);
+    m_play->setEnabled(enabled);
 }
 
 void EdgeReview::setStartEdge(bool start)

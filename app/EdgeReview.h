@@ -40,9 +40,7 @@ public:
     bool startEdge() const { return m_startEdge; }
     void move(review::Move move);
     void play();
-    FramePreview *preview() const { return m_preview; }
     QAction *action(review::Move move) const;
-    QAction *playAction() const { return m_play; }
 
 private:
     void addMove(review::Move move, const QString &title, const QString &key, const QString &spoken,
@@ -51,6 +49,8 @@ private:
     // Seconds from the first video frame to the detector's frame.
     double secondsOf(int frame) const;
     int edgePosition() const;
+    // The keys act only while a break's edges are shown.
+    void enableMoves(bool enabled);
     void say(const QString &text);
 
     AppController &m_c;

@@ -31,9 +31,7 @@ public:
     // sought a group of pictures early (group seconds) and decoded on to.
     void setRecording(const QString &path, double videoStart = 0, double group = 2.0);
     // ready() follows for each time, at once for a frame already made.
-    void request(double seconds) { request(QList<double>{seconds}); }
     void request(const QList<double> &seconds);
-    int pending() const { return int(m_queue.size()) + (m_runner ? 1 : 0); }
 
 signals:
     void ready(double seconds, const QImage &image);

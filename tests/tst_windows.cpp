@@ -50,6 +50,16 @@ QString heldTools()
     return QStringLiteral(TRIMLET_TEST_TOOLS "/held");
 }
 
+// The detector that holds on its second pass until the file returned is
+// made, in front of the other stand-ins.
+QString holdDetector(StandInRun &r, EnvGuard &env)
+{
+    r.controller.toolLocator().setHelperDirectories({heldTools(), standInTools()}, false);
+    const QString release = r.movie + QStringLiteral(".go");
+    env.set("STANDIN_RELEASE", release.toLocal8Bit());
+    return release;
+}
+
 QString nameOf(QWidget *w)
 {
     return QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name);
@@ -176,10 +186,8 @@ private slots:
         StandInRun r(freshDir());
         AppController &c = r.controller;
         Ui::MainWindow &u = r.ui();
-        c.toolLocator().setHelperDirectories({heldTools(), standInTools()}, false);
         EnvGuard env;
-        const QString release = r.movie + QStringLiteral(".go");
-        env.set("STANDIN_RELEASE", release.toLocal8Bit());
+        const QString release = holdDetector(r, env);
         QVERIFY(!u.mRecordingInfoField->text().isEmpty());
         QCOMPARE(nameOf(u.mRecordingInfoField), "Recording streams: " + u.mRecordingInfoField->text());
         QVERIFY(!u.mLastCheckedMessage->text().isEmpty());
@@ -250,10 +258,8 @@ private slots:
         StandInRun r(freshDir());
         AppController &c = r.controller;
         Ui::MainWindow &u = r.ui();
-        c.toolLocator().setHelperDirectories({heldTools(), standInTools()}, false);
         EnvGuard env;
-        const QString release = r.movie + QStringLiteral(".go");
-        env.set("STANDIN_RELEASE", release.toLocal8Bit());
+        const QString release = holdDetector(r, env);
         NameChangeListener listener;
         c.performButtonAction(RunButton::Detect);
         QTRY_COMPARE_WITH_TIMEOUT(u.mDetectRemainingTextField->text(), QStringLiteral("pass 2"), 10000);
