@@ -111,6 +111,13 @@ MediaInfo parseProbe(const QByteArray &json)
     info.parsed = true;
     info.formatName = format.value(QStringLiteral("format_name")).toString();
     info.duration = std::max(0.0, number(format.value(QStringLiteral("duration"))));
+    const QJsonValue formatStart = format.value(QStringLiteral("start_time"));
+    for (const QJsonValue &value : root.value(QStringLiteral("chapters")).toArray()) {
+        const QJsonObject c = value.toObject();
+        info.chapters.append(
+            {number(c.value(QStringLiteral("start_time"))), number(c.value(QStringLiteral("end_time"))),
+             c.value(QStringLiteral("tags")).toObject().value(QStringLiteral("title")).toString()});
+    }
     // ffprobe's stream index to the place in info.streams.
     QHash<int, qsizetype> byIndex;
     for (const QJsonValue &value : streams) {
@@ -176,6 +183,10 @@ MediaInfo parseProbe(const QByteArray &json)
         std::optional<double> &known = info.streams[*at].end;
         known = known ? std::max(*known, end) : end;
     }
+    // Without the container's own, its picture's start stands in.
+    info.start = formatStart.isString() && formatStart.toString() != QLatin1String("N/A")
+                     ? number(formatStart)
+                     : info.videoStart;
     return info;
 }
 
@@ -269,12 +280,22 @@ Container containerFor(const MediaInfo &info, Cutter cutter)
 
 QString muxerName(Container container)
 {
-    return container == Container::ProgramStream ? QStringLiteral("mpeg") : QStringLiteral("mpegts");
+    switch (container) {
+    case Container::ProgramStream:
+        return QStringLiteral("mpeg");
+    case Container::TransportStream:
+        return QStringLiteral("mpegts");
+    case Container::Matroska:
+        break;
+    }
+    return QStringLiteral("matroska");
 }
 
 QString extensionFor(Container container, const QString &recordingExtension)
 {
     const QString ext = recordingExtension.toLower();
+    if (container == Container::Matroska)
+        return QStringLiteral("mkv");
     if (container == Container::ProgramStream)
         return ext == QLatin1String("mpg") || ext == QLatin1String("mpeg") || ext == QLatin1String("vob")
                    ? recordingExtension
@@ -346,11 +367,43 @@ double totalLength(const QList<Span> &spans)
     return total;
 }
 
-QByteArray edlText(const QList<Span> &cuts)
+QByteArray edlText(const QList<Span> &cuts, int action)
 {
     QByteArray text;
     for (const Span &c : cuts)
-        text += QByteArray::number(c.start, 'f', 3) + '\t' + QByteArray::number(c.end, 'f', 3) + "\t0\n";
+        text += QByteArray::number(c.start, 'f', 3) + '\t' + QByteArray::number(c.end, 'f', 3) + '\t'
+                + QByteArray::number(action) + '\n';
+    return text;
+}
+
+QList<Chapter> chaptersFor(const QList<Span> &cuts, double seconds)
+{
+    QList<Chapter> chapters;
+    double from = 0;
+    for (const Span &c : normalisedCuts(cuts, seconds)) {
+        if (c.start > from)
+            chapters.append({from, c.start, QStringLiteral("Programme")});
+        chapters.append({c.start, c.end, QStringLiteral("Commercial")});
+        from = c.end;
+    }
+    if (seconds > from)
+        chapters.append({from, seconds, QStringLiteral("Programme")});
+    return chapters;
+}
+
+QByteArray ffmetadataText(const QList<Chapter> &chapters, double offset)
+{
+    // Milliseconds, so that rounding never makes a chapter end after the
+    // next one starts.
+    const auto ms = [offset](double seconds) {
+        return QByteArray::number(qint64(std::llround(std::max(0.0, seconds + offset) * 1000)));
+    };
+    QByteArray text = ";FFMETADATA1\n";
+    // The first chapter starts the file, whatever stream starts it.
+    for (const Chapter &c : chapters)
+        text +=
+            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + (&c == &chapters.first() ? QByteArray("0") : ms(c.start))
+            + "\nEND=" + ms(c.end) + "\ntitle=" + c.title.toUtf8() + '\n';
     return text;
 }
 

@@ -36,11 +36,21 @@ struct StreamInfo
     std::optional<double> end; // where its last packet read ends, seconds
 };
 
+// A chapter of a Matroska file, as ffprobe -show_chapters lists it, or as
+// a file is to be given them.
+struct Chapter
+{
+    double start = 0; // seconds
+    double end = 0;
+    QString title;
+};
+
 struct MediaInfo
 {
     bool parsed = false; // the probe's output was JSON of the right shape
     QString formatName; // "mpeg", "mpegts", "asf", ...
     double duration = 0; // seconds, the container's
+    double start = 0; // the container's first timestamp, seconds
     bool hasVideo = false;
     QString videoCodec; // "mpeg2video", "h264", "hevc", ...
     int width = 0;
@@ -53,6 +63,7 @@ struct MediaInfo
     QList<AudioStream> audio;
     int subtitleStreams = 0;
     QList<StreamInfo> streams; // every stream but cover art
+    QList<Chapter> chapters;
 
     // Seconds of video: the stream's own length, else the container's.
     double seconds() const { return videoDuration > 0 ? videoDuration : duration; }
@@ -72,7 +83,7 @@ QStringList dispositionOptions(const MediaInfo &recording);
 QString describe(const MediaInfo &info);
 
 enum class Cutter { Mencoder, Ffmpeg };
-enum class Container { ProgramStream, TransportStream };
+enum class Container { ProgramStream, TransportStream, Matroska };
 
 QString cutterName(Cutter cutter);
 // mencoder copies MPEG-1/2 video with one MP2 or AC-3 sound track and no
@@ -105,8 +116,17 @@ QList<Span> normalisedCuts(QList<Span> cuts, double seconds);
 // What is left of [0, seconds] once the cuts are taken out.
 QList<Span> keptSpans(const QList<Span> &cuts, double seconds);
 double totalLength(const QList<Span> &spans);
-// An EDL that any cutter reads alike: "start end 0" a cut, in order.
-QByteArray edlText(const QList<Span> &cuts);
+// An EDL that any cutter reads alike: "start end 0" a cut, in order. With
+// action 3, Kodi's commercial break, which its player skips once, so that
+// the viewer can go back into it.
+QByteArray edlText(const QList<Span> &cuts, int action = 0);
+
+// The recording from end to end as chapters, a break "Commercial" and the
+// rest "Programme", with no gap between them.
+QList<Chapter> chaptersFor(const QList<Span> &cuts, double seconds);
+// ffmpeg's metadata file giving chapters, each moved on by offset seconds
+// (where the recording's picture starts in the file ffmpeg writes).
+QByteArray ffmetadataText(const QList<Chapter> &chapters, double offset);
 
 // An ffconcat list naming fileName once per kept span, with in and out
 // points in the file's own time (offset by its first timestamp).

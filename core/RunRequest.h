@@ -18,10 +18,17 @@ struct RunRequest
         QString ffprobe = QStringLiteral("ffprobe");
     };
 
+    // What the run leaves of the recording: a copy without the breaks; the
+    // whole recording remuxed into Matroska with a chapter at each edge of
+    // a break; or the recording as it is, with the breaks beside it as a
+    // list a player skips (an EDL, which the erase step keeps).
+    enum class Mode { Cut, Chapters, SkipList };
+
     QString recording; // the recording's path, as chosen
     QString outDir; // its folder, where the work files lie
     QString baseName; // its name without folder and extension
-    QString output; // where the cut copy goes, settled; empty when nothing is cut
+    QString output; // where the copy, chapters file or skip list goes, settled; empty when nothing is cut
+    Mode mode = Mode::Cut;
     bool detect = false;
     bool remove = false;
     bool erase = false;

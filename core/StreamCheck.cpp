@@ -64,7 +64,8 @@ QString trackName(const MediaInfo &info, qsizetype place)
 TrackCheck compareStreams(const MediaInfo &recording, const MediaInfo &copy)
 {
     TrackCheck check;
-    const bool labelled = copy.formatName == QLatin1String("mpegts");
+    const bool labelled =
+        copy.formatName == QLatin1String("mpegts") || copy.formatName.startsWith(QLatin1String("matroska"));
     QList<bool> taken(copy.streams.size(), false);
     QStringList lost;
     for (qsizetype r = 0; r < recording.streams.size(); ++r) {

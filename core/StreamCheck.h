@@ -30,7 +30,7 @@ struct TrackCheck
 
 // Each of the recording's video, audio and subtitle streams is looked for
 // among the copy's of the same kind, in order: the same codec, and where
-// the copy's container carries them (a transport stream), the same
+// the copy's container carries them (a transport stream, Matroska), the same
 // language and role. A program stream has no place for either.
 TrackCheck compareStreams(const MediaInfo &recording, const MediaInfo &copy);
 

@@ -153,6 +153,47 @@ QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &li
     return args;
 }
 
+QStringList CutJob::chaptersArguments(const RunRequest &request, const QString &chapters,
+                                      const QString &output)
+{
+    // Every stream is mapped but data (teletext aside, Matroska has no
+    // place for it); frames before the first key frame cannot be shown
+    // and are left out, as in a cut.
+    return {request.tools.ffmpeg,
+            QStringLiteral("-nostdin"),
+            QStringLiteral("-hide_banner"),
+            QStringLiteral("-v"),
+            QStringLiteral("error"),
+            QStringLiteral("-nostats"),
+            QStringLiteral("-progress"),
+            QStringLiteral("pipe:1"),
+            QStringLiteral("-y"),
+            QStringLiteral("-i"),
+            QStringLiteral("file:") + QFileInfo(request.recording).absoluteFilePath(),
+            QStringLiteral("-f"),
+            QStringLiteral("ffmetadata"),
+            QStringLiteral("-i"),
+            QStringLiteral("file:") + chapters,
+            QStringLiteral("-map"),
+            QStringLiteral("0:v"),
+            QStringLiteral("-map"),
+            QStringLiteral("0:a?"),
+            QStringLiteral("-map"),
+            QStringLiteral("0:s?"),
+            QStringLiteral("-map_chapters"),
+            QStringLiteral("1"),
+            QStringLiteral("-c"),
+            QStringLiteral("copy"),
+            QStringLiteral("-f"),
+            media::muxerName(media::Container::Matroska),
+            QStringLiteral("file:") + output};
+}
+
+QString CutJob::copyNoun() const
+{
+    return chapters() ? QStringLiteral("chapters file") : QStringLiteral("cut copy");
+}
+
 bool CutJob::isRecording(const QString &output, const QString &recording)
 {
     if (output.isEmpty() || recording.isEmpty())
@@ -210,13 +251,14 @@ void CutJob::start()
         return;
     }
     const QList<media::Span> kept = media::keptSpans(m_cuts, seconds);
-    if (kept.isEmpty()) {
+    if (kept.isEmpty() && !chapters()) {
         end(Status::Succeeded,
             withOutcome(
                 QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
         return;
     }
-    m_keptSeconds = media::totalLength(kept);
+    // A chapters file holds the whole recording.
+    m_keptSeconds = chapters() ? seconds : media::totalLength(kept);
     m_cutNote.clear();
     // A copy that cannot fit is refused before the disk is filled.
     const QString folder = QFileInfo(m_request.output).absolutePath();
@@ -226,17 +268,17 @@ void CutJob::start()
     if (disk.isValid() && disk.bytesAvailable() < needed) {
         const QLocale locale;
         end(Status::Failed,
-            withOutcome(QStringLiteral("There is not enough space for the cut copy in %1: it needs "
-                                       "about %2, and %3 are free.")
-                            .arg(QDir::toNativeSeparators(folder),
+            withOutcome(QStringLiteral("There is not enough space for the %1 in %2: it needs "
+                                       "about %3, and %4 are free.")
+                            .arg(copyNoun(), QDir::toNativeSeparators(folder),
                                  locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
                                  locale.formattedDataSize(disk.bytesAvailable(), 1,
                                                           QLocale::DataSizeTraditionalFormat))));
         return;
     }
     removeStaleCopies();
-    const media::Cutter cutter = media::cutterFor(*info);
-    m_container = media::containerFor(*info, cutter);
+    const media::Cutter cutter = chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info);
+    m_container = chapters() ? media::Container::Matroska : media::containerFor(*info, cutter);
     startCut(cutter);
 }
 
@@ -273,8 +315,8 @@ bool CutJob::startCut(media::Cutter cutter)
                            + QLatin1String(kPartialMarker) + QStringLiteral("XXXXXX"));
     partial.setAutoRemove(false);
     if (!partial.open()) {
-        end(Status::Failed, withOutcome(QStringLiteral("The cut copy cannot be written in %1.")
-                                            .arg(QDir::toNativeSeparators(out.absolutePath()))));
+        end(Status::Failed, withOutcome(QStringLiteral("The %1 cannot be written in %2.")
+                                            .arg(copyNoun(), QDir::toNativeSeparators(out.absolutePath()))));
         return false;
     }
     partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
@@ -290,7 +332,15 @@ bool CutJob::startCut(media::Cutter cutter)
     m_cutDir = dir.isValid() ? dir.path() : QString();
     QStringList arguments;
     bool made = dir.isValid();
-    if (cutter == media::Cutter::Mencoder) {
+    if (chapters()) {
+        // The chapters lie where the detector's times do on the picture,
+        // which ffmpeg moves to start where the recording's first stream
+        // starts.
+        const QString list = dir.filePath(QStringLiteral("chapters.ffmeta"));
+        m_chapters = media::chaptersFor(m_cuts, m_recordingSeconds);
+        made = made && writeFile(list, media::ffmetadataText(m_chapters, info.videoStart - info.start));
+        arguments = chaptersArguments(m_request, list, m_partialCopy);
+    } else if (cutter == media::Cutter::Mencoder) {
         const QString list = dir.filePath(QStringLiteral("cuts.edl"));
         made = made && writeFile(list, media::edlText(m_cuts));
         arguments = mencoderArguments(m_request, m_partialCopy, list);
@@ -312,9 +362,12 @@ bool CutJob::startCut(media::Cutter cutter)
                 QStringLiteral("The cut list for %1 could not be written.").arg(media::cutterName(cutter))));
         return false;
     }
-    emit message(m_editSummary.isEmpty()
-                     ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
-                     : QStringLiteral("Cutting %1.").arg(m_editSummary));
+    if (chapters())
+        emit message(QStringLiteral("Writing the chapters file with ffmpeg…"));
+    else
+        emit message(m_editSummary.isEmpty()
+                         ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
+                         : QStringLiteral("Cutting %1.").arg(m_editSummary));
     logToRunLog(QStringLiteral("cutting with %1 into %2").arg(media::cutterName(cutter), m_partialCopy));
     runTool(arguments);
     return true;
@@ -350,8 +403,9 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         // Another cutter would only fill the disk again.
         if (!launchFailed && outputIsFull()) {
             end(Status::Failed,
-                withOutcome(QStringLiteral("The disk is full: the cut copy did not fit in %1.")
-                                .arg(QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()))));
+                withOutcome(QStringLiteral("The disk is full: the %1 did not fit in %2.")
+                                .arg(copyNoun(),
+                                     QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()))));
             return;
         }
         if (m_cutter == media::Cutter::Mencoder) {
@@ -365,7 +419,7 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         return;
     }
     m_phase = Phase::Verifying;
-    emit message(QStringLiteral("Checking the cut copy…"));
+    emit message(QStringLiteral("Checking the %1…").arg(copyNoun()));
     m_copyScan.start(m_request.tools.ffprobe, m_partialCopy);
 }
 
@@ -400,8 +454,12 @@ void CutJob::verifyCopy()
         logToRunLog(QStringLiteral("the recording could not be read again to check the copy"));
         discardPartialCopy();
         end(Status::Failed,
-            withOutcome(QStringLiteral(
-                "The recording could not be read to check the cut copy, so it was not kept.")));
+            withOutcome(QStringLiteral("The recording could not be read to check the %1, so it was not kept.")
+                            .arg(copyNoun())));
+        return;
+    }
+    if (chapters()) {
+        verifyChapters();
         return;
     }
     const media::MediaInfo &recording = *m_media->info();
@@ -426,6 +484,38 @@ void CutJob::verifyCopy()
             rejectCopy(QStringLiteral("could not be read"), QStringLiteral("could not be read"));
         return;
     }
+    probeStreams();
+}
+
+void CutJob::verifyChapters()
+{
+    // Every frame the recording can show, from its first key frame on.
+    const media::PacketTimes &recording = m_media->packets();
+    const media::PacketTimes &copy = m_copyScan.packets();
+    const qint64 expected = recording.firstKey >= 0
+                                ? media::framesIn(recording, recording.firstKey, recording.times.back() + 1)
+                                : recording.count();
+    const double fps = m_media->info()->fps > 0 ? m_media->info()->fps : 25.0;
+    m_copySeconds = copy.empty() ? 0 : media::playingSeconds(copy) + 1 / fps;
+    m_measured = QStringLiteral("%1 frames; the recording shows %2").arg(copy.count()).arg(expected);
+    logLine(QStringLiteral("verifyChapters: ") + m_measured);
+    if (copy.empty()) {
+        rejectCopy(QStringLiteral("could not be read"), QString());
+        return;
+    }
+    if (copy.count() < expected) {
+        logToRunLog(QStringLiteral("the chapters file failed its check: %1").arg(m_measured));
+        rejectCopy(QStringLiteral("is missing %1 of the recording's %2 frames")
+                       .arg(expected - copy.count())
+                       .arg(expected),
+                   QString());
+        return;
+    }
+    probeStreams();
+}
+
+void CutJob::probeStreams()
+{
     // Its picture holds what it should: now its other streams, and where
     // each ends against the picture.
     m_copyStreams.reset();
@@ -456,6 +546,14 @@ void CutJob::judgeStreams()
         return;
     }
     const media::MediaInfo &copy = *m_copyStreams;
+    if (chapters() && !sameChapters(copy.chapters)) {
+        const QString problem = QStringLiteral("has %1 chapters where %2 were written")
+                                    .arg(copy.chapters.size())
+                                    .arg(m_chapters.size());
+        logToRunLog(QStringLiteral("the chapters file ") + problem);
+        rejectCopy(problem, QString());
+        return;
+    }
     const media::TrackCheck tracks = media::compareStreams(recording, copy);
     if (!tracks.problem.isEmpty()) {
         logToRunLog(
@@ -470,8 +568,9 @@ void CutJob::judgeStreams()
     // same, so its ends are judged only where they are the recording's.
     const QList<media::Span> kept = media::keptSpans(m_cuts, m_recordingSeconds);
     const media::Edge atCut = m_cutter == media::Cutter::Mencoder ? media::Edge::Cut : media::Edge::NotJudged;
-    const media::Edge start = kept.first().start <= 0 ? media::Edge::Recording : atCut;
-    const media::Edge end = kept.last().end >= m_recordingSeconds ? media::Edge::Recording : atCut;
+    const media::Edge start = chapters() || kept.first().start <= 0 ? media::Edge::Recording : atCut;
+    const media::Edge end =
+        chapters() || kept.last().end >= m_recordingSeconds ? media::Edge::Recording : atCut;
     const QString drift = media::soundOutOfStep(recording, copy, tracks.pairs, start, end);
     if (!drift.isEmpty()) {
         logToRunLog(QStringLiteral("the copy cut by %1 is %2").arg(media::cutterName(m_cutter), drift));
@@ -484,7 +583,7 @@ void CutJob::judgeStreams()
 void CutJob::rejectCopy(const QString &what, const QString &mencoderWhat)
 {
     discardPartialCopy();
-    const QString problem = QStringLiteral("The cut copy ") + what;
+    const QString problem = QStringLiteral("The %1 ").arg(copyNoun()) + what;
     if (m_cutter == media::Cutter::Mencoder) {
         m_cutNote = QStringLiteral("mencoder's copy ") + mencoderWhat
                     + QStringLiteral(", so it was cut again with ffmpeg.");
@@ -505,15 +604,27 @@ void CutJob::keepCopy()
     if (::rename(from.constData(), to.constData()) != 0) {
         const QString error = QString::fromLocal8Bit(std::strerror(errno));
         discardPartialCopy();
-        end(Status::Failed, withOutcome(QStringLiteral("The cut copy could not be saved as %1: %2.")
-                                            .arg(fileNameOf(m_request.output), error)));
+        end(Status::Failed, withOutcome(QStringLiteral("The %1 could not be saved as %2: %3.")
+                                            .arg(copyNoun(), fileNameOf(m_request.output), error)));
         return;
     }
     m_partialCopy.clear();
     discardPartialCopy();
     m_copyMade = QFileInfo(m_request.output).absoluteFilePath();
-    logToRunLog(
-        QStringLiteral("cut copy %1 made by %2 and checked: %3").arg(m_request.output, name, m_measured));
+    logToRunLog(QStringLiteral("%1 %2 made by %3 and checked: %4")
+                    .arg(copyNoun(), m_request.output, name, m_measured));
+    if (chapters()) {
+        const auto breaks =
+            std::count_if(m_chapters.cbegin(), m_chapters.cend(),
+                          [](const media::Chapter &c) { return c.title == QLatin1String("Commercial"); });
+        end(Status::Succeeded,
+            withOutcome(QStringLiteral("Chapters file: %1 (%2), %3 chapters, %4 of them commercials, "
+                                       "nothing removed.")
+                            .arg(fileNameOf(m_request.output), timeText(m_copySeconds, true))
+                            .arg(m_chapters.size())
+                            .arg(breaks)));
+        return;
+    }
     QString text = QStringLiteral("Cut copy: %1 (%2), cut by %3.")
                        .arg(fileNameOf(m_request.output), timeText(m_copySeconds, true), name);
     if (!m_cutNote.isEmpty())
@@ -524,6 +635,16 @@ void CutJob::keepCopy()
             QStringLiteral(" It is a transport stream: a program stream has no place for its subtitles or "
                            "its tracks' languages.");
     end(Status::Succeeded, withOutcome(text));
+}
+
+bool CutJob::sameChapters(const QList<media::Chapter> &found) const
+{
+    if (found.size() != m_chapters.size())
+        return false;
+    for (qsizetype i = 0; i < found.size(); ++i)
+        if (found.at(i).title != m_chapters.at(i).title)
+            return false;
+    return true;
 }
 
 void CutJob::stop()

@@ -39,6 +39,10 @@ public:
     // streamOptions go before the output (the tracks' roles).
     static QStringList ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
                                        media::Container container, const QStringList &streamOptions = {});
+    // The whole recording remuxed into Matroska, with the chapters in the
+    // ffmpeg metadata file chapters.
+    static QStringList chaptersArguments(const RunRequest &request, const QString &chapters,
+                                         const QString &output);
     // output names recording, under whatever name.
     static bool isRecording(const QString &output, const QString &recording);
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
@@ -55,12 +59,18 @@ private:
     void copyScanned();
     void recordingScanned();
     void verifyCopy();
+    void verifyChapters();
+    void probeStreams();
+    bool sameChapters(const QList<media::Chapter> &found) const;
     void streamsProbed();
     void judgeStreams();
     // Throws the copy away; mencoder's is cut again with ffmpeg. what
     // follows "The cut copy", mencoderWhat "mencoder's copy":
     // "is missing sound track 2 (eng)", "was ...".
     void rejectCopy(const QString &what, const QString &mencoderWhat);
+    bool chapters() const { return m_request.mode == RunRequest::Mode::Chapters; }
+    // "cut copy" or "chapters file", as the texts name what is written.
+    QString copyNoun() const;
     void keepCopy();
     void end(Status status, const QString &outcome);
     void discardPartialCopy();
@@ -74,6 +84,7 @@ private:
     media::Cutter m_cutter = media::Cutter::Mencoder;
     media::Container m_container = media::Container::ProgramStream;
     QList<media::Span> m_cuts;
+    QList<media::Chapter> m_chapters;
     double m_keptSeconds = 0;
     double m_recordingSeconds = 0;
     QString m_partialCopy;

@@ -7,6 +7,7 @@
 #include "jobs/EraseJob.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
+#include "jobs/SkipListJob.h"
 #include "jobs/WorkFiles.h"
 
 #include <QFileInfo>
@@ -118,9 +119,17 @@ void RunPipeline::advance()
     if (m_state == kStateAfterDetect) {
         if (m_request.remove && m_found != 0) {
             m_state = kStateRemoving;
-            auto *cut = new CutJob(m_request, m_media);
-            cut->setContext(m_outcome, Recording(m_request.recording).breaksSummary());
-            if (!startJob(cut, Step::Cut)) {
+            Job *job = nullptr;
+            if (m_request.mode == RunRequest::Mode::SkipList) {
+                auto *list = new SkipListJob(m_request, m_media);
+                list->setOutcomeSoFar(m_outcome);
+                job = list;
+            } else {
+                auto *cut = new CutJob(m_request, m_media);
+                cut->setContext(m_outcome, Recording(m_request.recording).breaksSummary());
+                job = cut;
+            }
+            if (!startJob(job, Step::Cut)) {
                 logLine(QString::asprintf("runTask: processState = %d out", m_state));
                 return;
             }
@@ -208,7 +217,10 @@ void RunPipeline::jobEnded(bool inStart)
         emit listsChanged();
         break;
     case Step::Cut:
-        m_copyMade = static_cast<CutJob *>(job)->copyMade();
+        if (auto *cut = qobject_cast<CutJob *>(job))
+            m_copyMade = cut->copyMade();
+        else if (auto *list = qobject_cast<SkipListJob *>(job))
+            m_copyMade = list->listMade();
         setOutcome(job->outcome());
         m_state = kStateAfterRemove;
         break;

@@ -47,10 +47,15 @@ void MediaProbe::run(const QString &ffprobe, const QString &file, const QStringL
     setUpChild(*m_process, false);
     // "file:" keeps a name with a colon or a leading dash from being read
     // as a protocol or an option.
-    const QStringList args =
-        QStringList{QStringLiteral("-v"),   QStringLiteral("error"),        QStringLiteral("-of"),
-                    QStringLiteral("json"), QStringLiteral("-show_format"), QStringLiteral("-show_streams")}
-        + extra + QStringList{QStringLiteral("file:") + QFileInfo(file).absoluteFilePath()};
+    const QStringList args = QStringList{QStringLiteral("-v"),
+                                         QStringLiteral("error"),
+                                         QStringLiteral("-of"),
+                                         QStringLiteral("json"),
+                                         QStringLiteral("-show_format"),
+                                         QStringLiteral("-show_streams"),
+                                         QStringLiteral("-show_chapters")}
+                             + extra
+                             + QStringList{QStringLiteral("file:") + QFileInfo(file).absoluteFilePath()};
     QProcess *p = m_process;
     connect(p, &QProcess::finished, this, [this, p] {
         if (p == m_process)

@@ -44,31 +44,36 @@ double soundEndOffset(const QString &path)
     return audio - video;
 }
 
-// Cuts recording, made by make_recording.sh with options, on the cut list
-// edl, and says how the run ended.
+bool makeRecording(const QString &movie, const QStringList &options, const QString &layout)
+{
+    return QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                             options + QStringList{movie, layout})
+           == 0;
+}
+
+// Runs the removal step on movie with the cut list edl, and says how the
+// run ended.
 struct Cut
 {
     QString outcome;
     bool failed = true;
     QString output;
 };
-Cut cut(const QTemporaryDir &dir, const QString &name, const QStringList &options, const QString &layout,
-        const QByteArray &edl, const QString &outputName)
+Cut cut(const QString &movie, const QByteArray &edl, const QString &outputName,
+        RunRequest::Mode mode = RunRequest::Mode::Cut, bool erase = false)
 {
     Cut c;
-    const QString movie = dir.filePath(name);
-    if (QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
-                          options + QStringList{movie, layout})
-        != 0)
-        return c;
-    const QString base = QFileInfo(movie).completeBaseName();
-    writeFile(dir.filePath(base + QStringLiteral(".edl")), edl);
+    const QFileInfo info(movie);
+    const QString base = info.completeBaseName();
+    writeFile(info.dir().filePath(base + QStringLiteral(".edl")), edl);
     RunRequest request;
     request.recording = movie;
-    request.outDir = dir.path();
+    request.outDir = info.absolutePath();
     request.baseName = base;
-    request.output = dir.filePath(outputName);
+    request.output = info.dir().filePath(outputName);
+    request.mode = mode;
     request.remove = true;
+    request.erase = erase;
     request.noSkip = true;
     request.tools.mencoder = tool("mencoder");
     request.tools.ffmpeg = tool("ffmpeg");
@@ -82,6 +87,11 @@ Cut cut(const QTemporaryDir &dir, const QString &name, const QStringList &option
     c.failed = run.failed();
     c.output = request.output;
     return c;
+}
+
+QStringList lines(const QString &text)
+{
+    return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -103,9 +113,10 @@ private slots:
         // AC-3 in German and English, in a transport stream, which carries
         // the languages.
         QTemporaryDir dir;
-        const Cut c = cut(dir, QStringLiteral("two.ts"), {"-a", "ac3", "-f", "ts", "-2"},
-                          QStringLiteral("show:150 ad:60 show:150"), "151.0\t212.0\t0\n",
-                          QStringLiteral("two.clean.ts"));
+        QVERIFY(makeRecording(dir.filePath(QStringLiteral("two.ts")), {"-a", "ac3", "-f", "ts", "-2"},
+                              QStringLiteral("show:150 ad:60 show:150")));
+        const Cut c =
+            cut(dir.filePath(QStringLiteral("two.ts")), "151.0\t212.0\t0\n", QStringLiteral("two.clean.ts"));
         QVERIFY2(!c.failed, qPrintable(c.outcome));
         QVERIFY2(c.outcome.contains(QStringLiteral("cut by ffmpeg.")), qPrintable(c.outcome));
         QCOMPARE(ffprobe({"-select_streams", "a", "-show_entries", "stream=codec_name:stream_tags=language",
@@ -116,6 +127,80 @@ private slots:
         const double offset =
             soundEndOffset(c.output) - soundEndOffset(dir.filePath(QStringLiteral("two.ts")));
         QVERIFY2(std::abs(offset) <= 0.1, qPrintable(QString::number(offset)));
+    }
+
+    void testChaptersAndSkipListLeaveTheWholeRecording()
+    {
+        // AC-3 5.1 in German and MP2 stereo audio description in English,
+        // as a broadcaster sends them.
+        QTemporaryDir dir;
+        const QString plain = dir.filePath(QStringLiteral("plain.ts"));
+        const QString movie = dir.filePath(QStringLiteral("mixed.ts"));
+        QVERIFY(makeRecording(plain, {"-f", "ts", "-2"}, QStringLiteral("show:40 ad:20 show:40")));
+        QCOMPARE(QProcess::execute(tool("ffmpeg"), {"-nostdin",
+                                                    "-v",
+                                                    "error",
+                                                    "-i",
+                                                    plain,
+                                                    "-map",
+                                                    "0",
+                                                    "-c:v",
+                                                    "copy",
+                                                    "-c:a:0",
+                                                    "ac3",
+                                                    "-ac:a:0",
+                                                    "6",
+                                                    "-c:a:1",
+                                                    "mp2",
+                                                    "-ac:a:1",
+                                                    "2",
+                                                    "-disposition:a:1",
+                                                    "visual_impaired",
+                                                    "-f",
+                                                    "mpegts",
+                                                    movie}),
+                 0);
+        const QByteArray before = sha1(movie);
+        const QString streams =
+            "stream=codec_name,channels:stream_tags=language:stream_disposition=visual_impaired";
+
+        const Cut chapters =
+            cut(movie, "41.0\t62.0\t0\n", QStringLiteral("mixed.chapters.mkv"), RunRequest::Mode::Chapters);
+        QVERIFY2(!chapters.failed, qPrintable(chapters.outcome));
+        QVERIFY2(chapters.outcome.contains(QStringLiteral("Chapters file: mixed.chapters.mkv (")),
+                 qPrintable(chapters.outcome));
+        const QStringList sound{"ac3,6,0,deu", "mp2,2,1,eng"};
+        QVERIFY(lines(ffprobe({"-select_streams", "a", "-show_entries", streams, "-of", "csv=p=0", movie}))
+                    .endsWith(sound.last()));
+        QCOMPARE(lines(ffprobe(
+                     {"-select_streams", "a", "-show_entries", streams, "-of", "csv=p=0", chapters.output})),
+                 sound);
+        // Where the detector's times lie on the picture, which starts 20 ms
+        // after the sound here.
+        QCOMPARE(lines(ffprobe({"-show_entries", "chapter=start_time:chapter_tags=title", "-of", "csv=p=0",
+                                chapters.output})),
+                 (QStringList{"0.000000,Programme", "41.020000,Commercial", "62.020000,Programme"}));
+        // Every picture is there, and the sound ends where it did.
+        const QString count = "stream=nb_read_packets";
+        QCOMPARE(lines(ffprobe({"-count_packets", "-select_streams", "v", "-show_entries", count, "-of",
+                                "csv=p=0", chapters.output})),
+                 lines(ffprobe({"-count_packets", "-select_streams", "v", "-show_entries", count, "-of",
+                                "csv=p=0", movie}))
+                     .mid(1));
+        const double offset = soundEndOffset(chapters.output) - soundEndOffset(movie);
+        QVERIFY2(std::abs(offset) <= 0.1, qPrintable(QString::number(offset)));
+
+        // Kodi's list, beside the recording under its name, survives the
+        // erase step and reads back as the breaks.
+        const Cut skip = cut(movie, "41.0 62.0 0\n82.5\t90\t0\n", QStringLiteral("mixed.edl"),
+                             RunRequest::Mode::SkipList, true);
+        QVERIFY2(!skip.failed, qPrintable(skip.outcome));
+        QCOMPARE(skip.outcome,
+                 QStringLiteral("Skip list: mixed.edl, 2 breaks for the player to skip, the recording "
+                                "left as it is."));
+        QCOMPARE(readAll(skip.output), QByteArray("41.000\t62.000\t3\n82.500\t90.000\t3\n"));
+        QCOMPARE(sha1(movie), before);
+        QVERIFY(QFileInfo::exists(chapters.output));
     }
 };
 

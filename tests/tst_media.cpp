@@ -266,6 +266,29 @@ private slots:
         QCOMPARE(keptSpans({}, 100).size(), 1);
     }
 
+    void testChaptersAndSkipLists()
+    {
+        // A break at the very start, two that overlap, and the end: each
+        // chapter starts where the last ends.
+        const QList<Chapter> chapters = chaptersFor({{0, 10}, {50, 70}, {60, 80}}, 100);
+        QStringList titles;
+        for (const Chapter &c : chapters)
+            titles << QStringLiteral("%1-%2 %3").arg(c.start).arg(c.end).arg(c.title);
+        QCOMPARE(titles,
+                 (QStringList{"0-10 Commercial", "10-50 Programme", "50-80 Commercial", "80-100 Programme"}));
+        // Moved to where the picture starts in the file, but the first
+        // chapter starts the file.
+        QCOMPARE(ffmetadataText(chaptersFor({{41, 62}}, 100), 0.0205),
+                 QByteArray(";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=41021\ntitle=Programme\n"
+                            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=41021\nEND=62021\ntitle=Commercial\n"
+                            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=62021\nEND=100021\ntitle=Programme\n"));
+        // Kodi's commercial breaks read back as the cuts they were.
+        const QByteArray kodi = edlText({{1.5, 20.25}, {40, 60}}, 3);
+        QCOMPARE(kodi, QByteArray("1.500\t20.250\t3\n40.000\t60.000\t3\n"));
+        QCOMPARE(parseEdlCuts(kodi)->size(), 2);
+        QCOMPARE(parseEdlCuts(kodi)->at(0).end, 20.25);
+    }
+
     void testConcatList()
     {
         const QList<Span> kept = keptSpans({{60, 120}}, 360);

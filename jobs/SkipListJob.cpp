@@ -1,0 +1,84 @@
+#include "jobs/SkipListJob.h"
+
+#include "core/AtomicWrite.h"
+#include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
+#include "core/ResultParsers.h"
+#include "jobs/Recording.h"
+#include "jobs/RecordingMedia.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+
+SkipListJob::SkipListJob(const RunRequest &request, RecordingMedia *media, QObject *parent)
+    : Job(parent), m_request(request), m_media(media)
+{ }
+
+void SkipListJob::setOutcomeSoFar(const QString &text)
+{
+    setOutcome(text);
+}
+
+QString SkipListJob::withOutcome(const QString &text) const
+{
+    return outcome().isEmpty() ? text : outcome() + QLatin1Char(' ') + text;
+}
+
+void SkipListJob::start()
+{
+    setRunning();
+    const QString name = QFileInfo(m_request.output).fileName();
+    bool opened = false;
+    const Recording recording(m_request.recording);
+    const QByteArray edl = recording.read(QStringLiteral("edl"), &opened);
+    if (!opened) {
+        finish(Status::Succeeded,
+               withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+        return;
+    }
+    const std::optional<QList<media::Span>> read = media::parseEdlCuts(edl);
+    if (!read) {
+        finish(Status::Failed, QStringLiteral("The cut list cannot be read: detect the commercials again."));
+        return;
+    }
+    // The breaks end where the recording does, as a cut would take them.
+    const std::optional<media::MediaInfo> info = m_media ? m_media->info() : std::nullopt;
+    double seconds = 0;
+    if (m_media && m_media->scanDone() && !m_media->packets().empty() && info)
+        seconds = media::clockSeconds(m_media->packets(), info->videoStart);
+    else if (info) {
+        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
+        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
+    }
+    const QList<media::Span> breaks = seconds > 0 ? media::normalisedCuts(*read, seconds) : *read;
+    emit message(QStringLiteral("Writing the skip list…"));
+    if (!writeAtomically(m_request.output, media::edlText(breaks, 3))) {
+        finish(Status::Failed, QStringLiteral("The skip list could not be written as %1.").arg(name));
+        return;
+    }
+    // Read back as a player would find it.
+    QFile file(m_request.output);
+    const std::optional<QList<media::Span>> back =
+        file.open(QIODevice::ReadOnly) ? media::parseEdlCuts(file.readAll()) : std::nullopt;
+    bool same = back && back->size() == breaks.size();
+    for (qsizetype i = 0; same && i < breaks.size(); ++i)
+        same = std::abs(back->at(i).start - breaks.at(i).start) < 0.001
+               && std::abs(back->at(i).end - breaks.at(i).end) < 0.001;
+    if (!same) {
+        finish(Status::Failed,
+               QStringLiteral("The skip list %1 does not read back as the breaks approved.").arg(name));
+        return;
+    }
+    m_listMade = QFileInfo(m_request.output).absoluteFilePath();
+    emit logged(QStringLiteral("skip list %1 written and read back: %2 breaks")
+                    .arg(m_request.output)
+                    .arg(breaks.size()));
+    const QString text =
+        QStringLiteral("Skip list: %1, %2 %3 for the player to skip, the recording left as it is.")
+            .arg(name)
+            .arg(breaks.size())
+            .arg(breaks.size() == 1 ? QStringLiteral("break") : QStringLiteral("breaks"));
+    finish(Status::Succeeded, withOutcome(text));
+}
