@@ -56,8 +56,11 @@ void AppWindows::nameControls()
         {u.mInputField, "Recording", "The recording to take the commercials out of"},
         {u.browseInputButton, "Choose recording", "Choose the recording in a file dialog (Ctrl+O)"},
         {u.mRecordingInfoField, nullptr, "The recording's video and sound, and its length"},
-        {u.mOutputField, "Cut copy", "Where the copy without the commercials is written"},
-        {u.browseOutputButton, "Choose cut copy", "Choose where the cut copy goes in a file dialog"},
+        // The output field and its button are named for the output mode
+        // (showOutputMode).
+        {u.outputModeCombo, "Output",
+         "What removal leaves: a copy without the breaks, the whole recording with a chapter at each, or "
+         "a list of them for a player to skip"},
         {u.mDetectActionButton, nullptr, "Find the commercials with comskip (Alt+D)"},
         {u.mDetectProgressIndicator, "Detection progress", "How far detection has got"},
         {u.mDetectPercentTextField, nullptr, "Detection's progress in percent"},
@@ -96,6 +99,7 @@ void AppWindows::nameControls()
     // A label beside a control names it for assistive technology too.
     u.inputLabel->setBuddy(u.mInputField);
     u.outputLabel->setBuddy(u.mOutputField);
+    u.outputModeLabel->setBuddy(u.outputModeCombo);
     u.detectStepLabel->setBuddy(u.mDetectActionButton);
     u.removeStepLabel->setBuddy(u.mRemoveActionButton);
     u.autoLabel->setBuddy(u.mAutoActionButton);

@@ -87,6 +87,11 @@ public:
     // The output field's text, as typed or proposed.
     const QString &outputText() const { return m_outputText; }
     void setOutputText(const QString &text);
+    // What a run that cuts leaves: a cut copy, a chapters file or a skip
+    // list. Changing it proposes that output's own name, unless the user
+    // typed one; a skip list is always BASE.edl, where a player finds it.
+    RunRequest::Mode outputMode() const { return m_outputMode; }
+    void setOutputMode(RunRequest::Mode mode);
     // A path chosen in the save panel, which has asked before replacing a file.
     void chooseOutput(const QString &path);
     // What the recording holds, in words, for the line under the fields.
@@ -266,6 +271,7 @@ signals:
     void runEnded(const QString &outcome);
     void statusChanged(const QString &status);
     void outputTextChanged(const QString &text);
+    void outputModeChanged(RunRequest::Mode mode);
     void chosenRecordingChanged(const QString &path);
     void recordingInfoTextChanged(const QString &text);
     void lastCheckedChanged(const QString &text);
@@ -355,6 +361,10 @@ private:
     // The run was stopped by the user rather than ending of itself.
     bool m_stoppedByUser = false;
     QString m_proposedOutput;
+    RunRequest::Mode m_outputMode = RunRequest::Mode::Cut;
+    // The output's name proposed for the recording and the mode; a cut
+    // copy's extension follows its container once the probe has answered.
+    QString proposedOutput(bool probed = true) const;
     QString m_refusal;
     // What the run has to say at its end; the status line shows what runs
     // meanwhile.

@@ -12,6 +12,7 @@
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -24,8 +25,18 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QSettings>
 #include <QShortcut>
 #include <QUrl>
+
+namespace {
+
+// The output modes as the settings file keeps them, in the combo box's order.
+const QStringList kOutputModeKeys{QStringLiteral("cut"), QStringLiteral("chapters"),
+                                  QStringLiteral("skip-list")};
+const QString kOutputModeSetting = QStringLiteral("outputMode");
+
+} // namespace
 
 AppWindows::AppWindows(AppController &controller, QObject *parent)
     : QObject(parent),
@@ -148,6 +159,17 @@ void AppWindows::mirrorController()
     u.mLastCheckedMessage->setText(c.lastChecked());
     u.mInputField->setText(c.chosenRecording());
     u.mOutputField->setText(c.outputText());
+    // The output chosen is the one the next start offers; only the user's
+    // own choice is remembered.
+    const qsizetype saved = kOutputModeKeys.indexOf(QSettings().value(kOutputModeSetting).toString());
+    if (saved > 0)
+        c.setOutputMode(RunRequest::Mode(saved));
+    connect(u.outputModeCombo, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        m_controller.setOutputMode(RunRequest::Mode(index));
+        QSettings().setValue(kOutputModeSetting, kOutputModeKeys.value(index));
+    });
+    connect(&c, &AppController::outputModeChanged, this, &AppWindows::showOutputMode);
+    showOutputMode();
 
     for (auto signal : {&AppController::haveInputChanged, &AppController::haveResultsChanged,
                         &AppController::haveCommercialsChanged, &AppController::isRunningChanged,
@@ -228,12 +250,15 @@ void AppWindows::updateControls()
     const QString copy = c.settledOutput();
     const bool haveCopy = !running && !copy.isEmpty() && QFileInfo(copy).isFile();
     m_ui->showCopyButton->setEnabled(haveCopy);
-    m_ui->playCopyButton->setEnabled(haveCopy);
+    m_ui->playCopyButton->setEnabled(haveCopy && c.outputMode() != RunRequest::Mode::SkipList);
     if (m_stopShortcut)
         m_stopShortcut->setEnabled(running);
     m_ui->browseInputButton->setEnabled(!running);
-    m_ui->browseOutputButton->setEnabled(!running);
-    m_ui->mOutputField->setReadOnly(running);
+    // A skip list lies under the recording's own name, where players look.
+    const bool skipList = c.outputMode() == RunRequest::Mode::SkipList;
+    m_ui->browseOutputButton->setEnabled(!running && !skipList);
+    m_ui->mOutputField->setReadOnly(running || skipList);
+    m_ui->outputModeCombo->setEnabled(!running);
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
     // The settings are read when a step starts; changing them mid-run
     // would do nothing, so they say so.
@@ -297,6 +322,36 @@ void AppWindows::inputPanelFinished(QFileDialog *panel, int result)
         m_controller.openRecording(chosen.first());
 }
 
+void AppWindows::showOutputMode()
+{
+    struct Shown
+    {
+        const char *label, *name, *description, *placeholder;
+    };
+    static const Shown kShown[] = {
+        {"Cut copy:", "Cut copy", "Where the copy without the commercials is written",
+         "Where the copy without commercials goes"},
+        {"Chapters file:", "Chapters file",
+         "Where the whole recording is written with a chapter for each commercial break",
+         "Where the recording with chapters goes"},
+        {"Skip list:", "Skip list", "The list of breaks a player skips, written beside the recording",
+         "The breaks for a player to skip"},
+    };
+    const int mode = int(m_controller.outputMode());
+    const Shown &shown = kShown[mode];
+    Ui::MainWindow &u = *m_ui;
+    if (u.outputModeCombo->currentIndex() != mode)
+        u.outputModeCombo->setCurrentIndex(mode);
+    u.outputLabel->setText(tr(shown.label));
+    u.mOutputField->setAccessibleName(tr(shown.name));
+    u.mOutputField->setAccessibleDescription(tr(shown.description));
+    u.mOutputField->setPlaceholderText(tr(shown.placeholder));
+    u.browseOutputButton->setAccessibleName(tr("Choose %1").arg(tr(shown.name).toLower()));
+    u.browseOutputButton->setAccessibleDescription(
+        tr("Choose where the %1 goes in a file dialog").arg(tr(shown.name).toLower()));
+    updateControls();
+}
+
 void AppWindows::browseOutputFile()
 {
     const QString current = m_ui->mOutputField->text();
@@ -305,7 +360,10 @@ void AppWindows::browseOutputFile()
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setFileMode(QFileDialog::AnyFile);
     const QString extension = pathtext::extension(current);
-    panel->setNameFilters({tr("MPEG streams (*.mpg *.mpeg *.ts *.tp *.m2ts)"), tr("All files (*)")});
+    panel->setNameFilters(
+        {tr("MPEG streams (*.mpg *.mpeg *.ts *.tp *.m2ts)"), tr("Matroska (*.mkv)"), tr("All files (*)")});
+    if (extension == QLatin1String("mkv"))
+        panel->selectNameFilter(tr("Matroska (*.mkv)"));
     panel->setDefaultSuffix(extension.isEmpty() ? QStringLiteral("mpg") : extension);
     panel->selectFile(pathtext::lastComponent(current));
     openPanel(panel, &AppWindows::outputPanelFinished);

@@ -85,6 +85,8 @@ private:
     void addBreak();
     void updateEmptyTable();
     void updateTitle();
+    // The output field's label, names and edit rights for the output mode.
+    void showOutputMode();
     void showButtonTitles();
     void notifyRunEnded(const QString &outcome);
     // The events the windows' filter acts on; true when one is used up.

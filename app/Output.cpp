@@ -3,12 +3,40 @@
 
 #include "app/AppController.h"
 
+#include "core/PathText.h"
 #include "jobs/CutJob.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
+
+QString AppController::proposedOutput(bool probed) const
+{
+    const QString movie = movieFile();
+    if (movie.isEmpty())
+        return QString();
+    QString ext = pathtext::extension(movie);
+    if (const std::optional<media::MediaInfo> &info = m_media.info(); probed && info && info->hasVideo)
+        ext = media::extensionFor(media::containerFor(*info, media::cutterFor(*info)), ext);
+    return m_recording.proposedOutput(ext, m_outputMode);
+}
+
+void AppController::setOutputMode(RunRequest::Mode mode)
+{
+    if (m_outputMode == mode)
+        return;
+    // A name the user typed stays; a skip list has no name to choose.
+    const bool proposed = m_outputText == m_proposedOutput || m_outputMode == RunRequest::Mode::SkipList
+                          || mode == RunRequest::Mode::SkipList;
+    m_outputMode = mode;
+    m_confirmedOutput.clear();
+    if (proposed && !movieFile().isEmpty()) {
+        m_proposedOutput = proposedOutput();
+        setOutputText(m_proposedOutput);
+    }
+    emit outputModeChanged(mode);
+}
 
 QStringList AppController::partialCopies() const
 {
@@ -44,6 +72,9 @@ QString AppController::outputProblem()
     const QString output = settledOutput();
     if (output.isEmpty())
         return QStringLiteral("Choose where the cut copy goes.");
+    // The skip list is the detector's own list rewritten for a player.
+    if (m_outputMode == RunRequest::Mode::SkipList)
+        return QString();
     const QFileInfo out(output);
     const QFileInfo dir(out.absolutePath());
     if (!dir.isDir())

@@ -45,7 +45,11 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
     r.recording = movieFile();
     r.outDir = outDir();
     r.baseName = baseName();
-    r.output = remove ? settledOutput() : QString();
+    r.mode = m_outputMode;
+    r.output = !remove ? QString()
+               : m_outputMode == RunRequest::Mode::SkipList
+                   ? m_recording.proposedOutput(QString(), m_outputMode)
+                   : settledOutput();
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;

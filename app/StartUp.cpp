@@ -12,8 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-using pathtext::deletingExtension;
-using pathtext::extension;
 using pathtext::lastComponent;
 
 void AppController::awakeFromNib()
@@ -36,7 +34,8 @@ void AppController::openRecording(const QString &path)
         emit chosenRecordingChanged(path);
     }
     setRecording(path);
-    m_proposedOutput = deletingExtension(path) + QStringLiteral(".clean.") + extension(path);
+    // What the last recording held says nothing of this one.
+    m_proposedOutput = proposedOutput(false);
     setOutputText(m_proposedOutput);
     logLine(QStringLiteral("baseName = ") + baseName());
     logLine(QStringLiteral("outDir   = ") + outDir());
@@ -91,11 +90,8 @@ void AppController::recordingProbed()
         } else {
             showRecordingInfo();
             // The proposed name follows the container the copy will be in.
-            const media::Cutter cutter = media::cutterFor(*info);
-            const QString ext =
-                media::extensionFor(media::containerFor(*info, cutter), extension(movieFile()));
             if (m_outputText == m_proposedOutput) {
-                m_proposedOutput = m_recording.proposedOutput(ext);
+                m_proposedOutput = proposedOutput();
                 setOutputText(m_proposedOutput);
             }
         }

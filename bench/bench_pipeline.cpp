@@ -12,7 +12,8 @@
 //   cutters    frames kept against frames expected, for each kind of
 //              recording the end-to-end tests make, by mencoder with the
 //              contract's vector and by ffmpeg from the same cut list.
-//   cut        the removal step (cut + check) through the window's action on
+//   cut        the removal step (cut + check, the chapters file + check, the
+//              skip list) through the window's action on
 //              a recording of over 1 GB against `cat` of it to /dev/null, for
 //              an MPEG-2 program stream (mencoder) and an H.264 transport
 //              stream (ffmpeg); BENCH_COLD=1 starts both from an empty page
@@ -353,6 +354,19 @@ void benchCutters()
     }
 }
 
+// The streams of a file, one "codec language" a stream, as ffprobe lists them.
+QString streamList(const QString &path)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffprobe"),
+            {"-v", "error", "-show_entries", "stream=codec_name,channels:stream_tags=language", "-of",
+             "csv=p=0", path});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput())
+        .split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+        .join(QStringLiteral(" | "));
+}
+
 void benchCut()
 {
     QTemporaryDir dir;
@@ -384,7 +398,6 @@ void benchCut()
             edl += QByteArray::number(362.03 * i + 150.5) + '\t' + QByteArray::number(362.03 * i + 211.5)
                    + "\t0\n";
         writeFileBytes(dir.filePath(QStringLiteral("big.edl")), edl);
-        std::vector<double> cat, trimlet;
         // BENCH_COLD=1 (as root) empties the page cache before the cat and
         // before the cut, so both start from the disk.
         const bool cold = qEnvironmentVariableIsSet("BENCH_COLD");
@@ -394,35 +407,53 @@ void benchCut()
                     QStringLiteral("/bin/sh"),
                     {QStringLiteral("-c"), QStringLiteral("sync; echo 3 > /proc/sys/vm/drop_caches")});
         };
-        for (int i = 0; i < 3; ++i) {
-            dropCaches();
-            cat.push_back(shellMs(QStringLiteral("cat '%1' > /dev/null").arg(big)));
-            AppController c;
-            AppWindows w(c);
-            c.endSound().setMuted(true);
-            c.awakeFromNib();
-            c.openRecording(big);
-            QEventLoop wait;
-            QTimer::singleShot(0, &wait, [&] {
-                while (c.probingRecording())
-                    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-                wait.quit();
-            });
-            wait.exec();
-            const QString out = w.ui().mOutputField->text();
-            QFile::remove(out);
-            dropCaches();
-            QElapsedTimer t;
-            t.start();
-            runUntilIdle(c, [&] { c.removeStart(); });
-            trimlet.push_back(double(t.nsecsElapsed()) / 1e6);
-            if (i == 2)
-                std::printf("cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
-                            qPrintable(c.status()));
-            QFile::remove(out);
+        // Each output: a cut copy, the chapters file, the skip list.
+        std::vector<double> trimlet;
+        for (const RunRequest::Mode mode :
+             {RunRequest::Mode::Cut, RunRequest::Mode::Chapters, RunRequest::Mode::SkipList}) {
+            std::vector<double> cat, times;
+            for (int i = 0; i < 3; ++i) {
+                writeFileBytes(dir.filePath(QStringLiteral("big.edl")), edl);
+                dropCaches();
+                cat.push_back(shellMs(QStringLiteral("cat '%1' > /dev/null").arg(big)));
+                AppController c;
+                AppWindows w(c);
+                c.endSound().setMuted(true);
+                c.awakeFromNib();
+                c.setOutputMode(mode);
+                c.openRecording(big);
+                QEventLoop wait;
+                QTimer::singleShot(0, &wait, [&] {
+                    while (c.probingRecording())
+                        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+                    wait.quit();
+                });
+                wait.exec();
+                const QString out = w.ui().mOutputField->text();
+                if (mode != RunRequest::Mode::SkipList)
+                    QFile::remove(out);
+                dropCaches();
+                QElapsedTimer t;
+                t.start();
+                runUntilIdle(c, [&] { c.removeStart(); });
+                times.push_back(double(t.nsecsElapsed()) / 1e6);
+                if (i == 2) {
+                    std::printf("cut: %s %.2f GB: %s\n", k.name, double(QFileInfo(big).size()) / 1e9,
+                                qPrintable(c.status()));
+                    std::printf("cut: streams of %s: %s\n", qPrintable(QFileInfo(out).fileName()),
+                                qPrintable(streamList(out)));
+                }
+                if (mode != RunRequest::Mode::SkipList)
+                    QFile::remove(out);
+            }
+            const char *what = mode == RunRequest::Mode::Cut        ? "cut+check"
+                               : mode == RunRequest::Mode::Chapters ? "chapters+check"
+                                                                    : "skip-list";
+            std::printf("cut: %s  %s_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name, what,
+                        median(times), median(cat), median(times) / median(cat));
+            if (mode == RunRequest::Mode::Cut)
+                trimlet = times;
         }
-        std::printf("cut: %s  cut+check_median_ms=%.0f  cat_median_ms=%.0f  ratio=%.2f\n", k.name,
-                    median(trimlet), median(cat), median(trimlet) / median(cat));
         std::vector<double> pass;
         bool quick = false;
         qint64 frames = 0;

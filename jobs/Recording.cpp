@@ -30,9 +30,18 @@ QByteArray Recording::read(const QString &extension, bool *opened) const
     return ok ? file.readAll() : QByteArray();
 }
 
-QString Recording::proposedOutput(const QString &extension) const
+QString Recording::proposedOutput(const QString &extension, RunRequest::Mode mode) const
 {
-    return pathtext::deletingExtension(m_path) + QStringLiteral(".clean.") + extension;
+    const QString base = pathtext::deletingExtension(m_path);
+    switch (mode) {
+    case RunRequest::Mode::Chapters:
+        return base + QStringLiteral(".chapters.mkv");
+    case RunRequest::Mode::SkipList:
+        return base + QStringLiteral(".edl");
+    case RunRequest::Mode::Cut:
+        break;
+    }
+    return base + QStringLiteral(".clean.") + extension;
 }
 
 std::optional<results::FrameList> Recording::frameList() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/RunRequest.h"
+
 #include "core/Commercial.h"
 #include "core/EdgeMarks.h"
 #include "core/ResultParsers.h"
@@ -43,7 +45,10 @@ public:
     // The work file's bytes; empty, and opened false, when it cannot be read.
     QByteArray read(const QString &extension, bool *opened = nullptr) const;
     // "show.clean.EXT" beside the recording.
-    QString proposedOutput(const QString &extension) const;
+    // Where a run's output goes by default, beside the recording: BASE.clean.EXT
+    // for a cut copy (EXT the container's), BASE.chapters.mkv, or BASE.edl,
+    // the name under which a player finds a skip list.
+    QString proposedOutput(const QString &extension, RunRequest::Mode mode = RunRequest::Mode::Cut) const;
 
     // The frame list, with the detector's own breaks that the user kept
     // shown beside the approved ones; none when there is no complete one.

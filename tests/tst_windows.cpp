@@ -13,6 +13,7 @@
 #include <QAbstractSlider>
 #include <QAccessible>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -134,6 +136,57 @@ private slots:
         QVERIFY(r.windows.ui().playCopyButton->isEnabled());
         // The title showed the running step while it ran, and is plain again.
         QCOMPARE(r.windows.mainWindow()->windowTitle(), QStringLiteral("Trimlet"));
+    }
+
+    // The output mode: each proposes its own name, a name the user typed
+    // stays, a skip list is the recording's own EDL and is written as one,
+    // and the user's choice is the one the next window offers.
+    void testOutputModes()
+    {
+        StandInRun r(freshDir());
+        AppController &c = r.controller;
+        Ui::MainWindow &u = r.ui();
+        const QString dir = QFileInfo(r.movie).absolutePath();
+        const auto choose = [&](int index) {
+            u.outputModeCombo->setFocus();
+            while (u.outputModeCombo->currentIndex() != index)
+                QTest::keyClick(u.outputModeCombo,
+                                index > u.outputModeCombo->currentIndex() ? Qt::Key_Down : Qt::Key_Up);
+        };
+        choose(1);
+        QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/show.chapters.mkv"));
+        QCOMPARE(u.outputLabel->text(), QStringLiteral("Chapters file:"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(u.mOutputField)->text(QAccessible::Name),
+                 QStringLiteral("Chapters file"));
+        u.mOutputField->setText(dir + QStringLiteral("/mine.mkv"));
+        choose(0);
+        QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/mine.mkv"));
+
+        choose(2);
+        QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/show.edl"));
+        QVERIFY(u.mOutputField->isReadOnly());
+        QVERIFY(!u.browseOutputButton->isEnabled());
+        QCOMPARE(QSettings().value(QStringLiteral("outputMode")).toString(), QStringLiteral("skip-list"));
+        {
+            Harness next;
+            QCOMPARE(next.controller.outputMode(), RunRequest::Mode::SkipList);
+            QCOMPARE(next.ui().outputModeCombo->currentText(), QStringLiteral("Skip list only"));
+        }
+        c.detectStart();
+        QVERIFY(waitForIdle(c));
+        c.removeStart();
+        QVERIFY(waitForIdle(c));
+        QVERIFY2(u.mStatusField->text().endsWith(QStringLiteral(
+                     "Skip list: show.edl, 2 breaks for the player to skip, the recording left as it is.")),
+                 qPrintable(u.mStatusField->text()));
+        const QList<QByteArray> lines = readAll(dir + QStringLiteral("/show.edl")).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.at(0).endsWith("\t3") && lines.at(1).endsWith("\t3"));
+        QCOMPARE(readAll(r.movie), QByteArray("recording bytes ").repeated(1000));
+
+        choose(0);
+        QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/show.clean.mpg"));
+        QCOMPARE(QSettings().value(QStringLiteral("outputMode")).toString(), QStringLiteral("cut"));
     }
 
     void testFailureAndBadInputInWords()
