@@ -1,5 +1,6 @@
 #include "core/StreamCheck.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace media {
@@ -140,6 +141,41 @@ QString soundOutOfStep(const MediaInfo &recording, const MediaInfo &copy, const 
         judge(end, &StreamInfo::end, "ends");
     }
     return worst;
+}
+
+QList<int> decodeErrorsByInput(const QByteArray &ffmpegErrors, int inputs)
+{
+    QList<int> counts(std::max(0, inputs), 0);
+    static const QByteArray kMark("Error while decoding stream #");
+    for (qsizetype at = ffmpegErrors.indexOf(kMark); at >= 0; at = ffmpegErrors.indexOf(kMark, at + 1)) {
+        qsizetype end = at + kMark.size();
+        int input = 0;
+        bool digits = false;
+        while (end < ffmpegErrors.size() && ffmpegErrors.at(end) >= '0' && ffmpegErrors.at(end) <= '9'
+               && input < 100000) {
+            input = input * 10 + (ffmpegErrors.at(end++) - '0');
+            digits = true;
+        }
+        if (digits && input < counts.size())
+            ++counts[input];
+    }
+    return counts;
+}
+
+QString soundBrokenAtCuts(const QList<int> &copyErrors, const QList<int> &before, const QList<int> &after)
+{
+    for (qsizetype k = 0; k < copyErrors.size() && k < before.size() && k < after.size(); ++k) {
+        // A cut through a sound frame breaks that frame: ffmpeg's own copy
+        // of an MP2 program stream does, and a player passes over it.
+        const int allowed = std::max(before.at(k), after.at(k)) + 1;
+        if (copyErrors.at(k) > allowed)
+            return QStringLiteral(
+                       "sound that fails to decode at cut %1 (%2 frames, against %3 in the recording)")
+                .arg(k + 1)
+                .arg(copyErrors.at(k))
+                .arg(allowed - 1);
+    }
+    return QString();
 }
 
 } // namespace media

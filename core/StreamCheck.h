@@ -54,4 +54,19 @@ enum class Edge { Recording, Cut, NotJudged };
 QString soundOutOfStep(const MediaInfo &recording, const MediaInfo &copy, const QList<StreamPair> &pairs,
                        Edge start, Edge end, double limit = 0.1);
 
+// ffmpeg's "Error while decoding stream #I:S" lines counted by input I,
+// for inputs 0 to inputs - 1.
+QList<int> decodeErrorsByInput(const QByteArray &ffmpegErrors, int inputs);
+
+// The sound at each cut of a copy, decoded in a window across it
+// (copyErrors), against the recording's sound just before and just after
+// that cut (before, after; one each a cut). Decoding that starts in the
+// middle of a sound frame fails once, in the recording's windows as in the
+// copy's, so the copy is held to the worse of the two and one frame more
+// (the one the cut split): more failures than that mean the cut broke the
+// sound. The problem in words ("sound that
+// fails to decode at cut 2 (3 frames, against 1 in the recording)"), or
+// empty.
+QString soundBrokenAtCuts(const QList<int> &copyErrors, const QList<int> &before, const QList<int> &after);
+
 } // namespace media

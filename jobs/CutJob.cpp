@@ -76,10 +76,14 @@ CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent
     m_recordingProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
     if (media)
         connect(media, &RecordingMedia::scanned, this, &CutJob::recordingScanned);
+    connect(&m_copyDecode, &DecodeCheck::finished, this, &CutJob::decodeChecked);
+    connect(&m_recordingDecode, &DecodeCheck::finished, this, &CutJob::decodeChecked);
 }
 
 CutJob::~CutJob()
 {
+    m_copyDecode.cancel();
+    m_recordingDecode.cancel();
     m_copyScan.cancel();
     m_copyProbe.cancel();
     m_recordingProbe.cancel();
@@ -577,6 +581,59 @@ void CutJob::judgeStreams()
         rejectCopy(QStringLiteral("is ") + drift, QStringLiteral("was ") + drift);
         return;
     }
+    if (!startDecodeChecks())
+        keepCopy();
+}
+
+bool CutJob::startDecodeChecks()
+{
+    if (chapters() || m_media->info()->audio.isEmpty())
+        return false;
+    const QList<media::Span> kept = media::keptSpans(m_cuts, m_recordingSeconds);
+    if (kept.size() < 2)
+        return false;
+    // A second and a half either side of each cut: the copy's window
+    // across it, the recording's just before and just after, on each
+    // file's clock from its start.
+    constexpr double kSide = 1.5;
+    const media::MediaInfo &info = *m_media->info();
+    const double shift = info.videoStart - info.start;
+    QList<media::Span> copyWindows, recordingWindows;
+    double at = 0;
+    for (qsizetype k = 0; k + 1 < kept.size(); ++k) {
+        at += kept.at(k).end - kept.at(k).start;
+        copyWindows.append({at - kSide, at + kSide});
+        recordingWindows.append({shift + kept.at(k).end - kSide, shift + kept.at(k).end});
+        recordingWindows.append({shift + kept.at(k + 1).start, shift + kept.at(k + 1).start + kSide});
+    }
+    m_copyDecode.start(m_request.tools.ffmpeg, m_partialCopy, copyWindows);
+    m_recordingDecode.start(m_request.tools.ffmpeg, m_request.recording, recordingWindows);
+    return true;
+}
+
+void CutJob::decodeChecked()
+{
+    if (m_phase != Phase::Verifying || m_copyDecode.isRunning() || m_recordingDecode.isRunning())
+        return;
+    const QList<int> &copy = m_copyDecode.errors();
+    const QList<int> &recording = m_recordingDecode.errors();
+    // Without ffmpeg's answer the sound is not judged, as a copy's ends
+    // are not where ffprobe lists no packets.
+    if (!copy.isEmpty() && recording.size() == 2 * copy.size()) {
+        QList<int> before, after;
+        for (qsizetype k = 0; k < copy.size(); ++k) {
+            before << recording.at(2 * k);
+            after << recording.at(2 * k + 1);
+        }
+        const QString broken = media::soundBrokenAtCuts(copy, before, after);
+        logLine(QStringLiteral("decodeChecked: copy %1, recording %2")
+                    .arg(QString::number(copy.size()), QString::number(recording.size())));
+        if (!broken.isEmpty()) {
+            logToRunLog(QStringLiteral("the copy cut by %1 has %2").arg(media::cutterName(m_cutter), broken));
+            rejectCopy(QStringLiteral("has ") + broken, QStringLiteral("had ") + broken);
+            return;
+        }
+    }
     keepCopy();
 }
 
@@ -651,6 +708,8 @@ void CutJob::stop()
 {
     if (m_phase == Phase::Verifying) {
         // Only the check runs: nothing to wait for.
+        m_copyDecode.cancel();
+        m_recordingDecode.cancel();
         m_copyScan.cancel();
         m_copyProbe.cancel();
         m_recordingProbe.cancel();

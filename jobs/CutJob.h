@@ -3,6 +3,7 @@
 #include "core/MediaInfo.h"
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "process/DecodeCheck.h"
 #include "process/MediaProbe.h"
 #include "process/PacketScan.h"
 
@@ -64,6 +65,10 @@ private:
     bool sameChapters(const QList<media::Chapter> &found) const;
     void streamsProbed();
     void judgeStreams();
+    // The sound across each cut decoded, in the copy and on either side
+    // of the cut in the recording; false when there is nothing to decode.
+    bool startDecodeChecks();
+    void decodeChecked();
     // Throws the copy away; mencoder's is cut again with ffmpeg. what
     // follows "The cut copy", mencoderWhat "mencoder's copy":
     // "is missing sound track 2 (eng)", "was ...".
@@ -98,6 +103,8 @@ private:
     MediaProbe m_recordingProbe;
     std::optional<media::MediaInfo> m_recordingEnds;
     std::optional<media::MediaInfo> m_copyStreams;
+    DecodeCheck m_copyDecode;
+    DecodeCheck m_recordingDecode;
     QString m_measured;
     double m_copySeconds = 0;
 };

@@ -121,6 +121,12 @@ private slots:
                               "ends 0.60 s before "
                               "its picture (in the recording, together with it), so it was cut again with "
                               "ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg.");
+        QTest::newRow("mencoder broke the sound at a cut")
+            << QByteArray("1") << QByteArray("brokensound") << QByteArray("ok")
+            << QStringLiteral(
+                   "Found 2 commercials. mencoder's copy had sound that fails to decode at cut 1 (2 "
+                   "frames, against 0 in the recording), so it was cut again with ffmpeg. Cut copy: "
+                   "show.clean.mpg (0:04:00), cut by ffmpeg.");
         // Two: ffmpeg cuts, and nothing is left to cut again with.
         QTest::newRow("ffmpeg lost the second sound")
             << QByteArray("2") << QByteArray("ok") << QByteArray("losttrack")

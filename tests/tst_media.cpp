@@ -639,6 +639,26 @@ private slots:
         QCOMPARE(outOfStep(recording, unread, Edge(startEdge), Edge(endEdge)), QString());
     }
 
+    void testSoundAtCuts()
+    {
+        // As ffmpeg tells of it with three inputs, the muxer's complaints
+        // and the decoder's own lines not counted.
+        const QByteArray errors =
+            "[ac3 @ 0x55] error in bit allocation\n"
+            "Error while decoding stream #0:1: Invalid data found when processing input\n"
+            "[null @ 0x56] Application provided invalid, non monotonically increasing dts\n"
+            "Error while decoding stream #2:1: Error number -16976906 occurred\n"
+            "Error while decoding stream #2:2: Invalid data found when processing input\n"
+            "Error while decoding stream #17:1: out of range\n";
+        QCOMPARE(decodeErrorsByInput(errors, 3), (QList<int>{1, 0, 2}));
+        // A window that starts mid-frame fails once in either file, and the
+        // frame a cut splits fails too.
+        QVERIFY(soundBrokenAtCuts({2, 2}, {1, 0}, {1, 1}).isEmpty());
+        QCOMPARE(
+            soundBrokenAtCuts({1, 3}, {1, 0}, {1, 1}),
+            QStringLiteral("sound that fails to decode at cut 2 (3 frames, against 1 in the recording)"));
+    }
+
     void testFfmpegProgress()
     {
         QCOMPARE(scanFfmpegProgress(u"frame=10\nout_time_us=1500000\nprogress=continue\n"),
