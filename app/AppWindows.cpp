@@ -63,6 +63,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     connectChart();
     nameControls();
     nameChartControls();
+    setUpSample();
     // As tall as its contents: no empty band under the status line.
     m_main->resize(m_main->width(), m_main->sizeHint().height());
     m_controller.setConfirm([this](const QString &question) {
@@ -254,6 +255,7 @@ void AppWindows::updateControls()
     if (m_stopShortcut)
         m_stopShortcut->setEnabled(running);
     m_ui->browseInputButton->setEnabled(!running);
+    m_ui->mTrySampleAction->setEnabled(!running);
     // A skip list lies under the recording's own name, where players look.
     const bool skipList = c.outputMode() == RunRequest::Mode::SkipList;
     m_ui->browseOutputButton->setEnabled(!running && !skipList);
@@ -380,7 +382,9 @@ void AppWindows::outputPanelFinished(QFileDialog *panel, int result)
 
 void AppWindows::openFromCommandLine(const QStringList &arguments)
 {
-    if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
+    if (arguments.mid(1).contains(QStringLiteral("--sample")))
+        m_ui->mTrySampleAction->trigger();
+    else if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
         m_controller.openRecording(QFileInfo(arguments.at(1)).absoluteFilePath());
 }
 

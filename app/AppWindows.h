@@ -81,6 +81,8 @@ private:
     void fitChart();
     void setUpEditing();
     void setUpPreview();
+    // The menu item that makes a sample recording and opens it (Sample.cpp).
+    void setUpSample();
     void showBoundary(int row);
     void addBreak();
     void updateEmptyTable();

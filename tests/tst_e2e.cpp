@@ -1,10 +1,12 @@
 // End to end with Debian's comskip and mencoder on recordings made with
-// ffmpeg: the automatic run, and detection followed by the chart.
+// ffmpeg: the automatic run, detection followed by the chart, and the
+// sample recording the window makes for a first try.
 
 #include "TestSupport.h"
 
 #include "app/EdgeReview.h"
 #include "app/FrameStrip.h"
+#include "app/Sample.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
 #include "core/BreakList.h"
@@ -518,6 +520,53 @@ private slots:
         const QString png = qEnvironmentVariable("TRIMLET_CHART_PNG");
         if (!png.isEmpty())
             img.save(png);
+    }
+
+    // A newcomer's first try: the menu item makes a recording with two
+    // breaks in the cache folder without holding up the window, and opens
+    // it; the next try opens the one made. A generator that fails says why.
+    void testTryASampleRecording()
+    {
+        EnvGuard env;
+        env.set("XDG_CACHE_HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("cache"))));
+        Harness h;
+        AppController &c = h.controller;
+        const QString sample = SampleRecording::path();
+        QVERIFY(sample.startsWith(m_dir.filePath(QStringLiteral("cache/"))));
+
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", "/nonexistent");
+        h.ui().mTrySampleAction->trigger();
+        const bool failed = QTest::qWaitFor([&] {
+            return h.ui().mStatusField->text().startsWith(
+                QStringLiteral("The sample recording could not be made: "));
+        });
+        qputenv("PATH", path);
+        QVERIFY2(failed, qPrintable(h.ui().mStatusField->text()));
+        QVERIFY(c.chosenRecording().isEmpty());
+        QCOMPARE(QDir(QFileInfo(sample).path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        StallMeter meter;
+        h.ui().mTrySampleAction->trigger();
+        QVERIFY(h.ui().mStatusField->text().startsWith(QStringLiteral("Making a sample recording")));
+        QVERIFY(QTest::qWaitFor([&] { return c.chosenRecording() == sample; }, 120000));
+        QVERIFY2(meter.worst < 1000, qPrintable(QString::number(meter.worst)));
+        QCOMPARE(h.ui().mInputField->text(), sample);
+        QVERIFY(QTest::qWaitFor([&] { return !c.probingRecording(); }, 10000));
+        QVERIFY(c.recordingInfo() && c.recordingInfo()->hasVideo);
+        // Three parts of programme and two breaks, 420 s, with a second of
+        // black between each two.
+        QVERIFY2(qAbs(c.recordingInfo()->seconds() - 424) < 1,
+                 qPrintable(QString::number(c.recordingInfo()->seconds())));
+        c.detectStart();
+        QVERIFY(waitForIdle(c, 300000));
+        QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Found 2 commercials."));
+
+        const QDateTime made = QFileInfo(sample).lastModified();
+        QVERIFY(chooseRecording(c, m_recordings.value(QStringLiteral("one-break"))));
+        h.ui().mTrySampleAction->trigger();
+        QCOMPARE(c.chosenRecording(), sample);
+        QCOMPARE(QFileInfo(sample).lastModified(), made);
     }
 };
 
