@@ -2,7 +2,6 @@
 
 #include "app/EndSound.h"
 #include "app/RunOptions.h"
-#include "app/ToolLocator.h"
 #include "app/Updater.h"
 #include "core/Commercial.h"
 #include "core/MediaInfo.h"
@@ -14,6 +13,7 @@
 #include "jobs/RunPipeline.h"
 #include "jobs/WorkFiles.h"
 #include "process/TaskWrapper.h"
+#include "process/ToolLocator.h"
 
 #include <QDateTime>
 #include <QObject>

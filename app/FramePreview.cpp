@@ -1,6 +1,6 @@
 #include "app/FramePreview.h"
 
-#include "app/ToolLocator.h"
+#include "process/ToolLocator.h"
 
 #include <QFile>
 #include <QFileInfo>

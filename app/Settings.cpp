@@ -7,6 +7,7 @@
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
 #include "jobs/DetectJob.h"
+#include "jobs/DetectorSettings.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -26,17 +27,9 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
 
 QVariantMap AppController::detectorSettings() const
 {
-    QVariantMap settings = m_iniFileData;
-    settings.insert(QStringLiteral("detect_method"), qint64(detectMethodMask()));
-    settings.insert(QStringLiteral("ticker_tape"), qint64(m_options.tickerTape ? 60 : 0));
-    // comskip knows this option as "..._before_first_commercial"; under any
-    // other name the check box would silently do nothing.
-    settings.insert(QStringLiteral("delete_show_before_first_commercial"),
-                    qint64(m_options.deleteBefore ? 1 : 0));
-    settings.insert(QStringLiteral("delete_show_after_last_commercial"),
-                    qint64(m_options.deleteAfter ? 1 : 0));
-    settings.insert(QStringLiteral("logo_at_bottom"), qint64(m_options.logoAtBottom ? 1 : 0));
-    return settings;
+    return withDetectorOptions(m_iniFileData,
+                               {detectMethodMask(), m_options.tickerTape, m_options.deleteBefore,
+                                m_options.deleteAfter, m_options.logoAtBottom});
 }
 
 RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const

@@ -30,7 +30,14 @@
 //              both strips, shown, each break once, with a fresh window per
 //              run (no frame made before), medians over BENCH_RUNS (3)
 //              runs. BENCH_SAVE=DIR keeps the frames and the window shown.
-// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip]...
+//   batch      four MPEG-2 SD recordings of ten minutes (made once into
+//              BENCH_CACHE, default ~/.cache/trimlet-bench/batch) detected
+//              and cut through the batch queue with two detections at once,
+//              against the same four run one after another through the same
+//              jobs, with the command line's settings; medians of
+//              BENCH_RUNS (3) pairs taken in turn, and the load average
+//              before and after, as other work skews both.
+// Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip|batch]...
 //        (default: output, overhead and startup)
 
 #include "app/AppController.h"
@@ -39,7 +46,10 @@
 #include "chart/CommercialTableModel.h"
 #include "core/MediaInfo.h"
 #include "core/PacketTimes.h"
+#include "core/PropertyList.h"
+#include "jobs/BatchQueue.h"
 #include "jobs/CutJob.h"
+#include "jobs/DetectorSettings.h"
 #include "process/PacketScan.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
@@ -53,14 +63,18 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <numeric>
+#include <sys/resource.h>
 #include <vector>
 
 #ifndef TRIMLET_SOURCE_DIR
@@ -648,6 +662,131 @@ void benchStrip()
         *std::max_element(both.begin(), both.end()));
 }
 
+// One batch to its end; false when a recording in it did not end done.
+bool runBatch(const QList<RunRequest> &requests, int detections, QString &problem)
+{
+    BatchQueue queue;
+    queue.setDetectionSlots(detections);
+    for (const RunRequest &r : requests)
+        queue.add(r);
+    QEventLoop loop;
+    QObject::connect(&queue, &BatchQueue::finished, &loop, &QEventLoop::quit);
+    queue.start();
+    loop.exec();
+    for (int i = 0; i < queue.count(); ++i)
+        if (queue.entry(i).state != BatchQueue::State::Done || queue.entry(i).copyMade.isEmpty()) {
+            problem = queue.entry(i).request.recording + QStringLiteral(": ") + queue.entry(i).message;
+            return false;
+        }
+    return true;
+}
+
+QString loadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromLatin1(f.readAll()).section(QLatin1Char(' '), 0, 2)
+                                       : QStringLiteral("?");
+}
+
+void benchBatch()
+{
+    const QString cache = qEnvironmentVariableIsSet("BENCH_CACHE")
+                              ? qEnvironmentVariable("BENCH_CACHE")
+                              : QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+                                    + QStringLiteral("/trimlet-bench/batch");
+    QDir().mkpath(cache);
+    QStringList recordings;
+    for (int i = 1; i <= 4; ++i) {
+        const QString path = QStringLiteral("%1/rec%2.mpg").arg(cache).arg(i);
+        if (!QFileInfo::exists(path)) {
+            // 604 s: shows long enough for comskip to take them as shows.
+            const QString made = QStringLiteral("%1/rec%2.tmp.mpg").arg(cache).arg(i);
+            if (QProcess::execute(QStringLiteral(TRIMLET_SOURCE_DIR "/tests/make_recording.sh"),
+                                  {made, QStringLiteral("show:180 ad:60 show:180 ad:60 show:120")})
+                    != 0
+                || !QFile::rename(made, path)) {
+                std::printf("batch: could not make %s\n", qPrintable(path));
+                return;
+            }
+        }
+        recordings << path;
+    }
+    RunRequest base;
+    base.detectorSettings =
+        withDetectorOptions(mergeSettingGroups(readPropertyList(QStringLiteral(
+                                TRIMLET_SOURCE_DIR "/resources/settings/detectionSettings.plist"))),
+                            DetectorOptions::asShipped());
+    base.noSkip = kNoSkipAsShipped;
+    base.edlSeek = kEdlSeekAsShipped;
+    base.detect = base.remove = base.erase = true;
+    for (QString *tool : {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe})
+        *tool = QStandardPaths::findExecutable(*tool);
+    // Each run on links to the recordings in a fresh folder, where its work
+    // files and copies go.
+    const auto requestsIn = [&](const QString &dir) {
+        QList<RunRequest> requests;
+        for (const QString &r : recordings) {
+            RunRequest request = base;
+            request.recording = dir + QLatin1Char('/') + QFileInfo(r).fileName();
+            QFile::link(r, request.recording);
+            requests << request;
+        }
+        return requests;
+    };
+    // BENCH_RUNS pairs (default 3), taken in turn, the order swapped every
+    // other pair, so that the load of other work falls on both alike;
+    // medians of each.
+    const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
+    const QString loadBefore = loadAverage();
+    std::vector<double> serialTimes, parallelTimes;
+    // The tools' processor time beside the wall time: on a machine that
+    // others load, a batch gets fewer cores than it could use.
+    double serialCpu = 0, parallelCpu = 0;
+    const auto childCpu = [] {
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+               + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    };
+    for (int run = 0; run < runs; ++run) {
+        for (int half = 0; half < 2; ++half) {
+            const bool parallel = (run + half) % 2 == 1;
+            QTemporaryDir dir(cache + QStringLiteral("/run-XXXXXX"));
+            const QList<RunRequest> requests = requestsIn(dir.path());
+            QString problem;
+            QElapsedTimer clock;
+            clock.start();
+            const double cpuBefore = childCpu();
+            bool ok = true;
+            if (parallel)
+                ok = runBatch(requests, 2, problem);
+            else
+                for (const RunRequest &r : requests)
+                    ok = ok && runBatch({r}, 1, problem);
+            if (!ok) {
+                std::printf("batch: %s failed: %s\n", parallel ? "two at once" : "one after another",
+                            qPrintable(problem));
+                return;
+            }
+            (parallel ? parallelTimes : serialTimes).push_back(clock.elapsed() / 1000.0);
+            (parallel ? parallelCpu : serialCpu) += childCpu() - cpuBefore;
+        }
+    }
+    QStringList each;
+    for (int i = 0; i < runs; ++i)
+        each << QStringLiteral("%1/%2")
+                    .arg(serialTimes[size_t(i)], 0, 'f', 1)
+                    .arg(parallelTimes[size_t(i)], 0, 'f', 1);
+    std::printf("batch: 4 x 604 s MPEG-2 352x240, %d runs  one_after_another_median_s=%.1f  "
+                "two_detections_at_once_median_s=%.1f  speedup=%.2f (goal 1.60)  each_s=%s  "
+                "cores_used=%.2f/%.2f  cores=%d  load_before=%s  load_after=%s\n",
+                runs, median(serialTimes), median(parallelTimes), median(serialTimes) / median(parallelTimes),
+                qPrintable(each.join(QLatin1Char(' '))),
+                serialCpu / std::accumulate(serialTimes.begin(), serialTimes.end(), 0.0),
+                parallelCpu / std::accumulate(parallelTimes.begin(), parallelTimes.end(), 0.0),
+                QThread::idealThreadCount(), qPrintable(loadBefore), qPrintable(loadAverage()));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -679,5 +818,7 @@ int main(int argc, char **argv)
         benchScan();
     if (which.contains(QStringLiteral("strip")))
         benchStrip();
+    if (which.contains(QStringLiteral("batch")))
+        benchBatch();
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "app/ToolLocator.h"
+#include "process/ToolLocator.h"
 
 #include <QCoreApplication>
 #include <QDir>

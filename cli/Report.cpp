@@ -1,0 +1,156 @@
+#include "Report.h"
+
+#include "core/PathText.h"
+#include "core/TimeText.h"
+
+#include <cmath>
+#include <cstdio>
+
+Report::Report(const BatchQueue &queue, bool terminal, QObject *parent)
+    : QObject(parent), m_queue(queue), m_terminal(terminal)
+{
+    m_clock.start();
+    connect(&queue, &BatchQueue::stateChanged, this, &Report::stateChanged);
+    connect(&queue, &BatchQueue::progress, this, &Report::progressed);
+    connect(&queue, &BatchQueue::message, this, &Report::messaged);
+    if (m_terminal) {
+        // Four redraws a second: the remaining time moves even while a
+        // tool says nothing.
+        m_redraw.setInterval(250);
+        connect(&m_redraw, &QTimer::timeout, this, &Report::drawBar);
+        m_redraw.start();
+    }
+}
+
+QString Report::name(int index) const
+{
+    return pathtext::lastComponent(m_queue.entry(index).request.recording);
+}
+
+void Report::say(const QString &line)
+{
+    clearBar();
+    std::fprintf(stderr, "%s\n", qPrintable(line));
+    std::fflush(stderr);
+    drawBar();
+}
+
+void Report::close()
+{
+    m_redraw.stop();
+    clearBar();
+    m_terminal = false;
+}
+
+void Report::messaged(int index, const QString &text)
+{
+    // The outcome is said again after the erase step; once is enough.
+    if (m_said.size() <= index)
+        m_said.resize(m_queue.count());
+    if (m_said[index].contains(text))
+        return;
+    m_said[index] << text;
+    say(name(index) + QStringLiteral(": ") + text);
+}
+
+void Report::stateChanged(int index, BatchQueue::State state)
+{
+    if (size_t(index) >= m_tenths.size())
+        m_tenths.resize(size_t(m_queue.count()), -1);
+    // Each step's tenths are told afresh.
+    m_tenths[size_t(index)] = -1;
+    if (state == BatchQueue::State::Detecting || state == BatchQueue::State::Cutting)
+        say(name(index) + QStringLiteral(": ") + BatchQueue::stateName(state));
+}
+
+void Report::progressed(int index, double percent)
+{
+    if (m_terminal)
+        return;
+    if (size_t(index) >= m_tenths.size())
+        m_tenths.resize(size_t(m_queue.count()), -1);
+    // A tool's start (a cut made again by ffmpeg) counts its tenths afresh.
+    if (percent < 0) {
+        m_tenths[size_t(index)] = -1;
+        return;
+    }
+    const int tenth = int(std::floor(percent / 10));
+    if (tenth <= m_tenths[size_t(index)])
+        return;
+    m_tenths[size_t(index)] = tenth;
+    const BatchQueue::State state = m_queue.entry(index).state;
+    say(QStringLiteral("%1: %2 %3%").arg(name(index), BatchQueue::stateName(state)).arg(tenth * 10));
+}
+
+double Report::done() const
+{
+    double sum = 0;
+    int counted = 0;
+    for (int i = 0; i < m_queue.count(); ++i) {
+        const BatchQueue::Entry &e = m_queue.entry(i);
+        const double step = std::max(0.0, e.percent) / 100;
+        const double detectShare = e.request.remove ? (e.existingDetection ? 0.0 : 0.5) : 1.0;
+        switch (e.state) {
+        case BatchQueue::State::Waiting:
+            break;
+        case BatchQueue::State::Detecting:
+            sum += detectShare * step;
+            break;
+        case BatchQueue::State::Detected:
+            sum += detectShare;
+            break;
+        case BatchQueue::State::Cutting:
+            sum += detectShare + (1 - detectShare) * step;
+            break;
+        case BatchQueue::State::Done:
+        case BatchQueue::State::Failed:
+        case BatchQueue::State::Stopped:
+            sum += 1;
+            break;
+        }
+        ++counted;
+    }
+    return counted ? sum / counted : 0;
+}
+
+void Report::drawBar()
+{
+    if (!m_terminal)
+        return;
+    int detecting = 0, cutting = 0, finished = 0;
+    for (int i = 0; i < m_queue.count(); ++i) {
+        const BatchQueue::State s = m_queue.entry(i).state;
+        detecting += s == BatchQueue::State::Detecting;
+        cutting += s == BatchQueue::State::Cutting;
+        finished +=
+            s == BatchQueue::State::Done || s == BatchQueue::State::Failed || s == BatchQueue::State::Stopped;
+    }
+    const double fraction = done();
+    constexpr int kWidth = 30;
+    const int filled = int(fraction * kWidth);
+    QString line = QStringLiteral("[%1%2] %3%  %4 of %5 finished")
+                       .arg(QString(filled, QLatin1Char('#')), QString(kWidth - filled, QLatin1Char('-')))
+                       .arg(int(fraction * 100), 3)
+                       .arg(finished)
+                       .arg(m_queue.count());
+    if (detecting)
+        line += QStringLiteral(", %1 detecting").arg(detecting);
+    if (cutting)
+        line += QStringLiteral(", %1 cutting").arg(cutting);
+    // An estimate only once it means something: a few seconds in and a
+    // little done, or it leaps about.
+    const double elapsed = m_clock.elapsed() / 1000.0;
+    if (fraction >= 0.02 && elapsed >= 3)
+        line += QStringLiteral(", %1 left").arg(timeText(elapsed * (1 - fraction) / fraction, false));
+    std::fprintf(stderr, "\r\033[K%s", qPrintable(line));
+    std::fflush(stderr);
+    m_barShown = true;
+}
+
+void Report::clearBar()
+{
+    if (!m_barShown)
+        return;
+    std::fprintf(stderr, "\r\033[K");
+    m_barShown = false;
+}

@@ -1,0 +1,217 @@
+// trimlet-cli: the window's detect, cut and erase for recordings named on
+// the command line, for a DVR's post-processing or a script. It runs the
+// same requests through the same jobs, with the window's default settings.
+
+#include "Report.h"
+
+#include "core/PropertyList.h"
+#include "jobs/BatchQueue.h"
+#include "jobs/DetectorSettings.h"
+#include "process/SignalWatcher.h"
+#include "process/ToolLocator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kExitStatuses[] = "Exit status:\n"
+                             "  0    every copy was made and checked (with --detect-only: every\n"
+                             "       detection succeeded); a recording with no break found is not\n"
+                             "       copied, and counts as done\n"
+                             "  1    at least one recording failed; the others were still run\n"
+                             "  2    bad usage: an unknown option, no recording, --output with more\n"
+                             "       than one recording\n"
+                             "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: the\n"
+                             "       tools were stopped and no partial copy is left";
+
+int usageError(const QString &text)
+{
+    std::fprintf(stderr, "trimlet-cli: %s\nTry 'trimlet-cli --help' for more information.\n",
+                 qPrintable(text));
+    return kExitUsage;
+}
+
+QJsonObject summary(const BatchQueue::Entry &e)
+{
+    return QJsonObject{
+        {QStringLiteral("input"), QFileInfo(e.request.recording).absoluteFilePath()},
+        {QStringLiteral("state"), BatchQueue::stateName(e.state)},
+        {QStringLiteral("output"), e.copyMade.isEmpty() ? QJsonValue() : QJsonValue(e.copyMade)},
+        {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
+        {QStringLiteral("breaks_found"), e.breaksFound},
+        {QStringLiteral("breaks_cut"), e.copyMade.isEmpty() ? 0 : e.breaksCut},
+        {QStringLiteral("detection"),
+         e.existingDetection ? QStringLiteral("existing") : QStringLiteral("comskip")},
+        {QStringLiteral("message"), e.message},
+    };
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("trimlet-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TRIMLET_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral(
+            "Removes the commercials from recorded TV programmes: comskip finds the breaks, and a\n"
+            "copy without them is written and checked frame by frame before it takes its name\n"
+            "(by default BASE.clean.EXT beside the recording). The recording is never changed.\n\n")
+        + QLatin1String(kExitStatuses));
+    parser.addPositionalArgument(QStringLiteral("RECORDING"), QStringLiteral("The recordings to run."),
+                                 QStringLiteral("RECORDING..."));
+    const QCommandLineOption detectOnly(QStringLiteral("detect-only"),
+                                        QStringLiteral("Find the breaks only; make no copy."));
+    const QCommandLineOption output(QStringLiteral("output"),
+                                    QStringLiteral("Write the copy to FILE (one recording only)."),
+                                    QStringLiteral("FILE"));
+    const QCommandLineOption outputDir(QStringLiteral("output-dir"),
+                                       QStringLiteral("Write the copies into DIR instead of beside the "
+                                                      "recordings."),
+                                       QStringLiteral("DIR"));
+    const QCommandLineOption keep(QStringLiteral("keep-work-files"),
+                                  QStringLiteral("Keep the detector's files and the run log (by default "
+                                                 "they are erased once the copy is checked)."));
+    const QCommandLineOption existing(
+        QStringLiteral("use-existing-detection"),
+        QStringLiteral("Take BASE.txt and BASE.edl beside a recording, from an earlier comskip run, "
+                       "without running comskip."));
+    const QCommandLineOption json(
+        QStringLiteral("json"), QStringLiteral("Print a summary on stdout: one JSON object per recording."));
+    const QCommandLineOption detections(
+        QStringLiteral("detections"),
+        QStringLiteral("Run at most N detections at once (default: one a core, %1 here).")
+            .arg(BatchQueue::defaultDetectionSlots({})),
+        QStringLiteral("N"));
+    const QCommandLineOption mode(
+        QStringLiteral("mode"),
+        QStringLiteral(
+            "What to leave: cut (a copy without the breaks, BASE.clean.EXT; the default), chapters "
+            "(the whole recording in Matroska with a chapter at each break, BASE.chapters.mkv) or "
+            "skip-list (the recording as it is, the breaks in BASE.edl beside it for Kodi to skip)."),
+        QStringLiteral("MODE"), QStringLiteral("cut"));
+    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(help))
+        parser.showHelp(EXIT_SUCCESS);
+    if (parser.isSet(version))
+        parser.showVersion();
+    const QStringList recordings = parser.positionalArguments();
+    if (recordings.isEmpty())
+        return usageError(QStringLiteral("no recording named"));
+    if (parser.isSet(output) && recordings.size() > 1)
+        return usageError(QStringLiteral("--output names the copy of one recording only; use --output-dir"));
+    if (parser.isSet(output) && parser.isSet(outputDir))
+        return usageError(QStringLiteral("--output and --output-dir cannot both be given"));
+    if (parser.isSet(detectOnly) && (parser.isSet(output) || parser.isSet(outputDir)))
+        return usageError(
+            QStringLiteral("--detect-only makes no copy, so it takes no --output or --output-dir"));
+    if (parser.isSet(detectOnly) && parser.isSet(existing))
+        return usageError(QStringLiteral("--use-existing-detection has nothing to do with --detect-only"));
+    if (parser.isSet(outputDir) && !QFileInfo(parser.value(outputDir)).isDir())
+        return usageError(QStringLiteral("--output-dir %1 is not a folder").arg(parser.value(outputDir)));
+    const QStringList modes{QStringLiteral("cut"), QStringLiteral("chapters"), QStringLiteral("skip-list")};
+    const qsizetype modeIndex = modes.indexOf(parser.value(mode));
+    if (modeIndex < 0)
+        return usageError(
+            QStringLiteral("--mode takes cut, chapters or skip-list, not %1").arg(parser.value(mode)));
+    // A player finds a skip list only under the recording's own name.
+    if (modeIndex == 2 && (parser.isSet(output) || parser.isSet(outputDir)))
+        return usageError(
+            QStringLiteral("--mode skip-list writes BASE.edl beside the recording, so it takes no "
+                           "--output or --output-dir"));
+    bool numeric = true;
+    const int detectionCount = parser.value(detections).toInt(&numeric);
+    if (parser.isSet(detections) && (!numeric || detectionCount < 1))
+        return usageError(QStringLiteral("--detections takes a number of 1 or more"));
+
+    // The window's own settings resource, overlaid with its boxes as shipped.
+    const QString resource = QStringLiteral(":/settings/detectionSettings.plist");
+    if (!QFile::exists(resource)) {
+        std::fprintf(stderr, "trimlet-cli: its detector settings resource is missing.\n");
+        return kExitFailed;
+    }
+    RunRequest base;
+    base.detectorSettings =
+        withDetectorOptions(mergeSettingGroups(readPropertyList(resource)), DetectorOptions::asShipped());
+    base.noSkip = kNoSkipAsShipped;
+    base.edlSeek = kEdlSeekAsShipped;
+    base.detect = true;
+    base.remove = !parser.isSet(detectOnly);
+    base.mode = RunRequest::Mode(modeIndex);
+    // Erasing after a detection alone would erase what was asked for.
+    base.erase = base.remove && !parser.isSet(keep);
+    const ToolLocator locator;
+    for (QString *tool :
+         {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe}) {
+        // A bare name is what the runner reports as not found.
+        const QString found = locator.pathForAuxiliaryExecutable(*tool);
+        if (!found.isEmpty())
+            *tool = found;
+    }
+
+    BatchQueue queue;
+    queue.setDetectionSlots(
+        parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
+    Report report(queue, ::isatty(STDERR_FILENO));
+    for (const QString &path : recordings) {
+        RunRequest request = base;
+        request.recording = QFileInfo(path).absoluteFilePath();
+        if (parser.isSet(output))
+            request.output = parser.value(output);
+        queue.add(request, parser.isSet(existing), parser.value(outputDir));
+    }
+
+    int signalled = 0;
+    SignalWatcher signalWatcher({SIGINT, SIGTERM, SIGHUP});
+    QObject::connect(&signalWatcher, &SignalWatcher::received, &queue, [&](int signalNumber) {
+        if (signalled)
+            return;
+        signalled = signalNumber;
+        report.say(QStringLiteral("Stopping: the tools are stopped and no partial copy is kept…"));
+        queue.stop();
+    });
+    QObject::connect(&queue, &BatchQueue::finished, &app, [&] {
+        int status = EXIT_SUCCESS;
+        QJsonArray all;
+        for (int i = 0; i < queue.count(); ++i) {
+            const BatchQueue::Entry &e = queue.entry(i);
+            if (e.state != BatchQueue::State::Done)
+                status = kExitFailed;
+            all.append(summary(e));
+            const QString what = !e.copyMade.isEmpty()                ? e.copyMade
+                                 : e.state == BatchQueue::State::Done ? QString()
+                                                                      : e.message;
+            report.say(QStringLiteral("%1: %2%3")
+                           .arg(QFileInfo(e.request.recording).fileName(), BatchQueue::stateName(e.state),
+                                what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+        }
+        report.close();
+        if (parser.isSet(json))
+            std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
+        QCoreApplication::exit(signalled ? 128 + signalled : status);
+    });
+    queue.start();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,496 @@
+#include "jobs/BatchQueue.h"
+
+#include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
+#include "core/PathText.h"
+#include "core/ResultParsers.h"
+#include "jobs/CutJob.h"
+#include "jobs/EraseJob.h"
+#include "jobs/Recording.h"
+#include "jobs/RecordingMedia.h"
+#include "jobs/RunPipeline.h"
+#include "jobs/WorkFiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+#include <QThread>
+
+#include <algorithm>
+
+struct BatchQueue::Slot
+{
+    Entry entry;
+    std::unique_ptr<RecordingMedia> media;
+    QPointer<RunPipeline> run;
+    // Failed before it was ever queued: nothing of it is compared with the
+    // others.
+    bool refused = false;
+};
+
+namespace {
+
+QString nameOf(const QString &path)
+{
+    return pathtext::lastComponent(path);
+}
+
+QString samePlace(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+} // namespace
+
+BatchQueue::BatchQueue(QObject *parent) : QObject(parent) { }
+
+BatchQueue::~BatchQueue()
+{
+    for (auto &slot : m_entries)
+        if (slot->run)
+            slot->run->disconnect(this);
+}
+
+const BatchQueue::Entry &BatchQueue::entry(int index) const
+{
+    return m_entries[size_t(index)]->entry;
+}
+
+int BatchQueue::defaultDetectionSlots(const QVariantMap &detectorSettings)
+{
+    const int threads = std::max(1, detectorSettings.value(QStringLiteral("thread_count")).toInt());
+    return std::max(1, QThread::idealThreadCount() / threads);
+}
+
+void BatchQueue::setDetectionSlots(int detections)
+{
+    m_detectionSlots = std::max(1, detections);
+    if (m_running)
+        schedule();
+}
+
+void BatchQueue::setStopBounds(int graceMs, int drainMs)
+{
+    m_graceMs = graceMs;
+    m_drainMs = drainMs;
+}
+
+QString BatchQueue::stateName(State state)
+{
+    switch (state) {
+    case State::Waiting:
+        return QStringLiteral("waiting");
+    case State::Detecting:
+        return QStringLiteral("detecting");
+    case State::Detected:
+        return QStringLiteral("detected");
+    case State::Cutting:
+        return QStringLiteral("cutting");
+    case State::Done:
+        return QStringLiteral("done");
+    case State::Failed:
+        return QStringLiteral("failed");
+    case State::Stopped:
+        return QStringLiteral("stopped");
+    }
+    return QString();
+}
+
+int BatchQueue::add(const RunRequest &request, bool existingDetection, const QString &outputDir)
+{
+    auto slot = std::make_unique<Slot>();
+    Entry &e = slot->entry;
+    e.request = request;
+    e.existingDetection = existingDetection;
+    if (!outputDir.isEmpty())
+        e.outputDir = QDir::cleanPath(QFileInfo(outputDir).absoluteFilePath());
+    const Recording recording(request.recording);
+    e.request.outDir = recording.outDir();
+    e.request.baseName = recording.baseName();
+    if (e.request.detect && existingDetection)
+        e.request.detect = false;
+    if (!e.request.output.isEmpty())
+        e.request.output = QDir::cleanPath(QFileInfo(e.request.output).absoluteFilePath());
+    m_entries.push_back(std::move(slot));
+    const int index = count() - 1;
+
+    const QString name = nameOf(request.recording);
+    const QFileInfo info(request.recording);
+    const QString base = e.request.baseName;
+    QString refusal;
+    if (request.recording.isEmpty() || !info.exists())
+        refusal = QStringLiteral("%1 cannot be found.").arg(name);
+    else if (info.isDir())
+        refusal = QStringLiteral("%1 is a folder, not a recording.").arg(name);
+    else if (!info.isReadable())
+        refusal = QStringLiteral("%1 cannot be read: permission denied.").arg(name);
+    // comskip writes its results under the recording's own name with its
+    // own extensions: a recording called "show.txt" would be overwritten.
+    else if (e.request.detect
+             && QStringList({"txt", "edl", "csv", "log", "ini"}).contains(info.suffix(), Qt::CaseInsensitive))
+        refusal = QStringLiteral("%1 cannot be detected: comskip would write its results over it.").arg(name);
+    else if (existingDetection
+             && !(QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
+                  && QFileInfo::exists(recording.workFile(QStringLiteral("edl")))))
+        refusal = QStringLiteral("%1 has no earlier detection beside it: %2.txt and %2.edl are needed.")
+                      .arg(name, base);
+    // The copy's extension waits for the probe; its name without one is
+    // known now, and two copies of one such name are refused here, the
+    // later one, whichever recording is read first.
+    const QString copyStem = copyStemOf(e);
+    for (int j = 0; refusal.isEmpty() && j < index; ++j) {
+        const Slot &other = *m_entries[size_t(j)];
+        if (other.refused)
+            continue;
+        const QString otherName = nameOf(other.entry.request.recording);
+        const QString otherStem = copyStemOf(other.entry);
+        if (samePlace(other.entry.request.recording) == samePlace(request.recording))
+            refusal = QStringLiteral("%1 is already in the batch.").arg(name);
+        // Two recordings of one stem in one folder would write one set of
+        // lists, each over the other's.
+        else if (other.entry.request.baseName == base
+                 && samePlace(other.entry.request.outDir) == samePlace(e.request.outDir))
+            refusal =
+                QStringLiteral("%1 would share its work files (%2.txt, %2.edl) with %3, which is in the "
+                               "batch: run it on its own.")
+                    .arg(name, base, otherName);
+        else if (!copyStem.isEmpty() && copyStem == otherStem)
+            refusal =
+                QStringLiteral("%1's copy would have the same name as that of %2: %3.")
+                    .arg(name, QDir::toNativeSeparators(other.entry.request.recording),
+                         QDir::toNativeSeparators(e.request.output.isEmpty() ? copyStem + QStringLiteral(".*")
+                                                                             : e.request.output));
+    }
+    if (refusal.isEmpty() && !e.request.output.isEmpty())
+        refusal = clashWithOthers(index, e.request.output);
+    if (!refusal.isEmpty()) {
+        m_entries.back()->refused = true;
+        fail(index, refusal);
+    } else if (m_running) {
+        schedule();
+    }
+    return index;
+}
+
+QString BatchQueue::copyStemOf(const Entry &e)
+{
+    if (!e.request.remove)
+        return QString();
+    if (!e.request.output.isEmpty())
+        return pathtext::deletingExtension(samePlace(e.request.output));
+    const QString proposed =
+        pathtext::deletingExtension(Recording(e.request.recording).proposedOutput(QString(), e.request.mode));
+    const QString folder = e.outputDir.isEmpty() || e.request.mode == RunRequest::Mode::SkipList
+                               ? e.request.outDir
+                               : e.outputDir;
+    return samePlace(folder) + QLatin1Char('/') + nameOf(proposed);
+}
+
+QString BatchQueue::clashWithOthers(int index, const QString &output) const
+{
+    const QString place = samePlace(output);
+    const QString name = nameOf(m_entries[size_t(index)]->entry.request.recording);
+    for (int j = 0; j < count(); ++j) {
+        const Slot &other = *m_entries[size_t(j)];
+        if (j == index || other.refused)
+            continue;
+        const QString otherName = nameOf(other.entry.request.recording);
+        if (!other.entry.request.output.isEmpty() && samePlace(other.entry.request.output) == place)
+            return QStringLiteral("%1's copy would have the same name as that of %2: %3.")
+                .arg(name, otherName, QDir::toNativeSeparators(output));
+        if (samePlace(other.entry.request.recording) == place)
+            return QStringLiteral("%1's copy would be written over %2, which is in the batch.")
+                .arg(name, otherName);
+    }
+    return QString();
+}
+
+void BatchQueue::start()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_stopping = false;
+    schedule();
+}
+
+bool BatchQueue::active(int index) const
+{
+    const State s = entry(index).state;
+    return s == State::Waiting || s == State::Detecting || s == State::Detected || s == State::Cutting;
+}
+
+void BatchQueue::schedule()
+{
+    if (m_running && !m_stopping) {
+        for (int i = 0; i < count() && m_detecting < m_detectionSlots; ++i)
+            if (entry(i).state == State::Waiting)
+                begin(i);
+        for (int i = 0; m_cutting < 0 && i < count(); ++i) {
+            const Slot &s = *m_entries[size_t(i)];
+            if (s.entry.state == State::Detected && s.media && !s.media->probing())
+                cut(i);
+        }
+    }
+    // Whatever ended last (a pipeline, a probe, a refusal), the batch ends
+    // with it.
+    finishIfIdle();
+}
+
+void BatchQueue::begin(int index)
+{
+    Slot &s = *m_entries[size_t(index)];
+    // A detection that did not live to finish set its lists aside.
+    WorkFiles(s.entry.request.outDir, s.entry.request.baseName).restoreSetAside();
+    // The probe says whether there is a picture at all and what the copy
+    // is called; the pass over the recording that follows it runs beside
+    // the detector, as the window's does.
+    ++m_detecting;
+    s.media = std::make_unique<RecordingMedia>();
+    connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
+    setState(index, s.entry.existingDetection ? State::Detected : State::Detecting,
+             QStringLiteral("Reading the recording…"));
+    s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
+}
+
+void BatchQueue::probed(int index)
+{
+    Slot &s = *m_entries[size_t(index)];
+    Entry &e = s.entry;
+    if (m_stopping || e.state == State::Stopped)
+        return;
+    const QString name = nameOf(e.request.recording);
+    QString refusal;
+    if (s.media->answer() == MediaProbe::Answer::NotLaunched)
+        refusal = QStringLiteral("Could not start ffprobe. Is ffmpeg installed?");
+    else if (s.media->answer() == MediaProbe::Answer::TimedOut)
+        refusal = QStringLiteral("%1 cannot be read: it gave no answer within %2 seconds.")
+                      .arg(name)
+                      .arg(s.media->probeTimeLimit() / 1000);
+    else if (!s.media->info() || !s.media->info()->hasVideo)
+        refusal = QStringLiteral("%1 is not a recording: it holds no video that can be read.").arg(name);
+    if (refusal.isEmpty() && e.request.remove) {
+        if (e.request.output.isEmpty()) {
+            // The name the window proposes, in the container the copy will be in.
+            const media::MediaInfo &info = *s.media->info();
+            const QString ext = media::extensionFor(media::containerFor(info, media::cutterFor(info)),
+                                                    pathtext::extension(e.request.recording));
+            e.request.output = Recording(e.request.recording).proposedOutput(ext, e.request.mode);
+            if (!e.outputDir.isEmpty() && e.request.mode != RunRequest::Mode::SkipList)
+                e.request.output = e.outputDir + QLatin1Char('/') + nameOf(e.request.output);
+        }
+        const QFileInfo out(e.request.output);
+        if (CutJob::isRecording(e.request.output, e.request.recording))
+            refusal = QStringLiteral("The output file is the recording itself: choose another name.");
+        else if (!QFileInfo(out.absolutePath()).isDir())
+            refusal = QStringLiteral("The folder for the cut copy does not exist: %1")
+                          .arg(QDir::toNativeSeparators(out.absolutePath()));
+        else if (out.isDir())
+            refusal = QStringLiteral("The cut copy's name is a folder: %1")
+                          .arg(QDir::toNativeSeparators(e.request.output));
+        else
+            refusal = clashWithOthers(index, e.request.output);
+    }
+    if (!refusal.isEmpty()) {
+        --m_detecting;
+        fail(index, refusal);
+        release(index);
+        QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+        return;
+    }
+    if (e.existingDetection) {
+        --m_detecting;
+        const std::optional<int> breaks = Recording(e.request.recording).cutListCount();
+        e.breaksFound = breaks.value_or(0);
+        setState(index, e.request.remove ? State::Detected : State::Done,
+                 QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
+                     .arg(e.request.baseName)
+                     .arg(breaks.value_or(0))
+                     .arg(breaks.value_or(0) == 1 ? QString() : QStringLiteral("s")));
+        QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+        return;
+    }
+    detect(index);
+}
+
+void BatchQueue::detect(int index)
+{
+    Slot &s = *m_entries[size_t(index)];
+    RunRequest request = s.entry.request;
+    request.remove = false;
+    request.erase = false;
+    request.output.clear();
+    auto *run = new RunPipeline(request, s.media.get(), this);
+    s.run = run;
+    run->setStopBounds(m_graceMs, m_drainMs);
+    connect(run, &RunPipeline::progress, this, [this, index](RunPipeline::Step, double percent) {
+        m_entries[size_t(index)]->entry.percent = percent;
+        emit progress(index, percent);
+    });
+    connect(run, &RunPipeline::status, this,
+            [this, index](const QString &text) { emit message(index, text); });
+    connect(run, &RunPipeline::finished, this, [this, index, run] { pipelineEnded(index, run, false); });
+    run->start();
+}
+
+void BatchQueue::cut(int index)
+{
+    Slot &s = *m_entries[size_t(index)];
+    m_cutting = index;
+    RunRequest request = s.entry.request;
+    request.detect = false;
+    auto *run = new RunPipeline(request, s.media.get(), this);
+    s.run = run;
+    run->setStopBounds(m_graceMs, m_drainMs);
+    s.entry.percent = -1;
+    setState(index, State::Cutting);
+    connect(run, &RunPipeline::stepStarted, this, [this, index](RunPipeline::Step step) {
+        if (step == RunPipeline::Step::Cut)
+            measureCut(index);
+    });
+    connect(run, &RunPipeline::progress, this, [this, index](RunPipeline::Step step, double percent) {
+        if (step != RunPipeline::Step::Cut)
+            return;
+        m_entries[size_t(index)]->entry.percent = percent;
+        emit progress(index, percent);
+    });
+    connect(run, &RunPipeline::status, this,
+            [this, index](const QString &text) { emit message(index, text); });
+    connect(run, &RunPipeline::finished, this, [this, index, run] { pipelineEnded(index, run, true); });
+    run->start();
+}
+
+void BatchQueue::measureCut(int index)
+{
+    // The pipeline tells the copy made, not how much of the recording it
+    // holds: that is what the cut list keeps, by the cut's own arithmetic.
+    Slot &s = *m_entries[size_t(index)];
+    const std::optional<media::MediaInfo> &info = s.media->info();
+    const Recording recording(s.entry.request.recording);
+    bool opened = false;
+    const std::optional<QList<media::Span>> cuts =
+        media::parseEdlCuts(recording.read(QStringLiteral("edl"), &opened));
+    if (!opened || !cuts || !info)
+        return;
+    double seconds = 0;
+    if (s.media->scanDone() && !s.media->packets().empty()) {
+        seconds = media::clockSeconds(s.media->packets(), info->videoStart);
+    } else {
+        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
+        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
+    }
+    const QList<media::Span> merged = media::normalisedCuts(*cuts, seconds);
+    s.entry.breaksCut = int(merged.size());
+    // Chapters and a skip list keep the whole recording.
+    s.entry.keptSeconds = s.entry.request.mode == RunRequest::Mode::Cut
+                              ? media::totalLength(media::keptSpans(merged, seconds))
+                              : seconds;
+}
+
+void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
+{
+    Slot &s = *m_entries[size_t(index)];
+    Entry &e = s.entry;
+    s.run = nullptr;
+    run->deleteLater();
+    if (cutting)
+        m_cutting = -1;
+    else
+        --m_detecting;
+    const QString outcome = run->outcome();
+    if (run->wasStopped()) {
+        // A stopped cut's pipeline erased what the run wrote; a detection's
+        // knows nothing of the erase to come, so it is done here.
+        if (!cutting && e.request.erase)
+            EraseJob(WorkFiles(e.request.outDir, e.request.baseName, {e.request.recording, e.request.output}),
+                     e.request.output)
+                .start();
+        setState(index, State::Stopped, outcome.isEmpty() ? QStringLiteral("Stopped.") : outcome);
+    } else if (run->failed()) {
+        fail(index, outcome);
+    } else if (!cutting) {
+        e.breaksFound = run->commercialsFound();
+        setState(index, e.request.remove && !m_stopping ? State::Detected : State::Done, outcome);
+        if (e.request.remove && m_stopping)
+            setState(index, State::Stopped,
+                     QStringLiteral("Stopped before its cut; its detection is kept beside it."));
+    } else {
+        e.copyMade = run->copyMade();
+        if (e.copyMade.isEmpty()) {
+            e.keptSeconds = 0;
+            e.breaksCut = 0;
+        }
+        setState(index, State::Done, outcome);
+    }
+    if (!active(index))
+        release(index);
+    QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+}
+
+void BatchQueue::stop()
+{
+    if (!m_running || m_stopping)
+        return;
+    m_stopping = true;
+    for (int i = 0; i < count(); ++i) {
+        Slot &s = *m_entries[size_t(i)];
+        if (s.run) {
+            // Its pipeline says when its tool has ended.
+            s.run->stop();
+        } else if (active(i)) {
+            if (s.media && s.media->probing())
+                --m_detecting;
+            const bool detected = s.entry.state == State::Detected && !s.entry.existingDetection;
+            setState(i, State::Stopped,
+                     detected ? QStringLiteral("Stopped before its cut; its detection is kept beside it.")
+                              : QStringLiteral("Stopped."));
+            release(i);
+        }
+    }
+    finishIfIdle();
+}
+
+void BatchQueue::release(int index)
+{
+    // The probe and the pass over the recording are no longer needed: the
+    // packet times of an hour are megabytes.
+    Slot &s = *m_entries[size_t(index)];
+    if (s.media) {
+        s.media->cancel();
+        s.media.release()->deleteLater();
+    }
+}
+
+void BatchQueue::setState(int index, State state, const QString &text)
+{
+    Entry &e = m_entries[size_t(index)]->entry;
+    const bool changed = e.state != state;
+    e.state = state;
+    if (!text.isEmpty())
+        e.message = text;
+    if (changed)
+        emit stateChanged(index, state);
+    if (!text.isEmpty())
+        emit message(index, text);
+}
+
+void BatchQueue::fail(int index, const QString &text)
+{
+    setState(index, State::Failed, text.isEmpty() ? QStringLiteral("Failed.") : text);
+}
+
+void BatchQueue::finishIfIdle()
+{
+    if (!m_running)
+        return;
+    for (int i = 0; i < count(); ++i)
+        if (active(i) || m_entries[size_t(i)]->run)
+            return;
+    m_running = false;
+    // Told on a fresh pass of the event loop, so that a batch that had
+    // nothing to run ends after start() has returned, as any other does.
+    QMetaObject::invokeMethod(
+        this, [this] { emit finished(); }, Qt::QueuedConnection);
+}
