@@ -1,16 +1,12 @@
 #pragma once
 
+#include "jobs/DetectorSettings.h"
+
 // What the window's check boxes ask of a run, as the window hands them
-// over; everything is off until it does.
-struct RunOptions
+// over; everything is off until it does. The detector's are in the
+// window's boxes' order (black frames first, cut scenes last).
+struct RunOptions : DetectorOptions
 {
-    // comskip's detect_method: a bit a method, in the order of the
-    // window's boxes (black frames first, cut scenes last).
-    int detectMethods = 0;
-    bool tickerTape = false;
-    bool deleteBefore = false; // the show before the first break
-    bool deleteAfter = false; // the show after the last break
-    bool logoAtBottom = false;
     bool noSkip = false;
     bool edlSeek = false;
     // The steps the automatic run takes.

@@ -27,9 +27,9 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
 
 QVariantMap AppController::detectorSettings() const
 {
-    return withDetectorOptions(m_iniFileData,
-                               {detectMethodMask(), m_options.tickerTape, m_options.deleteBefore,
-                                m_options.deleteAfter, m_options.logoAtBottom});
+    DetectorOptions options = m_options;
+    options.detectMethods = detectMethodMask();
+    return withDetectorOptions(m_iniFileData, options);
 }
 
 RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const

@@ -379,15 +379,12 @@ QByteArray edlText(const QList<Span> &cuts, int action)
 QList<Chapter> chaptersFor(const QList<Span> &cuts, double seconds)
 {
     QList<Chapter> chapters;
-    double from = 0;
-    for (const Span &c : normalisedCuts(cuts, seconds)) {
-        if (c.start > from)
-            chapters.append({from, c.start, QStringLiteral("Programme")});
+    for (const Span &c : normalisedCuts(cuts, seconds))
         chapters.append({c.start, c.end, QStringLiteral("Commercial")});
-        from = c.end;
-    }
-    if (seconds > from)
-        chapters.append({from, seconds, QStringLiteral("Programme")});
+    for (const Span &k : keptSpans(cuts, seconds))
+        chapters.append({k.start, k.end, QStringLiteral("Programme")});
+    std::sort(chapters.begin(), chapters.end(),
+              [](const Chapter &a, const Chapter &b) { return a.start < b.start; });
     return chapters;
 }
 

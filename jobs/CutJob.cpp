@@ -53,6 +53,15 @@ QString safeSuffix(const QString &path)
     return QLatin1Char('.') + ext;
 }
 
+// What every ffmpeg the cut runs starts with: quiet but for errors, its
+// progress on stdout, the output replaced (it is our own hidden file).
+QStringList ffmpegStart(const RunRequest &request)
+{
+    return {request.tools.ffmpeg,        QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"),
+            QStringLiteral("-v"),        QStringLiteral("error"),    QStringLiteral("-nostats"),
+            QStringLiteral("-progress"), QStringLiteral("pipe:1"),   QStringLiteral("-y")};
+}
+
 } // namespace
 
 CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent)
@@ -132,23 +141,10 @@ QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &
 QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
                                     media::Container container, const QStringList &streamOptions)
 {
-    QStringList args{request.tools.ffmpeg,
-                     QStringLiteral("-nostdin"),
-                     QStringLiteral("-hide_banner"),
-                     QStringLiteral("-v"),
-                     QStringLiteral("error"),
-                     QStringLiteral("-nostats"),
-                     QStringLiteral("-progress"),
-                     QStringLiteral("pipe:1"),
-                     QStringLiteral("-y"),
-                     QStringLiteral("-f"),
-                     QStringLiteral("concat"),
-                     QStringLiteral("-i"),
-                     list,
-                     QStringLiteral("-map"),
-                     QStringLiteral("0:v"),
-                     QStringLiteral("-map"),
-                     QStringLiteral("0:a?")};
+    QStringList args = ffmpegStart(request);
+    args << QStringLiteral("-f") << QStringLiteral("concat") << QStringLiteral("-i") << list
+         << QStringLiteral("-map") << QStringLiteral("0:v") << QStringLiteral("-map")
+         << QStringLiteral("0:a?");
     // A program stream has no place for broadcast subtitles.
     if (container == media::Container::TransportStream)
         args << QStringLiteral("-map") << QStringLiteral("0:s?");
@@ -160,37 +156,28 @@ QStringList CutJob::ffmpegArguments(const RunRequest &request, const QString &li
 QStringList CutJob::chaptersArguments(const RunRequest &request, const QString &chapters,
                                       const QString &output)
 {
-    // Every stream is mapped but data (teletext aside, Matroska has no
-    // place for it); frames before the first key frame cannot be shown
-    // and are left out, as in a cut.
-    return {request.tools.ffmpeg,
-            QStringLiteral("-nostdin"),
-            QStringLiteral("-hide_banner"),
-            QStringLiteral("-v"),
-            QStringLiteral("error"),
-            QStringLiteral("-nostats"),
-            QStringLiteral("-progress"),
-            QStringLiteral("pipe:1"),
-            QStringLiteral("-y"),
-            QStringLiteral("-i"),
-            QStringLiteral("file:") + QFileInfo(request.recording).absoluteFilePath(),
-            QStringLiteral("-f"),
-            QStringLiteral("ffmetadata"),
-            QStringLiteral("-i"),
-            QStringLiteral("file:") + chapters,
-            QStringLiteral("-map"),
-            QStringLiteral("0:v"),
-            QStringLiteral("-map"),
-            QStringLiteral("0:a?"),
-            QStringLiteral("-map"),
-            QStringLiteral("0:s?"),
-            QStringLiteral("-map_chapters"),
-            QStringLiteral("1"),
-            QStringLiteral("-c"),
-            QStringLiteral("copy"),
-            QStringLiteral("-f"),
-            media::muxerName(media::Container::Matroska),
-            QStringLiteral("file:") + output};
+    // Picture, sound and subtitles, as a cut maps them; frames before the
+    // first key frame cannot be shown and are left out, as in a cut.
+    return ffmpegStart(request)
+           + QStringList{QStringLiteral("-i"),
+                         QStringLiteral("file:") + QFileInfo(request.recording).absoluteFilePath(),
+                         QStringLiteral("-f"),
+                         QStringLiteral("ffmetadata"),
+                         QStringLiteral("-i"),
+                         QStringLiteral("file:") + chapters,
+                         QStringLiteral("-map"),
+                         QStringLiteral("0:v"),
+                         QStringLiteral("-map"),
+                         QStringLiteral("0:a?"),
+                         QStringLiteral("-map"),
+                         QStringLiteral("0:s?"),
+                         QStringLiteral("-map_chapters"),
+                         QStringLiteral("1"),
+                         QStringLiteral("-c"),
+                         QStringLiteral("copy"),
+                         QStringLiteral("-f"),
+                         media::muxerName(media::Container::Matroska),
+                         QStringLiteral("file:") + output};
 }
 
 QString CutJob::copyNoun() const
