@@ -158,8 +158,12 @@ QStringList CutJob::chaptersArguments(const RunRequest &request, const QString &
 {
     // Picture, sound and subtitles, as a cut maps them; frames before the
     // first key frame cannot be shown and are left out, as in a cut.
+    // A program stream's B-frames come without a timestamp, which
+    // Matroska needs for every packet: ffmpeg makes them up from the rest.
     return ffmpegStart(request)
-           + QStringList{QStringLiteral("-i"),
+           + QStringList{QStringLiteral("-fflags"),
+                         QStringLiteral("+genpts"),
+                         QStringLiteral("-i"),
                          QStringLiteral("file:") + QFileInfo(request.recording).absoluteFilePath(),
                          QStringLiteral("-f"),
                          QStringLiteral("ffmetadata"),

@@ -190,6 +190,15 @@ private slots:
         const double offset = soundEndOffset(chapters.output) - soundEndOffset(movie);
         QVERIFY2(std::abs(offset) <= 0.1, qPrintable(QString::number(offset)));
 
+        // A program stream's pictures come without all their timestamps.
+        const QString ps = dir.filePath(QStringLiteral("plain.mpg"));
+        QVERIFY(makeRecording(ps, {}, QStringLiteral("show:20 ad:10 show:20")));
+        const Cut psChapters =
+            cut(ps, "21.0\t32.0\t0\n", QStringLiteral("plain.chapters.mkv"), RunRequest::Mode::Chapters);
+        QVERIFY2(!psChapters.failed, qPrintable(psChapters.outcome));
+        QVERIFY2(psChapters.outcome.contains(QStringLiteral("3 chapters, 1 of them commercials")),
+                 qPrintable(psChapters.outcome));
+
         // Kodi's list, beside the recording under its name, survives the
         // erase step and reads back as the breaks.
         const Cut skip = cut(movie, "41.0 62.0 0\n82.5\t90\t0\n", QStringLiteral("mixed.edl"),
