@@ -1,9 +1,7 @@
 #include "jobs/BatchQueue.h"
 
 #include "core/MediaInfo.h"
-#include "core/PacketTimes.h"
 #include "core/PathText.h"
-#include "core/ResultParsers.h"
 #include "jobs/CutJob.h"
 #include "jobs/EraseJob.h"
 #include "jobs/Recording.h"
@@ -317,48 +315,46 @@ void BatchQueue::probed(int index)
 
 void BatchQueue::detect(int index)
 {
-    Slot &s = *m_entries[size_t(index)];
-    RunRequest request = s.entry.request;
+    RunRequest request = m_entries[size_t(index)]->entry.request;
     request.remove = false;
     request.erase = false;
     request.output.clear();
-    auto *run = new RunPipeline(request, s.media.get(), this);
-    s.run = run;
-    run->setStopBounds(m_graceMs, m_drainMs);
-    connect(run, &RunPipeline::progress, this, [this, index](RunPipeline::Step, double percent) {
-        m_entries[size_t(index)]->entry.percent = percent;
-        emit progress(index, percent);
-    });
-    connect(run, &RunPipeline::status, this,
-            [this, index](const QString &text) { emit message(index, text); });
-    connect(run, &RunPipeline::finished, this, [this, index, run] { pipelineEnded(index, run, false); });
-    run->start();
+    startPipeline(index, request, false);
 }
 
 void BatchQueue::cut(int index)
 {
-    Slot &s = *m_entries[size_t(index)];
     m_cutting = index;
-    RunRequest request = s.entry.request;
+    RunRequest request = m_entries[size_t(index)]->entry.request;
     request.detect = false;
+    m_entries[size_t(index)]->entry.percent = -1;
+    setState(index, State::Cutting);
+    startPipeline(index, request, true);
+}
+
+void BatchQueue::startPipeline(int index, const RunRequest &request, bool cutting)
+{
+    Slot &s = *m_entries[size_t(index)];
     auto *run = new RunPipeline(request, s.media.get(), this);
     s.run = run;
     run->setStopBounds(m_graceMs, m_drainMs);
-    s.entry.percent = -1;
-    setState(index, State::Cutting);
-    connect(run, &RunPipeline::stepStarted, this, [this, index](RunPipeline::Step step) {
-        if (step == RunPipeline::Step::Cut)
-            measureCut(index);
-    });
-    connect(run, &RunPipeline::progress, this, [this, index](RunPipeline::Step step, double percent) {
-        if (step != RunPipeline::Step::Cut)
-            return;
-        m_entries[size_t(index)]->entry.percent = percent;
-        emit progress(index, percent);
-    });
+    if (cutting)
+        connect(run, &RunPipeline::stepStarted, this, [this, index](RunPipeline::Step step) {
+            if (step == RunPipeline::Step::Cut)
+                measureCut(index);
+        });
+    // A cut's row shows the cut's progress, not the erase's after it.
+    connect(run, &RunPipeline::progress, this,
+            [this, index, cutting](RunPipeline::Step step, double percent) {
+                if (cutting && step != RunPipeline::Step::Cut)
+                    return;
+                m_entries[size_t(index)]->entry.percent = percent;
+                emit progress(index, percent);
+            });
     connect(run, &RunPipeline::status, this,
             [this, index](const QString &text) { emit message(index, text); });
-    connect(run, &RunPipeline::finished, this, [this, index, run] { pipelineEnded(index, run, true); });
+    connect(run, &RunPipeline::finished, this,
+            [this, index, run, cutting] { pipelineEnded(index, run, cutting); });
     run->start();
 }
 
@@ -374,13 +370,7 @@ void BatchQueue::measureCut(int index)
         media::parseEdlCuts(recording.read(QStringLiteral("edl"), &opened));
     if (!opened || !cuts || !info)
         return;
-    double seconds = 0;
-    if (s.media->scanDone() && !s.media->packets().empty()) {
-        seconds = media::clockSeconds(s.media->packets(), info->videoStart);
-    } else {
-        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
-        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
-    }
+    const double seconds = s.media->clockSeconds();
     const QList<media::Span> merged = media::normalisedCuts(*cuts, seconds);
     s.entry.breaksCut = int(merged.size());
     // Chapters and a skip list keep the whole recording.

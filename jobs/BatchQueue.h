@@ -80,6 +80,7 @@ private:
     void probed(int index);
     void detect(int index);
     void cut(int index);
+    void startPipeline(int index, const RunRequest &request, bool cutting);
     void pipelineEnded(int index, RunPipeline *run, bool cutting);
     void measureCut(int index);
     void setState(int index, State state, const QString &text = QString());

@@ -226,17 +226,7 @@ void CutJob::start()
     const Recording recording(m_request.recording);
     const QByteArray edl = recording.read(QStringLiteral("edl"), &opened);
     const std::optional<QList<media::Span>> cuts = opened ? media::parseEdlCuts(edl) : std::nullopt;
-    // The cut list's times are places on the recording's own clock, which
-    // runs on through a dropout or a jump; its end is where the last frame
-    // lies. Until the recording has been read through, the detector's own
-    // count of the frames stands in.
-    double seconds = 0;
-    if (m_media->scanDone() && !m_media->packets().empty()) {
-        seconds = media::clockSeconds(m_media->packets(), info->videoStart);
-    } else {
-        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
-        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
-    }
+    const double seconds = m_media->clockSeconds();
     m_recordingSeconds = seconds;
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
     if (m_cuts.isEmpty()) {

@@ -1,5 +1,9 @@
 #include "jobs/RecordingMedia.h"
 
+#include "core/PacketTimes.h"
+#include "core/ResultParsers.h"
+#include "jobs/Recording.h"
+
 RecordingMedia::RecordingMedia(QObject *parent) : QObject(parent)
 {
     connect(&m_probe, &MediaProbe::finished, this, &RecordingMedia::probeAnswered);
@@ -49,4 +53,15 @@ bool RecordingMedia::retryScan()
         m_scan.start(m_ffprobe, m_recording);
     }
     return m_scan.isRunning();
+}
+
+double RecordingMedia::clockSeconds() const
+{
+    if (!m_info)
+        return 0;
+    if (scanDone() && !packets().empty())
+        return media::clockSeconds(packets(), m_info->videoStart);
+    const results::FrameList counted =
+        results::parseFrameList(Recording(m_recording).read(QStringLiteral("txt")));
+    return media::recordingSeconds(*m_info, counted.totalRows, counted.fps);
 }

@@ -35,6 +35,12 @@ public:
     bool scanDone() const { return m_scan.done(); }
     bool scanWasQuick() const { return m_scan.wasQuick(); }
     const media::PacketTimes &packets() const { return m_scan.packets(); }
+    // Where the recording ends on its own clock, in seconds from its first
+    // picture: the place a cut list's times are laid on, which runs on
+    // through a dropout or a jump. Until the recording has been read
+    // through, the detector's own count of its frames stands in; 0 before
+    // the probe has answered.
+    double clockSeconds() const;
     // A pass that failed is tried once more when a cut needs it; true
     // while that try runs.
     bool retryScan();

@@ -2,8 +2,6 @@
 
 #include "core/AtomicWrite.h"
 #include "core/MediaInfo.h"
-#include "core/PacketTimes.h"
-#include "core/ResultParsers.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 
@@ -44,14 +42,7 @@ void SkipListJob::start()
         return;
     }
     // The breaks end where the recording does, as a cut would take them.
-    const std::optional<media::MediaInfo> info = m_media ? m_media->info() : std::nullopt;
-    double seconds = 0;
-    if (m_media && m_media->scanDone() && !m_media->packets().empty() && info)
-        seconds = media::clockSeconds(m_media->packets(), info->videoStart);
-    else if (info) {
-        const results::FrameList counted = results::parseFrameList(recording.read(QStringLiteral("txt")));
-        seconds = media::recordingSeconds(*info, counted.totalRows, counted.fps);
-    }
+    const double seconds = m_media ? m_media->clockSeconds() : 0;
     const QList<media::Span> breaks = seconds > 0 ? media::normalisedCuts(*read, seconds) : *read;
     emit message(QStringLiteral("Writing the skip list…"));
     if (!writeAtomically(m_request.output, media::edlText(breaks, 3))) {
