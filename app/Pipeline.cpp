@@ -55,16 +55,11 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
 
 bool AppController::settleRun(bool &detect, bool remove)
 {
-    // comskip writes its results under the recording's own name with its
-    // own extensions: a recording called "show.txt" would be overwritten.
-    static const QStringList kWorkExtensions{QStringLiteral("txt"), QStringLiteral("edl"),
-                                             QStringLiteral("csv"), QStringLiteral("log"),
-                                             QStringLiteral("ini")};
-    const QString movie = movieFile();
-    if (detect && m_haveInput && kWorkExtensions.contains(QFileInfo(movie).suffix())) {
-        setStatus(QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
-                      .arg(QFileInfo(movie).fileName()));
-        return false;
+    if (detect && m_haveInput) {
+        if (const QString refusal = Recording(movieFile()).detectionRefusal(); !refusal.isEmpty()) {
+            setStatus(refusal);
+            return false;
+        }
     }
     // A new detection replaces the user's corrections: asked first.
     if (detect && m_haveInput && haveEditedList()) {

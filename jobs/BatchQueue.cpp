@@ -124,11 +124,8 @@ int BatchQueue::add(const RunRequest &request, bool existingDetection, const QSt
         refusal = QStringLiteral("%1 is a folder, not a recording.").arg(name);
     else if (!info.isReadable())
         refusal = QStringLiteral("%1 cannot be read: permission denied.").arg(name);
-    // comskip writes its results under the recording's own name with its
-    // own extensions: a recording called "show.txt" would be overwritten.
-    else if (e.request.detect
-             && QStringList({"txt", "edl", "csv", "log", "ini"}).contains(info.suffix(), Qt::CaseInsensitive))
-        refusal = QStringLiteral("%1 cannot be detected: comskip would write its results over it.").arg(name);
+    else if (e.request.detect && !recording.detectionRefusal().isEmpty())
+        refusal = recording.detectionRefusal();
     else if (existingDetection
              && !(QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
                   && QFileInfo::exists(recording.workFile(QStringLiteral("edl")))))

@@ -30,6 +30,18 @@ QByteArray Recording::read(const QString &extension, bool *opened) const
     return ok ? file.readAll() : QByteArray();
 }
 
+QString Recording::detectionRefusal() const
+{
+    static const QStringList kWorkExtensions{QStringLiteral("txt"), QStringLiteral("edl"),
+                                             QStringLiteral("csv"), QStringLiteral("log"),
+                                             QStringLiteral("ini")};
+    const QFileInfo info(m_path);
+    return kWorkExtensions.contains(info.suffix())
+               ? QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
+                     .arg(info.fileName())
+               : QString();
+}
+
 QString Recording::proposedOutput(const QString &extension, RunRequest::Mode mode) const
 {
     const QString base = pathtext::deletingExtension(m_path);

@@ -42,6 +42,10 @@ public:
     // Its name without folder and extension: the work files' stem.
     const QString &baseName() const { return m_baseName; }
     QString workFile(const QString &extension) const;
+    // Why comskip may not run on it, in words; empty when it may. comskip
+    // writes its results under the recording's own name with its own
+    // extensions: a recording called "show.txt" would be overwritten.
+    QString detectionRefusal() const;
     // The work file's bytes; empty, and opened false, when it cannot be read.
     QByteArray read(const QString &extension, bool *opened = nullptr) const;
     // "show.clean.EXT" beside the recording.

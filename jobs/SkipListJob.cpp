@@ -19,11 +19,6 @@ void SkipListJob::setOutcomeSoFar(const QString &text)
     setOutcome(text);
 }
 
-QString SkipListJob::withOutcome(const QString &text) const
-{
-    return outcome().isEmpty() ? text : outcome() + QLatin1Char(' ') + text;
-}
-
 void SkipListJob::start()
 {
     setRunning();

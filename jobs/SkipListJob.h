@@ -27,8 +27,6 @@ protected:
     void toolEnded(int, bool, bool) override { }
 
 private:
-    QString withOutcome(const QString &text) const;
-
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
     QString m_listMade;
