@@ -1,5 +1,7 @@
 #include "process/Utf8Tail.h"
 
+#include <QStringDecoder>
+
 namespace {
 
 // Length of the unfinished sequence at the end of bytes, 0 if none.
@@ -30,18 +32,35 @@ qsizetype unfinishedTail(const QByteArray &bytes)
 
 } // namespace
 
+// Qt 6.4's stateful QStringDecoder drops characters after an invalid
+// sequence split between two reads, so whole characters are decoded here
+// chunk by chunk. A byte-order mark is dropped only where the stream begins,
+// as decoding the whole stream at once would; later it is a character.
+QString Utf8Tail::convert(qsizetype count)
+{
+    if (count == 0)
+        return {};
+    const QByteArrayView bytes(m_pending.constData(), count);
+    QString text;
+    if (m_started) {
+        QStringDecoder decoder(QStringDecoder::Utf8,
+                               QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+        text = decoder.decode(bytes);
+    } else {
+        text = QString::fromUtf8(bytes);
+    }
+    m_started = true;
+    m_pending.remove(0, count);
+    return text;
+}
+
 QString Utf8Tail::decode(const char *data, qsizetype size)
 {
     m_pending.append(data, size);
-    const qsizetype hold = unfinishedTail(m_pending);
-    const QString text = QString::fromUtf8(m_pending.constData(), m_pending.size() - hold);
-    m_pending.remove(0, m_pending.size() - hold);
-    return text;
+    return convert(m_pending.size() - unfinishedTail(m_pending));
 }
 
 QString Utf8Tail::flush()
 {
-    const QString text = QString::fromUtf8(m_pending);
-    m_pending.clear();
-    return text;
+    return convert(m_pending.size());
 }

@@ -15,5 +15,8 @@ public:
     QString flush();
 
 private:
+    QString convert(qsizetype count);
+
     QByteArray m_pending;
+    bool m_started = false;
 };

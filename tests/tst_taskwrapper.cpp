@@ -422,6 +422,17 @@ private slots:
         // The stream ends inside a character: it still shows, as U+FFFD.
         QVERIFY(t.flush().contains(QChar(0xFFFD)));
         QCOMPARE(t.flush(), QString());
+
+        // A byte-order mark read at the start of a later read is text, as it
+        // is when the stream is decoded at once; only the stream's own is not.
+        const QByteArray stream("\xEF\xBB\xBF\xCF/\xEF\xBB\xBF!");
+        Utf8Tail u;
+        QString pieces;
+        for (const char c : stream)
+            pieces += u.decode(&c, 1);
+        pieces += u.flush();
+        QCOMPARE(pieces, QString::fromUtf8(stream));
+        QCOMPARE(pieces, QStringLiteral("\uFFFD/\uFEFF!"));
     }
 
     void testMissingOrUnrunnableTool_data()
