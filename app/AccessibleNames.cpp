@@ -78,6 +78,16 @@ void AppWindows::nameControls()
         {u.cleanButton, "Erase work files", "Erase the detector's files beside the recording (Alt+E)"},
         {u.graphButton, "Show chart", "Show what the detector measured, with the commercials (Alt+C)"},
         {u.showCopyButton, "Show cut copy in folder", "Open the folder holding the cut copy"},
+        {u.mQueueTable, "Queue", "The recordings queued, with their length and state"},
+        {u.mReviewButton, "Review", "Show the selected recording's breaks in the chart window (Alt+R)"},
+        {u.mApproveButton, "Approve", "Send the selected recording's breaks to cutting (Ctrl+Return)"},
+        {u.mNextReviewButton, "Next for review", "Review the next recording that waits for review (F8)"},
+        {u.mRemoveFromQueueButton, "Remove from queue", "Take the selected recording out of the queue"},
+        {u.mShowQueueCopyButton, "Show copy", "Open the folder holding the selected recording's copy"},
+        {u.mDetectAllButton, nullptr, "Detect the commercials of every recording waiting in the queue"},
+        {u.mCutWithoutReview, "Cut without review", "Cut each recording as soon as it is detected"},
+        {u.mCutAllApprovedButton, "Cut all approved", "Cut every approved recording, one after another"},
+        {u.mQueueStatusField, "Queue status", "How far the queue has got"},
         {u.playCopyButton, "Play cut copy", "Play the cut copy with the desktop's video player"},
         {u.mLastCheckedMessage, nullptr, "When the package lists were last refreshed"},
         {u.mRemoveNoSkip, "Copy every frame", "mencoder's -noskip -mc 0"},
@@ -184,6 +194,12 @@ void AppWindows::nameChartControls()
     g.showLengthOldLabel->setBuddy(g.mShowLengthOld);
     g.showLengthNewLabel->setBuddy(g.mShowLengthNew);
     g.zoomLabel->setBuddy(g.mZoomSlider);
+    for (QHeaderView *header : m_ui->mQueueTable->findChildren<QHeaderView *>())
+        header->setAccessibleName(header->orientation() == Qt::Horizontal
+                                      ? QStringLiteral("Queue: column headers")
+                                      : QStringLiteral("Queue: row headers"));
+    for (QAbstractButton *corner : m_ui->mQueueTable->findChildren<QAbstractButton *>())
+        corner->setAccessibleName(QStringLiteral("Queue: select all"));
     for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
         header->setAccessibleName(header->orientation() == Qt::Horizontal
                                       ? QStringLiteral("Commercials: column headers")

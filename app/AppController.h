@@ -240,6 +240,8 @@ public:
     qint32 processState() const { return m_pipeline ? m_pipeline->state() : kStateIdle; }
     // What the status line says.
     const QString &status() const { return m_status; }
+    // Says something on the status line that no run of this window says.
+    void setStatusText(const QString &text) { setStatus(text); }
     const QString &movieFile() const { return m_recording.path(); }
     const QString &outDir() const { return m_recording.outDir(); }
     const QString &baseName() const { return m_recording.baseName(); }

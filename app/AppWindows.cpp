@@ -5,6 +5,7 @@
 
 #include "app/CheckBoxes.h"
 #include "app/DesktopNotification.h"
+#include "app/QueuePanel.h"
 #include "chart/VideoGraph.h"
 #include "core/PathText.h"
 #include "progress/ProgressIndicator.h"
@@ -64,6 +65,11 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     nameControls();
     nameChartControls();
     setUpSample();
+    m_queue = std::make_unique<QueuePanel>(m_controller, *m_ui, m_main, m_graphWindow);
+    connect(m_queue.get(), &QueuePanel::changed, this, [this] {
+        updateControls();
+        updateTitle();
+    });
     // As tall as its contents: no empty band under the status line.
     m_main->resize(m_main->width(), m_main->sizeHint().height());
     m_controller.setConfirm([this](const QString &question) {
@@ -79,6 +85,7 @@ AppWindows::~AppWindows()
     // The controller may outlive the windows: it no longer reaches them.
     // The filters go first: the windows send events while they are torn down.
     disconnect(&m_controller, nullptr, this, nullptr);
+    m_queue.reset();
     if (m_viewport)
         m_viewport->removeEventFilter(this);
     m_main->removeEventFilter(this);
@@ -241,7 +248,8 @@ void AppWindows::showButtonTitles()
 void AppWindows::updateControls()
 {
     const AppController &c = m_controller;
-    const bool running = c.isRunning() || c.isRunningAuto();
+    // The queue's runs and the window's own never meet on one recording.
+    const bool running = c.isRunning() || c.isRunningAuto() || (m_queue && m_queue->isRunning());
     // A run's own button stays live to stop it; nothing else may start one.
     m_ui->mAutoActionButton->setEnabled(c.buttonStops(RunButton::Auto) || (!running && c.haveInput()));
     m_ui->mDetectActionButton->setEnabled(c.buttonStops(RunButton::Detect) || (!running && c.haveInput()));
@@ -276,7 +284,9 @@ void AppWindows::updateTitle()
 {
     const AppController &c = m_controller;
     QString title = QStringLiteral("Trimlet");
-    if (c.isRunning() || c.isRunningAuto()) {
+    if (m_queue && m_queue->isRunning()) {
+        title = m_queue->progressText() + QStringLiteral(" – Trimlet");
+    } else if (c.isRunning() || c.isRunningAuto()) {
         const bool cutting = c.activeRow() == Row::Remove;
         QProgressBar *bar = cutting ? m_ui->mRemoveProgressIndicator : m_ui->mDetectProgressIndicator;
         const QString step = cutting ? QStringLiteral("Cutting") : QStringLiteral("Detecting");
@@ -300,7 +310,7 @@ void AppWindows::browseInputFile()
 {
     const QString start = pathtext::deletingLastComponent(m_ui->mInputField->text());
     auto *panel = new QFileDialog(m_main, tr("Choose a Recording"), start);
-    panel->setFileMode(QFileDialog::ExistingFile);
+    panel->setFileMode(QFileDialog::ExistingFiles);
     panel->setNameFilter(tr("Recordings (*.mpg *.mpeg *.ts *.tp *.dvr-ms)"));
     openPanel(panel, &AppWindows::inputPanelFinished);
 }
@@ -319,9 +329,22 @@ void AppWindows::inputPanelFinished(QFileDialog *panel, int result)
 {
     if (result != QDialog::Accepted || !panel)
         return;
-    const QStringList chosen = panel->selectedFiles();
-    if (!chosen.isEmpty())
-        m_controller.openRecording(chosen.first());
+    openRecordings(panel->selectedFiles());
+}
+
+void AppWindows::openRecordings(const QStringList &paths)
+{
+    if (paths.isEmpty())
+        return;
+    if (paths.size() == 1 && m_queue->isEmpty())
+        m_controller.openRecording(QFileInfo(paths.first()).absoluteFilePath());
+    else
+        m_queue->addRecordings(paths);
+}
+
+void AppWindows::restoreQueue(const QString &path)
+{
+    m_queue->restoreFrom(path);
 }
 
 void AppWindows::showOutputMode()
@@ -385,7 +408,7 @@ void AppWindows::openFromCommandLine(const QStringList &arguments)
     if (arguments.mid(1).contains(QStringLiteral("--sample")))
         m_ui->mTrySampleAction->trigger();
     else if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
-        m_controller.openRecording(QFileInfo(arguments.at(1)).absoluteFilePath());
+        openRecordings(arguments.mid(1));
 }
 
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)
@@ -407,6 +430,15 @@ bool AppWindows::mainWindowEvent(QEvent *event)
             }
             m_controller.stopForQuit();
         }
+        // The queue is kept as it stands and taken up on the next start.
+        if (m_queue->isRunning()) {
+            if (!m_controller.confirm(QStringLiteral(
+                    "The queue is running. Stop it and quit? It is there again when Trimlet next starts."))) {
+                event->ignore();
+                return true;
+            }
+            m_queue->stopForQuit();
+        }
         m_graphWindow->close();
         return false;
     }
@@ -415,10 +447,16 @@ bool AppWindows::mainWindowEvent(QEvent *event)
         return false;
     auto *drop = static_cast<QDropEvent *>(event);
     const QList<QUrl> urls = drop->mimeData()->urls();
-    if (urls.size() == 1 && urls.first().isLocalFile() && !m_controller.isRunning()
-        && !m_controller.isRunningAuto()) {
+    QStringList paths;
+    for (const QUrl &url : urls)
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    // Several recordings go to the queue, whatever runs; one replaces the
+    // one shown only while nothing runs.
+    const bool single = paths.size() == 1 && m_queue->isEmpty();
+    if (!paths.isEmpty() && (!single || (!m_controller.isRunning() && !m_controller.isRunningAuto()))) {
         if (!dragEnter)
-            m_controller.openRecording(QFileInfo(urls.first().toLocalFile()).absoluteFilePath());
+            openRecordings(paths);
         drop->acceptProposedAction();
     }
     return true;

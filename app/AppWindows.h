@@ -9,6 +9,7 @@
 #include <memory>
 
 class CommercialTableModel;
+class QueuePanel;
 class EdgeReview;
 class ProgressIndicator;
 class QFileDialog;
@@ -42,9 +43,16 @@ public:
     EdgeReview *edgeReview() const { return m_review; }
     Ui::MainWindow &ui() const { return *m_ui; }
     Ui::GraphWindow &graphUi() const { return *m_graphUi; }
+    QueuePanel &queue() const { return *m_queue; }
+    // Brings back the queue kept at path, and keeps it there from now on.
+    void restoreQueue(const QString &path);
     void updateControls();
-    // "trimlet FILE": FILE is opened as if chosen in the open panel.
+    // "trimlet FILE": FILE is opened as if chosen in the open panel;
+    // several files become rows of the queue.
     void openFromCommandLine(const QStringList &arguments);
+    // One recording is opened as ever; several, or one more while the
+    // queue shows, go to the queue.
+    void openRecordings(const QStringList &paths);
     // The chart's row order, from the settings resource.
     static QStringList labelOrder();
     // The open and save panels; cancelled, they change nothing.
@@ -110,4 +118,5 @@ private:
     EdgeReview *m_review = nullptr;
     int m_selectedRow = -1;
     QLabel *m_noCommercials = nullptr;
+    std::unique_ptr<QueuePanel> m_queue;
 };

@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "jobs/QueueStore.h"
 #include "process/SignalWatcher.h"
 
 #include <QApplication>
@@ -26,6 +27,8 @@ int main(int argc, char *argv[])
     QObject::connect(&signalWatcher, &SignalWatcher::received, &controller, &AppController::quitOnSignal);
 
     // "trimlet FILE", as a file manager's Open With does it.
+    // The queue left at the last quit, then what the command line adds.
+    windows.restoreQueue(queuestore::defaultPath());
     windows.openFromCommandLine(QApplication::arguments());
 
     return QApplication::exec();

@@ -84,47 +84,20 @@ void Report::progressed(int index, double percent)
 
 double Report::done() const
 {
-    double sum = 0;
-    int counted = 0;
-    for (int i = 0; i < m_queue.count(); ++i) {
-        const BatchQueue::Entry &e = m_queue.entry(i);
-        const double step = std::max(0.0, e.percent) / 100;
-        const double detectShare = e.request.remove ? (e.existingDetection ? 0.0 : 0.5) : 1.0;
-        switch (e.state) {
-        case BatchQueue::State::Waiting:
-            break;
-        case BatchQueue::State::Detecting:
-            sum += detectShare * step;
-            break;
-        case BatchQueue::State::Detected:
-            sum += detectShare;
-            break;
-        case BatchQueue::State::Cutting:
-            sum += detectShare + (1 - detectShare) * step;
-            break;
-        case BatchQueue::State::Done:
-        case BatchQueue::State::Failed:
-        case BatchQueue::State::Stopped:
-            sum += 1;
-            break;
-        }
-        ++counted;
-    }
-    return counted ? sum / counted : 0;
+    return m_queue.fractionDone();
 }
 
 void Report::drawBar()
 {
     if (!m_terminal)
         return;
-    int detecting = 0, cutting = 0, finished = 0;
+    int detecting = 0, cutting = 0;
     for (int i = 0; i < m_queue.count(); ++i) {
         const BatchQueue::State s = m_queue.entry(i).state;
         detecting += s == BatchQueue::State::Detecting;
         cutting += s == BatchQueue::State::Cutting;
-        finished +=
-            s == BatchQueue::State::Done || s == BatchQueue::State::Failed || s == BatchQueue::State::Stopped;
     }
+    const int finished = m_queue.finishedCount();
     const double fraction = done();
     constexpr int kWidth = 30;
     const int filled = int(fraction * kWidth);

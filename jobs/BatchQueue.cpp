@@ -84,6 +84,10 @@ QString BatchQueue::stateName(State state)
         return QStringLiteral("detecting");
     case State::Detected:
         return QStringLiteral("detected");
+    case State::ReadyForReview:
+        return QStringLiteral("ready for review");
+    case State::Approved:
+        return QStringLiteral("approved");
     case State::Cutting:
         return QStringLiteral("cutting");
     case State::Done:
@@ -97,6 +101,17 @@ QString BatchQueue::stateName(State state)
 }
 
 int BatchQueue::add(const RunRequest &request, bool existingDetection, const QString &outputDir)
+{
+    return enqueue(request, existingDetection, outputDir, State::Waiting);
+}
+
+int BatchQueue::addDetected(const RunRequest &request, bool approved, const QString &outputDir)
+{
+    return enqueue(request, true, outputDir, approved ? State::Approved : State::ReadyForReview);
+}
+
+int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const QString &outputDir,
+                        State initial)
 {
     auto slot = std::make_unique<Slot>();
     Entry &e = slot->entry;
@@ -137,7 +152,7 @@ int BatchQueue::add(const RunRequest &request, bool existingDetection, const QSt
     const QString copyStem = copyStemOf(e);
     for (int j = 0; refusal.isEmpty() && j < index; ++j) {
         const Slot &other = *m_entries[size_t(j)];
-        if (other.refused)
+        if (other.refused || other.entry.removed)
             continue;
         const QString otherName = nameOf(other.entry.request.recording);
         const QString otherStem = copyStemOf(other.entry);
@@ -160,12 +175,19 @@ int BatchQueue::add(const RunRequest &request, bool existingDetection, const QSt
     }
     if (refusal.isEmpty() && !e.request.output.isEmpty())
         refusal = clashWithOthers(index, e.request.output);
+    emit added(index);
     if (!refusal.isEmpty()) {
         m_entries.back()->refused = true;
         fail(index, refusal);
-    } else if (m_running) {
-        schedule();
+        return index;
     }
+    if (initial != State::Waiting) {
+        const std::optional<int> breaks = recording.cutListCount();
+        e.breaksFound = breaks.value_or(0);
+        setState(index, initial, usingExistingDetection(e));
+    }
+    if (m_running)
+        schedule();
     return index;
 }
 
@@ -189,7 +211,7 @@ QString BatchQueue::clashWithOthers(int index, const QString &output) const
     const QString name = nameOf(m_entries[size_t(index)]->entry.request.recording);
     for (int j = 0; j < count(); ++j) {
         const Slot &other = *m_entries[size_t(j)];
-        if (j == index || other.refused)
+        if (j == index || other.refused || other.entry.removed)
             continue;
         const QString otherName = nameOf(other.entry.request.recording);
         if (!other.entry.request.output.isEmpty() && samePlace(other.entry.request.output) == place)
@@ -213,20 +235,125 @@ void BatchQueue::start()
 
 bool BatchQueue::active(int index) const
 {
-    const State s = entry(index).state;
+    const Entry &e = entry(index);
+    const State s = e.state;
+    if (e.removed)
+        return false;
+    // An approved recording waits for the next start once the queue stops.
+    if (s == State::Approved)
+        return !m_stopping;
     return s == State::Waiting || s == State::Detecting || s == State::Detected || s == State::Cutting;
+}
+
+QString BatchQueue::usingExistingDetection(const Entry &e)
+{
+    return QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
+        .arg(e.request.baseName)
+        .arg(e.breaksFound)
+        .arg(e.breaksFound == 1 ? QString() : QStringLiteral("s"));
+}
+
+bool BatchQueue::approve(int index)
+{
+    if (index < 0 || index >= count() || entry(index).removed || entry(index).state != State::ReadyForReview)
+        return false;
+    setState(index, State::Approved, QStringLiteral("Approved; it is cut in its turn."));
+    if (m_running)
+        schedule();
+    return true;
+}
+
+bool BatchQueue::remove(int index)
+{
+    if (index < 0 || index >= count())
+        return false;
+    Slot &s = *m_entries[size_t(index)];
+    if (s.entry.removed || s.run || s.entry.state == State::Detecting || s.entry.state == State::Cutting
+        || (s.media && s.media->probing()))
+        return false;
+    s.entry.removed = true;
+    release(index);
+    emit stateChanged(index, s.entry.state);
+    finishIfIdle();
+    return true;
+}
+
+double BatchQueue::fractionDone() const
+{
+    double sum = 0;
+    int counted = 0;
+    for (int i = 0; i < count(); ++i) {
+        const Entry &e = entry(i);
+        if (e.removed)
+            continue;
+        ++counted;
+        const double step = std::max(0.0, e.percent) / 100;
+        const double detectShare = e.request.remove ? (e.existingDetection ? 0.0 : 0.5) : 1.0;
+        switch (e.state) {
+        case State::Waiting:
+            break;
+        case State::Detecting:
+            sum += detectShare * step;
+            break;
+        case State::Detected:
+        case State::Approved:
+            sum += detectShare;
+            break;
+        case State::ReadyForReview:
+            sum += m_reviewFirst ? 1 : detectShare;
+            break;
+        case State::Cutting:
+            sum += detectShare + (1 - detectShare) * step;
+            break;
+        case State::Done:
+        case State::Failed:
+        case State::Stopped:
+            sum += 1;
+            break;
+        }
+    }
+    return counted ? sum / counted : 0;
+}
+
+int BatchQueue::recordingCount() const
+{
+    int n = 0;
+    for (int i = 0; i < count(); ++i)
+        n += !entry(i).removed;
+    return n;
+}
+
+int BatchQueue::finishedCount() const
+{
+    int n = 0;
+    for (int i = 0; i < count(); ++i) {
+        const Entry &e = entry(i);
+        n += !e.removed
+             && (e.state == State::Done || e.state == State::Failed || e.state == State::Stopped
+                 || (m_reviewFirst && e.state == State::ReadyForReview));
+    }
+    return n;
 }
 
 void BatchQueue::schedule()
 {
     if (m_running && !m_stopping) {
         for (int i = 0; i < count() && m_detecting < m_detectionSlots; ++i)
-            if (entry(i).state == State::Waiting)
+            if (entry(i).state == State::Waiting && !entry(i).removed)
                 begin(i);
+        // Cuts go in the queue's order: the first one due waits for its
+        // recording to be read, and the others for it.
         for (int i = 0; m_cutting < 0 && i < count(); ++i) {
-            const Slot &s = *m_entries[size_t(i)];
-            if (s.entry.state == State::Detected && s.media && !s.media->probing())
-                cut(i);
+            Slot &s = *m_entries[size_t(i)];
+            if (s.entry.removed || (s.entry.state != State::Detected && s.entry.state != State::Approved))
+                continue;
+            if (!s.media) {
+                readForCut(i);
+                break;
+            }
+            if (s.media->probing())
+                break;
+            cut(i);
         }
     }
     // Whatever ended last (a pipeline, a probe, a refusal), the batch ends
@@ -250,12 +377,25 @@ void BatchQueue::begin(int index)
     s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
 }
 
+void BatchQueue::readForCut(int index)
+{
+    // Its reading was let go while it waited for the user: the cut needs
+    // it again, and its output is settled by what it holds.
+    Slot &s = *m_entries[size_t(index)];
+    s.media = std::make_unique<RecordingMedia>();
+    connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
+    emit message(index, QStringLiteral("Reading the recording…"));
+    s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
+}
+
 void BatchQueue::probed(int index)
 {
     Slot &s = *m_entries[size_t(index)];
     Entry &e = s.entry;
-    if (m_stopping || e.state == State::Stopped)
+    if (m_stopping || e.state == State::Stopped || e.removed)
         return;
+    // A reading for an approved cut holds no detection slot.
+    const bool detecting = e.state != State::Approved;
     const QString name = nameOf(e.request.recording);
     QString refusal;
     if (s.media->answer() == MediaProbe::Answer::NotLaunched)
@@ -289,9 +429,16 @@ void BatchQueue::probed(int index)
             refusal = clashWithOthers(index, e.request.output);
     }
     if (!refusal.isEmpty()) {
-        --m_detecting;
+        if (detecting)
+            --m_detecting;
         fail(index, refusal);
         release(index);
+        QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+        return;
+    }
+    const media::MediaInfo &read = *s.media->info();
+    e.seconds = read.videoDuration > 0 ? read.videoDuration : read.duration;
+    if (!detecting) {
         QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
         return;
     }
@@ -299,11 +446,13 @@ void BatchQueue::probed(int index)
         --m_detecting;
         const std::optional<int> breaks = Recording(e.request.recording).cutListCount();
         e.breaksFound = breaks.value_or(0);
-        setState(index, e.request.remove ? State::Detected : State::Done,
-                 QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
-                     .arg(e.request.baseName)
-                     .arg(breaks.value_or(0))
-                     .arg(breaks.value_or(0) == 1 ? QString() : QStringLiteral("s")));
+        setState(index,
+                 !e.request.remove ? State::Done
+                 : m_reviewFirst   ? State::ReadyForReview
+                                   : State::Detected,
+                 usingExistingDetection(e));
+        if (!active(index))
+            release(index);
         QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
         return;
     }
@@ -399,7 +548,11 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
         fail(index, outcome);
     } else if (!cutting) {
         e.breaksFound = run->commercialsFound();
-        setState(index, e.request.remove && !m_stopping ? State::Detected : State::Done, outcome);
+        setState(index,
+                 !e.request.remove || m_stopping ? State::Done
+                 : m_reviewFirst                 ? State::ReadyForReview
+                                                 : State::Detected,
+                 outcome);
         if (e.request.remove && m_stopping)
             setState(index, State::Stopped,
                      QStringLiteral("Stopped before its cut; its detection is kept beside it."));
@@ -426,6 +579,8 @@ void BatchQueue::stop()
         if (s.run) {
             // Its pipeline says when its tool has ended.
             s.run->stop();
+        } else if (s.entry.state == State::Approved) {
+            release(i);
         } else if (active(i)) {
             if (s.media && s.media->probing())
                 --m_detecting;

@@ -21,7 +21,19 @@ class BatchQueue : public QObject
 {
     Q_OBJECT
 public:
-    enum class State { Waiting, Detecting, Detected, Cutting, Done, Failed, Stopped };
+    // ReadyForReview: detected, its cut waits for the user's approval;
+    // Approved: the user approved its list, and it is cut in its turn.
+    enum class State {
+        Waiting,
+        Detecting,
+        Detected,
+        ReadyForReview,
+        Approved,
+        Cutting,
+        Done,
+        Failed,
+        Stopped
+    };
     Q_ENUM(State)
 
     struct Entry
@@ -41,6 +53,8 @@ public:
         double keptSeconds = 0; // what the cut list kept of the recording in the copy
         int breaksFound = 0; // in the detector's list
         int breaksCut = 0; // in the copy's cut list, overlapping ones merged
+        bool removed = false; // taken out of the queue by the user
+        double seconds = 0; // the recording's length, once it has been read
     };
 
     explicit BatchQueue(QObject *parent = nullptr);
@@ -57,6 +71,19 @@ public:
     // folder, already queued, a copy or work files another one would
     // write too) is Failed at once, with the reason. Returns its index.
     int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString());
+    // Queues a recording whose detection lies beside it (its own, or a
+    // DVR's), as ready for review or approved, without running comskip.
+    int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString());
+    // A detected recording waits for approval before its cut; off, each
+    // is cut as soon as it is detected.
+    void setReviewFirst(bool review) { m_reviewFirst = review; }
+    bool reviewFirst() const { return m_reviewFirst; }
+    // Sends a detected recording's list to cutting; it is cut in its turn
+    // while the queue runs, else when it next starts. False when it has
+    // no detection to approve.
+    bool approve(int index);
+    // Takes a recording out of the queue; not one being worked on.
+    bool remove(int index);
     void start();
     // Stops every recording under way; those still waiting are Stopped.
     // finished() follows once every tool has ended.
@@ -66,8 +93,17 @@ public:
     int count() const { return int(m_entries.size()); }
     const Entry &entry(int index) const;
     static QString stateName(State state);
+    // How far the queue is, 0 to 1, each recording weighing alike (its
+    // detection half, its cut half); one waiting for the user counts as
+    // far as it can go without them.
+    double fractionDone() const;
+    // The recordings not removed, and those of them with nothing left to
+    // run.
+    int recordingCount() const;
+    int finishedCount() const;
 
 signals:
+    void added(int index);
     void stateChanged(int index, BatchQueue::State state);
     void progress(int index, double percent);
     void message(int index, const QString &text);
@@ -77,7 +113,10 @@ private:
     struct Slot;
     void schedule();
     void begin(int index);
+    int enqueue(const RunRequest &request, bool existingDetection, const QString &outputDir, State initial);
     void probed(int index);
+    void readForCut(int index);
+    static QString usingExistingDetection(const Entry &e);
     void detect(int index);
     void cut(int index);
     void startPipeline(int index, const RunRequest &request, bool cutting);
@@ -98,6 +137,7 @@ private:
     int m_cutting = -1;
     bool m_running = false;
     bool m_stopping = false;
+    bool m_reviewFirst = false;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };

@@ -6,6 +6,7 @@
 
 #include "app/EdgeReview.h"
 #include "app/FrameStrip.h"
+#include "app/QueuePanel.h"
 #include "app/Sample.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
@@ -16,6 +17,9 @@
 #include <QCheckBox>
 #include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -520,6 +524,100 @@ private slots:
         const QString png = qEnvironmentVariable("TRIMLET_CHART_PNG");
         if (!png.isEmpty())
             img.save(png);
+    }
+
+    // A folder's recordings: detected down the queue unattended, kept
+    // across a restart while they wait for review, reviewed in the chart
+    // window one after the other, approved and cut. What is no recording
+    // fails its own row and nothing else.
+    void testQueueDetectReviewCut()
+    {
+        const QString dir = m_dir.filePath(QStringLiteral("queue"));
+        const QString news = copyOf(QStringLiteral("two-breaks"), dir, QStringLiteral("Evening News.mpg"));
+        QVERIFY(!news.isEmpty());
+        const QString quiz = dir + QStringLiteral("/Quiz.mpg");
+        QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                                   {quiz, QStringLiteral("show:170")}),
+                 0);
+        const QString notes = dir + QStringLiteral("/notes.ts");
+        writeFile(notes, "not a recording\n");
+        const QString state = dir + QStringLiteral("/state/trimlet/queue.json");
+        const QByteArray newsBytes = sha1(news);
+        const auto savedRecordings = [&] {
+            QFile f(state);
+            return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll())
+                                                     .object()
+                                                     .value(QStringLiteral("recordings"))
+                                                     .toArray()
+                                               : QJsonArray();
+        };
+        const auto states = [](QueuePanel &q) {
+            QStringList texts;
+            for (int row = 0; row < q.model().rowCount(); ++row)
+                texts << q.model().index(row, QueueModel::StateColumn).data().toString();
+            return texts;
+        };
+        {
+            Harness h;
+            h.windows.restoreQueue(state);
+            QueuePanel &q = h.windows.queue();
+            QVERIFY(!h.ui().queueGroup->isVisibleTo(h.windows.mainWindow()));
+            h.windows.mainWindow()->show();
+            QVERIFY(QTest::qWaitForWindowExposed(h.windows.mainWindow()));
+            h.windows.openRecordings({news, quiz, notes});
+            QVERIFY(h.ui().queueGroup->isVisible());
+            QCOMPARE(q.model().rowCount(), 3);
+            QCOMPARE(h.ui().mInputField->text(), news);
+            QTest::mouseClick(h.ui().mDetectAllButton, Qt::LeftButton);
+            QVERIFY(q.isRunning());
+            QVERIFY2(h.windows.mainWindow()->windowTitle().contains(QStringLiteral(" of 3 recordings · ")),
+                     qPrintable(h.windows.mainWindow()->windowTitle()));
+            QVERIFY(!h.ui().mAutoActionButton->isEnabled());
+            QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 300000));
+            const QStringList after = states(q);
+            QCOMPARE(after.mid(0, 2), (QStringList{"ready for review", "ready for review"}));
+            QVERIFY2(after.at(2).startsWith(QStringLiteral("failed: notes.ts is not a recording")),
+                     qPrintable(after.at(2)));
+            QTRY_COMPARE(h.ui().mStatusField->text(),
+                         QStringLiteral("Queue finished: 2 ready for review, 0 done, 1 failed."));
+            QCOMPARE(savedRecordings().size(), 2);
+        }
+
+        // The next start: the two waiting for review are there again.
+        Harness h;
+        h.windows.restoreQueue(state);
+        h.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(h.windows.mainWindow()));
+        QueuePanel &q = h.windows.queue();
+        QCOMPARE(states(q), (QStringList{"ready for review", "ready for review"}));
+        QCOMPARE(h.ui().mInputField->text(), news);
+        QVERIFY(h.ui().mReviewButton->isEnabled());
+        QTest::mouseClick(h.ui().mReviewButton, Qt::LeftButton);
+        QTRY_VERIFY(h.windows.graphWindow()->isVisible());
+        QCOMPARE(h.controller.commercials()->size(), 2);
+        // Approved from the chart window, then on to the next one.
+        h.windows.graphWindow()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(h.windows.graphWindow()));
+        QTest::keyClick(h.windows.graphWindow(), Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(states(q).at(0), QStringLiteral("approved"));
+        QTest::keyClick(h.windows.graphWindow(), Qt::Key_F8);
+        QCOMPARE(h.ui().mInputField->text(), quiz);
+        QTest::mouseClick(h.ui().mApproveButton, Qt::LeftButton);
+        QCOMPARE(states(q), (QStringList{"approved", "approved"}));
+        QVERIFY(h.ui().mCutAllApprovedButton->isEnabled());
+        QTest::mouseClick(h.ui().mCutAllApprovedButton, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 300000));
+
+        const QStringList cut = states(q);
+        QVERIFY2(cut.at(0).startsWith(QStringLiteral("done, 0:0")), qPrintable(cut.join(QLatin1Char('|'))));
+        QCOMPARE(cut.at(1), QStringLiteral("done"));
+        const BatchQueue::Entry &made = q.queue().entry(0);
+        QCOMPARE(made.copyMade, dir + QStringLiteral("/Evening News.clean.mpg"));
+        QVERIFY(QFile::exists(made.copyMade));
+        // The programme without breaks has nothing to cut, and no copy.
+        QVERIFY(q.queue().entry(1).copyMade.isEmpty());
+        QCOMPARE(sha1(news), newsBytes);
+        QCOMPARE(savedRecordings().size(), 0);
     }
 
     // A newcomer's first try: the menu item makes a recording with two

@@ -1,0 +1,319 @@
+#include "app/QueuePanel.h"
+
+#include "app/AppController.h"
+#include "app/DesktopNotification.h"
+#include "core/PathText.h"
+#include "jobs/QueueStore.h"
+#include "jobs/Recording.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableView>
+#include <QUrl>
+
+#include <cmath>
+
+using State = BatchQueue::State;
+
+QueuePanel::QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindow *main, QMainWindow *chart,
+                       QObject *parent)
+    : QObject(parent), m_controller(controller), m_ui(ui), m_main(main), m_chart(chart), m_model(m_queue)
+{
+    QTableView *table = m_ui.mQueueTable;
+    table->setModel(&m_model);
+    table->horizontalHeader()->setSectionResizeMode(QueueModel::NameColumn, QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setSectionResizeMode(QueueModel::LengthColumn, QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->verticalHeader()->hide();
+    connectControls();
+    updateControls();
+}
+
+QueuePanel::~QueuePanel()
+{
+    m_queue.disconnect(this);
+}
+
+void QueuePanel::connectControls()
+{
+    connect(m_ui.mQueueTable->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &QueuePanel::entrySelected);
+    connect(m_ui.mDetectAllButton, &QPushButton::clicked, this, &QueuePanel::detectAll);
+    connect(m_ui.mCutAllApprovedButton, &QPushButton::clicked, this, &QueuePanel::cutAllApproved);
+    connect(m_ui.mReviewButton, &QPushButton::clicked, this, &QueuePanel::review);
+    connect(m_ui.mApproveButton, &QPushButton::clicked, this, &QueuePanel::approve);
+    connect(m_ui.mNextReviewButton, &QPushButton::clicked, this, &QueuePanel::nextForReview);
+    connect(m_ui.mRemoveFromQueueButton, &QPushButton::clicked, this, &QueuePanel::removeSelected);
+    connect(m_ui.mShowQueueCopyButton, &QPushButton::clicked, this, &QueuePanel::showCopy);
+    // The review is done in the chart window: approving and going on to
+    // the next recording work from there as from the queue.
+    for (QMainWindow *window : {m_main, m_chart}) {
+        auto *approveKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Return), window);
+        connect(approveKey, &QShortcut::activated, this, &QueuePanel::approve);
+        auto *nextKey = new QShortcut(QKeySequence(Qt::Key_F8), window);
+        connect(nextKey, &QShortcut::activated, this, &QueuePanel::nextForReview);
+    }
+    m_ui.mApproveButton->setToolTip(tr("Approve this recording's breaks for cutting (Ctrl+Return)"));
+    m_ui.mNextReviewButton->setToolTip(tr("Review the next recording that waits for review (F8)"));
+    m_ui.mCutWithoutReview->setToolTip(tr("Cut each recording as soon as it is detected"));
+    const auto queueChanged = [this] {
+        save();
+        updateControls();
+    };
+    connect(&m_queue, &BatchQueue::stateChanged, this, queueChanged);
+    connect(&m_queue, &BatchQueue::stateChanged, this, &QueuePanel::showAgainIfShown);
+    connect(&m_queue, &BatchQueue::added, this, queueChanged);
+    connect(&m_queue, &BatchQueue::progress, this, &QueuePanel::updateControls);
+    connect(&m_queue, &BatchQueue::finished, this, &QueuePanel::finished);
+    connect(&m_controller, &AppController::isRunningChanged, this, &QueuePanel::updateControls);
+    connect(&m_controller, &AppController::isRunningAutoChanged, this, &QueuePanel::updateControls);
+}
+
+RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const
+{
+    // The window's options and tools, for this recording rather than the
+    // one shown.
+    RunRequest r = m_controller.runRequest(true, true, m_controller.runOptions().autoClean);
+    const Recording recording(path);
+    r.recording = path;
+    r.outDir = recording.outDir();
+    r.baseName = recording.baseName();
+    r.mode = mode;
+    r.output = mode == RunRequest::Mode::SkipList ? QString() : output;
+    return r;
+}
+
+void QueuePanel::addRecordings(const QStringList &paths)
+{
+    int first = -1;
+    for (const QString &given : paths) {
+        const QString path = QFileInfo(given).absoluteFilePath();
+        const Recording recording(path);
+        // A DVR that runs comskip itself leaves its lists beside the recording.
+        const bool detected = QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
+                              && QFileInfo::exists(recording.workFile(QStringLiteral("edl")));
+        const RunRequest request = requestFor(path, m_controller.outputMode(), QString());
+        const int index = detected ? m_queue.addDetected(request, false) : m_queue.add(request);
+        if (first < 0)
+            first = index;
+    }
+    if (first >= 0 && selectedEntry() < 0)
+        selectEntry(first);
+    updateControls();
+}
+
+void QueuePanel::restoreFrom(const QString &path)
+{
+    m_statePath = path;
+    const QList<queuestore::Saved> saved = queuestore::load(path);
+    for (const queuestore::Saved &s : saved) {
+        const State state = queuestore::restoredState(s);
+        const RunRequest request = requestFor(s.recording, s.mode, s.output);
+        if (state == State::Waiting)
+            m_queue.add(request);
+        else
+            m_queue.addDetected(request, state == State::Approved);
+    }
+    if (!saved.isEmpty() && selectedEntry() < 0)
+        selectEntry(m_model.entryAt(0));
+    updateControls();
+}
+
+void QueuePanel::save()
+{
+    if (!m_statePath.isEmpty() && !m_quitting)
+        queuestore::save(m_queue, m_statePath);
+}
+
+void QueuePanel::stopForQuit()
+{
+    // Saved as it stands: what runs now is taken up again next time.
+    save();
+    m_quitting = true;
+    m_queue.stop();
+}
+
+int QueuePanel::selectedEntry() const
+{
+    return m_model.entryAt(m_ui.mQueueTable->currentIndex().row());
+}
+
+void QueuePanel::selectEntry(int index)
+{
+    const int row = m_model.rowOf(index);
+    if (row < 0)
+        return;
+    m_ui.mQueueTable->setCurrentIndex(m_model.index(row, QueueModel::NameColumn));
+    m_ui.mQueueTable->selectRow(row);
+}
+
+void QueuePanel::entrySelected()
+{
+    const int index = selectedEntry();
+    updateControls();
+    if (index < 0 || m_controller.runInProgress())
+        return;
+    const QString path = m_queue.entry(index).request.recording;
+    if (path != m_controller.movieFile())
+        m_controller.openRecording(path);
+}
+
+void QueuePanel::showAgainIfShown(int index, BatchQueue::State state)
+{
+    // The window shows what lies on disk: a detection or a cut the queue
+    // made of the recording shown is read again.
+    const QString &path = m_queue.entry(index).request.recording;
+    if ((state == State::ReadyForReview || state == State::Done || state == State::Failed)
+        && path == m_controller.movieFile() && !m_controller.runInProgress())
+        m_controller.openRecording(path);
+}
+
+void QueuePanel::run()
+{
+    m_queue.setReviewFirst(!m_ui.mCutWithoutReview->isChecked());
+    m_queue.setDetectionSlots(BatchQueue::defaultDetectionSlots(m_controller.detectorSettings()));
+    m_queue.start();
+    updateControls();
+}
+
+void QueuePanel::detectAll()
+{
+    if (m_queue.isRunning()) {
+        m_queue.stop();
+        return;
+    }
+    run();
+}
+
+void QueuePanel::cutAllApproved()
+{
+    if (!m_queue.isRunning())
+        run();
+}
+
+void QueuePanel::review()
+{
+    const int index = selectedEntry();
+    if (index < 0)
+        return;
+    if (m_controller.movieFile() != m_queue.entry(index).request.recording && !m_controller.runInProgress())
+        m_controller.openRecording(m_queue.entry(index).request.recording);
+    m_controller.graphAction();
+}
+
+void QueuePanel::approve()
+{
+    const int index = selectedEntry();
+    if (index >= 0 && m_queue.approve(index))
+        m_controller.setStatusText(tr("%1 approved: %2")
+                                       .arg(pathtext::lastComponent(m_queue.entry(index).request.recording),
+                                            m_controller.breaksSummary().isEmpty()
+                                                ? tr("its breaks are cut as detected.")
+                                                : m_controller.breaksSummary() + QLatin1Char('.')));
+}
+
+void QueuePanel::nextForReview()
+{
+    const int rows = m_model.rowCount();
+    const int from = m_ui.mQueueTable->currentIndex().row();
+    for (int step = 1; step <= rows; ++step) {
+        const int index = m_model.entryAt((from + step + rows) % rows);
+        if (index >= 0 && m_queue.entry(index).state == State::ReadyForReview) {
+            selectEntry(index);
+            review();
+            return;
+        }
+    }
+    m_controller.setStatusText(tr("No recording waits for review."));
+}
+
+void QueuePanel::removeSelected()
+{
+    const int index = selectedEntry();
+    if (index >= 0)
+        m_queue.remove(index);
+}
+
+void QueuePanel::showCopy()
+{
+    const int index = selectedEntry();
+    if (index >= 0 && !m_queue.entry(index).copyMade.isEmpty())
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QFileInfo(m_queue.entry(index).copyMade).absolutePath()));
+}
+
+QString QueuePanel::progressText() const
+{
+    if (!m_queue.isRunning())
+        return QString();
+    return tr("%1 of %2 recordings · %3 %")
+        .arg(m_queue.finishedCount())
+        .arg(m_queue.recordingCount())
+        .arg(int(std::floor(m_queue.fractionDone() * 100)));
+}
+
+void QueuePanel::finished()
+{
+    int review = 0, done = 0, failed = 0;
+    for (int i = 0; i < m_queue.count(); ++i) {
+        const BatchQueue::Entry &e = m_queue.entry(i);
+        if (e.removed)
+            continue;
+        review += e.state == State::ReadyForReview;
+        done += e.state == State::Done;
+        failed += e.state == State::Failed;
+    }
+    const QString summary =
+        tr("Queue finished: %1 ready for review, %2 done, %3 failed.").arg(review).arg(done).arg(failed);
+    m_controller.setStatusText(summary);
+    if (!m_main->isActiveWindow() && !m_chart->isActiveWindow())
+        DesktopNotification::send(QStringLiteral("Trimlet"), summary);
+    updateControls();
+}
+
+void QueuePanel::updateControls()
+{
+    const bool running = m_queue.isRunning();
+    const bool single = m_controller.isRunning() || m_controller.isRunningAuto();
+    m_ui.queueGroup->setVisible(!isEmpty());
+    const int index = selectedEntry();
+    const State state = index >= 0 ? m_queue.entry(index).state : State::Failed;
+    bool anyApproved = false, anyWaiting = false, anyReview = false;
+    for (int i = 0; i < m_queue.count(); ++i) {
+        const BatchQueue::Entry &e = m_queue.entry(i);
+        if (e.removed)
+            continue;
+        anyApproved |= e.state == State::Approved;
+        anyWaiting |= e.state == State::Waiting;
+        anyReview |= e.state == State::ReadyForReview;
+    }
+    m_ui.mDetectAllButton->setText(running ? tr("&Stop Queue") : tr("&Detect All"));
+    m_ui.mDetectAllButton->setEnabled(running || (!single && anyWaiting));
+    m_ui.mCutAllApprovedButton->setEnabled(!running && !single && anyApproved);
+    m_ui.mCutWithoutReview->setEnabled(!running);
+    m_ui.mReviewButton->setEnabled(
+        index >= 0 && !single
+        && (state == State::ReadyForReview || state == State::Approved || state == State::Detected));
+    m_ui.mApproveButton->setEnabled(index >= 0 && state == State::ReadyForReview);
+    m_ui.mNextReviewButton->setEnabled(anyReview && !single);
+    m_ui.mRemoveFromQueueButton->setEnabled(index >= 0 && state != State::Detecting
+                                            && state != State::Cutting);
+    m_ui.mShowQueueCopyButton->setEnabled(index >= 0 && !m_queue.entry(index).copyMade.isEmpty()
+                                          && QFileInfo::exists(m_queue.entry(index).copyMade));
+    QString status = progressText();
+    if (status.isEmpty() && !isEmpty())
+        status = tr("%n recording(s)", nullptr, m_queue.recordingCount());
+    if (m_ui.mQueueStatusField->text() != status) {
+        m_ui.mQueueStatusField->setText(status);
+        m_ui.mQueueStatusField->setAccessibleDescription(status);
+    }
+    emit changed();
+}

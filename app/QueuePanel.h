@@ -1,0 +1,75 @@
+#pragma once
+
+#include "jobs/BatchQueue.h"
+#include "jobs/QueueModel.h"
+
+#include <QObject>
+#include <QStringList>
+
+class AppController;
+class QMainWindow;
+namespace Ui {
+class MainWindow;
+}
+
+// The queue in the main window: many recordings detected down the queue
+// unattended, each reviewed in the chart window and approved, then all cut,
+// each copy checked as a single one is. Selecting a row shows that
+// recording in the window. The queue is kept across a restart.
+class QueuePanel : public QObject
+{
+    Q_OBJECT
+public:
+    QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindow *main, QMainWindow *chart,
+               QObject *parent = nullptr);
+    ~QueuePanel() override;
+
+    BatchQueue &queue() { return m_queue; }
+    QueueModel &model() { return m_model; }
+    // Recordings chosen, dropped or named together: each a row. One whose
+    // detection lies beside it waits for review without running comskip.
+    void addRecordings(const QStringList &paths);
+    bool isRunning() const { return m_queue.isRunning(); }
+    bool isEmpty() const { return m_queue.recordingCount() == 0; }
+    // Where the queue is kept; the queue saved there is brought back.
+    void restoreFrom(const QString &path);
+    // "3 of 7 recordings · 41 %" while the queue runs, else empty.
+    QString progressText() const;
+    // Stops the queue for the application's end, keeping what it would
+    // take up again.
+    void stopForQuit();
+
+    int selectedEntry() const;
+    void selectEntry(int index);
+    void detectAll();
+    void cutAllApproved();
+    void review();
+    void approve();
+    void nextForReview();
+    void removeSelected();
+    void showCopy();
+
+signals:
+    // The title or the controls the main window owns follow the queue.
+    void changed();
+
+private:
+    void connectControls();
+    void entrySelected();
+    void showAgainIfShown(int index, BatchQueue::State state);
+    void updateControls();
+    void save();
+    void finished();
+    // The request a row runs, as Run would make it now, for that recording.
+    RunRequest requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const;
+    void run();
+
+    AppController &m_controller;
+    Ui::MainWindow &m_ui;
+    QMainWindow *m_main;
+    QMainWindow *m_chart;
+    BatchQueue m_queue;
+    QueueModel m_model;
+    QString m_statePath;
+    bool m_quitting = false;
+};

@@ -1,0 +1,120 @@
+#include "jobs/QueueModel.h"
+
+#include "core/PathText.h"
+#include "core/TimeText.h"
+
+#include <cmath>
+
+QueueModel::QueueModel(BatchQueue &queue, QObject *parent) : QAbstractTableModel(parent), m_queue(queue)
+{
+    rebuild();
+    connect(&m_queue, &BatchQueue::stateChanged, this, [this](int index) {
+        // A removal or an addition changes the rows; a new state, one row.
+        if (m_queue.entry(index).removed != !m_rows.contains(index))
+            rebuild();
+        else
+            entryChanged(index);
+    });
+    connect(&m_queue, &BatchQueue::added, this, &QueueModel::rebuild);
+    connect(&m_queue, &BatchQueue::progress, this, &QueueModel::entryChanged);
+    connect(&m_queue, &BatchQueue::message, this, &QueueModel::entryChanged);
+}
+
+void QueueModel::rebuild()
+{
+    beginResetModel();
+    m_rows.clear();
+    for (int i = 0; i < m_queue.count(); ++i)
+        if (!m_queue.entry(i).removed)
+            m_rows << i;
+    endResetModel();
+}
+
+void QueueModel::entryChanged(int index)
+{
+    if (index >= m_queue.count())
+        return;
+    const int row = rowOf(index);
+    if (row < 0) {
+        if (!m_queue.entry(index).removed)
+            rebuild();
+        return;
+    }
+    emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
+}
+
+int QueueModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int QueueModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+int QueueModel::entryAt(int row) const
+{
+    return row >= 0 && row < m_rows.size() ? m_rows.at(row) : -1;
+}
+
+int QueueModel::rowOf(int entry) const
+{
+    return int(m_rows.indexOf(entry));
+}
+
+QString QueueModel::stateText(const BatchQueue::Entry &e)
+{
+    const QString name = BatchQueue::stateName(e.state);
+    switch (e.state) {
+    case BatchQueue::State::Detecting:
+    case BatchQueue::State::Cutting:
+        return e.percent >= 0 ? QStringLiteral("%1 %2 %").arg(name).arg(int(std::floor(e.percent))) : name;
+    case BatchQueue::State::Done:
+        return e.copyMade.isEmpty() || e.request.mode != RunRequest::Mode::Cut
+                   ? name
+                   : QStringLiteral("done, %1").arg(timeText(e.keptSeconds, true));
+    case BatchQueue::State::Failed:
+        return e.message.isEmpty() ? name : QStringLiteral("failed: ") + e.message;
+    default:
+        return name;
+    }
+}
+
+QVariant QueueModel::data(const QModelIndex &index, int role) const
+{
+    const int i = entryAt(index.row());
+    if (i < 0 || !index.isValid())
+        return {};
+    const BatchQueue::Entry &e = m_queue.entry(i);
+    if (role == Qt::ToolTipRole)
+        return e.message.isEmpty() ? QVariant() : QVariant(e.message);
+    if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
+        return {};
+    switch (index.column()) {
+    case NameColumn:
+        return pathtext::lastComponent(e.request.recording);
+    case LengthColumn:
+        return e.seconds > 0 ? timeText(e.seconds, true) : QString();
+    case StateColumn:
+        return stateText(e);
+    default:
+        return {};
+    }
+}
+
+QVariant QueueModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case NameColumn:
+        return QStringLiteral("Recording");
+    case LengthColumn:
+        return QStringLiteral("Length");
+    case StateColumn:
+        return QStringLiteral("State");
+    default:
+        return {};
+    }
+}

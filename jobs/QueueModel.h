@@ -1,0 +1,33 @@
+#pragma once
+
+#include "jobs/BatchQueue.h"
+
+#include <QAbstractTableModel>
+
+// The queue as rows of a table: the recording's name, its length and its
+// state in words, one row for each recording not removed from it.
+class QueueModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { NameColumn, LengthColumn, StateColumn, ColumnCount };
+    explicit QueueModel(BatchQueue &queue, QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The queue's index of a row, and the row of an index; -1 for none.
+    int entryAt(int row) const;
+    int rowOf(int entry) const;
+    // "ready for review", "detecting 38 %", "done, 0:41:20", "failed: …".
+    static QString stateText(const BatchQueue::Entry &e);
+
+private:
+    void rebuild();
+    void entryChanged(int index);
+
+    BatchQueue &m_queue;
+    QList<int> m_rows;
+};

@@ -1,0 +1,107 @@
+#include "jobs/QueueStore.h"
+
+#include "core/AtomicWrite.h"
+#include "jobs/Recording.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaEnum>
+
+namespace queuestore {
+
+namespace {
+
+const QStringList kModes{QStringLiteral("cut"), QStringLiteral("chapters"), QStringLiteral("skip-list")};
+
+bool kept(BatchQueue::State s)
+{
+    using S = BatchQueue::State;
+    return s == S::Waiting || s == S::Detecting || s == S::Detected || s == S::ReadyForReview
+           || s == S::Approved || s == S::Cutting;
+}
+
+} // namespace
+
+QString defaultPath()
+{
+    // Qt 6.4 has no location for XDG_STATE_HOME.
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.local/state");
+    return base + QStringLiteral("/trimlet/queue.json");
+}
+
+bool save(const BatchQueue &queue, const QString &path)
+{
+    QJsonArray rows;
+    const QMetaEnum states = QMetaEnum::fromType<BatchQueue::State>();
+    for (int i = 0; i < queue.count(); ++i) {
+        const BatchQueue::Entry &e = queue.entry(i);
+        if (e.removed || !kept(e.state))
+            continue;
+        rows.append(
+            QJsonObject{{QStringLiteral("recording"), e.request.recording},
+                        {QStringLiteral("output"), e.request.output},
+                        {QStringLiteral("mode"), kModes.value(int(e.request.mode))},
+                        {QStringLiteral("state"), QString::fromLatin1(states.valueToKey(int(e.state)))}});
+    }
+    if (rows.isEmpty() && !QFileInfo::exists(path))
+        return true;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    return writeAtomically(path, QJsonDocument(QJsonObject{{QStringLiteral("recordings"), rows}}).toJson());
+}
+
+QList<Saved> load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QJsonArray rows =
+        QJsonDocument::fromJson(file.readAll()).object().value(QStringLiteral("recordings")).toArray();
+    const QMetaEnum states = QMetaEnum::fromType<BatchQueue::State>();
+    QList<Saved> saved;
+    for (const QJsonValue &row : rows) {
+        const QJsonObject o = row.toObject();
+        Saved s;
+        s.recording = o.value(QStringLiteral("recording")).toString();
+        if (s.recording.isEmpty())
+            continue;
+        s.output = o.value(QStringLiteral("output")).toString();
+        s.mode = RunRequest::Mode(
+            std::max<qsizetype>(0, kModes.indexOf(o.value(QStringLiteral("mode")).toString())));
+        bool ok = false;
+        const int state =
+            states.keyToValue(o.value(QStringLiteral("state")).toString().toLatin1().constData(), &ok);
+        s.state =
+            ok && kept(BatchQueue::State(state)) ? BatchQueue::State(state) : BatchQueue::State::Waiting;
+        saved << s;
+    }
+    return saved;
+}
+
+BatchQueue::State restoredState(const Saved &saved)
+{
+    using S = BatchQueue::State;
+    const Recording recording(saved.recording);
+    const bool lists = QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
+                       && QFileInfo::exists(recording.workFile(QStringLiteral("edl")));
+    if (!lists)
+        return S::Waiting;
+    switch (saved.state) {
+    case S::ReadyForReview:
+        return S::ReadyForReview;
+    case S::Detected:
+    case S::Approved:
+    case S::Cutting:
+        return S::Approved;
+    default:
+        return S::Waiting;
+    }
+}
+
+} // namespace queuestore
