@@ -5,7 +5,9 @@
 
 #include "TestSupport.h"
 
+#include "app/QueuePanel.h"
 #include "chart/VideoGraph.h"
+#include "jobs/QueueStore.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
 
@@ -187,6 +189,51 @@ private slots:
         choose(0);
         QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/show.clean.mpg"));
         QCOMPARE(QSettings().value(QStringLiteral("outputMode")).toString(), QStringLiteral("cut"));
+    }
+
+    // Detected recordings wait for the user: only an approved one is cut,
+    // one taken out of the queue is neither cut nor kept for the next
+    // start, and one whose lists vanished comes back to be detected again.
+    void testQueueHoldsEachCutForReview()
+    {
+        StandInRun r(freshDir());
+        const QString dir = QFileInfo(r.movie).absolutePath();
+        const QString later = dir + QStringLiteral("/later.mpg");
+        const QString spare = dir + QStringLiteral("/spare.mpg");
+        writeFile(later, readAll(r.movie));
+        writeFile(spare, readAll(r.movie));
+        const QString state = dir + QStringLiteral("/state/queue.json");
+        r.windows.restoreQueue(state);
+        r.windows.openRecordings({r.movie, later, spare});
+        QueuePanel &q = r.windows.queue();
+        const auto stateOf = [&](int index) { return q.queue().entry(index).state; };
+        q.detectAll();
+        QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 20000));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(stateOf(i), BatchQueue::State::ReadyForReview);
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/show.clean.mpg")));
+
+        q.selectEntry(2);
+        q.removeSelected();
+        QCOMPARE(q.model().rowCount(), 2);
+        q.selectEntry(0);
+        q.approve();
+        QCOMPARE(stateOf(0), BatchQueue::State::Approved);
+        QVERIFY(r.ui().mCutAllApprovedButton->isEnabled());
+        q.cutAllApproved();
+        QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 20000));
+        QCOMPARE(stateOf(0), BatchQueue::State::Done);
+        QVERIFY(QFile::exists(dir + QStringLiteral("/show.clean.mpg")));
+        QCOMPARE(stateOf(1), BatchQueue::State::ReadyForReview);
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/later.clean.mpg")));
+        QVERIFY(!QFile::exists(dir + QStringLiteral("/spare.clean.mpg")));
+
+        const QList<queuestore::Saved> saved = queuestore::load(state);
+        QCOMPARE(saved.size(), 1);
+        QCOMPARE(saved.first().recording, later);
+        QCOMPARE(queuestore::restoredState(saved.first()), BatchQueue::State::ReadyForReview);
+        QVERIFY(QFile::remove(dir + QStringLiteral("/later.txt")));
+        QCOMPARE(queuestore::restoredState(saved.first()), BatchQueue::State::Waiting);
     }
 
     void testFailureAndBadInputInWords()
