@@ -68,6 +68,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     m_queue = std::make_unique<QueuePanel>(m_controller, *m_ui, m_main, m_graphWindow);
     connect(m_queue.get(), &QueuePanel::changed, this, [this] {
         updateControls();
+        showQueueProgress();
         updateTitle();
     });
     // As tall as its contents: no empty band under the status line.
@@ -278,6 +279,36 @@ void AppWindows::updateControls()
           static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
           static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
+}
+
+void AppWindows::showQueueProgress()
+{
+    if (!m_queue->isRunning()) {
+        if (m_queueDetectRow)
+            m_detectRow->stop();
+        if (m_queueCutRow)
+            m_removeRow->stop();
+        m_queueRows = m_queueDetectRow = m_queueCutRow = false;
+        return;
+    }
+    if (!m_queueRows) {
+        m_detectRow->clear();
+        m_removeRow->clear();
+        m_queueRows = true;
+    }
+    const QueuePanel::StepProgress p = m_queue->stepProgress();
+    if (p.detect && *p.detect < 1 && !m_queueDetectRow) {
+        m_detectRow->start();
+        m_queueDetectRow = true;
+    }
+    if (p.detect && m_queueDetectRow)
+        m_detectRow->setPercent(*p.detect * 100);
+    if (p.cut && !m_queueCutRow) {
+        m_removeRow->start();
+        m_queueCutRow = true;
+    }
+    if (p.cut && m_queueCutRow)
+        m_removeRow->setPercent(*p.cut * 100);
 }
 
 void AppWindows::updateTitle()

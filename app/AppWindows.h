@@ -95,6 +95,8 @@ private:
     void addBreak();
     void updateEmptyTable();
     void updateTitle();
+    // While the queue runs, the progress rows are the whole queue's.
+    void showQueueProgress();
     // The output field's label, names and edit rights for the output mode.
     void showOutputMode();
     void showButtonTitles();
@@ -119,4 +121,7 @@ private:
     int m_selectedRow = -1;
     QLabel *m_noCommercials = nullptr;
     std::unique_ptr<QueuePanel> m_queue;
+    bool m_queueRows = false;
+    bool m_queueDetectRow = false;
+    bool m_queueCutRow = false;
 };

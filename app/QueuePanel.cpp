@@ -260,6 +260,37 @@ QString QueuePanel::progressText() const
         .arg(int(std::floor(m_queue.fractionDone() * 100)));
 }
 
+QueuePanel::StepProgress QueuePanel::stepProgress() const
+{
+    double detected = 0, cut = 0;
+    int detections = 0, cuts = 0;
+    for (int i = 0; i < m_queue.count(); ++i) {
+        const BatchQueue::Entry &e = m_queue.entry(i);
+        if (e.removed)
+            continue;
+        const double step = std::max(0.0, e.percent) / 100;
+        if (!e.existingDetection) {
+            ++detections;
+            detected += e.state == State::Waiting ? 0 : e.state == State::Detecting ? step : 1;
+        }
+        if (e.state == State::Detected || e.state == State::Approved) {
+            ++cuts;
+        } else if (e.state == State::Cutting) {
+            ++cuts;
+            cut += step;
+        } else if (e.state == State::Done && !e.copyMade.isEmpty()) {
+            ++cuts;
+            cut += 1;
+        }
+    }
+    StepProgress p;
+    if (detections)
+        p.detect = detected / detections;
+    if (cuts)
+        p.cut = cut / cuts;
+    return p;
+}
+
 void QueuePanel::finished()
 {
     int review = 0, done = 0, failed = 0;

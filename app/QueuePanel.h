@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QStringList>
 
+#include <optional>
+
 class AppController;
 class QMainWindow;
 namespace Ui {
@@ -35,6 +37,13 @@ public:
     void restoreFrom(const QString &path);
     // "3 of 7 recordings · 41 %" while the queue runs, else empty.
     QString progressText() const;
+    // How far the queue's detections and its cuts are, 0 to 1; none while
+    // it has none of that step to run.
+    struct StepProgress
+    {
+        std::optional<double> detect, cut;
+    };
+    StepProgress stepProgress() const;
     // Stops the queue for the application's end, keeping what it would
     // take up again.
     void stopForQuit();

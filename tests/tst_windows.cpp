@@ -211,6 +211,9 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 20000));
         for (int i = 0; i < 3; ++i)
             QCOMPARE(stateOf(i), BatchQueue::State::ReadyForReview);
+        // The progress rows spoke for the whole queue.
+        QCOMPARE(r.ui().mDetectPercentTextField->text(), QStringLiteral("100%"));
+        QCOMPARE(r.ui().mRemovePercentTextField->text(), QString());
         QVERIFY(!QFile::exists(dir + QStringLiteral("/show.clean.mpg")));
 
         q.selectEntry(2);
@@ -223,6 +226,8 @@ private slots:
         q.cutAllApproved();
         QVERIFY(QTest::qWaitFor([&] { return !q.isRunning(); }, 20000));
         QCOMPARE(stateOf(0), BatchQueue::State::Done);
+        QCOMPARE(r.ui().mRemovePercentTextField->text(), QStringLiteral("100%"));
+        QCOMPARE(r.ui().mDetectPercentTextField->text(), QString());
         QVERIFY(QFile::exists(dir + QStringLiteral("/show.clean.mpg")));
         QCOMPARE(stateOf(1), BatchQueue::State::ReadyForReview);
         QVERIFY(!QFile::exists(dir + QStringLiteral("/later.clean.mpg")));
