@@ -34,9 +34,11 @@
 //              BENCH_CACHE, default ~/.cache/trimlet-bench/batch) detected
 //              and cut through the batch queue with two detections at once,
 //              against the same four run one after another through the same
-//              jobs, with the command line's settings; medians of
-//              BENCH_RUNS (3) pairs taken in turn, and the load average
-//              before and after, as other work skews both.
+//              jobs, with the command line's settings, and against the
+//              bare tools' command lines in a shell (two detectors at a
+//              time, then the four cuts); medians of BENCH_RUNS (3) rounds
+//              taken in turn, and the load average before and after, as
+//              other work skews them all.
 // Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip|batch]...
 //        (default: output, overhead and startup)
 
@@ -733,12 +735,45 @@ void benchBatch()
         }
         return requests;
     };
-    // BENCH_RUNS pairs (default 3), taken in turn, the order swapped every
-    // other pair, so that the load of other work falls on both alike;
-    // medians of each.
+    // The bare tools: the command lines the window would run for each,
+    // with the ini file it writes, two detectors at a time as the queue
+    // runs them, then the cuts one after another.
+    const auto bareScript = [&](const QString &dir) {
+        AppController c;
+        c.endSound().setMuted(true);
+        c.awakeFromNib();
+        RunOptions options;
+        static_cast<DetectorOptions &>(options) = DetectorOptions::asShipped();
+        options.noSkip = kNoSkipAsShipped;
+        options.edlSeek = kEdlSeekAsShipped;
+        c.setRunOptions(options);
+        QStringList detect, cut;
+        const auto quoted = [](const QStringList &args) {
+            QStringList q;
+            for (const QString &a : args)
+                q << QLatin1Char('\'') + QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+                         + QLatin1Char('\'');
+            return q.join(QLatin1Char(' ')) + QStringLiteral(" >/dev/null 2>&1");
+        };
+        for (const QString &r : recordings) {
+            const QString link = dir + QLatin1Char('/') + QFileInfo(r).fileName();
+            QFile::link(r, link);
+            c.openRecording(link);
+            while (c.probingRecording())
+                QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            c.writeIniFile();
+            detect << quoted(c.detectArguments());
+            cut << quoted(c.removeArguments());
+        }
+        return QStringLiteral("{ %1; %2; } & { %3; %4; } & wait; %5")
+            .arg(detect[0], detect[2], detect[1], detect[3], cut.join(QStringLiteral("; ")));
+    };
+    // BENCH_RUNS rounds (default 3), taken in turn, the order turned every
+    // round, so that the load of other work falls on each alike; medians
+    // of each.
     const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
     const QString loadBefore = loadAverage();
-    std::vector<double> serialTimes, parallelTimes;
+    std::vector<double> serialTimes, parallelTimes, bareTimes;
     // The tools' processor time beside the wall time: on a machine that
     // others load, a batch gets fewer cores than it could use.
     double serialCpu = 0, parallelCpu = 0;
@@ -749,8 +784,19 @@ void benchBatch()
                + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     };
     for (int run = 0; run < runs; ++run) {
-        for (int half = 0; half < 2; ++half) {
-            const bool parallel = (run + half) % 2 == 1;
+        for (int third = 0; third < 3; ++third) {
+            const int kind = (run + third) % 3;
+            if (kind == 2) {
+                QTemporaryDir dir(cache + QStringLiteral("/bare-XXXXXX"));
+                const QString script = bareScript(dir.path());
+                bareTimes.push_back(shellMs(script) / 1000.0);
+                if (!QFileInfo::exists(dir.filePath(QStringLiteral("rec4.clean.mpg")))) {
+                    std::printf("batch: the bare tools made no copy of rec4.mpg\n");
+                    return;
+                }
+                continue;
+            }
+            const bool parallel = kind == 1;
             QTemporaryDir dir(cache + QStringLiteral("/run-XXXXXX"));
             const QList<RunRequest> requests = requestsIn(dir.path());
             QString problem;
@@ -778,9 +824,11 @@ void benchBatch()
                     .arg(serialTimes[size_t(i)], 0, 'f', 1)
                     .arg(parallelTimes[size_t(i)], 0, 'f', 1);
     std::printf("batch: 4 x 604 s MPEG-2 352x240, %d runs  one_after_another_median_s=%.1f  "
-                "two_detections_at_once_median_s=%.1f  speedup=%.2f (goal 1.60)  each_s=%s  "
+                "two_detections_at_once_median_s=%.1f  speedup=%.2f (goal 1.60)  bare_tools_median_s=%.1f  "
+                "queue_against_bare_tools=%.3f (goal 1.02)  each_s=%s  "
                 "cores_used=%.2f/%.2f  cores=%d  load_before=%s  load_after=%s\n",
                 runs, median(serialTimes), median(parallelTimes), median(serialTimes) / median(parallelTimes),
+                median(bareTimes), median(parallelTimes) / median(bareTimes),
                 qPrintable(each.join(QLatin1Char(' '))),
                 serialCpu / std::accumulate(serialTimes.begin(), serialTimes.end(), 0.0),
                 parallelCpu / std::accumulate(parallelTimes.begin(), parallelTimes.end(), 0.0),
