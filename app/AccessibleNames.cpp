@@ -87,7 +87,7 @@ void AppWindows::nameControls()
         {u.mDetectAllButton, nullptr, "Detect the commercials of every recording waiting in the queue"},
         {u.mCutWithoutReview, "Cut without review", "Cut each recording as soon as it is detected"},
         {u.mCutAllApprovedButton, "Cut all approved", "Cut every approved recording, one after another"},
-        {u.mQueueStatusField, "Queue status", "How far the queue has got"},
+        {u.mQueueStatusField, nullptr, "How far the queue has got"},
         {u.playCopyButton, "Play cut copy", "Play the cut copy with the desktop's video player"},
         {u.mLastCheckedMessage, nullptr, "When the package lists were last refreshed"},
         {u.mRemoveNoSkip, "Copy every frame", "mencoder's -noskip -mc 0"},
@@ -145,6 +145,7 @@ void AppWindows::nameValues()
         {u.mRemovePercentTextField, "Removal percent"},
         {u.mRemoveRemainingTextField, "Removal time"},
         {u.mStatusField, "Status"},
+        {u.mQueueStatusField, "Queue"},
         {u.mLastCheckedMessage, "Package lists last refreshed"},
     };
     for (const auto &[label, what] : values) {

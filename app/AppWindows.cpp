@@ -69,6 +69,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
     connect(m_queue.get(), &QueuePanel::changed, this, [this] {
         updateControls();
         showQueueProgress();
+        nameValues();
         updateTitle();
     });
     // As tall as its contents: no empty band under the status line.

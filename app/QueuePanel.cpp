@@ -342,9 +342,7 @@ void QueuePanel::updateControls()
     QString status = progressText();
     if (status.isEmpty() && !isEmpty())
         status = tr("%n recording(s)", nullptr, m_queue.recordingCount());
-    if (m_ui.mQueueStatusField->text() != status) {
+    if (m_ui.mQueueStatusField->text() != status)
         m_ui.mQueueStatusField->setText(status);
-        m_ui.mQueueStatusField->setAccessibleDescription(status);
-    }
     emit changed();
 }

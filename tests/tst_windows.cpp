@@ -213,6 +213,7 @@ private slots:
             QCOMPARE(stateOf(i), BatchQueue::State::ReadyForReview);
         // The progress rows spoke for the whole queue.
         QCOMPARE(r.ui().mDetectPercentTextField->text(), QStringLiteral("100%"));
+        QTRY_COMPARE(r.ui().mQueueStatusField->accessibleName(), QStringLiteral("Queue: 3 recordings"));
         QCOMPARE(r.ui().mRemovePercentTextField->text(), QString());
         QVERIFY(!QFile::exists(dir + QStringLiteral("/show.clean.mpg")));
 
