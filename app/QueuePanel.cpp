@@ -341,7 +341,8 @@ void QueuePanel::updateControls()
                                           && QFileInfo::exists(m_queue.entry(index).copyMade));
     QString status = progressText();
     if (status.isEmpty() && !isEmpty())
-        status = tr("%n recording(s)", nullptr, m_queue.recordingCount());
+        status = m_queue.recordingCount() == 1 ? tr("1 recording")
+                                               : tr("%1 recordings").arg(m_queue.recordingCount());
     if (m_ui.mQueueStatusField->text() != status)
         m_ui.mQueueStatusField->setText(status);
     emit changed();
