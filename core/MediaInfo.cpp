@@ -141,7 +141,8 @@ MediaInfo parseProbe(const QByteArray &json)
         const QJsonValue start = s.value(QStringLiteral("start_time"));
         if (start.isString() && start.toString() != QLatin1String("N/A"))
             stream.start = number(start);
-        byIndex.insert(s.value(QStringLiteral("index")).toInt(-1), info.streams.size());
+        stream.index = s.value(QStringLiteral("index")).toInt(-1);
+        byIndex.insert(stream.index, info.streams.size());
         info.streams.append(stream);
         if (type == QLatin1String("video") && !info.hasVideo && !codec.isEmpty()) {
             info.hasVideo = true;

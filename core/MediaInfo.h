@@ -34,6 +34,7 @@ struct StreamInfo
     QString role;
     std::optional<double> start; // its first timestamp, seconds
     std::optional<double> end; // where its last packet read ends, seconds
+    int index = -1; // ffprobe's stream_index, which its packets name
 };
 
 // A chapter of a Matroska file, as ffprobe -show_chapters lists it, or as

@@ -1,5 +1,10 @@
 #include "core/StreamCheck.h"
 
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cmath>
 
@@ -176,6 +181,139 @@ QString soundBrokenAtCuts(const QList<int> &copyErrors, const QList<int> &before
                 .arg(allowed - 1);
     }
     return QString();
+}
+
+QList<HashedPacket> parseHashedPackets(const QByteArray &json)
+{
+    QList<HashedPacket> packets;
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    for (const QJsonValue &value : doc.object().value(QStringLiteral("packets")).toArray()) {
+        const QJsonObject p = value.toObject();
+        const QString hash = p.value(QStringLiteral("data_hash")).toString();
+        bool ok = false;
+        const double time = p.value(QStringLiteral("pts_time")).toString().toDouble(&ok);
+        const int stream = p.value(QStringLiteral("stream_index")).toInt(-1);
+        if (ok && std::isfinite(time) && !hash.isEmpty() && stream >= 0)
+            packets.append(HashedPacket{stream, time, hash});
+    }
+    return packets;
+}
+
+QList<CutWindows> cutWindows(const QList<Span> &kept, double copyStart, double recordingStart)
+{
+    // Three seconds of the copy; the recording's wider on either side by
+    // more than mencoder's copies gain or lose by a second cut.
+    constexpr double kRead = 3;
+    constexpr double kSlack = 2.5;
+    QList<CutWindows> windows;
+    double at = 0;
+    for (qsizetype k = 0; k + 1 < kept.size(); ++k) {
+        at += kept.at(k).end - kept.at(k).start;
+        const Span &next = kept.at(k + 1);
+        // A short span is followed by the next cut's: its packets are not
+        // near this one's in the recording.
+        const double length = std::min(kRead, next.end - next.start);
+        windows.append(CutWindows{
+            {copyStart + at, copyStart + at + length},
+            {recordingStart + next.start - kSlack, recordingStart + next.start + length + kSlack}});
+    }
+    return windows;
+}
+
+std::optional<double> packetShift(const QList<HashedPacket> &copy, int copyStream, Span copyWindow,
+                                  const QList<HashedPacket> &recording, int recordingStream,
+                                  Span recordingWindow, double near)
+{
+    const auto inside = [](double t, const Span &w) { return t >= w.start && t <= w.end; };
+    QHash<QString, QList<double>> found;
+    for (const HashedPacket &p : recording)
+        if (p.stream == recordingStream && inside(p.time, recordingWindow))
+            found[p.hash].append(p.time);
+    // Each packet found votes for the shifts it is found at, its vote
+    // split among them: a packet found once (a picture, a sound that does
+    // not repeat) counts fully, one of silence found at every place counts
+    // for next to nothing.
+    std::vector<std::pair<double, double>> votes;
+    for (const HashedPacket &p : copy) {
+        if (p.stream != copyStream || !inside(p.time, copyWindow))
+            continue;
+        const QList<double> times = found.value(p.hash);
+        for (const double t : times)
+            votes.emplace_back(p.time - t, 1.0 / double(times.size()));
+    }
+    std::sort(votes.begin(), votes.end());
+    // Times are on a 90 kHz clock, printed to the microsecond: one shift
+    // is a few microseconds wide.
+    constexpr double kSame = 0.002;
+    constexpr size_t kFewest = 3;
+    double best = 0;
+    std::optional<double> shift;
+    for (size_t i = 0, j = 0; i < votes.size(); ++i) {
+        j = std::max(j, i);
+        double weight = 0;
+        while (j < votes.size() && votes[j].first - votes[i].first <= kSame)
+            ++j;
+        for (size_t v = i; v < j; ++v)
+            weight += votes[v].second;
+        const size_t count = j - i;
+        const double middle = votes[i + (count - 1) / 2].first;
+        const bool tie = shift && std::abs(weight - best) < 1e-9;
+        if (count >= kFewest
+            && (!shift || (weight > best && !tie)
+                || (tie && std::abs(middle - near) < std::abs(*shift - near)))) {
+            best = std::max(best, weight);
+            shift = middle;
+        }
+    }
+    return shift;
+}
+
+SoundAtCuts soundMovedAtCuts(const MediaInfo &recording, const MediaInfo &copy,
+                             const QList<StreamPair> &pairs, const QList<HashedPacket> &recordingPackets,
+                             const QList<HashedPacket> &copyPackets, const QList<CutWindows> &windows,
+                             double limit)
+{
+    SoundAtCuts result;
+    const auto video = std::find_if(pairs.cbegin(), pairs.cend(), [&](const StreamPair &p) {
+        return recording.streams.at(p.recording).type == QLatin1String("video");
+    });
+    if (video == pairs.cend())
+        return result;
+    const auto shiftOf = [&](const StreamPair &pair, const CutWindows &w, double near) {
+        return packetShift(copyPackets, copy.streams.at(pair.copy).index, w.copy, recordingPackets,
+                           recording.streams.at(pair.recording).index, w.recording, near);
+    };
+    const qsizetype tracks =
+        std::count_if(recording.streams.cbegin(), recording.streams.cend(),
+                      [](const StreamInfo &s) { return s.type == QLatin1String("audio"); });
+    double worstBy = limit;
+    for (qsizetype k = 0; k < windows.size(); ++k) {
+        const CutWindows &w = windows.at(k);
+        // The copy's window starts where the recording's would without the
+        // slack on either side.
+        const double slack = ((w.recording.end - w.recording.start) - (w.copy.end - w.copy.start)) / 2;
+        const std::optional<double> picture = shiftOf(*video, w, w.copy.start - (w.recording.start + slack));
+        for (const StreamPair &pair : pairs) {
+            if (recording.streams.at(pair.recording).type != QLatin1String("audio"))
+                continue;
+            const QString name = tracks > 1 ? trackName(recording, pair.recording) : QStringLiteral("sound");
+            const std::optional<double> sound = picture ? shiftOf(pair, w, *picture) : std::nullopt;
+            if (!sound) {
+                result.unmeasured << QStringLiteral("%1 at cut %2").arg(name).arg(k + 1);
+                continue;
+            }
+            const double by = *sound - *picture;
+            result.measured << QStringLiteral("%1 at cut %2: %3 s").arg(name).arg(k + 1).arg(by, 0, 'f', 3);
+            if (!(std::abs(by) > worstBy))
+                continue;
+            worstBy = std::abs(by);
+            result.problem =
+                QStringLiteral("%1 %2 s %3 its picture after cut %4")
+                    .arg(name, ms(by), by > 0 ? QStringLiteral("behind") : QStringLiteral("ahead of"))
+                    .arg(k + 1);
+        }
+    }
+    return result;
 }
 
 } // namespace media

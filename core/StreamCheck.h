@@ -69,4 +69,64 @@ QList<int> decodeErrorsByInput(const QByteArray &ffmpegErrors, int inputs);
 // empty.
 QString soundBrokenAtCuts(const QList<int> &copyErrors, const QList<int> &before, const QList<int> &after);
 
+// A packet as ffprobe lists it with -show_data_hash: the stream it
+// belongs to (ffprobe's stream_index), its presentation time and the hash
+// of its bytes. A stream copy carries a packet over byte for byte, so the
+// same hash finds it again in the recording.
+struct HashedPacket
+{
+    int stream = -1;
+    double time = 0;
+    QString hash;
+};
+
+// The packets of ffprobe's JSON that have both a time and a hash; a
+// program stream's B-frames come without a time and are left out.
+QList<HashedPacket> parseHashedPackets(const QByteArray &json);
+
+// Where the packets after a cut are read: in the copy from where the kept
+// span starts, in the recording around where it starts there, wide enough
+// to hold them even when the cutter has gained or lost a second before.
+struct CutWindows
+{
+    Span copy;
+    Span recording;
+};
+
+// The windows after each cut between the kept spans, on each file's own
+// clock: the copy's from copyStart, the recording's from recordingStart
+// (where the spans' times count from).
+QList<CutWindows> cutWindows(const QList<Span> &kept, double copyStart, double recordingStart);
+
+// How far a stream's packets lie in the copy from where they lie in the
+// recording: the shift that the packets found by their hash agree on most.
+// Sound that repeats (silence, a steady tone) is found at several shifts
+// and counts for less at each; of shifts as well supported, the one
+// nearest near wins. None when fewer than three packets agree.
+std::optional<double> packetShift(const QList<HashedPacket> &copy, int copyStream, Span copyWindow,
+                                  const QList<HashedPacket> &recording, int recordingStream,
+                                  Span recordingWindow, double near = 0);
+
+struct SoundAtCuts
+{
+    // "sound 0.31 s behind its picture after cut 2", for the worst one
+    // beyond the limit; empty when every one measured is in step.
+    QString problem;
+    // Where the copy's packets were not found in the recording (a cutter
+    // that packs the stream anew), so nothing could be said: "sound track
+    // 1 at cut 2".
+    QStringList unmeasured;
+    // What was measured, for the log: "sound at cut 1: +0.300 s".
+    QStringList measured;
+};
+
+// Each sound track against its picture after each cut: how far the
+// copy moved its packets from the recording's, against how far it moved
+// the picture's. The recording's own offset there is kept by a copy in
+// step, whatever it is.
+SoundAtCuts soundMovedAtCuts(const MediaInfo &recording, const MediaInfo &copy,
+                             const QList<StreamPair> &pairs, const QList<HashedPacket> &recordingPackets,
+                             const QList<HashedPacket> &copyPackets, const QList<CutWindows> &windows,
+                             double limit = 0.1);
+
 } // namespace media

@@ -2,7 +2,6 @@
 
 #include "core/Diagnostics.h"
 #include "core/ResultParsers.h"
-#include "core/StreamCheck.h"
 #include "core/TimeText.h"
 #include "jobs/DetectJob.h"
 #include "jobs/Recording.h"
@@ -71,12 +70,15 @@ CutJob::CutJob(const RunRequest &request, RecordingMedia *media, QObject *parent
     connect(&m_copyProbe, &MediaProbe::finished, this, [this](const QByteArray &json, MediaProbe::Answer a) {
         m_copyStreams =
             a == MediaProbe::Answer::Answered ? std::optional(media::parseProbe(json)) : std::nullopt;
+        m_copyPackets = media::parseHashedPackets(json);
         streamsProbed();
     });
     connect(&m_recordingProbe, &MediaProbe::finished, this,
             [this](const QByteArray &json, MediaProbe::Answer a) {
-                if (a == MediaProbe::Answer::Answered)
+                if (a == MediaProbe::Answer::Answered) {
                     m_recordingEnds = media::parseProbe(json);
+                    m_recordingPackets = media::parseHashedPackets(json);
+                }
                 streamsProbed();
             });
     // Reading a file's end seeks in it; a whole slow file is read when it
@@ -504,11 +506,23 @@ void CutJob::probeStreams()
     // Its picture holds what it should: now its other streams, and where
     // each ends against the picture.
     m_copyStreams.reset();
-    m_copyProbe.startWithTail(m_request.tools.ffprobe, m_partialCopy,
-                              m_copyScan.packets().times.back() - kTailSeconds);
+    m_copyPackets.clear();
+    // The kept spans' times count from the recording's first picture; the
+    // copy's from its own, wherever its cutter starts its clock.
+    const media::PacketTimes &copy = m_copyScan.packets();
+    m_cutWindows = chapters() ? QList<media::CutWindows>()
+                              : media::cutWindows(media::keptSpans(m_cuts, m_recordingSeconds),
+                                                  copy.times.front(), m_media->info()->videoStart);
+    QList<media::Span> copyWindows, recordingWindows;
+    for (const media::CutWindows &w : std::as_const(m_cutWindows)) {
+        copyWindows << w.copy;
+        recordingWindows << w.recording;
+    }
+    m_copyProbe.startWithTail(m_request.tools.ffprobe, m_partialCopy, copy.times.back() - kTailSeconds,
+                              copyWindows);
     if (!m_recordingEnds)
         m_recordingProbe.startWithTail(m_request.tools.ffprobe, m_request.recording,
-                                       m_media->packets().times.back() - kTailSeconds);
+                                       m_media->packets().times.back() - kTailSeconds, recordingWindows);
 }
 
 void CutJob::streamsProbed()
@@ -560,6 +574,20 @@ void CutJob::judgeStreams()
     if (!drift.isEmpty()) {
         logToRunLog(QStringLiteral("the copy cut by %1 is %2").arg(media::cutterName(m_cutter), drift));
         rejectCopy(QStringLiteral("is ") + drift, QStringLiteral("was ") + drift);
+        return;
+    }
+    // As far as ffprobe's packet times tell: a player keeps to them.
+    const media::SoundAtCuts moved = media::soundMovedAtCuts(recording, copy, tracks.pairs,
+                                                             m_recordingPackets, m_copyPackets, m_cutWindows);
+    for (const QString &offset : moved.measured)
+        logLine(QStringLiteral("sound moved against its picture: ") + offset);
+    for (const QString &where : moved.unmeasured)
+        logLine(
+            QStringLiteral("not judged: %1 - none of the copy's packets found in the recording").arg(where));
+    if (!moved.problem.isEmpty()) {
+        logToRunLog(
+            QStringLiteral("the copy cut by %1 has %2").arg(media::cutterName(m_cutter), moved.problem));
+        rejectCopy(QStringLiteral("has ") + moved.problem, QStringLiteral("had ") + moved.problem);
         return;
     }
     if (!startDecodeChecks())

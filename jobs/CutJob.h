@@ -2,6 +2,7 @@
 
 #include "core/MediaInfo.h"
 #include "core/RunRequest.h"
+#include "core/StreamCheck.h"
 #include "jobs/Job.h"
 #include "process/DecodeCheck.h"
 #include "process/MediaProbe.h"
@@ -103,6 +104,12 @@ private:
     MediaProbe m_recordingProbe;
     std::optional<media::MediaInfo> m_recordingEnds;
     std::optional<media::MediaInfo> m_copyStreams;
+    // Packets after each cut, in the copy and in the recording, found
+    // again in the recording by their bytes to see how far the copy moved
+    // its sound against its picture there.
+    QList<media::CutWindows> m_cutWindows;
+    QList<media::HashedPacket> m_copyPackets;
+    QList<media::HashedPacket> m_recordingPackets;
     DecodeCheck m_copyDecode;
     DecodeCheck m_recordingDecode;
     QString m_measured;

@@ -23,13 +23,25 @@ void MediaProbe::start(const QString &ffprobe, const QString &file)
     run(ffprobe, file, {});
 }
 
-void MediaProbe::startWithTail(const QString &ffprobe, const QString &file, double tailFrom)
+void MediaProbe::startWithTail(const QString &ffprobe, const QString &file, double tailFrom,
+                               const QList<media::Span> &windows)
 {
-    // ffprobe seeks to the place and reads on to the end of the file.
+    // ffprobe seeks to each place in turn and reads to its end, the last
+    // on to the end of the file.
+    const auto at = [](double t) { return QString::number(std::max(0.0, t), 'f', 3); };
+    QList<media::Span> inOrder = windows;
+    std::sort(inOrder.begin(), inOrder.end(),
+              [](const media::Span &a, const media::Span &b) { return a.start < b.start; });
+    QStringList intervals;
+    for (const media::Span &w : std::as_const(inOrder))
+        if (w.end > w.start && w.start < tailFrom)
+            intervals << at(w.start) + QLatin1Char('%') + at(w.end);
+    intervals << at(tailFrom) + QLatin1Char('%');
     run(ffprobe, file,
-        {QStringLiteral("-show_entries"), QStringLiteral("packet=stream_index,pts_time,duration_time"),
-         QStringLiteral("-read_intervals"),
-         QString::number(std::max(0.0, tailFrom), 'f', 3) + QLatin1Char('%')});
+        {QStringLiteral("-show_entries"),
+         QStringLiteral("packet=stream_index,pts_time,duration_time,data_hash"),
+         QStringLiteral("-show_data_hash"), QStringLiteral("adler32"), QStringLiteral("-read_intervals"),
+         intervals.join(QLatin1Char(','))});
 }
 
 void MediaProbe::run(const QString &ffprobe, const QString &file, const QStringList &extra)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/MediaInfo.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QProcess>
@@ -24,8 +26,10 @@ public:
 
     void start(const QString &ffprobe, const QString &file);
     // The same, and the packets from tailFrom seconds on the file's clock
-    // to its end, which say where each stream ends.
-    void startWithTail(const QString &ffprobe, const QString &file, double tailFrom);
+    // to its end, which say where each stream ends, and those in windows
+    // (on the same clock), each with the hash of its bytes.
+    void startWithTail(const QString &ffprobe, const QString &file, double tailFrom,
+                       const QList<media::Span> &windows = {});
     void cancel();
     bool isRunning() const { return m_running; }
     void setTimeLimit(int ms) { m_timeLimitMs = ms; }

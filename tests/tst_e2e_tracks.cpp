@@ -60,7 +60,8 @@ struct Cut
     QString output;
 };
 Cut cut(const QString &movie, const QByteArray &edl, const QString &outputName,
-        RunRequest::Mode mode = RunRequest::Mode::Cut, bool erase = false)
+        RunRequest::Mode mode = RunRequest::Mode::Cut, bool erase = false,
+        const QString &ffmpeg = tool("ffmpeg"))
 {
     Cut c;
     const QFileInfo info(movie);
@@ -76,7 +77,7 @@ Cut cut(const QString &movie, const QByteArray &edl, const QString &outputName,
     request.erase = erase;
     request.noSkip = true;
     request.tools.mencoder = tool("mencoder");
-    request.tools.ffmpeg = tool("ffmpeg");
+    request.tools.ffmpeg = ffmpeg;
     request.tools.ffprobe = tool("ffprobe");
     RunPipeline run(request);
     QSignalSpy finished(&run, &RunPipeline::finished);
@@ -127,6 +128,30 @@ private slots:
         const double offset =
             soundEndOffset(c.output) - soundEndOffset(dir.filePath(QStringLiteral("two.ts")));
         QVERIFY2(std::abs(offset) <= 0.1, qPrintable(QString::number(offset)));
+    }
+
+    void testSoundMovedAtACutIsRefused()
+    {
+        // ffmpeg's copy keeps the sound where the recording has it after
+        // each cut; one whose sound comes 0.3 s late after the first cut
+        // (the same packets, given later times) is not kept.
+        QTemporaryDir dir;
+        const QString movie = dir.filePath(QStringLiteral("three.ts"));
+        QVERIFY(makeRecording(movie, {"-v", "h264", "-a", "aac", "-f", "ts"},
+                              QStringLiteral("show:20 ad:10 show:20 ad:10 show:20")));
+        // The end cut too: where a span of ffmpeg's copy ends at a cut,
+        // its sound's end is not judged.
+        const QByteArray edl = "20.5\t31.5\t0\n52.5\t63.5\t0\n80.0\t90.0\t0\n";
+        const Cut good = cut(movie, edl, QStringLiteral("three.clean.ts"));
+        QVERIFY2(!good.failed, qPrintable(good.outcome));
+        QVERIFY2(good.outcome.contains(QStringLiteral("cut by ffmpeg.")), qPrintable(good.outcome));
+        const Cut late = cut(movie, edl, QStringLiteral("three.late.ts"), RunRequest::Mode::Cut, false,
+                             QStringLiteral(TRIMLET_TEST_TOOLS "/shifted/ffmpeg"));
+        QVERIFY(late.failed);
+        QCOMPARE(late.outcome,
+                 QStringLiteral("The cut copy has sound 0.30 s behind its picture after cut 1, so "
+                                "it was not kept."));
+        QVERIFY(!QFileInfo::exists(late.output));
     }
 
     void testChaptersAndSkipListLeaveTheWholeRecording()

@@ -659,6 +659,86 @@ private slots:
             QStringLiteral("sound that fails to decode at cut 2 (3 frames, against 1 in the recording)"));
     }
 
+    void testSoundMovedAtCutsInRealCopies()
+    {
+        // An MP2 program stream cut at 40.5-61.5 and 102.5-118.5 s: a
+        // second of each copy after each cut, and the recording around
+        // where that span starts, as ffprobe lists them.
+        const QByteArray recordingJson = probeData("ps-cuts.json");
+        const MediaInfo recording = parseProbe(recordingJson);
+        const QList<HashedPacket> recordingPackets = parseHashedPackets(recordingJson);
+        QVERIFY(recordingPackets.size() > 100);
+        const auto judge = [&](const char *name, double copyStart) {
+            const QByteArray json = probeData(name);
+            const MediaInfo copy = parseProbe(json);
+            const QList<CutWindows> windows{{{copyStart + 40.5, copyStart + 41.5}, {61.833, 64.033}},
+                                            {{copyStart + 81.5, copyStart + 82.5}, {118.833, 122.033}}};
+            return soundMovedAtCuts(recording, copy, compareStreams(recording, copy).pairs, recordingPackets,
+                                    parseHashedPackets(json), windows);
+        };
+        // ffmpeg's copy runs on the recording's clock, each span moved on
+        // by the cuts before it and its sound with its picture.
+        const SoundAtCuts ffmpeg = judge("ps-cuts-ffmpeg.json", 0.533);
+        QCOMPARE(ffmpeg.problem, QString());
+        QVERIFY(ffmpeg.unmeasured.isEmpty());
+        // mencoder's starts its own clock at 0.23 s and loses its place: its
+        // sound comes 0.07 s early after the first cut, 0.24 s after the
+        // second (what silence and black picture there show too).
+        const SoundAtCuts mencoder = judge("ps-cuts-mencoder.json", 0.233);
+        QCOMPARE(mencoder.problem, QStringLiteral("sound 0.24 s ahead of its picture after cut 2"));
+        const QList<HashedPacket> copyPackets = parseHashedPackets(probeData("ps-cuts-mencoder.json"));
+        const std::optional<double> picture =
+            packetShift(copyPackets, 0, {40.733, 41.733}, recordingPackets, 0, {61.833, 64.033}, -21.3);
+        const std::optional<double> sound =
+            packetShift(copyPackets, 1, {40.733, 41.733}, recordingPackets, 1, {61.833, 64.033}, -21.3);
+        QVERIFY(picture && sound);
+        QCOMPARE(qRound((*sound - *picture) * 1000), -66);
+        // A cutter that packs the sound anew leaves nothing to find: not
+        // judged, and said so.
+        QList<HashedPacket> repacked = copyPackets;
+        for (HashedPacket &p : repacked)
+            if (p.stream == 1)
+                p.hash += QLatin1Char('x');
+        const MediaInfo copy = parseProbe(probeData("ps-cuts-mencoder.json"));
+        const SoundAtCuts unmeasured = soundMovedAtCuts(
+            recording, copy, compareStreams(recording, copy).pairs, recordingPackets, repacked,
+            {{{40.733, 41.733}, {61.833, 64.033}}, {{81.733, 82.733}, {118.833, 122.033}}});
+        QCOMPARE(unmeasured.problem, QString());
+        QCOMPARE(unmeasured.unmeasured, (QStringList{"sound at cut 1", "sound at cut 2"}));
+    }
+
+    void testPacketShiftRule()
+    {
+        // A steady tone repeats its packets every 0.6 s: found at three
+        // shifts as often, the one nearest the picture's is taken; one
+        // more packet found at a shift decides it.
+        QList<HashedPacket> recording, copy;
+        for (int i = 0; i < 20; ++i) {
+            const QString hash = QString::number(i % 5);
+            recording << HashedPacket{1, 10.0 + 0.12 * i, hash};
+            if (i >= 5 && i < 15)
+                copy << HashedPacket{1, 2.0 + 0.12 * i, hash};
+        }
+        const Span copyWindow{2.0, 4.0}, recordingWindow{9.0, 13.0};
+        QCOMPARE(packetShift(copy, 1, copyWindow, recording, 1, recordingWindow, -8.1), std::optional(-8.0));
+        QCOMPARE(packetShift(copy, 1, copyWindow, recording, 1, recordingWindow, -7.5), std::optional(-7.4));
+        copy << HashedPacket{1, 3.9, QStringLiteral("once")};
+        recording << HashedPacket{1, 12.5, QStringLiteral("once")};
+        QCOMPARE(packetShift(copy, 1, copyWindow, recording, 1, recordingWindow, -7.5), std::optional(-8.6));
+        // Two packets found say nothing.
+        QCOMPARE(packetShift(copy.mid(0, 2), 1, copyWindow, recording.mid(5, 2), 1, recordingWindow),
+                 std::optional<double>());
+        // A span shorter than the window: the next cut's packets are not
+        // looked for here.
+        const QList<CutWindows> w = cutWindows({{0, 40}, {60, 61}, {80, 100}}, 0.5, 1.0);
+        QCOMPARE(w.size(), 2);
+        QCOMPARE(w.at(0).copy.start, 40.5);
+        QCOMPARE(w.at(0).copy.end, 41.5);
+        QCOMPARE(w.at(1).copy.start, 41.5);
+        QCOMPARE(w.at(1).recording.start, 78.5);
+        QCOMPARE(w.at(1).recording.end, 86.5);
+    }
+
     void testFfmpegProgress()
     {
         QCOMPARE(scanFfmpegProgress(u"frame=10\nout_time_us=1500000\nprogress=continue\n"),
