@@ -96,12 +96,9 @@ void QueuePanel::addRecordings(const QStringList &paths)
     int first = -1;
     for (const QString &given : paths) {
         const QString path = QFileInfo(given).absoluteFilePath();
-        const Recording recording(path);
-        // A DVR that runs comskip itself leaves its lists beside the recording.
-        const bool detected = QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
-                              && QFileInfo::exists(recording.workFile(QStringLiteral("edl")));
         const RunRequest request = requestFor(path, m_controller.outputMode(), QString());
-        const int index = detected ? m_queue.addDetected(request, false) : m_queue.add(request);
+        const int index =
+            Recording(path).haveDetection() ? m_queue.addDetected(request, false) : m_queue.add(request);
         if (first < 0)
             first = index;
     }

@@ -105,6 +105,16 @@ void writeFileBytes(const QString &path, const QByteArray &bytes)
         f.write(bytes);
 }
 
+// A command line as /bin/sh reads it back, each argument quoted.
+QString shellLine(const QStringList &args)
+{
+    QStringList quoted;
+    for (const QString &a : args)
+        quoted << QLatin1Char('\'') + QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
+                      + QLatin1Char('\'');
+    return quoted.join(QLatin1Char(' '));
+}
+
 double shellMs(const QString &script)
 {
     QElapsedTimer t;
@@ -215,10 +225,9 @@ void benchOverhead()
             QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
         const QStringList detect = c.detectArguments();
         const QStringList remove = c.removeArguments();
-        auto quote = [](QStringList args, const QString &from, const QString &to) {
-            for (QString &a : args)
-                a = QLatin1Char('\'') + QString(a).replace(from, to) + QLatin1Char('\'');
-            return args.join(QLatin1Char(' '));
+        // The same lines, on the shell's copy.
+        const auto quote = [](QStringList args, const QString &from, const QString &to) {
+            return shellLine(args.replaceInStrings(from, to));
         };
         const QString script = quote(detect, tdir, sdir) + QStringLiteral(" > ") + sdir
                                + QStringLiteral("/out.log 2>&1; ") + quote(remove, tdir, sdir)
@@ -749,11 +758,7 @@ void benchBatch()
         c.setRunOptions(options);
         QStringList detect, cut;
         const auto quoted = [](const QStringList &args) {
-            QStringList q;
-            for (const QString &a : args)
-                q << QLatin1Char('\'') + QString(a).replace(QLatin1Char('\''), QStringLiteral("'\\''"))
-                         + QLatin1Char('\'');
-            return q.join(QLatin1Char(' ')) + QStringLiteral(" >/dev/null 2>&1");
+            return shellLine(args) + QStringLiteral(" >/dev/null 2>&1");
         };
         for (const QString &r : recordings) {
             const QString link = dir + QLatin1Char('/') + QFileInfo(r).fileName();

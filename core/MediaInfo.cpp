@@ -368,6 +368,17 @@ double totalLength(const QList<Span> &spans)
     return total;
 }
 
+QList<CutPlace> cutPlaces(const QList<Span> &kept)
+{
+    QList<CutPlace> places;
+    double at = 0;
+    for (qsizetype k = 0; k + 1 < kept.size(); ++k) {
+        at += kept.at(k).end - kept.at(k).start;
+        places.append({at, kept.at(k).end, kept.at(k + 1)});
+    }
+    return places;
+}
+
 QByteArray edlText(const QList<Span> &cuts, int action)
 {
     QByteArray text;

@@ -117,6 +117,16 @@ QList<Span> normalisedCuts(QList<Span> cuts, double seconds);
 // What is left of [0, seconds] once the cuts are taken out.
 QList<Span> keptSpans(const QList<Span> &cuts, double seconds);
 double totalLength(const QList<Span> &spans);
+// Where each cut falls between two kept spans: in the copy, counted from
+// its start, and in the recording, the end of the span before it and the
+// span after it.
+struct CutPlace
+{
+    double inCopy = 0;
+    double before = 0;
+    Span after;
+};
+QList<CutPlace> cutPlaces(const QList<Span> &kept);
 // An EDL that any cutter reads alike: "start end 0" a cut, in order. With
 // action 3, Kodi's commercial break, which its player skips once, so that
 // the viewer can go back into it.

@@ -206,15 +206,13 @@ QList<CutWindows> cutWindows(const QList<Span> &kept, double copyStart, double r
     constexpr double kRead = 3;
     constexpr double kSlack = 2.5;
     QList<CutWindows> windows;
-    double at = 0;
-    for (qsizetype k = 0; k + 1 < kept.size(); ++k) {
-        at += kept.at(k).end - kept.at(k).start;
-        const Span &next = kept.at(k + 1);
+    for (const CutPlace &cut : cutPlaces(kept)) {
+        const Span &next = cut.after;
         // A short span is followed by the next cut's: its packets are not
         // near this one's in the recording.
         const double length = std::min(kRead, next.end - next.start);
         windows.append(CutWindows{
-            {copyStart + at, copyStart + at + length},
+            {copyStart + cut.inCopy, copyStart + cut.inCopy + length},
             {recordingStart + next.start - kSlack, recordingStart + next.start + length + kSlack}});
     }
     return windows;

@@ -141,9 +141,7 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
         refusal = QStringLiteral("%1 cannot be read: permission denied.").arg(name);
     else if (e.request.detect && !recording.detectionRefusal().isEmpty())
         refusal = recording.detectionRefusal();
-    else if (existingDetection
-             && !(QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
-                  && QFileInfo::exists(recording.workFile(QStringLiteral("edl")))))
+    else if (existingDetection && !recording.haveDetection())
         refusal = QStringLiteral("%1 has no earlier detection beside it: %2.txt and %2.edl are needed.")
                       .arg(name, base);
     // The copy's extension waits for the probe; its name without one is

@@ -608,12 +608,10 @@ bool CutJob::startDecodeChecks()
     const media::MediaInfo &info = *m_media->info();
     const double shift = info.videoStart - info.start;
     QList<media::Span> copyWindows, recordingWindows;
-    double at = 0;
-    for (qsizetype k = 0; k + 1 < kept.size(); ++k) {
-        at += kept.at(k).end - kept.at(k).start;
-        copyWindows.append({at - kSide, at + kSide});
-        recordingWindows.append({shift + kept.at(k).end - kSide, shift + kept.at(k).end});
-        recordingWindows.append({shift + kept.at(k + 1).start, shift + kept.at(k + 1).start + kSide});
+    for (const media::CutPlace &cut : media::cutPlaces(kept)) {
+        copyWindows.append({cut.inCopy - kSide, cut.inCopy + kSide});
+        recordingWindows.append({shift + cut.before - kSide, shift + cut.before});
+        recordingWindows.append({shift + cut.after.start, shift + cut.after.start + kSide});
     }
     m_copyDecode.start(m_request.tools.ffmpeg, m_partialCopy, copyWindows);
     m_recordingDecode.start(m_request.tools.ffmpeg, m_request.recording, recordingWindows);

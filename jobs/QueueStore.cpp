@@ -87,10 +87,7 @@ QList<Saved> load(const QString &path)
 BatchQueue::State restoredState(const Saved &saved)
 {
     using S = BatchQueue::State;
-    const Recording recording(saved.recording);
-    const bool lists = QFileInfo::exists(recording.workFile(QStringLiteral("txt")))
-                       && QFileInfo::exists(recording.workFile(QStringLiteral("edl")));
-    if (!lists)
+    if (!Recording(saved.recording).haveDetection())
         return S::Waiting;
     switch (saved.state) {
     case S::ReadyForReview:

@@ -83,6 +83,12 @@ bool Recording::haveTable() const
     return !m_baseName.isEmpty() && csv.exists() && csv.size() > 0;
 }
 
+bool Recording::haveDetection() const
+{
+    return QFileInfo::exists(workFile(QStringLiteral("txt")))
+           && QFileInfo::exists(workFile(QStringLiteral("edl")));
+}
+
 Recording::ChartLoad Recording::readChart(int points, float chunkSize, int totalRows, Chart &chart) const
 {
     chart = Chart();

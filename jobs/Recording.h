@@ -60,6 +60,9 @@ public:
     // The breaks the cut list holds; none when there is none to read.
     std::optional<int> cutListCount() const;
     bool haveTable() const;
+    // The detector's frame list and cut list both lie beside it: its own
+    // run's, or a DVR's that ran comskip itself.
+    bool haveDetection() const;
     // Folds the table into at most points points of chunkSize rows each.
     ChartLoad readChart(int points, float chunkSize, int totalRows, Chart &chart) const;
     // The table's black frames and scene changes, where an edge can sit.
