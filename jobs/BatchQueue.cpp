@@ -463,6 +463,19 @@ void BatchQueue::detect(int index)
     request.remove = false;
     request.erase = false;
     request.output.clear();
+    // comskip left to choose starts decoding threads of its own, which
+    // only contend with a detection on each core: two at once, on two
+    // cores, each took a core and a quarter and the pair ran slower than
+    // with one thread each. A count the user set is theirs.
+    int atOnce = 0;
+    for (int i = 0; i < count(); ++i)
+        atOnce += !entry(i).removed
+                  && (entry(i).state == State::Detecting || entry(i).state == State::Waiting)
+                  && entry(i).request.detect;
+    atOnce = std::min(atOnce, m_detectionSlots);
+    QVariant &threads = request.detectorSettings[QStringLiteral("thread_count")];
+    if (atOnce > 1 && threads.toString().isEmpty())
+        threads = std::max(1, QThread::idealThreadCount() / atOnce);
     startPipeline(index, request, false);
 }
 

@@ -103,6 +103,22 @@ private slots:
         QCOMPARE(window.controller.runOptions().noSkip, kNoSkipAsShipped);
         QCOMPARE(window.controller.runOptions().edlSeek, kEdlSeekAsShipped);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("show.clean.mpg"))));
+
+        // Detections side by side share the cores between them, and differ
+        // from the window's in nothing else.
+        const QString second = dir.filePath(QStringLiteral("second.mpg"));
+        writeFile(second, QByteArray("recording bytes ").repeated(1000));
+        const CliRun both = runCli({QStringLiteral("--detect-only"), QStringLiteral("--keep-work-files"),
+                                    QStringLiteral("--detections"), QStringLiteral("2"), movie, second},
+                                   withStandIns(), dir.path());
+        QCOMPARE(both.status, 0);
+        const QByteArray shared = QByteArrayLiteral("thread_count=")
+                                  + QByteArray::number(std::max(1, QThread::idealThreadCount() / 2));
+        for (const char *name : {"show.ini", "second.ini"}) {
+            QList<QByteArray> lines = readAll(dir.filePath(QLatin1String(name))).split('\n');
+            QVERIFY2(lines.removeAll(shared) == 1, name);
+            QCOMPARE(lines.join('\n'), *ini);
+        }
     }
 
     void testBadInputStopsOnlyItself()
