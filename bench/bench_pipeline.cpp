@@ -51,6 +51,7 @@
 #include "core/PropertyList.h"
 #include "jobs/BatchQueue.h"
 #include "jobs/CutJob.h"
+#include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
 #include "process/PacketScan.h"
 #include "ui_GraphWindow.h"
@@ -745,9 +746,13 @@ void benchBatch()
         return requests;
     };
     // The bare tools: the command lines the window would run for each,
-    // with the ini file it writes, two detectors at a time as the queue
-    // runs them, then the cuts one after another.
-    const auto bareScript = [&](const QString &dir) {
+    // with the ini file the queue writes for detections side by side, two
+    // detectors at a time as the queue runs them, then the cuts one after
+    // another: with mencoder (the copies Trimlet refuses here as 2 s
+    // short) or with ffmpeg's stream copy from the same list, as a script
+    // would turn comskip's EDL into ffmpeg's concat list (the copies
+    // Trimlet keeps).
+    const auto bareScript = [&](const QString &dir, bool ffmpegCuts) {
         AppController c;
         c.endSound().setMuted(true);
         c.awakeFromNib();
@@ -756,6 +761,10 @@ void benchBatch()
         options.noSkip = kNoSkipAsShipped;
         options.edlSeek = kEdlSeekAsShipped;
         c.setRunOptions(options);
+        QVariantMap settings = c.detectorSettings();
+        if (settings.value(QStringLiteral("thread_count")).toString().isEmpty())
+            settings[QStringLiteral("thread_count")] = std::max(1, QThread::idealThreadCount() / 2);
+        const QByteArray ini = DetectJob::iniText(settings).value_or(QByteArray());
         QStringList detect, cut;
         const auto quoted = [](const QStringList &args) {
             return shellLine(args) + QStringLiteral(" >/dev/null 2>&1");
@@ -766,9 +775,25 @@ void benchBatch()
             c.openRecording(link);
             while (c.probingRecording())
                 QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-            c.writeIniFile();
+            const QString base = link.chopped(4);
+            writeFileBytes(base + QStringLiteral(".ini"), ini);
             detect << quoted(c.detectArguments());
-            cut << quoted(c.removeArguments());
+            if (!ffmpegCuts) {
+                cut << quoted(c.removeArguments());
+                continue;
+            }
+            const QString list = base + QStringLiteral(".ffconcat");
+            cut << QStringLiteral("awk -v f=%1 'BEGIN { print \"ffconcat version 1.0\"; s = 0 } "
+                                  "{ printf \"file %s\\ninpoint %s\\noutpoint %s\\n\", f, s, $1; s = $2 } "
+                                  "END { printf \"file %s\\ninpoint %s\\n\", f, s }' %2 > %3")
+                       .arg(shellLine({QFileInfo(link).fileName()}),
+                            shellLine({base + QStringLiteral(".edl")}), shellLine({list}))
+                << quoted({QStringLiteral("ffmpeg"), QStringLiteral("-nostdin"), QStringLiteral("-y"),
+                           QStringLiteral("-f"), QStringLiteral("concat"), QStringLiteral("-safe"),
+                           QStringLiteral("0"), QStringLiteral("-i"), list, QStringLiteral("-map"),
+                           QStringLiteral("0"), QStringLiteral("-c"), QStringLiteral("copy"),
+                           QStringLiteral("-f"), QStringLiteral("mpeg"),
+                           base + QStringLiteral(".clean.mpg")});
         }
         return QStringLiteral("{ %1; %2; } & { %3; %4; } & wait; %5")
             .arg(detect[0], detect[2], detect[1], detect[3], cut.join(QStringLiteral("; ")));
@@ -778,7 +803,7 @@ void benchBatch()
     // of each.
     const int runs = qEnvironmentVariableIsSet("BENCH_RUNS") ? qEnvironmentVariableIntValue("BENCH_RUNS") : 3;
     const QString loadBefore = loadAverage();
-    std::vector<double> serialTimes, parallelTimes, bareTimes;
+    std::vector<double> serialTimes, parallelTimes, bareTimes, bareFfmpegTimes;
     // The tools' processor time beside the wall time: on a machine that
     // others load, a batch gets fewer cores than it could use.
     double serialCpu = 0, parallelCpu = 0;
@@ -789,13 +814,13 @@ void benchBatch()
                + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     };
     for (int run = 0; run < runs; ++run) {
-        for (int third = 0; third < 3; ++third) {
-            const int kind = (run + third) % 3;
-            if (kind == 2) {
+        for (int fourth = 0; fourth < 4; ++fourth) {
+            const int kind = (run + fourth) % 4;
+            if (kind >= 2) {
                 QTemporaryDir dir(cache + QStringLiteral("/bare-XXXXXX"));
-                const QString script = bareScript(dir.path());
-                bareTimes.push_back(shellMs(script) / 1000.0);
-                if (!QFileInfo::exists(dir.filePath(QStringLiteral("rec4.clean.mpg")))) {
+                const QString script = bareScript(dir.path(), kind == 3);
+                (kind == 3 ? bareFfmpegTimes : bareTimes).push_back(shellMs(script) / 1000.0);
+                if (QFileInfo(dir.filePath(QStringLiteral("rec4.clean.mpg"))).size() < 1000000) {
                     std::printf("batch: the bare tools made no copy of rec4.mpg\n");
                     return;
                 }
@@ -830,11 +855,12 @@ void benchBatch()
                     .arg(parallelTimes[size_t(i)], 0, 'f', 1);
     std::printf("batch: 4 x 604 s MPEG-2 352x240, %d runs  one_after_another_median_s=%.1f  "
                 "two_detections_at_once_median_s=%.1f  speedup=%.2f (goal 1.60)  bare_tools_median_s=%.1f  "
-                "queue_against_bare_tools=%.3f (goal 1.02)  each_s=%s  "
+                "queue_against_bare_tools=%.3f (goal 1.02)  bare_tools_ffmpeg_cuts_median_s=%.1f  "
+                "queue_against_bare_ffmpeg=%.3f  each_s=%s  "
                 "cores_used=%.2f/%.2f  cores=%d  load_before=%s  load_after=%s\n",
                 runs, median(serialTimes), median(parallelTimes), median(serialTimes) / median(parallelTimes),
-                median(bareTimes), median(parallelTimes) / median(bareTimes),
-                qPrintable(each.join(QLatin1Char(' '))),
+                median(bareTimes), median(parallelTimes) / median(bareTimes), median(bareFfmpegTimes),
+                median(parallelTimes) / median(bareFfmpegTimes), qPrintable(each.join(QLatin1Char(' '))),
                 serialCpu / std::accumulate(serialTimes.begin(), serialTimes.end(), 0.0),
                 parallelCpu / std::accumulate(parallelTimes.begin(), parallelTimes.end(), 0.0),
                 QThread::idealThreadCount(), qPrintable(loadBefore), qPrintable(loadAverage()));

@@ -35,5 +35,8 @@ struct RunRequest
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
+    // mencoder's copies of recordings like this one were refused earlier in
+    // the batch: ffmpeg cuts it from the start, as it would after a refusal.
+    bool skipMencoder = false;
     Tools tools;
 };

@@ -484,9 +484,22 @@ void BatchQueue::cut(int index)
     m_cutting = index;
     RunRequest request = m_entries[size_t(index)]->entry.request;
     request.detect = false;
+    request.skipMencoder = m_mencoderRefused.contains(kindOf(index));
     m_entries[size_t(index)]->entry.percent = -1;
     setState(index, State::Cutting);
     startPipeline(index, request, true);
+}
+
+QString BatchQueue::kindOf(int index) const
+{
+    const Slot &s = *m_entries[size_t(index)];
+    if (!s.media || !s.media->info())
+        return QString();
+    const media::MediaInfo &info = *s.media->info();
+    QStringList kind{info.formatName, info.videoCodec};
+    for (const media::AudioStream &a : info.audio)
+        kind << a.codec;
+    return kind.join(QLatin1Char('/'));
 }
 
 void BatchQueue::startPipeline(int index, const RunRequest &request, bool cutting)
@@ -546,6 +559,8 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
         m_cutting = -1;
     else
         --m_detecting;
+    if (cutting && run->mencoderRefused() && !kindOf(index).isEmpty())
+        m_mencoderRefused.insert(kindOf(index));
     const QString outcome = run->outcome();
     if (run->wasStopped()) {
         // A stopped cut's pipeline erased what the run wrote; a detection's

@@ -3,6 +3,7 @@
 #include "core/RunRequest.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <memory>
@@ -131,7 +132,14 @@ private:
     bool active(int index) const;
     void finishIfIdle();
 
+    // The container and codecs of the recording index holds, once read.
+    QString kindOf(int index) const;
+
     std::vector<std::unique_ptr<Slot>> m_entries;
+    // Kinds of recording whose mencoder copy was refused in this batch:
+    // recordings from one source share its faults, and each would pay for
+    // a cut that is thrown away.
+    QSet<QString> m_mencoderRefused;
     int m_detectionSlots = 1;
     int m_detecting = 0;
     int m_cutting = -1;

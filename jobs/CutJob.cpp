@@ -264,8 +264,18 @@ void CutJob::start()
         return;
     }
     removeStaleCopies();
-    const media::Cutter cutter = chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info);
+    media::Cutter cutter = chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info);
     m_container = chapters() ? media::Container::Matroska : media::containerFor(*info, cutter);
+    // ffmpeg writes what it would have written after mencoder, in the
+    // container the output's name was chosen for.
+    m_mencoderRefused = false;
+    if (cutter == media::Cutter::Mencoder && m_request.skipMencoder) {
+        cutter = media::Cutter::Ffmpeg;
+        m_cutNote = QStringLiteral("mencoder's copies of recordings like this one were refused earlier in "
+                                   "the batch, so it was cut with ffmpeg.");
+        logToRunLog(QStringLiteral("not cutting with mencoder: its copies of recordings like this one were "
+                                   "refused earlier in the batch"));
+    }
     startCut(cutter);
 }
 
@@ -396,6 +406,7 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
             return;
         }
         if (m_cutter == media::Cutter::Mencoder) {
+            m_mencoderRefused = true;
             m_cutNote = why + QStringLiteral(", so it was cut with ffmpeg.");
             startCut(media::Cutter::Ffmpeg);
             return;
@@ -649,6 +660,7 @@ void CutJob::rejectCopy(const QString &what, const QString &mencoderWhat)
     discardPartialCopy();
     const QString problem = QStringLiteral("The %1 ").arg(copyNoun()) + what;
     if (m_cutter == media::Cutter::Mencoder) {
+        m_mencoderRefused = true;
         m_cutNote = QStringLiteral("mencoder's copy ") + mencoderWhat
                     + QStringLiteral(", so it was cut again with ffmpeg.");
         if (startCut(media::Cutter::Ffmpeg))

@@ -35,6 +35,8 @@ public:
 
     // Set once a checked copy has taken the output's name.
     const QString &copyMade() const { return m_copyMade; }
+    // mencoder failed or its copy was refused, whatever ffmpeg made after it.
+    bool mencoderRefused() const { return m_mencoderRefused; }
 
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
                                          const QString &cutList);
@@ -114,4 +116,5 @@ private:
     DecodeCheck m_recordingDecode;
     QString m_measured;
     double m_copySeconds = 0;
+    bool m_mencoderRefused = false;
 };

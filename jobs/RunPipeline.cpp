@@ -217,9 +217,10 @@ void RunPipeline::jobEnded(bool inStart)
         emit listsChanged();
         break;
     case Step::Cut:
-        if (auto *cut = qobject_cast<CutJob *>(job))
+        if (auto *cut = qobject_cast<CutJob *>(job)) {
             m_copyMade = cut->copyMade();
-        else if (auto *list = qobject_cast<SkipListJob *>(job))
+            m_mencoderRefused = cut->mencoderRefused();
+        } else if (auto *list = qobject_cast<SkipListJob *>(job))
             m_copyMade = list->listMade();
         setOutcome(job->outcome());
         m_state = kStateAfterRemove;

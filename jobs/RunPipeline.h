@@ -54,6 +54,8 @@ public:
     bool wasStopped() const { return m_stopRequested; }
     // The checked copy, once it has taken the output's name.
     const QString &copyMade() const { return m_copyMade; }
+    // The cut's mencoder failed or its copy was refused.
+    bool mencoderRefused() const { return m_mencoderRefused; }
     int commercialsFound() const { return m_found; }
     bool logFileOpen() const { return m_log.isOpen(); }
     const TaskWrapper *runner() const;
@@ -97,6 +99,7 @@ private:
     Job *m_lastToolJob = nullptr;
     std::vector<std::unique_ptr<Job>> m_jobs;
     QString m_copyMade;
+    bool m_mencoderRefused = false;
     QFile m_log;
     int m_graceMs = 1000;
     int m_drainMs = 3000;

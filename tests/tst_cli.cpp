@@ -206,6 +206,38 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("other.csv"))));
     }
 
+    // Recordings from one source share mencoder's faults: once its copy of
+    // one was refused, the next of that kind goes to ffmpeg from the start,
+    // under the name and in the container it would have had.
+    void testRefusedMencoderCopyIsNotCutAgain()
+    {
+        QTemporaryDir dir;
+        QStringList arguments{QStringLiteral("--json"), QStringLiteral("--use-existing-detection")};
+        for (const char *name : {"one", "two"}) {
+            const QString base = dir.filePath(QLatin1String(name));
+            writeFile(base + QStringLiteral(".mpg"), QByteArray("recording bytes ").repeated(1000));
+            writeFile(base + QStringLiteral(".txt"),
+                      "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\n-------------------\n1800\t3599\n");
+            writeFile(base + QStringLiteral(".edl"), "60.06\t120.09\t0\n");
+            arguments << base + QStringLiteral(".mpg");
+        }
+        QProcessEnvironment env = withStandIns();
+        env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("short"));
+        env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
+        const CliRun run = runCli(arguments, env, dir.path());
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.summary.size(), 2);
+        const QString first = run.summary[0][QStringLiteral("message")].toString();
+        QVERIFY2(first.startsWith(QStringLiteral("mencoder's copy was")), qPrintable(first));
+        QCOMPARE(
+            run.summary[1][QStringLiteral("message")].toString(),
+            QStringLiteral("mencoder's copies of recordings like this one were refused earlier in the batch, "
+                           "so it was cut with ffmpeg. Cut copy: two.clean.mpg (0:05:00), cut by ffmpeg."));
+        QCOMPARE(run.summary[1][QStringLiteral("output")].toString(),
+                 dir.filePath(QStringLiteral("two.clean.mpg")));
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("two.clean.mpg"))));
+    }
+
     // A DVR that ran comskip itself asks for its list as Kodi reads it: the
     // recording stays as it is, the list becomes action 3 and survives the
     // erase step.
