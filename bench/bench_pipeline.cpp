@@ -36,7 +36,8 @@
 //              against the same four run one after another through the same
 //              jobs, with the command line's settings, and against the
 //              bare tools' command lines in a shell (two detectors at a
-//              time, then the four cuts); medians of BENCH_RUNS (3) rounds
+//              time, then the four cuts, by mencoder and, in another run,
+//              by ffmpeg's stream copy); medians of BENCH_RUNS (3) rounds
 //              taken in turn, and the load average before and after, as
 //              other work skews them all.
 // Usage: bench_pipeline [output|overhead|startup|ends|cutters|cut|scan|strip|batch]...
