@@ -762,10 +762,8 @@ void benchBatch()
         options.noSkip = kNoSkipAsShipped;
         options.edlSeek = kEdlSeekAsShipped;
         c.setRunOptions(options);
-        QVariantMap settings = c.detectorSettings();
-        if (settings.value(QStringLiteral("thread_count")).toString().isEmpty())
-            settings[QStringLiteral("thread_count")] = std::max(1, QThread::idealThreadCount() / 2);
-        const QByteArray ini = DetectJob::iniText(settings).value_or(QByteArray());
+        const QByteArray ini =
+            DetectJob::iniText(BatchQueue::withSharedCores(c.detectorSettings(), 2)).value_or(QByteArray());
         QStringList detect, cut;
         const auto quoted = [](const QStringList &args) {
             return shellLine(args) + QStringLiteral(" >/dev/null 2>&1");

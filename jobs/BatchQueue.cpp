@@ -62,6 +62,18 @@ int BatchQueue::defaultDetectionSlots(const QVariantMap &detectorSettings)
     return std::max(1, QThread::idealThreadCount() / threads);
 }
 
+QVariantMap BatchQueue::withSharedCores(QVariantMap detectorSettings, int detectionsAtOnce)
+{
+    // comskip left to choose starts decoding threads of its own, which
+    // only contend with a detection on each core: two at once, on two
+    // cores, each took a core and a quarter and the pair ran slower than
+    // with one thread each. A count the user set is theirs.
+    QVariant &threads = detectorSettings[QStringLiteral("thread_count")];
+    if (detectionsAtOnce > 1 && threads.toString().isEmpty())
+        threads = std::max(1, QThread::idealThreadCount() / detectionsAtOnce);
+    return detectorSettings;
+}
+
 void BatchQueue::setDetectionSlots(int detections)
 {
     m_detectionSlots = std::max(1, detections);
@@ -463,19 +475,12 @@ void BatchQueue::detect(int index)
     request.remove = false;
     request.erase = false;
     request.output.clear();
-    // comskip left to choose starts decoding threads of its own, which
-    // only contend with a detection on each core: two at once, on two
-    // cores, each took a core and a quarter and the pair ran slower than
-    // with one thread each. A count the user set is theirs.
     int atOnce = 0;
     for (int i = 0; i < count(); ++i)
         atOnce += !entry(i).removed
                   && (entry(i).state == State::Detecting || entry(i).state == State::Waiting)
                   && entry(i).request.detect;
-    atOnce = std::min(atOnce, m_detectionSlots);
-    QVariant &threads = request.detectorSettings[QStringLiteral("thread_count")];
-    if (atOnce > 1 && threads.toString().isEmpty())
-        threads = std::max(1, QThread::idealThreadCount() / atOnce);
+    request.detectorSettings = withSharedCores(request.detectorSettings, std::min(atOnce, m_detectionSlots));
     startPipeline(index, request, false);
 }
 
@@ -559,8 +564,8 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
         m_cutting = -1;
     else
         --m_detecting;
-    if (cutting && run->mencoderRefused() && !kindOf(index).isEmpty())
-        m_mencoderRefused.insert(kindOf(index));
+    if (const QString kind = kindOf(index); cutting && run->mencoderRefused() && !kind.isEmpty())
+        m_mencoderRefused.insert(kind);
     const QString outcome = run->outcome();
     if (run->wasStopped()) {
         // A stopped cut's pipeline erased what the run wrote; a detection's

@@ -64,6 +64,9 @@ public:
     // One detection a core, each as many cores as comskip's thread_count
     // asks (none set counts as one).
     static int defaultDetectionSlots(const QVariantMap &detectorSettings);
+    // The settings for one of detectionsAtOnce detections running side by
+    // side: the cores shared among them, unless comskip's thread_count is set.
+    static QVariantMap withSharedCores(QVariantMap detectorSettings, int detectionsAtOnce);
     void setDetectionSlots(int detections);
     int detectionSlots() const { return m_detectionSlots; }
     void setStopBounds(int graceMs, int drainMs);
