@@ -82,10 +82,7 @@ RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, co
     // The window's options and tools, for this recording rather than the
     // one shown.
     RunRequest r = m_controller.runRequest(true, true, m_controller.runOptions().autoClean);
-    const Recording recording(path);
     r.recording = path;
-    r.outDir = recording.outDir();
-    r.baseName = recording.baseName();
     r.mode = mode;
     r.output = mode == RunRequest::Mode::SkipList ? QString() : output;
     return r;
@@ -109,7 +106,8 @@ void QueuePanel::addRecordings(const QStringList &paths)
 
 void QueuePanel::restoreFrom(const QString &path)
 {
-    m_statePath = path;
+    // Written once the whole queue is back: a write for each row restored
+    // would leave the file holding part of it, were Trimlet to end there.
     const QList<queuestore::Saved> saved = queuestore::load(path);
     for (const queuestore::Saved &s : saved) {
         const State state = queuestore::restoredState(s);
@@ -119,6 +117,9 @@ void QueuePanel::restoreFrom(const QString &path)
         else
             m_queue.addDetected(request, state == State::Approved);
     }
+    m_statePath = path;
+    if (!saved.isEmpty())
+        save();
     if (!saved.isEmpty() && selectedEntry() < 0)
         selectEntry(m_model.entryAt(0));
     updateControls();
@@ -290,17 +291,10 @@ QueuePanel::StepProgress QueuePanel::stepProgress() const
 
 void QueuePanel::finished()
 {
-    int review = 0, done = 0, failed = 0;
-    for (int i = 0; i < m_queue.count(); ++i) {
-        const BatchQueue::Entry &e = m_queue.entry(i);
-        if (e.removed)
-            continue;
-        review += e.state == State::ReadyForReview;
-        done += e.state == State::Done;
-        failed += e.state == State::Failed;
-    }
-    const QString summary =
-        tr("Queue finished: %1 ready for review, %2 done, %3 failed.").arg(review).arg(done).arg(failed);
+    const QString summary = tr("Queue finished: %1 ready for review, %2 done, %3 failed.")
+                                .arg(m_queue.countIn(State::ReadyForReview))
+                                .arg(m_queue.countIn(State::Done))
+                                .arg(m_queue.countIn(State::Failed));
     m_controller.setStatusText(summary);
     if (!m_main->isActiveWindow() && !m_chart->isActiveWindow())
         DesktopNotification::send(QStringLiteral("Trimlet"), summary);
@@ -314,15 +308,9 @@ void QueuePanel::updateControls()
     m_ui.queueGroup->setVisible(!isEmpty());
     const int index = selectedEntry();
     const State state = index >= 0 ? m_queue.entry(index).state : State::Failed;
-    bool anyApproved = false, anyWaiting = false, anyReview = false;
-    for (int i = 0; i < m_queue.count(); ++i) {
-        const BatchQueue::Entry &e = m_queue.entry(i);
-        if (e.removed)
-            continue;
-        anyApproved |= e.state == State::Approved;
-        anyWaiting |= e.state == State::Waiting;
-        anyReview |= e.state == State::ReadyForReview;
-    }
+    const bool anyApproved = m_queue.countIn(State::Approved) > 0;
+    const bool anyWaiting = m_queue.countIn(State::Waiting) > 0;
+    const bool anyReview = m_queue.countIn(State::ReadyForReview) > 0;
     m_ui.mDetectAllButton->setText(running ? tr("&Stop Queue") : tr("&Detect All"));
     m_ui.mDetectAllButton->setEnabled(running || (!single && anyWaiting));
     m_ui.mCutAllApprovedButton->setEnabled(!running && !single && anyApproved);

@@ -247,7 +247,6 @@ std::optional<double> packetShift(const QList<HashedPacket> &copy, int copyStrea
     double best = 0;
     std::optional<double> shift;
     for (size_t i = 0, j = 0; i < votes.size(); ++i) {
-        j = std::max(j, i);
         double weight = 0;
         while (j < votes.size() && votes[j].first - votes[i].first <= kSame)
             ++j;

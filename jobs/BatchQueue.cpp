@@ -333,6 +333,14 @@ int BatchQueue::recordingCount() const
     return n;
 }
 
+int BatchQueue::countIn(State state) const
+{
+    int n = 0;
+    for (int i = 0; i < count(); ++i)
+        n += !entry(i).removed && entry(i).state == state;
+    return n;
+}
+
 int BatchQueue::finishedCount() const
 {
     int n = 0;
@@ -380,21 +388,24 @@ void BatchQueue::begin(int index)
     // is called; the pass over the recording that follows it runs beside
     // the detector, as the window's does.
     ++m_detecting;
-    s.media = std::make_unique<RecordingMedia>();
-    connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
     setState(index, s.entry.existingDetection ? State::Detected : State::Detecting,
              QStringLiteral("Reading the recording…"));
-    s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
+    startReading(index);
 }
 
 void BatchQueue::readForCut(int index)
 {
     // Its reading was let go while it waited for the user: the cut needs
     // it again, and its output is settled by what it holds.
+    emit message(index, QStringLiteral("Reading the recording…"));
+    startReading(index);
+}
+
+void BatchQueue::startReading(int index)
+{
     Slot &s = *m_entries[size_t(index)];
     s.media = std::make_unique<RecordingMedia>();
     connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
-    emit message(index, QStringLiteral("Reading the recording…"));
     s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
 }
 
@@ -446,8 +457,7 @@ void BatchQueue::probed(int index)
         QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
         return;
     }
-    const media::MediaInfo &read = *s.media->info();
-    e.seconds = read.videoDuration > 0 ? read.videoDuration : read.duration;
+    e.seconds = s.media->info()->seconds();
     if (!detecting) {
         QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
         return;

@@ -105,6 +105,8 @@ public:
     // run.
     int recordingCount() const;
     int finishedCount() const;
+    // Recordings in the queue (not removed) in that state.
+    int countIn(State state) const;
 
 signals:
     void added(int index);
@@ -135,6 +137,8 @@ private:
     bool active(int index) const;
     void finishIfIdle();
 
+    // A fresh reading of the recording, probed() when it has answered.
+    void startReading(int index);
     // The container and codecs of the recording index holds, once read.
     QString kindOf(int index) const;
 

@@ -237,15 +237,15 @@ void CutJob::start()
                  : QStringLiteral("The cut list cannot be read: detect the commercials again."));
         return;
     }
-    const QList<media::Span> kept = media::keptSpans(m_cuts, seconds);
-    if (kept.isEmpty() && !chapters()) {
+    m_kept = media::keptSpans(m_cuts, seconds);
+    if (m_kept.isEmpty() && !chapters()) {
         end(Status::Succeeded,
             withOutcome(
                 QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
         return;
     }
     // A chapters file holds the whole recording.
-    m_keptSeconds = chapters() ? seconds : media::totalLength(kept);
+    m_keptSeconds = chapters() ? seconds : media::totalLength(m_kept);
     m_cutNote.clear();
     // A copy that cannot fit is refused before the disk is filled.
     const QString folder = QFileInfo(m_request.output).absolutePath();
@@ -347,8 +347,7 @@ bool CutJob::startCut(media::Cutter cutter)
         const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
         const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
         made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link))
-               && writeFile(list, media::concatList(link, media::keptSpans(m_cuts, m_recordingSeconds),
-                                                    m_recordingSeconds, info.videoStart));
+               && writeFile(list, media::concatList(link, m_kept, m_recordingSeconds, info.videoStart));
         arguments =
             ffmpegArguments(m_request, list, m_partialCopy, m_container, media::dispositionOptions(info));
     }
@@ -522,8 +521,7 @@ void CutJob::probeStreams()
     // copy's from its own, wherever its cutter starts its clock.
     const media::PacketTimes &copy = m_copyScan.packets();
     m_cutWindows = chapters() ? QList<media::CutWindows>()
-                              : media::cutWindows(media::keptSpans(m_cuts, m_recordingSeconds),
-                                                  copy.times.front(), m_media->info()->videoStart);
+                              : media::cutWindows(m_kept, copy.times.front(), m_media->info()->videoStart);
     QList<media::Span> copyWindows, recordingWindows;
     for (const media::CutWindows &w : std::as_const(m_cutWindows)) {
         copyWindows << w.copy;
@@ -576,11 +574,10 @@ void CutJob::judgeStreams()
     // together at a cut; ffmpeg's concat input switches the sound and the
     // picture at a cut a few hundred milliseconds apart, in step all the
     // same, so its ends are judged only where they are the recording's.
-    const QList<media::Span> kept = media::keptSpans(m_cuts, m_recordingSeconds);
     const media::Edge atCut = m_cutter == media::Cutter::Mencoder ? media::Edge::Cut : media::Edge::NotJudged;
-    const media::Edge start = chapters() || kept.first().start <= 0 ? media::Edge::Recording : atCut;
+    const media::Edge start = chapters() || m_kept.first().start <= 0 ? media::Edge::Recording : atCut;
     const media::Edge end =
-        chapters() || kept.last().end >= m_recordingSeconds ? media::Edge::Recording : atCut;
+        chapters() || m_kept.last().end >= m_recordingSeconds ? media::Edge::Recording : atCut;
     const QString drift = media::soundOutOfStep(recording, copy, tracks.pairs, start, end);
     if (!drift.isEmpty()) {
         logToRunLog(QStringLiteral("the copy cut by %1 is %2").arg(media::cutterName(m_cutter), drift));
@@ -609,8 +606,7 @@ bool CutJob::startDecodeChecks()
 {
     if (chapters() || m_media->info()->audio.isEmpty())
         return false;
-    const QList<media::Span> kept = media::keptSpans(m_cuts, m_recordingSeconds);
-    if (kept.size() < 2)
+    if (m_kept.size() < 2)
         return false;
     // A second and a half either side of each cut: the copy's window
     // across it, the recording's just before and just after, on each
@@ -619,7 +615,7 @@ bool CutJob::startDecodeChecks()
     const media::MediaInfo &info = *m_media->info();
     const double shift = info.videoStart - info.start;
     QList<media::Span> copyWindows, recordingWindows;
-    for (const media::CutPlace &cut : media::cutPlaces(kept)) {
+    for (const media::CutPlace &cut : media::cutPlaces(m_kept)) {
         copyWindows.append({cut.inCopy - kSide, cut.inCopy + kSide});
         recordingWindows.append({shift + cut.before - kSide, shift + cut.before});
         recordingWindows.append({shift + cut.after.start, shift + cut.after.start + kSide});

@@ -92,6 +92,7 @@ private:
     media::Cutter m_cutter = media::Cutter::Mencoder;
     media::Container m_container = media::Container::ProgramStream;
     QList<media::Span> m_cuts;
+    QList<media::Span> m_kept; // what the cuts leave of the recording
     QList<media::Chapter> m_chapters;
     double m_keptSeconds = 0;
     double m_recordingSeconds = 0;
