@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 void put(const QString &path, const QByteArray &bytes)
@@ -68,6 +70,41 @@ private slots:
         QCOMPARE(filesIn(dir), (QStringList{QStringLiteral(".show.txt.trimlet-toolong"),
                                             QStringLiteral("show.mpg"), QStringLiteral("show.txt")}));
         QVERIFY(!files.any());
+    }
+
+    // A manifest is obeyed only where this user's run wrote it, and only
+    // for this recording's own work files, whatever else it names.
+    void testManifestOfAnotherIsNotObeyed_data()
+    {
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<int>("owner"); // -1: this user
+        QTest::addColumn<QStringList>("erased");
+        const QStringList ours{QStringLiteral("show.edl")};
+        QTest::newRow("an earlier version's") << QByteArray("show.edl\nfamily.mpg\n") << -1 << ours;
+        QTest::newRow("another user's id inside")
+            << QByteArray(R"({"uid":4242,"made":["show.edl"]})") << -1 << QStringList();
+        QTest::newRow("another user's file") << QByteArray(R"({"uid":0,"made":["show.edl"]})") << 4242
+                                             << QStringList();
+    }
+    void testManifestOfAnotherIsNotObeyed()
+    {
+        QFETCH(QByteArray, manifest);
+        QFETCH(int, owner);
+        QFETCH(QStringList, erased);
+        if (owner >= 0 && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString dir = fresh();
+        const WorkFiles files(dir, QStringLiteral("show"));
+        put(files.path(QStringLiteral("edl")), "a list");
+        put(dir + QStringLiteral("/family.mpg"), "the family's");
+        put(files.manifestPath(), manifest.replace("\"uid\":0", "\"uid\":" + QByteArray::number(::geteuid())));
+        if (owner >= 0)
+            QCOMPARE(::chown(QFile::encodeName(files.manifestPath()).constData(), uid_t(owner), gid_t(-1)), 0);
+        files.erase();
+        QStringList left{QStringLiteral("family.mpg"), QStringLiteral("show.edl")};
+        for (const QString &name : erased)
+            left.removeAll(name);
+        QCOMPARE(filesIn(dir).filter(QRegularExpression(QStringLiteral("^[^.]"))), left);
     }
 
     void testHiddenNamesAreNotPatterns()
