@@ -180,6 +180,15 @@ private slots:
                  QStringLiteral("link.mpg is being processed by another Trimlet (process %1).")
                      .arg(first.processId()));
         QCOMPARE(second.summary[1][QStringLiteral("state")].toString(), QStringLiteral("done"));
+        // The window says the same when Run is pressed, and runs nothing.
+        Harness window;
+        window.controller.toolLocator().setHelperDirectories({standInTools()}, false);
+        QVERIFY(chooseRecording(window.controller, movie));
+        window.controller.detectStart();
+        QVERIFY(waitForIdle(window.controller));
+        QCOMPARE(window.controller.status(),
+                 QStringLiteral("show.mpg is being processed by another Trimlet (process %1).")
+                     .arg(first.processId()));
         QCOMPARE(first.state(), QProcess::Running);
         ::kill(pid_t(first.processId()), SIGINT);
         QVERIFY(first.waitForFinished(10000));
