@@ -70,6 +70,7 @@ RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastCo
                             + QByteArray::number(qulonglong(rec.st_ino)) + ".lock";
     // The other places are asked for only when needed: Qt warns on stderr,
     // which a DVR logs as an error, when XDG_RUNTIME_DIR is not set.
+    int retries = 0;
     for (int place = 0; place < 3; ++place) {
         const QString dir = place == 0   ? QStringLiteral("/run/lock")
                             : place == 1 ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
@@ -77,7 +78,20 @@ RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastCo
         const int fd = openLockFile(dir, name);
         if (fd < 0)
             continue;
+        const QByteArray path = QFile::encodeName(dir) + '/' + name;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // Locked, but perhaps a file its holder had just removed: the
+            // lock counts only on the file under the name now.
+            struct stat held = {};
+            struct stat named = {};
+            if (::fstat(fd, &held) != 0 || ::lstat(path.constData(), &named) != 0
+                || held.st_dev != named.st_dev || held.st_ino != named.st_ino) {
+                ::close(fd);
+                if (++retries < 5)
+                    --place;
+                continue;
+            }
+            m_path = path;
             m_fd = fd;
             // For whoever cannot read the kernel's list of locks.
             const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
@@ -105,8 +119,14 @@ RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastCo
 
 RecordingLock::~RecordingLock()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so no one locks a name about to go. A file
+    // another user made stays (the folder's sticky bit keeps it theirs).
+    struct stat st = {};
+    if (::fstat(m_fd, &st) == 0 && st.st_uid == ::geteuid())
+        ::unlink(m_path.constData());
+    ::close(m_fd);
 }
 
 QString RecordingLock::refusal() const

@@ -10,6 +10,8 @@
 // ("/run/lock/trimlet-DEV-INO.lock"), where a DVR's service user and the
 // desktop's user meet and where a read-only recordings folder is no
 // matter; failing that in the user's runtime folder or the temporary one.
+// The holder removes its lock file when it lets go; one that dies leaves
+// an unlocked file, which the next Trimlet takes.
 // QLockFile was not used: its stale-lock guess by PID and host may take a
 // live Trimlet's lock, and its file lies beside the locked name, not its inode.
 class RecordingLock
@@ -32,6 +34,7 @@ public:
 
 private:
     QString m_name;
+    QByteArray m_path;
     int m_fd = -1;
     qint64 m_holder = 0;
 };
