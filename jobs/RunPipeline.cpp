@@ -61,17 +61,18 @@ void RunPipeline::openLog()
     if (m_request.outDir.isEmpty())
         return;
     m_log.setFileName(m_request.outDir + QLatin1Char('/') + logFileName);
+    // A log no run of this recording wrote (the user's, or another
+    // recording's) is kept beside until the erase brings it back.
+    const WorkFiles files(m_request.outDir, m_request.baseName);
+    const QFileInfo old(m_log.fileName());
+    if ((old.exists() || old.isSymLink()) && !files.made().contains(logFileName)
+        && !files.keepBeside(logFileName))
+        return;
     // The old log is replaced by a new file rather than truncated: ext4
     // writes a truncated-and-rewritten file back when it is closed, which
     // held the window for ~100 ms after a run with a 200 MB log. Removing
     // the name takes a planted link away, not what it points at, and the
     // new file is made exclusively, so no link is ever written through.
-    // A log no run of this recording wrote (the user's, or another
-    // recording's) is kept beside until the erase brings it back.
-    const WorkFiles files(m_request.outDir, m_request.baseName);
-    const QFileInfo old(m_log.fileName());
-    if ((old.exists() || old.isSymLink()) && !files.made().contains(logFileName) && !files.keepBeside(logFileName))
-        return;
     QFile::remove(m_log.fileName());
     // A missing or read-only directory means no run log, and no failure.
     if (m_log.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))

@@ -90,8 +90,8 @@ private slots:
         QTest::addColumn<QString>("recording");
         QTest::addColumn<QString>("manifest"); // planted before the run
         QTest::newRow("a newline in the name") << QStringLiteral("Holiday.mkv\nNews.mpg") << QString();
-        QTest::newRow("a planted manifest") << QStringLiteral("show.mpg")
-                                            << QStringLiteral("family.mpg\nHoliday.mkv\n");
+        QTest::newRow("a planted manifest")
+            << QStringLiteral("show.mpg") << QStringLiteral("family.mpg\nHoliday.mkv\n");
     }
     void testErasesOnlyItsOwnWorkFiles()
     {

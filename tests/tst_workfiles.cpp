@@ -83,8 +83,8 @@ private slots:
         QTest::newRow("an earlier version's") << QByteArray("show.edl\nfamily.mpg\n") << -1 << ours;
         QTest::newRow("another user's id inside")
             << QByteArray(R"({"uid":4242,"made":["show.edl"]})") << -1 << QStringList();
-        QTest::newRow("another user's file") << QByteArray(R"({"uid":0,"made":["show.edl"]})") << 4242
-                                             << QStringList();
+        QTest::newRow("another user's file")
+            << QByteArray(R"({"uid":0,"made":["show.edl"]})") << 4242 << QStringList();
     }
     void testManifestOfAnotherIsNotObeyed()
     {
@@ -97,9 +97,11 @@ private slots:
         const WorkFiles files(dir, QStringLiteral("show"));
         put(files.path(QStringLiteral("edl")), "a list");
         put(dir + QStringLiteral("/family.mpg"), "the family's");
-        put(files.manifestPath(), manifest.replace("\"uid\":0", "\"uid\":" + QByteArray::number(::geteuid())));
+        put(files.manifestPath(),
+            manifest.replace("\"uid\":0", "\"uid\":" + QByteArray::number(::geteuid())));
         if (owner >= 0)
-            QCOMPARE(::chown(QFile::encodeName(files.manifestPath()).constData(), uid_t(owner), gid_t(-1)), 0);
+            QCOMPARE(::chown(QFile::encodeName(files.manifestPath()).constData(), uid_t(owner), gid_t(-1)),
+                     0);
         files.erase();
         QStringList left{QStringLiteral("family.mpg"), QStringLiteral("show.edl")};
         for (const QString &name : erased)
