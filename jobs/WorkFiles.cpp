@@ -31,6 +31,14 @@ bool isOwnFile(const QString &path)
            && st.st_uid == ::geteuid();
 }
 
+// A file or a link of this user's, as a list set aside may be.
+bool isOwnEntry(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0
+           && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) && st.st_uid == ::geteuid();
+}
+
 // Never onto a file that is there: the user's list comes back only to a
 // free name.
 bool renameNoReplace(const QString &from, const QString &to)
@@ -327,7 +335,9 @@ void WorkFiles::restoreSetAside() const
         return;
     for (const char *ext : kListExtensions) {
         const QString file = path(QLatin1String(ext));
-        if (QFileInfo::exists(asideOf(file)) && !isUntouchable(file))
+        // Only what a run of this user's set aside: one planted under the
+        // name would take the place of the list that is there.
+        if (isOwnEntry(asideOf(file)) && !isUntouchable(file))
             renamePath(asideOf(file), file);
     }
 }
