@@ -154,8 +154,20 @@ private slots:
         QCOMPARE(filesIn(dir).filter(QStringLiteral("trimlet-aside")), QStringList());
     }
 
+    void testListsOfAKilledRunComeBack_data()
+    {
+        QTest::addColumn<int>("owner"); // of the list set aside; -1: this user
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("set aside by this user's run") << -1 << QByteArray("the list");
+        // Planted under the aside name, it would take the list's place.
+        QTest::newRow("planted by another user") << 4242 << QByteArray("half");
+    }
     void testListsOfAKilledRunComeBack()
     {
+        QFETCH(int, owner);
+        QFETCH(QByteArray, after);
+        if (owner >= 0 && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
         const QString dir = fresh();
         const WorkFiles files(dir, QStringLiteral("show"));
         put(files.path(QStringLiteral("edl")), "the list");
@@ -163,9 +175,11 @@ private slots:
         QCOMPARE(aside.size(), 1);
         // Trimlet dies here; comskip left half a list.
         put(files.path(QStringLiteral("edl")), "half");
+        if (owner >= 0)
+            QCOMPARE(::chown(QFile::encodeName(aside.first().aside).constData(), uid_t(owner), gid_t(-1)), 0);
         files.restoreSetAside();
-        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), "the list");
-        QCOMPARE(filesIn(dir), QStringList{QStringLiteral("show.edl")});
+        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), after);
+        QCOMPARE(filesIn(dir).size(), owner >= 0 ? 2 : 1);
     }
 };
 
