@@ -10,6 +10,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,9 +44,24 @@ bool isOwnEntry(const QString &path)
 // free name.
 bool renameNoReplace(const QString &from, const QString &to)
 {
-    return ::renameat2(AT_FDCWD, QFile::encodeName(from).constData(), AT_FDCWD,
-                       QFile::encodeName(to).constData(), RENAME_NOREPLACE)
-           == 0;
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // File systems without the flag (some network and FUSE ones): a hard
+    // link fails on a name that is there, and where there are none either,
+    // a look first.
+    if (::link(a.constData(), b.constData()) == 0) {
+        // Should this fail, both names hold the one file: nothing is lost.
+        ::unlink(a.constData());
+        return true;
+    }
+    struct stat st = {};
+    if (errno == EEXIST || ::lstat(b.constData(), &st) == 0)
+        return false;
+    return ::rename(a.constData(), b.constData()) == 0;
 }
 
 QString asideOf(const QString &path)
