@@ -6,6 +6,7 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
+#include "jobs/RecordingLock.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -242,6 +243,11 @@ void AppController::setIdle()
 
 void AppController::clean()
 {
+    // Another Trimlet's work files are in use.
+    if (const RecordingLock lock(movieFile()); lock.heldElsewhere()) {
+        setStatus(lock.refusal());
+        return;
+    }
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(workFiles(), outputInUse()).start();
     m_commercialsFound = 0;

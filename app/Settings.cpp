@@ -61,6 +61,7 @@ void AppController::writeIniFile()
     // The ini file a detection would write now, for a look at it without
     // running the detector.
     const std::optional<QByteArray> text = DetectJob::iniText(detectorSettings());
-    if (text && writeAtomically(workFile(QStringLiteral("ini")), *text))
-        workFiles().record({QFileInfo(workFile(QStringLiteral("ini"))).fileName()});
+    const QString ini = workFiles().iniPath();
+    if (text && writeAtomically(ini, *text))
+        workFiles().record({QFileInfo(ini).fileName()});
 }

@@ -4,6 +4,7 @@
 
 #include "core/Diagnostics.h"
 #include "core/PathText.h"
+#include "jobs/RecordingLock.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -42,8 +43,10 @@ void AppController::openRecording(const QString &path)
     // Nothing of the last recording's results may carry over to this one.
     m_commercialsFound = 0;
     m_pendingStart.reset();
-    // A detection Trimlet did not live to finish set lists aside.
-    workFiles().restoreSetAside();
+    // A detection Trimlet did not live to finish set lists aside; a live
+    // one's are aside for as long as it runs.
+    if (!movieFile().isEmpty() && !RecordingLock(movieFile()).heldElsewhere())
+        workFiles().restoreSetAside();
     m_outcome.clear();
     m_confirmedOutput.clear();
     setHaveInput(!movieFile().isEmpty());

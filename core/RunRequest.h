@@ -32,6 +32,9 @@ struct RunRequest
     bool detect = false;
     bool remove = false;
     bool erase = false;
+    // The detector's lists were given to the run (an earlier detection's, a
+    // DVR's): they are its input, and its erase leaves them.
+    bool listsGiven = false;
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)

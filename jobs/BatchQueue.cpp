@@ -5,6 +5,7 @@
 #include "jobs/CutJob.h"
 #include "jobs/EraseJob.h"
 #include "jobs/Recording.h"
+#include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/WorkFiles.h"
@@ -21,6 +22,9 @@ struct BatchQueue::Slot
     Entry entry;
     std::unique_ptr<RecordingMedia> media;
     QPointer<RunPipeline> run;
+    // Held from its detection's start to its cut's end, the wait between
+    // included: another Trimlet on the recording would take its lists.
+    std::shared_ptr<RecordingLock> lock;
     // Failed before it was ever queued: nothing of it is compared with the
     // others.
     bool refused = false;
@@ -144,6 +148,20 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
     const QString name = nameOf(request.recording);
     const QFileInfo info(request.recording);
     const QString base = e.request.baseName;
+    // Lists a Trimlet did not live to put back are put back before they
+    // are looked for, unless a live one has them aside.
+    QString busy;
+    const bool inBatch = std::any_of(m_entries.cbegin(), m_entries.cend() - 1, [&](const auto &other) {
+        return !other->refused && !other->entry.removed
+               && samePlace(other->entry.request.recording) == samePlace(request.recording);
+    });
+    if (info.isFile() && !inBatch) {
+        const RecordingLock lock(request.recording);
+        if (lock.heldElsewhere())
+            busy = lock.refusal();
+        else
+            WorkFiles(e.request.outDir, e.request.baseName).restoreSetAside();
+    }
     QString refusal;
     if (request.recording.isEmpty() || !info.exists())
         refusal = QStringLiteral("%1 cannot be found.").arg(name);
@@ -151,6 +169,8 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
         refusal = QStringLiteral("%1 is a folder, not a recording.").arg(name);
     else if (!info.isReadable())
         refusal = QStringLiteral("%1 cannot be read: permission denied.").arg(name);
+    else if (!busy.isEmpty())
+        refusal = busy;
     else if (e.request.detect && !recording.detectionRefusal().isEmpty())
         refusal = recording.detectionRefusal();
     else if (existingDetection && !recording.haveDetection())
@@ -382,6 +402,11 @@ void BatchQueue::schedule()
 void BatchQueue::begin(int index)
 {
     Slot &s = *m_entries[size_t(index)];
+    s.lock = std::make_shared<RecordingLock>(s.entry.request.recording);
+    if (s.lock->heldElsewhere()) {
+        fail(index, s.lock->refusal());
+        return;
+    }
     // A detection that did not live to finish set its lists aside.
     WorkFiles(s.entry.request.outDir, s.entry.request.baseName).restoreSetAside();
     // The probe says whether there is a picture at all and what the copy
@@ -496,9 +521,19 @@ void BatchQueue::detect(int index)
 
 void BatchQueue::cut(int index)
 {
+    // An approved recording's lock was let go while it waited for the user.
+    Slot &s = *m_entries[size_t(index)];
+    if (!s.lock)
+        s.lock = std::make_shared<RecordingLock>(s.entry.request.recording);
+    if (s.lock->heldElsewhere()) {
+        fail(index, s.lock->refusal());
+        release(index);
+        return;
+    }
     m_cutting = index;
     RunRequest request = m_entries[size_t(index)]->entry.request;
     request.detect = false;
+    request.listsGiven = m_entries[size_t(index)]->entry.existingDetection;
     request.skipMencoder = m_mencoderRefused.contains(kindOf(index));
     m_entries[size_t(index)]->entry.percent = -1;
     setState(index, State::Cutting);
@@ -522,6 +557,8 @@ void BatchQueue::startPipeline(int index, const RunRequest &request, bool cuttin
     Slot &s = *m_entries[size_t(index)];
     auto *run = new RunPipeline(request, s.media.get(), this);
     s.run = run;
+    if (s.lock)
+        run->useLock(s.lock);
     run->setStopBounds(m_graceMs, m_drainMs);
     if (cutting)
         connect(run, &RunPipeline::stepStarted, this, [this, index](RunPipeline::Step step) {
@@ -640,6 +677,7 @@ void BatchQueue::release(int index)
     // The probe and the pass over the recording are no longer needed: the
     // packet times of an hour are megabytes.
     Slot &s = *m_entries[size_t(index)];
+    s.lock.reset();
     if (s.media) {
         s.media->cancel();
         s.media.release()->deleteLater();
@@ -651,6 +689,10 @@ void BatchQueue::setState(int index, State state, const QString &text)
     Entry &e = m_entries[size_t(index)]->entry;
     const bool changed = e.state != state;
     e.state = state;
+    // Nothing more runs on it until the user says so.
+    if (state == State::Done || state == State::Failed || state == State::Stopped
+        || state == State::ReadyForReview)
+        m_entries[size_t(index)]->lock.reset();
     if (!text.isEmpty())
         e.message = text;
     if (changed)

@@ -41,8 +41,7 @@ DetectJob::DetectJob(const RunRequest &request, QObject *parent)
 QStringList DetectJob::arguments(const RunRequest &request)
 {
     return {request.tools.comskip, QStringLiteral("--csvout"),
-            QStringLiteral("--ini=")
-                + WorkFiles(request.outDir, request.baseName).path(QStringLiteral("ini")),
+            QStringLiteral("--ini=") + WorkFiles(request.outDir, request.baseName).iniPath(),
             asOperand(request.recording)};
 }
 
@@ -68,7 +67,8 @@ std::optional<QByteArray> DetectJob::iniText(const QVariantMap &settings)
 void DetectJob::start()
 {
     setRunning();
-    const QString ini = m_files.path(QStringLiteral("ini"));
+    // A BASE.ini of the user's is theirs to keep: ours goes elsewhere.
+    const QString ini = m_files.iniPath();
     if (const std::optional<QByteArray> text = iniText(m_request.detectorSettings))
         if (writeAtomically(ini, *text))
             m_files.record({QFileInfo(ini).fileName()});

@@ -6,6 +6,7 @@
 #include "jobs/DetectJob.h"
 #include "jobs/EraseJob.h"
 #include "jobs/Recording.h"
+#include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/SkipListJob.h"
 #include "jobs/WorkFiles.h"
@@ -60,6 +61,13 @@ void RunPipeline::openLog()
     if (m_request.outDir.isEmpty())
         return;
     m_log.setFileName(m_request.outDir + QLatin1Char('/') + logFileName);
+    // A log no run of this recording wrote (the user's, or another
+    // recording's) is kept beside until the erase brings it back.
+    const WorkFiles files(m_request.outDir, m_request.baseName);
+    const QFileInfo old(m_log.fileName());
+    if ((old.exists() || old.isSymLink()) && !files.made().contains(logFileName)
+        && !files.keepBeside(logFileName))
+        return;
     // The old log is replaced by a new file rather than truncated: ext4
     // writes a truncated-and-rewritten file back when it is closed, which
     // held the window for ~100 ms after a run with a 200 MB log. Removing
@@ -68,7 +76,7 @@ void RunPipeline::openLog()
     QFile::remove(m_log.fileName());
     // A missing or read-only directory means no run log, and no failure.
     if (m_log.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
-        WorkFiles(m_request.outDir, m_request.baseName).record({logFileName});
+        files.record({logFileName});
 }
 
 void RunPipeline::toLog(const QString &text)
@@ -81,6 +89,21 @@ void RunPipeline::start()
 {
     if (m_state != kStateIdle)
         return;
+    if (!m_lock && !m_request.recording.isEmpty()) {
+        m_lock = std::make_shared<RecordingLock>(m_request.recording);
+        if (m_lock->heldElsewhere()) {
+            // Another Trimlet's lists and copy are its own: nothing of this
+            // run may touch them, not even an erase.
+            const QString refusal = m_lock->refusal();
+            m_lock.reset();
+            m_failed = true;
+            m_request.erase = false;
+            m_state = kStateFinished;
+            setOutcome(refusal);
+            finishRun();
+            return;
+        }
+    }
     openLog();
     // A cut needs breaks to cut: the list on disk says how many there are
     // until a detection says again.
@@ -148,9 +171,7 @@ void RunPipeline::advance()
     if (m_state == kStateAfterRemove) {
         if (m_request.erase) {
             m_state = kStateCleaning;
-            auto *erase = new EraseJob(
-                WorkFiles(m_request.outDir, m_request.baseName, {m_request.recording, m_request.output}),
-                m_request.output);
+            auto *erase = new EraseJob(workFiles(), m_request.output);
             startJob(erase, Step::Erase);
         } else {
             m_state = kStateFinished;
@@ -268,12 +289,23 @@ void RunPipeline::finishRun()
         return;
     // A stopped run leaves no more behind than a finished one would.
     if (m_stopRequested && m_request.erase)
-        EraseJob(WorkFiles(m_request.outDir, m_request.baseName, {m_request.recording, m_request.output}),
-                 m_request.output)
-            .start();
+        EraseJob(workFiles(), m_request.output).start();
     m_log.close();
+    m_lock.reset();
     m_state = kStateIdle;
     emit finished();
+}
+
+WorkFiles RunPipeline::workFiles() const
+{
+    QStringList untouchable{m_request.recording, m_request.output};
+    if (m_request.listsGiven) {
+        const WorkFiles files(m_request.outDir, m_request.baseName);
+        for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
+            untouchable << files.path(QLatin1String(ext));
+        untouchable << files.iniPath();
+    }
+    return WorkFiles(m_request.outDir, m_request.baseName, untouchable);
 }
 
 void RunPipeline::setOutcome(const QString &text)

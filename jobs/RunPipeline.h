@@ -2,6 +2,7 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/WorkFiles.h"
 
 #include <QFile>
 #include <QObject>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class RecordingLock;
 class RecordingMedia;
 class TaskWrapper;
 
@@ -41,7 +43,12 @@ public:
     RunPipeline(RunRequest request, RecordingMedia *media = nullptr, QObject *parent = nullptr);
     ~RunPipeline() override;
 
+    // A run takes its recording's lock for as long as it lasts; one that
+    // cannot ends at once with the reason, failed.
     void start();
+    // A lock its caller holds for longer than this run (a batch's
+    // detection, its cut and the time between), used instead.
+    void useLock(std::shared_ptr<RecordingLock> lock) { m_lock = std::move(lock); }
     // Stops the step under way; finished() follows once its tool has ended.
     void stop();
 
@@ -81,6 +88,8 @@ private:
     void finishRun();
     void openLog();
     void toLog(const QString &text);
+    // What the erase may take, and what it leaves.
+    WorkFiles workFiles() const;
     QString withOutcome(const QString &text) const;
     void setOutcome(const QString &text);
 
@@ -101,6 +110,7 @@ private:
     QString m_copyMade;
     bool m_mencoderRefused = false;
     QFile m_log;
+    std::shared_ptr<RecordingLock> m_lock;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };

@@ -10,6 +10,24 @@
 
 #include <cmath>
 
+namespace {
+
+// The rows of a DVR's or the user's list that are no break (a mute, a
+// scene marker: actions 1 and 2), as they were: the skip list is written
+// over that list, and what it said besides the breaks stays said.
+QByteArray rowsKept(const QByteArray &edl)
+{
+    QByteArray kept;
+    for (const QByteArray &raw : edl.split('\n')) {
+        const QList<QByteArray> fields = raw.simplified().split(' ');
+        if (fields.size() > 2 && (fields.at(2) == "1" || fields.at(2) == "2"))
+            kept += raw + '\n';
+    }
+    return kept;
+}
+
+} // namespace
+
 SkipListJob::SkipListJob(const RunRequest &request, RecordingMedia *media, QObject *parent)
     : Job(parent), m_request(request), m_media(media)
 { }
@@ -40,7 +58,7 @@ void SkipListJob::start()
     const double seconds = m_media ? m_media->clockSeconds() : 0;
     const QList<media::Span> breaks = seconds > 0 ? media::normalisedCuts(*read, seconds) : *read;
     emit message(QStringLiteral("Writing the skip list…"));
-    if (!writeAtomically(m_request.output, media::edlText(breaks, 3))) {
+    if (!writeAtomically(m_request.output, media::edlText(breaks, 3) + rowsKept(edl))) {
         finish(Status::Failed, QStringLiteral("The skip list could not be written as %1.").arg(name));
         return;
     }

@@ -5,15 +5,64 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 constexpr const char *kListExtensions[] = {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
 constexpr const char *kDetectorExtensions[] = {"txt", "edl", "csv", "log"};
+constexpr const char *kWorkExtensions[] = {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
+const QString kRunLogName = QStringLiteral("TrimletLog.txt");
+const QString kKeptInfix = QStringLiteral(".before-trimlet.");
+
+// A regular file of this user's (not followed through a link).
+bool isOwnFile(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)
+           && st.st_uid == ::geteuid();
+}
+
+// A file or a link of this user's, as a list set aside may be.
+bool isOwnEntry(const QString &path)
+{
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0
+           && (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) && st.st_uid == ::geteuid();
+}
+
+// Never onto a file that is there: the user's list comes back only to a
+// free name.
+bool renameNoReplace(const QString &from, const QString &to)
+{
+    const QByteArray a = QFile::encodeName(from);
+    const QByteArray b = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // File systems without the flag (some network and FUSE ones): a hard
+    // link fails on a name that is there, and where there are none either,
+    // a look first.
+    if (::link(a.constData(), b.constData()) == 0) {
+        // Should this fail, both names hold the one file: nothing is lost.
+        ::unlink(a.constData());
+        return true;
+    }
+    struct stat st = {};
+    if (errno == EEXIST || ::lstat(b.constData(), &st) == 0)
+        return false;
+    return ::rename(a.constData(), b.constData()) == 0;
+}
 
 QString asideOf(const QString &path)
 {
@@ -59,53 +108,129 @@ QString WorkFiles::manifestPath() const
     return m_outDir + QStringLiteral("/.") + m_baseName + QStringLiteral(".trimlet-files");
 }
 
+QString WorkFiles::iniPath() const
+{
+    const QString ini = path(QStringLiteral("ini"));
+    const QFileInfo info(ini);
+    if ((info.exists() || info.isSymLink()) && !made().contains(info.fileName()))
+        return m_outDir + QStringLiteral("/.") + m_baseName + QStringLiteral(".trimlet-ini");
+    return ini;
+}
+
+bool WorkFiles::isWorkFileName(const QString &name) const
+{
+    if (name == kRunLogName || name == QLatin1Char('.') + m_baseName + QLatin1String(".trimlet-ini"))
+        return true;
+    return std::any_of(std::begin(kWorkExtensions), std::end(kWorkExtensions), [&](const char *ext) {
+        return name == m_baseName + QLatin1Char('.') + QLatin1String(ext);
+    });
+}
+
+WorkFiles::Manifest WorkFiles::manifest() const
+{
+    Manifest m;
+    if (!isValid() || !isOwnFile(manifestPath()))
+        return m;
+    QFile file(manifestPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return m;
+    const QByteArray bytes = file.readAll();
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes);
+    const auto own = [this](const QString &name) { return isWorkFileName(name); };
+    if (doc.isObject()) {
+        const QJsonObject o = doc.object();
+        if (o.value(QStringLiteral("uid")).toInteger(-1) != qint64(::geteuid()))
+            return m;
+        for (const QJsonValue &v : o.value(QStringLiteral("made")).toArray())
+            if (own(v.toString()) && !m.made.contains(v.toString()))
+                m.made << v.toString();
+        for (const QJsonValue &v : o.value(QStringLiteral("beside")).toArray())
+            if (own(v.toString()) && !m.beside.contains(v.toString()))
+                m.beside << v.toString();
+        return m;
+    }
+    // A manifest of an earlier version, a name a line: only this
+    // recording's own work-file names are taken from it, so a name split
+    // at a newline, or one planted there, names nothing to erase.
+    for (const QByteArray &line : bytes.split('\n'))
+        if (const QString name = QFile::decodeName(line); own(name) && !m.made.contains(name))
+            m.made << name;
+    return m;
+}
+
+void WorkFiles::write(const Manifest &m) const
+{
+    const QJsonObject o{{QStringLiteral("uid"), qint64(::geteuid())},
+                        {QStringLiteral("made"), QJsonArray::fromStringList(m.made)},
+                        {QStringLiteral("beside"), QJsonArray::fromStringList(m.beside)}};
+    writeAtomically(manifestPath(), QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+}
+
 QStringList WorkFiles::made() const
 {
-    if (!isValid())
-        return {};
-    QFile manifest(manifestPath());
-    if (!manifest.open(QIODevice::ReadOnly))
-        return {};
-    QStringList names;
-    for (const QByteArray &line : manifest.readAll().split('\n')) {
-        const QString name = QFile::decodeName(line);
-        // Names beside the recording only, whatever the file says.
-        if (!name.isEmpty() && !name.contains(QLatin1Char('/')) && name != QLatin1String(".")
-            && name != QLatin1String(".."))
-            names << name;
+    return manifest().made;
+}
+
+QStringList WorkFiles::keptBeside() const
+{
+    return manifest().beside;
+}
+
+QString WorkFiles::keptName(const QString &file) const
+{
+    const QString name = QFileInfo(file).fileName();
+    if (name == kRunLogName)
+        return m_outDir + QStringLiteral("/TrimletLog") + kKeptInfix + QStringLiteral("txt");
+    return m_outDir + QLatin1Char('/') + m_baseName + kKeptInfix + name.mid(m_baseName.size() + 1);
+}
+
+bool WorkFiles::keepBeside(const QString &name) const
+{
+    const QString file = m_outDir + QLatin1Char('/') + name;
+    if (!isValid() || !isWorkFileName(name) || !renameNoReplace(file, keptName(file)))
+        return false;
+    Manifest m = manifest();
+    if (!m.beside.contains(name)) {
+        m.beside << name;
+        write(m);
     }
-    return names;
+    return true;
 }
 
 void WorkFiles::record(const QStringList &names) const
 {
     if (!isValid() || names.isEmpty())
         return;
-    QStringList list = made();
+    Manifest m = manifest();
     bool changed = false;
     for (const QString &name : names)
-        if (!list.contains(name)) {
-            list << name;
+        if (isWorkFileName(name) && !m.made.contains(name)) {
+            m.made << name;
             changed = true;
         }
     if (changed)
-        writeAtomically(manifestPath(), QFile::encodeName(list.join(QLatin1Char('\n'))) + '\n');
+        write(m);
 }
 
 QStringList WorkFiles::leftovers() const
 {
     if (!isValid())
         return {};
-    QStringList names{QFileInfo(manifestPath()).fileName()};
-    for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
+    QStringList names{QFileInfo(manifestPath()).fileName(),
+                      QLatin1Char('.') + m_baseName + QLatin1String(".trimlet-ini")};
+    for (const char *ext : kWorkExtensions)
         names << m_baseName + QLatin1Char('.') + QLatin1String(ext);
     return hiddenNamesOf(m_outDir, names);
 }
 
 bool WorkFiles::any() const
 {
-    for (const QString &name : made())
+    const Manifest m = manifest();
+    for (const QString &name : m.made)
         if (QFileInfo::exists(m_outDir + QLatin1Char('/') + name))
+            return true;
+    for (const QString &name : m.beside)
+        if (QFileInfo::exists(keptName(name)))
             return true;
     return !leftovers().isEmpty();
 }
@@ -114,14 +239,24 @@ void WorkFiles::erase() const
 {
     if (!isValid())
         return;
-    for (const QString &name : made()) {
+    const Manifest m = manifest();
+    for (const QString &name : m.made) {
         const QString file = m_outDir + QLatin1Char('/') + name;
-        if (!isUntouchable(file))
+        // A file under the name that is not this user's is not what the
+        // run wrote there.
+        if (!isUntouchable(file) && isOwnFile(file))
             QFile::remove(file);
+    }
+    // The user's own lists take their names again, where these are free.
+    for (const QString &name : m.beside) {
+        const QString file = m_outDir + QLatin1Char('/') + name;
+        if (!QFileInfo(file).isSymLink())
+            renameNoReplace(keptName(file), file);
     }
     for (const QString &file : leftovers())
         QFile::remove(file);
-    QFile::remove(manifestPath());
+    if (isOwnFile(manifestPath()))
+        QFile::remove(manifestPath());
 }
 
 bool sameFile(const QString &a, const QString &b)
@@ -175,15 +310,32 @@ void WorkFiles::settle(const QList<SetAside> &setAside, bool detected) const
     }
     const QString log = path(QStringLiteral("log"));
     QStringList usersOwn;
+    QStringList keptBeside;
     for (const SetAside &s : setAside) {
         const bool putBack = !detected || (s.usersOwn && (s.path == log || !QFileInfo::exists(s.path)));
-        if (putBack && renamePath(s.aside, s.path) && s.usersOwn)
-            usersOwn << s.path;
-        else if (!putBack)
+        if (putBack) {
+            if (renamePath(s.aside, s.path) && s.usersOwn)
+                usersOwn << s.path;
+        } else if (!s.usersOwn) {
             QFile::remove(s.aside);
+        } else if (renameNoReplace(s.aside, keptName(s.path))) {
+            // The detection's list is the one the cut and the window read;
+            // the user's waits beside, in sight, until the erase.
+            keptBeside << QFileInfo(s.path).fileName();
+        } else if (renamePath(s.aside, s.path)) {
+            // No free name beside: the user's list wins.
+            usersOwn << s.path;
+        }
     }
     if (!detected)
         return;
+    if (!keptBeside.isEmpty()) {
+        Manifest m = manifest();
+        for (const QString &name : std::as_const(keptBeside))
+            if (!m.beside.contains(name))
+                m.beside << name;
+        write(m);
+    }
     QStringList names;
     for (const char *ext : kDetectorExtensions) {
         const QFileInfo file(path(QLatin1String(ext)));
@@ -199,7 +351,9 @@ void WorkFiles::restoreSetAside() const
         return;
     for (const char *ext : kListExtensions) {
         const QString file = path(QLatin1String(ext));
-        if (QFileInfo::exists(asideOf(file)) && !isUntouchable(file))
+        // Only what a run of this user's set aside: one planted under the
+        // name would take the place of the list that is there.
+        if (isOwnEntry(asideOf(file)) && !isUntouchable(file))
             renamePath(asideOf(file), file);
     }
 }

@@ -6,11 +6,16 @@
 
 // The files a recording's runs keep beside it, and what Trimlet may do with
 // them. Every file a run writes is recorded in a hidden manifest
-// (".BASE.trimlet-files") and erasing removes only those, with Trimlet's own
-// hidden staging files: a file of the user's under a work file's name was
-// never Trimlet's to erase. While the detector runs, the lists it will
-// replace are set aside, to be put back if it fails. The recording and the
-// cut copy are never touched, under whatever name they reach.
+// (".BASE.trimlet-files", a JSON object with the writer's user id) and
+// erasing removes only those, with Trimlet's own hidden staging files: a
+// file of the user's under a work file's name was never Trimlet's to
+// erase, and a manifest another user wrote, or a name in it that is not
+// one of this recording's work files, is not obeyed. While the detector
+// runs, the lists it will replace are set aside, to be put back if it
+// fails; the user's own lists that a detection replaced are kept beside
+// under a visible name ("BASE.before-trimlet.EXT") and come back to their
+// names when the work files are erased. The recording and the cut copy
+// are never touched, under whatever name they reach.
 class WorkFiles
 {
 public:
@@ -27,9 +32,22 @@ public:
     bool isValid() const { return !m_outDir.isEmpty() && !m_baseName.isEmpty(); }
     QString path(const QString &extension) const;
     QString manifestPath() const;
+    // Where the detector's settings go: BASE.ini, unless a file of the
+    // user's holds that name (".BASE.trimlet-ini" then).
+    QString iniPath() const;
+    // A file name one of this recording's runs may have written.
+    bool isWorkFileName(const QString &name) const;
     // The names the manifest lists, each a file beside the recording.
     QStringList made() const;
     void record(const QStringList &names) const;
+    // The user's lists a detection replaced, each kept beside under
+    // keptName() until the work files are erased.
+    QStringList keptBeside() const;
+    QString keptName(const QString &path) const;
+    // Moves a file of the user's (a list, a run log) out of a run's way to
+    // its keptName, for the erase to bring back. False when it is there
+    // still.
+    bool keepBeside(const QString &name) const;
     // Hidden staging files of the work files that a write did not live to
     // rename.
     QStringList leftovers() const;
@@ -49,6 +67,14 @@ public:
     bool isUntouchable(const QString &path) const;
 
 private:
+    struct Manifest
+    {
+        QStringList made;
+        QStringList beside;
+    };
+    Manifest manifest() const;
+    void write(const Manifest &m) const;
+
     QString m_outDir;
     QString m_baseName;
     QStringList m_untouchable;

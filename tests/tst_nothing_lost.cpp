@@ -110,12 +110,15 @@ private slots:
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
 
         // The detector writes its frame list under the recording's name (its
-        // contract); its debugging log does not take the user's place.
+        // contract), the user's waiting beside until the erase; its
+        // debugging log does not take the user's place.
         detect(r);
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
         QVERIFY(ui.cleanButton->isEnabled());
         c.clean();
-        QCOMPARE(filesIn(dir), (QStringList{QStringLiteral("show.log"), QStringLiteral("show.mpg")}));
+        QCOMPARE(filesIn(dir), (QStringList{QStringLiteral("show.log"), QStringLiteral("show.mpg"),
+                                            QStringLiteral("show.txt")}));
+        QCOMPARE(readAll(dir + QStringLiteral("/show.txt")), QByteArray("my notes on the show"));
         QCOMPARE(readAll(dir + QStringLiteral("/show.log")), QByteArray("my log"));
         QVERIFY(!ui.cleanButton->isEnabled());
     }

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 void put(const QString &path, const QByteArray &bytes)
@@ -70,6 +72,43 @@ private slots:
         QVERIFY(!files.any());
     }
 
+    // A manifest is obeyed only where this user's run wrote it, and only
+    // for this recording's own work files, whatever else it names.
+    void testManifestOfAnotherIsNotObeyed_data()
+    {
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<int>("owner"); // -1: this user
+        QTest::addColumn<QStringList>("erased");
+        const QStringList ours{QStringLiteral("show.edl")};
+        QTest::newRow("an earlier version's") << QByteArray("show.edl\nfamily.mpg\n") << -1 << ours;
+        QTest::newRow("another user's id inside")
+            << QByteArray(R"({"uid":4242,"made":["show.edl"]})") << -1 << QStringList();
+        QTest::newRow("another user's file")
+            << QByteArray(R"({"uid":0,"made":["show.edl"]})") << 4242 << QStringList();
+    }
+    void testManifestOfAnotherIsNotObeyed()
+    {
+        QFETCH(QByteArray, manifest);
+        QFETCH(int, owner);
+        QFETCH(QStringList, erased);
+        if (owner >= 0 && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
+        const QString dir = fresh();
+        const WorkFiles files(dir, QStringLiteral("show"));
+        put(files.path(QStringLiteral("edl")), "a list");
+        put(dir + QStringLiteral("/family.mpg"), "the family's");
+        put(files.manifestPath(),
+            manifest.replace("\"uid\":0", "\"uid\":" + QByteArray::number(::geteuid())));
+        if (owner >= 0)
+            QCOMPARE(::chown(QFile::encodeName(files.manifestPath()).constData(), uid_t(owner), gid_t(-1)),
+                     0);
+        files.erase();
+        QStringList left{QStringLiteral("family.mpg"), QStringLiteral("show.edl")};
+        for (const QString &name : erased)
+            left.removeAll(name);
+        QCOMPARE(filesIn(dir).filter(QRegularExpression(QStringLiteral("^[^.]"))), left);
+    }
+
     void testHiddenNamesAreNotPatterns()
     {
         const QString dir = fresh();
@@ -115,8 +154,20 @@ private slots:
         QCOMPARE(filesIn(dir).filter(QStringLiteral("trimlet-aside")), QStringList());
     }
 
+    void testListsOfAKilledRunComeBack_data()
+    {
+        QTest::addColumn<int>("owner"); // of the list set aside; -1: this user
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("set aside by this user's run") << -1 << QByteArray("the list");
+        // Planted under the aside name, it would take the list's place.
+        QTest::newRow("planted by another user") << 4242 << QByteArray("half");
+    }
     void testListsOfAKilledRunComeBack()
     {
+        QFETCH(int, owner);
+        QFETCH(QByteArray, after);
+        if (owner >= 0 && ::geteuid() != 0)
+            QSKIP("giving a file to another user needs root");
         const QString dir = fresh();
         const WorkFiles files(dir, QStringLiteral("show"));
         put(files.path(QStringLiteral("edl")), "the list");
@@ -124,9 +175,11 @@ private slots:
         QCOMPARE(aside.size(), 1);
         // Trimlet dies here; comskip left half a list.
         put(files.path(QStringLiteral("edl")), "half");
+        if (owner >= 0)
+            QCOMPARE(::chown(QFile::encodeName(aside.first().aside).constData(), uid_t(owner), gid_t(-1)), 0);
         files.restoreSetAside();
-        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), "the list");
-        QCOMPARE(filesIn(dir), QStringList{QStringLiteral("show.edl")});
+        QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), after);
+        QCOMPARE(filesIn(dir).size(), owner >= 0 ? 2 : 1);
     }
 };
 
