@@ -6,6 +6,7 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
+#include "jobs/RunLog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -244,6 +245,7 @@ void AppController::clean()
 {
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(workFiles(), outputInUse()).start();
+    RunLog::erasePartsOf(outDir(), movieFile());
     m_commercialsFound = 0;
     setStatus(QStringLiteral("Work files erased."));
     setHaveResults(false);

@@ -2,8 +2,8 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/RunLog.h"
 
-#include <QFile>
 #include <QObject>
 #include <QPointer>
 
@@ -58,6 +58,10 @@ public:
     bool mencoderRefused() const { return m_mencoderRefused; }
     int commercialsFound() const { return m_found; }
     bool logFileOpen() const { return m_log.isOpen(); }
+    // Where a failed run's evidence is, in words: its work files and the
+    // run log stay beside the recording. Empty for a run that did not fail
+    // or wrote no log.
+    QString evidence() const;
     const TaskWrapper *runner() const;
     QString logExcerpts() const;
     void setStopBounds(int graceMs, int drainMs);
@@ -83,6 +87,9 @@ private:
     void toLog(const QString &text);
     QString withOutcome(const QString &text) const;
     void setOutcome(const QString &text);
+    // Why the cut list on disk cannot be cut by; empty when it can.
+    QString cutListRefusal() const;
+    void fail(const QString &text);
 
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
@@ -100,7 +107,8 @@ private:
     std::vector<std::unique_ptr<Job>> m_jobs;
     QString m_copyMade;
     bool m_mencoderRefused = false;
-    QFile m_log;
+    RunLog m_log;
+    QString m_logPath;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };
