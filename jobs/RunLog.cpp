@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-const QString RunLog::fileName = QStringLiteral("TrimletLog.txt");
 
 namespace {
 
@@ -81,7 +80,7 @@ bool RunLog::open(const QString &dir, const QString &recording)
     close();
     if (dir.isEmpty())
         return false;
-    m_path = dir + QLatin1Char('/') + fileName;
+    m_path = dir + QLatin1Char('/') + fileName();
     m_owner = ownerOf(recording);
     m_started = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8();
     if (!openFile())
@@ -182,7 +181,7 @@ void RunLog::erasePartsOf(const QString &dir, const QString &recording)
 {
     if (dir.isEmpty())
         return;
-    const QByteArray name = QFile::encodeName(dir + QLatin1Char('/') + fileName);
+    const QByteArray name = QFile::encodeName(dir + QLatin1Char('/') + fileName());
     const int fd = ::open(name.constData(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return;

@@ -18,7 +18,7 @@
 class RunLog
 {
 public:
-    static const QString fileName;
+    static QString fileName() { return QStringLiteral("TrimletLog.txt"); }
 
     RunLog() = default;
     RunLog(const RunLog &) = delete;

@@ -14,7 +14,7 @@
 
 #include <QFileInfo>
 
-const QString RunPipeline::logFileName = RunLog::fileName;
+const QString RunPipeline::logFileName = RunLog::fileName();
 
 namespace {
 // Less programme than this left by a cut list is none: no cutter makes a
