@@ -15,6 +15,12 @@
 // one recording and leaves every other run's; the file goes only once
 // nothing is left in it. QFile has no flock and no O_NOFOLLOW, hence the
 // descriptor of our own.
+//
+// The log is never truncated to be written again: ext4 writes a file
+// truncated to nothing and rewritten back when it is closed, which held
+// the window for ~100 ms after a run with a 200 MB log. A run appends; an
+// erase removes the name when only its recording's parts are left, and
+// otherwise rewrites the file in place to a length that is never zero.
 class RunLog
 {
 public:
