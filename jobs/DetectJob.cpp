@@ -124,7 +124,8 @@ void DetectJob::toolEnded(int rc, bool stopped, bool launchFailed)
         return;
     }
     if (!refusal.isEmpty()) {
-        emit logged(QStringLiteral("comskip exited %1 with lists that are no result: %2").arg(rc).arg(refusal));
+        emit logged(
+            QStringLiteral("comskip exited %1 with lists that are no result: %2").arg(rc).arg(refusal));
         finish(Status::Failed, refusal);
         return;
     }

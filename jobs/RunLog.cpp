@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-
 namespace {
 
 constexpr char kHeader[] = "==== Trimlet (process ";
@@ -85,8 +84,8 @@ bool RunLog::open(const QString &dir, const QString &recording)
     m_started = QDateTime::currentDateTime().toString(Qt::ISODate).toUtf8();
     if (!openFile())
         return false;
-    append(QByteArray(), kHeader + QByteArray::number(qint64(::getpid())) + ") at " + m_started + kFor + m_owner
-                             + '\n');
+    append(QByteArray(),
+           kHeader + QByteArray::number(qint64(::getpid())) + ") at " + m_started + kFor + m_owner + '\n');
     return true;
 }
 
@@ -132,8 +131,8 @@ void RunLog::write(const QByteArray &bytes)
 {
     if (m_fd < 0 || bytes.isEmpty())
         return;
-    append(bytes, kHeader + QByteArray::number(qint64(::getpid())) + ") at " + m_started + ", continued" + kFor
-                      + m_owner + '\n');
+    append(bytes, kHeader + QByteArray::number(qint64(::getpid())) + ") at " + m_started + ", continued"
+                      + kFor + m_owner + '\n');
 }
 
 void RunLog::append(const QByteArray &bytes, const QByteArray &header)
@@ -208,13 +207,14 @@ void RunLog::erasePartsOf(const QString &dir, const QString &recording)
             current = named;
         if (current != owner) {
             kept += QByteArray::fromRawData(all.constData() + from, end - from);
-            keepFile = keepFile || !QByteArray::fromRawData(all.constData() + from, end - from).trimmed().isEmpty();
+            keepFile =
+                keepFile || !QByteArray::fromRawData(all.constData() + from, end - from).trimmed().isEmpty();
         }
         from = end;
     }
     struct stat named = {};
-    const bool same = ::lstat(name.constData(), &named) == 0 && named.st_ino == st.st_ino
-                      && named.st_dev == st.st_dev;
+    const bool same =
+        ::lstat(name.constData(), &named) == 0 && named.st_ino == st.st_ino && named.st_dev == st.st_dev;
     if (same && !keepFile) {
         ::unlink(name.constData());
     } else if (same && kept.size() != all.size()) {

@@ -105,10 +105,11 @@ QString RunPipeline::cutListRefusal() const
         return QString();
     switch (m_request.mode) {
     case RunRequest::Mode::SkipList:
-        return QStringLiteral("The cut list leaves nothing of the recording to keep: no skip list was written, "
-                              "as a player would skip the whole programme.");
+        return QStringLiteral("The cut list leaves nothing of the recording to keep: no skip list was "
+                              "written, as a player would skip the whole programme.");
     case RunRequest::Mode::Chapters:
-        return QStringLiteral("The cut list leaves nothing of the recording to keep: no chapters file was made.");
+        return QStringLiteral(
+            "The cut list leaves nothing of the recording to keep: no chapters file was made.");
     case RunRequest::Mode::Cut:
         break;
     }

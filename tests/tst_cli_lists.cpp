@@ -130,7 +130,8 @@ private slots:
             << QStringLiteral("cut") << QByteArray("garbage here") << unreadable;
         QTest::newRow("last row without its line feed")
             << QStringLiteral("cut") << QByteArray("60.06\t120.09\t0") << QString();
-        QTest::newRow("whole recording, cut") << QStringLiteral("cut") << QByteArray("0.00\t400.00\t0\n") << nothing;
+        QTest::newRow("whole recording, cut")
+            << QStringLiteral("cut") << QByteArray("0.00\t400.00\t0\n") << nothing;
         QTest::newRow("whole recording in two, chapters")
             << QStringLiteral("chapters") << QByteArray("0.00\t200.00\t0\n199.90\t361.00\t3\n") << nothing;
         QTest::newRow("whole recording, skip list")
@@ -177,9 +178,10 @@ private slots:
         env.insert(QStringLiteral("STANDIN_TXT"), QString());
         const CliRun failed = runCli({QStringLiteral("a.mpg")}, env, dir.path());
         QCOMPARE(failed.status, 1);
-        QVERIFY2(failed.message().endsWith(
-                     QStringLiteral("The work files and the run log are kept beside the recording: %1.").arg(log)),
-                 qPrintable(failed.message()));
+        QVERIFY2(
+            failed.message().endsWith(
+                QStringLiteral("The work files and the run log are kept beside the recording: %1.").arg(log)),
+            qPrintable(failed.message()));
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a.ini"))));
         const QByteArray aPart = readAll(log);
         QVERIFY2(aPart.contains("a.mpg\nComskip stand-in\n"), aPart.constData());

@@ -241,9 +241,11 @@ private slots:
         QTest::addColumn<bool>("complete");
         QTest::newRow("whole") << frameList("4512\t6339\n") << true;
         QTest::newRow("no break") << frameList("") << true;
-        QTest::newRow("CR-LF") << QByteArray("FILE PROCESSING COMPLETE  10 FRAMES AT  2997\r\n---\r\n") << true;
+        QTest::newRow("CR-LF") << QByteArray("FILE PROCESSING COMPLETE  10 FRAMES AT  2997\r\n---\r\n")
+                               << true;
         QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("header only") << QByteArray("FILE PROCESSING COMPLETE  10869 FRAMES AT  2997\n") << false;
+        QTest::newRow("header only") << QByteArray("FILE PROCESSING COMPLETE  10869 FRAMES AT  2997\n")
+                                     << false;
         QTest::newRow("last row cut short") << frameList("4512\t63") << false;
     }
     void testFrameListComplete()
