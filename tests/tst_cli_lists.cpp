@@ -174,17 +174,21 @@ private slots:
         for (const char *name : {"a.mpg", "b.mpg"})
             writeFile(dir.filePath(QLatin1String(name)), kRecording);
         const QString log = dir.filePath(QStringLiteral("TrimletLog.txt"));
+        // Both cutters write a header and nothing more: the cut fails.
         QProcessEnvironment env = withStandIns();
-        env.insert(QStringLiteral("STANDIN_TXT"), QString());
+        env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
+        env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
         const CliRun failed = runCli({QStringLiteral("a.mpg")}, env, dir.path());
         QCOMPARE(failed.status, 1);
         QVERIFY2(
             failed.message().endsWith(
                 QStringLiteral("The work files and the run log are kept beside the recording: %1.").arg(log)),
             qPrintable(failed.message()));
-        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("a.ini"))));
+        for (const char *name : {"a.ini", "a.txt", "a.edl"})
+            QVERIFY2(QFile::exists(dir.filePath(QLatin1String(name))), name);
         const QByteArray aPart = readAll(log);
         QVERIFY2(aPart.contains("a.mpg\nComskip stand-in\n"), aPart.constData());
+        QVERIFY2(aPart.contains("MEncoder stand-in"), aPart.constData());
 
         // A run kept whole beside it: its detection and its cut.
         const CliRun kept = runCli({QStringLiteral("--keep-work-files"), QStringLiteral("b.mpg")},
@@ -193,7 +197,7 @@ private slots:
         QByteArray both = readAll(log);
         QVERIFY2(both.startsWith(aPart), both.constData());
         QVERIFY2(both.indexOf("b.mpg\nComskip stand-in\n") > 0, both.constData());
-        QVERIFY(both.indexOf("MEncoder stand-in") > both.indexOf("b.mpg\nComskip stand-in\n"));
+        QVERIFY(both.indexOf("MEncoder stand-in", both.indexOf("b.mpg\nComskip stand-in\n")) > 0);
 
         // Erased once a run succeeds: its own parts, not a's.
         QFile::remove(dir.filePath(QStringLiteral("b.clean.mpg")));
