@@ -7,6 +7,7 @@
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
 #include "jobs/RecordingLock.h"
+#include "jobs/RunLog.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -250,6 +251,7 @@ void AppController::clean()
     }
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(workFiles(), outputInUse()).start();
+    RunLog::erasePartsOf(outDir(), movieFile());
     m_commercialsFound = 0;
     setStatus(QStringLiteral("Work files erased."));
     setHaveResults(false);

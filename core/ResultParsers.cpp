@@ -1,5 +1,7 @@
 #include "core/ResultParsers.h"
 
+#include "core/MediaInfo.h"
+
 #include <QtGlobal>
 
 #include <algorithm>
@@ -139,11 +141,34 @@ Sampling samplingFor(int totalRows)
     return s;
 }
 
+bool frameListComplete(const QByteArray &text)
+{
+    if (!isAscii(text) || !text.endsWith('\n'))
+        return false;
+    const qsizetype first = text.indexOf('\n');
+    const qsizetype second = text.indexOf('\n', first + 1);
+    if (second < 0)
+        return false;
+    // "FILE PROCESSING COMPLETE  10869 FRAMES AT  2997"
+    const QList<QByteArray> words = text.left(first).simplified().split(' ');
+    if (words.size() != 7 || words.at(0) != "FILE" || words.at(1) != "PROCESSING"
+        || words.at(2) != "COMPLETE" || words.at(4) != "FRAMES" || words.at(5) != "AT")
+        return false;
+    bool frames = false, rate = false;
+    words.at(3).toLongLong(&frames);
+    words.at(6).toLongLong(&rate);
+    const QByteArray dashes = text.mid(first + 1, second - first - 1).trimmed();
+    return frames && rate && !dashes.isEmpty() && dashes.count('-') == dashes.size();
+}
+
 std::optional<int> countEdlEntries(const QByteArray &text)
 {
     if (!isAscii(text))
         return std::nullopt;
-    return int(qMin<qsizetype>(text.count('\n'), std::numeric_limits<int>::max()));
+    const std::optional<QList<media::Span>> cuts = media::parseEdlCuts(text);
+    if (!cuts)
+        return std::nullopt;
+    return int(qMin<qsizetype>(cuts->size(), std::numeric_limits<int>::max()));
 }
 
 ProgressScan scanProgressChunk(QStringView chunk)

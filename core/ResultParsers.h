@@ -34,6 +34,10 @@ struct FrameList
     CommercialList commercials; // only filled when found
 };
 FrameList parseFrameList(const QByteArray &text);
+// The list as comskip leaves it when it has finished writing: its header
+// line, the line of dashes, and every line ended. Anything less is what a
+// full disk or a killed detector left, and tells nothing of the breaks.
+bool frameListComplete(const QByteArray &text);
 
 struct Sampling
 {
@@ -42,8 +46,10 @@ struct Sampling
 };
 Sampling samplingFor(int totalRows);
 
-// EDL: one commercial per line; the count is the number of line feeds.
-// No value for text that is not ASCII.
+// EDL: the breaks it lists (rows of action 0 or 3, or of no action), the
+// last row counting with or without its line feed. No value for text that
+// is not ASCII or holds a row that is not "start end [action]": a list
+// that cannot be read is no list of zero breaks.
 std::optional<int> countEdlEntries(const QByteArray &text);
 
 // Tool output: a chunk is a progress chunk when it holds a '%' and either

@@ -8,7 +8,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray text(reinterpret_cast<const char *>(data), qsizetype(size));
     const std::optional<int> n = results::countEdlEntries(text);
-    if (n && (*n < 0 || *n != text.count('\n')))
+    // No more breaks than rows, the last one counting without its line feed.
+    if (n && (*n < 0 || *n > text.count('\n') + 1))
         std::abort();
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "core/PathText.h"
 #include "jobs/CutJob.h"
 #include "jobs/EraseJob.h"
+#include "jobs/RunLog.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
@@ -617,13 +618,17 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
     if (run->wasStopped()) {
         // A stopped cut's pipeline erased what the run wrote; a detection's
         // knows nothing of the erase to come, so it is done here.
-        if (!cutting && e.request.erase)
+        if (!cutting && e.request.erase) {
             EraseJob(WorkFiles(e.request.outDir, e.request.baseName, {e.request.recording, e.request.output}),
                      e.request.output)
                 .start();
+            RunLog::erasePartsOf(e.request.outDir, e.request.recording);
+        }
         setState(index, State::Stopped, outcome.isEmpty() ? QStringLiteral("Stopped.") : outcome);
     } else if (run->failed()) {
-        fail(index, outcome);
+        // Unattended, nothing else may tell where to look.
+        const QString evidence = run->evidence();
+        fail(index, evidence.isEmpty() ? outcome : outcome + QLatin1Char(' ') + evidence);
     } else if (!cutting) {
         e.breaksFound = run->commercialsFound();
         setState(index,

@@ -232,14 +232,14 @@ void CutJob::start()
     m_recordingSeconds = seconds;
     m_cuts = cuts ? media::normalisedCuts(*cuts, seconds) : QList<media::Span>();
     if (m_cuts.isEmpty()) {
-        end(Status::Succeeded,
+        end(cuts ? Status::Succeeded : Status::Failed,
             cuts ? QStringLiteral("Found 0 commercials: nothing to cut.")
                  : QStringLiteral("The cut list cannot be read: detect the commercials again."));
         return;
     }
     m_kept = media::keptSpans(m_cuts, seconds);
-    if (m_kept.isEmpty() && !chapters()) {
-        end(Status::Succeeded,
+    if (m_kept.isEmpty()) {
+        end(Status::Failed,
             withOutcome(
                 QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
         return;

@@ -2,11 +2,13 @@
 
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
+#include "core/ResultParsers.h"
 #include "jobs/Recording.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStorageInfo>
 
 namespace {
 
@@ -82,9 +84,34 @@ void DetectJob::toolOutput(const QString &chunk)
     readProgress(chunk);
 }
 
+// Why lists comskip says it finished are no result; empty when they are.
+// Read before anything set aside comes back: the space they would free is
+// the evidence of a full disk.
+QString DetectJob::listsRefusal() const
+{
+    const Recording recording(m_request.recording);
+    bool opened = false;
+    const QByteArray frames = recording.read(QStringLiteral("txt"), &opened);
+    bool edlOpened = false;
+    const QByteArray edl = recording.read(QStringLiteral("edl"), &edlOpened);
+    const bool whole = opened && results::frameListComplete(frames)
+                       && (!edlOpened || results::countEdlEntries(edl).has_value());
+    if (whole)
+        return QString();
+    // comskip writes its lists as it ends: on a full disk they stay empty
+    // or stop part way, and it still says it succeeded.
+    const QStorageInfo disk(m_request.outDir);
+    if (disk.isValid() && disk.bytesAvailable() < kFullDiskBytes)
+        return QStringLiteral("The disk is full: comskip's lists are incomplete.");
+    return opened ? QStringLiteral("comskip's lists are incomplete.")
+                  : QStringLiteral("comskip ended without writing its lists.");
+}
+
 void DetectJob::toolEnded(int rc, bool stopped, bool launchFailed)
 {
-    const bool success = !stopped && !launchFailed && (rc == -1 || rc == 0 || rc == 1);
+    bool success = !stopped && !launchFailed && (rc == -1 || rc == 0 || rc == 1);
+    const QString refusal = success ? listsRefusal() : QString();
+    success = success && refusal.isEmpty();
     m_files.settle(m_setAside, success);
     m_setAside.clear();
     if (stopped) {
@@ -94,6 +121,12 @@ void DetectJob::toolEnded(int rc, bool stopped, bool launchFailed)
     if (launchFailed) {
         finish(Status::Failed, QStringLiteral("Could not start %1. Is it installed?")
                                    .arg(QFileInfo(m_request.tools.comskip).fileName()));
+        return;
+    }
+    if (!refusal.isEmpty()) {
+        emit logged(
+            QStringLiteral("comskip exited %1 with lists that are no result: %2").arg(rc).arg(refusal));
+        finish(Status::Failed, refusal);
         return;
     }
     if (success) {

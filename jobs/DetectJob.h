@@ -33,6 +33,11 @@ protected:
     void toolEnded(int rc, bool stopped, bool launchFailed) override;
 
 private:
+    // Less than this free beside the recording counts as a full disk: a
+    // frame list and its EDL take a few kilobytes.
+    static constexpr qint64 kFullDiskBytes = 1024 * 1024;
+    QString listsRefusal() const;
+
     RunRequest m_request;
     WorkFiles m_files;
     QList<WorkFiles::SetAside> m_setAside;

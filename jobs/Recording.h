@@ -57,7 +57,8 @@ public:
     // The frame list, with the detector's own breaks that the user kept
     // shown beside the approved ones; none when there is no complete one.
     std::optional<results::FrameList> frameList() const;
-    // The breaks the cut list holds; none when there is none to read.
+    // The breaks the cut list holds, its last row counting with or without
+    // its line feed; none when there is none, or none that can be read.
     std::optional<int> cutListCount() const;
     bool haveTable() const;
     // The detector's frame list and cut list both lie beside it: its own

@@ -2,6 +2,8 @@
 
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
+#include "core/MediaInfo.h"
+#include "core/ResultParsers.h"
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/EraseJob.h"
@@ -13,7 +15,13 @@
 
 #include <QFileInfo>
 
-const QString RunPipeline::logFileName = QStringLiteral("TrimletLog.txt");
+const QString RunPipeline::logFileName = RunLog::fileName();
+
+namespace {
+// Less programme than this left by a cut list is none: no cutter makes a
+// copy of it, and a player given it as a skip list skips everything.
+constexpr double kLeastKeptSeconds = 1.0;
+} // namespace
 
 RunPipeline::RunPipeline(RunRequest request, RecordingMedia *media, QObject *parent)
     : QObject(parent), m_request(std::move(request)), m_media(media)
@@ -58,31 +66,55 @@ void RunPipeline::setStopBounds(int graceMs, int drainMs)
 
 void RunPipeline::openLog()
 {
-    if (m_request.outDir.isEmpty())
-        return;
-    m_log.setFileName(m_request.outDir + QLatin1Char('/') + logFileName);
-    // A log no run of this recording wrote (the user's, or another
-    // recording's) is kept beside until the erase brings it back.
-    const WorkFiles files(m_request.outDir, m_request.baseName);
-    const QFileInfo old(m_log.fileName());
-    if ((old.exists() || old.isSymLink()) && !files.made().contains(logFileName)
-        && !files.keepBeside(logFileName))
-        return;
-    // The old log is replaced by a new file rather than truncated: ext4
-    // writes a truncated-and-rewritten file back when it is closed, which
-    // held the window for ~100 ms after a run with a 200 MB log. Removing
-    // the name takes a planted link away, not what it points at, and the
-    // new file is made exclusively, so no link is ever written through.
-    QFile::remove(m_log.fileName());
     // A missing or read-only directory means no run log, and no failure.
-    if (m_log.open(QIODevice::ReadWrite | QIODevice::NewOnly | QIODevice::Unbuffered))
-        files.record({logFileName});
+    // The log is the folder's, shared with every other run there, and not
+    // a work file of this recording's: erasing takes out this recording's
+    // parts of it, never the others'.
+    if (m_log.open(m_request.outDir, m_request.recording))
+        m_logPath = m_log.path();
 }
 
 void RunPipeline::toLog(const QString &text)
 {
-    if (m_log.isOpen())
-        m_log.write(text.toUtf8());
+    m_log.write(text.toUtf8());
+}
+
+QString RunPipeline::evidence() const
+{
+    if (!m_failed || m_stopRequested || m_logPath.isEmpty())
+        return QString();
+    return QStringLiteral("The work files and the run log are kept beside the recording: %1.").arg(m_logPath);
+}
+
+void RunPipeline::fail(const QString &text)
+{
+    m_failed = true;
+    setOutcome(withOutcome(text));
+}
+
+QString RunPipeline::cutListRefusal() const
+{
+    bool opened = false;
+    const QByteArray edl = Recording(m_request.recording).read(QStringLiteral("edl"), &opened);
+    const std::optional<QList<media::Span>> cuts =
+        results::countEdlEntries(edl) ? media::parseEdlCuts(edl) : std::nullopt;
+    if (opened && !cuts)
+        return QStringLiteral("The cut list cannot be read: detect the commercials again.");
+    const double seconds = m_media ? m_media->clockSeconds() : 0;
+    if (!cuts || cuts->isEmpty() || seconds <= 0
+        || media::totalLength(media::keptSpans(*cuts, seconds)) >= kLeastKeptSeconds)
+        return QString();
+    switch (m_request.mode) {
+    case RunRequest::Mode::SkipList:
+        return QStringLiteral("The cut list leaves nothing of the recording to keep: no skip list was "
+                              "written, as a player would skip the whole programme.");
+    case RunRequest::Mode::Chapters:
+        return QStringLiteral(
+            "The cut list leaves nothing of the recording to keep: no chapters file was made.");
+    case RunRequest::Mode::Cut:
+        break;
+    }
+    return QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.");
 }
 
 void RunPipeline::start()
@@ -139,8 +171,19 @@ void RunPipeline::advance()
         logLine(QString::asprintf("runTask: processState = %d out", m_state));
         return;
     }
+    if (m_state == kStateAfterDetect && m_request.remove && m_found != 0 && !m_failed) {
+        // A list that cannot be read, or that would leave nothing, is
+        // refused here in every mode: a cut would make no copy, and a skip
+        // list would have a player skip the whole programme.
+        if (const QString refusal = cutListRefusal(); !refusal.isEmpty()) {
+            fail(refusal);
+            m_state = kStateAfterRemove;
+        }
+    }
     if (m_state == kStateAfterDetect) {
-        if (m_request.remove && m_found != 0) {
+        // A detection that failed leaves the lists it was to replace: no
+        // cut is made by them.
+        if (m_request.remove && m_found != 0 && !m_failed) {
             m_state = kStateRemoving;
             Job *job = nullptr;
             if (m_request.mode == RunRequest::Mode::SkipList) {
@@ -162,6 +205,8 @@ void RunPipeline::advance()
                 if (!QFileInfo::exists(
                         WorkFiles(m_request.outDir, m_request.baseName).path(QStringLiteral("edl"))))
                     setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
+                else if (const QString refusal = cutListRefusal(); !refusal.isEmpty())
+                    fail(refusal);
                 else
                     setOutcome(QStringLiteral("Found 0 commercials: nothing to cut."));
             }
@@ -169,8 +214,11 @@ void RunPipeline::advance()
         }
     }
     if (m_state == kStateAfterRemove) {
-        if (m_request.erase) {
+        // A failed run's work files and log are what tells why: they stay.
+        if (m_request.erase && !m_failed) {
             m_state = kStateCleaning;
+            m_log.close();
+            RunLog::erasePartsOf(m_request.outDir, m_request.recording);
             auto *erase = new EraseJob(workFiles(), m_request.output);
             startJob(erase, Step::Erase);
         } else {
@@ -288,9 +336,11 @@ void RunPipeline::finishRun()
     if (m_state == kStateIdle)
         return;
     // A stopped run leaves no more behind than a finished one would.
-    if (m_stopRequested && m_request.erase)
-        EraseJob(workFiles(), m_request.output).start();
     m_log.close();
+    if (m_stopRequested && m_request.erase) {
+        EraseJob(workFiles(), m_request.output).start();
+        RunLog::erasePartsOf(m_request.outDir, m_request.recording);
+    }
     m_lock.reset();
     m_state = kStateIdle;
     emit finished();

@@ -3,8 +3,8 @@
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
 #include "jobs/WorkFiles.h"
+#include "jobs/RunLog.h"
 
-#include <QFile>
 #include <QObject>
 #include <QPointer>
 
@@ -65,6 +65,10 @@ public:
     bool mencoderRefused() const { return m_mencoderRefused; }
     int commercialsFound() const { return m_found; }
     bool logFileOpen() const { return m_log.isOpen(); }
+    // Where a failed run's evidence is, in words: its work files and the
+    // run log stay beside the recording. Empty for a run that did not fail
+    // or wrote no log.
+    QString evidence() const;
     const TaskWrapper *runner() const;
     QString logExcerpts() const;
     void setStopBounds(int graceMs, int drainMs);
@@ -92,6 +96,9 @@ private:
     WorkFiles workFiles() const;
     QString withOutcome(const QString &text) const;
     void setOutcome(const QString &text);
+    // Why the cut list on disk cannot be cut by; empty when it can.
+    QString cutListRefusal() const;
+    void fail(const QString &text);
 
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
@@ -109,7 +116,8 @@ private:
     std::vector<std::unique_ptr<Job>> m_jobs;
     QString m_copyMade;
     bool m_mencoderRefused = false;
-    QFile m_log;
+    RunLog m_log;
+    QString m_logPath;
     std::shared_ptr<RecordingLock> m_lock;
     int m_graceMs = 1000;
     int m_drainMs = 3000;

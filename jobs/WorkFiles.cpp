@@ -21,7 +21,6 @@ namespace {
 constexpr const char *kListExtensions[] = {"txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
 constexpr const char *kDetectorExtensions[] = {"txt", "edl", "csv", "log"};
 constexpr const char *kWorkExtensions[] = {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"};
-const QString kRunLogName = QStringLiteral("TrimletLog.txt");
 const QString kKeptInfix = QStringLiteral(".before-trimlet.");
 
 // A regular file of this user's (not followed through a link).
@@ -119,7 +118,9 @@ QString WorkFiles::iniPath() const
 
 bool WorkFiles::isWorkFileName(const QString &name) const
 {
-    if (name == kRunLogName || name == QLatin1Char('.') + m_baseName + QLatin1String(".trimlet-ini"))
+    // The run log is the folder's, shared by every run there (RunLog), and
+    // never one recording's to erase, whatever an older manifest says.
+    if (name == QLatin1Char('.') + m_baseName + QLatin1String(".trimlet-ini"))
         return true;
     return std::any_of(std::begin(kWorkExtensions), std::end(kWorkExtensions), [&](const char *ext) {
         return name == m_baseName + QLatin1Char('.') + QLatin1String(ext);
@@ -179,8 +180,6 @@ QStringList WorkFiles::keptBeside() const
 QString WorkFiles::keptName(const QString &file) const
 {
     const QString name = QFileInfo(file).fileName();
-    if (name == kRunLogName)
-        return m_outDir + QStringLiteral("/TrimletLog") + kKeptInfix + QStringLiteral("txt");
     return m_outDir + QLatin1Char('/') + m_baseName + kKeptInfix + name.mid(m_baseName.size() + 1);
 }
 

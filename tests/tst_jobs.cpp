@@ -205,7 +205,8 @@ private slots:
         QVERIFY(!run.logFileOpen());
         // The run log holds both tools, in order, and the copy's check.
         const QByteArray log = readAll(dir.filePath(RunPipeline::logFileName));
-        QVERIFY(log.startsWith("Comskip stand-in\n"));
+        QVERIFY(log.startsWith("==== Trimlet (process "));
+        QVERIFY(log.contains("show.mpg\nComskip stand-in\n"));
         QVERIFY(log.indexOf("Trimlet: cut copy") > log.indexOf("MEncoder stand-in"));
         QVERIFY(WorkFiles(dir.path(), QStringLiteral("show")).made().contains(QStringLiteral("show.edl")));
         // The diagnostic lines are written, each step's in its turn; the

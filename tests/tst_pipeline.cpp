@@ -229,7 +229,8 @@ private slots:
         c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c));
         const QString runLog = QString::fromUtf8(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")));
-        QVERIFY(runLog.startsWith(QStringLiteral("Comskip stand-in\n")));
+        QVERIFY(runLog.startsWith(QStringLiteral("==== Trimlet (process ")));
+        QVERIFY(runLog.contains(QStringLiteral("show.mpg\nComskip stand-in\n")));
         QVERIFY(runLog.indexOf(QStringLiteral("MEncoder stand-in"))
                 > runLog.indexOf(QStringLiteral("Commercials were found.")));
         QVERIFY(runLog.contains(QStringLiteral("(100%)  0.00fps Trem:   0min   0mb  A-V:0.000 [0:0]\r")));

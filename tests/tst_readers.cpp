@@ -205,9 +205,15 @@ private slots:
                              << QStringLiteral("Found 1 commercial.");
         QTest::newRow("three") << QByteArray("1 2 0\n3 4 0\n5 6 0\n") << 3
                                << QStringLiteral("Found 3 commercials.");
-        QTest::newRow("no final break")
-            << QByteArray("1 2 0\n3 4 0\n5 6 0") << 2 << QStringLiteral("Found 2 commercials.");
-        QTest::newRow("blank line") << QByteArray("1 2 0\n\n") << 2 << QStringLiteral("Found 2 commercials.");
+        // The last row counts without its line feed; a blank line is no break.
+        QTest::newRow("no final line feed")
+            << QByteArray("1 2 0\n3 4 0\n5 6 0") << 3 << QStringLiteral("Found 3 commercials.");
+        QTest::newRow("blank line") << QByteArray("1 2 0\n\n") << 1 << QStringLiteral("Found 1 commercial.");
+        // A list that cannot be read is no list, not one of no breaks.
+        QTest::newRow("garbage") << QByteArray("garbage here\n") << -1
+                                 << QStringLiteral("Commercials not yet detected.");
+        QTest::newRow("garbage after a break")
+            << QByteArray("1 2 0\ngarbage here") << -1 << QStringLiteral("Commercials not yet detected.");
         QTest::newRow("CR-LF") << QByteArray("1 2 0\r\n3 4 0\r\n") << 2
                                << QStringLiteral("Found 2 commercials.");
     }
@@ -220,11 +226,33 @@ private slots:
         AppController &c = h.controller;
         use(c);
         writeFile(file(".edl"), text);
-        QCOMPARE(c.readEDLData(), 0);
-        QCOMPARE(c.commercialsFound(), count);
+        QCOMPARE(c.readEDLData(), count < 0 ? 1 : 0);
+        QCOMPARE(c.commercialsFound(), qMax(count, 0));
         QCOMPARE(h.ui().mStatusField->text(), status);
         QCOMPARE(c.haveCommercials(), count > 0);
         QVERIFY(!c.haveResults());
+    }
+
+    // What comskip leaves when a full disk or a kill cut its frame list
+    // short is no frame list.
+    void testFrameListComplete_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("whole") << frameList("4512\t6339\n") << true;
+        QTest::newRow("no break") << frameList("") << true;
+        QTest::newRow("CR-LF") << QByteArray("FILE PROCESSING COMPLETE  10 FRAMES AT  2997\r\n---\r\n")
+                               << true;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("header only") << QByteArray("FILE PROCESSING COMPLETE  10869 FRAMES AT  2997\n")
+                                     << false;
+        QTest::newRow("last row cut short") << frameList("4512\t63") << false;
+    }
+    void testFrameListComplete()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, complete);
+        QCOMPARE(results::frameListComplete(text), complete);
     }
 
     void testEDLMissingClearsCount()

@@ -288,16 +288,19 @@ private slots:
         QCOMPARE(h.ui().mDetectProgressIndicator->value(), 100);
         QCOMPARE(h.ui().mRemoveProgressIndicator->value(), 100);
         const QByteArray log = readAll(dir.filePath(logFileName));
-        QVERIFY2(log.startsWith("Comskip stand-in\n"), log.left(300).constData());
+        QVERIFY2(log.startsWith("==== Trimlet (process "), log.left(300).constData());
+        QVERIFY2(log.contains(".mpg\nComskip stand-in\n"), log.left(300).constData());
         QVERIFY(log.contains(", 25%\r"));
         QVERIFY(log.indexOf("Trimlet: cutting with mencoder") > log.indexOf("Commercials were found."));
         QVERIFY(!c.logExcerpts().contains(QStringLiteral(" frames in ")));
-        // A new run starts an empty log.
+        // A new run adds its part after the last one's, replacing nothing.
         h.ui().mAutoDetect->setChecked(false);
         h.ui().mAutoRemove->setChecked(false);
         c.autoStart();
         QTRY_VERIFY(!c.runInProgress());
-        QCOMPARE(readAll(dir.filePath(logFileName)), QByteArray());
+        const QByteArray next = readAll(dir.filePath(logFileName));
+        QVERIFY(next.startsWith(log));
+        QVERIFY2(next.mid(log.size()).startsWith("==== Trimlet (process "), next.mid(log.size()).constData());
     }
 
     void testRunLogMissingDirectoryIsNoFailure()
