@@ -92,11 +92,11 @@ QString AppController::outputProblem()
     }
     if (outputIsInput())
         return QStringLiteral("The output file is the recording itself: choose another name.");
-    // Refused before any tool runs: the cutter's hidden partial copy, and
-    // the run's work files beside the recording, must fit their folder.
-    if (const QString tooLong = Recording::copyNameRefusal(output); !tooLong.isEmpty())
-        return tooLong;
+    // Refused before any tool runs: the run's work files beside the
+    // recording, and the cutter's hidden partial copy, must fit their folder.
     if (const QString tooLong = m_recording.workFileNameRefusal(); !tooLong.isEmpty())
+        return tooLong;
+    if (const QString tooLong = Recording::copyNameRefusal(output); !tooLong.isEmpty())
         return tooLong;
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
         const QString question =

@@ -123,6 +123,18 @@ private slots:
         QCOMPARE(hiddenFiles(dir.path()), QStringList());
         // Refused before comskip ran: no list of its own beside the recording.
         QVERIFY(!QFile::exists(base + QStringLiteral(".csv")));
+
+        // The window's Run says the same in its status line.
+        StandInRun window(dir.filePath(QStringLiteral("window")), stem + QStringLiteral(".mpg"));
+        window.controller.setOutputText(dir.filePath(QStringLiteral("window/"))
+                                        + copy.section(QLatin1Char('/'), -1));
+        if (options.isEmpty())
+            window.controller.detectStart();
+        else
+            window.controller.removeStart();
+        QTRY_VERIFY2(window.controller.status().contains(refusal), qPrintable(window.controller.status()));
+        QVERIFY(waitForIdle(window.controller));
+        QVERIFY(!QFile::exists(window.work(".csv")));
     }
 
     // A suffix that is no recording's extension is part of the name, and a
