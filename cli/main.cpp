@@ -255,6 +255,7 @@ int main(int argc, char *argv[])
             if (!raw.startsWith('/'))
                 raw.prepend(cwd);
             rawInputs.push_back(raw);
+            report.setShownName(queue.count(), shownName(shown));
             queue.addRefused(
                 request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and Trimlet cannot "
                                         "hand such a name to its tools. Rename it (for example with "
