@@ -5,10 +5,12 @@
 
 #include "TestSupport.h"
 #include "jobs/CutJob.h"
+#include "jobs/RunPipeline.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -123,6 +125,26 @@ private slots:
         QCOMPARE(hiddenFiles(dir.path()), QStringList());
         // Refused before comskip ran: no list of its own beside the recording.
         QVERIFY(!QFile::exists(base + QStringLiteral(".csv")));
+
+        // Asked directly, bypassing every check before it, the cut itself
+        // refuses rather than hand the cutter the copy's own name.
+        if (refusal.startsWith(QStringLiteral("The copy's name"))) {
+            RunRequest request;
+            request.recording = movie;
+            request.outDir = dir.path();
+            request.baseName = stem;
+            request.output = copy;
+            request.remove = true;
+            for (QString *tool : {&request.tools.comskip, &request.tools.mencoder, &request.tools.ffmpeg,
+                                  &request.tools.ffprobe})
+                *tool = standInTools() + QLatin1Char('/') + *tool;
+            RunPipeline cut(request);
+            QSignalSpy finished(&cut, &RunPipeline::finished);
+            cut.start();
+            QVERIFY(finished.wait(20000));
+            QVERIFY2(cut.failed() && cut.outcome().contains(refusal), qPrintable(cut.outcome()));
+            QCOMPARE(readAll(copy), QByteArray("an earlier good copy"));
+        }
 
         // The window's Run says the same in its status line.
         StandInRun window(dir.filePath(QStringLiteral("window")), stem + QStringLiteral(".mpg"));
