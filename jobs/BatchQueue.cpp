@@ -528,6 +528,7 @@ void BatchQueue::cut(int index)
     RunRequest request = m_entries[size_t(index)]->entry.request;
     request.detect = false;
     request.skipMencoder = m_mencoderRefused.contains(kindOf(index));
+    request.replaceOthers = m_replaceOthers;
     m_entries[size_t(index)]->entry.percent = -1;
     setState(index, State::Cutting);
     startPipeline(index, request, true);

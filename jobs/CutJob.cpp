@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -736,7 +737,28 @@ void CutJob::keepCopy()
         && ::setxattr(from.constData(), kSourceAttribute, source.constData(), size_t(source.size()), 0) != 0)
         logLine(QStringLiteral("keepCopy: no record of the copy's recording: %1")
                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
-    if (::rename(from.constData(), to.constData()) != 0) {
+    // A file that took the copy's name while it was cut (another Trimlet's
+    // copy into the same folder, the user's own) is kept unless it is this
+    // recording's earlier copy or the user said it may go: the name is
+    // taken only where it is free, in one step, so that nothing slips in
+    // between a look and the rename.
+    int renamed = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    if (renamed != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
+        // EINVAL, ENOSYS: a file system that cannot rename without replacing.
+        const bool taken =
+            errno == EEXIST || QFileInfo::exists(m_request.output) || QFileInfo(m_request.output).isSymLink();
+        if (taken && !m_request.replaceOthers && !madeFrom(m_request.output, m_request.recording)) {
+            discardPartialCopy();
+            end(Status::Failed,
+                withOutcome(
+                    QStringLiteral("%1 appeared while the %2 was made, and Trimlet did not make it "
+                                   "from %3: it is kept, and the %2 was not saved.")
+                        .arg(fileNameOf(m_request.output), copyNoun(), fileNameOf(m_request.recording))));
+            return;
+        }
+        renamed = ::rename(from.constData(), to.constData());
+    }
+    if (renamed != 0) {
         const QString error = QString::fromLocal8Bit(std::strerror(errno));
         discardPartialCopy();
         end(Status::Failed, withOutcome(QStringLiteral("The %1 could not be saved as %2: %3.")

@@ -193,6 +193,23 @@ private slots:
         QCOMPARE(readAll(users), QByteArray("the user's own file"));
         QCOMPARE(runCli({QStringLiteral("--overwrite"), other}, withStandIns(), dir.path()).status, 0);
         QCOMPARE(readAll(users), readAll(other));
+
+        // A file that takes the name while the copy is checked (another
+        // Trimlet's copy into the same folder) is kept all the same.
+        const QString third = dir.filePath(QStringLiteral("third.mpg"));
+        const QString thirdCopy = dir.filePath(QStringLiteral("third.clean.mpg"));
+        writeFile(third, QByteArray("third ").repeated(1000));
+        QProcessEnvironment slow = withStandIns();
+        slow.insert(QStringLiteral("STANDIN_PROBE"), QStringLiteral("slowscan"));
+        QProcess cli;
+        cli.setProcessEnvironment(slow);
+        cli.start(QStringLiteral(TRIMLET_CLI), {QStringLiteral("--json"), third});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(CutJob::partialCopiesOf(thirdCopy).value(0)).size() > 4096, 20000);
+        writeFile(thirdCopy, "another's copy");
+        QVERIFY(cli.waitForFinished(20000));
+        QCOMPARE(cli.exitCode(), 1);
+        QCOMPARE(readAll(thirdCopy), QByteArray("another's copy"));
+        QCOMPARE(CutJob::partialCopiesOf(thirdCopy), QStringList());
     }
 
     // The copy and the lists get what the umask gives a new file.
