@@ -44,6 +44,7 @@ QByteArray sourceId(const QString &recording)
         return QByteArray();
     return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
 }
+
 // Seconds before the last picture from which each file is read again to
 // see where its streams end.
 constexpr double kTailSeconds = 10;
