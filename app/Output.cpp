@@ -5,6 +5,7 @@
 
 #include "core/PathText.h"
 #include "jobs/CutJob.h"
+#include "jobs/Recording.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +92,12 @@ QString AppController::outputProblem()
     }
     if (outputIsInput())
         return QStringLiteral("The output file is the recording itself: choose another name.");
+    // Refused before any tool runs: the run's work files beside the
+    // recording, and the cutter's hidden partial copy, must fit their folder.
+    if (const QString tooLong = m_recording.workFileNameRefusal(); !tooLong.isEmpty())
+        return tooLong;
+    if (const QString tooLong = Recording::copyNameRefusal(output); !tooLong.isEmpty())
+        return tooLong;
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
         const QString question =
             QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());

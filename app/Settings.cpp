@@ -43,6 +43,8 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
                : m_outputMode == RunRequest::Mode::SkipList
                    ? m_recording.proposedOutput(QString(), m_outputMode)
                    : settledOutput();
+    // The user was asked before an existing file under that name is replaced.
+    r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;

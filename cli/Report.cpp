@@ -24,7 +24,12 @@ Report::Report(const BatchQueue &queue, bool terminal, QObject *parent)
 
 QString Report::name(int index) const
 {
-    return pathtext::lastComponent(m_queue.entry(index).request.recording);
+    return m_shownNames.value(index, pathtext::lastComponent(m_queue.entry(index).request.recording));
+}
+
+void Report::setShownName(int index, const QString &name)
+{
+    m_shownNames.insert(index, name);
 }
 
 void Report::say(const QString &line)

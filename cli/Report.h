@@ -3,6 +3,7 @@
 #include "jobs/BatchQueue.h"
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
@@ -19,6 +20,9 @@ public:
     Report(const BatchQueue &queue, bool terminal, QObject *parent = nullptr);
 
     void say(const QString &line);
+    // How the recording at index is named in the lines, where its path's
+    // text is not its name (a name that is not UTF-8).
+    void setShownName(int index, const QString &name);
     // Takes the bar off the terminal for good.
     void close();
 
@@ -40,4 +44,5 @@ private:
     QTimer m_redraw;
     std::vector<int> m_tenths; // per recording, the last tenth told
     QList<QStringList> m_said; // per recording, what it has told
+    QHash<int, QString> m_shownNames;
 };

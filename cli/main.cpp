@@ -21,7 +21,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <map>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -45,10 +47,56 @@ int usageError(const QString &text)
     return kExitUsage;
 }
 
-QJsonObject summary(const BatchQueue::Entry &e)
+// A name's bytes as JSON text can hold them all: UTF-8 as it is, and each
+// byte that is not part of UTF-8 as the lone surrogate U+DC00 + byte,
+// which QJsonDocument writes as a JSON escape ("\\udcff" for 0xff). It is the
+// convention of Python's "surrogateescape" (os.fsencode gives the bytes
+// back), and no UTF-8 name holds one. Qt decodes such bytes into U+FFFD,
+// losing them.
+QString escapedName(const QByteArray &bytes)
+{
+    QString text;
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const uchar lead = uchar(bytes.at(i));
+        const int length = lead < 0x80                    ? 1
+                           : lead >= 0xc2 && lead <= 0xdf ? 2
+                           : lead >= 0xe0 && lead <= 0xef ? 3
+                           : lead >= 0xf0 && lead <= 0xf4 ? 4
+                                                          : 0;
+        if (length > 0 && i + length <= bytes.size()) {
+            const QByteArray piece = bytes.mid(i, length);
+            const QString decoded = QString::fromUtf8(piece);
+            // fromUtf8 turns overlong forms, surrogates and stray
+            // continuation bytes into U+FFFD, which gives other bytes back.
+            if (decoded.toUtf8() == piece) {
+                text += decoded;
+                i += length;
+                continue;
+            }
+        }
+        text += QChar(ushort(0xdc00 + lead));
+        ++i;
+    }
+    return text;
+}
+
+// The same bytes for a person to read: what is not UTF-8 as "\\xHH".
+QString shownName(const QByteArray &bytes)
+{
+    QString text;
+    for (const QChar c : escapedName(bytes))
+        text += c.unicode() >= 0xdc80 && c.unicode() <= 0xdcff
+                    ? QStringLiteral("\\x%1").arg(c.unicode() - 0xdc00, 2, 16, QLatin1Char('0'))
+                    : QString(c);
+    return text;
+}
+
+QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput)
 {
     return QJsonObject{
-        {QStringLiteral("input"), QFileInfo(e.request.recording).absoluteFilePath()},
+        {QStringLiteral("input"),
+         rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath() : escapedName(rawInput)},
         {QStringLiteral("state"), BatchQueue::stateName(e.state)},
         {QStringLiteral("output"), e.copyMade.isEmpty() ? QJsonValue() : QJsonValue(e.copyMade)},
         {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
@@ -107,7 +155,11 @@ int main(int argc, char *argv[])
             "(the whole recording in Matroska with a chapter at each break, BASE.chapters.mkv) or "
             "skip-list (the recording as it is, the breaks in BASE.edl beside it for Kodi to skip)."),
         QStringLiteral("MODE"), QStringLiteral("cut"));
-    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode});
+    const QCommandLineOption overwrite(
+        QStringLiteral("overwrite"),
+        QStringLiteral("Replace a file under the copy's name that Trimlet did not make from the same "
+                       "recording (by default such a file is kept and its recording fails)."));
+    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, overwrite});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -171,15 +223,47 @@ int main(int argc, char *argv[])
             *tool = found;
     }
 
+    // The names as the command line gave them, byte for byte: where Qt's
+    // text of one does not give its bytes back (they are not UTF-8), no
+    // tool could be handed that file under its name.
+    std::map<QString, std::vector<QByteArray>> unnamable;
+    for (int i = argc - 1; i >= 1; --i) {
+        const QByteArray raw(argv[i]);
+        if (QFile::encodeName(QFile::decodeName(raw)) != raw)
+            unnamable[QFile::decodeName(raw)].push_back(raw);
+    }
+    QByteArray cwd = QFile::encodeName(QDir::currentPath());
+    if (!cwd.endsWith('/'))
+        cwd += '/';
+
     BatchQueue queue;
+    queue.setReplaceOthers(parser.isSet(overwrite), QStringLiteral(" Give --overwrite to replace it."));
     queue.setDetectionSlots(
         parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
     Report report(queue, ::isatty(STDERR_FILENO));
+    std::vector<QByteArray> rawInputs;
     for (const QString &path : recordings) {
         RunRequest request = base;
         request.recording = QFileInfo(path).absoluteFilePath();
         if (parser.isSet(output))
             request.output = parser.value(output);
+        const auto found = unnamable.find(path);
+        if (found != unnamable.end() && !found->second.empty()) {
+            QByteArray raw = found->second.back();
+            found->second.pop_back();
+            const QByteArray shown = raw.mid(raw.lastIndexOf('/') + 1);
+            if (!raw.startsWith('/'))
+                raw.prepend(cwd);
+            rawInputs.push_back(raw);
+            report.setShownName(queue.count(), shownName(shown));
+            queue.addRefused(
+                request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and Trimlet cannot "
+                                        "hand such a name to its tools. Rename it (for example with "
+                                        "convmv) and run it again.")
+                             .arg(shownName(shown)));
+            continue;
+        }
+        rawInputs.push_back(QByteArray());
         queue.add(request, parser.isSet(existing), parser.value(outputDir));
     }
 
@@ -199,12 +283,15 @@ int main(int argc, char *argv[])
             const BatchQueue::Entry &e = queue.entry(i);
             if (e.state != BatchQueue::State::Done)
                 status = kExitFailed;
-            all.append(summary(e));
+            const QByteArray &raw = rawInputs[size_t(i)];
+            all.append(summary(e, raw));
             const QString what = !e.copyMade.isEmpty()                ? e.copyMade
                                  : e.state == BatchQueue::State::Done ? QString()
                                                                       : e.message;
             report.say(QStringLiteral("%1: %2%3")
-                           .arg(QFileInfo(e.request.recording).fileName(), BatchQueue::stateName(e.state),
+                           .arg(raw.isEmpty() ? QFileInfo(e.request.recording).fileName()
+                                              : shownName(raw.mid(raw.lastIndexOf('/') + 1)),
+                                BatchQueue::stateName(e.state),
                                 what.isEmpty() ? QString() : QStringLiteral(": ") + what));
         }
         report.close();

@@ -37,7 +37,7 @@ std::unique_ptr<QTemporaryFile> stage(const QString &path, const QByteArray &byt
     if (!file->open())
         return nullptr;
     const bool written = file->write(bytes) == bytes.size() && file->flush()
-                         && ::fchmod(file->handle(), 0666 & ~currentUmask()) == 0;
+                         && ::fchmod(file->handle(), mode_t(newFilePermissions())) == 0;
     file->close();
     if (!written || file->error() != QFileDevice::NoError)
         return nullptr;
@@ -50,6 +50,11 @@ bool renameOver(const QString &from, const QString &to)
 }
 
 } // namespace
+
+unsigned newFilePermissions()
+{
+    return 0666 & ~unsigned(currentUmask());
+}
 
 bool writeAtomically(const QString &path, const QByteArray &bytes)
 {

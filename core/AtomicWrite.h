@@ -14,6 +14,9 @@
 // after a 200 MB run log). False, with nothing left behind, when it fails.
 bool writeAtomically(const QString &path, const QByteArray &bytes);
 
+// What a new file gets under the user's umask (0666 without its bits).
+unsigned newFilePermissions();
+
 // Two files that must agree (a frame list and its EDL): both are staged
 // first, and when the second cannot take its place the first is put back,
 // so a failure leaves the old pair or the new one, never one of each.

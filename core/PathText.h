@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Path operations as the work-file names are defined: the last component
 // is what follows the last '/', the extension what follows the last '.' of
@@ -33,6 +34,25 @@ inline QString deletingExtension(const QString &path)
     const QString last = lastComponent(path);
     const qsizetype dot = last.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? path : path.left(path.size() - (last.size() - dot));
+}
+
+// The suffixes recordings come with, as DVRs and tuner cards name them. Any
+// other suffix is part of the programme's name ("News 20.00 Uhr" ends in
+// "00 Uhr"), and a name derived from it keeps it whole.
+inline bool isRecordingExtension(const QString &extension)
+{
+    static const QStringList kRecording{
+        QStringLiteral("mpg"),  QStringLiteral("mpeg"), QStringLiteral("ts"),  QStringLiteral("tp"),
+        QStringLiteral("m2ts"), QStringLiteral("mts"),  QStringLiteral("trp"), QStringLiteral("dvr-ms"),
+        QStringLiteral("wtv"),  QStringLiteral("vob"),  QStringLiteral("mkv"), QStringLiteral("mp4"),
+        QStringLiteral("m4v")};
+    return kRecording.contains(extension.toLower());
+}
+
+// The path without its extension where that is a recording's, else whole.
+inline QString deletingRecordingExtension(const QString &path)
+{
+    return isRecordingExtension(extension(path)) ? deletingExtension(path) : path;
 }
 
 } // namespace pathtext

@@ -41,5 +41,9 @@ struct RunRequest
     // mencoder's copies of recordings like this one were refused earlier in
     // the batch: ffmpeg cuts it from the start, as it would after a refusal.
     bool skipMencoder = false;
+    // A file under the output's name that was not made from this recording
+    // may be replaced: the user said so. Else such a file, even one that
+    // appears while the copy is cut, is kept and the copy is not saved.
+    bool replaceOthers = false;
     Tools tools;
 };

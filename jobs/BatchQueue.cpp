@@ -117,6 +117,24 @@ QString BatchQueue::stateName(State state)
     return QString();
 }
 
+void BatchQueue::setReplaceOthers(bool replace, const QString &hint)
+{
+    m_replaceOthers = replace;
+    m_replaceHint = hint;
+}
+
+int BatchQueue::addRefused(const RunRequest &request, const QString &reason)
+{
+    auto slot = std::make_unique<Slot>();
+    slot->entry.request = request;
+    slot->refused = true;
+    m_entries.push_back(std::move(slot));
+    const int index = count() - 1;
+    emit added(index);
+    fail(index, reason);
+    return index;
+}
+
 int BatchQueue::add(const RunRequest &request, bool existingDetection, const QString &outputDir)
 {
     return enqueue(request, existingDetection, outputDir, State::Waiting);
@@ -174,6 +192,8 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
         refusal = busy;
     else if (e.request.detect && !recording.detectionRefusal().isEmpty())
         refusal = recording.detectionRefusal();
+    else if (!recording.workFileNameRefusal().isEmpty())
+        refusal = recording.workFileNameRefusal();
     else if (existingDetection && !recording.haveDetection())
         refusal = QStringLiteral("%1 has no earlier detection beside it: %2.txt and %2.edl are needed.")
                       .arg(name, base);
@@ -472,6 +492,14 @@ void BatchQueue::probed(int index)
         else if (out.isDir())
             refusal = QStringLiteral("The cut copy's name is a folder: %1")
                           .arg(QDir::toNativeSeparators(e.request.output));
+        else if (const QString tooLong = Recording::copyNameRefusal(e.request.output); !tooLong.isEmpty())
+            refusal = tooLong;
+        // A skip list is the detection's own list, rewritten for a player.
+        else if (e.request.mode != RunRequest::Mode::SkipList && !m_replaceOthers
+                 && (out.exists() || out.isSymLink())
+                 && !CutJob::madeFrom(e.request.output, e.request.recording))
+            refusal = QStringLiteral("%1 already exists, and Trimlet did not make it from %2: it is kept.%3")
+                          .arg(out.fileName(), name, m_replaceHint);
         else
             refusal = clashWithOthers(index, e.request.output);
     }
@@ -536,6 +564,7 @@ void BatchQueue::cut(int index)
     request.detect = false;
     request.listsGiven = m_entries[size_t(index)]->entry.existingDetection;
     request.skipMencoder = m_mencoderRefused.contains(kindOf(index));
+    request.replaceOthers = m_replaceOthers;
     m_entries[size_t(index)]->entry.percent = -1;
     setState(index, State::Cutting);
     startPipeline(index, request, true);
@@ -597,9 +626,20 @@ void BatchQueue::measureCut(int index)
     const QList<media::Span> merged = media::normalisedCuts(*cuts, seconds);
     s.entry.breaksCut = int(merged.size());
     // Chapters and a skip list keep the whole recording.
-    s.entry.keptSeconds = s.entry.request.mode == RunRequest::Mode::Cut
-                              ? media::totalLength(media::keptSpans(merged, seconds))
-                              : seconds;
+    const QList<media::Span> kept = s.entry.request.mode == RunRequest::Mode::Cut
+                                        ? media::keptSpans(merged, seconds)
+                                        : QList<media::Span>{{0, seconds}};
+    // The programme's length is its frames': where the clock leaps (a
+    // re-tuned multiplex), a span of the clock holds far fewer of them.
+    const media::PacketTimes &packets = s.media->packets();
+    if (!packets.empty() && info->fps > 0) {
+        qint64 frames = 0;
+        for (const media::Span &span : kept)
+            frames += media::framesIn(packets, info->videoStart + span.start, info->videoStart + span.end);
+        s.entry.keptSeconds = double(frames) / info->fps;
+    } else {
+        s.entry.keptSeconds = media::totalLength(kept);
+    }
 }
 
 void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)

@@ -70,11 +70,17 @@ public:
     void setDetectionSlots(int detections);
     int detectionSlots() const { return m_detectionSlots; }
     void setStopBounds(int graceMs, int drainMs);
+    // A file under a copy's name that Trimlet did not make from the same
+    // recording is kept, and its recording refused (with hint after the
+    // reason), unless replacing is allowed.
+    void setReplaceOthers(bool replace, const QString &hint = QString());
 
     // Queues a recording; one that cannot be run (missing, unreadable, a
     // folder, already queued, a copy or work files another one would
     // write too) is Failed at once, with the reason. Returns its index.
     int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString());
+    // Queues a recording already refused, for the reason given.
+    int addRefused(const RunRequest &request, const QString &reason);
     // Queues a recording whose detection lies beside it (its own, or a
     // DVR's), as ready for review or approved, without running comskip.
     int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString());
@@ -153,6 +159,8 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_reviewFirst = false;
+    bool m_replaceOthers = false;
+    QString m_replaceHint;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
 };

@@ -1,5 +1,6 @@
 #include "jobs/CutJob.h"
 
+#include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/ResultParsers.h"
 #include "core/TimeText.h"
@@ -16,13 +17,34 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 namespace {
 
 constexpr char kPartialMarker[] = ".trimlet-";
+// Which recording a copy was made from. An extended attribute travels with
+// the copy through a rename, a move on one disk and a backup with xattrs,
+// costs no file of its own beside it, and cannot be planted for a file
+// the planter could not write anyway. Where the file system keeps no user
+// attributes (FAT, some network mounts) nothing is recorded, and such a
+// copy counts as the user's own: it is only ever replaced when asked.
+constexpr char kSourceAttribute[] = "user.trimlet.source";
+
+// The recording as a file, whatever its names: device and inode.
+QByteArray sourceId(const QString &recording)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(recording).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
+}
+
 // Seconds before the last picture from which each file is read again to
 // see where its streams end.
 constexpr double kTailSeconds = 10;
@@ -191,6 +213,17 @@ QString CutJob::copyNoun() const
     return chapters() ? QStringLiteral("chapters file") : QStringLiteral("cut copy");
 }
 
+bool CutJob::madeFrom(const QString &copy, const QString &recording)
+{
+    const QByteArray id = sourceId(recording);
+    if (id.isEmpty())
+        return false;
+    char value[64] = {};
+    const ssize_t size =
+        ::getxattr(QFile::encodeName(copy).constData(), kSourceAttribute, value, sizeof value);
+    return size > 0 && QByteArray(value, int(size)) == id;
+}
+
 bool CutJob::isRecording(const QString &output, const QString &recording)
 {
     if (output.isEmpty() || recording.isEmpty())
@@ -252,6 +285,7 @@ void CutJob::start()
     const QStorageInfo disk(folder);
     const qint64 needed =
         qint64(double(QFileInfo(m_request.recording).size()) * std::min(1.0, m_keptSeconds / seconds) * 1.02);
+    m_expectedBytes = needed;
     if (disk.isValid() && disk.bytesAvailable() < needed) {
         const QLocale locale;
         end(Status::Failed,
@@ -316,10 +350,22 @@ bool CutJob::startCut(media::Cutter cutter)
                                             .arg(copyNoun(), QDir::toNativeSeparators(out.absolutePath()))));
         return false;
     }
-    partial.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
-                           | QFileDevice::ReadOther);
+    // The copy gets what the user's umask gives a new file, as any other
+    // program's would: a household group may manage it, or the world may
+    // not read it.
+    ::fchmod(partial.handle(), mode_t(newFilePermissions()));
     m_partialCopy = partial.fileName();
     partial.close();
+    // Where the hidden name does not fit, Qt opens a file with no name at
+    // all; a cutter is never handed anything but a hidden name of its own,
+    // least of all the copy's.
+    const QString prefix = QLatin1Char('.') + out.fileName() + QLatin1String(kPartialMarker);
+    if (!QFileInfo(m_partialCopy).fileName().startsWith(prefix)
+        || QFileInfo(m_partialCopy).absolutePath() != out.absolutePath()) {
+        m_partialCopy.clear();
+        end(Status::Failed, withOutcome(QStringLiteral("The copy's name is too long for this file system.")));
+        return false;
+    }
 
     // Every cutter reads one list: sorted, merged, each break a cut. The
     // detector's EDL may mark breaks with action 3, which mencoder passes
@@ -392,16 +438,28 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         return;
     }
     if (launchFailed || (rc != 0 && rc != -1)) {
+        // The disk is read before the partial copy is thrown away, which
+        // frees the space it filled.
+        const qint64 written = m_partialCopy.isEmpty() ? 0 : QFileInfo(m_partialCopy).size();
+        const bool full = !launchFailed && outputIsFull();
+        const qint64 free = QStorageInfo(QFileInfo(m_request.output).absolutePath()).bytesAvailable();
         discardPartialCopy();
         const QString why = launchFailed ? QStringLiteral("%1 could not be started").arg(name)
                                          : QStringLiteral("%1 failed (error %2)").arg(name).arg(rc);
         logToRunLog(why);
         // Another cutter would only fill the disk again.
-        if (!launchFailed && outputIsFull()) {
+        if (full) {
+            const QLocale locale;
+            const auto size = [&locale](qint64 bytes) {
+                return locale.formattedDataSize(std::max<qint64>(0, bytes), 1,
+                                                QLocale::DataSizeTraditionalFormat);
+            };
             end(Status::Failed,
-                withOutcome(QStringLiteral("The disk is full: the %1 did not fit in %2.")
-                                .arg(copyNoun(),
-                                     QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()))));
+                withOutcome(
+                    QStringLiteral("The disk is full: the %1 did not fit in %2 (%3 written of about %4, "
+                                   "%5 left free).")
+                        .arg(copyNoun(), QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()),
+                             size(written), size(m_expectedBytes), size(free))));
             return;
         }
         if (m_cutter == media::Cutter::Mencoder) {
@@ -673,7 +731,35 @@ void CutJob::keepCopy()
     // file of that name stays whole until then.
     const QByteArray from = QFile::encodeName(m_partialCopy);
     const QByteArray to = QFile::encodeName(m_request.output);
-    if (::rename(from.constData(), to.constData()) != 0) {
+    // Marks the copy as this recording's, so that a later run of it may
+    // replace it and no run of another may.
+    const QByteArray source = sourceId(m_request.recording);
+    if (!source.isEmpty()
+        && ::setxattr(from.constData(), kSourceAttribute, source.constData(), size_t(source.size()), 0) != 0)
+        logLine(QStringLiteral("keepCopy: no record of the copy's recording: %1")
+                    .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    // A file that took the copy's name while it was cut (another Trimlet's
+    // copy into the same folder, the user's own) is kept unless it is this
+    // recording's earlier copy or the user said it may go: the name is
+    // taken only where it is free, in one step, so that nothing slips in
+    // between a look and the rename.
+    int renamed = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+    if (renamed != 0 && (errno == EEXIST || errno == EINVAL || errno == ENOSYS)) {
+        // EINVAL, ENOSYS: a file system that cannot rename without replacing.
+        const bool taken =
+            errno == EEXIST || QFileInfo::exists(m_request.output) || QFileInfo(m_request.output).isSymLink();
+        if (taken && !m_request.replaceOthers && !madeFrom(m_request.output, m_request.recording)) {
+            discardPartialCopy();
+            end(Status::Failed,
+                withOutcome(
+                    QStringLiteral("%1 appeared while the %2 was made, and Trimlet did not make it "
+                                   "from %3: it is kept, and the %2 was not saved.")
+                        .arg(fileNameOf(m_request.output), copyNoun(), fileNameOf(m_request.recording))));
+            return;
+        }
+        renamed = ::rename(from.constData(), to.constData());
+    }
+    if (renamed != 0) {
         const QString error = QString::fromLocal8Bit(std::strerror(errno));
         discardPartialCopy();
         end(Status::Failed, withOutcome(QStringLiteral("The %1 could not be saved as %2: %3.")

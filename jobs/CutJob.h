@@ -49,6 +49,9 @@ public:
                                          const QString &output);
     // output names recording, under whatever name.
     static bool isRecording(const QString &output, const QString &recording);
+    // copy is a checked copy Trimlet made from recording (this very file,
+    // under whatever name), which a new copy of it may replace.
+    static bool madeFrom(const QString &copy, const QString &recording);
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
     static QStringList partialCopiesOf(const QString &output);
 
@@ -96,6 +99,7 @@ private:
     QList<media::Chapter> m_chapters;
     double m_keptSeconds = 0;
     double m_recordingSeconds = 0;
+    qint64 m_expectedBytes = 0; // about what the copy takes on disk
     QString m_partialCopy;
     QString m_cutNote;
     QString m_cutDir;

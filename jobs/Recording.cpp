@@ -3,12 +3,38 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "core/PathText.h"
+#include "jobs/DetectJob.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
+#include <unistd.h>
+
+namespace {
+
+// The longest name, in bytes, the file system under folder takes.
+qsizetype nameMax(const QString &folder)
+{
+    const long max = ::pathconf(
+        QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder).constData(), _PC_NAME_MAX);
+    return max > 0 ? qsizetype(max) : 255;
+}
+
+qsizetype bytesOf(const QString &name)
+{
+    return QFile::encodeName(name).size();
+}
+
+// Trimlet's hidden staging name for a file it writes whole (".NAME.trimlet-XXXXXX").
+QString stagingName(const QString &name)
+{
+    return QLatin1Char('.') + name + QStringLiteral(".trimlet-XXXXXX");
+}
+
+} // namespace
 
 Recording::Recording(const QString &path)
     : m_path(path),
@@ -36,15 +62,66 @@ QString Recording::detectionRefusal() const
                                              QStringLiteral("csv"), QStringLiteral("log"),
                                              QStringLiteral("ini")};
     const QFileInfo info(m_path);
-    return kWorkExtensions.contains(info.suffix())
-               ? QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
-                     .arg(info.fileName())
-               : QString();
+    if (kWorkExtensions.contains(info.suffix()))
+        return QStringLiteral("%1 cannot be detected: comskip would write its results over it.")
+            .arg(info.fileName());
+    // comskip is handed the path as given, and names its results from it.
+    const qsizetype stem = bytesOf(pathtext::deletingExtension(asOperand(m_path)));
+    if (stem > kComskipStemMax)
+        return QStringLiteral("The recording's name is too long for comskip: its path without the "
+                              "extension has %1 bytes, and comskip takes at most %2. Shorten the name "
+                              "or move it to a shorter folder.")
+            .arg(stem)
+            .arg(kComskipStemMax);
+    return workFileNameRefusal();
+}
+
+QString Recording::workFileNameRefusal() const
+{
+    if (m_baseName.isEmpty())
+        return QString();
+    // Every name a run makes beside the recording from its stem: the
+    // lists (the longest is BASE.detected.edl), their hidden staging names
+    // and set-aside names, the record of what the run wrote and its own
+    // staging name, and the lock of the recording.
+    const QString longest = m_baseName + QStringLiteral(".detected.edl");
+    const QString manifest = QLatin1Char('.') + m_baseName + QStringLiteral(".trimlet-files");
+    const QStringList names{
+        longest,  stagingName(longest),  QLatin1Char('.') + longest + QStringLiteral(".trimlet-aside"),
+        manifest, stagingName(manifest), QLatin1Char('.') + m_baseName + QStringLiteral(".trimlet-lock")};
+    const qsizetype max = nameMax(m_outDir);
+    qsizetype over = 0;
+    for (const QString &name : names)
+        over = std::max(over, bytesOf(name) - max);
+    if (over <= 0)
+        return QString();
+    return QStringLiteral("The recording's name is too long for this file system: its work files' names "
+                          "would not fit (a name takes at most %1 bytes). Shorten it by %2 bytes.")
+        .arg(max)
+        .arg(over);
+}
+
+QString Recording::copyNameRefusal(const QString &output)
+{
+    const QString name = pathtext::lastComponent(output);
+    const qsizetype max = nameMax(pathtext::deletingLastComponent(output));
+    // The cutter writes ".NAME.trimlet-XXXXXX"; were that refused, no
+    // cutter may be handed the copy's own name instead.
+    const qsizetype over = bytesOf(stagingName(name)) - max;
+    if (over <= 0)
+        return QString();
+    return QStringLiteral("The copy's name is too long for this file system. Shorten it by %1 bytes "
+                          "(a name takes at most %2 bytes, and its hidden partial copy's %3 more).")
+        .arg(over)
+        .arg(max)
+        .arg(bytesOf(stagingName(name)) - bytesOf(name));
 }
 
 QString Recording::proposedOutput(const QString &extension, RunRequest::Mode mode) const
 {
-    const QString base = pathtext::deletingExtension(m_path);
+    // A skip list is found by a player under the stem it strips itself.
+    const QString base = mode == RunRequest::Mode::SkipList ? pathtext::deletingExtension(m_path)
+                                                            : pathtext::deletingRecordingExtension(m_path);
     switch (mode) {
     case RunRequest::Mode::Chapters:
         return base + QStringLiteral(".chapters.mkv");

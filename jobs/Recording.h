@@ -44,14 +44,28 @@ public:
     QString workFile(const QString &extension) const;
     // Why comskip may not run on it, in words; empty when it may. comskip
     // writes its results under the recording's own name with its own
-    // extensions: a recording called "show.txt" would be overwritten.
+    // extensions: a recording called "show.txt" would be overwritten. Nor
+    // may a name that comskip or the file system cannot hold.
     QString detectionRefusal() const;
+    // Why a run cannot write its work files (the lists, the run's record
+    // of them, their hidden staging and set-aside names) beside it: a name
+    // longer than the folder's file system takes. Empty when they fit.
+    QString workFileNameRefusal() const;
+    // Why a copy cannot be written under output: the hidden partial copy
+    // the cutter writes must fit the file system as well as the name.
+    static QString copyNameRefusal(const QString &output);
+    // The longest path without its extension that comskip takes: it
+    // builds names from it in fixed buffers, and a longer one overflows
+    // them (measured on Debian's comskip 0.82.011: 247 bytes abort it).
+    static constexpr int kComskipStemMax = 246;
     // The work file's bytes; empty, and opened false, when it cannot be read.
     QByteArray read(const QString &extension, bool *opened = nullptr) const;
-    // "show.clean.EXT" beside the recording.
-    // Where a run's output goes by default, beside the recording: BASE.clean.EXT
-    // for a cut copy (EXT the container's), BASE.chapters.mkv, or BASE.edl,
-    // the name under which a player finds a skip list.
+    // Where a run's output goes by default, beside the recording: NAME.clean.EXT
+    // for a cut copy (EXT the container's), NAME.chapters.mkv, or BASE.edl,
+    // the name under which a player finds a skip list. NAME is the
+    // recording's name without its extension when that is a recording's,
+    // else the whole name: "News 20.00 Uhr" and "News 20.15 Uhr" never
+    // share a copy.
     QString proposedOutput(const QString &extension, RunRequest::Mode mode = RunRequest::Mode::Cut) const;
 
     // The frame list, with the detector's own breaks that the user kept
