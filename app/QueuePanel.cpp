@@ -5,6 +5,7 @@
 #include "core/PathText.h"
 #include "jobs/QueueStore.h"
 #include "jobs/Recording.h"
+#include "jobs/WorkFiles.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -146,6 +147,10 @@ int QueuePanel::enqueueSaved(const queuestore::Saved &saved)
         m_model.setNotFound(index, true);
         return index;
     }
+    // A Trimlet killed while it detected left the lists set aside: back
+    // before anything looks for them, this row's state included.
+    const Recording recording(saved.recording);
+    WorkFiles(recording.outDir(), recording.baseName()).restoreSetAside();
     const State state = queuestore::restoredState(saved);
     return state == State::Waiting ? m_queue.add(request)
                                    : m_queue.addDetected(request, state == State::Approved);
