@@ -77,9 +77,20 @@ SingleInstance::Claim SingleInstance::claim(const QStringList &paths, bool sampl
     QStringList absolute;
     for (const QString &path : paths)
         absolute << QFileInfo(path).absoluteFilePath();
-    if (QDBusConnection::sessionBus().isConnected())
-        return claimOnBus(absolute, sample);
-    return claimSocket(absolute, sample);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
+        if (const Claim onBus = claimOnBus(absolute, sample); onBus != Claim::First)
+            return onBus;
+    }
+    // The socket's lock has the last word, the window on the bus holding it
+    // too: a trimlet started without the session bus (a shell of another
+    // login) finds that window, and one on the bus a window without it.
+    const Claim bySocket = claimSocket(absolute, sample);
+    if (bySocket != Claim::First && bus.isConnected()) {
+        bus.unregisterService(kServiceName);
+        bus.unregisterObject(kObjectPath);
+    }
+    return bySocket;
 }
 
 void SingleInstance::request(const QStringList &paths, bool sample)

@@ -13,7 +13,7 @@ class QLockFile;
 // two windows would each keep the queue and each write over the other's.
 // On the session bus the window owns org.trimlet.Trimlet and answers the
 // desktop's org.freedesktop.Application calls at /org/trimlet/Trimlet;
-// with no session bus, a socket in the runtime folder carries the same.
+// a lock and a socket in the runtime folder carry the same without a bus.
 class SingleInstance : public QObject
 {
     Q_OBJECT
