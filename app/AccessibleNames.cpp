@@ -8,7 +8,10 @@
 #include "ui_MainWindow.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -44,7 +47,71 @@ void setName(QWidget *widget, const QString &name)
         widget->setAccessibleName(name);
 }
 
+// Qt reads a combo box on Linux by the item it shows and passes over the
+// name it was given ("on Linux we use relations for this"): the Output
+// choice would be heard as "Cut copy", the name of the field beside it.
+// Qt's own interface for it is private, so this one stands in for it: the
+// name is the box's own, the item shown is its value, and the list opens
+// as Qt's opens it.
+class NamedComboBox : public QAccessibleWidget
+{
+public:
+    explicit NamedComboBox(QComboBox *box) : QAccessibleWidget(box, QAccessible::ComboBox) { }
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && !box()->accessibleName().isEmpty())
+            return box()->accessibleName();
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = box()->view()->isVisible();
+        s.editable = box()->isEditable();
+        return s;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString &action) override
+    {
+        if (action != showMenuAction() && action != pressAction())
+            return;
+        if (box()->view()->isVisible())
+            box()->hidePopup();
+        else
+            box()->showPopup();
+    }
+
+private:
+    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *namedComboBoxes(const QString &className, QObject *object)
+{
+    auto *box = className == QLatin1String("QComboBox") ? qobject_cast<QComboBox *>(object) : nullptr;
+    return box && !box->isEditable() ? new NamedComboBox(box) : nullptr;
+}
+
 } // namespace
+
+void AppWindows::installAccessibleFactories()
+{
+    // Before any box is made: Qt makes a widget's interface the first time
+    // anything about it changes, and keeps it.
+    QAccessible::installFactory(namedComboBoxes);
+}
 
 void AppWindows::nameControls()
 {

@@ -289,8 +289,14 @@ signals:
     void chartCleared();
     // The break list was read again or edited; the chart and table reread it.
     void commercialsChanged();
+    // The break list is no longer the one the user's edits were made on:
+    // another recording was chosen, or this one read anew or detected again.
+    void breaksReplaced();
     // The user asked to see the chart.
     void chartRequested();
+    // The application ends on a signal: what runs beside this controller
+    // (the queue) stops now, as its Stop does.
+    void quitting();
 
 private:
     QString workFile(const QString &extension) const { return m_recording.workFile(extension); }

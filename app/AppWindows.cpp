@@ -47,6 +47,7 @@ AppWindows::AppWindows(AppController &controller, QObject *parent)
       m_ui(std::make_unique<Ui::MainWindow>()),
       m_graphUi(std::make_unique<Ui::GraphWindow>())
 {
+    installAccessibleFactories();
     m_ui->setupUi(m_main);
     m_graphUi->setupUi(m_graphWindow);
     m_main->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -435,12 +436,39 @@ void AppWindows::outputPanelFinished(QFileDialog *panel, int result)
         m_controller.chooseOutput(chosen.first());
 }
 
+QStringList AppWindows::recordingsNamed(const QStringList &arguments)
+{
+    if (sampleAskedFor(arguments) || arguments.size() < 2 || arguments.at(1).startsWith(QLatin1Char('-')))
+        return {};
+    return arguments.mid(1);
+}
+
+bool AppWindows::sampleAskedFor(const QStringList &arguments)
+{
+    return arguments.mid(1).contains(QStringLiteral("--sample"));
+}
+
 void AppWindows::openFromCommandLine(const QStringList &arguments)
 {
-    if (arguments.mid(1).contains(QStringLiteral("--sample")))
+    if (sampleAskedFor(arguments))
         m_ui->mTrySampleAction->trigger();
-    else if (arguments.size() > 1 && !arguments.at(1).startsWith(QLatin1Char('-')))
-        openRecordings(arguments.mid(1));
+    else
+        openRecordings(recordingsNamed(arguments));
+}
+
+void AppWindows::openHandedOver(const QStringList &paths, bool sample)
+{
+    m_main->show();
+    m_main->raise();
+    m_main->activateWindow();
+    if (sample) {
+        if (m_ui->mTrySampleAction->isEnabled())
+            m_ui->mTrySampleAction->trigger();
+    } else if (m_controller.runInProgress()) {
+        m_queue->addRecordings(paths);
+    } else {
+        openRecordings(paths);
+    }
 }
 
 bool AppWindows::eventFilter(QObject *watched, QEvent *event)

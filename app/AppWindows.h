@@ -50,6 +50,14 @@ public:
     // "trimlet FILE": FILE is opened as if chosen in the open panel;
     // several files become rows of the queue.
     void openFromCommandLine(const QStringList &arguments);
+    // The recordings a command line names, and whether it asks for the
+    // sample ("--sample").
+    static QStringList recordingsNamed(const QStringList &arguments);
+    static bool sampleAskedFor(const QStringList &arguments);
+    // What a second trimlet handed over: the window comes to the front,
+    // and the recordings are opened as if dropped on it; while a run of
+    // the window's own is under way they go to the queue.
+    void openHandedOver(const QStringList &paths, bool sample);
     // One recording is opened as ever; several, or one more while the
     // queue shows, go to the queue.
     void openRecordings(const QStringList &paths);
@@ -80,6 +88,7 @@ private:
     void connectChart();
     void showChart();
     void clearChart();
+    static void installAccessibleFactories();
     void nameControls();
     // The labels that show a value are named by it; the run buttons by
     // their title.

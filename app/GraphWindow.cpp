@@ -26,18 +26,29 @@
 
 namespace {
 
-// One edit of the break list, undone by putting the list back as it was.
+// One edit of the break list, undone by putting the list back as it was;
+// never on another recording's list.
 class BreakEdit : public QUndoCommand
 {
 public:
     BreakEdit(AppController &c, CommercialList before, CommercialList after, const QString &text)
-        : QUndoCommand(text), m_c(c), m_before(std::move(before)), m_after(std::move(after))
+        : QUndoCommand(text),
+          m_c(c),
+          m_recording(c.movieFile()),
+          m_before(std::move(before)),
+          m_after(std::move(after))
     { }
-    void redo() override { m_c.applyBreaks(m_after); }
-    void undo() override { m_c.applyBreaks(m_before); }
+    void redo() override { apply(m_after); }
+    void undo() override { apply(m_before); }
 
 private:
+    void apply(const CommercialList &list)
+    {
+        if (m_c.movieFile() == m_recording)
+            m_c.applyBreaks(list);
+    }
     AppController &m_c;
+    const QString m_recording;
     CommercialList m_before;
     CommercialList m_after;
 };
@@ -133,6 +144,10 @@ void AppWindows::setUpEditing()
     undo->setShortcut(QKeySequence::Undo);
     QAction *redo = m_undo->createRedoAction(this, tr("Redo"));
     redo->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    // Each edit holds the whole list before and after it, true only of the
+    // list it was made on: one stack for each recording would still hold
+    // lists a later detection (the queue's, in the background) replaced.
+    connect(&m_controller, &AppController::breaksReplaced, m_undo, &QUndoStack::clear);
     m_graphWindow->addAction(undo);
     m_graphWindow->addAction(redo);
     g.undoButton->setDefaultAction(undo);

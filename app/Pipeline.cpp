@@ -52,6 +52,8 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
         setIsRunningAuto(true);
     else
         setIsRunning(true);
+    if (m_request.detect)
+        emit breaksReplaced();
     m_pipeline->start();
 }
 
@@ -209,6 +211,7 @@ void AppController::removeStop()
 void AppController::quitOnSignal(int signalNumber)
 {
     logLine(QStringLiteral("quitOnSignal: %1").arg(signalNumber));
+    emit quitting();
     stopForQuit();
     QCoreApplication::exit(128 + signalNumber);
 }

@@ -5,23 +5,36 @@
 #include "core/PathText.h"
 #include "jobs/QueueStore.h"
 #include "jobs/Recording.h"
+#include "jobs/WorkFiles.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTableView>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
 
 using State = BatchQueue::State;
+
+namespace {
+
+// How long the application's end waits for the queue's tools: a stop's
+// grace and drain (BatchQueue's own bounds), and a little more.
+constexpr int kQuitDrainMs = 1000 + 3000 + 500;
+
+} // namespace
 
 QueuePanel::QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindow *main, QMainWindow *chart,
                        QObject *parent)
@@ -68,6 +81,10 @@ void QueuePanel::connectControls()
         save();
         updateControls();
     };
+    // Before the save, which writes a stopped row as it held it.
+    connect(&m_queue, &BatchQueue::stateChanged, this, &QueuePanel::track);
+    connect(&m_queue, &BatchQueue::added, this,
+            [this](int index) { track(index, m_queue.entry(index).state); });
     connect(&m_queue, &BatchQueue::stateChanged, this, queueChanged);
     connect(&m_queue, &BatchQueue::stateChanged, this, &QueuePanel::showAgainIfShown);
     connect(&m_queue, &BatchQueue::added, this, queueChanged);
@@ -75,6 +92,7 @@ void QueuePanel::connectControls()
     connect(&m_queue, &BatchQueue::finished, this, &QueuePanel::finished);
     connect(&m_controller, &AppController::isRunningChanged, this, &QueuePanel::updateControls);
     connect(&m_controller, &AppController::isRunningAutoChanged, this, &QueuePanel::updateControls);
+    connect(&m_controller, &AppController::quitting, this, &QueuePanel::stopForQuit);
 }
 
 RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const
@@ -109,14 +127,8 @@ void QueuePanel::restoreFrom(const QString &path)
     // Written once the whole queue is back: a write for each row restored
     // would leave the file holding part of it, were Trimlet to end there.
     const QList<queuestore::Saved> saved = queuestore::load(path);
-    for (const queuestore::Saved &s : saved) {
-        const State state = queuestore::restoredState(s);
-        const RunRequest request = requestFor(s.recording, s.mode, s.output);
-        if (state == State::Waiting)
-            m_queue.add(request);
-        else
-            m_queue.addDetected(request, state == State::Approved);
-    }
+    for (const queuestore::Saved &s : saved)
+        enqueueSaved(s);
     m_statePath = path;
     if (!saved.isEmpty())
         save();
@@ -125,10 +137,71 @@ void QueuePanel::restoreFrom(const QString &path)
     updateControls();
 }
 
+int QueuePanel::enqueueSaved(const queuestore::Saved &saved)
+{
+    const RunRequest request = requestFor(saved.recording, saved.mode, saved.output);
+    if (!QFileInfo::exists(saved.recording)) {
+        // Its disk may be one not mounted yet: the row says so and waits.
+        const int index = m_queue.add(request);
+        m_held.insert(index, saved);
+        m_model.setNotFound(index, true);
+        return index;
+    }
+    // A Trimlet killed while it detected left the lists set aside: back
+    // before anything looks for them, this row's state included.
+    const Recording recording(saved.recording);
+    WorkFiles(recording.outDir(), recording.baseName()).restoreSetAside();
+    const State state = queuestore::restoredState(saved);
+    return state == State::Waiting ? m_queue.add(request)
+                                   : m_queue.addDetected(request, state == State::Approved);
+}
+
+void QueuePanel::track(int index, State state)
+{
+    const BatchQueue::Entry &e = m_queue.entry(index);
+    if (e.removed) {
+        m_held.remove(index);
+        m_model.setNotFound(index, false);
+    } else if (state == State::Stopped) {
+        if (!m_held.contains(index))
+            m_held.insert(index, queuestore::Saved{e.request.recording, e.request.output, e.request.mode,
+                                                   m_lastLive.value(index, State::Waiting)});
+    } else if (state != State::Failed && state != State::Done) {
+        m_lastLive.insert(index, state);
+    }
+}
+
+void QueuePanel::takeUpHeld()
+{
+    if (m_held.isEmpty())
+        return;
+    {
+        // Saved once: between a row's removal and its return the file
+        // would not hold it.
+        const QScopedValueRollback<bool> hold(m_savesHeld, true);
+        QList<int> held = m_held.keys();
+        std::sort(held.begin(), held.end());
+        for (const int index : held) {
+            const queuestore::Saved saved = m_held.value(index);
+            if (!QFileInfo::exists(saved.recording) || !m_queue.remove(index))
+                continue;
+            bool queued = false;
+            for (int i = 0; i < m_queue.count() && !queued; ++i) {
+                const BatchQueue::Entry &e = m_queue.entry(i);
+                queued = !e.removed && e.state != State::Failed && !m_held.contains(i)
+                         && QFileInfo(e.request.recording) == QFileInfo(saved.recording);
+            }
+            if (!queued)
+                enqueueSaved(saved);
+        }
+    }
+    save();
+}
+
 void QueuePanel::save()
 {
-    if (!m_statePath.isEmpty() && !m_quitting)
-        queuestore::save(m_queue, m_statePath);
+    if (!m_statePath.isEmpty() && !m_quitting && !m_savesHeld)
+        queuestore::save(m_queue, m_statePath, m_held);
 }
 
 void QueuePanel::stopForQuit()
@@ -136,7 +209,15 @@ void QueuePanel::stopForQuit()
     // Saved as it stands: what runs now is taken up again next time.
     save();
     m_quitting = true;
+    if (!m_queue.isRunning())
+        return;
     m_queue.stop();
+    // What a stop puts right (lists set aside, a partial copy) is put
+    // right before the application goes, bounded as a stop is.
+    QElapsedTimer waited;
+    waited.start();
+    while (m_queue.isRunning() && waited.elapsed() < kQuitDrainMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
 int QueuePanel::selectedEntry() const
@@ -176,6 +257,7 @@ void QueuePanel::showAgainIfShown(int index, BatchQueue::State state)
 
 void QueuePanel::run()
 {
+    takeUpHeld();
     m_queue.setReviewFirst(!m_ui.mCutWithoutReview->isChecked());
     m_queue.setDetectionSlots(BatchQueue::defaultDetectionSlots(m_controller.detectorSettings()));
     m_queue.start();
@@ -312,7 +394,7 @@ void QueuePanel::updateControls()
     const bool anyWaiting = m_queue.countIn(State::Waiting) > 0;
     const bool anyReview = m_queue.countIn(State::ReadyForReview) > 0;
     m_ui.mDetectAllButton->setText(running ? tr("&Stop Queue") : tr("&Detect All"));
-    m_ui.mDetectAllButton->setEnabled(running || (!single && anyWaiting));
+    m_ui.mDetectAllButton->setEnabled(running || (!single && (anyWaiting || !m_held.isEmpty())));
     m_ui.mCutAllApprovedButton->setEnabled(!running && !single && anyApproved);
     m_ui.mCutWithoutReview->setEnabled(!running);
     m_ui.mReviewButton->setEnabled(

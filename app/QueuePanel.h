@@ -2,6 +2,7 @@
 
 #include "jobs/BatchQueue.h"
 #include "jobs/QueueModel.h"
+#include "jobs/QueueStore.h"
 
 #include <QObject>
 #include <QStringList>
@@ -45,7 +46,8 @@ public:
     };
     StepProgress stepProgress() const;
     // Stops the queue for the application's end, keeping what it would
-    // take up again.
+    // take up again, and returns once its tools have ended and what they
+    // set aside is back (bounded as a stop is).
     void stopForQuit();
 
     int selectedEntry() const;
@@ -69,6 +71,14 @@ private:
     void updateControls();
     void save();
     void finished();
+    // A row's last state before it stopped; a stopped one is held as that.
+    void track(int index, BatchQueue::State state);
+    // A saved row back in the queue: as it was, or held while its
+    // recording is not there.
+    int enqueueSaved(const queuestore::Saved &saved);
+    // Held rows whose recording is there go on as they were; one whose
+    // recording is in the queue already leaves.
+    void takeUpHeld();
     // The request a row runs, as Run would make it now, for that recording.
     RunRequest requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const;
     void run();
@@ -81,4 +91,10 @@ private:
     QueueModel m_model;
     QString m_statePath;
     bool m_quitting = false;
+    bool m_savesHeld = false;
+    // The rows the queue cannot say how to go on with, by its index: those
+    // not found (a disk not mounted at the start) and those stopped. Each
+    // is kept as it goes on until the user removes it.
+    QHash<int, queuestore::Saved> m_held;
+    QHash<int, BatchQueue::State> m_lastLive;
 };

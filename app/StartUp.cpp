@@ -35,6 +35,7 @@ void AppController::openRecording(const QString &path)
         emit chosenRecordingChanged(path);
     }
     setRecording(path);
+    emit breaksReplaced();
     // What the last recording held says nothing of this one.
     m_proposedOutput = proposedOutput(false);
     setOutputText(m_proposedOutput);

@@ -1,5 +1,6 @@
 #include "app/AppController.h"
 #include "app/AppWindows.h"
+#include "app/SingleInstance.h"
 #include "jobs/QueueStore.h"
 #include "process/SignalWatcher.h"
 
@@ -8,6 +9,8 @@
 #include <QMainWindow>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -15,6 +18,21 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Trimlet"));
     QApplication::setDesktopFileName(QStringLiteral("org.trimlet.Trimlet"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.trimlet.Trimlet")));
+
+    // One window a user, which alone keeps the queue: a second trimlet
+    // hands its recordings to it and ends.
+    const QStringList arguments = QApplication::arguments();
+    SingleInstance instance;
+    switch (instance.claim(AppWindows::recordingsNamed(arguments), AppWindows::sampleAskedFor(arguments))) {
+    case SingleInstance::Claim::HandedOver:
+        return EXIT_SUCCESS;
+    case SingleInstance::Claim::NoAnswer:
+        std::fprintf(stderr, "Trimlet is open already but did not answer: %s\n",
+                     qPrintable(instance.error()));
+        return EXIT_FAILURE;
+    case SingleInstance::Claim::First:
+        break;
+    }
 
     AppController controller;
     AppWindows windows(controller);
@@ -29,7 +47,8 @@ int main(int argc, char *argv[])
     // "trimlet FILE", as a file manager's Open With does it.
     // The queue left at the last quit, then what the command line adds.
     windows.restoreQueue(queuestore::defaultPath());
-    windows.openFromCommandLine(QApplication::arguments());
+    windows.openFromCommandLine(arguments);
+    QObject::connect(&instance, &SingleInstance::requested, &windows, &AppWindows::openHandedOver);
 
     return QApplication::exec();
 }

@@ -81,6 +81,17 @@ QString QueueModel::stateText(const BatchQueue::Entry &e)
     }
 }
 
+void QueueModel::setNotFound(int entry, bool notFound)
+{
+    if (notFound == m_notFound.contains(entry))
+        return;
+    if (notFound)
+        m_notFound.insert(entry);
+    else
+        m_notFound.remove(entry);
+    entryChanged(entry);
+}
+
 QVariant QueueModel::data(const QModelIndex &index, int role) const
 {
     const int i = entryAt(index.row());
@@ -97,7 +108,9 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
     case LengthColumn:
         return e.seconds > 0 ? timeText(e.seconds, true) : QString();
     case StateColumn:
-        return stateText(e);
+        return m_notFound.contains(i) && e.state == BatchQueue::State::Failed
+                   ? QStringLiteral("not found, kept")
+                   : stateText(e);
     default:
         return {};
     }

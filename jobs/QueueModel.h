@@ -3,6 +3,7 @@
 #include "jobs/BatchQueue.h"
 
 #include <QAbstractTableModel>
+#include <QSet>
 
 // The queue as rows of a table: the recording's name, its length and its
 // state in words, one row for each recording not removed from it.
@@ -23,6 +24,9 @@ public:
     int rowOf(int entry) const;
     // "ready for review", "detecting 38 %", "done, 0:41:20", "failed: …".
     static QString stateText(const BatchQueue::Entry &e);
+    // A row whose recording is not there (its disk not mounted), kept for
+    // when it is: "not found, kept".
+    void setNotFound(int entry, bool notFound);
 
 private:
     void rebuild();
@@ -30,4 +34,5 @@ private:
 
     BatchQueue &m_queue;
     QList<int> m_rows;
+    QSet<int> m_notFound;
 };

@@ -21,7 +21,16 @@ bool kept(BatchQueue::State s)
 {
     using S = BatchQueue::State;
     return s == S::Waiting || s == S::Detecting || s == S::Detected || s == S::ReadyForReview
-           || s == S::Approved || s == S::Cutting;
+           || s == S::Approved || s == S::Cutting || s == S::Stopped;
+}
+
+QJsonObject rowOf(const Saved &s)
+{
+    const QMetaEnum states = QMetaEnum::fromType<BatchQueue::State>();
+    return QJsonObject{{QStringLiteral("recording"), s.recording},
+                       {QStringLiteral("output"), s.output},
+                       {QStringLiteral("mode"), kModes.value(int(s.mode))},
+                       {QStringLiteral("state"), QString::fromLatin1(states.valueToKey(int(s.state)))}};
 }
 
 } // namespace
@@ -35,19 +44,17 @@ QString defaultPath()
     return base + QStringLiteral("/trimlet/queue.json");
 }
 
-bool save(const BatchQueue &queue, const QString &path)
+bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> &held)
 {
     QJsonArray rows;
-    const QMetaEnum states = QMetaEnum::fromType<BatchQueue::State>();
     for (int i = 0; i < queue.count(); ++i) {
         const BatchQueue::Entry &e = queue.entry(i);
-        if (e.removed || !kept(e.state))
+        if (e.removed)
             continue;
-        rows.append(
-            QJsonObject{{QStringLiteral("recording"), e.request.recording},
-                        {QStringLiteral("output"), e.request.output},
-                        {QStringLiteral("mode"), kModes.value(int(e.request.mode))},
-                        {QStringLiteral("state"), QString::fromLatin1(states.valueToKey(int(e.state)))}});
+        if (const auto h = held.constFind(i); h != held.cend())
+            rows.append(rowOf(*h));
+        else if (kept(e.state))
+            rows.append(rowOf(Saved{e.request.recording, e.request.output, e.request.mode, e.state}));
     }
     if (rows.isEmpty() && !QFileInfo::exists(path))
         return true;

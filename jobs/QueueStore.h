@@ -2,12 +2,14 @@
 
 #include "jobs/BatchQueue.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
 // The queue kept across a restart, under the user's XDG state folder: the
-// recordings that wait for detection, for review or for their cut. What
-// has ended (done, failed, stopped) is not kept; it is on disk or said.
+// recordings that wait for detection, for review or for their cut, and
+// those stopped before they were done. What has ended (done, failed) is
+// not kept; it is on disk or said.
 namespace queuestore {
 
 struct Saved
@@ -20,7 +22,10 @@ struct Saved
 
 // $XDG_STATE_HOME/trimlet/queue.json, by default under ~/.local/state.
 QString defaultPath();
-bool save(const BatchQueue &queue, const QString &path);
+// held: rows the queue cannot say how to go on with (its index to the row
+// as it goes on), written as given: a recording not found that is kept
+// for when its disk is back, one stopped, with the state it had.
+bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> &held = {});
 QList<Saved> load(const QString &path);
 // What a saved recording comes back as: one whose detection lies beside
 // it waits for review or its cut as before; one whose lists vanished, or

@@ -225,6 +225,31 @@ private slots:
         QVERIFY(!QFile::exists(again.work(".detected.edl")));
     }
 
+    // An edit undone on one recording is never redone on the next one
+    // chosen: its list holds no break the user did not touch.
+    void testUndoStaysWithItsRecording()
+    {
+        const QString dir = freshDir();
+        StandInRun r(dir);
+        detectAndChart(r);
+        CommercialTableModel *m = model(r);
+        QVERIFY(m->setData(m->index(1, cutColumn(r)), Qt::Unchecked, Qt::CheckStateRole));
+        QUndoStack *undo = r.windows.undoStack();
+        undo->undo();
+        QVERIFY(m->rows().at(1).cut);
+
+        const QString other = dir + QStringLiteral("/other.mpg");
+        writeFile(other, readAll(r.movie));
+        r.chooseRecording(other);
+        detectAndChart(r);
+        const QByteArray edl = readAll(r.work(".edl"));
+        QCOMPARE(media::parseEdlCuts(edl)->size(), 2);
+        QVERIFY(!undo->canRedo());
+        undo->redo();
+        QCOMPARE(readAll(r.work(".edl")), edl);
+        QVERIFY(m->rows().at(1).cut);
+    }
+
     void testKeysAddAndDelete()
     {
         StandInRun r(freshDir());

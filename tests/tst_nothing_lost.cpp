@@ -6,16 +6,22 @@
 
 #include "TestSupport.h"
 
+#include "app/QueuePanel.h"
 #include "core/BreakList.h"
+#include "jobs/QueueStore.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 
+#include <csignal>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -486,6 +492,143 @@ private slots:
         const QFileInfo log(dir + QStringLiteral("/TrimletLog.txt"));
         QVERIFY(!log.isSymLink());
         QVERIFY(readAll(log.filePath()).contains("Comskip stand-in"));
+    }
+
+    // ---- the queue loses nothing
+
+    // A recording whose disk is not mounted at the start, and a row a Stop
+    // ended, stay in the queue kept across a restart; each runs once its
+    // recording is there.
+    void testQueueKeepsWhatCannotRunYet()
+    {
+        const QString dir = m_dirs.next();
+        StandInRun r(dir);
+        const QString away = dir + QStringLiteral("/disk/away.mpg");
+        const QString state = dir + QStringLiteral("/state/queue.json");
+        QDir().mkpath(dir + QStringLiteral("/state"));
+        const auto savedRow = [](const QString &recording) {
+            return QJsonObject{{"recording", recording},
+                               {"output", ""},
+                               {"mode", "cut"},
+                               {"state", "Waiting"}};
+        };
+        writeFile(state,
+                  QJsonDocument(QJsonObject{{"recordings", QJsonArray{savedRow(away), savedRow(r.movie)}}})
+                      .toJson());
+        const auto saved = [&] {
+            QStringList rows;
+            for (const queuestore::Saved &s : queuestore::load(state))
+                rows << s.recording + QLatin1Char(' ') + BatchQueue::stateName(queuestore::restoredState(s));
+            return rows;
+        };
+        const QStringList bothWaiting{away + QStringLiteral(" waiting"),
+                                      r.movie + QStringLiteral(" waiting")};
+        QueuePanel &q = r.windows.queue();
+        const auto rowOf = [&](const QString &recording) {
+            for (int row = 0; row < q.model().rowCount(); ++row)
+                if (q.queue().entry(q.model().entryAt(row)).request.recording == recording)
+                    return row;
+            return -1;
+        };
+        const auto stateShown = [&](const QString &recording) {
+            return q.model().index(rowOf(recording), QueueModel::StateColumn).data().toString();
+        };
+
+        r.windows.restoreQueue(state);
+        QCOMPARE(q.model().rowCount(), 2);
+        QCOMPARE(stateShown(away), QStringLiteral("not found, kept"));
+        QCOMPARE(saved(), bothWaiting);
+
+        // Stopped while it detects: kept to be detected again.
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QStringLiteral("/show.txt")), 10000);
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 10000);
+        QCOMPARE(stateShown(r.movie), QStringLiteral("stopped"));
+        QCOMPARE(saved(), bothWaiting);
+
+        // The disk is back: both go on.
+        QDir().mkpath(dir + QStringLiteral("/disk"));
+        writeFile(away, readAll(r.movie));
+        env.set("STANDIN_MODE", "ok");
+        QVERIFY(r.ui().mDetectAllButton->isEnabled());
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 20000);
+        QCOMPARE(q.model().rowCount(), 2);
+        QCOMPARE(stateShown(away), QStringLiteral("ready for review"));
+        QCOMPARE(stateShown(r.movie), QStringLiteral("ready for review"));
+        QCOMPARE(saved(), (QStringList{away + QStringLiteral(" ready for review"),
+                                       r.movie + QStringLiteral(" ready for review")}));
+    }
+
+    // A second trimlet hands its recordings to the window open and ends:
+    // one queue holds them all, which a SIGTERM to the window keeps.
+    void testSecondTrimletHandsOver_data()
+    {
+        QTest::addColumn<bool>("bus");
+        QTest::newRow("over the session bus") << true;
+        QTest::newRow("over a socket, with no session bus") << false;
+    }
+    void testSecondTrimletHandsOver()
+    {
+        QFETCH(bool, bus);
+        const QString dir = m_dirs.next();
+        const QString runtime = dir + QStringLiteral("/runtime");
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime,
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("XDG_STATE_HOME"), dir + QStringLiteral("/state"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir + QStringLiteral("/config"));
+        QProcess daemon;
+        if (bus) {
+            daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+            if (!daemon.waitForStarted(5000))
+                QSKIP("No session bus can be started: dbus-daemon is not installed.");
+            daemon.waitForReadyRead(5000);
+            const QByteArray address = daemon.readLine().trimmed();
+            if (address.isEmpty())
+                QSKIP(qPrintable(QStringLiteral("No session bus can be started: dbus-daemon said ")
+                                 + QString::fromLocal8Bit(daemon.readAllStandardError())));
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLocal8Bit(address));
+        } else {
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + dir + QStringLiteral("/no-bus"));
+        }
+        QStringList recordings;
+        for (const char *name : {"one.mpg", "two.mpg", "three.mpg"}) {
+            recordings << dir + QLatin1Char('/') + QLatin1String(name);
+            writeFile(recordings.last(), QByteArray("recording bytes ").repeated(1000));
+        }
+        const QString state = dir + QStringLiteral("/state/trimlet/queue.json");
+        const auto queued = [&] {
+            QStringList rows;
+            for (const queuestore::Saved &s : queuestore::load(state))
+                rows << s.recording;
+            return rows;
+        };
+        QProcess window, second;
+        for (QProcess *p : {&window, &second}) {
+            p->setProcessEnvironment(env);
+            p->setWorkingDirectory(dir);
+            p->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        }
+        window.start(QStringLiteral(TRIMLET_APP), recordings.mid(0, 2));
+        QTRY_COMPARE_WITH_TIMEOUT(queued(), recordings.mid(0, 2), 20000);
+        // Named as a shell in that folder names it.
+        second.start(QStringLiteral(TRIMLET_APP), {QStringLiteral("three.mpg")});
+        QVERIFY2(second.waitForFinished(20000), "a second window opened");
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(queued(), recordings);
+        ::kill(pid_t(window.processId()), SIGTERM);
+        QVERIFY(window.waitForFinished(10000));
+        QCOMPARE(window.exitCode(), 128 + SIGTERM);
+        QCOMPARE(queued(), recordings);
     }
 };
 

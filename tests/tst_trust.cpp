@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 
+#include "jobs/QueueStore.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -374,6 +375,7 @@ private slots:
         QTest::newRow("SIGINT in removal") << int(SIGINT) << QStringLiteral("remove");
         QTest::newRow("SIGHUP in detection") << int(SIGHUP) << QStringLiteral("detect");
         QTest::newRow("SIGKILL in removal") << int(SIGKILL) << QStringLiteral("remove");
+        QTest::newRow("SIGTERM while the queue detects") << int(SIGTERM) << QStringLiteral("queue");
     }
     void testSignalsEndTheRunAndTheTool()
     {
@@ -416,6 +418,18 @@ private slots:
             QVERIFY(QDir(dir)
                         .entryList({QStringLiteral(".show.clean.mpg.trimlet-*")}, QDir::Files | QDir::Hidden)
                         .isEmpty());
+        }
+        if (step == QLatin1String("queue")) {
+            // The queue stopped as by Stop: the user's list is back, and
+            // the queue kept holds both recordings, to be detected again.
+            QCOMPARE(readAll(dir + QStringLiteral("/show.edl")), QByteArray("1.00\t2.00\t0\n"));
+            QCOMPARE(QDir(dir).entryList({QStringLiteral("*.trimlet-aside")}, QDir::Files | QDir::Hidden),
+                     QStringList());
+            QStringList kept;
+            for (const queuestore::Saved &s : queuestore::load(dir + QStringLiteral("/state/queue.json")))
+                kept << QFileInfo(s.recording).fileName() + QLatin1Char(' ')
+                            + BatchQueue::stateName(queuestore::restoredState(s));
+            QCOMPARE(kept, (QStringList{"show.mpg waiting", "later.mpg waiting"}));
         }
         // Even a killed Trimlet takes its tool with it.
         QTRY_VERIFY_WITH_TIMEOUT(processEnded(tool), 3000);

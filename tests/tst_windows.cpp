@@ -281,6 +281,11 @@ private slots:
                  QStringLiteral("Recording"));
         QCOMPARE(QAccessible::queryAccessibleInterface(h.ui().mOutputField)->text(QAccessible::Name),
                  QStringLiteral("Cut copy"));
+        // The choice beside it is not read by the output it shows: that is
+        // the field's name.
+        QAccessibleInterface *output = QAccessible::queryAccessibleInterface(h.ui().outputModeCombo);
+        QCOMPARE(output->text(QAccessible::Name), QStringLiteral("Output"));
+        QCOMPARE(output->text(QAccessible::Value), QStringLiteral("Cut copy"));
         QCOMPARE(h.ui().mAutoActionButton->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));
         QCOMPARE(h.windows.ui().browseInputButton->shortcut(), QKeySequence(QKeySequence::Open));
     }
