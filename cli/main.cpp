@@ -107,7 +107,14 @@ int main(int argc, char *argv[])
             "(the whole recording in Matroska with a chapter at each break, BASE.chapters.mkv) or "
             "skip-list (the recording as it is, the breaks in BASE.edl beside it for Kodi to skip)."),
         QStringLiteral("MODE"), QStringLiteral("cut"));
-    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode});
+    const QCommandLineOption progress(
+        QStringLiteral("progress"),
+        QStringLiteral("Tell each recording's progress and messages on stderr even where it is not a "
+                       "terminal (by default only then; elsewhere one line per recording as it ends)."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Tell on stderr only the recordings that failed or "
+                                                  "were stopped."));
+    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -141,6 +148,8 @@ int main(int argc, char *argv[])
         return usageError(
             QStringLiteral("--mode skip-list writes BASE.edl beside the recording, so it takes no "
                            "--output or --output-dir"));
+    if (parser.isSet(progress) && parser.isSet(quiet))
+        return usageError(QStringLiteral("--progress and --quiet cannot both be given"));
     bool numeric = true;
     const int detectionCount = parser.value(detections).toInt(&numeric);
     if (parser.isSet(detections) && (!numeric || detectionCount < 1))
@@ -174,7 +183,12 @@ int main(int argc, char *argv[])
     BatchQueue queue;
     queue.setDetectionSlots(
         parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
-    Report report(queue, ::isatty(STDERR_FILENO));
+    // A DVR logs every line on stderr as an error: progress only for eyes.
+    const Report::Mode reportMode = parser.isSet(quiet)      ? Report::Mode::Errors
+                                    : ::isatty(STDERR_FILENO) ? Report::Mode::Bar
+                                    : parser.isSet(progress)  ? Report::Mode::ProgressLines
+                                                              : Report::Mode::Outcomes;
+    Report report(queue, reportMode);
     for (const QString &path : recordings) {
         RunRequest request = base;
         request.recording = QFileInfo(path).absoluteFilePath();
@@ -200,12 +214,9 @@ int main(int argc, char *argv[])
             if (e.state != BatchQueue::State::Done)
                 status = kExitFailed;
             all.append(summary(e));
-            const QString what = !e.copyMade.isEmpty()                ? e.copyMade
-                                 : e.state == BatchQueue::State::Done ? QString()
-                                                                      : e.message;
-            report.say(QStringLiteral("%1: %2%3")
-                           .arg(QFileInfo(e.request.recording).fileName(), BatchQueue::stateName(e.state),
-                                what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+            // Unwatched, each was told as it ended.
+            if (report.watched())
+                report.sayOutcome(i);
         }
         report.close();
         if (parser.isSet(json))
