@@ -48,7 +48,10 @@ void Report::sayOutcome(int index)
     const BatchQueue::Entry &e = m_queue.entry(index);
     if (m_mode == Mode::Errors && e.state == BatchQueue::State::Done)
         return;
-    const QString what = !e.copyMade.isEmpty()                ? e.copyMade
+    // A copy in the recording's place says where the recording went.
+    const bool replaced = !e.copyMade.isEmpty() && e.copyMade == e.request.recording;
+    const QString what = replaced                             ? e.message
+                         : !e.copyMade.isEmpty()              ? e.copyMade
                          : e.state == BatchQueue::State::Done ? QString()
                                                               : e.message;
     print(QStringLiteral("%1: %2%3").arg(name(index), BatchQueue::stateName(e.state),

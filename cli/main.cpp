@@ -39,7 +39,10 @@ const char kExitStatuses[] = "Exit status:\n"
                              "       --output-dir or --use-existing-detection; a --mode other than\n"
                              "       cut, chapters or skip-list; --mode skip-list with --output or\n"
                              "       --output-dir; --detections not a number of 1 or more;\n"
-                             "       --progress with --quiet\n"
+                             "       --progress with --quiet; --replace with --detect-only, a\n"
+                             "       --mode other than cut, --output, --output-dir,\n"
+                             "       --keep-work-files or --use-existing-detection; --keep-original\n"
+                             "       without --replace, or not a folder\n"
                              "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: the\n"
                              "       tools were stopped and no partial copy is left";
 
@@ -78,7 +81,8 @@ int main(int argc, char *argv[])
         QStringLiteral(
             "Removes the commercials from recorded TV programmes: comskip finds the breaks, and a\n"
             "copy without them is written and checked frame by frame before it takes its name\n"
-            "(by default BASE.clean.EXT beside the recording). The recording is never changed.\n\n")
+            "(by default BASE.clean.EXT beside the recording). The recording is never changed,\n"
+            "but with --replace, where the checked copy takes its name and it goes to the trash.\n\n")
         + QLatin1String(kExitStatuses));
     parser.addPositionalArgument(QStringLiteral("RECORDING"), QStringLiteral("The recordings to run."),
                                  QStringLiteral("RECORDING..."));
@@ -119,7 +123,18 @@ int main(int argc, char *argv[])
     const QCommandLineOption quiet(QStringLiteral("quiet"),
                                    QStringLiteral("Tell on stderr only the recordings that failed or "
                                                   "were stopped."));
-    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet});
+    const QCommandLineOption replace(
+        QStringLiteral("replace"),
+        QStringLiteral("Put the checked copy in the recording's place, under its exact name, and the "
+                       "recording in the trash of its disk (cut mode only; the copy must be in the "
+                       "recording's container and on its file system, or both are kept)."));
+    const QCommandLineOption keepOriginal(
+        QStringLiteral("keep-original"),
+        QStringLiteral("With --replace, move the recording into DIR (on its file system) instead of "
+                       "the trash."),
+        QStringLiteral("DIR"));
+    parser.addOptions(
+        {detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet, replace, keepOriginal});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -153,6 +168,21 @@ int main(int argc, char *argv[])
         return usageError(
             QStringLiteral("--mode skip-list writes BASE.edl beside the recording, so it takes no "
                            "--output or --output-dir"));
+    if (parser.isSet(replace)
+        && (modeIndex != 0 || parser.isSet(detectOnly) || parser.isSet(output) || parser.isSet(outputDir)))
+        return usageError(QStringLiteral("--replace puts a cut copy in its recording's place: it takes "
+                                         "no --detect-only, --mode other than cut, --output or --output-dir"));
+    // The lists beside it would tell a player of breaks in the recording
+    // gone to the trash, at the wrong places in the copy.
+    if (parser.isSet(replace) && (parser.isSet(keep) || parser.isSet(existing)))
+        return usageError(QStringLiteral("--replace would leave BASE.edl describing the recording, not "
+                                         "the copy in its place: it takes no --keep-work-files or "
+                                         "--use-existing-detection"));
+    if (parser.isSet(keepOriginal) && !parser.isSet(replace))
+        return usageError(QStringLiteral("--keep-original goes with --replace"));
+    if (parser.isSet(keepOriginal) && !QFileInfo(parser.value(keepOriginal)).isDir())
+        return usageError(
+            QStringLiteral("--keep-original %1 is not a folder").arg(parser.value(keepOriginal)));
     if (parser.isSet(progress) && parser.isSet(quiet))
         return usageError(QStringLiteral("--progress and --quiet cannot both be given"));
     bool numeric = true;
@@ -176,6 +206,9 @@ int main(int argc, char *argv[])
     base.mode = RunRequest::Mode(modeIndex);
     // Erasing after a detection alone would erase what was asked for.
     base.erase = base.remove && !parser.isSet(keep);
+    base.replace = parser.isSet(replace);
+    if (parser.isSet(keepOriginal))
+        base.keepOriginal = QFileInfo(parser.value(keepOriginal)).absoluteFilePath();
     const ToolLocator locator;
     for (QString *tool :
          {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe}) {

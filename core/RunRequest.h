@@ -38,5 +38,9 @@ struct RunRequest
     // mencoder's copies of recordings like this one were refused earlier in
     // the batch: ffmpeg cuts it from the start, as it would after a refusal.
     bool skipMencoder = false;
+    // Once the queue has the checked copy, it takes the recording's name and
+    // the recording goes to its volume's trash, or into keepOriginal.
+    bool replace = false;
+    QString keepOriginal;
     Tools tools;
 };

@@ -7,6 +7,7 @@
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/RunPipeline.h"
+#include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
@@ -603,11 +604,29 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
             e.keptSeconds = 0;
             e.breaksCut = 0;
         }
-        setState(index, State::Done, outcome);
+        if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
+            putInPlace(index, outcome);
+        else
+            setState(index, State::Done, outcome);
     }
     if (!active(index))
         release(index);
     QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+}
+
+void BatchQueue::putInPlace(int index, const QString &outcome)
+{
+    // Only here, with the copy checked and named and the work files
+    // erased: a copy that was refused never comes this far.
+    Entry &e = m_entries[size_t(index)]->entry;
+    const trash::Outcome put = trash::replaceWithCopy(e.request.recording, e.copyMade, e.request.keepOriginal);
+    const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
+    if (!put.replaced) {
+        fail(index, text);
+        return;
+    }
+    e.copyMade = e.request.recording;
+    setState(index, State::Done, text);
 }
 
 void BatchQueue::stop()

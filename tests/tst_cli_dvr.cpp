@@ -8,6 +8,7 @@
 #include <QJsonObject>
 
 #include <csignal>
+#include <sys/stat.h>
 
 namespace {
 
@@ -43,6 +44,12 @@ CliRun runCli(const QStringList &arguments, const QProcessEnvironment &env, cons
 
 const QByteArray kRecording = QByteArray("recording bytes ").repeated(1000);
 
+ino_t inodeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
+}
+
 } // namespace
 
 class TestCliDvr final : public QObject
@@ -66,6 +73,70 @@ private slots:
                                     withStandIns(), dir.path());
         QCOMPARE(quiet.status, 1);
         QCOMPARE(quiet.errors, QStringLiteral("missing.mpg: failed: missing.mpg cannot be found.\n"));
+    }
+
+    void testBadUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        const QString r = QStringLiteral("a.ts");
+        QTest::newRow("--replace with chapters")
+            << QStringList{QStringLiteral("--replace"), QStringLiteral("--mode"), QStringLiteral("chapters"), r};
+        QTest::newRow("--replace with --output-dir")
+            << QStringList{QStringLiteral("--replace"), QStringLiteral("--output-dir"), QStringLiteral("/tmp"), r};
+        QTest::newRow("--replace keeping its lists")
+            << QStringList{QStringLiteral("--replace"), QStringLiteral("--keep-work-files"), r};
+        QTest::newRow("--keep-original alone")
+            << QStringList{QStringLiteral("--keep-original"), QStringLiteral("/tmp"), r};
+    }
+
+    void testBadUsage()
+    {
+        QFETCH(QStringList, arguments);
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("a.ts")), kRecording);
+        const CliRun run = runCli(arguments, withStandIns(), dir.path());
+        QCOMPARE(run.status, 2);
+        QVERIFY2(!run.errors.contains(QStringLiteral("Unknown option")), qPrintable(run.errors));
+        // Nothing was run: the recording has no copy and no work files.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("a.ts")});
+    }
+
+    // A DVR knows the recording by its name: the checked copy takes it, and
+    // the recording goes to the trash of its disk with its record; a copy
+    // that is refused leaves everything where it was.
+    void testReplaceTakesTheRecordingsPlace()
+    {
+        QTemporaryDir dir;
+        const QString name = QStringLiteral("Tom's \"News\" & más.mpg");
+        const QString movie = dir.filePath(name);
+        writeFile(movie, kRecording);
+        const ino_t original = inodeOf(movie);
+        QProcessEnvironment env = withStandIns();
+        // The home trash, on the recording's file system.
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        const CliRun run = runCli({QStringLiteral("--replace"), QStringLiteral("--json"), movie}, env, dir.path());
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.summary[0][QStringLiteral("output")].toString(), movie);
+        const QString trashed = dir.filePath(QStringLiteral("data/Trash/files/") + name);
+        QCOMPARE(inodeOf(trashed), original);
+        QVERIFY(inodeOf(movie) != original);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Tom's \"News\" & más.clean.mpg"))));
+        const QByteArray info = readAll(dir.filePath(QStringLiteral("data/Trash/info/") + name + QStringLiteral(".trashinfo")));
+        QVERIFY2(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(movie).toPercentEncoding("/") + "\nDeletionDate=20"),
+                 info.constData());
+
+        // Refused by every check: mencoder's copy, and then ffmpeg's.
+        const QString second = dir.filePath(QStringLiteral("second.mpg"));
+        writeFile(second, kRecording);
+        const ino_t before = inodeOf(second);
+        env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
+        env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
+        const CliRun refused = runCli({QStringLiteral("--replace"), second}, env, dir.path());
+        QCOMPARE(refused.status, 1);
+        QCOMPARE(inodeOf(second), before);
+        QCOMPARE(readAll(second), kRecording);
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/files/second.mpg"))));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/info/second.mpg.trashinfo"))));
     }
 };
 
