@@ -50,10 +50,9 @@ void Report::sayOutcome(int index)
         return;
     // A copy in the recording's place says where the recording went.
     const bool replaced = !e.copyMade.isEmpty() && e.copyMade == e.request.recording;
-    const QString what = replaced                             ? e.message
-                         : !e.copyMade.isEmpty()              ? e.copyMade
-                         : e.state == BatchQueue::State::Done ? QString()
-                                                              : e.message;
+    const QString what = e.state != BatchQueue::State::Done || replaced ? e.message
+                         : !e.copyMade.isEmpty()                        ? e.copyMade
+                                                                        : QString();
     print(QStringLiteral("%1: %2%3").arg(name(index), BatchQueue::stateName(e.state),
                                          what.isEmpty() ? QString() : QStringLiteral(": ") + what));
 }
