@@ -7,6 +7,7 @@
 #include "core/PropertyList.h"
 #include "jobs/BatchQueue.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/Profiles.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
 
@@ -42,7 +43,9 @@ const char kExitStatuses[] = "Exit status:\n"
                              "       --progress with --quiet; --replace with --detect-only, a\n"
                              "       --mode other than cut, --output, --output-dir,\n"
                              "       --keep-work-files or --use-existing-detection; --keep-original\n"
-                             "       without --replace, or not a folder\n"
+                             "       without --replace, or not a folder; --profile with --channel;\n"
+                             "       a profile named (or named for the channel) that is missing or\n"
+                             "       not key=value lines; a channels.conf that cannot be read\n"
                              "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: the\n"
                              "       tools were stopped and no partial copy is left";
 
@@ -133,8 +136,18 @@ int main(int argc, char *argv[])
         QStringLiteral("With --replace, move the recording into DIR (on its file system) instead of "
                        "the trash."),
         QStringLiteral("DIR"));
-    parser.addOptions(
-        {detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet, replace, keepOriginal});
+    const QCommandLineOption profile(
+        QStringLiteral("profile"),
+        QStringLiteral("Lay the detector settings of profile NAME over the defaults: NAME.ini in "
+                       "$XDG_CONFIG_HOME/trimlet/profiles, else /etc/trimlet/profiles."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption channel(
+        QStringLiteral("channel"),
+        QStringLiteral("Use the profile that channels.conf (beside those folders) names for channel NAME; "
+                       "the defaults when it names none."),
+        QStringLiteral("NAME"));
+    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
+                       replace, keepOriginal, profile, channel});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -183,6 +196,8 @@ int main(int argc, char *argv[])
     if (parser.isSet(keepOriginal) && !QFileInfo(parser.value(keepOriginal)).isDir())
         return usageError(
             QStringLiteral("--keep-original %1 is not a folder").arg(parser.value(keepOriginal)));
+    if (parser.isSet(profile) && parser.isSet(channel))
+        return usageError(QStringLiteral("--profile and --channel cannot both be given"));
     if (parser.isSet(progress) && parser.isSet(quiet))
         return usageError(QStringLiteral("--progress and --quiet cannot both be given"));
     bool numeric = true;
@@ -199,6 +214,19 @@ int main(int argc, char *argv[])
     RunRequest base;
     base.detectorSettings =
         withDetectorOptions(mergeSettingGroups(readPropertyList(resource)), DetectorOptions::asShipped());
+    if (parser.isSet(profile) || parser.isSet(channel)) {
+        QString why;
+        std::optional<QString> name = parser.value(profile);
+        if (parser.isSet(channel) && !(name = profiles::forChannel(parser.value(channel), &why)))
+            return usageError(why);
+        if (!name->isEmpty() || parser.isSet(profile)) {
+            const std::optional<profiles::Profile> chosen = profiles::find(*name, &why);
+            if (!chosen)
+                return usageError(why);
+            base.detectorSettings = profiles::overlaid(base.detectorSettings, chosen->settings);
+            base.profile = chosen->name;
+        }
+    }
     base.noSkip = kNoSkipAsShipped;
     base.edlSeek = kEdlSeekAsShipped;
     base.detect = true;

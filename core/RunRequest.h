@@ -33,6 +33,7 @@ struct RunRequest
     bool remove = false;
     bool erase = false;
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
+    QString profile; // the named detector settings laid over those, for the run log; empty: none
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
     // mencoder's copies of recordings like this one were refused earlier in

@@ -68,6 +68,8 @@ std::optional<QByteArray> DetectJob::iniText(const QVariantMap &settings)
 void DetectJob::start()
 {
     setRunning();
+    if (!m_request.profile.isEmpty())
+        emit logged(QStringLiteral("profile ") + m_request.profile);
     const QString ini = m_files.path(QStringLiteral("ini"));
     if (const std::optional<QByteArray> text = iniText(m_request.detectorSettings))
         if (writeAtomically(ini, *text))

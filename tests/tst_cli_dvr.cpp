@@ -87,6 +87,7 @@ private slots:
             << QStringList{QStringLiteral("--replace"), QStringLiteral("--keep-work-files"), r};
         QTest::newRow("--keep-original alone")
             << QStringList{QStringLiteral("--keep-original"), QStringLiteral("/tmp"), r};
+        QTest::newRow("a missing profile") << QStringList{QStringLiteral("--profile"), QStringLiteral("absent"), r};
     }
 
     void testBadUsage()
@@ -94,7 +95,9 @@ private slots:
         QFETCH(QStringList, arguments);
         QTemporaryDir dir;
         writeFile(dir.filePath(QStringLiteral("a.ts")), kRecording);
-        const CliRun run = runCli(arguments, withStandIns(), dir.path());
+        QProcessEnvironment env = withStandIns();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        const CliRun run = runCli(arguments, env, dir.path());
         QCOMPARE(run.status, 2);
         QVERIFY2(!run.errors.contains(QStringLiteral("Unknown option")), qPrintable(run.errors));
         // Nothing was run: the recording has no copy and no work files.
@@ -137,6 +140,38 @@ private slots:
         QCOMPARE(readAll(second), kRecording);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/files/second.mpg"))));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/info/second.mpg.trashinfo"))));
+    }
+
+    // A channel's profile, by the pattern channels.conf gives for it, in
+    // comskip's own syntax, reaches the detector; the run log names it.
+    void testChannelProfileReachesTheDetector()
+    {
+        QTemporaryDir dir;
+        const QString movie = dir.filePath(QStringLiteral("show.mpg"));
+        writeFile(movie, kRecording);
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("config/trimlet/profiles")));
+        writeFile(dir.filePath(QStringLiteral("config/trimlet/profiles/long breaks.ini")),
+                  "[Main Settings]\n; breaks of up to twelve minutes\nmax_commercialbreak=720 ; seconds\n"
+                  "# not the files Trimlet reads\noutput_edl=0\n");
+        writeFile(dir.filePath(QStringLiteral("config/trimlet/channels.conf")),
+                  "# channel = profile\nDas Erste* = long breaks\n");
+        QProcessEnvironment env = withStandIns();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        const QStringList arguments{QStringLiteral("--detect-only"), QStringLiteral("--keep-work-files"),
+                                    QStringLiteral("--channel"), QStringLiteral("Das Erste HD"), movie};
+        QCOMPARE(runCli(arguments, env, dir.path()).status, 0);
+        const QList<QByteArray> ini = readAll(dir.filePath(QStringLiteral("show.ini"))).split('\n');
+        QVERIFY(ini.contains("max_commercialbreak=720"));
+        QVERIFY(ini.contains("output_edl=1"));
+        QVERIFY(readAll(dir.filePath(QStringLiteral("TrimletLog.txt"))).contains("Trimlet: profile long breaks\n"));
+
+        // Another channel has the defaults.
+        QCOMPARE(runCli(QStringList(arguments).replaceInStrings(QStringLiteral("Das Erste HD"), QStringLiteral("ZDF")),
+                        env, dir.path())
+                     .status,
+                 0);
+        QVERIFY(!readAll(dir.filePath(QStringLiteral("show.ini"))).contains("max_commercialbreak=720"));
+        QVERIFY(!readAll(dir.filePath(QStringLiteral("TrimletLog.txt"))).contains("profile"));
     }
 };
 
