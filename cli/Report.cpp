@@ -14,6 +14,9 @@ Report::Report(const BatchQueue &queue, Mode mode, QObject *parent)
         // Told as it ends, not when the batch does: a watched folder's
         // queue may never end.
         connect(&queue, &BatchQueue::stateChanged, this, [this](int index, BatchQueue::State state) {
+            // A watched folder's queue lets go of a recording once it has ended.
+            if (m_queue.entry(index).removed)
+                return;
             if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed
                 || state == BatchQueue::State::Stopped)
                 sayOutcome(index);

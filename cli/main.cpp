@@ -7,6 +7,7 @@
 #include "core/PropertyList.h"
 #include "jobs/BatchQueue.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/FolderWatch.h"
 #include "jobs/Profiles.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
@@ -21,6 +22,7 @@
 #include <QJsonObject>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <unistd.h>
 
@@ -45,9 +47,13 @@ const char kExitStatuses[] = "Exit status:\n"
                              "       --keep-work-files or --use-existing-detection; --keep-original\n"
                              "       without --replace, or not a folder; --profile with --channel;\n"
                              "       a profile named (or named for the channel) that is missing or\n"
-                             "       not key=value lines; a channels.conf that cannot be read\n"
+                             "       not key=value lines; a channels.conf that cannot be read;\n"
+                             "       --watch with a RECORDING or --output, or not a folder, or with\n"
+                             "       no place for its record; --settle without --watch or not a\n"
+                             "       number of 1 or more\n"
                              "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: the\n"
-                             "       tools were stopped and no partial copy is left";
+                             "       tools were stopped and no partial copy is left (--watch ends only\n"
+                             "       so)";
 
 int usageError(const QString &text)
 {
@@ -146,8 +152,17 @@ int main(int argc, char *argv[])
         QStringLiteral("Use the profile that channels.conf (beside those folders) names for channel NAME; "
                        "the defaults when it names none."),
         QStringLiteral("NAME"));
+    const QCommandLineOption watch(
+        QStringLiteral("watch"),
+        QStringLiteral("Run each new recording under DIR (and its subfolders) once it has stopped growing, "
+                       "until stopped by SIGTERM or Ctrl-C; may be given more than once."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption settle(
+        QStringLiteral("settle"),
+        QStringLiteral("With --watch, a recording is run once it has not grown for SECONDS (default 60)."),
+        QStringLiteral("SECONDS"), QStringLiteral("60"));
     parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
-                       replace, keepOriginal, profile, channel});
+                       replace, keepOriginal, profile, channel, watch, settle});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -158,8 +173,18 @@ int main(int argc, char *argv[])
     if (parser.isSet(version))
         parser.showVersion();
     const QStringList recordings = parser.positionalArguments();
-    if (recordings.isEmpty())
+    const QStringList watched = parser.values(watch);
+    if (recordings.isEmpty() && watched.isEmpty())
         return usageError(QStringLiteral("no recording named"));
+    if (!watched.isEmpty() && (!recordings.isEmpty() || parser.isSet(output)))
+        return usageError(QStringLiteral("--watch finds its recordings itself: it takes no RECORDING or --output"));
+    for (const QString &folder : watched)
+        if (!QFileInfo(folder).isDir())
+            return usageError(QStringLiteral("--watch %1 is not a folder").arg(folder));
+    bool whole = true;
+    const int settleSeconds = parser.value(settle).toInt(&whole);
+    if (parser.isSet(settle) && (watched.isEmpty() || !whole || settleSeconds < 1))
+        return usageError(QStringLiteral("--settle goes with --watch, and takes a number of seconds of 1 or more"));
     if (parser.isSet(output) && recordings.size() > 1)
         return usageError(QStringLiteral("--output names the copy of one recording only; use --output-dir"));
     if (parser.isSet(output) && parser.isSet(outputDir))
@@ -255,6 +280,44 @@ int main(int argc, char *argv[])
                                     : parser.isSet(progress)  ? Report::Mode::ProgressLines
                                                               : Report::Mode::Outcomes;
     Report report(queue, reportMode);
+    std::unique_ptr<FolderWatch> folderWatch;
+    if (!watched.isEmpty()) {
+        QString why;
+        const QString record = FolderWatch::defaultRecordFile(&why);
+        if (record.isEmpty())
+            return usageError(QStringLiteral("--watch: ") + why);
+        folderWatch = std::make_unique<FolderWatch>(watched, settleSeconds * 1000, record);
+        // Copies and originals put there are not new recordings.
+        folderWatch->setIgnored({parser.value(outputDir), base.keepOriginal});
+        QObject::connect(folderWatch.get(), &FolderWatch::settled, &queue, [&](const QString &path) {
+            RunRequest request = base;
+            request.recording = path;
+            queue.add(request, parser.isSet(existing), parser.value(outputDir));
+            queue.start();
+        });
+        QObject::connect(&queue, &BatchQueue::stateChanged, folderWatch.get(),
+                         [&](int index, BatchQueue::State state) {
+                             const BatchQueue::Entry &e = queue.entry(index);
+                             if (e.removed)
+                                 return;
+                             if (state == BatchQueue::State::Stopped)
+                                 folderWatch->released(e.request.recording);
+                             else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
+                                 if (!folderWatch->finished(e.request.recording))
+                                     std::fprintf(stderr, "trimlet-cli: the record of what was run could not be "
+                                                          "written: %s may be run again.\n",
+                                                  qPrintable(e.request.recording));
+                             } else
+                                 return;
+                             // Out of the queue, so that a recording made
+                             // again under that name is not refused as
+                             // already in it.
+                             QMetaObject::invokeMethod(
+                                 &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
+                         });
+        if (!folderWatch->start(&why))
+            return usageError(QStringLiteral("--watch: ") + why);
+    }
     for (const QString &path : recordings) {
         RunRequest request = base;
         request.recording = QFileInfo(path).absoluteFilePath();
@@ -270,9 +333,17 @@ int main(int argc, char *argv[])
             return;
         signalled = signalNumber;
         report.say(QStringLiteral("Stopping: the tools are stopped and no partial copy is kept…"));
-        queue.stop();
+        if (folderWatch)
+            folderWatch->stop();
+        if (queue.isRunning())
+            queue.stop();
+        else
+            QMetaObject::invokeMethod(&queue, &BatchQueue::finished, Qt::QueuedConnection);
     });
     QObject::connect(&queue, &BatchQueue::finished, &app, [&] {
+        // A watched folder's queue is idle between recordings.
+        if (folderWatch && !signalled)
+            return;
         int status = EXIT_SUCCESS;
         QJsonArray all;
         for (int i = 0; i < queue.count(); ++i) {
@@ -289,6 +360,7 @@ int main(int argc, char *argv[])
             std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
         QCoreApplication::exit(signalled ? 128 + signalled : status);
     });
-    queue.start();
+    if (!folderWatch)
+        queue.start();
     return QCoreApplication::exec();
 }

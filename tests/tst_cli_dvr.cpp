@@ -173,6 +173,55 @@ private slots:
         QVERIFY(!readAll(dir.filePath(QStringLiteral("show.ini"))).contains("max_commercialbreak=720"));
         QVERIFY(!readAll(dir.filePath(QStringLiteral("TrimletLog.txt"))).contains("profile"));
     }
+
+    // A folder a DVR records into: a recording still growing is left alone,
+    // run once it has settled, and not run again by a watcher started anew.
+    void testWatchRunsEachSettledRecordingOnce()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("rec")));
+        const QString movie = dir.filePath(QStringLiteral("rec/show.mpg"));
+        const QString copy = dir.filePath(QStringLiteral("rec/show.clean.mpg"));
+        QProcessEnvironment env = withStandIns();
+        env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+        const QStringList arguments{QStringLiteral("--watch"), dir.filePath(QStringLiteral("rec")),
+                                    QStringLiteral("--settle"), QStringLiteral("1"), QStringLiteral("--json")};
+        QProcess cli;
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(TRIMLET_CLI), arguments);
+        QVERIFY(cli.waitForStarted());
+        QFile growing(movie);
+        QVERIFY(growing.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 10; ++i) {
+            growing.write(QByteArray("recording bytes ").repeated(100));
+            growing.flush();
+            QTest::qWait(300);
+            QCOMPARE(QDir(dir.filePath(QStringLiteral("rec"))).entryList(QDir::Files | QDir::Hidden),
+                     QStringList{QStringLiteral("show.mpg")});
+        }
+        growing.close();
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += cli.readAllStandardError()).contains("show.mpg: done"), 20000);
+        QVERIFY(QFile::exists(copy));
+        ::kill(pid_t(cli.processId()), SIGTERM);
+        QVERIFY(cli.waitForFinished(10000));
+        QCOMPARE(cli.exitCode(), 143);
+        const QJsonArray first = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
+        QCOMPARE(first.size(), 1);
+        QCOMPARE(first[0][QStringLiteral("output")].toString(), copy);
+
+        const QDateTime made = QFileInfo(copy).lastModified();
+        QProcess again;
+        again.setProcessEnvironment(env);
+        again.start(QStringLiteral(TRIMLET_CLI), arguments);
+        QVERIFY(again.waitForStarted());
+        QTest::qWait(3000);
+        ::kill(pid_t(again.processId()), SIGTERM);
+        QVERIFY(again.waitForFinished(10000));
+        QCOMPARE(again.exitCode(), 143);
+        QCOMPARE(QJsonDocument::fromJson(again.readAllStandardOutput()).array().size(), 0);
+        QCOMPARE(QFileInfo(copy).lastModified(), made);
+    }
 };
 
 QTEST_MAIN(TestCliDvr)
