@@ -337,7 +337,8 @@ int main(int argc, char *argv[])
             folderWatch->stop();
         if (queue.isRunning())
             queue.stop();
-        else
+        else if (folderWatch)
+            // Idle between recordings: nothing to stop, and no end to wait for.
             QMetaObject::invokeMethod(&queue, &BatchQueue::finished, Qt::QueuedConnection);
     });
     QObject::connect(&queue, &BatchQueue::finished, &app, [&] {

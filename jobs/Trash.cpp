@@ -182,8 +182,9 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const QSt
             }
         }
         // A second name for the recording first, so that it is never
-        // without one; where the file system has no hard links, a move
-        // that replaces nothing.
+        // without one; where there can be none (a file system without hard
+        // links, or a recording of another user's under the kernel's
+        // protected_hardlinks), a move that replaces nothing.
         if (::link(bytes(recording).constData(), bytes(target).constData()) == 0) {
             linked = true;
         } else if (errno != EEXIST
