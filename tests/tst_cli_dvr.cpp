@@ -185,11 +185,12 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
         const QStringList arguments{QStringLiteral("--watch"), dir.filePath(QStringLiteral("rec")),
-                                    QStringLiteral("--settle"), QStringLiteral("1"), QStringLiteral("--json")};
+                                    QStringLiteral("--settle"), QStringLiteral("2"), QStringLiteral("--json")};
         QProcess cli;
         cli.setProcessEnvironment(env);
         cli.start(QStringLiteral(TRIMLET_CLI), arguments);
         QVERIFY(cli.waitForStarted());
+        // Written every 0.3 s for 3 s: never still for the 2 s it must settle.
         QFile growing(movie);
         QVERIFY(growing.open(QIODevice::WriteOnly));
         for (int i = 0; i < 10; ++i) {
@@ -215,7 +216,8 @@ private slots:
         again.setProcessEnvironment(env);
         again.start(QStringLiteral(TRIMLET_CLI), arguments);
         QVERIFY(again.waitForStarted());
-        QTest::qWait(3000);
+        // Twice the settle time, with the record's recording unchanged.
+        QTest::qWait(4000);
         ::kill(pid_t(again.processId()), SIGTERM);
         QVERIFY(again.waitForFinished(10000));
         QCOMPARE(again.exitCode(), 143);
