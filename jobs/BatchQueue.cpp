@@ -25,6 +25,9 @@ struct BatchQueue::Slot
     // Failed before it was ever queued: nothing of it is compared with the
     // others.
     bool refused = false;
+    // The recording as it was when last read, for its copy to take its
+    // place only while it is still that.
+    trash::FileState read;
 };
 
 namespace {
@@ -405,6 +408,7 @@ void BatchQueue::readForCut(int index)
 void BatchQueue::startReading(int index)
 {
     Slot &s = *m_entries[size_t(index)];
+    s.read = trash::FileState::of(s.entry.request.recording);
     s.media = std::make_unique<RecordingMedia>();
     connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
     s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
@@ -618,8 +622,10 @@ void BatchQueue::putInPlace(int index, const QString &outcome)
 {
     // Only here, with the copy checked and named and the work files
     // erased: a copy that was refused never comes this far.
-    Entry &e = m_entries[size_t(index)]->entry;
-    const trash::Outcome put = trash::replaceWithCopy(e.request.recording, e.copyMade, e.request.keepOriginal);
+    Slot &s = *m_entries[size_t(index)];
+    Entry &e = s.entry;
+    const trash::Outcome put =
+        trash::replaceWithCopy(e.request.recording, e.copyMade, s.read, e.request.keepOriginal);
     const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
     if (!put.replaced) {
         fail(index, text);

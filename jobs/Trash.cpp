@@ -114,7 +114,16 @@ QString trashFor(const QString &path, QString *why)
     return QString();
 }
 
-Outcome replaceWithCopy(const QString &recording, const QString &copy, const QString &keepDir)
+FileState FileState::of(const QString &path)
+{
+    struct stat st;
+    if (!statOf(path, &st))
+        return {};
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+Outcome replaceWithCopy(const QString &recording, const QString &copy, const FileState &asRead,
+                        const QString &keepDir)
 {
     Outcome out;
     const QString name = pathtext::lastComponent(recording);
@@ -124,6 +133,8 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const QSt
                           .arg(copyName, why);
         return out;
     };
+    if (!(FileState::of(recording) == asRead))
+        return keepBoth(QStringLiteral("%1 has changed since it was read (is it still being written?)").arg(name));
     if (pathtext::extension(copy).compare(pathtext::extension(recording), Qt::CaseInsensitive) != 0)
         return keepBoth(QStringLiteral("it is in another container than %1, and a DVR would read it by "
                                        "the wrong name")

@@ -26,11 +26,24 @@ struct Outcome
 // is none (a service user without a home, a volume's top it cannot write).
 QString trashFor(const QString &path, QString *why = nullptr);
 
+// A file's size and time of change, to tell whether it is the one that was
+// read; size -1 when there is no such file.
+struct FileState
+{
+    qint64 size = -1;
+    qint64 modifiedNs = -1;
+    static FileState of(const QString &path);
+    bool operator==(const FileState &o) const { return size == o.size && modifiedNs == o.modifiedNs; }
+};
+
 // copy (checked, beside or near the recording) takes recording's name; the
 // recording goes into keepDir when given, else into its volume's trash,
-// with its .trashinfo. Refused, with both kept as they were, when the copy
-// is in another container (its extension differs), or the recording, copy
-// and destination are not on one file system.
-Outcome replaceWithCopy(const QString &recording, const QString &copy, const QString &keepDir = QString());
+// with its .trashinfo. Refused, with both kept as they were, when the
+// recording is no longer as it was read (asRead: a DVR still writing it
+// would lose what it wrote since from under the name), the copy is in
+// another container (its extension differs), or the recording, copy and
+// destination are not on one file system.
+Outcome replaceWithCopy(const QString &recording, const QString &copy, const FileState &asRead,
+                        const QString &keepDir = QString());
 
 } // namespace trash

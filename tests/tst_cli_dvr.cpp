@@ -140,6 +140,24 @@ private slots:
         QCOMPARE(readAll(second), kRecording);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/files/second.mpg"))));
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("data/Trash/info/second.mpg.trashinfo"))));
+
+        // Still being written while it was detected: its copy lacks the
+        // end, and must not take its name.
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("bin")));
+        const QString writer = dir.filePath(QStringLiteral("bin/comskip"));
+        writeFile(writer, "#!/bin/sh\nfor last; do :; done\nprintf 'more' >> \"$last\"\nexec "
+                              + QFile::encodeName(standInTools()) + "/comskip \"$@\"\n");
+        QVERIFY(QFile::setPermissions(writer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        env.insert(QStringLiteral("PATH"), dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
+        env.remove(QStringLiteral("STANDIN_MODE"));
+        env.remove(QStringLiteral("STANDIN_FFMPEG_MODE"));
+        const QString third = dir.filePath(QStringLiteral("third.mpg"));
+        writeFile(third, kRecording);
+        const CliRun growing = runCli({QStringLiteral("--replace"), third}, env, dir.path());
+        QCOMPARE(growing.status, 1);
+        QVERIFY2(growing.errors.contains(QStringLiteral("still being written")), qPrintable(growing.errors));
+        QCOMPARE(readAll(third), kRecording + "more");
+        QVERIFY(QFile::exists(dir.filePath(QStringLiteral("third.clean.mpg"))));
     }
 
     // A channel's profile, by the pattern channels.conf gives for it, in
