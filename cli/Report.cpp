@@ -56,8 +56,9 @@ void Report::sayOutcome(int index)
     const QString what = e.state != BatchQueue::State::Done || replaced ? e.message
                          : !e.copyMade.isEmpty()                        ? e.copyMade
                                                                         : QString();
-    print(QStringLiteral("%1: %2%3").arg(name(index), BatchQueue::stateName(e.state),
-                                         what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+    print(QStringLiteral("%1: %2%3")
+              .arg(name(index), BatchQueue::stateName(e.state),
+                   what.isEmpty() ? QString() : QStringLiteral(": ") + what));
 }
 
 void Report::print(const QString &line)

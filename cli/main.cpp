@@ -22,8 +22,8 @@
 #include <QJsonObject>
 
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -177,14 +177,16 @@ int main(int argc, char *argv[])
     if (recordings.isEmpty() && watched.isEmpty())
         return usageError(QStringLiteral("no recording named"));
     if (!watched.isEmpty() && (!recordings.isEmpty() || parser.isSet(output)))
-        return usageError(QStringLiteral("--watch finds its recordings itself: it takes no RECORDING or --output"));
+        return usageError(
+            QStringLiteral("--watch finds its recordings itself: it takes no RECORDING or --output"));
     for (const QString &folder : watched)
         if (!QFileInfo(folder).isDir())
             return usageError(QStringLiteral("--watch %1 is not a folder").arg(folder));
     bool whole = true;
     const int settleSeconds = parser.value(settle).toInt(&whole);
     if (parser.isSet(settle) && (watched.isEmpty() || !whole || settleSeconds < 1))
-        return usageError(QStringLiteral("--settle goes with --watch, and takes a number of seconds of 1 or more"));
+        return usageError(
+            QStringLiteral("--settle goes with --watch, and takes a number of seconds of 1 or more"));
     if (parser.isSet(output) && recordings.size() > 1)
         return usageError(QStringLiteral("--output names the copy of one recording only; use --output-dir"));
     if (parser.isSet(output) && parser.isSet(outputDir))
@@ -208,8 +210,9 @@ int main(int argc, char *argv[])
                            "--output or --output-dir"));
     if (parser.isSet(replace)
         && (modeIndex != 0 || parser.isSet(detectOnly) || parser.isSet(output) || parser.isSet(outputDir)))
-        return usageError(QStringLiteral("--replace puts a cut copy in its recording's place: it takes "
-                                         "no --detect-only, --mode other than cut, --output or --output-dir"));
+        return usageError(
+            QStringLiteral("--replace puts a cut copy in its recording's place: it takes "
+                           "no --detect-only, --mode other than cut, --output or --output-dir"));
     // The lists beside it would tell a player of breaks in the recording
     // gone to the trash, at the wrong places in the copy.
     if (parser.isSet(replace) && (parser.isSet(keep) || parser.isSet(existing)))
@@ -275,7 +278,7 @@ int main(int argc, char *argv[])
     queue.setDetectionSlots(
         parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
     // A DVR logs every line on stderr as an error: progress only for eyes.
-    const Report::Mode reportMode = parser.isSet(quiet)      ? Report::Mode::Errors
+    const Report::Mode reportMode = parser.isSet(quiet)       ? Report::Mode::Errors
                                     : ::isatty(STDERR_FILENO) ? Report::Mode::Bar
                                     : parser.isSet(progress)  ? Report::Mode::ProgressLines
                                                               : Report::Mode::Outcomes;
@@ -295,26 +298,27 @@ int main(int argc, char *argv[])
             queue.add(request, parser.isSet(existing), parser.value(outputDir));
             queue.start();
         });
-        QObject::connect(&queue, &BatchQueue::stateChanged, folderWatch.get(),
-                         [&](int index, BatchQueue::State state) {
-                             const BatchQueue::Entry &e = queue.entry(index);
-                             if (e.removed)
-                                 return;
-                             if (state == BatchQueue::State::Stopped)
-                                 folderWatch->released(e.request.recording);
-                             else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
-                                 if (!folderWatch->finished(e.request.recording))
-                                     std::fprintf(stderr, "trimlet-cli: the record of what was run could not be "
-                                                          "written: %s may be run again.\n",
-                                                  qPrintable(e.request.recording));
-                             } else
-                                 return;
-                             // Out of the queue, so that a recording made
-                             // again under that name is not refused as
-                             // already in it.
-                             QMetaObject::invokeMethod(
-                                 &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
-                         });
+        QObject::connect(
+            &queue, &BatchQueue::stateChanged, folderWatch.get(), [&](int index, BatchQueue::State state) {
+                const BatchQueue::Entry &e = queue.entry(index);
+                if (e.removed)
+                    return;
+                if (state == BatchQueue::State::Stopped)
+                    folderWatch->released(e.request.recording);
+                else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
+                    if (!folderWatch->finished(e.request.recording))
+                        std::fprintf(stderr,
+                                     "trimlet-cli: the record of what was run could not be "
+                                     "written: %s may be run again.\n",
+                                     qPrintable(e.request.recording));
+                } else
+                    return;
+                // Out of the queue, so that a recording made
+                // again under that name is not refused as
+                // already in it.
+                QMetaObject::invokeMethod(
+                    &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
+            });
         if (!folderWatch->start(&why))
             return usageError(QStringLiteral("--watch: ") + why);
     }

@@ -80,7 +80,8 @@ bool FolderWatch::start(QString *error)
     }
     if (record.exists() && !record.open(QIODevice::ReadOnly)) {
         if (error)
-            *error = QStringLiteral("its record %1 cannot be read: %2").arg(m_recordFile, record.errorString());
+            *error =
+                QStringLiteral("its record %1 cannot be read: %2").arg(m_recordFile, record.errorString());
         return false;
     }
     // One recording a line, "SIZE MTIME_NS PATH", the path's bytes

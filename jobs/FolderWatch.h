@@ -21,7 +21,8 @@ class FolderWatch : public QObject
 {
     Q_OBJECT
 public:
-    FolderWatch(const QStringList &folders, int settleMs, const QString &recordFile, QObject *parent = nullptr);
+    FolderWatch(const QStringList &folders, int settleMs, const QString &recordFile,
+                QObject *parent = nullptr);
 
     // Where the record goes: $XDG_STATE_HOME/trimlet/watched, else
     // ~/.local/state/trimlet/watched, else (a service with systemd's

@@ -90,8 +90,7 @@ QString trashFor(const QString &path, QString *why)
         struct stat st;
         while (!statOf(existing, &st) && existing != QLatin1String("/"))
             existing = pathtext::deletingLastComponent(existing);
-        if (st.st_dev == file.st_dev && QDir().mkpath(data)
-            && withFolders(data + QStringLiteral("/Trash")))
+        if (st.st_dev == file.st_dev && QDir().mkpath(data) && withFolders(data + QStringLiteral("/Trash")))
             return data + QStringLiteral("/Trash");
     }
     const QString top = QStorageInfo(path).rootPath();
@@ -129,12 +128,13 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
     const QString name = pathtext::lastComponent(recording);
     const QString copyName = pathtext::lastComponent(copy);
     const auto keepBoth = [&](const QString &why) {
-        out.message = QStringLiteral("%1 did not take the recording's place: %2. Both are kept.")
-                          .arg(copyName, why);
+        out.message =
+            QStringLiteral("%1 did not take the recording's place: %2. Both are kept.").arg(copyName, why);
         return out;
     };
     if (!(FileState::of(recording) == asRead))
-        return keepBoth(QStringLiteral("%1 has changed since it was read (is it still being written?)").arg(name));
+        return keepBoth(
+            QStringLiteral("%1 has changed since it was read (is it still being written?)").arg(name));
     if (pathtext::extension(copy).compare(pathtext::extension(recording), Qt::CaseInsensitive) != 0)
         return keepBoth(QStringLiteral("it is in another container than %1, and a DVR would read it by "
                                        "the wrong name")
@@ -169,10 +169,9 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
     const QString ext = pathtext::extension(name);
     bool linked = false, moved = false;
     for (int n = 1; n < 1000 && !linked && !moved; ++n) {
-        const QString candidate = n == 1 ? name
-                                  : ext.isEmpty()
-                                      ? QStringLiteral("%1.%2").arg(name).arg(n)
-                                      : QStringLiteral("%1.%2.%3").arg(stem).arg(n).arg(ext);
+        const QString candidate = n == 1          ? name
+                                  : ext.isEmpty() ? QStringLiteral("%1.%2").arg(name).arg(n)
+                                                  : QStringLiteral("%1.%2.%3").arg(stem).arg(n).arg(ext);
         target = folder + QLatin1Char('/') + candidate;
         if (keepDir.isEmpty()) {
             info = pathtext::deletingLastComponent(folder) + QStringLiteral("/info/") + candidate
@@ -183,10 +182,10 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
             // Absolute, which every reader of a trash takes, whichever
             // trash it is in.
             const QString original = QDir::cleanPath(QDir(recording).absolutePath());
-            record.write("[Trash Info]\nPath=" + bytes(original).toPercentEncoding("/")
-                         + "\nDeletionDate="
-                         + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1()
-                         + "\n");
+            record.write(
+                "[Trash Info]\nPath=" + bytes(original).toPercentEncoding("/") + "\nDeletionDate="
+                + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")).toLatin1()
+                + "\n");
             if (!record.flush()) {
                 record.remove();
                 return keepBoth(QStringLiteral("its trash record could not be written"));
@@ -199,8 +198,8 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
         if (::link(bytes(recording).constData(), bytes(target).constData()) == 0) {
             linked = true;
         } else if (errno != EEXIST
-                   && ::renameat2(AT_FDCWD, bytes(recording).constData(), AT_FDCWD,
-                                  bytes(target).constData(), RENAME_NOREPLACE)
+                   && ::renameat2(AT_FDCWD, bytes(recording).constData(), AT_FDCWD, bytes(target).constData(),
+                                  RENAME_NOREPLACE)
                           == 0) {
             moved = true;
         } else {

@@ -66,7 +66,8 @@ private slots:
         writeFile(movie, kRecording);
         const CliRun run = runCli({QStringLiteral("--json"), movie}, withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
-        QCOMPARE(run.errors, QStringLiteral("show.mpg: done: %1\n").arg(dir.filePath(QStringLiteral("show.clean.mpg"))));
+        QCOMPARE(run.errors,
+                 QStringLiteral("show.mpg: done: %1\n").arg(dir.filePath(QStringLiteral("show.clean.mpg"))));
         QCOMPARE(run.summary.size(), 1);
 
         const CliRun quiet = runCli({QStringLiteral("--quiet"), QStringLiteral("missing.mpg"), movie},
@@ -79,15 +80,16 @@ private slots:
     {
         QTest::addColumn<QStringList>("arguments");
         const QString r = QStringLiteral("a.ts");
-        QTest::newRow("--replace with chapters")
-            << QStringList{QStringLiteral("--replace"), QStringLiteral("--mode"), QStringLiteral("chapters"), r};
-        QTest::newRow("--replace with --output-dir")
-            << QStringList{QStringLiteral("--replace"), QStringLiteral("--output-dir"), QStringLiteral("/tmp"), r};
+        QTest::newRow("--replace with chapters") << QStringList{
+            QStringLiteral("--replace"), QStringLiteral("--mode"), QStringLiteral("chapters"), r};
+        QTest::newRow("--replace with --output-dir") << QStringList{
+            QStringLiteral("--replace"), QStringLiteral("--output-dir"), QStringLiteral("/tmp"), r};
         QTest::newRow("--replace keeping its lists")
             << QStringList{QStringLiteral("--replace"), QStringLiteral("--keep-work-files"), r};
         QTest::newRow("--keep-original alone")
             << QStringList{QStringLiteral("--keep-original"), QStringLiteral("/tmp"), r};
-        QTest::newRow("a missing profile") << QStringList{QStringLiteral("--profile"), QStringLiteral("absent"), r};
+        QTest::newRow("a missing profile")
+            << QStringList{QStringLiteral("--profile"), QStringLiteral("absent"), r};
     }
 
     void testBadUsage()
@@ -117,15 +119,18 @@ private slots:
         QProcessEnvironment env = withStandIns();
         // The home trash, on the recording's file system.
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-        const CliRun run = runCli({QStringLiteral("--replace"), QStringLiteral("--json"), movie}, env, dir.path());
+        const CliRun run =
+            runCli({QStringLiteral("--replace"), QStringLiteral("--json"), movie}, env, dir.path());
         QCOMPARE(run.status, 0);
         QCOMPARE(run.summary[0][QStringLiteral("output")].toString(), movie);
         const QString trashed = dir.filePath(QStringLiteral("data/Trash/files/") + name);
         QCOMPARE(inodeOf(trashed), original);
         QVERIFY(inodeOf(movie) != original);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Tom's \"News\" & más.clean.mpg"))));
-        const QByteArray info = readAll(dir.filePath(QStringLiteral("data/Trash/info/") + name + QStringLiteral(".trashinfo")));
-        QVERIFY2(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(movie).toPercentEncoding("/") + "\nDeletionDate=20"),
+        const QByteArray info =
+            readAll(dir.filePath(QStringLiteral("data/Trash/info/") + name + QStringLiteral(".trashinfo")));
+        QVERIFY2(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(movie).toPercentEncoding("/")
+                                 + "\nDeletionDate=20"),
                  info.constData());
 
         // Refused by every check: mencoder's copy, and then ffmpeg's.
@@ -148,7 +153,8 @@ private slots:
         writeFile(writer, "#!/bin/sh\nfor last; do :; done\nprintf 'more' >> \"$last\"\nexec "
                               + QFile::encodeName(standInTools()) + "/comskip \"$@\"\n");
         QVERIFY(QFile::setPermissions(writer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        env.insert(QStringLiteral("PATH"), dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("PATH"),
+                   dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
         env.remove(QStringLiteral("STANDIN_MODE"));
         env.remove(QStringLiteral("STANDIN_FFMPEG_MODE"));
         const QString third = dir.filePath(QStringLiteral("third.mpg"));
@@ -181,10 +187,12 @@ private slots:
         const QList<QByteArray> ini = readAll(dir.filePath(QStringLiteral("show.ini"))).split('\n');
         QVERIFY(ini.contains("max_commercialbreak=720"));
         QVERIFY(ini.contains("output_edl=1"));
-        QVERIFY(readAll(dir.filePath(QStringLiteral("TrimletLog.txt"))).contains("Trimlet: profile long breaks\n"));
+        QVERIFY(readAll(dir.filePath(QStringLiteral("TrimletLog.txt")))
+                    .contains("Trimlet: profile long breaks\n"));
 
         // Another channel has the defaults.
-        QCOMPARE(runCli(QStringList(arguments).replaceInStrings(QStringLiteral("Das Erste HD"), QStringLiteral("ZDF")),
+        QCOMPARE(runCli(QStringList(arguments).replaceInStrings(QStringLiteral("Das Erste HD"),
+                                                                QStringLiteral("ZDF")),
                         env, dir.path())
                      .status,
                  0);
@@ -203,7 +211,8 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
         const QStringList arguments{QStringLiteral("--watch"), dir.filePath(QStringLiteral("rec")),
-                                    QStringLiteral("--settle"), QStringLiteral("2"), QStringLiteral("--json")};
+                                    QStringLiteral("--settle"), QStringLiteral("2"),
+                                    QStringLiteral("--json")};
         QProcess cli;
         cli.setProcessEnvironment(env);
         cli.start(QStringLiteral(TRIMLET_CLI), arguments);
