@@ -453,6 +453,13 @@ void BatchQueue::probed(int index)
                           .arg(QDir::toNativeSeparators(e.request.output));
         else
             refusal = clashWithOthers(index, e.request.output);
+        // Before the detection and the cut, not after them.
+        if (refusal.isEmpty() && e.request.replace && e.request.mode == RunRequest::Mode::Cut)
+            if (const QString why =
+                    trash::cannotReplace(e.request.recording, e.request.output, e.request.keepOriginal);
+                !why.isEmpty())
+                refusal =
+                    QStringLiteral("It was not run, as its copy could not take its place: %1.").arg(why);
     }
     if (!refusal.isEmpty()) {
         if (detecting)

@@ -121,6 +121,34 @@ FileState FileState::of(const QString &path)
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+QString cannotReplace(const QString &recording, const QString &copy, const QString &keepDir)
+{
+    const QString name = pathtext::lastComponent(recording);
+    if (pathtext::extension(copy).compare(pathtext::extension(recording), Qt::CaseInsensitive) != 0)
+        return QStringLiteral("it is in another container than %1, and a DVR would read it by the wrong name")
+            .arg(name);
+    struct stat rec;
+    if (::lstat(bytes(recording).constData(), &rec) != 0)
+        return errorText();
+    if (S_ISLNK(rec.st_mode))
+        return QStringLiteral("%1 is a link; the file it names is left where it is").arg(name);
+    if (!S_ISREG(rec.st_mode))
+        return QStringLiteral("only a plain file is put in another's place");
+    if (!sameDevice(pathtext::deletingLastComponent(QDir(copy).absolutePath()), recording))
+        return QStringLiteral("it is on another file system than %1").arg(name);
+    if (!keepDir.isEmpty()) {
+        const QString folder = QDir::cleanPath(QDir(keepDir).absolutePath());
+        if (!sameDevice(folder, recording))
+            return QStringLiteral("%1 is on another file system than %2")
+                .arg(QDir::toNativeSeparators(folder), name);
+        return QString();
+    }
+    QString why;
+    if (trashFor(recording, &why).isEmpty())
+        return QStringLiteral("there is no trash for it: %1").arg(why);
+    return QString();
+}
+
 Outcome replaceWithCopy(const QString &recording, const QString &copy, const FileState &asRead,
                         const QString &keepDir)
 {
@@ -135,19 +163,11 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
     if (!(FileState::of(recording) == asRead))
         return keepBoth(
             QStringLiteral("%1 has changed since it was read (is it still being written?)").arg(name));
-    if (pathtext::extension(copy).compare(pathtext::extension(recording), Qt::CaseInsensitive) != 0)
-        return keepBoth(QStringLiteral("it is in another container than %1, and a DVR would read it by "
-                                       "the wrong name")
-                            .arg(name));
-    struct stat rec, cp;
-    if (::lstat(bytes(recording).constData(), &rec) != 0 || ::lstat(bytes(copy).constData(), &cp) != 0)
-        return keepBoth(errorText());
-    if (S_ISLNK(rec.st_mode))
-        return keepBoth(QStringLiteral("%1 is a link; the file it names is left where it is").arg(name));
-    if (!S_ISREG(rec.st_mode) || !S_ISREG(cp.st_mode))
-        return keepBoth(QStringLiteral("only a plain file is put in another's place"));
-    if (rec.st_dev != cp.st_dev)
-        return keepBoth(QStringLiteral("it is on another file system than %1").arg(name));
+    if (const QString why = cannotReplace(recording, copy, keepDir); !why.isEmpty())
+        return keepBoth(why);
+    struct stat cp;
+    if (::lstat(bytes(copy).constData(), &cp) != 0 || !S_ISREG(cp.st_mode))
+        return keepBoth(QStringLiteral("the copy is not a plain file"));
 
     QString folder, why;
     if (!keepDir.isEmpty()) {

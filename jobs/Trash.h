@@ -36,6 +36,12 @@ struct FileState
     bool operator==(const FileState &o) const { return size == o.size && modifiedNs == o.modifiedNs; }
 };
 
+// Why a copy to be made as copy could not take recording's place (another
+// container, another file system, no trash to put the recording in); empty
+// when it could. Told before the work, which may take hours, as well as
+// after it.
+QString cannotReplace(const QString &recording, const QString &copy, const QString &keepDir = QString());
+
 // copy (checked, beside or near the recording) takes recording's name; the
 // recording goes into keepDir when given, else into its volume's trash,
 // with its .trashinfo. Refused, with both kept as they were, when the

@@ -164,6 +164,15 @@ private slots:
         QVERIFY2(growing.errors.contains(QStringLiteral("still being written")), qPrintable(growing.errors));
         QCOMPARE(readAll(third), kRecording + "more");
         QVERIFY(QFile::exists(dir.filePath(QStringLiteral("third.clean.mpg"))));
+
+        // A copy that would be in another container is not made at all.
+        const QString fourth = dir.filePath(QStringLiteral("fourth.ts"));
+        writeFile(fourth, kRecording);
+        const CliRun other = runCli({QStringLiteral("--replace"), fourth}, env, dir.path());
+        QCOMPARE(other.status, 1);
+        QVERIFY2(other.errors.contains(QStringLiteral("another container")), qPrintable(other.errors));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("fourth.ini"))));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("fourth.clean.mpg"))));
     }
 
     // A channel's profile, by the pattern channels.conf gives for it, in
