@@ -168,6 +168,7 @@ private slots:
         // A copy that would be in another container is not made at all.
         const QString fourth = dir.filePath(QStringLiteral("fourth.ts"));
         writeFile(fourth, kRecording);
+        env.insert(QStringLiteral("PATH"), withStandIns().value(QStringLiteral("PATH")));
         const CliRun other = runCli({QStringLiteral("--replace"), fourth}, env, dir.path());
         QCOMPARE(other.status, 1);
         QVERIFY2(other.errors.contains(QStringLiteral("another container")), qPrintable(other.errors));
