@@ -8,6 +8,7 @@
 #include <QStorageInfo>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -143,6 +144,10 @@ QString cannotReplace(const QString &recording, const QString &copy, const QStri
                 .arg(QDir::toNativeSeparators(folder), name);
         return QString();
     }
+    // Its record in the trash is NAME.trashinfo, which must fit a name too.
+    if (bytes(name).size() + int(sizeof(".trashinfo")) - 1 > NAME_MAX)
+        return QStringLiteral(
+            "its name is too long for its record in the trash; name a folder to keep it in");
     QString why;
     if (trashFor(recording, &why).isEmpty())
         return QStringLiteral("there is no trash for it: %1").arg(why);
@@ -197,8 +202,12 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
             info = pathtext::deletingLastComponent(folder) + QStringLiteral("/info/") + candidate
                    + QStringLiteral(".trashinfo");
             QFile record(info);
-            if (!record.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-                continue;
+            if (!record.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+                if (record.exists())
+                    continue;
+                return keepBoth(
+                    QStringLiteral("its record in the trash cannot be made: %1").arg(record.errorString()));
+            }
             // Absolute, which every reader of a trash takes, whichever
             // trash it is in.
             const QString original = QDir::cleanPath(QDir(recording).absolutePath());
