@@ -6,10 +6,23 @@
 #include <cmath>
 #include <cstdio>
 
-Report::Report(const BatchQueue &queue, bool terminal, QObject *parent)
-    : QObject(parent), m_queue(queue), m_terminal(terminal)
+Report::Report(const BatchQueue &queue, Mode mode, QObject *parent)
+    : QObject(parent), m_queue(queue), m_mode(mode), m_terminal(mode == Mode::Bar)
 {
     m_clock.start();
+    if (!watched()) {
+        // Told as it ends, not when the batch does: a watched folder's
+        // queue may never end.
+        connect(&queue, &BatchQueue::stateChanged, this, [this](int index, BatchQueue::State state) {
+            // A watched folder's queue lets go of a recording once it has ended.
+            if (m_queue.entry(index).removed)
+                return;
+            if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed
+                || state == BatchQueue::State::Stopped)
+                sayOutcome(index);
+        });
+        return;
+    }
     connect(&queue, &BatchQueue::stateChanged, this, &Report::stateChanged);
     connect(&queue, &BatchQueue::progress, this, &Report::progressed);
     connect(&queue, &BatchQueue::message, this, &Report::messaged);
@@ -33,6 +46,27 @@ void Report::setShownName(int index, const QString &name)
 }
 
 void Report::say(const QString &line)
+{
+    if (watched())
+        print(line);
+}
+
+void Report::sayOutcome(int index)
+{
+    const BatchQueue::Entry &e = m_queue.entry(index);
+    if (m_mode == Mode::Errors && e.state == BatchQueue::State::Done)
+        return;
+    // A copy in the recording's place says where the recording went.
+    const bool replaced = !e.copyMade.isEmpty() && e.copyMade == e.request.recording;
+    const QString what = e.state != BatchQueue::State::Done || replaced ? e.message
+                         : !e.copyMade.isEmpty()                        ? e.copyMade
+                                                                        : QString();
+    print(QStringLiteral("%1: %2%3")
+              .arg(name(index), BatchQueue::stateName(e.state),
+                   what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+}
+
+void Report::print(const QString &line)
 {
     clearBar();
     std::fprintf(stderr, "%s\n", qPrintable(line));

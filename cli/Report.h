@@ -10,19 +10,27 @@
 
 #include <vector>
 
-// What the batch is doing, on stderr: each recording's messages as lines,
-// and its progress as a live bar with the time left on a terminal, or as a
-// line every 10 % where nobody watches one (a DVR's log, a pipe).
+// What the batch is doing, on stderr. Watched (a terminal, or asked for):
+// each recording's messages as lines, and its progress as a live bar with
+// the time left on a terminal, or as a line every 10 % elsewhere. Where
+// nobody watches (a DVR logs every stderr line as an error): one line per
+// recording when it ends, or with Errors only those that failed.
 class Report : public QObject
 {
     Q_OBJECT
 public:
-    Report(const BatchQueue &queue, bool terminal, QObject *parent = nullptr);
+    enum class Mode { Bar, ProgressLines, Outcomes, Errors };
 
+    Report(const BatchQueue &queue, Mode mode, QObject *parent = nullptr);
+
+    // Progress and remarks, said only where someone watches.
     void say(const QString &line);
     // How the recording at index is named in the lines, where its path's
     // text is not its name (a name that is not UTF-8).
     void setShownName(int index, const QString &name);
+    // A recording's end, said but with Errors unless it failed or stopped.
+    void sayOutcome(int index);
+    bool watched() const { return m_mode == Mode::Bar || m_mode == Mode::ProgressLines; }
     // Takes the bar off the terminal for good.
     void close();
 
@@ -30,6 +38,7 @@ private:
     void stateChanged(int index, BatchQueue::State state);
     void progressed(int index, double percent);
     void messaged(int index, const QString &text);
+    void print(const QString &line);
     void drawBar();
     void clearBar();
     QString name(int index) const;
@@ -38,6 +47,7 @@ private:
     double done() const;
 
     const BatchQueue &m_queue;
+    Mode m_mode;
     bool m_terminal;
     bool m_barShown = false;
     QElapsedTimer m_clock;

@@ -7,6 +7,8 @@
 #include "core/PropertyList.h"
 #include "jobs/BatchQueue.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/FolderWatch.h"
+#include "jobs/Profiles.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
 
@@ -22,6 +24,7 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <unistd.h>
 #include <vector>
 
@@ -35,10 +38,24 @@ const char kExitStatuses[] = "Exit status:\n"
                              "       detection succeeded); a recording with no break found is not\n"
                              "       copied, and counts as done\n"
                              "  1    at least one recording failed; the others were still run\n"
-                             "  2    bad usage: an unknown option, no recording, --output with more\n"
-                             "       than one recording\n"
+                             "  2    bad usage: an unknown option or a missing value; no recording;\n"
+                             "       --output with more than one recording, or with --output-dir;\n"
+                             "       --output-dir not a folder; --detect-only with --output,\n"
+                             "       --output-dir or --use-existing-detection; a --mode other than\n"
+                             "       cut, chapters or skip-list; --mode skip-list with --output or\n"
+                             "       --output-dir; --detections not a number of 1 or more;\n"
+                             "       --progress with --quiet; --replace with --detect-only, a\n"
+                             "       --mode other than cut, --output, --output-dir,\n"
+                             "       --keep-work-files or --use-existing-detection; --keep-original\n"
+                             "       without --replace, or not a folder; --profile with --channel;\n"
+                             "       a profile named (or named for the channel) that is missing or\n"
+                             "       not key=value lines; a channels.conf that cannot be read;\n"
+                             "       --watch with a RECORDING or --output, or not a folder, or with\n"
+                             "       no place for its record; --settle without --watch or not a\n"
+                             "       number of 1 or more\n"
                              "  130  stopped by Ctrl-C (SIGINT); 143 by SIGTERM, 129 by SIGHUP: the\n"
-                             "       tools were stopped and no partial copy is left";
+                             "       tools were stopped and no partial copy is left (--watch ends only\n"
+                             "       so)";
 
 int usageError(const QString &text)
 {
@@ -121,7 +138,8 @@ int main(int argc, char *argv[])
         QStringLiteral(
             "Removes the commercials from recorded TV programmes: comskip finds the breaks, and a\n"
             "copy without them is written and checked frame by frame before it takes its name\n"
-            "(by default BASE.clean.EXT beside the recording). The recording is never changed.\n\n")
+            "(by default BASE.clean.EXT beside the recording). The recording is never changed,\n"
+            "but with --replace, where the checked copy takes its name and it goes to the trash.\n\n")
         + QLatin1String(kExitStatuses));
     parser.addPositionalArgument(QStringLiteral("RECORDING"), QStringLiteral("The recordings to run."),
                                  QStringLiteral("RECORDING..."));
@@ -159,7 +177,44 @@ int main(int argc, char *argv[])
         QStringLiteral("overwrite"),
         QStringLiteral("Replace a file under the copy's name that Trimlet did not make from the same "
                        "recording (by default such a file is kept and its recording fails)."));
-    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, overwrite});
+    const QCommandLineOption progress(
+        QStringLiteral("progress"),
+        QStringLiteral("Tell each recording's progress and messages on stderr even where it is not a "
+                       "terminal (by default only then; elsewhere one line per recording as it ends)."));
+    const QCommandLineOption quiet(QStringLiteral("quiet"),
+                                   QStringLiteral("Tell on stderr only the recordings that failed or "
+                                                  "were stopped."));
+    const QCommandLineOption replace(
+        QStringLiteral("replace"),
+        QStringLiteral("Put the checked copy in the recording's place, under its exact name, and the "
+                       "recording in the trash of its disk (cut mode only; the copy must be in the "
+                       "recording's container and on its file system, or both are kept)."));
+    const QCommandLineOption keepOriginal(
+        QStringLiteral("keep-original"),
+        QStringLiteral("With --replace, move the recording into DIR (on its file system) instead of "
+                       "the trash."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption profile(
+        QStringLiteral("profile"),
+        QStringLiteral("Lay the detector settings of profile NAME over the defaults: NAME.ini in "
+                       "$XDG_CONFIG_HOME/trimlet/profiles, else /etc/trimlet/profiles."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption channel(
+        QStringLiteral("channel"),
+        QStringLiteral("Use the profile that channels.conf (beside those folders) names for channel NAME; "
+                       "the defaults when it names none."),
+        QStringLiteral("NAME"));
+    const QCommandLineOption watch(
+        QStringLiteral("watch"),
+        QStringLiteral("Run each new recording under DIR (and its subfolders) once it has stopped growing, "
+                       "until stopped by SIGTERM or Ctrl-C; may be given more than once."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption settle(
+        QStringLiteral("settle"),
+        QStringLiteral("With --watch, a recording is run once it has not grown for SECONDS (default 60)."),
+        QStringLiteral("SECONDS"), QStringLiteral("60"));
+    parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
+                       replace, keepOriginal, profile, channel, watch, settle, overwrite});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -170,8 +225,20 @@ int main(int argc, char *argv[])
     if (parser.isSet(version))
         parser.showVersion();
     const QStringList recordings = parser.positionalArguments();
-    if (recordings.isEmpty())
+    const QStringList watched = parser.values(watch);
+    if (recordings.isEmpty() && watched.isEmpty())
         return usageError(QStringLiteral("no recording named"));
+    if (!watched.isEmpty() && (!recordings.isEmpty() || parser.isSet(output)))
+        return usageError(
+            QStringLiteral("--watch finds its recordings itself: it takes no RECORDING or --output"));
+    for (const QString &folder : watched)
+        if (!QFileInfo(folder).isDir())
+            return usageError(QStringLiteral("--watch %1 is not a folder").arg(folder));
+    bool whole = true;
+    const int settleSeconds = parser.value(settle).toInt(&whole);
+    if (parser.isSet(settle) && (watched.isEmpty() || !whole || settleSeconds < 1))
+        return usageError(
+            QStringLiteral("--settle goes with --watch, and takes a number of seconds of 1 or more"));
     if (parser.isSet(output) && recordings.size() > 1)
         return usageError(QStringLiteral("--output names the copy of one recording only; use --output-dir"));
     if (parser.isSet(output) && parser.isSet(outputDir))
@@ -193,6 +260,26 @@ int main(int argc, char *argv[])
         return usageError(
             QStringLiteral("--mode skip-list writes BASE.edl beside the recording, so it takes no "
                            "--output or --output-dir"));
+    if (parser.isSet(replace)
+        && (modeIndex != 0 || parser.isSet(detectOnly) || parser.isSet(output) || parser.isSet(outputDir)))
+        return usageError(
+            QStringLiteral("--replace puts a cut copy in its recording's place: it takes "
+                           "no --detect-only, --mode other than cut, --output or --output-dir"));
+    // The lists beside it would tell a player of breaks in the recording
+    // gone to the trash, at the wrong places in the copy.
+    if (parser.isSet(replace) && (parser.isSet(keep) || parser.isSet(existing)))
+        return usageError(QStringLiteral("--replace would leave BASE.edl describing the recording, not "
+                                         "the copy in its place: it takes no --keep-work-files or "
+                                         "--use-existing-detection"));
+    if (parser.isSet(keepOriginal) && !parser.isSet(replace))
+        return usageError(QStringLiteral("--keep-original goes with --replace"));
+    if (parser.isSet(keepOriginal) && !QFileInfo(parser.value(keepOriginal)).isDir())
+        return usageError(
+            QStringLiteral("--keep-original %1 is not a folder").arg(parser.value(keepOriginal)));
+    if (parser.isSet(profile) && parser.isSet(channel))
+        return usageError(QStringLiteral("--profile and --channel cannot both be given"));
+    if (parser.isSet(progress) && parser.isSet(quiet))
+        return usageError(QStringLiteral("--progress and --quiet cannot both be given"));
     bool numeric = true;
     const int detectionCount = parser.value(detections).toInt(&numeric);
     if (parser.isSet(detections) && (!numeric || detectionCount < 1))
@@ -207,6 +294,19 @@ int main(int argc, char *argv[])
     RunRequest base;
     base.detectorSettings =
         withDetectorOptions(mergeSettingGroups(readPropertyList(resource)), DetectorOptions::asShipped());
+    if (parser.isSet(profile) || parser.isSet(channel)) {
+        QString why;
+        std::optional<QString> name = parser.value(profile);
+        if (parser.isSet(channel) && !(name = profiles::forChannel(parser.value(channel), &why)))
+            return usageError(why);
+        if (!name->isEmpty() || parser.isSet(profile)) {
+            const std::optional<profiles::Profile> chosen = profiles::find(*name, &why);
+            if (!chosen)
+                return usageError(why);
+            base.detectorSettings = profiles::overlaid(base.detectorSettings, chosen->settings);
+            base.profile = chosen->name;
+        }
+    }
     base.noSkip = kNoSkipAsShipped;
     base.edlSeek = kEdlSeekAsShipped;
     base.detect = true;
@@ -214,6 +314,9 @@ int main(int argc, char *argv[])
     base.mode = RunRequest::Mode(modeIndex);
     // Erasing after a detection alone would erase what was asked for.
     base.erase = base.remove && !parser.isSet(keep);
+    base.replace = parser.isSet(replace);
+    if (parser.isSet(keepOriginal))
+        base.keepOriginal = QFileInfo(parser.value(keepOriginal)).absoluteFilePath();
     const ToolLocator locator;
     for (QString *tool :
          {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe}) {
@@ -240,7 +343,51 @@ int main(int argc, char *argv[])
     queue.setReplaceOthers(parser.isSet(overwrite), QStringLiteral(" Give --overwrite to replace it."));
     queue.setDetectionSlots(
         parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
-    Report report(queue, ::isatty(STDERR_FILENO));
+    // A DVR logs every line on stderr as an error: progress only for eyes.
+    const Report::Mode reportMode = parser.isSet(quiet)       ? Report::Mode::Errors
+                                    : ::isatty(STDERR_FILENO) ? Report::Mode::Bar
+                                    : parser.isSet(progress)  ? Report::Mode::ProgressLines
+                                                              : Report::Mode::Outcomes;
+    Report report(queue, reportMode);
+    std::unique_ptr<FolderWatch> folderWatch;
+    if (!watched.isEmpty()) {
+        QString why;
+        const QString record = FolderWatch::defaultRecordFile(&why);
+        if (record.isEmpty())
+            return usageError(QStringLiteral("--watch: ") + why);
+        folderWatch = std::make_unique<FolderWatch>(watched, settleSeconds * 1000, record);
+        // Copies and originals put there are not new recordings.
+        folderWatch->setIgnored({parser.value(outputDir), base.keepOriginal});
+        QObject::connect(folderWatch.get(), &FolderWatch::settled, &queue, [&](const QString &path) {
+            RunRequest request = base;
+            request.recording = path;
+            queue.add(request, parser.isSet(existing), parser.value(outputDir));
+            queue.start();
+        });
+        QObject::connect(
+            &queue, &BatchQueue::stateChanged, folderWatch.get(), [&](int index, BatchQueue::State state) {
+                const BatchQueue::Entry &e = queue.entry(index);
+                if (e.removed)
+                    return;
+                if (state == BatchQueue::State::Stopped)
+                    folderWatch->released(e.request.recording);
+                else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
+                    if (!folderWatch->finished(e.request.recording))
+                        std::fprintf(stderr,
+                                     "trimlet-cli: the record of what was run could not be "
+                                     "written: %s may be run again.\n",
+                                     qPrintable(e.request.recording));
+                } else
+                    return;
+                // Out of the queue, so that a recording made
+                // again under that name is not refused as
+                // already in it.
+                QMetaObject::invokeMethod(
+                    &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
+            });
+        if (!folderWatch->start(&why))
+            return usageError(QStringLiteral("--watch: ") + why);
+    }
     std::vector<QByteArray> rawInputs;
     for (const QString &path : recordings) {
         RunRequest request = base;
@@ -274,31 +421,36 @@ int main(int argc, char *argv[])
             return;
         signalled = signalNumber;
         report.say(QStringLiteral("Stopping: the tools are stopped and no partial copy is kept…"));
-        queue.stop();
+        if (folderWatch)
+            folderWatch->stop();
+        if (queue.isRunning())
+            queue.stop();
+        else if (folderWatch)
+            // Idle between recordings: nothing to stop, and no end to wait for.
+            QMetaObject::invokeMethod(&queue, &BatchQueue::finished, Qt::QueuedConnection);
     });
     QObject::connect(&queue, &BatchQueue::finished, &app, [&] {
+        // A watched folder's queue is idle between recordings.
+        if (folderWatch && !signalled)
+            return;
         int status = EXIT_SUCCESS;
         QJsonArray all;
         for (int i = 0; i < queue.count(); ++i) {
             const BatchQueue::Entry &e = queue.entry(i);
             if (e.state != BatchQueue::State::Done)
                 status = kExitFailed;
-            const QByteArray &raw = rawInputs[size_t(i)];
+            const QByteArray raw = size_t(i) < rawInputs.size() ? rawInputs[size_t(i)] : QByteArray();
             all.append(summary(e, raw));
-            const QString what = !e.copyMade.isEmpty()                ? e.copyMade
-                                 : e.state == BatchQueue::State::Done ? QString()
-                                                                      : e.message;
-            report.say(QStringLiteral("%1: %2%3")
-                           .arg(raw.isEmpty() ? QFileInfo(e.request.recording).fileName()
-                                              : shownName(raw.mid(raw.lastIndexOf('/') + 1)),
-                                BatchQueue::stateName(e.state),
-                                what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+            // Unwatched, each was told as it ended.
+            if (report.watched())
+                report.sayOutcome(i);
         }
         report.close();
         if (parser.isSet(json))
             std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
         QCoreApplication::exit(signalled ? 128 + signalled : status);
     });
-    queue.start();
+    if (!folderWatch)
+        queue.start();
     return QCoreApplication::exec();
 }

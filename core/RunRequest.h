@@ -36,6 +36,7 @@ struct RunRequest
     // DVR's): they are its input, and its erase leaves them.
     bool listsGiven = false;
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
+    QString profile; // the named detector settings laid over those, for the run log; empty: none
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
     // mencoder's copies of recordings like this one were refused earlier in
@@ -45,5 +46,9 @@ struct RunRequest
     // may be replaced: the user said so. Else such a file, even one that
     // appears while the copy is cut, is kept and the copy is not saved.
     bool replaceOthers = false;
+    // Once the queue has the checked copy, it takes the recording's name and
+    // the recording goes to its volume's trash, or into keepOriginal.
+    bool replace = false;
+    QString keepOriginal;
     Tools tools;
 };

@@ -9,6 +9,7 @@
 #include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/RunPipeline.h"
+#include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
@@ -29,6 +30,9 @@ struct BatchQueue::Slot
     // Failed before it was ever queued: nothing of it is compared with the
     // others.
     bool refused = false;
+    // The recording as it was when last read, for its copy to take its
+    // place only while it is still that.
+    trash::FileState read;
 };
 
 namespace {
@@ -450,6 +454,7 @@ void BatchQueue::readForCut(int index)
 void BatchQueue::startReading(int index)
 {
     Slot &s = *m_entries[size_t(index)];
+    s.read = trash::FileState::of(s.entry.request.recording);
     s.media = std::make_unique<RecordingMedia>();
     connect(s.media.get(), &RecordingMedia::probed, this, [this, index] { probed(index); });
     s.media->start(s.entry.request.tools.ffprobe, s.entry.request.recording);
@@ -502,6 +507,13 @@ void BatchQueue::probed(int index)
                           .arg(out.fileName(), name, m_replaceHint);
         else
             refusal = clashWithOthers(index, e.request.output);
+        // Before the detection and the cut, not after them.
+        if (refusal.isEmpty() && e.request.replace && e.request.mode == RunRequest::Mode::Cut)
+            if (const QString why =
+                    trash::cannotReplace(e.request.recording, e.request.output, e.request.keepOriginal);
+                !why.isEmpty())
+                refusal =
+                    QStringLiteral("It was not run, as its copy could not take its place: %1.").arg(why);
     }
     if (!refusal.isEmpty()) {
         if (detecting)
@@ -685,11 +697,31 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
             e.keptSeconds = 0;
             e.breaksCut = 0;
         }
-        setState(index, State::Done, outcome);
+        if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
+            putInPlace(index, outcome);
+        else
+            setState(index, State::Done, outcome);
     }
     if (!active(index))
         release(index);
     QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
+}
+
+void BatchQueue::putInPlace(int index, const QString &outcome)
+{
+    // Only here, with the copy checked and named and the work files
+    // erased: a copy that was refused never comes this far.
+    Slot &s = *m_entries[size_t(index)];
+    Entry &e = s.entry;
+    const trash::Outcome put =
+        trash::replaceWithCopy(e.request.recording, e.copyMade, s.read, e.request.keepOriginal);
+    const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
+    if (!put.replaced) {
+        fail(index, text);
+        return;
+    }
+    e.copyMade = e.request.recording;
+    setState(index, State::Done, text);
 }
 
 void BatchQueue::stop()

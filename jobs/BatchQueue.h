@@ -134,6 +134,8 @@ private:
     void startPipeline(int index, const RunRequest &request, bool cutting);
     void pipelineEnded(int index, RunPipeline *run, bool cutting);
     void measureCut(int index);
+    // The checked copy takes the recording's name (a request's replace).
+    void putInPlace(int index, const QString &outcome);
     void setState(int index, State state, const QString &text = QString());
     void fail(int index, const QString &text);
     void release(int index);

@@ -69,6 +69,8 @@ std::optional<QByteArray> DetectJob::iniText(const QVariantMap &settings)
 void DetectJob::start()
 {
     setRunning();
+    if (!m_request.profile.isEmpty())
+        emit logged(QStringLiteral("profile ") + m_request.profile);
     // A BASE.ini of the user's is theirs to keep: ours goes elsewhere.
     const QString ini = m_files.iniPath();
     if (const std::optional<QByteArray> text = iniText(m_request.detectorSettings))

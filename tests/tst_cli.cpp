@@ -186,9 +186,9 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("crash"));
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
-        const CliRun run =
-            runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), movie, other}, env,
-                   dir.path());
+        const CliRun run = runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--progress"),
+                                   QStringLiteral("--json"), movie, other},
+                                  env, dir.path());
         QCOMPARE(run.status, 1);
         QCOMPARE(run.summary.size(), 2);
         const QJsonValue shown = run.summary[0];
