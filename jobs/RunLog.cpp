@@ -16,6 +16,9 @@ namespace {
 
 constexpr char kHeader[] = "==== Trimlet (process ";
 constexpr char kFor[] = " for: ";
+// A header that had to end the line of the text before it first says so,
+// so that taking the run's part out gives the text back byte for byte.
+constexpr char kEndedLine[] = ", after a line it ended";
 
 // The recording's path on one line, every byte of it told apart: a name
 // may hold a line feed, and a header is one line.
@@ -92,7 +95,7 @@ bool RunLog::open(const QString &dir, const QString &recording)
 bool RunLog::openFile()
 {
     const QByteArray name = QFile::encodeName(m_path);
-    const int flags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const int flags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
     for (int attempt = 0; attempt < 2; ++attempt) {
         int fd = ::open(name.constData(), flags | O_CREAT | O_NOFOLLOW, 0666);
         struct stat st = {};
@@ -157,9 +160,13 @@ void RunLog::append(const QByteArray &bytes, const QByteArray &header)
                 last = '\n';
             // A piece of another run's that did not end its line is ended
             // here, so that the header stands on a line of its own.
-            if (last != '\n')
-                out += '\n';
-            out += header;
+            if (last != '\n') {
+                QByteArray marked = header;
+                marked.insert(marked.indexOf(kFor), kEndedLine);
+                out += '\n' + marked;
+            } else {
+                out += header;
+            }
         }
         out += bytes;
         m_end = writeAll(m_fd, out) && ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : -1;
@@ -199,13 +206,20 @@ void RunLog::erasePartsOf(const QString &dir, const QString &recording)
     QByteArray kept;
     QByteArray current;
     bool keepFile = false;
+    bool lastKept = false;
     for (qsizetype from = 0; from < all.size();) {
         const qsizetype feed = all.indexOf('\n', from);
         const qsizetype end = feed < 0 ? all.size() : feed + 1;
         const QByteArray named = ownerIn(all.constData() + from, (feed < 0 ? all.size() : feed) - from);
-        if (!named.isEmpty())
+        if (!named.isEmpty()) {
             current = named;
-        if (current != owner) {
+            const QByteArray line = QByteArray::fromRawData(all.constData() + from, end - from);
+            if (named == owner && line.left(line.indexOf(kFor)).endsWith(kEndedLine) && lastKept
+                && kept.endsWith('\n'))
+                kept.chop(1);
+        }
+        lastKept = current != owner;
+        if (lastKept) {
             kept += QByteArray::fromRawData(all.constData() + from, end - from);
             keepFile =
                 keepFile || !QByteArray::fromRawData(all.constData() + from, end - from).trimmed().isEmpty();
