@@ -83,12 +83,20 @@ QString Recording::workFileNameRefusal() const
     // Every name a run makes beside the recording from its stem: the
     // lists (the longest is BASE.detected.edl), their hidden staging names
     // and set-aside names, the record of what the run wrote and its own
-    // staging name, and the lock of the recording.
+    // staging name, the detector's own ini where the user keeps a BASE.ini
+    // and its staging name, and the user's lists kept beside under a name
+    // of their own while the detector's take theirs.
     const QString longest = m_baseName + QStringLiteral(".detected.edl");
     const QString manifest = QLatin1Char('.') + m_baseName + QStringLiteral(".trimlet-files");
-    const QStringList names{
-        longest,  stagingName(longest),  QLatin1Char('.') + longest + QStringLiteral(".trimlet-aside"),
-        manifest, stagingName(manifest), QLatin1Char('.') + m_baseName + QStringLiteral(".trimlet-lock")};
+    const QString ini = QLatin1Char('.') + m_baseName + QStringLiteral(".trimlet-ini");
+    const QStringList names{longest,
+                            stagingName(longest),
+                            QLatin1Char('.') + longest + QStringLiteral(".trimlet-aside"),
+                            manifest,
+                            stagingName(manifest),
+                            ini,
+                            stagingName(ini),
+                            m_baseName + QStringLiteral(".before-trimlet.detected.edl")};
     const qsizetype max = nameMax(m_outDir);
     qsizetype over = 0;
     for (const QString &name : names)
