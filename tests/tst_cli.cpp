@@ -2,7 +2,7 @@
 // summary and the copies it leaves, with the stand-in tools and, for
 // tst_cli_e2e, the real ones.
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
@@ -12,47 +12,6 @@
 #include <QJsonObject>
 
 #include <csignal>
-
-namespace {
-
-struct CliRun
-{
-    int status = -1;
-    QJsonArray summary;
-    QString errors;
-};
-
-// The stand-ins first on PATH, where trimlet-cli looks after its own helper
-// directories (a build tree has none).
-QProcessEnvironment withStandIns()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), standInTools() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-    return env;
-}
-
-void startCli(QProcess &cli, const QStringList &arguments, const QProcessEnvironment &env, const QString &dir)
-{
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(TRIMLET_CLI), arguments);
-}
-
-CliRun runCli(const QStringList &arguments, const QProcessEnvironment &env,
-              const QString &dir = QDir::tempPath(), int timeoutMs = 60000)
-{
-    QProcess cli;
-    startCli(cli, arguments, env, dir);
-    CliRun run;
-    if (!cli.waitForFinished(timeoutMs) || cli.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = cli.exitCode();
-    run.summary = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
-    run.errors = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-} // namespace
 
 class TestCli final : public QObject
 {

@@ -1,7 +1,7 @@
 // trimlet-cli as a DVR box runs it: unwatched, from a post-processing hook or
 // a watched folder, with the stand-in tools.
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,36 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct CliRun
-{
-    int status = -1;
-    QJsonArray summary;
-    QString errors;
-};
-
-QProcessEnvironment withStandIns()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), standInTools() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-    env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    return env;
-}
-
-CliRun runCli(const QStringList &arguments, const QProcessEnvironment &env, const QString &dir)
-{
-    QProcess cli;
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(TRIMLET_CLI), arguments);
-    CliRun run;
-    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = cli.exitCode();
-    run.summary = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
-    run.errors = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
 
 const QByteArray kRecording = QByteArray("recording bytes ").repeated(1000);
 

@@ -3,7 +3,7 @@
 // run of the same user wrote, one Trimlet works on a recording at a time,
 // and a Trimlet killed mid-run hides nothing. With the stand-in tools.
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,43 +13,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct CliRun
-{
-    int status = -1;
-    QJsonArray summary;
-    QString errors;
-};
-
-QProcessEnvironment withStandIns(const QString &mode = QString())
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), standInTools() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-    if (!mode.isEmpty())
-        env.insert(QStringLiteral("STANDIN_MODE"), mode);
-    return env;
-}
-
-void startCli(QProcess &cli, const QStringList &arguments, const QProcessEnvironment &env, const QString &dir)
-{
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(TRIMLET_CLI), arguments);
-}
-
-CliRun runCli(const QStringList &arguments, const QString &dir,
-              const QProcessEnvironment &env = withStandIns())
-{
-    QProcess cli;
-    startCli(cli, arguments, env, dir);
-    CliRun run;
-    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = cli.exitCode();
-    run.summary = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
-    run.errors = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
 
 // Every file in the folder, hidden ones too, with its bytes.
 QMap<QString, QByteArray> folder(const QString &dir)
@@ -104,7 +67,7 @@ private slots:
         if (!manifest.isEmpty())
             writeFile(dir.filePath(QStringLiteral(".show.trimlet-files")), manifest.toUtf8());
         const QMap<QString, QByteArray> before = folder(dir.path());
-        const CliRun run = runCli({QStringLiteral("--json"), dir.filePath(recording)}, dir.path());
+        const CliRun run = runCli({QStringLiteral("--json"), dir.filePath(recording)}, withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
         // Trimlet's own hidden records aside.
         QCOMPARE(lost(before, folder(dir.path())).filter(QRegularExpression(QStringLiteral("^[^.]"))),
@@ -143,7 +106,7 @@ private slots:
         if (arguments.contains(QStringLiteral("--use-existing-detection")))
             writeFile(dir.filePath(QStringLiteral(".show.trimlet-files")), "show.ini\nshow.txt\nshow.edl\n");
         const QMap<QString, QByteArray> before = folder(dir.path());
-        const CliRun run = runCli(QStringList{QStringLiteral("--json")} + arguments, dir.path());
+        const CliRun run = runCli(QStringList{QStringLiteral("--json")} + arguments, withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
         QCOMPARE(run.summary[0][QStringLiteral("state")].toString(), QStringLiteral("done"));
         const QMap<QString, QByteArray> after = folder(dir.path());
@@ -174,7 +137,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("show.txt"))), 20000);
         const CliRun second = runCli({QStringLiteral("--json"), QStringLiteral("--detect-only"),
                                       QStringLiteral("./link.mpg"), QStringLiteral("other.mpg")},
-                                     dir.path());
+                                     withStandIns(), dir.path());
         QCOMPARE(second.status, 1);
         QCOMPARE(second.summary[0][QStringLiteral("message")].toString(),
                  QStringLiteral("link.mpg is being processed by another Trimlet (process %1).")
@@ -214,7 +177,7 @@ private slots:
         QVERIFY(killed.waitForFinished(10000));
         const CliRun again = runCli({QStringLiteral("--json"), QStringLiteral("--use-existing-detection"),
                                      QStringLiteral("--keep-work-files"), movie},
-                                    dir.path());
+                                    withStandIns(), dir.path());
         QCOMPARE(again.status, 0);
         QCOMPARE(again.summary[0][QStringLiteral("detection")].toString(), QStringLiteral("existing"));
         QCOMPARE(again.summary[0][QStringLiteral("breaks_cut")].toInt(), 2);

@@ -2,7 +2,7 @@
 // incomplete (a full disk), an EDL that cannot be read or that would leave
 // nothing of the recording, and what a failed run leaves to tell why.
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,37 +11,6 @@
 #include <sys/mount.h>
 
 namespace {
-
-struct CliRun
-{
-    int status = -1;
-    QJsonArray summary;
-    QString errors;
-    QString state() const { return summary[0][QStringLiteral("state")].toString(); }
-    QString message() const { return summary[0][QStringLiteral("message")].toString(); }
-};
-
-QProcessEnvironment withStandIns()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), standInTools() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-    return env;
-}
-
-CliRun runCli(const QStringList &arguments, const QProcessEnvironment &env, const QString &dir)
-{
-    QProcess cli;
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(QStringLiteral(TRIMLET_CLI), QStringList{QStringLiteral("--json")} + arguments);
-    CliRun run;
-    if (!cli.waitForFinished(60000) || cli.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = cli.exitCode();
-    run.summary = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
-    run.errors = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
 
 const QByteArray kRecording = QByteArray("recording bytes ").repeated(1000);
 const QByteArray kFrameList =
@@ -88,7 +57,7 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_TXT"), QString::fromLatin1(frames));
         env.insert(QStringLiteral("STANDIN_EDL"), QString::fromLatin1(edl));
-        const CliRun run = runCli({QStringLiteral("show.mpg")}, env, dir.path());
+        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, dir.path());
         checkFailedDetection(run, dir.path(), QStringLiteral("comskip's lists are incomplete."));
     }
 
@@ -111,7 +80,7 @@ private slots:
         // that stay empty, and says it succeeded, as comskip does.
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("fill"));
-        const CliRun run = runCli({QStringLiteral("show.mpg")}, env, disk);
+        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, disk);
         checkFailedDetection(run, disk, QStringLiteral("The disk is full: comskip's lists are incomplete."));
     }
 
@@ -148,7 +117,7 @@ private slots:
         writeFile(dir.filePath(QStringLiteral("show.edl")), edl);
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
-        const CliRun run = runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--mode"), mode,
+        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--use-existing-detection"), QStringLiteral("--mode"), mode,
                                    QStringLiteral("show.mpg")},
                                   env, dir.path());
         if (reason.isEmpty()) {
@@ -178,7 +147,7 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
         env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
-        const CliRun failed = runCli({QStringLiteral("a.mpg")}, env, dir.path());
+        const CliRun failed = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("a.mpg")}, env, dir.path());
         QCOMPARE(failed.status, 1);
         QVERIFY2(
             failed.message().endsWith(
@@ -191,7 +160,7 @@ private slots:
         QVERIFY2(aPart.contains("MEncoder stand-in"), aPart.constData());
 
         // A run kept whole beside it: its detection and its cut.
-        const CliRun kept = runCli({QStringLiteral("--keep-work-files"), QStringLiteral("b.mpg")},
+        const CliRun kept = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--keep-work-files"), QStringLiteral("b.mpg")},
                                    withStandIns(), dir.path());
         QCOMPARE(kept.status, 0);
         QByteArray both = readAll(log);
@@ -201,7 +170,7 @@ private slots:
 
         // Erased once a run succeeds: its own parts, not a's.
         QFile::remove(dir.filePath(QStringLiteral("b.clean.mpg")));
-        const CliRun erased = runCli({QStringLiteral("b.mpg")}, withStandIns(), dir.path());
+        const CliRun erased = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("b.mpg")}, withStandIns(), dir.path());
         QCOMPARE(erased.status, 0);
         QCOMPARE(readAll(log), aPart);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("b.ini"))));

@@ -3,7 +3,7 @@
 // not UTF-8; and what the copy is made with: the umask's permissions, a
 // disk that fills during the cut, a clock that leaps.
 
-#include "TestSupport.h"
+#include "CliSupport.h"
 #include "jobs/CutJob.h"
 #include "jobs/RunPipeline.h"
 
@@ -17,45 +17,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-struct CliRun
-{
-    int status = -1;
-    QJsonArray summary;
-    QByteArray json;
-    QString errors;
-};
-
-QProcessEnvironment withStandIns()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PATH"), standInTools() + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-    return env;
-}
-
-// program is trimlet-cli, or a shell that runs it with arguments only
-// bytes can name.
-CliRun runProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &env,
-                  const QString &dir, int timeoutMs = 60000)
-{
-    QProcess cli;
-    cli.setProcessEnvironment(env);
-    cli.setWorkingDirectory(dir);
-    cli.start(program, arguments);
-    CliRun run;
-    if (!cli.waitForFinished(timeoutMs) || cli.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = cli.exitCode();
-    run.json = cli.readAllStandardOutput();
-    run.summary = QJsonDocument::fromJson(run.json).array();
-    run.errors = QString::fromUtf8(cli.readAllStandardError());
-    return run;
-}
-
-CliRun runCli(const QStringList &arguments, const QProcessEnvironment &env, const QString &dir)
-{
-    return runProgram(QStringLiteral(TRIMLET_CLI), arguments, env, dir);
-}
 
 QString messageOf(const CliRun &run, int index = 0)
 {
