@@ -91,7 +91,10 @@ public:
     // list. Changing it proposes that output's own name, unless the user
     // typed one; a skip list is always BASE.edl, where a player finds it.
     RunRequest::Mode outputMode() const { return m_outputMode; }
-    void setOutputMode(RunRequest::Mode mode);
+    // replace: the cut copy, once checked, takes the recording's name and
+    // the recording goes to the trash (cut mode only).
+    void setOutputMode(RunRequest::Mode mode, bool replace = false);
+    bool replacesRecording() const { return m_replaceRecording; }
     // A path chosen in the save panel, which has asked before replacing a file.
     void chooseOutput(const QString &path);
     // What the recording holds, in words, for the line under the fields.
@@ -307,6 +310,8 @@ private:
     // What the run may do, settled while the user is there: false when it
     // may not start, and detect cleared when the user keeps their edits.
     bool settleRun(bool &detect, bool remove);
+    // The copy can take the recording's place, and the user said it may.
+    bool replaceConfirmed();
     void connectPipeline();
     bool outputIsInput() const;
     void setOutcome(const QString &text);
@@ -370,6 +375,7 @@ private:
     bool m_stoppedByUser = false;
     QString m_proposedOutput;
     RunRequest::Mode m_outputMode = RunRequest::Mode::Cut;
+    bool m_replaceRecording = false;
     // The output's name proposed for the recording and the mode; a cut
     // copy's extension follows its container once the probe has answered.
     QString proposedOutput(bool probed = true) const;

@@ -8,6 +8,7 @@
 #include "jobs/EraseJob.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RunLog.h"
+#include "jobs/Trash.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -41,6 +42,7 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
         m_pipeline->deleteLater();
     m_pipeline = new RunPipeline(m_request, &m_media, this);
     m_pipeline->setStopBounds(m_graceMs, m_drainMs);
+    m_pipeline->setPutsCopyInPlace(m_request.replace);
     connectPipeline();
     setStatus(QString());
     m_outcome.clear();
@@ -87,6 +89,26 @@ bool AppController::settleRun(bool &detect, bool remove)
             setStatus(problem);
             return false;
         }
+        if (m_replaceRecording && m_outputMode == RunRequest::Mode::Cut && !replaceConfirmed())
+            return false;
+    }
+    return true;
+}
+
+bool AppController::replaceConfirmed()
+{
+    // Told now, not after a cut that may take an hour.
+    const QString copy = settledOutput();
+    if (const QString why = trash::cannotReplace(movieFile(), copy); !why.isEmpty()) {
+        setStatus(QStringLiteral("Nothing was cut, as the copy could not take the recording's place: %1.").arg(why));
+        return false;
+    }
+    const QString name = QFileInfo(movieFile()).fileName();
+    if (!confirm(QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
+                                "to the trash. Cut it in the recording's place?")
+                     .arg(name))) {
+        setStatus(QStringLiteral("The recording was left in its place: nothing was cut."));
+        return false;
     }
     return true;
 }

@@ -45,6 +45,7 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
                    : settledOutput();
     // The user was asked before an existing file under that name is replaced.
     r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
+    r.replace = remove && m_replaceRecording && m_outputMode == RunRequest::Mode::Cut;
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;
