@@ -186,6 +186,11 @@ public:
     // The settings resource overlaid with the window's options, as a run
     // hands them to the detector.
     QVariantMap detectorSettings() const;
+    // The profile laid over the detector settings of each run (empty: the
+    // defaults), and the profiles there are to choose from.
+    void setProfile(const QString &name) { m_profile = name; }
+    const QString &profile() const { return m_profile; }
+    static QStringList profilesFound();
     void writeIniFile();
     int detectMethodMask() const { return m_options.detectMethods; }
     // What Run would ask for now, with the window's options.
@@ -376,6 +381,7 @@ private:
     QString m_proposedOutput;
     RunRequest::Mode m_outputMode = RunRequest::Mode::Cut;
     bool m_replaceRecording = false;
+    QString m_profile;
     // The output's name proposed for the recording and the mode; a cut
     // copy's extension follows its container once the probe has answered.
     QString proposedOutput(bool probed = true) const;

@@ -184,6 +184,12 @@ void AppWindows::mirrorController()
         QSettings().setValue(kOutputModeSetting, kOutputModeKeys.value(index));
     });
     connect(&c, &AppController::outputModeChanged, this, &AppWindows::showOutputMode);
+    // Read when the window opens; a queue row takes the one chosen when it
+    // is added.
+    u.mProfileCombo->addItems(AppController::profilesFound());
+    connect(u.mProfileCombo, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        m_controller.setProfile(index > 0 ? m_ui->mProfileCombo->itemText(index) : QString());
+    });
     showOutputMode();
 
     for (auto signal : {&AppController::haveInputChanged, &AppController::haveResultsChanged,
@@ -276,6 +282,7 @@ void AppWindows::updateControls()
     m_ui->browseOutputButton->setEnabled(!running && !skipList);
     m_ui->mOutputField->setReadOnly(running || skipList);
     m_ui->outputModeCombo->setEnabled(!running);
+    m_ui->mProfileCombo->setEnabled(!running);
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
     // The settings are read when a step starts; changing them mid-run
     // would do nothing, so they say so.

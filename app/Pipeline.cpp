@@ -6,6 +6,7 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
+#include "jobs/Profiles.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RunLog.h"
 #include "jobs/Trash.h"
@@ -61,6 +62,14 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
 
 bool AppController::settleRun(bool &detect, bool remove)
 {
+    // A profile gone since it was chosen would leave the defaults, unasked.
+    if (detect && m_haveInput && !m_profile.isEmpty()) {
+        QString why;
+        if (!profiles::find(m_profile, &why)) {
+            setStatus(QStringLiteral("The profile cannot be used: %1.").arg(why));
+            return false;
+        }
+    }
     if (detect && m_haveInput) {
         if (const QString refusal = Recording(movieFile()).detectionRefusal(); !refusal.isEmpty()) {
             setStatus(refusal);
