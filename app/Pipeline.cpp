@@ -109,7 +109,8 @@ bool AppController::replaceConfirmed()
     // Told now, not after a cut that may take an hour.
     const QString copy = settledOutput();
     if (const QString why = trash::cannotReplace(movieFile(), copy); !why.isEmpty()) {
-        setStatus(QStringLiteral("Nothing was cut, as the copy could not take the recording's place: %1.").arg(why));
+        setStatus(QStringLiteral("Nothing was cut, as the copy could not take the recording's place: %1.")
+                      .arg(why));
         return false;
     }
     const QString name = QFileInfo(movieFile()).fileName();

@@ -44,9 +44,11 @@ QStringList AppController::profilesFound()
 {
     QStringList names;
     for (const QString &folder : profiles::folders())
-        for (const QFileInfo &file : QDir(folder + QStringLiteral("/profiles"))
-                                         .entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable))
-            if (!names.contains(file.completeBaseName()) && !file.completeBaseName().startsWith(QLatin1Char('.')))
+        for (const QFileInfo &file :
+             QDir(folder + QStringLiteral("/profiles"))
+                 .entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable))
+            if (!names.contains(file.completeBaseName())
+                && !file.completeBaseName().startsWith(QLatin1Char('.')))
                 names << file.completeBaseName();
     names.sort(Qt::CaseInsensitive);
     return names;

@@ -266,7 +266,8 @@ private slots:
         QVERIFY(QFile::remove(news));
         c.detectStart();
         QCOMPARE(c.processState(), 0);
-        QVERIFY2(r.ui().mStatusField->text().startsWith(QStringLiteral("The profile cannot be used: no profile news")),
+        QVERIFY2(r.ui().mStatusField->text().startsWith(
+                     QStringLiteral("The profile cannot be used: no profile news")),
                  qPrintable(r.ui().mStatusField->text()));
     }
 
