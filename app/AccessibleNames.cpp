@@ -158,6 +158,7 @@ void AppWindows::nameControls()
         {u.playCopyButton, "Play cut copy", "Play the cut copy with the desktop's video player"},
         {u.mLastCheckedMessage, nullptr, "When the package lists were last refreshed"},
         {u.mRemoveNoSkip, "Copy every frame", "mencoder's -noskip -mc 0"},
+        {u.mProfileCombo, "Profile", "The named detector settings laid over these options for each run"},
         {u.mRemoveEDLSeek, "Precise cut seeking", "mencoder's -hr-edl-seek"},
         {u.filesGroup, "Files", "The recording and its cut copy"},
         {u.stepsGroup, "Steps", "Detection, removal and the automatic run"},
@@ -177,6 +178,7 @@ void AppWindows::nameControls()
     u.inputLabel->setBuddy(u.mInputField);
     u.outputLabel->setBuddy(u.mOutputField);
     u.outputModeLabel->setBuddy(u.outputModeCombo);
+    u.profileLabel->setBuddy(u.mProfileCombo);
     u.detectStepLabel->setBuddy(u.mDetectActionButton);
     u.removeStepLabel->setBuddy(u.mRemoveActionButton);
     u.autoLabel->setBuddy(u.mAutoActionButton);

@@ -91,7 +91,10 @@ public:
     // list. Changing it proposes that output's own name, unless the user
     // typed one; a skip list is always BASE.edl, where a player finds it.
     RunRequest::Mode outputMode() const { return m_outputMode; }
-    void setOutputMode(RunRequest::Mode mode);
+    // replace: the cut copy, once checked, takes the recording's name and
+    // the recording goes to the trash (cut mode only).
+    void setOutputMode(RunRequest::Mode mode, bool replace = false);
+    bool replacesRecording() const { return m_replaceRecording; }
     // A path chosen in the save panel, which has asked before replacing a file.
     void chooseOutput(const QString &path);
     // What the recording holds, in words, for the line under the fields.
@@ -183,6 +186,11 @@ public:
     // The settings resource overlaid with the window's options, as a run
     // hands them to the detector.
     QVariantMap detectorSettings() const;
+    // The profile laid over the detector settings of each run (empty: the
+    // defaults), and the profiles there are to choose from.
+    void setProfile(const QString &name) { m_profile = name; }
+    const QString &profile() const { return m_profile; }
+    static QStringList profilesFound();
     void writeIniFile();
     int detectMethodMask() const { return m_options.detectMethods; }
     // What Run would ask for now, with the window's options.
@@ -307,6 +315,8 @@ private:
     // What the run may do, settled while the user is there: false when it
     // may not start, and detect cleared when the user keeps their edits.
     bool settleRun(bool &detect, bool remove);
+    // The copy can take the recording's place, and the user said it may.
+    bool replaceConfirmed();
     void connectPipeline();
     bool outputIsInput() const;
     void setOutcome(const QString &text);
@@ -370,6 +380,8 @@ private:
     bool m_stoppedByUser = false;
     QString m_proposedOutput;
     RunRequest::Mode m_outputMode = RunRequest::Mode::Cut;
+    bool m_replaceRecording = false;
+    QString m_profile;
     // The output's name proposed for the recording and the mode; a cut
     // copy's extension follows its container once the probe has answered.
     QString proposedOutput(bool probed = true) const;

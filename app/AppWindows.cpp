@@ -32,9 +32,11 @@
 
 namespace {
 
-// The output modes as the settings file keeps them, in the combo box's order.
+// The output modes as the settings file keeps them, in the combo box's order:
+// the output modes' own, then the cut copy in the recording's place.
 const QStringList kOutputModeKeys{QStringLiteral("cut"), QStringLiteral("chapters"),
-                                  QStringLiteral("skip-list")};
+                                  QStringLiteral("skip-list"), QStringLiteral("replace")};
+const int kReplaceIndex = 3;
 const QString kOutputModeSetting = QStringLiteral("outputMode");
 
 } // namespace
@@ -174,12 +176,20 @@ void AppWindows::mirrorController()
     // own choice is remembered.
     const qsizetype saved = kOutputModeKeys.indexOf(QSettings().value(kOutputModeSetting).toString());
     if (saved > 0)
-        c.setOutputMode(RunRequest::Mode(saved));
+        c.setOutputMode(saved == kReplaceIndex ? RunRequest::Mode::Cut : RunRequest::Mode(saved),
+                        saved == kReplaceIndex);
     connect(u.outputModeCombo, qOverload<int>(&QComboBox::activated), this, [this](int index) {
-        m_controller.setOutputMode(RunRequest::Mode(index));
+        m_controller.setOutputMode(index == kReplaceIndex ? RunRequest::Mode::Cut : RunRequest::Mode(index),
+                                   index == kReplaceIndex);
         QSettings().setValue(kOutputModeSetting, kOutputModeKeys.value(index));
     });
     connect(&c, &AppController::outputModeChanged, this, &AppWindows::showOutputMode);
+    // Read when the window opens; a queue row takes the one chosen when it
+    // is added.
+    u.mProfileCombo->addItems(AppController::profilesFound());
+    connect(u.mProfileCombo, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        m_controller.setProfile(index > 0 ? m_ui->mProfileCombo->itemText(index) : QString());
+    });
     showOutputMode();
 
     for (auto signal : {&AppController::haveInputChanged, &AppController::haveResultsChanged,
@@ -272,6 +282,7 @@ void AppWindows::updateControls()
     m_ui->browseOutputButton->setEnabled(!running && !skipList);
     m_ui->mOutputField->setReadOnly(running || skipList);
     m_ui->outputModeCombo->setEnabled(!running);
+    m_ui->mProfileCombo->setEnabled(!running);
     m_ui->graphButton->setEnabled(c.haveResults() && !running);
     // The settings are read when a step starts; changing them mid-run
     // would do nothing, so they say so.
@@ -398,8 +409,9 @@ void AppWindows::showOutputMode()
     const int mode = int(m_controller.outputMode());
     const Shown &shown = kShown[mode];
     Ui::MainWindow &u = *m_ui;
-    if (u.outputModeCombo->currentIndex() != mode)
-        u.outputModeCombo->setCurrentIndex(mode);
+    const int index = m_controller.replacesRecording() ? kReplaceIndex : mode;
+    if (u.outputModeCombo->currentIndex() != index)
+        u.outputModeCombo->setCurrentIndex(index);
     u.outputLabel->setText(tr(shown.label));
     u.mOutputField->setAccessibleName(tr(shown.name));
     u.mOutputField->setAccessibleDescription(tr(shown.description));

@@ -23,10 +23,18 @@ QString AppController::proposedOutput(bool probed) const
     return m_recording.proposedOutput(ext, m_outputMode);
 }
 
-void AppController::setOutputMode(RunRequest::Mode mode)
+void AppController::setOutputMode(RunRequest::Mode mode, bool replace)
 {
-    if (m_outputMode == mode)
+    replace = replace && mode == RunRequest::Mode::Cut;
+    if (m_outputMode == mode) {
+        // The same copy, only where it ends up differs.
+        if (m_replaceRecording != replace) {
+            m_replaceRecording = replace;
+            emit outputModeChanged(mode);
+        }
         return;
+    }
+    m_replaceRecording = replace;
     // A name the user typed stays; a skip list has no name to choose.
     const bool proposed = m_outputText == m_proposedOutput || m_outputMode == RunRequest::Mode::SkipList
                           || mode == RunRequest::Mode::SkipList;

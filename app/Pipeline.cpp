@@ -6,8 +6,10 @@
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 #include "jobs/EraseJob.h"
+#include "jobs/Profiles.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RunLog.h"
+#include "jobs/Trash.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -41,6 +43,7 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
         m_pipeline->deleteLater();
     m_pipeline = new RunPipeline(m_request, &m_media, this);
     m_pipeline->setStopBounds(m_graceMs, m_drainMs);
+    m_pipeline->setPutsCopyInPlace(m_request.replace);
     connectPipeline();
     setStatus(QString());
     m_outcome.clear();
@@ -59,6 +62,14 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
 
 bool AppController::settleRun(bool &detect, bool remove)
 {
+    // A profile gone since it was chosen would leave the defaults, unasked.
+    if (detect && m_haveInput && !m_profile.isEmpty()) {
+        QString why;
+        if (!profiles::find(m_profile, &why)) {
+            setStatus(QStringLiteral("The profile cannot be used: %1.").arg(why));
+            return false;
+        }
+    }
     if (detect && m_haveInput) {
         if (const QString refusal = Recording(movieFile()).detectionRefusal(); !refusal.isEmpty()) {
             setStatus(refusal);
@@ -87,6 +98,27 @@ bool AppController::settleRun(bool &detect, bool remove)
             setStatus(problem);
             return false;
         }
+        if (m_replaceRecording && m_outputMode == RunRequest::Mode::Cut && !replaceConfirmed())
+            return false;
+    }
+    return true;
+}
+
+bool AppController::replaceConfirmed()
+{
+    // Told now, not after a cut that may take an hour.
+    const QString copy = settledOutput();
+    if (const QString why = trash::cannotReplace(movieFile(), copy); !why.isEmpty()) {
+        setStatus(QStringLiteral("Nothing was cut, as the copy could not take the recording's place: %1.")
+                      .arg(why));
+        return false;
+    }
+    const QString name = QFileInfo(movieFile()).fileName();
+    if (!confirm(QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
+                                "to the trash. Cut it in the recording's place?")
+                     .arg(name))) {
+        setStatus(QStringLiteral("The recording was left in its place: nothing was cut."));
+        return false;
     }
     return true;
 }

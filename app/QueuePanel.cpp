@@ -103,6 +103,9 @@ RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, co
     r.recording = path;
     r.mode = mode;
     r.output = mode == RunRequest::Mode::SkipList ? QString() : output;
+    // Only a single run asks before a recording goes to the trash: a row's
+    // copy is made beside its recording.
+    r.replace = false;
     return r;
 }
 

@@ -8,6 +8,9 @@
 #include "core/PropertyList.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/Profiles.h"
+
+#include <QDir>
 
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +32,26 @@ QVariantMap AppController::detectorSettings() const
 {
     DetectorOptions options = m_options;
     options.detectMethods = detectMethodMask();
-    return withDetectorOptions(m_iniFileData, options);
+    const QVariantMap settings = withDetectorOptions(m_iniFileData, options);
+    // Over the window's options too, as the command line lays it over its own.
+    if (!m_profile.isEmpty())
+        if (const std::optional<profiles::Profile> chosen = profiles::find(m_profile, nullptr))
+            return profiles::overlaid(settings, chosen->settings);
+    return settings;
+}
+
+QStringList AppController::profilesFound()
+{
+    QStringList names;
+    for (const QString &folder : profiles::folders())
+        for (const QFileInfo &file :
+             QDir(folder + QStringLiteral("/profiles"))
+                 .entryInfoList({QStringLiteral("*.ini")}, QDir::Files | QDir::Readable))
+            if (!names.contains(file.completeBaseName())
+                && !file.completeBaseName().startsWith(QLatin1Char('.')))
+                names << file.completeBaseName();
+    names.sort(Qt::CaseInsensitive);
+    return names;
 }
 
 RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
@@ -45,10 +67,12 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
                    : settledOutput();
     // The user was asked before an existing file under that name is replaced.
     r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
+    r.replace = remove && m_replaceRecording && m_outputMode == RunRequest::Mode::Cut;
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;
     r.detectorSettings = detectorSettings();
+    r.profile = m_profile;
     r.noSkip = m_options.noSkip;
     r.edlSeek = m_options.edlSeek;
     r.tools.comskip = toolPath(QStringLiteral("comskip"));

@@ -136,6 +136,7 @@ void RunPipeline::start()
             return;
         }
     }
+    m_read = trash::FileState::of(m_request.recording);
     openLog();
     // A cut needs breaks to cut: the list on disk says how many there are
     // until a detection says again.
@@ -335,6 +336,9 @@ void RunPipeline::finishRun()
 {
     if (m_state == kStateIdle)
         return;
+    if (m_putsCopyInPlace && !m_stopRequested && !m_failed && m_request.replace
+        && m_request.mode == RunRequest::Mode::Cut && !m_copyMade.isEmpty())
+        putCopyInPlace();
     // A stopped run leaves no more behind than a finished one would.
     m_log.close();
     if (m_stopRequested && m_request.erase) {
@@ -344,6 +348,21 @@ void RunPipeline::finishRun()
     m_lock.reset();
     m_state = kStateIdle;
     emit finished();
+}
+
+void RunPipeline::putCopyInPlace()
+{
+    // Still under the recording's lock, so no other Trimlet reads it as
+    // it changes hands; a copy that was refused never comes this far.
+    const trash::Outcome put =
+        trash::replaceWithCopy(m_request.recording, m_copyMade, m_read, m_request.keepOriginal);
+    toLog(QStringLiteral("Trimlet: ") + put.message + QLatin1Char('\n'));
+    if (!put.replaced) {
+        fail(put.message);
+        return;
+    }
+    m_copyMade = m_request.recording;
+    setOutcome(withOutcome(put.message));
 }
 
 WorkFiles RunPipeline::workFiles() const

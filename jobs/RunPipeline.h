@@ -2,6 +2,7 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
 #include "jobs/RunLog.h"
 
@@ -49,6 +50,11 @@ public:
     // A lock its caller holds for longer than this run (a batch's
     // detection, its cut and the time between), used instead.
     void useLock(std::shared_ptr<RecordingLock> lock) { m_lock = std::move(lock); }
+    // A request to replace the recording is carried out by the run itself,
+    // once its copy is checked and its work files erased: for a caller
+    // that runs it alone. A batch puts its copies in place itself, as it
+    // knows the recording from before the run.
+    void setPutsCopyInPlace(bool on) { m_putsCopyInPlace = on; }
     // Stops the step under way; finished() follows once its tool has ended.
     void stop();
 
@@ -99,6 +105,7 @@ private:
     // Why the cut list on disk cannot be cut by; empty when it can.
     QString cutListRefusal() const;
     void fail(const QString &text);
+    void putCopyInPlace();
 
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
@@ -121,4 +128,7 @@ private:
     std::shared_ptr<RecordingLock> m_lock;
     int m_graceMs = 1000;
     int m_drainMs = 3000;
+    bool m_putsCopyInPlace = false;
+    // The recording as the run found it, for a copy that takes its place.
+    trash::FileState m_read;
 };

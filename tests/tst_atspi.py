@@ -288,8 +288,9 @@ def inner(trimlet, tools):
                 failures.append(f"{what}: heard {heard!r}, the window shows {expected!r}")
 
         check("last refresh", name_of(refreshed), "Package lists last refreshed: " + last_refreshed())
-        # The output choice and the field it names: one name each.
-        check("output choice", [name_of(n) for n in nodes if n.get_role_name() == "combo box"], ["Output"])
+        # The output choice and the field it names, and the profile choice: one name each.
+        check("output choice", [name_of(n) for n in nodes if n.get_role_name() == "combo box"],
+              ["Output", "Profile"])
         check("copy's field", [name_of(n) for n in nodes if n.get_role_name() == "text"
                                and name_of(n) in ("Cut copy", "Output")], ["Cut copy"])
         check("run button before the run", name_of(run), "Run all chosen steps")

@@ -7,6 +7,7 @@
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -237,6 +238,37 @@ private slots:
         // Results stay for the chart.
         QVERIFY(c.haveResults() && c.haveCommercials());
         QVERIFY(r.windows.ui().graphButton->isEnabled());
+    }
+
+    void testProfileChosenInTheWindow()
+    {
+        // Laid over the window's options for the detector, named in the run
+        // log; one gone since it was chosen stops the run rather than
+        // leaving the defaults unasked.
+        const QString dir = freshDir();
+        EnvGuard env;
+        env.set("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/config")));
+        const QString news = dir + QStringLiteral("/config/trimlet/profiles/news.ini");
+        QVERIFY(QDir().mkpath(QFileInfo(news).absolutePath()));
+        writeFile(news, "[Main Settings]\nmax_commercialbreak=123 ; the news breaks are short\n");
+        Run r(dir);
+        AppController &c = r.controller;
+        QComboBox *profile = r.ui().mProfileCombo;
+        QCOMPARE(profile->accessibleName(), QStringLiteral("Profile"));
+        QCOMPARE(profile->count(), 2);
+        profile->setFocus();
+        QTest::keyClick(profile, Qt::Key_Down);
+        QCOMPARE(profile->currentText(), QStringLiteral("news"));
+        c.detectStart();
+        QVERIFY(waitForIdle(c));
+        QVERIFY(readAll(r.work(".ini")).contains("\nmax_commercialbreak=123"));
+        QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")).contains("profile news\n"));
+        QVERIFY(QFile::remove(news));
+        c.detectStart();
+        QCOMPARE(c.processState(), 0);
+        QVERIFY2(r.ui().mStatusField->text().startsWith(
+                     QStringLiteral("The profile cannot be used: no profile news")),
+                 qPrintable(r.ui().mStatusField->text()));
     }
 
     void testDetectionStatusTable_data()

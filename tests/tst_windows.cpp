@@ -21,12 +21,14 @@
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <sys/stat.h>
 #include <private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
@@ -189,6 +191,62 @@ private slots:
         choose(0);
         QCOMPARE(u.mOutputField->text(), dir + QStringLiteral("/show.clean.mpg"));
         QCOMPARE(QSettings().value(QStringLiteral("outputMode")).toString(), QStringLiteral("cut"));
+    }
+
+    // The cut copy in the recording's place: asked first; a copy refused
+    // leaves the recording as it was; a checked one takes its name, and
+    // the status line says where the recording went.
+    void testCutCopyInRecordingsPlace()
+    {
+        const QString dir = freshDir();
+        EnvGuard env;
+        env.set("XDG_DATA_HOME", QFile::encodeName(dir + QStringLiteral("/data")));
+        // The choice is remembered: the tests after this one start from a copy beside.
+        const auto plainCut =
+            qScopeGuard([] { QSettings().setValue(QStringLiteral("outputMode"), QStringLiteral("cut")); });
+        StandInRun r(dir);
+        AppController &c = r.controller;
+        Ui::MainWindow &u = r.ui();
+        u.outputModeCombo->setFocus();
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(u.outputModeCombo, Qt::Key_Down);
+        QCOMPARE(u.outputModeCombo->currentText(), QStringLiteral("Cut copy in the recording's place"));
+        QCOMPARE(u.mOutputField->text(), QFileInfo(r.movie).absolutePath() + QStringLiteral("/show.clean.mpg"));
+        const auto inode = [](const QString &path) {
+            struct stat st = {};
+            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_ino) : qint64(-1);
+        };
+        const qint64 original = inode(r.movie);
+        c.detectStart();
+        QVERIFY(waitForIdle(c));
+        r.answer = false;
+        c.removeStart();
+        QCOMPARE(r.questions.size(), 1);
+        QVERIFY(r.questions.first().contains(QStringLiteral("the recording goes to the trash")));
+        QCOMPARE(u.mStatusField->text(), QStringLiteral("The recording was left in its place: nothing was cut."));
+        QVERIFY(!c.runner());
+        r.answer = true;
+        const QString trashed = dir + QStringLiteral("/data/Trash/files/show.mpg");
+        {
+            EnvGuard fail;
+            fail.set("STANDIN_RC", "1");
+            fail.set("STANDIN_FFMPEG_RC", "1");
+            c.removeStart();
+            QVERIFY(waitForIdle(c));
+        }
+        QCOMPARE(inode(r.movie), original);
+        QVERIFY(!QFile::exists(trashed));
+        c.removeStart();
+        QVERIFY(waitForIdle(c));
+        QVERIFY2(u.mStatusField->text().endsWith(
+                     QStringLiteral("The copy took the recording's place as show.mpg; the recording is in %1.")
+                         .arg(trashed)),
+                 qPrintable(u.mStatusField->text()));
+        QCOMPARE(inode(trashed), original);
+        QVERIFY(QFile::exists(dir + QStringLiteral("/data/Trash/info/show.mpg.trashinfo")));
+        QVERIFY(inode(r.movie) != original && inode(r.movie) != -1);
+        QVERIFY(!QFile::exists(QFileInfo(r.movie).absolutePath() + QStringLiteral("/show.clean.mpg")));
+        QCOMPARE(QSettings().value(QStringLiteral("outputMode")).toString(), QStringLiteral("replace"));
     }
 
     // Detected recordings wait for the user: only an approved one is cut,
