@@ -77,6 +77,7 @@ void DetectJob::start()
         if (writeAtomically(ini, *text))
             m_files.record({QFileInfo(ini).fileName()});
     m_setAside = m_files.setAsideLists();
+    m_files.markDetecting();
     emit message(QStringLiteral("Detecting commercials…"));
     runTool(arguments(m_request));
 }

@@ -148,6 +148,9 @@ WorkFiles::Manifest WorkFiles::manifest() const
         for (const QJsonValue &v : o.value(QStringLiteral("beside")).toArray())
             if (own(v.toString()) && !m.beside.contains(v.toString()))
                 m.beside << v.toString();
+        for (const QJsonValue &v : o.value(QStringLiteral("detecting")).toArray())
+            if (own(v.toString()) && !m.detecting.contains(v.toString()))
+                m.detecting << v.toString();
         return m;
     }
     // A manifest of an earlier version, a name a line: only this
@@ -163,7 +166,8 @@ void WorkFiles::write(const Manifest &m) const
 {
     const QJsonObject o{{QStringLiteral("uid"), qint64(::geteuid())},
                         {QStringLiteral("made"), QJsonArray::fromStringList(m.made)},
-                        {QStringLiteral("beside"), QJsonArray::fromStringList(m.beside)}};
+                        {QStringLiteral("beside"), QJsonArray::fromStringList(m.beside)},
+                        {QStringLiteral("detecting"), QJsonArray::fromStringList(m.detecting)}};
     writeAtomically(manifestPath(), QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
 }
 
@@ -294,8 +298,26 @@ QList<WorkFiles::SetAside> WorkFiles::setAsideLists() const
     return setAside;
 }
 
+void WorkFiles::markDetecting() const
+{
+    if (!isValid())
+        return;
+    Manifest m = manifest();
+    m.detecting.clear();
+    for (const char *ext : kDetectorExtensions) {
+        const QString file = path(QLatin1String(ext));
+        if (!QFileInfo::exists(file) && !QFileInfo(file).isSymLink())
+            m.detecting << QFileInfo(file).fileName();
+    }
+    write(m);
+}
+
 void WorkFiles::settle(const QList<SetAside> &setAside, bool detected) const
 {
+    if (Manifest m = manifest(); !m.detecting.isEmpty()) {
+        m.detecting.clear();
+        write(m);
+    }
     if (!detected) {
         // What a failed or stopped detection left is half a result: the
         // lists go back to what they were before it started.
@@ -348,6 +370,17 @@ void WorkFiles::restoreSetAside() const
 {
     if (!isValid())
         return;
+    // A detection that did not live to settle: the lists it left under
+    // names that were free when it started are half results of its own.
+    if (Manifest m = manifest(); !m.detecting.isEmpty()) {
+        for (const QString &name : std::as_const(m.detecting)) {
+            const QString file = m_outDir + QLatin1Char('/') + name;
+            if (isOwnEntry(file) && !isUntouchable(file))
+                QFile::remove(file);
+        }
+        m.detecting.clear();
+        write(m);
+    }
     for (const char *ext : kListExtensions) {
         const QString file = path(QLatin1String(ext));
         // Only what a run of this user's set aside: one planted under the

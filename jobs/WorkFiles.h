@@ -56,6 +56,10 @@ public:
     void erase() const;
 
     QList<SetAside> setAsideLists() const;
+    // The detector is about to write its lists: until settle(), whatever
+    // stands under their names without a set-aside list of the user's was
+    // written by it.
+    void markDetecting() const;
     // After the detector: its lists stay (detected) or the set-aside ones
     // come back; files of the user's come back where the detector wrote
     // nothing in their place, and its debugging log never takes the place
@@ -71,6 +75,9 @@ private:
     {
         QStringList made;
         QStringList beside;
+        // The detector's lists of a detection under way: what it leaves
+        // there if it is killed is its own, not the user's.
+        QStringList detecting;
     };
     Manifest manifest() const;
     void write(const Manifest &m) const;

@@ -159,8 +159,9 @@ private slots:
         QTest::addColumn<int>("owner"); // of the list set aside; -1: this user
         QTest::addColumn<QByteArray>("after");
         QTest::newRow("set aside by this user's run") << -1 << QByteArray("the list");
-        // Planted under the aside name, it would take the list's place.
-        QTest::newRow("planted by another user") << 4242 << QByteArray("half");
+        // Planted under the aside name, it would take the list's place; the
+        // half list is the killed detection's own.
+        QTest::newRow("planted by another user") << 4242 << QByteArray("(none)");
     }
     void testListsOfAKilledRunComeBack()
     {
@@ -173,13 +174,18 @@ private slots:
         put(files.path(QStringLiteral("edl")), "the list");
         const QList<WorkFiles::SetAside> aside = files.setAsideLists();
         QCOMPARE(aside.size(), 1);
-        // Trimlet dies here; comskip left half a list.
+        files.markDetecting();
+        // Trimlet dies here; comskip left half a list, and an empty frame
+        // list where the user kept none: both its own, to go.
         put(files.path(QStringLiteral("edl")), "half");
+        put(files.path(QStringLiteral("txt")), "");
         if (owner >= 0)
             QCOMPARE(::chown(QFile::encodeName(aside.first().aside).constData(), uid_t(owner), gid_t(-1)), 0);
         files.restoreSetAside();
         QCOMPARE(bytesOf(files.path(QStringLiteral("edl"))), after);
-        QCOMPARE(filesIn(dir).size(), owner >= 0 ? 2 : 1);
+        QVERIFY(!QFile::exists(files.path(QStringLiteral("txt"))));
+        // The manifest, and the list or the planted aside.
+        QCOMPARE(filesIn(dir).size(), 2);
     }
 };
 
