@@ -13,6 +13,7 @@
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
@@ -697,7 +698,18 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
             e.keptSeconds = 0;
             e.breaksCut = 0;
         }
-        if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
+        if (!e.copyMade.isEmpty() && e.request.mode != RunRequest::Mode::SkipList
+            && !(trash::FileState::of(e.request.recording) == s.read)) {
+            // A DVR still writing it: the copy holds what was there when it
+            // was read, which is not the recording, so it is not kept.
+            QFile::remove(e.copyMade);
+            e.copyMade.clear();
+            e.keptSeconds = 0;
+            e.breaksCut = 0;
+            fail(index, QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
+                                       "was not kept.")
+                            .arg(pathtext::lastComponent(e.request.recording)));
+        } else if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
             putInPlace(index, outcome);
         else
             setState(index, State::Done, outcome);
