@@ -151,8 +151,8 @@ bool frameListComplete(const QByteArray &text)
         return false;
     // "FILE PROCESSING COMPLETE  10869 FRAMES AT  2997"
     const QList<QByteArray> words = text.left(first).simplified().split(' ');
-    if (words.size() != 7 || words.at(0) != "FILE" || words.at(1) != "PROCESSING"
-        || words.at(2) != "COMPLETE" || words.at(4) != "FRAMES" || words.at(5) != "AT")
+    if (words.size() != 7 || words.at(0) != "FILE" || words.at(1) != "PROCESSING" || words.at(2) != "COMPLETE"
+        || words.at(4) != "FRAMES" || words.at(5) != "AT")
         return false;
     bool frames = false, rate = false;
     words.at(3).toLongLong(&frames);

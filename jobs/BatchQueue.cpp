@@ -4,10 +4,10 @@
 #include "core/PathText.h"
 #include "jobs/CutJob.h"
 #include "jobs/EraseJob.h"
-#include "jobs/RunLog.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
+#include "jobs/RunLog.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
@@ -706,9 +706,10 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
             e.copyMade.clear();
             e.keptSeconds = 0;
             e.breaksCut = 0;
-            fail(index, QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
-                                       "was not kept.")
-                            .arg(pathtext::lastComponent(e.request.recording)));
+            fail(index,
+                 QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
+                                "was not kept.")
+                     .arg(pathtext::lastComponent(e.request.recording)));
         } else if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
             putInPlace(index, outcome);
         else

@@ -272,9 +272,8 @@ void CutJob::start()
     }
     m_kept = media::keptSpans(m_cuts, seconds);
     if (m_kept.isEmpty()) {
-        end(Status::Failed,
-            withOutcome(
-                QStringLiteral("The cut list leaves nothing of the recording to keep: no copy was made.")));
+        end(Status::Failed, withOutcome(QStringLiteral(
+                                "The cut list leaves nothing of the recording to keep: no copy was made.")));
         return;
     }
     // A chapters file holds the whole recording.

@@ -2,9 +2,9 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/RunLog.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
-#include "jobs/RunLog.h"
 
 #include <QObject>
 #include <QPointer>

@@ -96,8 +96,8 @@ QString trashFor(const QString &path, QString *why)
     }
     const QString top = QStorageInfo(path).rootPath();
     const QString uid = QString::number(::getuid());
-    // An administrator's shared .Trash counts only as the specification
-    // has it: a real folder, with the sticky bit.
+    // An administrator's shared .Trash counts only as the freedesktop Trash
+    // rules have it: a real folder, with the sticky bit.
     const QString shared = (top == QLatin1String("/") ? QString() : top) + QStringLiteral("/.Trash");
     struct stat st;
     if (::lstat(bytes(shared).constData(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX)

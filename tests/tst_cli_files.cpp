@@ -67,7 +67,8 @@ private slots:
         if (!manifest.isEmpty())
             writeFile(dir.filePath(QStringLiteral(".show.trimlet-files")), manifest.toUtf8());
         const QMap<QString, QByteArray> before = folder(dir.path());
-        const CliRun run = runCli({QStringLiteral("--json"), dir.filePath(recording)}, withStandIns(), dir.path());
+        const CliRun run =
+            runCli({QStringLiteral("--json"), dir.filePath(recording)}, withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
         // Trimlet's own hidden records aside.
         QCOMPARE(lost(before, folder(dir.path())).filter(QRegularExpression(QStringLiteral("^[^.]"))),
@@ -106,7 +107,8 @@ private slots:
         if (arguments.contains(QStringLiteral("--use-existing-detection")))
             writeFile(dir.filePath(QStringLiteral(".show.trimlet-files")), "show.ini\nshow.txt\nshow.edl\n");
         const QMap<QString, QByteArray> before = folder(dir.path());
-        const CliRun run = runCli(QStringList{QStringLiteral("--json")} + arguments, withStandIns(), dir.path());
+        const CliRun run =
+            runCli(QStringList{QStringLiteral("--json")} + arguments, withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
         QCOMPARE(run.summary[0][QStringLiteral("state")].toString(), QStringLiteral("done"));
         const QMap<QString, QByteArray> after = folder(dir.path());

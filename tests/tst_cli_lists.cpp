@@ -57,7 +57,8 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_TXT"), QString::fromLatin1(frames));
         env.insert(QStringLiteral("STANDIN_EDL"), QString::fromLatin1(edl));
-        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, dir.path());
+        const CliRun run =
+            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, dir.path());
         checkFailedDetection(run, dir.path(), QStringLiteral("comskip's lists are incomplete."));
     }
 
@@ -80,7 +81,8 @@ private slots:
         // that stay empty, and says it succeeded, as comskip does.
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("fill"));
-        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, disk);
+        const CliRun run =
+            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("show.mpg")}, env, disk);
         checkFailedDetection(run, disk, QStringLiteral("The disk is full: comskip's lists are incomplete."));
     }
 
@@ -117,9 +119,10 @@ private slots:
         writeFile(dir.filePath(QStringLiteral("show.edl")), edl);
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
-        const CliRun run = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--use-existing-detection"), QStringLiteral("--mode"), mode,
-                                   QStringLiteral("show.mpg")},
-                                  env, dir.path());
+        const CliRun run =
+            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--use-existing-detection"),
+                               QStringLiteral("--mode"), mode, QStringLiteral("show.mpg")},
+                   env, dir.path());
         if (reason.isEmpty()) {
             QCOMPARE(run.status, 0);
             QCOMPARE(run.summary[0][QStringLiteral("breaks_cut")].toInt(), 1);
@@ -147,7 +150,8 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
         env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
-        const CliRun failed = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("a.mpg")}, env, dir.path());
+        const CliRun failed =
+            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("a.mpg")}, env, dir.path());
         QCOMPARE(failed.status, 1);
         QVERIFY2(
             failed.message().endsWith(
@@ -160,7 +164,8 @@ private slots:
         QVERIFY2(aPart.contains("MEncoder stand-in"), aPart.constData());
 
         // A run kept whole beside it: its detection and its cut.
-        const CliRun kept = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--keep-work-files"), QStringLiteral("b.mpg")},
+        const CliRun kept = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--keep-work-files"),
+                                               QStringLiteral("b.mpg")},
                                    withStandIns(), dir.path());
         QCOMPARE(kept.status, 0);
         QByteArray both = readAll(log);
@@ -170,7 +175,8 @@ private slots:
 
         // Erased once a run succeeds: its own parts, not a's.
         QFile::remove(dir.filePath(QStringLiteral("b.clean.mpg")));
-        const CliRun erased = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("b.mpg")}, withStandIns(), dir.path());
+        const CliRun erased = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("b.mpg")},
+                                     withStandIns(), dir.path());
         QCOMPARE(erased.status, 0);
         QCOMPARE(readAll(log), aPart);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("b.ini"))));

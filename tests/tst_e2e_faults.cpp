@@ -219,7 +219,8 @@ class TestEndToEndFaults final : public QObject
             return joined(name, QStringLiteral("show:150 ad:30"), {"-r", "60000/1001"},
                           QStringLiteral("ad:30 show:150"), 0);
         if (name == QLatin1String("clock-leap.ts"))
-            return joined(name, QStringLiteral("show:150 ad:60 show:75"), {}, QStringLiteral("show:75"), 29700);
+            return joined(name, QStringLiteral("show:150 ad:60 show:75"), {}, QStringLiteral("show:75"),
+                          29700);
         // A recording that starts mid-stream, 1.3 s into a 2 s group of
         // pictures, as a DVR's does when it tunes in.
         if (name == QLatin1String("h264-gop60.ts"))

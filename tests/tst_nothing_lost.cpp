@@ -383,10 +383,11 @@ private slots:
         QVERIFY(waitForIdle(c));
         // With the figures: what was written, of about how much.
         const QString said = r.ui().mStatusField->text();
-        QVERIFY2(said.startsWith(QStringLiteral("The disk is full: the cut copy did not fit in %1 (8.0 kB written "
-                                                "of about ")
-                                     .arg(dir)),
-                 qPrintable(said));
+        QVERIFY2(
+            said.startsWith(QStringLiteral("The disk is full: the cut copy did not fit in %1 (8.0 kB written "
+                                           "of about ")
+                                .arg(dir)),
+            qPrintable(said));
         QVERIFY(c.partialCopies().isEmpty());
         QVERIFY(!QFile::exists(r.ui().mOutputField->text()));
 

@@ -28,10 +28,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <sys/stat.h>
 #include <private/qguiapplication_p.h>
 #include <qpa/qplatformaccessibility.h>
 #include <qpa/qplatformintegration.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -211,7 +211,8 @@ private slots:
         for (int i = 0; i < 3; ++i)
             QTest::keyClick(u.outputModeCombo, Qt::Key_Down);
         QCOMPARE(u.outputModeCombo->currentText(), QStringLiteral("Cut copy in the recording's place"));
-        QCOMPARE(u.mOutputField->text(), QFileInfo(r.movie).absolutePath() + QStringLiteral("/show.clean.mpg"));
+        QCOMPARE(u.mOutputField->text(),
+                 QFileInfo(r.movie).absolutePath() + QStringLiteral("/show.clean.mpg"));
         const auto inode = [](const QString &path) {
             struct stat st = {};
             return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_ino) : qint64(-1);
@@ -223,7 +224,8 @@ private slots:
         c.removeStart();
         QCOMPARE(r.questions.size(), 1);
         QVERIFY(r.questions.first().contains(QStringLiteral("the recording goes to the trash")));
-        QCOMPARE(u.mStatusField->text(), QStringLiteral("The recording was left in its place: nothing was cut."));
+        QCOMPARE(u.mStatusField->text(),
+                 QStringLiteral("The recording was left in its place: nothing was cut."));
         QVERIFY(!c.runner());
         r.answer = true;
         const QString trashed = dir + QStringLiteral("/data/Trash/files/show.mpg");
@@ -238,10 +240,11 @@ private slots:
         QVERIFY(!QFile::exists(trashed));
         c.removeStart();
         QVERIFY(waitForIdle(c));
-        QVERIFY2(u.mStatusField->text().endsWith(
-                     QStringLiteral("The copy took the recording's place as show.mpg; the recording is in %1.")
-                         .arg(trashed)),
-                 qPrintable(u.mStatusField->text()));
+        QVERIFY2(
+            u.mStatusField->text().endsWith(
+                QStringLiteral("The copy took the recording's place as show.mpg; the recording is in %1.")
+                    .arg(trashed)),
+            qPrintable(u.mStatusField->text()));
         QCOMPARE(inode(trashed), original);
         QVERIFY(QFile::exists(dir + QStringLiteral("/data/Trash/info/show.mpg.trashinfo")));
         QVERIFY(inode(r.movie) != original && inode(r.movie) != -1);
