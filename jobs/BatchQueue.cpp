@@ -671,12 +671,8 @@ void BatchQueue::pipelineEnded(int index, RunPipeline *run, bool cutting)
     if (run->wasStopped()) {
         // A stopped cut's pipeline erased what the run wrote; a detection's
         // knows nothing of the erase to come, so it is done here.
-        if (!cutting && e.request.erase) {
-            EraseJob(WorkFiles(e.request.outDir, e.request.baseName, {e.request.recording, e.request.output}),
-                     e.request.output)
-                .start();
-            RunLog::erasePartsOf(e.request.outDir, e.request.recording);
-        }
+        if (!cutting && e.request.erase)
+            RunPipeline::eraseWorkFiles(e.request);
         setState(index, State::Stopped, outcome.isEmpty() ? QStringLiteral("Stopped.") : outcome);
     } else if (run->failed()) {
         // Unattended, nothing else may tell where to look.

@@ -341,10 +341,8 @@ void RunPipeline::finishRun()
         putCopyInPlace();
     // A stopped run leaves no more behind than a finished one would.
     m_log.close();
-    if (m_stopRequested && m_request.erase) {
-        EraseJob(workFiles(), m_request.output).start();
-        RunLog::erasePartsOf(m_request.outDir, m_request.recording);
-    }
+    if (m_stopRequested && m_request.erase)
+        eraseWorkFiles(m_request);
     m_lock.reset();
     m_state = kStateIdle;
     emit finished();
@@ -365,16 +363,22 @@ void RunPipeline::putCopyInPlace()
     setOutcome(withOutcome(put.message));
 }
 
-WorkFiles RunPipeline::workFiles() const
+void RunPipeline::eraseWorkFiles(const RunRequest &request)
 {
-    QStringList untouchable{m_request.recording, m_request.output};
-    if (m_request.listsGiven) {
-        const WorkFiles files(m_request.outDir, m_request.baseName);
+    EraseJob(workFilesOf(request), request.output).start();
+    RunLog::erasePartsOf(request.outDir, request.recording);
+}
+
+WorkFiles RunPipeline::workFilesOf(const RunRequest &request)
+{
+    QStringList untouchable{request.recording, request.output};
+    if (request.listsGiven) {
+        const WorkFiles files(request.outDir, request.baseName);
         for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
             untouchable << files.path(QLatin1String(ext));
         untouchable << files.iniPath();
     }
-    return WorkFiles(m_request.outDir, m_request.baseName, untouchable);
+    return WorkFiles(request.outDir, request.baseName, untouchable);
 }
 
 void RunPipeline::setOutcome(const QString &text)

@@ -78,6 +78,10 @@ public:
     const TaskWrapper *runner() const;
     QString logExcerpts() const;
     void setStopBounds(int graceMs, int drainMs);
+    // What erasing a request's work files may take, and what it leaves.
+    static WorkFiles workFilesOf(const RunRequest &request);
+    // Erases them at once, with the request's part of the folder's run log.
+    static void eraseWorkFiles(const RunRequest &request);
 
 signals:
     void stepStarted(RunPipeline::Step step);
@@ -99,7 +103,7 @@ private:
     void openLog();
     void toLog(const QString &text);
     // What the erase may take, and what it leaves.
-    WorkFiles workFiles() const;
+    WorkFiles workFiles() const { return workFilesOf(m_request); }
     QString withOutcome(const QString &text) const;
     void setOutcome(const QString &text);
     // Why the cut list on disk cannot be cut by; empty when it can.
