@@ -45,6 +45,17 @@ void Report::setShownName(int index, const QString &name)
     m_shownNames.insert(index, name);
 }
 
+void Report::setTextFilter(int index, std::function<QString(const QString &)> filter)
+{
+    m_filters.insert(index, std::move(filter));
+}
+
+QString Report::shown(int index, const QString &text) const
+{
+    const auto filter = m_filters.constFind(index);
+    return filter == m_filters.constEnd() ? text : (*filter)(text);
+}
+
 void Report::say(const QString &line)
 {
     if (watched())
@@ -63,7 +74,7 @@ void Report::sayOutcome(int index)
                                                                         : QString();
     print(QStringLiteral("%1: %2%3")
               .arg(name(index), BatchQueue::stateName(e.state),
-                   what.isEmpty() ? QString() : QStringLiteral(": ") + what));
+                   what.isEmpty() ? QString() : QStringLiteral(": ") + shown(index, what)));
 }
 
 void Report::print(const QString &line)
@@ -89,7 +100,7 @@ void Report::messaged(int index, const QString &text)
     if (m_said[index].contains(text))
         return;
     m_said[index] << text;
-    say(name(index) + QStringLiteral(": ") + text);
+    say(name(index) + QStringLiteral(": ") + shown(index, text));
 }
 
 void Report::stateChanged(int index, BatchQueue::State state)

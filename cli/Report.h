@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <vector>
 
 // What the batch is doing, on stderr. Watched (a terminal, or asked for):
@@ -28,6 +29,9 @@ public:
     // How the recording at index is named in the lines, where its path's
     // text is not its name (a name that is not UTF-8).
     void setShownName(int index, const QString &name);
+    // How the recording at index's messages are shown: paths of a stand-in
+    // named as the user's.
+    void setTextFilter(int index, std::function<QString(const QString &)> filter);
     // A recording's end, said but with Errors unless it failed or stopped.
     void sayOutcome(int index);
     bool watched() const { return m_mode == Mode::Bar || m_mode == Mode::ProgressLines; }
@@ -42,6 +46,7 @@ private:
     void drawBar();
     void clearBar();
     QString name(int index) const;
+    QString shown(int index, const QString &text) const;
     // The whole batch's share done, 0 to 1: a recording to cut counts its
     // detection as half of it.
     double done() const;
@@ -55,4 +60,5 @@ private:
     std::vector<int> m_tenths; // per recording, the last tenth told
     QList<QStringList> m_said; // per recording, what it has told
     QHash<int, QString> m_shownNames;
+    QHash<int, std::function<QString(const QString &)>> m_filters;
 };

@@ -2,6 +2,7 @@
 // the command line, for a DVR's post-processing or a script. It runs the
 // same requests through the same jobs, with the window's default settings.
 
+#include "RawNames.h"
 #include "Report.h"
 
 #include "core/PropertyList.h"
@@ -64,64 +65,22 @@ int usageError(const QString &text)
     return kExitUsage;
 }
 
-// A name's bytes as JSON text can hold them all: UTF-8 as it is, and each
-// byte that is not part of UTF-8 as the lone surrogate U+DC00 + byte,
-// which QJsonDocument writes as a JSON escape ("\\udcff" for 0xff). It is the
-// convention of Python's "surrogateescape" (os.fsencode gives the bytes
-// back), and no UTF-8 name holds one. Qt decodes such bytes into U+FFFD,
-// losing them.
-QString escapedName(const QByteArray &bytes)
+// rawInput and standIn: the bytes and the stand-in of a name that is not
+// UTF-8, or empty and null.
+QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput, const rawnames::StandIn *standIn)
 {
-    QString text;
-    qsizetype i = 0;
-    while (i < bytes.size()) {
-        const uchar lead = uchar(bytes.at(i));
-        const int length = lead < 0x80                    ? 1
-                           : lead >= 0xc2 && lead <= 0xdf ? 2
-                           : lead >= 0xe0 && lead <= 0xef ? 3
-                           : lead >= 0xf0 && lead <= 0xf4 ? 4
-                                                          : 0;
-        if (length > 0 && i + length <= bytes.size()) {
-            const QByteArray piece = bytes.mid(i, length);
-            const QString decoded = QString::fromUtf8(piece);
-            // fromUtf8 turns overlong forms, surrogates and stray
-            // continuation bytes into U+FFFD, which gives other bytes back.
-            if (decoded.toUtf8() == piece) {
-                text += decoded;
-                i += length;
-                continue;
-            }
-        }
-        text += QChar(ushort(0xdc00 + lead));
-        ++i;
-    }
-    return text;
-}
-
-// The same bytes for a person to read: what is not UTF-8 as "\\xHH".
-QString shownName(const QByteArray &bytes)
-{
-    QString text;
-    for (const QChar c : escapedName(bytes))
-        text += c.unicode() >= 0xdc80 && c.unicode() <= 0xdcff
-                    ? QStringLiteral("\\x%1").arg(c.unicode() - 0xdc00, 2, 16, QLatin1Char('0'))
-                    : QString(c);
-    return text;
-}
-
-QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput)
-{
+    const QString copy = standIn && !e.copyMade.isEmpty() ? standIn->copyMade() : e.copyMade;
     return QJsonObject{
         {QStringLiteral("input"),
-         rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath() : escapedName(rawInput)},
+         rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath() : rawnames::escaped(rawInput)},
         {QStringLiteral("state"), BatchQueue::stateName(e.state)},
-        {QStringLiteral("output"), e.copyMade.isEmpty() ? QJsonValue() : QJsonValue(e.copyMade)},
+        {QStringLiteral("output"), copy.isEmpty() ? QJsonValue() : QJsonValue(copy)},
         {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
         {QStringLiteral("breaks_found"), e.breaksFound},
         {QStringLiteral("breaks_cut"), e.copyMade.isEmpty() ? 0 : e.breaksCut},
         {QStringLiteral("detection"),
          e.existingDetection ? QStringLiteral("existing") : QStringLiteral("comskip")},
-        {QStringLiteral("message"), e.message},
+        {QStringLiteral("message"), standIn ? standIn->shownText(e.message) : e.message},
     };
 }
 
@@ -343,6 +302,23 @@ int main(int argc, char *argv[])
     queue.setReplaceOthers(parser.isSet(overwrite), QStringLiteral(" Give --overwrite to replace it."));
     queue.setDetectionSlots(
         parser.isSet(detections) ? detectionCount : BatchQueue::defaultDetectionSlots(base.detectorSettings));
+    // A recording whose name is not UTF-8 runs under a stand-in name; once
+    // it ends, what it made takes the recording's own bytes, before the
+    // report tells of it.
+    std::map<int, std::unique_ptr<rawnames::StandIn>> standIns;
+    std::map<int, QString> notCarriedOut;
+    QObject::connect(&queue, &BatchQueue::stateChanged, &queue, [&](int index, BatchQueue::State state) {
+        const auto s = standIns.find(index);
+        if (s == standIns.end()
+            || !(state == BatchQueue::State::Done || state == BatchQueue::State::Failed
+                 || state == BatchQueue::State::Stopped))
+            return;
+        QString why;
+        if (!s->second->finish(queue.entry(index).copyMade, parser.isSet(overwrite), &why)) {
+            notCarriedOut[index] = why.trimmed();
+            std::fprintf(stderr, "trimlet-cli: %s\n", qPrintable(why.trimmed()));
+        }
+    });
     // A DVR logs every line on stderr as an error: progress only for eyes.
     const Report::Mode reportMode = parser.isSet(quiet)       ? Report::Mode::Errors
                                     : ::isatty(STDERR_FILENO) ? Report::Mode::Bar
@@ -398,16 +374,29 @@ int main(int argc, char *argv[])
         if (found != unnamable.end() && !found->second.empty()) {
             QByteArray raw = found->second.back();
             found->second.pop_back();
-            const QByteArray shown = raw.mid(raw.lastIndexOf('/') + 1);
+            const QString shown = rawnames::shown(raw.mid(raw.lastIndexOf('/') + 1));
             if (!raw.startsWith('/'))
                 raw.prepend(cwd);
             rawInputs.push_back(raw);
-            report.setShownName(queue.count(), shownName(shown));
-            queue.addRefused(
-                request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and Trimlet cannot "
-                                        "hand such a name to its tools. Rename it (for example with "
-                                        "convmv) and run it again.")
-                             .arg(shownName(shown)));
+            report.setShownName(queue.count(), shown);
+            QString why;
+            std::unique_ptr<rawnames::StandIn> standIn;
+            if (base.replace)
+                why = QStringLiteral("its copy cannot take such a name in its place");
+            else
+                standIn = rawnames::StandIn::make(raw, &why);
+            if (!standIn) {
+                queue.addRefused(request,
+                                 QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it "
+                                                "(for example with convmv) and run it again.")
+                                     .arg(shown, why));
+                continue;
+            }
+            request.recording = standIn->recording();
+            const rawnames::StandIn *shownBy = standIn.get();
+            report.setTextFilter(queue.count(), [shownBy](const QString &text) { return shownBy->shownText(text); });
+            standIns[queue.count()] = std::move(standIn);
+            queue.add(request, parser.isSet(existing), parser.value(outputDir));
             continue;
         }
         rawInputs.push_back(QByteArray());
@@ -437,10 +426,14 @@ int main(int argc, char *argv[])
         QJsonArray all;
         for (int i = 0; i < queue.count(); ++i) {
             const BatchQueue::Entry &e = queue.entry(i);
-            if (e.state != BatchQueue::State::Done)
+            if (e.state != BatchQueue::State::Done || notCarriedOut.count(i))
                 status = kExitFailed;
             const QByteArray raw = size_t(i) < rawInputs.size() ? rawInputs[size_t(i)] : QByteArray();
-            all.append(summary(e, raw));
+            const auto standIn = standIns.find(i);
+            QJsonObject one = summary(e, raw, standIn == standIns.end() ? nullptr : standIn->second.get());
+            if (notCarriedOut.count(i))
+                one.insert(QStringLiteral("message"), e.message + QLatin1Char(' ') + notCarriedOut[i]);
+            all.append(one);
             // Unwatched, each was told as it ended.
             if (report.watched())
                 report.sayOutcome(i);

@@ -12,6 +12,7 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -228,31 +229,53 @@ private slots:
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
-    // A name is its bytes: one that is not UTF-8 is refused for what it
-    // is, and the summary gives its bytes back.
+    // A name is its bytes: one that is not UTF-8 is run all the same, its
+    // copy takes the recording's bytes, the user's list beside it is left
+    // as it was, and the summary gives the bytes back.
     void testNameNotUtf8()
     {
         QTemporaryDir dir;
-        const QByteArray raw = QFile::encodeName(dir.path()) + "/bad\xff\xfe.mpg";
-        const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        QVERIFY(fd >= 0);
-        QVERIFY(::write(fd, "recording", 9) == 9);
-        ::close(fd);
+        const QByteArray folder = QFile::encodeName(dir.path()) + '/';
+        const auto writeRaw = [&](const QByteArray &name, const QByteArray &bytes) {
+            const int fd = ::open((folder + name).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            QVERIFY(fd >= 0);
+            QVERIFY(::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size());
+            ::close(fd);
+        };
+        const QByteArray recording = QByteArray("recording ").repeated(1000);
+        writeRaw("bad\xff\xfe.mpg", recording);
+        writeRaw("bad\xff\xfe.edl", "the user's own list\n");
         const CliRun run = runProgram(QStringLiteral("/bin/sh"),
                                       {QStringLiteral("-c"),
                                        QStringLiteral("exec \"$0\" --json \"$(printf 'bad\\377\\376.mpg')\""),
                                        QStringLiteral(TRIMLET_CLI)},
                                       withStandIns(), dir.path());
-        // Qt's own removal cannot name it either.
-        ::unlink(raw.constData());
-        QCOMPARE(run.status, 1);
-        QVERIFY2(messageOf(run).contains(QStringLiteral("not UTF-8")), qPrintable(messageOf(run)));
-        QVERIFY2(messageOf(run).contains(QStringLiteral("bad\\xff\\xfe.mpg")), qPrintable(messageOf(run)));
+        QCOMPARE(run.status, 0);
         // The lone surrogates U+DCFF U+DCFE stand for the bytes.
-        QVERIFY2(run.json.contains("/bad\\udcff\\udcfe.mpg\""), run.json.constData());
-        QCOMPARE(run.summary[0][QStringLiteral("input")].toString(), dir.path() + QStringLiteral("/bad")
-                                                                         + QChar(0xdcff) + QChar(0xdcfe)
-                                                                         + QStringLiteral(".mpg"));
+        const QString escapedFolder = dir.path() + QStringLiteral("/bad") + QChar(0xdcff) + QChar(0xdcfe);
+        QCOMPARE(run.summary[0][QStringLiteral("input")].toString(), escapedFolder + QStringLiteral(".mpg"));
+        QCOMPARE(run.summary[0][QStringLiteral("output")].toString(), escapedFolder + QStringLiteral(".clean.mpg"));
+        QVERIFY2(messageOf(run).contains(QStringLiteral("bad\\xff\\xfe.clean.mpg")), qPrintable(messageOf(run)));
+        const auto readRaw = [&](const QByteArray &name) {
+            QFile file;
+            const int fd = ::open((folder + name).constData(), O_RDONLY);
+            return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll()
+                                                                                               : QByteArray();
+        };
+        QCOMPARE(readRaw("bad\xff\xfe.clean.mpg"), recording);
+        QCOMPARE(readRaw("bad\xff\xfe.edl"), QByteArray("the user's own list\n"));
+        QCOMPARE(readRaw("bad\xff\xfe.mpg"), recording);
+        // Nothing of the stand-in is left, and nothing else was made (Qt
+        // cannot list such names).
+        int names = 0;
+        if (DIR *listed = ::opendir(folder.constData())) {
+            while (const dirent *entry = ::readdir(listed))
+                names += qstrcmp(entry->d_name, ".") && qstrcmp(entry->d_name, "..");
+            ::closedir(listed);
+        }
+        QCOMPARE(names, 3);
+        for (const QByteArray name : {"bad\xff\xfe.mpg", "bad\xff\xfe.edl", "bad\xff\xfe.clean.mpg"})
+            ::unlink((folder + name).constData());
     }
 
     // The programme's length, not the clock's: a recording whose clock
