@@ -45,7 +45,8 @@ QString systemError()
 // Added on under the lock every writer of the log takes, with the
 // stand-in's paths as the recording's bytes (a later run reads them to
 // find its recording's part).
-bool appendLog(const QByteArray &from, const QByteArray &to, const QByteArray &standIn, const QByteArray &real)
+bool appendLog(const QByteArray &from, const QByteArray &to, const QByteArray &standIn,
+               const QByteArray &real)
 {
     QFile in(QFile::decodeName(from));
     if (!in.open(QIODevice::ReadOnly))
@@ -219,7 +220,8 @@ QByteArray StandIn::realName(const QString &standInName) const
     // name (or the stem of it, or a dot before it); that part takes the
     // recording's bytes.
     const QString real = escaped(m_name);
-    const int lead = standInName.startsWith(QLatin1Char('.')) && !m_alias.startsWith(QLatin1Char('.')) ? 1 : 0;
+    const int lead =
+        standInName.startsWith(QLatin1Char('.')) && !m_alias.startsWith(QLatin1Char('.')) ? 1 : 0;
     int k = 0;
     while (lead + k < standInName.size() && k < m_alias.size() && standInName.at(lead + k) == m_alias.at(k))
         ++k;
@@ -231,7 +233,8 @@ bool StandIn::moveOut(const QString &name, bool isCopy, bool overwrite, QString 
     const QByteArray from = QFile::encodeName(m_private + name);
     const QByteArray to = m_folder + realName(name);
     if (name == QLatin1String(kLogName)
-            ? appendLog(from, to, QFile::encodeName(recording()), m_folder + m_name) && ::unlink(from.constData()) == 0
+            ? appendLog(from, to, QFile::encodeName(recording()), m_folder + m_name)
+                  && ::unlink(from.constData()) == 0
         : isCopy ? moveCopy(from, to, overwrite)
                  : ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return true;

@@ -180,7 +180,7 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
                && samePlace(other->entry.request.recording) == samePlace(request.recording);
     });
     if (info.isFile() && !inBatch) {
-        const RecordingLock lock(request.recording);
+        const RecordingLock lock(e.request);
         if (lock.heldElsewhere())
             busy = lock.refusal();
         else
@@ -428,7 +428,7 @@ void BatchQueue::schedule()
 void BatchQueue::begin(int index)
 {
     Slot &s = *m_entries[size_t(index)];
-    s.lock = std::make_shared<RecordingLock>(s.entry.request.recording);
+    s.lock = std::make_shared<RecordingLock>(s.entry.request);
     if (s.lock->heldElsewhere()) {
         fail(index, s.lock->refusal());
         return;
@@ -566,7 +566,7 @@ void BatchQueue::cut(int index)
     // An approved recording's lock was let go while it waited for the user.
     Slot &s = *m_entries[size_t(index)];
     if (!s.lock)
-        s.lock = std::make_shared<RecordingLock>(s.entry.request.recording);
+        s.lock = std::make_shared<RecordingLock>(s.entry.request);
     if (s.lock->heldElsewhere()) {
         fail(index, s.lock->refusal());
         release(index);

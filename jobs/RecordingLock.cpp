@@ -2,6 +2,7 @@
 
 #include "core/PathText.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QStandardPaths>
 #include <QStringList>
@@ -59,15 +60,11 @@ int openLockFile(const QString &dir, const QByteArray &name)
     return fd;
 }
 
-} // namespace
-
-RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastComponent(recording))
+// Takes the lock file name in the first place one can be had: the path
+// and descriptor of a lock held here, or the process holding it (-1 when
+// held by one unknown), or neither when no lock file could be had at all.
+void acquire(const QByteArray &name, QByteArray *heldPath, int *heldFd, qint64 *holder)
 {
-    struct stat rec = {};
-    if (::stat(QFile::encodeName(recording).constData(), &rec) != 0)
-        return;
-    const QByteArray name = "trimlet-" + QByteArray::number(qulonglong(rec.st_dev)) + '-'
-                            + QByteArray::number(qulonglong(rec.st_ino)) + ".lock";
     // The other places are asked for only when needed: Qt warns on stderr,
     // which a DVR logs as an error, when XDG_RUNTIME_DIR is not set.
     int retries = 0;
@@ -91,8 +88,8 @@ RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastCo
                     --place;
                 continue;
             }
-            m_path = path;
-            m_fd = fd;
+            *heldPath = path;
+            *heldFd = fd;
             // For whoever cannot read the kernel's list of locks.
             const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
             if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) < 0)
@@ -106,31 +103,79 @@ RecordingLock::RecordingLock(const QString &recording) : m_name(pathtext::lastCo
         const ssize_t got = ::pread(fd, written, sizeof written - 1, 0);
         ::close(fd);
         if (error == EWOULDBLOCK) {
-            m_holder = flockHolder(st.st_dev, st.st_ino);
-            if (m_holder == 0 && got > 0)
-                m_holder = QByteArray(written).trimmed().toLongLong();
+            *holder = flockHolder(st.st_dev, st.st_ino);
+            if (*holder == 0 && got > 0)
+                *holder = QByteArray(written).trimmed().toLongLong();
             // Held, though neither said by whom.
-            if (m_holder <= 0)
-                m_holder = -1;
+            if (*holder <= 0)
+                *holder = -1;
             return;
         }
     }
 }
 
-RecordingLock::~RecordingLock()
+void release(const QByteArray &path, int fd)
 {
-    if (m_fd < 0)
+    if (fd < 0)
         return;
     // Removed while still held, so no one locks a name about to go. A file
     // another user made stays (the folder's sticky bit keeps it theirs).
     struct stat st = {};
-    if (::fstat(m_fd, &st) == 0 && st.st_uid == ::geteuid())
-        ::unlink(m_path.constData());
-    ::close(m_fd);
+    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid())
+        ::unlink(path.constData());
+    ::close(fd);
+}
+
+QByteArray fileId(const QString &path)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return QByteArray();
+    return QByteArray::number(qulonglong(st.st_dev)) + '-' + QByteArray::number(qulonglong(st.st_ino));
+}
+
+} // namespace
+
+RecordingLock::RecordingLock(const QString &recording) : RecordingLock(recording, QString(), QString()) { }
+
+RecordingLock::RecordingLock(const RunRequest &request)
+    : RecordingLock(request.recording, request.outDir, request.baseName)
+{ }
+
+RecordingLock::RecordingLock(const QString &recording, const QString &workFolder, const QString &baseName)
+    : m_name(pathtext::lastComponent(recording))
+{
+    const QByteArray id = fileId(recording);
+    if (id.isEmpty())
+        return;
+    acquire("trimlet-" + id + ".lock", &m_path, &m_fd, &m_holder);
+    const QByteArray folder = workFolder.isEmpty() ? QByteArray() : fileId(workFolder);
+    if (m_fd < 0 || folder.isEmpty() || baseName.isEmpty())
+        return;
+    // Two recordings of one stem ("News 20.00 Uhr", "News 20.15 Uhr") in
+    // one folder are handed the same lists by the detector, which names
+    // them without the last dot's part whatever it is.
+    const QByteArray stem =
+        QCryptographicHash::hash(baseName.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    acquire("trimlet-" + folder + '-' + stem + ".lock", &m_workPath, &m_workFd, &m_holder);
+    if (m_workFd < 0 && m_holder != 0) {
+        m_sharedStem = baseName;
+        release(m_path, m_fd);
+        m_fd = -1;
+    }
+}
+RecordingLock::~RecordingLock()
+{
+    release(m_workPath, m_workFd);
+    release(m_path, m_fd);
 }
 
 QString RecordingLock::refusal() const
 {
+    if (!m_sharedStem.isEmpty())
+        return QStringLiteral("%1 shares its work files (%2.txt, %2.edl) with a recording being processed by "
+                              "another Trimlet (process %3): run it once that one has ended.")
+            .arg(m_name, m_sharedStem, m_holder > 0 ? QString::number(m_holder) : QStringLiteral("unknown"));
     return QStringLiteral("%1 is being processed by another Trimlet (process %2).")
         .arg(m_name, m_holder > 0 ? QString::number(m_holder) : QStringLiteral("unknown"));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/RunRequest.h"
+
 #include <QString>
 
 // One Trimlet at a time on one recording: an exclusive flock(2) on a lock
@@ -19,6 +21,10 @@ class RecordingLock
 public:
     // Tries at once, without waiting.
     explicit RecordingLock(const QString &recording);
+    // Also the names of the run's work files (its folder and base name),
+    // which another recording of the same stem would be given.
+    explicit RecordingLock(const RunRequest &request);
+    RecordingLock(const QString &recording, const QString &workFolder, const QString &baseName);
     ~RecordingLock();
     RecordingLock(const RecordingLock &) = delete;
     RecordingLock &operator=(const RecordingLock &) = delete;
@@ -29,12 +35,16 @@ public:
     // missing), which blocks nothing.
     qint64 holder() const { return m_holder; }
     bool heldElsewhere() const { return m_holder != 0; }
-    // "show.mpg is being processed by another Trimlet (process N)."
+    // "show.mpg is being processed by another Trimlet (process N).", or
+    // that it shares its work files with a recording being processed.
     QString refusal() const;
 
 private:
     QString m_name;
+    QString m_sharedStem; // the base name another recording's run holds
     QByteArray m_path;
     int m_fd = -1;
+    QByteArray m_workPath;
+    int m_workFd = -1;
     qint64 m_holder = 0;
 };

@@ -122,7 +122,7 @@ void RunPipeline::start()
     if (m_state != kStateIdle)
         return;
     if (!m_lock && !m_request.recording.isEmpty()) {
-        m_lock = std::make_shared<RecordingLock>(m_request.recording);
+        m_lock = std::make_shared<RecordingLock>(m_request);
         if (m_lock->heldElsewhere()) {
             // Another Trimlet's lists and copy are its own: nothing of this
             // run may touch them, not even an erase.

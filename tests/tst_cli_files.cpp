@@ -121,7 +121,8 @@ private slots:
     }
 
     // A second Trimlet on a recording under way, reached through another
-    // name, is refused with the first one's process; the others of its
+    // name, is refused with the first one's process, and so is one on a
+    // recording whose lists would have the same names; the others of its
     // batch go on.
     void testOneTrimletPerRecording()
     {
@@ -129,6 +130,7 @@ private slots:
         const QString movie = dir.filePath(QStringLiteral("show.mpg"));
         writeFile(movie, kRecording);
         writeFile(dir.filePath(QStringLiteral("other.mpg")), kRecording);
+        writeFile(dir.filePath(QStringLiteral("show.2")), kRecording);
         QCOMPARE(::link(QFile::encodeName(movie).constData(),
                         QFile::encodeName(dir.filePath(QStringLiteral("link.mpg"))).constData()),
                  0);
@@ -138,13 +140,18 @@ private slots:
         // comskip's empty frame list: the first is detecting.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("show.txt"))), 20000);
         const CliRun second = runCli({QStringLiteral("--json"), QStringLiteral("--detect-only"),
-                                      QStringLiteral("./link.mpg"), QStringLiteral("other.mpg")},
+                                      QStringLiteral("./link.mpg"), QStringLiteral("other.mpg"),
+                                      QStringLiteral("show.2")},
                                      withStandIns(), dir.path());
         QCOMPARE(second.status, 1);
         QCOMPARE(second.summary[0][QStringLiteral("message")].toString(),
                  QStringLiteral("link.mpg is being processed by another Trimlet (process %1).")
                      .arg(first.processId()));
         QCOMPARE(second.summary[1][QStringLiteral("state")].toString(), QStringLiteral("done"));
+        QCOMPARE(second.summary[2][QStringLiteral("message")].toString(),
+                 QStringLiteral("show.2 shares its work files (show.txt, show.edl) with a recording being "
+                                "processed by another Trimlet (process %1): run it once that one has ended.")
+                     .arg(first.processId()));
         // The window says the same when Run is pressed, and runs nothing.
         Harness window;
         window.controller.toolLocator().setHelperDirectories({standInTools()}, false);
