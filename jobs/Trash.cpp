@@ -173,6 +173,14 @@ Outcome replaceWithCopy(const QString &recording, const QString &copy, const Fil
     struct stat cp;
     if (::lstat(bytes(copy).constData(), &cp) != 0 || !S_ISREG(cp.st_mode))
         return keepBoth(QStringLiteral("the copy is not a plain file"));
+    // In the recording's place, with the recording's group and mode: a
+    // DVR's group shares its recordings with its clients and their users.
+    struct stat rec;
+    if (::stat(bytes(recording).constData(), &rec) == 0) {
+        if (rec.st_gid != cp.st_gid)
+            (void)::chown(bytes(copy).constData(), uid_t(-1), rec.st_gid);
+        ::chmod(bytes(copy).constData(), rec.st_mode & 07777);
+    }
 
     QString folder, why;
     if (!keepDir.isEmpty()) {

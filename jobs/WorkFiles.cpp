@@ -238,6 +238,21 @@ bool WorkFiles::any() const
     return !leftovers().isEmpty();
 }
 
+QStringList WorkFiles::retireLists() const
+{
+    QStringList names;
+    if (!isValid())
+        return names;
+    for (const char *ext : kListExtensions) {
+        const QString file = path(QLatin1String(ext));
+        struct stat st = {};
+        if (::lstat(QFile::encodeName(file).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        names << QFileInfo(renameNoReplace(file, keptName(file)) ? keptName(file) : file).fileName();
+    }
+    return names;
+}
+
 void WorkFiles::erase() const
 {
     if (!isValid())

@@ -54,6 +54,10 @@ public:
     // Something erasing would remove is on disk.
     bool any() const;
     void erase() const;
+    // Renames every list under its keptName() for good (the recording they
+    // were made of is gone from its name); the new names, and those left
+    // where their keptName was taken.
+    QStringList retireLists() const;
 
     QList<SetAside> setAsideLists() const;
     // The detector is about to write its lists: until settle(), whatever

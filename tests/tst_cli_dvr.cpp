@@ -85,7 +85,11 @@ private slots:
         const QString name = QStringLiteral("Tom's \"News\" & más.mpg");
         const QString movie = dir.filePath(name);
         writeFile(movie, kRecording);
+        // The DVR's own list, of the times before the cut.
+        const QString dvrList = dir.filePath(QStringLiteral("Tom's \"News\" & más.edl"));
+        writeFile(dvrList, "60.06\t120.09\t3\n");
         const ino_t original = inodeOf(movie);
+        ::chmod(QFile::encodeName(movie).constData(), 0640);
         QProcessEnvironment env = withStandIns();
         // The home trash, on the recording's file system.
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
@@ -96,7 +100,11 @@ private slots:
         const QString trashed = dir.filePath(QStringLiteral("data/Trash/files/") + name);
         QCOMPARE(inodeOf(trashed), original);
         QVERIFY(inodeOf(movie) != original);
+        QCOMPARE(QFileInfo(movie).permissions() & 0x0fff, QFileInfo(trashed).permissions() & 0x0fff);
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("Tom's \"News\" & más.clean.mpg"))));
+        QVERIFY(!QFile::exists(dvrList));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("Tom's \"News\" & más.before-trimlet.edl"))),
+                 QByteArray("60.06\t120.09\t3\n"));
         const QByteArray info =
             readAll(dir.filePath(QStringLiteral("data/Trash/info/") + name + QStringLiteral(".trashinfo")));
         QVERIFY2(info.startsWith("[Trash Info]\nPath=" + QFile::encodeName(movie).toPercentEncoding("/")
