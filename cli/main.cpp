@@ -345,7 +345,8 @@ int main(int argc, char *argv[])
                 const BatchQueue::Entry &e = queue.entry(index);
                 if (e.removed)
                     return;
-                if (state == BatchQueue::State::Stopped)
+                if (state == BatchQueue::State::Stopped
+                    || (state == BatchQueue::State::Failed && folderWatch->changedSinceTold(e.request.recording)))
                     folderWatch->released(e.request.recording);
                 else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
                     if (!folderWatch->finished(e.request.recording))

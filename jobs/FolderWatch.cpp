@@ -104,9 +104,16 @@ void FolderWatch::stop()
     m_poll.stop();
 }
 
+bool FolderWatch::changedSinceTold(const QString &path) const
+{
+    Identity now;
+    return m_told.contains(path) && identityOf(path, &now) && !(m_told.value(path) == now);
+}
+
 bool FolderWatch::finished(const QString &path)
 {
     m_running.remove(path);
+    m_told.remove(path);
     Identity now;
     if (!identityOf(path, &now))
         return true;
@@ -122,6 +129,7 @@ bool FolderWatch::finished(const QString &path)
 void FolderWatch::released(const QString &path)
 {
     m_running.remove(path);
+    m_told.remove(path);
 }
 
 void FolderWatch::scan()
@@ -167,6 +175,7 @@ void FolderWatch::scanFolder(const QString &folder, QSet<QString> &present)
         } else if (seen->unchanged.elapsed() >= m_settleMs) {
             m_seen.erase(seen);
             m_running.insert(path);
+            m_told.insert(path, identity);
             emit settled(path);
         }
     }

@@ -45,6 +45,10 @@ public:
     // Its run was stopped: it is told again once settled, in this watcher
     // or the next.
     void released(const QString &path);
+    // The recording has grown or been written since it was told (a DVR
+    // that paused longer than the settle time): a run that failed on it
+    // is tried again once it settles.
+    bool changedSinceTold(const QString &path) const;
 
 signals:
     void settled(const QString &path);
@@ -73,4 +77,5 @@ private:
     QHash<QString, Identity> m_done;
     QHash<QString, Seen> m_seen;
     QSet<QString> m_running;
+    QHash<QString, Identity> m_told; // as it was when told, while it runs
 };
