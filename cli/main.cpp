@@ -71,8 +71,8 @@ QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput, cons
 {
     const QString copy = standIn && !e.copyMade.isEmpty() ? standIn->copyMade() : e.copyMade;
     return QJsonObject{
-        {QStringLiteral("input"),
-         rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath() : rawnames::escaped(rawInput)},
+        {QStringLiteral("input"), rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath()
+                                                     : rawnames::escaped(rawInput)},
         {QStringLiteral("state"), BatchQueue::stateName(e.state)},
         {QStringLiteral("output"), copy.isEmpty() ? QJsonValue() : QJsonValue(copy)},
         {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
@@ -235,6 +235,11 @@ int main(int argc, char *argv[])
     if (parser.isSet(keepOriginal) && !QFileInfo(parser.value(keepOriginal)).isDir())
         return usageError(
             QStringLiteral("--keep-original %1 is not a folder").arg(parser.value(keepOriginal)));
+    // Found now, not after an hour's detection and cut.
+    if (parser.isSet(keepOriginal)
+        && ::access(QFile::encodeName(parser.value(keepOriginal)).constData(), W_OK | X_OK) != 0)
+        return usageError(
+            QStringLiteral("--keep-original %1 cannot be written to").arg(parser.value(keepOriginal)));
     if (parser.isSet(profile) && parser.isSet(channel))
         return usageError(QStringLiteral("--profile and --channel cannot both be given"));
     if (parser.isSet(progress) && parser.isSet(quiet))
@@ -346,7 +351,8 @@ int main(int argc, char *argv[])
                 if (e.removed)
                     return;
                 if (state == BatchQueue::State::Stopped
-                    || (state == BatchQueue::State::Failed && folderWatch->changedSinceTold(e.request.recording)))
+                    || (state == BatchQueue::State::Failed
+                        && folderWatch->changedSinceTold(e.request.recording)))
                     folderWatch->released(e.request.recording);
                 else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
                     if (!folderWatch->finished(e.request.recording))
@@ -387,15 +393,16 @@ int main(int argc, char *argv[])
             else
                 standIn = rawnames::StandIn::make(raw, &why);
             if (!standIn) {
-                queue.addRefused(request,
-                                 QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it "
-                                                "(for example with convmv) and run it again.")
-                                     .arg(shown, why));
+                queue.addRefused(
+                    request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it "
+                                            "(for example with convmv) and run it again.")
+                                 .arg(shown, why));
                 continue;
             }
             request.recording = standIn->recording();
             const rawnames::StandIn *shownBy = standIn.get();
-            report.setTextFilter(queue.count(), [shownBy](const QString &text) { return shownBy->shownText(text); });
+            report.setTextFilter(queue.count(),
+                                 [shownBy](const QString &text) { return shownBy->shownText(text); });
             standIns[queue.count()] = std::move(standIn);
             queue.add(request, parser.isSet(existing), parser.value(outputDir));
             continue;

@@ -734,11 +734,12 @@ void BatchQueue::putInPlace(int index, const QString &outcome)
     // player that skipped by them would skip the programme instead.
     const QStringList retired = WorkFiles(e.request.outDir, e.request.baseName).retireLists();
     setState(index, State::Done,
-             retired.isEmpty() ? text
-                               : text
-                                     + QStringLiteral(" Its lists of breaks, which give the times before the cut, "
-                                                      "are kept as %1.")
-                                           .arg(retired.join(QStringLiteral(", "))));
+             retired.isEmpty()
+                 ? text
+                 : text
+                       + QStringLiteral(" Its lists of breaks, which give the times before the cut, "
+                                        "are kept as %1.")
+                             .arg(retired.join(QStringLiteral(", "))));
 }
 
 void BatchQueue::stop()

@@ -54,6 +54,8 @@ private slots:
             QStringLiteral("--replace"), QStringLiteral("--mode"), QStringLiteral("chapters"), r};
         QTest::newRow("--replace with --output-dir") << QStringList{
             QStringLiteral("--replace"), QStringLiteral("--output-dir"), QStringLiteral("/tmp"), r};
+        QTest::newRow("--keep-original unwritable") << QStringList{
+            QStringLiteral("--replace"), QStringLiteral("--keep-original"), QStringLiteral("/proc/self"), r};
         QTest::newRow("--replace keeping its lists")
             << QStringList{QStringLiteral("--replace"), QStringLiteral("--keep-work-files"), r};
         QTest::newRow("--keep-original alone")
@@ -241,7 +243,8 @@ private slots:
                           "'more' >> \"$last\"; fi\nexec "
                               + QFile::encodeName(standInTools()) + "/comskip \"$@\"\n");
         QVERIFY(QFile::setPermissions(writer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        env.insert(QStringLiteral("PATH"), dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("PATH"),
+                   dir.filePath(QStringLiteral("bin:")) + env.value(QStringLiteral("PATH")));
         QProcess again;
         again.setProcessEnvironment(env);
         again.start(QStringLiteral(TRIMLET_CLI), arguments);

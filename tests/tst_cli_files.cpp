@@ -139,10 +139,10 @@ private slots:
                  dir.path());
         // comskip's empty frame list: the first is detecting.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath(QStringLiteral("show.txt"))), 20000);
-        const CliRun second = runCli({QStringLiteral("--json"), QStringLiteral("--detect-only"),
-                                      QStringLiteral("./link.mpg"), QStringLiteral("other.mpg"),
-                                      QStringLiteral("show.2")},
-                                     withStandIns(), dir.path());
+        const CliRun second =
+            runCli({QStringLiteral("--json"), QStringLiteral("--detect-only"), QStringLiteral("./link.mpg"),
+                    QStringLiteral("other.mpg"), QStringLiteral("show.2")},
+                   withStandIns(), dir.path());
         QCOMPARE(second.status, 1);
         QCOMPARE(second.summary[0][QStringLiteral("message")].toString(),
                  QStringLiteral("link.mpg is being processed by another Trimlet (process %1).")

@@ -254,13 +254,16 @@ private slots:
         // The lone surrogates U+DCFF U+DCFE stand for the bytes.
         const QString escapedFolder = dir.path() + QStringLiteral("/bad") + QChar(0xdcff) + QChar(0xdcfe);
         QCOMPARE(run.summary[0][QStringLiteral("input")].toString(), escapedFolder + QStringLiteral(".mpg"));
-        QCOMPARE(run.summary[0][QStringLiteral("output")].toString(), escapedFolder + QStringLiteral(".clean.mpg"));
-        QVERIFY2(messageOf(run).contains(QStringLiteral("bad\\xff\\xfe.clean.mpg")), qPrintable(messageOf(run)));
+        QCOMPARE(run.summary[0][QStringLiteral("output")].toString(),
+                 escapedFolder + QStringLiteral(".clean.mpg"));
+        QVERIFY2(messageOf(run).contains(QStringLiteral("bad\\xff\\xfe.clean.mpg")),
+                 qPrintable(messageOf(run)));
         const auto readRaw = [&](const QByteArray &name) {
             QFile file;
             const int fd = ::open((folder + name).constData(), O_RDONLY);
-            return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? file.readAll()
-                                                                                               : QByteArray();
+            return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)
+                       ? file.readAll()
+                       : QByteArray();
         };
         QCOMPARE(readRaw("bad\xff\xfe.clean.mpg"), recording);
         QCOMPARE(readRaw("bad\xff\xfe.edl"), QByteArray("the user's own list\n"));
