@@ -80,7 +80,10 @@ void Report::sayOutcome(int index)
 void Report::print(const QString &line)
 {
     clearBar();
-    std::fprintf(stderr, "%s\n", qPrintable(line));
+    // One line each, as a DVR's log reads them, whatever a name holds.
+    QString text = line;
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n")).replace(QLatin1Char('\r'), QLatin1String("\\r"));
+    std::fprintf(stderr, "%s\n", qPrintable(text));
     std::fflush(stderr);
     drawBar();
 }

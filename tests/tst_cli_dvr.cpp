@@ -40,10 +40,11 @@ private slots:
                  QStringLiteral("show.mpg: done: %1\n").arg(dir.filePath(QStringLiteral("show.clean.mpg"))));
         QCOMPARE(run.summary.size(), 1);
 
-        const CliRun quiet = runCli({QStringLiteral("--quiet"), QStringLiteral("missing.mpg"), movie},
+        // A line each, even for a name that holds a line feed.
+        const CliRun quiet = runCli({QStringLiteral("--quiet"), QStringLiteral("missing\n.mpg"), movie},
                                     withStandIns(), dir.path());
         QCOMPARE(quiet.status, 1);
-        QCOMPARE(quiet.errors, QStringLiteral("missing.mpg: failed: missing.mpg cannot be found.\n"));
+        QCOMPARE(quiet.errors, QStringLiteral("missing\\n.mpg: failed: missing\\n.mpg cannot be found.\n"));
     }
 
     void testBadUsage_data()
