@@ -1,5 +1,8 @@
 #include "app/AppController.h"
 
+#include "jobs/CutJob.h"
+#include "jobs/DetectJob.h"
+
 // The same name as the pipeline's; a copy of its value could be taken before it is set.
 const QString logFileName = QStringLiteral("TrimletLog.txt");
 
@@ -9,71 +12,89 @@ static void initResources()
     Q_INIT_RESOURCE(resources);
 }
 
+namespace {
+
+// A flag changes through its setter only, which tells its observers.
+template<typename Signal>
+void setFlag(AppController *c, bool &flag, bool value, Signal changed)
+{
+    if (flag == value)
+        return;
+    flag = value;
+    emit(c->*changed)(value);
+}
+
+} // namespace
+
 AppController::AppController(QObject *parent) : QObject(parent)
 {
     initResources();
-    connect(&m_media, &RecordingMedia::probed, this, &AppController::recordingProbed);
-    connect(&m_media, &RecordingMedia::scanned, this, &AppController::recordingScanned);
+    forwardSignals();
+    // A recording the probe refuses can be run on by nothing.
+    connect(&m_session, &RecordingSession::refused, this, [this](const QString &why) {
+        setHaveInput(false);
+        m_run.setOutcome(why);
+    });
+    connect(&m_session, &RecordingSession::probeAnswered, &m_run, &RunControl::probeAnswered);
 }
 
 AppController::~AppController()
 {
-    // The chart must let go of the points before they are freed, and a
-    // run still under way goes with its tools.
-    clearGraphData();
-    delete m_pipeline.data();
-    m_media.cancel();
+    // The chart must let go of the points before they are freed; the run
+    // ends with its tools as its part goes.
+    m_review.clearGraphData();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);
 }
 
+void AppController::forwardSignals()
+{
+    connect(&m_session, &RecordingSession::chosenRecordingChanged, this, &AppController::chosenRecordingChanged);
+    connect(&m_session, &RecordingSession::outputTextChanged, this, &AppController::outputTextChanged);
+    connect(&m_session, &RecordingSession::outputModeChanged, this, &AppController::outputModeChanged);
+    connect(&m_session, &RecordingSession::recordingInfoTextChanged, this,
+            &AppController::recordingInfoTextChanged);
+    connect(&m_review, &BreakReview::chartChanged, this, &AppController::chartChanged);
+    connect(&m_review, &BreakReview::chartCleared, this, &AppController::chartCleared);
+    connect(&m_review, &BreakReview::commercialsChanged, this, &AppController::commercialsChanged);
+    connect(&m_review, &BreakReview::workFilesChanged, this, &AppController::workFilesChanged);
+    connect(&m_run, &RunControl::buttonsChanged, this, &AppController::buttonsChanged);
+    connect(&m_run, &RunControl::workFilesChanged, this, &AppController::workFilesChanged);
+    connect(&m_run, &RunControl::runEnded, this, &AppController::runEnded);
+    connect(&m_run, &RunControl::rowStarted, this, &AppController::rowStarted);
+    connect(&m_run, &RunControl::rowProgress, this, &AppController::rowProgress);
+    connect(&m_run, &RunControl::rowFinished, this, &AppController::rowFinished);
+    connect(&m_run, &RunControl::rowCleared, this, &AppController::rowCleared);
+    connect(&m_run, &RunControl::breaksReplaced, this, &AppController::breaksReplaced);
+    connect(&m_run, &RunControl::quitting, this, &AppController::quitting);
+}
+
 void AppController::setHaveInput(bool value)
 {
-    if (m_haveInput == value)
-        return;
-    m_haveInput = value;
-    emit haveInputChanged(value);
+    setFlag(this, m_haveInput, value, &AppController::haveInputChanged);
 }
 
 void AppController::setHaveResults(bool value)
 {
-    if (m_haveResults == value)
-        return;
-    m_haveResults = value;
-    emit haveResultsChanged(value);
+    setFlag(this, m_haveResults, value, &AppController::haveResultsChanged);
 }
 
 void AppController::setHaveCommercials(bool value)
 {
-    if (m_haveCommercials == value)
-        return;
-    m_haveCommercials = value;
-    emit haveCommercialsChanged(value);
+    setFlag(this, m_haveCommercials, value, &AppController::haveCommercialsChanged);
 }
 
 void AppController::setIsRunning(bool value)
 {
-    if (m_isRunning == value)
-        return;
-    m_isRunning = value;
-    emit isRunningChanged(value);
+    setFlag(this, m_isRunning, value, &AppController::isRunningChanged);
 }
 
 void AppController::setIsRunningAuto(bool value)
 {
-    if (m_isRunningAuto == value)
-        return;
-    m_isRunningAuto = value;
-    emit isRunningAutoChanged(value);
+    setFlag(this, m_isRunningAuto, value, &AppController::isRunningAutoChanged);
 }
 
-void AppController::setStopBounds(int graceMs, int drainMs)
-{
-    m_graceMs = graceMs;
-    m_drainMs = drainMs;
-}
-
-void AppController::setStatus(const QString &text)
+void AppController::setStatusText(const QString &text)
 {
     if (m_status == text)
         return;
@@ -81,59 +102,24 @@ void AppController::setStatus(const QString &text)
     emit statusChanged(text);
 }
 
-void AppController::setOutputText(const QString &text)
+void AppController::setConfirm(Confirm confirm)
 {
-    if (m_outputText == text)
-        return;
-    m_outputText = text;
-    emit outputTextChanged(text);
+    m_confirm = confirm;
+    m_session.setConfirm(std::move(confirm));
 }
 
-void AppController::setRecordingInfoText(const QString &text)
+void AppController::graphAction()
 {
-    if (m_recordingInfoText == text)
-        return;
-    m_recordingInfoText = text;
-    emit recordingInfoTextChanged(text);
+    emit chartRequested();
+    makeChart();
 }
 
-void AppController::setButton(RunButton button, Action action)
+QStringList AppController::detectArguments() const
 {
-    m_actions[size_t(button)] = action;
-    emit buttonsChanged();
+    return DetectJob::arguments(runRequest(true, false, false));
 }
 
-bool AppController::buttonStops(RunButton button) const
+QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
 {
-    const Action a = buttonAction(button);
-    return a == Action::AutoStop || a == Action::DetectStop || a == Action::RemoveStop;
-}
-
-QString AppController::buttonTitle(RunButton button) const
-{
-    return buttonStops(button) ? QStringLiteral("Stop") : QStringLiteral("Run");
-}
-
-void AppController::performButtonAction(RunButton button)
-{
-    switch (buttonAction(button)) {
-    case Action::AutoStart:
-        autoStart();
-        break;
-    case Action::DetectStart:
-        detectStart();
-        break;
-    case Action::RemoveStart:
-        removeStart();
-        break;
-    case Action::AutoStop:
-        autoStop();
-        break;
-    case Action::DetectStop:
-        detectStop();
-        break;
-    case Action::RemoveStop:
-        removeStop();
-        break;
-    }
+    return CutJob::mencoderArguments(runRequest(false, true, false), output, cutList);
 }

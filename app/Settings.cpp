@@ -1,7 +1,9 @@
 // Detector settings: loaded once from the settings resource, overlaid with
 // the window's options and written as the detector's ini file.
 
-#include "app/AppController.h"
+#include "app/RunSettings.h"
+
+#include "app/RecordingSession.h"
 
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
@@ -18,7 +20,7 @@
 
 #include <cstdio>
 
-bool AppController::loadDetectionSettings(const QString &resourcePath)
+bool RunSettings::loadDetectionSettings(const QString &resourcePath)
 {
     if (!QFile::exists(resourcePath))
         return false;
@@ -28,7 +30,7 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
     return true;
 }
 
-QVariantMap AppController::detectorSettings() const
+QVariantMap RunSettings::detectorSettings() const
 {
     DetectorOptions options = m_options;
     options.detectMethods = detectMethodMask();
@@ -40,7 +42,7 @@ QVariantMap AppController::detectorSettings() const
     return settings;
 }
 
-QStringList AppController::profilesFound()
+QStringList RunSettings::profilesFound()
 {
     QStringList names;
     for (const QString &folder : profiles::folders())
@@ -54,20 +56,20 @@ QStringList AppController::profilesFound()
     return names;
 }
 
-RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
+RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove, bool erase) const
 {
     RunRequest r;
-    r.recording = movieFile();
-    r.outDir = outDir();
-    r.baseName = baseName();
-    r.mode = m_outputMode;
+    r.recording = session.movieFile();
+    r.outDir = session.outDir();
+    r.baseName = session.baseName();
+    r.mode = session.outputMode();
     r.output = !remove ? QString()
-               : m_outputMode == RunRequest::Mode::SkipList
-                   ? m_recording.proposedOutput(QString(), m_outputMode)
-                   : settledOutput();
+               : r.mode == RunRequest::Mode::SkipList ? session.recording().proposedOutput(QString(), r.mode)
+                                                      : session.settledOutput();
     // The user was asked before an existing file under that name is replaced.
-    r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
-    r.replace = remove && m_replaceRecording && m_outputMode == RunRequest::Mode::Cut;
+    r.replaceOthers =
+        !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
+    r.replace = remove && session.replacesRecording() && r.mode == RunRequest::Mode::Cut;
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;
@@ -82,12 +84,19 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
     return r;
 }
 
-void AppController::writeIniFile()
+void RunSettings::writeIniFile(const RecordingSession &session) const
 {
     // The ini file a detection would write now, for a look at it without
     // running the detector.
     const std::optional<QByteArray> text = DetectJob::iniText(detectorSettings());
-    const QString ini = workFiles().iniPath();
+    const QString ini = session.workFiles().iniPath();
     if (text && writeAtomically(ini, *text))
-        workFiles().record({QFileInfo(ini).fileName()});
+        session.workFiles().record({QFileInfo(ini).fileName()});
+}
+
+QString RunSettings::toolPath(const QString &name) const
+{
+    // A bare name is what the runner reports as not found.
+    const QString path = m_toolLocator.pathForAuxiliaryExecutable(name);
+    return path.isEmpty() ? name : path;
 }
