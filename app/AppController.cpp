@@ -1,8 +1,5 @@
 #include "app/AppController.h"
 
-#include "jobs/CutJob.h"
-#include "jobs/DetectJob.h"
-
 // The same name as the pipeline's; a copy of its value could be taken before it is set.
 const QString logFileName = QStringLiteral("TrimletLog.txt");
 
@@ -11,20 +8,6 @@ static void initResources()
     // The resources live in a static library; make sure they are linked in.
     Q_INIT_RESOURCE(resources);
 }
-
-namespace {
-
-// A flag changes through its setter only, which tells its observers.
-template<typename Signal>
-void setFlag(AppController *c, bool &flag, bool value, Signal changed)
-{
-    if (flag == value)
-        return;
-    flag = value;
-    emit(c->*changed)(value);
-}
-
-} // namespace
 
 AppController::AppController(QObject *parent) : QObject(parent)
 {
@@ -69,57 +52,10 @@ void AppController::forwardSignals()
     connect(&m_run, &RunControl::quitting, this, &AppController::quitting);
 }
 
-void AppController::setHaveInput(bool value)
-{
-    setFlag(this, m_haveInput, value, &AppController::haveInputChanged);
-}
-
-void AppController::setHaveResults(bool value)
-{
-    setFlag(this, m_haveResults, value, &AppController::haveResultsChanged);
-}
-
-void AppController::setHaveCommercials(bool value)
-{
-    setFlag(this, m_haveCommercials, value, &AppController::haveCommercialsChanged);
-}
-
-void AppController::setIsRunning(bool value)
-{
-    setFlag(this, m_isRunning, value, &AppController::isRunningChanged);
-}
-
-void AppController::setIsRunningAuto(bool value)
-{
-    setFlag(this, m_isRunningAuto, value, &AppController::isRunningAutoChanged);
-}
-
 void AppController::setStatusText(const QString &text)
 {
     if (m_status == text)
         return;
     m_status = text;
     emit statusChanged(text);
-}
-
-void AppController::setConfirm(Confirm confirm)
-{
-    m_confirm = confirm;
-    m_session.setConfirm(std::move(confirm));
-}
-
-void AppController::graphAction()
-{
-    emit chartRequested();
-    makeChart();
-}
-
-QStringList AppController::detectArguments() const
-{
-    return DetectJob::arguments(runRequest(true, false, false));
-}
-
-QStringList AppController::removeArguments(const QString &output, const QString &cutList) const
-{
-    return CutJob::mencoderArguments(runRequest(false, true, false), output, cutList);
 }

@@ -6,7 +6,9 @@
 #include "app/RunSettings.h"
 #include "app/Updater.h"
 #include "core/ResultParsers.h"
+#include "process/TaskWrapper.h"
 
+#include <QDateTime>
 #include <QObject>
 
 // The run log's file name, beside the recording.
@@ -14,11 +16,7 @@ extern const QString logFileName;
 
 // The application's controller: the window-state flags and the status line
 // the windows follow, and the operations they call, each handed to the part
-// whose job it is: the recording session (the recording chosen, what it
-// holds, the output's name), the run settings (detector settings, options,
-// profile, tools), the runs (the buttons and the pipeline of jobs) and the
-// review (the detector's results, the chart and the user's corrections).
-// It holds values, never a widget.
+// whose job it is. It holds values, never a widget.
 class AppController : public QObject, public UpdaterDelegate
 {
     Q_OBJECT
@@ -64,14 +62,11 @@ public:
     void awakeFromNib();
     // Takes path as if it had been chosen in the open panel.
     void openRecording(const QString &path);
-    // The recording whose results the window shows, without reading the
-    // recording itself or touching the fields.
+    // The recording whose results are shown, without reading it or touching the fields.
     void setRecording(const QString &path);
     const QString &chosenRecording() const { return m_session.chosenRecording(); }
     const QString &outputText() const { return m_session.outputText(); }
     void setOutputText(const QString &text) { m_session.setOutputText(text); }
-    // What a run that cuts leaves: a cut copy, a chapters file or a skip
-    // list; replace: the checked copy takes the recording's name.
     RunRequest::Mode outputMode() const { return m_session.outputMode(); }
     void setOutputMode(RunRequest::Mode mode, bool replace = false) { m_session.setOutputMode(mode, replace); }
     bool replacesRecording() const { return m_session.replacesRecording(); }
@@ -80,8 +75,8 @@ public:
     // When the package lists were last refreshed, or "never".
     const QString &lastChecked() const { return m_lastChecked; }
     void setLastCheckedDate();
-    void updaterDidFindValidUpdate(Updater *updater, const QString &update) override;
-    void updaterDidNotFindUpdate(Updater *updater) override;
+    void updaterDidFindValidUpdate(Updater *, const QString &) override { setLastCheckedDate(); }
+    void updaterDidNotFindUpdate(Updater *) override { setLastCheckedDate(); }
     bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 
     // ---- pipeline actions (RunControl)
@@ -95,17 +90,18 @@ public:
     void setIdle() { m_run.setIdle(); }
     void setRunOptions(const RunOptions &options) { m_settings.setRunOptions(options); }
     const RunOptions &runOptions() const { return m_settings.runOptions(); }
-    // Asks the user a yes-or-no question; the windows answer with a dialog,
-    // tests with their own function.
-    void setConfirm(Confirm confirm);
+    // Asks the user a yes-or-no question: the windows with a dialog, tests their own way.
+    void setConfirm(const Confirm &confirm)
+    {
+        m_confirm = confirm;
+        m_session.setConfirm(confirm);
+    }
     bool confirm(const QString &question) const { return !m_confirm || m_confirm(question); }
-    // The output path as a run that cuts needs it; empty when it will do.
     QString outputProblem() { return m_session.outputProblem(); }
     QString settledOutput() const { return m_session.settledOutput(); }
     QString outputInUse() const { return m_session.outputInUse(); }
     void stopForQuit() { m_run.stopForQuit(); }
-    // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
-    // Stop button and the application exits with 128 + the signal.
+    // A SIGINT, SIGTERM or SIGHUP: the run stops as by Stop, then exit(128 + signal).
     void quitOnSignal(int signalNumber) { m_run.quitOnSignal(signalNumber); }
     bool runInProgress() const { return m_run.runInProgress(); }
     bool haveWorkFiles() const { return m_session.haveWorkFiles(); }
@@ -117,8 +113,11 @@ public:
     std::optional<Row> activeRow() const { return m_run.activeRow(); }
 
     // ---- tool contract and settings (RunSettings)
-    QStringList detectArguments() const;
-    QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const;
+    QStringList detectArguments() const { return m_settings.detectArguments(m_session); }
+    QStringList removeArguments(const QString &output = QString(), const QString &cutList = QString()) const
+    {
+        return m_settings.removeArguments(m_session, output, cutList);
+    }
     QString toolPath(const QString &name) const { return m_settings.toolPath(name); }
     const std::optional<media::MediaInfo> &recordingInfo() const { return m_session.media().info(); }
     double recordingGroupSeconds() const { return media::groupSeconds(m_session.media().packets()); }
@@ -134,7 +133,6 @@ public:
     static QStringList profilesFound() { return RunSettings::profilesFound(); }
     void writeIniFile() { m_settings.writeIniFile(m_session); }
     int detectMethodMask() const { return m_settings.detectMethodMask(); }
-    // What Run would ask for now, with the window's options.
     RunRequest runRequest(bool detect, bool remove, bool erase) const
     {
         return m_settings.runRequest(m_session, detect, remove, erase);
@@ -154,7 +152,11 @@ public:
     int loadData() { return m_review.loadData(); }
     void makeChart() { m_review.makeChart(); }
     // The chart window is wanted, with the results as they are now.
-    void graphAction();
+    void graphAction()
+    {
+        emit chartRequested();
+        makeChart();
+    }
     const Recording::Chart &chart() const { return m_review.chart(); }
     const review::EdgeMarks &edgeMarks() const { return m_review.edgeMarks(); }
     bool applyBreaks(const CommercialList &list) { return m_review.applyBreaks(list); }
@@ -169,11 +171,14 @@ public:
     bool haveCommercials() const { return m_haveCommercials; }
     bool isRunning() const { return m_isRunning; }
     bool isRunningAuto() const { return m_isRunningAuto; }
-    void setHaveInput(bool value);
-    void setHaveResults(bool value);
-    void setHaveCommercials(bool value);
-    void setIsRunning(bool value);
-    void setIsRunningAuto(bool value);
+    void setHaveInput(bool value) { setFlag(m_haveInput, value, &AppController::haveInputChanged); }
+    void setHaveResults(bool value) { setFlag(m_haveResults, value, &AppController::haveResultsChanged); }
+    void setHaveCommercials(bool value)
+    {
+        setFlag(m_haveCommercials, value, &AppController::haveCommercialsChanged);
+    }
+    void setIsRunning(bool value) { setFlag(m_isRunning, value, &AppController::isRunningChanged); }
+    void setIsRunningAuto(bool value) { setFlag(m_isRunningAuto, value, &AppController::isRunningAutoChanged); }
 
     // ---- state, readable by the windows and tests
     const TaskWrapper *runner() const { return m_run.pipeline() ? m_run.pipeline()->runner() : nullptr; }
@@ -204,7 +209,6 @@ signals:
     void haveCommercialsChanged(bool);
     void isRunningChanged(bool);
     void isRunningAutoChanged(bool);
-    // A Run/Stop button changed its title.
     void buttonsChanged();
     // Work files may have come or gone.
     void workFilesChanged();
@@ -216,8 +220,7 @@ signals:
     void chosenRecordingChanged(const QString &path);
     void recordingInfoTextChanged(const QString &text);
     void lastCheckedChanged(const QString &text);
-    // A progress row: a tool started (its clock starts again), got so far,
-    // ended (failed or not), or the row empties.
+    // A progress row: a tool started (its clock restarts), got so far, ended, or the row empties.
     void rowStarted(AppController::Row row);
     void rowProgress(AppController::Row row, double percent);
     void rowFinished(AppController::Row row, bool failed);
@@ -228,17 +231,23 @@ signals:
     void chartCleared();
     // The break list was read again or edited; the chart and table reread it.
     void commercialsChanged();
-    // The break list is no longer the one the user's edits were made on:
-    // another recording was chosen, or this one read anew or detected again.
+    // The break list is no longer the one the user's edits were made on.
     void breaksReplaced();
     // The user asked to see the chart.
     void chartRequested();
-    // The application ends on a signal: what runs beside this controller
-    // (the queue) stops now, as its Stop does.
+    // The application ends on a signal: the queue stops now, as its Stop does.
     void quitting();
 
 private:
     void forwardSignals();
+    // A flag changes through its setter only, which tells its observers.
+    void setFlag(bool &flag, bool value, void (AppController::*changed)(bool))
+    {
+        if (flag == value)
+            return;
+        flag = value;
+        emit(this->*changed)(value);
+    }
 
     // Torn down in reverse: the run ends its tools before the probe they
     // may read goes.

@@ -34,6 +34,11 @@ public:
     RunRequest runRequest(const RecordingSession &session, bool detect, bool remove, bool erase) const;
     // The ini file a detection would write now, beside the session's recording.
     void writeIniFile(const RecordingSession &session) const;
+    // The tools' argument vectors as the options would have them now (see
+    // DetectJob::arguments, CutJob::mencoderArguments).
+    QStringList detectArguments(const RecordingSession &session) const;
+    QStringList removeArguments(const RecordingSession &session, const QString &output,
+                                const QString &cutList) const;
     // A tool's path, or its bare name when it is nowhere to be found.
     QString toolPath(const QString &name) const;
     ToolLocator &toolLocator() { return m_toolLocator; }

@@ -8,6 +8,7 @@
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
+#include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
 #include "jobs/Profiles.h"
@@ -99,4 +100,15 @@ QString RunSettings::toolPath(const QString &name) const
     // A bare name is what the runner reports as not found.
     const QString path = m_toolLocator.pathForAuxiliaryExecutable(name);
     return path.isEmpty() ? name : path;
+}
+
+QStringList RunSettings::detectArguments(const RecordingSession &session) const
+{
+    return DetectJob::arguments(runRequest(session, true, false, false));
+}
+
+QStringList RunSettings::removeArguments(const RecordingSession &session, const QString &output,
+                                         const QString &cutList) const
+{
+    return CutJob::mencoderArguments(runRequest(session, false, true, false), output, cutList);
 }

@@ -62,13 +62,3 @@ void AppController::setLastCheckedDate()
     m_lastChecked = text;
     emit lastCheckedChanged(text);
 }
-
-void AppController::updaterDidFindValidUpdate(Updater *, const QString &)
-{
-    setLastCheckedDate();
-}
-
-void AppController::updaterDidNotFindUpdate(Updater *)
-{
-    setLastCheckedDate();
-}
