@@ -19,6 +19,7 @@ AppController::AppController(QObject *parent) : QObject(parent)
         m_run.setOutcome(why);
     });
     connect(&m_session, &RecordingSession::probeAnswered, &m_run, &RunControl::probeAnswered);
+    connect(this, &AppController::breaksReplaced, m_review.undoStack(), &QUndoStack::clear);
 }
 
 AppController::~AppController()

@@ -7,13 +7,14 @@
 
 #include <QObject>
 #include <QStringList>
+#include <QUndoStack>
 
 class AppController;
 
 // The detector's results for the recording shown: the break document the
 // chart and the table show and the user corrects, the chart's points read
-// from the per-frame table, and the count, flags and status line that
-// follow the lists beside the recording.
+// from the per-frame table, the count, flags and status line that follow
+// the lists beside the recording, and the undo stack of the user's edits.
 class BreakReview : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,7 @@ public:
     explicit BreakReview(AppController &controller, QObject *parent = nullptr);
 
     void setRecording(const Recording &recording);
+    const Recording &recording() const { return m_recording; }
     int readTXTData();
     bool haveCSVData();
     int readEDLData();
@@ -36,6 +38,15 @@ public:
     void forgetCount() { m_commercialsFound = 0; }
 
     bool applyBreaks(const CommercialList &list);
+    // An edit of the list shown, from before to after, done and kept where
+    // Undo finds it.
+    void edit(const CommercialList &before, const CommercialList &after, const QString &text);
+    // Each edit holds the whole list before and after it, true only of the
+    // list it was made on: the stack is emptied whenever the list is
+    // replaced (another recording, a new detection), as one stack for each
+    // recording would still hold lists a later detection (the queue's, in
+    // the background) replaced.
+    QUndoStack *undoStack() { return &m_undo; }
     bool revertToDetection();
     bool haveEditedList() const { return m_recording.haveEditedList(); }
     CommercialList detectedCommercials() const { return m_recording.detectedCommercials(); }
@@ -74,4 +85,5 @@ private:
     // The table's column labels, as its last header gave them.
     QStringList m_labels;
     qint32 m_commercialsFound = 0;
+    QUndoStack m_undo;
 };

@@ -25,37 +25,6 @@
 
 #include <algorithm>
 
-namespace {
-
-// One edit of the break list, undone by putting the list back as it was;
-// never on another recording's list.
-class BreakEdit : public QUndoCommand
-{
-public:
-    BreakEdit(AppController &c, CommercialList before, CommercialList after, const QString &text)
-        : QUndoCommand(text),
-          m_c(c),
-          m_recording(c.movieFile()),
-          m_before(std::move(before)),
-          m_after(std::move(after))
-    { }
-    void redo() override { apply(m_after); }
-    void undo() override { apply(m_before); }
-
-private:
-    void apply(const CommercialList &list)
-    {
-        if (m_c.movieFile() == m_recording)
-            m_c.applyBreaks(list);
-    }
-    AppController &m_c;
-    const QString m_recording;
-    CommercialList m_before;
-    CommercialList m_after;
-};
-
-} // namespace
-
 ChartWindow::ChartWindow(AppController &controller, QWidget *parent)
     : QMainWindow(parent), m_controller(controller), m_ui(std::make_unique<Ui::GraphWindow>())
 {
@@ -156,7 +125,7 @@ void ChartWindow::clearChart()
 
 void ChartWindow::createActions()
 {
-    m_undo = new QUndoStack(this);
+    m_undo = m_controller.review().undoStack();
     m_undoAction = m_undo->createUndoAction(this, tr("Undo"));
     m_undoAction->setShortcut(QKeySequence::Undo);
     m_redoAction = m_undo->createRedoAction(this, tr("Redo"));
@@ -168,10 +137,6 @@ void ChartWindow::createActions()
 void ChartWindow::setUpEditing()
 {
     Ui::GraphWindow &g = *m_ui;
-    // Each edit holds the whole list before and after it, true only of the
-    // list it was made on: one stack for each recording would still hold
-    // lists a later detection (the queue's, in the background) replaced.
-    connect(&m_controller, &AppController::breaksReplaced, m_undo, &QUndoStack::clear);
     g.undoButton->setDefaultAction(m_undoAction);
     g.redoButton->setDefaultAction(m_redoAction);
 
@@ -183,7 +148,7 @@ void ChartWindow::setUpEditing()
                     return;
                 }
                 m_ui->mGraphStatusText->setText(text + QLatin1Char('.'));
-                m_undo->push(new BreakEdit(m_controller, m_tableModel->rows(), after, text));
+                m_controller.review().edit(m_tableModel->rows(), after, text);
             });
     connect(m_tableModel, &CommercialTableModel::editRejected, g.mGraphStatusText, &QLabel::setText);
     connect(g.deleteBreakButton, &QPushButton::clicked, this, [this] {
