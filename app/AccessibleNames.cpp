@@ -56,8 +56,9 @@ void nameScrollBars(QWidget *window)
             owner = owner->parentWidget();
         const QString what = owner ? owner->accessibleName() : QStringLiteral("View");
         bar->setAccessibleName(what
-                               + (bar->orientation() == Qt::Horizontal ? QStringLiteral(": horizontal scroll bar")
-                                                                       : QStringLiteral(": vertical scroll bar")));
+                               + (bar->orientation() == Qt::Horizontal
+                                      ? QStringLiteral(": horizontal scroll bar")
+                                      : QStringLiteral(": vertical scroll bar")));
     }
 }
 

@@ -33,7 +33,8 @@ AppController::~AppController()
 
 void AppController::forwardSignals()
 {
-    connect(&m_session, &RecordingSession::chosenRecordingChanged, this, &AppController::chosenRecordingChanged);
+    connect(&m_session, &RecordingSession::chosenRecordingChanged, this,
+            &AppController::chosenRecordingChanged);
     connect(&m_session, &RecordingSession::outputTextChanged, this, &AppController::outputTextChanged);
     connect(&m_session, &RecordingSession::outputModeChanged, this, &AppController::outputModeChanged);
     connect(&m_session, &RecordingSession::recordingInfoTextChanged, this,

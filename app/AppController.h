@@ -68,7 +68,10 @@ public:
     const QString &outputText() const { return m_session.outputText(); }
     void setOutputText(const QString &text) { m_session.setOutputText(text); }
     RunRequest::Mode outputMode() const { return m_session.outputMode(); }
-    void setOutputMode(RunRequest::Mode mode, bool replace = false) { m_session.setOutputMode(mode, replace); }
+    void setOutputMode(RunRequest::Mode mode, bool replace = false)
+    {
+        m_session.setOutputMode(mode, replace);
+    }
     bool replacesRecording() const { return m_session.replacesRecording(); }
     void chooseOutput(const QString &path) { m_session.chooseOutput(path); }
     const QString &recordingInfoText() const { return m_session.recordingInfoText(); }
@@ -178,7 +181,10 @@ public:
         setFlag(m_haveCommercials, value, &AppController::haveCommercialsChanged);
     }
     void setIsRunning(bool value) { setFlag(m_isRunning, value, &AppController::isRunningChanged); }
-    void setIsRunningAuto(bool value) { setFlag(m_isRunningAuto, value, &AppController::isRunningAutoChanged); }
+    void setIsRunningAuto(bool value)
+    {
+        setFlag(m_isRunningAuto, value, &AppController::isRunningAutoChanged);
+    }
 
     // ---- state, readable by the windows and tests
     const TaskWrapper *runner() const { return m_run.pipeline() ? m_run.pipeline()->runner() : nullptr; }

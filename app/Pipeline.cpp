@@ -18,7 +18,7 @@
 #include <QFileInfo>
 
 void RunControl::beginRun(RunButton button, Action stopAction, bool detect, bool remove, bool erase,
-                             bool automatic)
+                          bool automatic)
 {
     // A run in progress owns the buttons; its button reads "Stop".
     if (runInProgress())
@@ -85,8 +85,8 @@ bool RunControl::settleRun(bool &detect, bool remove)
         const int edits = breaks::editedCount(*m_c.commercials(), m_c.detectedCommercials());
         if (edits > 0
             && !m_c.confirm(QStringLiteral("Detect again and discard your %1 edit%2?")
-                            .arg(edits)
-                            .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
+                                .arg(edits)
+                                .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
             // Erasing alone would take the edits with it.
             detect = false;
             if (!remove)
@@ -118,9 +118,10 @@ bool RunControl::replaceConfirmed()
         return false;
     }
     const QString name = QFileInfo(m_c.movieFile()).fileName();
-    if (!m_c.confirm(QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
-                                "to the trash. Cut it in the recording's place?")
-                     .arg(name))) {
+    if (!m_c.confirm(
+            QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
+                           "to the trash. Cut it in the recording's place?")
+                .arg(name))) {
         setStatus(QStringLiteral("The recording was left in its place: nothing was cut."));
         return false;
     }

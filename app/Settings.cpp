@@ -57,7 +57,8 @@ QStringList RunSettings::profilesFound()
     return names;
 }
 
-RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove, bool erase) const
+RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove,
+                                   bool erase) const
 {
     RunRequest r;
     r.recording = session.movieFile();
@@ -65,8 +66,9 @@ RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect,
     r.baseName = session.baseName();
     r.mode = session.outputMode();
     r.output = !remove ? QString()
-               : r.mode == RunRequest::Mode::SkipList ? session.recording().proposedOutput(QString(), r.mode)
-                                                      : session.settledOutput();
+               : session.outputMode() == RunRequest::Mode::SkipList
+                   ? session.recording().proposedOutput(QString(), session.outputMode())
+                   : session.settledOutput();
     // The user was asked before an existing file under that name is replaced.
     r.replaceOthers =
         !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();

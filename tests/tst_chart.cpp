@@ -198,10 +198,11 @@ private slots:
     {
         VideoGraph g(QSizeF(600, 300));
         QLabel oldLength, newLength;
-        QObject::connect(&g, &VideoGraph::lengthsChanged, &g, [&](const QString &before, const QString &after) {
-            oldLength.setText(before);
-            newLength.setText(after);
-        });
+        QObject::connect(&g, &VideoGraph::lengthsChanged, &g,
+                         [&](const QString &before, const QString &after) {
+                             oldLength.setText(before);
+                             newLength.setText(after);
+                         });
         auto list = std::make_shared<CommercialList>(CommercialList{{1200, 2999, 1800, 1200}});
         std::vector<int> m(1500 * 20, 0);
         int r[40] = {};
