@@ -1,7 +1,8 @@
 // What assistive technology announces for the windows' controls, and the
 // keys that reach them.
 
-#include "app/AppWindows.h"
+#include "app/ChartWindow.h"
+#include "app/MainWindow.h"
 
 #include "chart/VideoGraph.h"
 #include "ui_GraphWindow.h"
@@ -14,7 +15,6 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMainWindow>
 #include <QPushButton>
 #include <QScrollBar>
 
@@ -45,6 +45,21 @@ void setName(QWidget *widget, const QString &name)
 {
     if (widget->accessibleName() != name)
         widget->setAccessibleName(name);
+}
+
+// Scroll bars are named after what they scroll.
+void nameScrollBars(QWidget *window)
+{
+    for (QScrollBar *bar : window->findChildren<QScrollBar *>()) {
+        QWidget *owner = bar->parentWidget();
+        while (owner && owner->accessibleName().isEmpty())
+            owner = owner->parentWidget();
+        const QString what = owner ? owner->accessibleName() : QStringLiteral("View");
+        bar->setAccessibleName(what
+                               + (bar->orientation() == Qt::Horizontal
+                                      ? QStringLiteral(": horizontal scroll bar")
+                                      : QStringLiteral(": vertical scroll bar")));
+    }
 }
 
 // Qt reads a combo box on Linux by the item it shows and passes over the
@@ -106,14 +121,14 @@ QAccessibleInterface *namedComboBoxes(const QString &className, QObject *object)
 
 } // namespace
 
-void AppWindows::installAccessibleFactories()
+void MainWindow::installAccessibleFactories()
 {
     // Before any box is made: Qt makes a widget's interface the first time
     // anything about it changes, and keeps it.
     QAccessible::installFactory(namedComboBoxes);
 }
 
-void AppWindows::nameControls()
+void MainWindow::nameControls()
 {
     Ui::MainWindow &u = *m_ui;
     // Every control by what it is for, not by the title it shares with
@@ -164,7 +179,7 @@ void AppWindows::nameControls()
         {u.stepsGroup, "Steps", "Detection, removal and the automatic run"},
     });
     // Check boxes are named by their own text.
-    for (QCheckBox *box : m_main->findChildren<QCheckBox *>())
+    for (QCheckBox *box : findChildren<QCheckBox *>())
         if (box->accessibleName().isEmpty())
             box->setAccessibleName(box->text());
     // Mnemonics without touching the titles, which read exactly "Run" and "Stop".
@@ -191,17 +206,17 @@ void AppWindows::nameControls()
     // reaches them, the progress rows' included; the windows' own handlers,
     // connected before these, have set the texts by then.
     AppController &c = m_controller;
-    connect(&c, &AppController::statusChanged, this, &AppWindows::nameValues);
-    connect(&c, &AppController::recordingInfoTextChanged, this, &AppWindows::nameValues);
-    connect(&c, &AppController::lastCheckedChanged, this, &AppWindows::nameValues);
-    connect(&c, &AppController::rowCleared, this, &AppWindows::nameValues);
-    connect(&c, &AppController::rowStarted, this, &AppWindows::nameValues);
-    connect(&c, &AppController::rowProgress, this, &AppWindows::nameValues);
-    connect(&c, &AppController::rowFinished, this, &AppWindows::nameValues);
+    connect(&c, &AppController::statusChanged, this, &MainWindow::nameValues);
+    connect(&c, &AppController::recordingInfoTextChanged, this, &MainWindow::nameValues);
+    connect(&c, &AppController::lastCheckedChanged, this, &MainWindow::nameValues);
+    connect(&c, &AppController::rowCleared, this, &MainWindow::nameValues);
+    connect(&c, &AppController::rowStarted, this, &MainWindow::nameValues);
+    connect(&c, &AppController::rowProgress, this, &MainWindow::nameValues);
+    connect(&c, &AppController::rowFinished, this, &MainWindow::nameValues);
     nameValues();
 }
 
-void AppWindows::nameValues()
+void MainWindow::nameValues()
 {
     Ui::MainWindow &u = *m_ui;
     // Qt would read a label's text alone, and nothing at all while it is
@@ -224,7 +239,7 @@ void AppWindows::nameValues()
     }
 }
 
-void AppWindows::nameRunButton(RunButton button, const QString &title)
+void MainWindow::nameRunButton(RunButton button, const QString &title)
 {
     // The title first, as it reads ("Run", "Stop"), then what it runs.
     const char *what = "removal";
@@ -235,9 +250,20 @@ void AppWindows::nameRunButton(RunButton button, const QString &title)
     setName(runButton(button), title + QLatin1Char(' ') + QString::fromUtf8(what));
 }
 
-void AppWindows::nameChartControls()
+void MainWindow::nameQueueAndScrollBars()
 {
-    Ui::GraphWindow &g = *m_graphUi;
+    for (QHeaderView *header : m_ui->mQueueTable->findChildren<QHeaderView *>())
+        header->setAccessibleName(header->orientation() == Qt::Horizontal
+                                      ? QStringLiteral("Queue: column headers")
+                                      : QStringLiteral("Queue: row headers"));
+    for (QAbstractButton *corner : m_ui->mQueueTable->findChildren<QAbstractButton *>())
+        corner->setAccessibleName(QStringLiteral("Queue: select all"));
+    nameScrollBars(this);
+}
+
+void ChartWindow::nameControls()
+{
+    Ui::GraphWindow &g = *m_ui;
     nameAll({
         // The labels that show a value are read as they show it: Qt names a
         // label by its text while it has no name of its own, and announces
@@ -264,28 +290,11 @@ void AppWindows::nameChartControls()
     g.showLengthOldLabel->setBuddy(g.mShowLengthOld);
     g.showLengthNewLabel->setBuddy(g.mShowLengthNew);
     g.zoomLabel->setBuddy(g.mZoomSlider);
-    for (QHeaderView *header : m_ui->mQueueTable->findChildren<QHeaderView *>())
-        header->setAccessibleName(header->orientation() == Qt::Horizontal
-                                      ? QStringLiteral("Queue: column headers")
-                                      : QStringLiteral("Queue: row headers"));
-    for (QAbstractButton *corner : m_ui->mQueueTable->findChildren<QAbstractButton *>())
-        corner->setAccessibleName(QStringLiteral("Queue: select all"));
-    for (QHeaderView *header : m_graphWindow->findChildren<QHeaderView *>())
+    for (QHeaderView *header : findChildren<QHeaderView *>())
         header->setAccessibleName(header->orientation() == Qt::Horizontal
                                       ? QStringLiteral("Commercials: column headers")
                                       : QStringLiteral("Commercials: row headers"));
     for (QAbstractButton *corner : g.mCommercialTable->findChildren<QAbstractButton *>())
         corner->setAccessibleName(QStringLiteral("Commercials: select all"));
-    // Scroll bars are named after what they scroll.
-    for (QWidget *window : {static_cast<QWidget *>(m_main), static_cast<QWidget *>(m_graphWindow)})
-        for (QScrollBar *bar : window->findChildren<QScrollBar *>()) {
-            QWidget *owner = bar->parentWidget();
-            while (owner && owner->accessibleName().isEmpty())
-                owner = owner->parentWidget();
-            const QString what = owner ? owner->accessibleName() : QStringLiteral("View");
-            bar->setAccessibleName(what
-                                   + (bar->orientation() == Qt::Horizontal
-                                          ? QStringLiteral(": horizontal scroll bar")
-                                          : QStringLiteral(": vertical scroll bar")));
-        }
+    nameScrollBars(this);
 }

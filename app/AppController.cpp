@@ -12,128 +12,52 @@ static void initResources()
 AppController::AppController(QObject *parent) : QObject(parent)
 {
     initResources();
-    connect(&m_media, &RecordingMedia::probed, this, &AppController::recordingProbed);
-    connect(&m_media, &RecordingMedia::scanned, this, &AppController::recordingScanned);
+    forwardSignals();
+    // A recording the probe refuses can be run on by nothing.
+    connect(&m_session, &RecordingSession::refused, this, [this](const QString &why) {
+        setHaveInput(false);
+        m_run.setOutcome(why);
+    });
+    connect(&m_session, &RecordingSession::probeAnswered, &m_run, &RunControl::probeAnswered);
+    connect(this, &AppController::breaksReplaced, m_review.undoStack(), &QUndoStack::clear);
 }
 
 AppController::~AppController()
 {
-    // The chart must let go of the points before they are freed, and a
-    // run still under way goes with its tools.
-    clearGraphData();
-    delete m_pipeline.data();
-    m_media.cancel();
+    // The chart must let go of the points before they are freed; the run
+    // ends with its tools as its part goes.
+    m_review.clearGraphData();
     if (Updater::sharedUpdater()->delegate() == this)
         Updater::sharedUpdater()->setDelegate(nullptr);
 }
 
-void AppController::setHaveInput(bool value)
+void AppController::forwardSignals()
 {
-    if (m_haveInput == value)
-        return;
-    m_haveInput = value;
-    emit haveInputChanged(value);
+    connect(&m_session, &RecordingSession::chosenRecordingChanged, this,
+            &AppController::chosenRecordingChanged);
+    connect(&m_session, &RecordingSession::outputTextChanged, this, &AppController::outputTextChanged);
+    connect(&m_session, &RecordingSession::outputModeChanged, this, &AppController::outputModeChanged);
+    connect(&m_session, &RecordingSession::recordingInfoTextChanged, this,
+            &AppController::recordingInfoTextChanged);
+    connect(&m_review, &BreakReview::chartChanged, this, &AppController::chartChanged);
+    connect(&m_review, &BreakReview::chartCleared, this, &AppController::chartCleared);
+    connect(&m_review, &BreakReview::commercialsChanged, this, &AppController::commercialsChanged);
+    connect(&m_review, &BreakReview::workFilesChanged, this, &AppController::workFilesChanged);
+    connect(&m_run, &RunControl::buttonsChanged, this, &AppController::buttonsChanged);
+    connect(&m_run, &RunControl::workFilesChanged, this, &AppController::workFilesChanged);
+    connect(&m_run, &RunControl::runEnded, this, &AppController::runEnded);
+    connect(&m_run, &RunControl::rowStarted, this, &AppController::rowStarted);
+    connect(&m_run, &RunControl::rowProgress, this, &AppController::rowProgress);
+    connect(&m_run, &RunControl::rowFinished, this, &AppController::rowFinished);
+    connect(&m_run, &RunControl::rowCleared, this, &AppController::rowCleared);
+    connect(&m_run, &RunControl::breaksReplaced, this, &AppController::breaksReplaced);
+    connect(&m_run, &RunControl::quitting, this, &AppController::quitting);
 }
 
-void AppController::setHaveResults(bool value)
-{
-    if (m_haveResults == value)
-        return;
-    m_haveResults = value;
-    emit haveResultsChanged(value);
-}
-
-void AppController::setHaveCommercials(bool value)
-{
-    if (m_haveCommercials == value)
-        return;
-    m_haveCommercials = value;
-    emit haveCommercialsChanged(value);
-}
-
-void AppController::setIsRunning(bool value)
-{
-    if (m_isRunning == value)
-        return;
-    m_isRunning = value;
-    emit isRunningChanged(value);
-}
-
-void AppController::setIsRunningAuto(bool value)
-{
-    if (m_isRunningAuto == value)
-        return;
-    m_isRunningAuto = value;
-    emit isRunningAutoChanged(value);
-}
-
-void AppController::setStopBounds(int graceMs, int drainMs)
-{
-    m_graceMs = graceMs;
-    m_drainMs = drainMs;
-}
-
-void AppController::setStatus(const QString &text)
+void AppController::setStatusText(const QString &text)
 {
     if (m_status == text)
         return;
     m_status = text;
     emit statusChanged(text);
-}
-
-void AppController::setOutputText(const QString &text)
-{
-    if (m_outputText == text)
-        return;
-    m_outputText = text;
-    emit outputTextChanged(text);
-}
-
-void AppController::setRecordingInfoText(const QString &text)
-{
-    if (m_recordingInfoText == text)
-        return;
-    m_recordingInfoText = text;
-    emit recordingInfoTextChanged(text);
-}
-
-void AppController::setButton(RunButton button, Action action)
-{
-    m_actions[size_t(button)] = action;
-    emit buttonsChanged();
-}
-
-bool AppController::buttonStops(RunButton button) const
-{
-    const Action a = buttonAction(button);
-    return a == Action::AutoStop || a == Action::DetectStop || a == Action::RemoveStop;
-}
-
-QString AppController::buttonTitle(RunButton button) const
-{
-    return buttonStops(button) ? QStringLiteral("Stop") : QStringLiteral("Run");
-}
-
-void AppController::performButtonAction(RunButton button)
-{
-    switch (buttonAction(button)) {
-    case Action::AutoStart:
-        autoStart();
-        break;
-    case Action::DetectStart:
-        detectStart();
-        break;
-    case Action::RemoveStart:
-        removeStart();
-        break;
-    case Action::AutoStop:
-        autoStop();
-        break;
-    case Action::DetectStop:
-        detectStop();
-        break;
-    case Action::RemoveStop:
-        removeStop();
-        break;
-    }
 }

@@ -1,16 +1,10 @@
 // Loading the results and handing them to the chart.
 
-#include "app/AppController.h"
+#include "app/BreakReview.h"
 
 #include "core/Diagnostics.h"
 
-void AppController::graphAction()
-{
-    emit chartRequested();
-    makeChart();
-}
-
-int AppController::loadData()
+int BreakReview::loadData()
 {
     int result = readTXTData();
     if (result == 0) {
@@ -22,7 +16,7 @@ int AppController::loadData()
     return result;
 }
 
-void AppController::makeChart()
+void BreakReview::makeChart()
 {
     if (loadData() != 0)
         clearGraphData();

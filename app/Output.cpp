@@ -1,7 +1,7 @@
 // The cut copy's path as the window gives it, settled and questioned once
 // when Run is pressed.
 
-#include "app/AppController.h"
+#include "app/RecordingSession.h"
 
 #include "core/PathText.h"
 #include "jobs/CutJob.h"
@@ -12,7 +12,7 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-QString AppController::proposedOutput(bool probed) const
+QString RecordingSession::proposedOutput(bool probed) const
 {
     const QString movie = movieFile();
     if (movie.isEmpty())
@@ -23,7 +23,7 @@ QString AppController::proposedOutput(bool probed) const
     return m_recording.proposedOutput(ext, m_outputMode);
 }
 
-void AppController::setOutputMode(RunRequest::Mode mode, bool replace)
+void RecordingSession::setOutputMode(RunRequest::Mode mode, bool replace)
 {
     replace = replace && mode == RunRequest::Mode::Cut;
     if (m_outputMode == mode) {
@@ -47,12 +47,12 @@ void AppController::setOutputMode(RunRequest::Mode mode, bool replace)
     emit outputModeChanged(mode);
 }
 
-QStringList AppController::partialCopies() const
+QStringList RecordingSession::partialCopies() const
 {
     return CutJob::partialCopiesOf(outputInUse());
 }
 
-QString AppController::settledOutput() const
+QString RecordingSession::settledOutput() const
 {
     const QString text = m_outputText.trimmed();
     if (text.isEmpty())
@@ -64,19 +64,19 @@ QString AppController::settledOutput() const
     return QDir::cleanPath(QFileInfo(text).absoluteFilePath());
 }
 
-void AppController::removeStaleCopies()
+void RecordingSession::removeStaleCopies()
 {
     // Left by a cut that Trimlet did not live to finish.
     for (const QString &path : partialCopies())
         QFile::remove(path);
 }
 
-bool AppController::outputIsInput() const
+bool RecordingSession::outputIsInput() const
 {
     return CutJob::isRecording(outputInUse(), movieFile());
 }
 
-QString AppController::outputProblem()
+QString RecordingSession::outputProblem()
 {
     const QString output = settledOutput();
     if (output.isEmpty())

@@ -1,6 +1,8 @@
 // Run, Stop and Erase: each Run builds one request from the window's
 // options and hands it to a pipeline of jobs, whose signals the window shows.
 
+#include "app/RunControl.h"
+
 #include "app/AppController.h"
 
 #include "core/BreakList.h"
@@ -15,20 +17,20 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 
-void AppController::beginRun(RunButton button, Action stopAction, bool detect, bool remove, bool erase,
-                             bool automatic)
+void RunControl::beginRun(RunButton button, Action stopAction, bool detect, bool remove, bool erase,
+                          bool automatic)
 {
     // A run in progress owns the buttons; its button reads "Stop".
     if (runInProgress())
         return;
     // A recording refused when it was chosen stays refused.
-    if (!m_refusal.isEmpty()) {
-        setStatus(m_refusal);
+    if (const QString &refusal = m_c.session().refusal(); !refusal.isEmpty()) {
+        setStatus(refusal);
         return;
     }
     // What the recording holds decides the copy's name and its cutter; a
     // Run pressed before that is known starts once it is.
-    if (m_media.probing()) {
+    if (m_c.session().media().probing()) {
         m_pendingStart = PendingStart{button, stopAction, detect, remove, erase, automatic};
         setStatus(QStringLiteral("Reading the recording…"));
         return;
@@ -36,12 +38,13 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
     m_pendingStart.reset();
     if (!settleRun(detect, remove))
         return;
-    m_request = runRequest(detect && m_haveInput, remove, erase);
-    if (!m_haveInput)
+    m_request = m_c.runRequest(detect && m_c.haveInput(), remove, erase);
+    if (!m_c.haveInput())
         m_request.output.clear();
     if (m_pipeline)
         m_pipeline->deleteLater();
-    m_pipeline = new RunPipeline(m_request, &m_media, this);
+    m_pipeline = new RunPipeline(m_request, &m_c.session().media(), this);
+    m_c.session().setRun(m_pipeline);
     m_pipeline->setStopBounds(m_graceMs, m_drainMs);
     m_pipeline->setPutsCopyInPlace(m_request.replace);
     connectPipeline();
@@ -52,37 +55,38 @@ void AppController::beginRun(RunButton button, Action stopAction, bool detect, b
     emit rowCleared(Row::Remove);
     setButton(button, stopAction);
     if (automatic)
-        setIsRunningAuto(true);
+        m_c.setIsRunningAuto(true);
     else
-        setIsRunning(true);
+        m_c.setIsRunning(true);
     if (m_request.detect)
         emit breaksReplaced();
     m_pipeline->start();
 }
 
-bool AppController::settleRun(bool &detect, bool remove)
+bool RunControl::settleRun(bool &detect, bool remove)
 {
     // A profile gone since it was chosen would leave the defaults, unasked.
-    if (detect && m_haveInput && !m_profile.isEmpty()) {
+    const bool haveInput = m_c.haveInput();
+    if (detect && haveInput && !m_c.profile().isEmpty()) {
         QString why;
-        if (!profiles::find(m_profile, &why)) {
+        if (!profiles::find(m_c.profile(), &why)) {
             setStatus(QStringLiteral("The profile cannot be used: %1.").arg(why));
             return false;
         }
     }
-    if (detect && m_haveInput) {
-        if (const QString refusal = Recording(movieFile()).detectionRefusal(); !refusal.isEmpty()) {
+    if (detect && haveInput) {
+        if (const QString refusal = Recording(m_c.movieFile()).detectionRefusal(); !refusal.isEmpty()) {
             setStatus(refusal);
             return false;
         }
     }
     // A new detection replaces the user's corrections: asked first.
-    if (detect && m_haveInput && haveEditedList()) {
-        const int edits = breaks::editedCount(*m_document.list(), detectedCommercials());
+    if (detect && haveInput && m_c.haveEditedList()) {
+        const int edits = breaks::editedCount(*m_c.commercials(), m_c.detectedCommercials());
         if (edits > 0
-            && !confirm(QStringLiteral("Detect again and discard your %1 edit%2?")
-                            .arg(edits)
-                            .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
+            && !m_c.confirm(QStringLiteral("Detect again and discard your %1 edit%2?")
+                                .arg(edits)
+                                .arg(edits == 1 ? QString() : QStringLiteral("s")))) {
             // Erasing alone would take the edits with it.
             detect = false;
             if (!remove)
@@ -92,85 +96,86 @@ bool AppController::settleRun(bool &detect, bool remove)
     // Where the copy goes is settled once, while the user is still there,
     // and every later step uses that one path; so is everything else the
     // run needs from the window.
-    if (remove && m_haveInput) {
-        const QString problem = outputProblem();
+    if (remove && haveInput) {
+        const QString problem = m_c.outputProblem();
         if (!problem.isEmpty()) {
             setStatus(problem);
             return false;
         }
-        if (m_replaceRecording && m_outputMode == RunRequest::Mode::Cut && !replaceConfirmed())
+        if (m_c.replacesRecording() && m_c.outputMode() == RunRequest::Mode::Cut && !replaceConfirmed())
             return false;
     }
     return true;
 }
 
-bool AppController::replaceConfirmed()
+bool RunControl::replaceConfirmed()
 {
     // Told now, not after a cut that may take an hour.
-    const QString copy = settledOutput();
-    if (const QString why = trash::cannotReplace(movieFile(), copy); !why.isEmpty()) {
+    const QString copy = m_c.settledOutput();
+    if (const QString why = trash::cannotReplace(m_c.movieFile(), copy); !why.isEmpty()) {
         setStatus(QStringLiteral("Nothing was cut, as the copy could not take the recording's place: %1.")
                       .arg(why));
         return false;
     }
-    const QString name = QFileInfo(movieFile()).fileName();
-    if (!confirm(QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
-                                "to the trash. Cut it in the recording's place?")
-                     .arg(name))) {
+    const QString name = QFileInfo(m_c.movieFile()).fileName();
+    if (!m_c.confirm(
+            QStringLiteral("Once the cut copy is checked, it takes the name %1 and the recording goes "
+                           "to the trash. Cut it in the recording's place?")
+                .arg(name))) {
         setStatus(QStringLiteral("The recording was left in its place: nothing was cut."));
         return false;
     }
     return true;
 }
 
-void AppController::connectPipeline()
+void RunControl::connectPipeline()
 {
-    connect(m_pipeline, &RunPipeline::status, this, &AppController::setStatus);
-    connect(m_pipeline, &RunPipeline::stepStarted, this, &AppController::stepStarted);
-    connect(m_pipeline, &RunPipeline::progress, this, &AppController::stepProgress);
+    connect(m_pipeline, &RunPipeline::status, this, &RunControl::setStatus);
+    connect(m_pipeline, &RunPipeline::stepStarted, this, &RunControl::stepStarted);
+    connect(m_pipeline, &RunPipeline::progress, this, &RunControl::stepProgress);
     connect(m_pipeline, &RunPipeline::stepFinished, this, [this](RunPipeline::Step, bool failed) {
         if (m_activeRow)
             emit rowFinished(*m_activeRow, failed);
     });
-    connect(m_pipeline, &RunPipeline::listsChanged, this, &AppController::reloadCounts);
+    connect(m_pipeline, &RunPipeline::listsChanged, this, [this] { m_c.review().reloadCounts(); });
     connect(m_pipeline, &RunPipeline::workFilesErased, this, [this] {
-        m_commercialsFound = 0;
-        setHaveResults(false);
-        setHaveCommercials(false);
+        m_c.review().forgetCount();
+        m_c.setHaveResults(false);
+        m_c.setHaveCommercials(false);
         m_activeRow.reset();
         emit workFilesChanged();
     });
-    connect(m_pipeline, &RunPipeline::finished, this, &AppController::runFinished);
+    connect(m_pipeline, &RunPipeline::finished, this, &RunControl::runFinished);
 }
 
-void AppController::autoStart()
+void RunControl::autoStart()
 {
-    beginRun(RunButton::Auto, Action::AutoStop, m_options.autoDetect, m_options.autoRemove,
-             m_options.autoClean, true);
+    const RunOptions &o = m_c.runOptions();
+    beginRun(RunButton::Auto, Action::AutoStop, o.autoDetect, o.autoRemove, o.autoClean, true);
 }
 
-void AppController::detectStart()
+void RunControl::detectStart()
 {
     beginRun(RunButton::Detect, Action::DetectStop, true, false, false, false);
 }
 
-void AppController::removeStart()
+void RunControl::removeStart()
 {
     beginRun(RunButton::Remove, Action::RemoveStop, false, true, false, false);
 }
 
-void AppController::stepStarted(RunPipeline::Step step)
+void RunControl::stepStarted(RunPipeline::Step step)
 {
     // Erasing has no row of its own: the last step's row stays the active one.
     if (step == RunPipeline::Step::Detect) {
         m_activeRow = Row::Detect;
-        setHaveResults(false);
+        m_c.setHaveResults(false);
     } else if (step == RunPipeline::Step::Cut) {
         m_activeRow = Row::Remove;
     }
 }
 
-void AppController::stepProgress(RunPipeline::Step, double percent)
+void RunControl::stepProgress(RunPipeline::Step, double percent)
 {
     if (!m_activeRow)
         return;
@@ -181,24 +186,14 @@ void AppController::stepProgress(RunPipeline::Step, double percent)
         emit rowProgress(*m_activeRow, percent);
 }
 
-void AppController::reloadCounts()
-{
-    // The count and the flags follow the lists now on disk; the status
-    // line is the run's to say.
-    const QString status = m_status;
-    readEDLData();
-    readTXTData();
-    setStatus(status);
-}
-
-void AppController::runFinished()
+void RunControl::runFinished()
 {
     RunPipeline *run = m_pipeline;
     if (!run)
         return;
     m_outcome = run->outcome();
     if (!run->copyMade().isEmpty())
-        m_confirmedOutput = run->copyMade();
+        m_c.session().setConfirmedOutput(run->copyMade());
     const bool stopped = run->wasStopped();
     setIdle();
     if (stopped && m_stoppedByUser && m_activeRow)
@@ -207,15 +202,15 @@ void AppController::runFinished()
     // "Bad MPEG file.", "Detection stopped."): the frame list may be gone
     // with the work files, or was never written, and its reader's
     // complaint would hide the outcome.
-    readTXTData();
+    m_c.readTXTData();
     endOfRunShown();
     if (!stopped) {
         m_endSound.play();
-        emit runEnded(m_status);
+        emit runEnded(m_c.status());
     }
 }
 
-void AppController::stopRun()
+void RunControl::stopRun()
 {
     if (!m_pipeline || !m_pipeline->isRunning())
         return;
@@ -225,22 +220,7 @@ void AppController::stopRun()
     m_pipeline->stop();
 }
 
-void AppController::autoStop()
-{
-    stopRun();
-}
-
-void AppController::detectStop()
-{
-    stopRun();
-}
-
-void AppController::removeStop()
-{
-    stopRun();
-}
-
-void AppController::quitOnSignal(int signalNumber)
+void RunControl::quitOnSignal(int signalNumber)
 {
     logLine(QStringLiteral("quitOnSignal: %1").arg(signalNumber));
     emit quitting();
@@ -248,14 +228,14 @@ void AppController::quitOnSignal(int signalNumber)
     QCoreApplication::exit(128 + signalNumber);
 }
 
-void AppController::endOfRunShown()
+void RunControl::endOfRunShown()
 {
     if (!m_outcome.isEmpty())
         setStatus(m_outcome);
     emit workFilesChanged();
 }
 
-void AppController::stopForQuit()
+void RunControl::stopForQuit()
 {
     if (!runInProgress())
         return;
@@ -268,29 +248,29 @@ void AppController::stopForQuit()
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
 }
 
-void AppController::setIdle()
+void RunControl::setIdle()
 {
-    setIsRunning(false);
-    setIsRunningAuto(false);
+    m_c.setIsRunning(false);
+    m_c.setIsRunningAuto(false);
     setButton(RunButton::Auto, Action::AutoStart);
     setButton(RunButton::Detect, Action::DetectStart);
     setButton(RunButton::Remove, Action::RemoveStart);
 }
 
-void AppController::clean()
+void RunControl::clean()
 {
     // Another Trimlet's work files are in use.
-    if (const RecordingLock lock(movieFile()); lock.heldElsewhere()) {
+    if (const RecordingLock lock(m_c.movieFile()); lock.heldElsewhere()) {
         setStatus(lock.refusal());
         return;
     }
     setStatus(QStringLiteral("Erasing the work files…"));
-    EraseJob(workFiles(), outputInUse()).start();
-    RunLog::erasePartsOf(outDir(), movieFile());
-    m_commercialsFound = 0;
+    EraseJob(m_c.session().workFiles(), m_c.outputInUse()).start();
+    RunLog::erasePartsOf(m_c.outDir(), m_c.movieFile());
+    m_c.review().forgetCount();
     setStatus(QStringLiteral("Work files erased."));
-    setHaveResults(false);
-    setHaveCommercials(false);
+    m_c.setHaveResults(false);
+    m_c.setHaveCommercials(false);
     m_activeRow.reset();
     emit workFilesChanged();
     // Erasing is a step of its own, ended as a tool's is: the state it
@@ -305,22 +285,7 @@ void AppController::clean()
         Qt::QueuedConnection);
 }
 
-WorkFiles AppController::workFiles() const
-{
-    return WorkFiles(outDir(), baseName(), {movieFile(), outputInUse()});
-}
-
-QStringList AppController::workFilesMade() const
-{
-    return workFiles().made();
-}
-
-bool AppController::haveWorkFiles() const
-{
-    return workFiles().any() || !partialCopies().isEmpty();
-}
-
-void AppController::setOutcome(const QString &text)
+void RunControl::setOutcome(const QString &text)
 {
     m_outcome = text;
     setStatus(text);

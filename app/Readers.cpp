@@ -1,12 +1,14 @@
 // The detector's results as the window shows them: the count, the flags
 // and the status line follow the lists beside the recording.
 
+#include "app/BreakReview.h"
+
 #include "app/AppController.h"
 
 #include "core/BreakList.h"
 #include "core/Diagnostics.h"
 
-int AppController::readTXTData()
+int BreakReview::readTXTData()
 {
     int result = 0;
     if (!m_document.reload()) {
@@ -24,19 +26,19 @@ int AppController::readTXTData()
     logLine(QString::asprintf("readTXTData: totalRows=%d, pointCount=%d, chunkSize=%f", totalRows(),
                               sampling.pointCount, double(sampling.chunkSize)));
     setHaveResults(sampling.pointCount > 0 && haveCSVData());
-    setHaveCommercials(m_haveResults && m_document.cutCount() > 0);
+    setHaveCommercials(m_c.haveResults() && m_document.cutCount() > 0);
     emit commercialsChanged();
     return result;
 }
 
-bool AppController::haveCSVData()
+bool BreakReview::haveCSVData()
 {
     const bool have = m_recording.haveTable();
     logLine(QString::asprintf("haveCSVData: %d", have ? 1 : 0));
     return have;
 }
 
-int AppController::readEDLData()
+int BreakReview::readEDLData()
 {
     const std::optional<int> count = m_recording.cutListCount();
     if (!count) {
@@ -57,7 +59,7 @@ int AppController::readEDLData()
     return 0;
 }
 
-int AppController::readCSVData()
+int BreakReview::readCSVData()
 {
     Recording::Chart chart;
     const Recording::ChartLoad load = m_recording.readChart(m_pointCount, m_chunkSize, totalRows(), chart);
@@ -91,7 +93,7 @@ int AppController::readCSVData()
     return 0;
 }
 
-void AppController::clearGraphData()
+void BreakReview::clearGraphData()
 {
     if (m_chart.values.empty())
         return;

@@ -2,7 +2,7 @@
 
 #include "app/Sample.h"
 
-#include "app/AppWindows.h"
+#include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
 #include <QAction>
@@ -114,7 +114,7 @@ void SampleRecording::fail(const QString &why)
     emit statusChanged(QStringLiteral("The sample recording could not be made: ") + why);
 }
 
-void AppWindows::setUpSample()
+void MainWindow::setUpSample()
 {
     auto *sample = new SampleRecording(this);
     connect(m_ui->mTrySampleAction, &QAction::triggered, sample, &SampleRecording::make);

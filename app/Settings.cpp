@@ -1,11 +1,14 @@
 // Detector settings: loaded once from the settings resource, overlaid with
 // the window's options and written as the detector's ini file.
 
-#include "app/AppController.h"
+#include "app/RunSettings.h"
+
+#include "app/RecordingSession.h"
 
 #include "core/AtomicWrite.h"
 #include "core/Diagnostics.h"
 #include "core/PropertyList.h"
+#include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
 #include "jobs/Profiles.h"
@@ -18,7 +21,7 @@
 
 #include <cstdio>
 
-bool AppController::loadDetectionSettings(const QString &resourcePath)
+bool RunSettings::loadDetectionSettings(const QString &resourcePath)
 {
     if (!QFile::exists(resourcePath))
         return false;
@@ -28,7 +31,7 @@ bool AppController::loadDetectionSettings(const QString &resourcePath)
     return true;
 }
 
-QVariantMap AppController::detectorSettings() const
+QVariantMap RunSettings::detectorSettings() const
 {
     DetectorOptions options = m_options;
     options.detectMethods = detectMethodMask();
@@ -40,7 +43,7 @@ QVariantMap AppController::detectorSettings() const
     return settings;
 }
 
-QStringList AppController::profilesFound()
+QStringList RunSettings::profilesFound()
 {
     QStringList names;
     for (const QString &folder : profiles::folders())
@@ -54,20 +57,22 @@ QStringList AppController::profilesFound()
     return names;
 }
 
-RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
+RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove,
+                                   bool erase) const
 {
     RunRequest r;
-    r.recording = movieFile();
-    r.outDir = outDir();
-    r.baseName = baseName();
-    r.mode = m_outputMode;
+    r.recording = session.movieFile();
+    r.outDir = session.outDir();
+    r.baseName = session.baseName();
+    r.mode = session.outputMode();
     r.output = !remove ? QString()
-               : m_outputMode == RunRequest::Mode::SkipList
-                   ? m_recording.proposedOutput(QString(), m_outputMode)
-                   : settledOutput();
+               : session.outputMode() == RunRequest::Mode::SkipList
+                   ? session.recording().proposedOutput(QString(), session.outputMode())
+                   : session.settledOutput();
     // The user was asked before an existing file under that name is replaced.
-    r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
-    r.replace = remove && m_replaceRecording && m_outputMode == RunRequest::Mode::Cut;
+    r.replaceOthers =
+        !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
+    r.replace = remove && session.replacesRecording() && r.mode == RunRequest::Mode::Cut;
     r.detect = detect;
     r.remove = remove;
     r.erase = erase;
@@ -82,12 +87,30 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
     return r;
 }
 
-void AppController::writeIniFile()
+void RunSettings::writeIniFile(const RecordingSession &session) const
 {
     // The ini file a detection would write now, for a look at it without
     // running the detector.
     const std::optional<QByteArray> text = DetectJob::iniText(detectorSettings());
-    const QString ini = workFiles().iniPath();
+    const QString ini = session.workFiles().iniPath();
     if (text && writeAtomically(ini, *text))
-        workFiles().record({QFileInfo(ini).fileName()});
+        session.workFiles().record({QFileInfo(ini).fileName()});
+}
+
+QString RunSettings::toolPath(const QString &name) const
+{
+    // A bare name is what the runner reports as not found.
+    const QString path = m_toolLocator.pathForAuxiliaryExecutable(name);
+    return path.isEmpty() ? name : path;
+}
+
+QStringList RunSettings::detectArguments(const RecordingSession &session) const
+{
+    return DetectJob::arguments(runRequest(session, true, false, false));
+}
+
+QStringList RunSettings::removeArguments(const RecordingSession &session, const QString &output,
+                                         const QString &cutList) const
+{
+    return CutJob::mencoderArguments(runRequest(session, false, true, false), output, cutList);
 }

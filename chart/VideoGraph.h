@@ -13,16 +13,14 @@
 #include <array>
 #include <vector>
 
-class QLabel;
-class QProgressBar;
-class QSlider;
-class QTableView;
 class QTimer;
 
 // The chart of the detector's per-frame data: one sub-chart per selected
 // column, translucent bars over the commercials and a time scale, drawn in
 // a logical space 1500 units wide with y pointing up. It borrows the
 // controller's matrix, ranges and commercial list and reads them in place.
+// It owns no control of its window: what it has to show beside the chart
+// (the file's name, the lengths) it emits, and the zoom it is given.
 class VideoGraph : public QWidget
 {
     Q_OBJECT
@@ -51,18 +49,10 @@ public:
     explicit VideoGraph(const QSizeF &frame, QWidget *parent = nullptr);
     ~VideoGraph() override;
 
-    // Links to the chart window's controls.
-    QPointer<QLabel> mGraphFileText;
-    QPointer<QLabel> mGraphStatusText;
-    QPointer<QProgressBar> mGraphProgressIndicator;
-    QPointer<QSlider> mZoomSlider;
-    QPointer<QTableView> mCommercialTable;
-    QPointer<QLabel> mShowLengthOld;
-    QPointer<QLabel> mShowLengthNew;
-
     void setData(const int *data, DataSize size, const int *ranges);
     void setDataFrames(int frames, float chunkSize, float fps, const QStringList &labels,
                        SharedCommercials commercials);
+    // The charted recording's path, for the window to show (dataFileChanged).
     void setDataFile(const QString &path);
     int dataPointfromRow(int row, int col) const;
     int rangePointfromRow(int column, int which) const;
@@ -74,7 +64,8 @@ public:
     // logical space (see logicalTransform).
     void drawRect(QPainter &painter);
 
-    void changeZoomSlider(QObject *sender);
+    // The zoom slider's value, in hundredths of the zoom.
+    void changeZoomSlider(int hundredths);
     void setZoom(float zoom);
     void viewDidEndLiveResize();
 
@@ -87,6 +78,11 @@ public:
     int frameCount() const { return m_totalFrames; }
 
 signals:
+    // The path of the recording charted; empty once the chart is cleared.
+    void dataFileChanged(const QString &path);
+    // The recording's length before and after the cut, as time texts;
+    // empty where there is no length to tell.
+    void lengthsChanged(const QString &before, const QString &after);
     // The commercial list is new or was refilled: the table reloads.
     void commercialsReloaded();
     // The user dragged an edge of break row to frame (start edge or end).

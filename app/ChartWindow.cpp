@@ -2,8 +2,9 @@
 // results handed to them, and the user's corrections of the breaks with
 // the frames either side of one.
 
-#include "app/AppWindows.h"
+#include "app/ChartWindow.h"
 
+#include "app/AppController.h"
 #include "app/EdgeReview.h"
 #include "chart/CommercialTableModel.h"
 #include "chart/VideoGraph.h"
@@ -24,54 +25,40 @@
 
 #include <algorithm>
 
-namespace {
-
-// One edit of the break list, undone by putting the list back as it was;
-// never on another recording's list.
-class BreakEdit : public QUndoCommand
+ChartWindow::ChartWindow(AppController &controller, QWidget *parent)
+    : QMainWindow(parent), m_controller(controller), m_ui(std::make_unique<Ui::GraphWindow>())
 {
-public:
-    BreakEdit(AppController &c, CommercialList before, CommercialList after, const QString &text)
-        : QUndoCommand(text),
-          m_c(c),
-          m_recording(c.movieFile()),
-          m_before(std::move(before)),
-          m_after(std::move(after))
-    { }
-    void redo() override { apply(m_after); }
-    void undo() override { apply(m_before); }
+    m_ui->setupUi(this);
+    createActions();
+    setUpChart();
+    connectChart();
+    nameControls();
+}
 
-private:
-    void apply(const CommercialList &list)
-    {
-        if (m_c.movieFile() == m_recording)
-            m_c.applyBreaks(list);
-    }
-    AppController &m_c;
-    const QString m_recording;
-    CommercialList m_before;
-    CommercialList m_after;
-};
+ChartWindow::~ChartWindow()
+{
+    // The controller may outlive the window: it no longer reaches it. The
+    // filter goes first: the pane sends events while it is torn down.
+    disconnect(&m_controller, nullptr, this, nullptr);
+    if (m_viewport)
+        m_viewport->removeEventFilter(this);
+}
 
-} // namespace
-
-void AppWindows::setUpChart()
+void ChartWindow::setUpChart()
 {
     // The chart view is made here so that its logical space follows the
     // size it is created with.
-    QScrollArea *scroll = m_graphUi->graphScrollArea;
+    QScrollArea *scroll = m_ui->graphScrollArea;
     m_graph = new VideoGraph(QSizeF(900, 450));
     delete scroll->takeWidget();
     scroll->setWidget(m_graph);
     m_viewport = scroll->viewport();
     m_viewport->installEventFilter(this);
-    m_graph->mGraphFileText = m_graphUi->mGraphFileText;
-    m_graph->mGraphStatusText = m_graphUi->mGraphStatusText;
-    m_graph->mGraphProgressIndicator = m_graphUi->mGraphProgressIndicator;
-    m_graph->mZoomSlider = m_graphUi->mZoomSlider;
-    m_graph->mCommercialTable = m_graphUi->mCommercialTable;
-    m_graph->mShowLengthOld = m_graphUi->mShowLengthOld;
-    m_graph->mShowLengthNew = m_graphUi->mShowLengthNew;
+    connect(m_graph, &VideoGraph::dataFileChanged, m_ui->mGraphFileText, &QLabel::setText);
+    connect(m_graph, &VideoGraph::lengthsChanged, this, [this](const QString &before, const QString &after) {
+        m_ui->mShowLengthOld->setText(before);
+        m_ui->mShowLengthNew->setText(after);
+    });
     m_tableModel = new CommercialTableModel(this);
     connect(m_graph, &VideoGraph::commercialsReloaded, m_tableModel, [this] {
         const SharedCommercials list = m_graph->commercialList();
@@ -79,43 +66,43 @@ void AppWindows::setUpChart()
                                      m_graph->frameCount());
     });
     m_graph->setLabelsInOrder(labelOrder());
-    m_graphUi->mCommercialTable->setModel(m_tableModel);
+    m_ui->mCommercialTable->setModel(m_tableModel);
     setUpEditing();
     setUpPreview();
-    m_graphUi->mCommercialTable->verticalHeader()->hide();
-    m_graphUi->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_graphUi->graphSplitter->setStretchFactor(0, 1);
-    m_graphUi->graphSplitter->setSizes({800, 400});
-    m_graphUi->reviewSplitter->setStretchFactor(0, 1);
-    m_graphUi->reviewSplitter->setSizes({480, 320});
-    connect(m_graphUi->mZoomSlider, &QSlider::valueChanged, m_graph, [this] { fitChart(); });
-    m_graph->changeZoomSlider(m_graphUi->mZoomSlider);
+    m_ui->mCommercialTable->verticalHeader()->hide();
+    m_ui->mCommercialTable->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_ui->graphSplitter->setStretchFactor(0, 1);
+    m_ui->graphSplitter->setSizes({800, 400});
+    m_ui->reviewSplitter->setStretchFactor(0, 1);
+    m_ui->reviewSplitter->setSizes({480, 320});
+    connect(m_ui->mZoomSlider, &QSlider::valueChanged, m_graph, [this] { fitChart(); });
+    m_graph->changeZoomSlider(m_ui->mZoomSlider->value());
     // Nothing is loading until a chart is asked for.
-    m_graphUi->mGraphProgressIndicator->hide();
-    m_graphUi->graphScrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_noCommercials = new QLabel(tr("No commercials found."), m_graphUi->mCommercialTable->viewport());
+    m_ui->mGraphProgressIndicator->hide();
+    m_ui->graphScrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_noCommercials = new QLabel(tr("No commercials found."), m_ui->mCommercialTable->viewport());
     m_noCommercials->setAlignment(Qt::AlignCenter);
     m_noCommercials->setAccessibleName(QStringLiteral("No commercials found"));
     m_noCommercials->hide();
-    connect(m_tableModel, &QAbstractItemModel::modelReset, this, &AppWindows::updateEmptyTable);
-    connect(m_tableModel, &QAbstractItemModel::rowsInserted, this, &AppWindows::updateEmptyTable);
-    connect(m_tableModel, &QAbstractItemModel::rowsRemoved, this, &AppWindows::updateEmptyTable);
+    connect(m_tableModel, &QAbstractItemModel::modelReset, this, &ChartWindow::updateEmptyTable);
+    connect(m_tableModel, &QAbstractItemModel::rowsInserted, this, &ChartWindow::updateEmptyTable);
+    connect(m_tableModel, &QAbstractItemModel::rowsRemoved, this, &ChartWindow::updateEmptyTable);
 }
 
-void AppWindows::connectChart()
+void ChartWindow::connectChart()
 {
     AppController &c = m_controller;
     connect(&c, &AppController::chartRequested, this, [this] {
-        m_graphWindow->show();
-        m_graphWindow->raise();
-        m_graphWindow->activateWindow();
+        show();
+        raise();
+        activateWindow();
     });
-    connect(&c, &AppController::chartChanged, this, &AppWindows::showChart);
-    connect(&c, &AppController::chartCleared, this, &AppWindows::clearChart);
+    connect(&c, &AppController::chartChanged, this, &ChartWindow::showChart);
+    connect(&c, &AppController::chartCleared, this, &ChartWindow::clearChart);
     connect(&c, &AppController::commercialsChanged, m_graph, &VideoGraph::commercialsChanged);
 }
 
-void AppWindows::showChart()
+void ChartWindow::showChart()
 {
     // The view reads the controller's points in place, until chartCleared.
     const AppController &c = m_controller;
@@ -128,7 +115,7 @@ void AppWindows::showChart()
     m_graph->update();
 }
 
-void AppWindows::clearChart()
+void ChartWindow::clearChart()
 {
     m_graph->setData(nullptr, VideoGraph::DataSize{0, 0}, nullptr);
     m_graph->setDataFrames(0, 0.0f, 0.0f, QStringList(), nullptr);
@@ -136,40 +123,40 @@ void AppWindows::clearChart()
     m_graph->update();
 }
 
-void AppWindows::setUpEditing()
+void ChartWindow::createActions()
 {
-    Ui::GraphWindow &g = *m_graphUi;
-    m_undo = new QUndoStack(this);
-    QAction *undo = m_undo->createUndoAction(this, tr("Undo"));
-    undo->setShortcut(QKeySequence::Undo);
-    QAction *redo = m_undo->createRedoAction(this, tr("Redo"));
-    redo->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
-    // Each edit holds the whole list before and after it, true only of the
-    // list it was made on: one stack for each recording would still hold
-    // lists a later detection (the queue's, in the background) replaced.
-    connect(&m_controller, &AppController::breaksReplaced, m_undo, &QUndoStack::clear);
-    m_graphWindow->addAction(undo);
-    m_graphWindow->addAction(redo);
-    g.undoButton->setDefaultAction(undo);
-    g.redoButton->setDefaultAction(redo);
+    m_undo = m_controller.review().undoStack();
+    m_undoAction = m_undo->createUndoAction(this, tr("Undo"));
+    m_undoAction->setShortcut(QKeySequence::Undo);
+    m_redoAction = m_undo->createRedoAction(this, tr("Redo"));
+    m_redoAction->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Z")));
+    addAction(m_undoAction);
+    addAction(m_redoAction);
+}
+
+void ChartWindow::setUpEditing()
+{
+    Ui::GraphWindow &g = *m_ui;
+    g.undoButton->setDefaultAction(m_undoAction);
+    g.redoButton->setDefaultAction(m_redoAction);
 
     connect(m_tableModel, &CommercialTableModel::editRequested, this,
             [this](const CommercialList &after, const QString &text) {
                 if (m_controller.runInProgress()) {
-                    m_graphUi->mGraphStatusText->setText(
+                    m_ui->mGraphStatusText->setText(
                         tr("The breaks cannot change while a run is in progress."));
                     return;
                 }
-                m_graphUi->mGraphStatusText->setText(text + QLatin1Char('.'));
-                m_undo->push(new BreakEdit(m_controller, m_tableModel->rows(), after, text));
+                m_ui->mGraphStatusText->setText(text + QLatin1Char('.'));
+                m_controller.review().edit(m_tableModel->rows(), after, text);
             });
     connect(m_tableModel, &CommercialTableModel::editRejected, g.mGraphStatusText, &QLabel::setText);
     connect(g.deleteBreakButton, &QPushButton::clicked, this, [this] {
-        const QModelIndex current = m_graphUi->mCommercialTable->currentIndex();
+        const QModelIndex current = m_ui->mCommercialTable->currentIndex();
         if (current.isValid())
             m_tableModel->removeBreak(current.row());
     });
-    connect(g.addBreakButton, &QPushButton::clicked, this, &AppWindows::addBreak);
+    connect(g.addBreakButton, &QPushButton::clicked, this, &ChartWindow::addBreak);
     connect(g.revertButton, &QPushButton::clicked, this, [this] {
         CommercialList detected = m_controller.detectedCommercials();
         for (Commercial &d : detected)
@@ -185,10 +172,10 @@ void AppWindows::setUpEditing()
     connect(m_graph, &VideoGraph::breakDrawn, m_tableModel, &CommercialTableModel::addBreak);
 }
 
-void AppWindows::setUpPreview()
+void ChartWindow::setUpPreview()
 {
-    m_review = new EdgeReview(m_controller, *m_tableModel, *m_graphUi, m_graphWindow);
-    QItemSelectionModel *cursor = m_graphUi->mCommercialTable->selectionModel();
+    m_review = new EdgeReview(m_controller, *m_tableModel, *m_ui, this);
+    QItemSelectionModel *cursor = m_ui->mCommercialTable->selectionModel();
     connect(cursor, &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) { showBoundary(current.row()); });
     // The cursor on a start or an end chooses the edge the keys move.
@@ -204,7 +191,7 @@ void AppWindows::setUpPreview()
             this,
             [this] {
                 if (m_selectedRow >= 0 && m_selectedRow < m_tableModel->rowCount())
-                    m_graphUi->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
+                    m_ui->mCommercialTable->setCurrentIndex(m_tableModel->index(m_selectedRow, 0));
                 else
                     m_review->showBreak(-1);
             },
@@ -213,7 +200,7 @@ void AppWindows::setUpPreview()
     connect(m_graph, &VideoGraph::frameClicked, m_review, &EdgeReview::showFrame);
 }
 
-void AppWindows::showBoundary(int row)
+void ChartWindow::showBoundary(int row)
 {
     // A reset of the table passes through no row at all; the row the user
     // was on is kept for it.
@@ -223,7 +210,7 @@ void AppWindows::showBoundary(int row)
     }
 }
 
-void AppWindows::addBreak()
+void ChartWindow::addBreak()
 {
     // A 30-second break in the middle of the longest stretch of programme;
     // its ends are then moved in the table.
@@ -246,14 +233,14 @@ void AppWindows::addBreak()
     }
     const int length = qMin(int(30 * fps), (bestTo - bestFrom) - 2);
     if (length < 2) {
-        m_graphUi->mGraphStatusText->setText(tr("There is no room for another break."));
+        m_ui->mGraphStatusText->setText(tr("There is no room for another break."));
         return;
     }
     const int start = bestFrom + (bestTo - bestFrom - length) / 2;
     m_tableModel->addBreak(start, start + length - 1);
 }
 
-QStringList AppWindows::labelOrder()
+QStringList ChartWindow::labelOrder()
 {
     QStringList order;
     for (const QVariant &v : readPropertyList(QStringLiteral(":/settings/labelOrder.plist")).toList())
@@ -262,28 +249,28 @@ QStringList AppWindows::labelOrder()
     return order;
 }
 
-void AppWindows::fitChart()
+void ChartWindow::fitChart()
 {
-    const double wanted = double(m_graphUi->mZoomSlider->value()) / 100.0;
+    const double wanted = double(m_ui->mZoomSlider->value()) / 100.0;
     const double width = m_graph->bounds().width();
     const double fit = width > 0 && m_viewport ? double(m_viewport->width()) / width : wanted;
     m_graph->setZoom(float(std::max(wanted, fit)));
     m_graph->update();
 }
 
-void AppWindows::updateEmptyTable()
+void ChartWindow::updateEmptyTable()
 {
-    QTableView *table = m_graphUi->mCommercialTable;
+    QTableView *table = m_ui->mCommercialTable;
     const bool empty = m_tableModel->rowCount() == 0 && m_controller.haveResults();
     m_noCommercials->setGeometry(table->viewport()->rect());
     m_noCommercials->setVisible(empty);
 }
 
-bool AppWindows::chartEvent(QObject *watched, QEvent *event)
+bool ChartWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_graphUi->mCommercialTable && event->type() == QEvent::KeyPress) {
+    if (watched == m_ui->mCommercialTable && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
-        const QModelIndex current = m_graphUi->mCommercialTable->currentIndex();
+        const QModelIndex current = m_ui->mCommercialTable->currentIndex();
         const int row = current.isValid() ? current.row() : m_selectedRow;
         if (row >= 0 && row < m_tableModel->rowCount() && key == Qt::Key_Space) {
             m_tableModel->toggleCut(row);
@@ -301,5 +288,5 @@ bool AppWindows::chartEvent(QObject *watched, QEvent *event)
         m_graph->resize(m_graph->width(), static_cast<QResizeEvent *>(event)->size().height());
         fitChart();
     }
-    return false;
+    return QMainWindow::eventFilter(watched, event);
 }
