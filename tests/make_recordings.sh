@@ -10,6 +10,8 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 : "${TRIMLET_RECORDING_CACHE:?the cache folder is not set}"
+# Without ffmpeg the tests that cut real recordings skip themselves.
+command -v ffmpeg >/dev/null || exit 0
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 
@@ -55,7 +57,7 @@ clock-leap
 "show:150 ad:60 show:150"
 -f ts "show:150 ad:60 show:150"
 -f ts -i -2 "show:150 ad:60 show:150"
--a ac3 -f ts -2 "show:150 ad:60 show:150"
+-a ac3 -f ts -2 "show:20 ad:10 show:20"
 "show:200"
 "show:170"
 -v h264 -a aac -f ts "show:20 ad:10 show:20 ad:10 show:20"
