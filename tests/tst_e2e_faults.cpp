@@ -351,7 +351,7 @@ private slots:
         QVERIFY(chooseRecording(c, movie));
         const Span cut{21.0, 32.0};
         writeFile(workFile(c, ".txt"),
-                  "FILE PROCESSING COMPLETE  1529 FRAMES AT  2997\n-------------------\n629\t959\n");
+                  "FILE PROCESSING COMPLETE  1560 FRAMES AT  2997\n-------------------\n629\t959\n");
         const double middle = (cut.start + cut.end) / 2;
         writeFile(workFile(c, ".edl"),
                   (overlapping ? QString::asprintf("%.2f\t%.2f\t0\n%.2f\t%.2f\t0\n", cut.start, middle + 5,
