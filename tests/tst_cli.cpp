@@ -298,6 +298,38 @@ private slots:
                  (QStringList{QStringLiteral("ad.clean.mpg"), QStringLiteral("ad.mpg"),
                               QStringLiteral("junk.mpg"), QStringLiteral("plain.mpg")}));
     }
+
+    // mencoder's own copy kept, so that its path runs for real: a program
+    // stream with AC-3, cut at its head as a DVR that starts early catches
+    // the adverts before the programme. (mencoder loses the last 0.6 s of
+    // MP2 and leaves a broken AC-3 frame where it joins two spans: those
+    // copies are refused and cut again by ffmpeg.)
+    void testMencoderCopyIsKept()
+    {
+        if (!missingRealTool().isEmpty())
+            QSKIP("the real tools are not installed (./scripts/test installs them)");
+        QTemporaryDir dir;
+        const QString movie = dir.filePath(QStringLiteral("early.mpg"));
+        QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                                   {QStringLiteral("-a"), QStringLiteral("ac3"), movie,
+                                    QStringLiteral("ad:10 show:30")}),
+                 0);
+        // The advert and the black after it, as the detector marks them.
+        writeFile(dir.filePath(QStringLiteral("early.txt")),
+                  "FILE PROCESSING COMPLETE  1229 FRAMES AT  2997\n-------------------\n0\t330\n");
+        writeFile(dir.filePath(QStringLiteral("early.edl")), "0.00\t11.00\t0\n");
+        const CliRun run =
+            runCli({QStringLiteral("--json"), QStringLiteral("--use-existing-detection"), movie},
+                   QProcessEnvironment::systemEnvironment(), dir.path(), 120000);
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.state(), QStringLiteral("done"));
+        QCOMPARE(run.message(), QStringLiteral("Cut copy: early.clean.mpg (0:00:29), cut by mencoder."));
+        // 41 s recorded less the 11 s cut, within the check's second.
+        const double kept = run.summary[0][QStringLiteral("kept_seconds")].toDouble();
+        QVERIFY2(kept > 29 && kept < 31, qPrintable(QString::number(kept)));
+        const int frames = videoFrames(dir.filePath(QStringLiteral("early.clean.mpg")));
+        QVERIFY2(qAbs(frames - 30 * 30000.0 / 1001) < 30, qPrintable(QString::number(frames)));
+    }
 };
 
 QTEST_MAIN(TestCli)

@@ -194,8 +194,8 @@ class TestEndToEndFaults final : public QObject
         if (m_recordings.contains(name))
             return true;
         const QStringList h264{"-v", "h264", "-a", "aac", "-f", "ts"};
-        if (name == QLatin1String("plain.mpg"))
-            return make(name, {});
+        if (name == QLatin1String("short.mpg"))
+            return make(name, {}, QStringLiteral("show:20 ad:10 show:20"));
         if (name == QLatin1String("two-breaks.mpg"))
             return make(name, {}, QStringLiteral("show:150 ad:45 show:150 ad:45 show:150"));
         if (name == QLatin1String("mpeg2.ts"))
@@ -331,7 +331,9 @@ private slots:
     }
 
     // Kodi's action 3 and overlapping rows cut as much as a plain row does,
-    // whichever cutter takes them.
+    // whichever cutter takes them. The lists are written as another program
+    // leaves them, beside a recording whose advert and the black after it
+    // span 21 to 32 s, so no detector runs.
     void testCutListsOfOtherPrograms_data()
     {
         QTest::addColumn<bool>("overlapping");
@@ -342,16 +344,14 @@ private slots:
     {
         QFETCH(bool, overlapping);
         const QString movie =
-            copyOf(QStringLiteral("plain.mpg"), QTest::currentDataTag(), QStringLiteral("recording.mpg"));
+            copyOf(QStringLiteral("short.mpg"), QTest::currentDataTag(), QStringLiteral("recording.mpg"));
         QVERIFY(!movie.isEmpty());
         Harness h;
         AppController &c = h.controller;
         QVERIFY(chooseRecording(c, movie));
-        c.detectStart();
-        QVERIFY(waitForIdle(c, 300000));
-        const QList<Span> detected = edlSpans(readAll(workFile(c, ".edl")));
-        QCOMPARE(detected.size(), 1);
-        const Span cut = detected.first();
+        const Span cut{21.0, 32.0};
+        writeFile(workFile(c, ".txt"),
+                  "FILE PROCESSING COMPLETE  1560 FRAMES AT  2997\n-------------------\n629\t959\n");
         const double middle = (cut.start + cut.end) / 2;
         writeFile(workFile(c, ".edl"),
                   (overlapping ? QString::asprintf("%.2f\t%.2f\t0\n%.2f\t%.2f\t0\n", cut.start, middle + 5,
