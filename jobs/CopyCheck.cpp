@@ -3,11 +3,18 @@
 #include "core/Diagnostics.h"
 #include "jobs/RecordingMedia.h"
 
+#include <cmath>
+
 namespace {
 
 // Seconds before the last picture from which each file is read again to
 // see where its streams end.
 constexpr double kTailSeconds = 10;
+
+// Pictures of programme a cutter that cuts from key frame to key frame may
+// lose at an edge: where its clock puts the out-point a frame or two
+// before the list's, as ffmpeg's concat input does.
+constexpr int kKeyFrameCutterLost = 3;
 
 } // namespace
 
@@ -36,6 +43,8 @@ CopyCheck::CopyCheck(RecordingMedia *media, QObject *parent) : QObject(parent), 
     m_recordingProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
     connect(&m_copyDecode, &DecodeCheck::finished, this, &CopyCheck::decodeChecked);
     connect(&m_recordingDecode, &DecodeCheck::finished, this, &CopyCheck::decodeChecked);
+    connect(&m_copyPictures, &PictureHashes::finished, this, &CopyCheck::picturesChecked);
+    connect(&m_recordingPictures, &PictureHashes::finished, this, &CopyCheck::picturesChecked);
 }
 
 CopyCheck::~CopyCheck()
@@ -61,6 +70,8 @@ void CopyCheck::cancel()
     m_running = false;
     m_copyDecode.cancel();
     m_recordingDecode.cancel();
+    m_copyPictures.cancel();
+    m_recordingPictures.cancel();
     m_copyScan.cancel();
     m_copyProbe.cancel();
     m_recordingProbe.cancel();
@@ -159,7 +170,7 @@ void CopyCheck::judgeStreams()
         conclude(judged.verdict);
         return;
     }
-    if (!startDecodeChecks())
+    if (!startDecodeChecks() && !startPictureChecks())
         conclude(media::CopyVerdict());
 }
 
@@ -193,5 +204,82 @@ void CopyCheck::decodeChecked()
     if (!copy.isEmpty() && recording.size() == 2 * copy.size())
         logLine(QStringLiteral("decodeChecked: copy %1, recording %2")
                     .arg(QString::number(copy.size()), QString::number(recording.size())));
-    conclude(media::judgeSoundDecoded(copy, recording, m_in.cutter));
+    const media::CopyVerdict sound = media::judgeSoundDecoded(copy, recording, m_in.cutter);
+    if (!sound.kept() || !startPictureChecks())
+        conclude(sound);
+}
+
+bool CopyCheck::startPictureChecks()
+{
+    if (m_in.chapters || m_in.kept.size() < 2 || !m_copyStreams || !m_copyStreams->parsed)
+        return false;
+    const media::MediaInfo &info = *m_media->info();
+    const double gop = media::groupSeconds(m_media->packets());
+    // A second either side of each cut in the copy, from a group of
+    // pictures earlier, where decoding starts at a key frame. The
+    // recording's windows reach further either way, to hold every picture
+    // of the copy's window even from a span that starts a group early or
+    // from a cutter whose clock has wandered by half a second.
+    constexpr double kSide = 1.0;
+    constexpr double kSlack = 0.5;
+    const double copyFirst = m_copyScan.packets().times.front();
+    QList<media::Span> copyWindows, recordingWindows;
+    m_joins.clear();
+    for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
+        const double join = copyFirst + cut.inCopy - m_copyStreams->start;
+        copyWindows.append({join - kSide - gop, join + kSide});
+        const double end = info.videoStart + cut.before;
+        const double start = info.videoStart + cut.after.start;
+        recordingWindows.append(
+            {end - info.start - kSide - 2 * gop - kSlack, end - info.start + gop + kSlack});
+        recordingWindows.append(
+            {start - info.start - 2 * gop - kSlack, start - info.start + kSide + gop + kSlack});
+        media::JoinPictures j;
+        j.spanEnd = end;
+        j.spanStart = start;
+        for (const media::Span &s : std::as_const(m_in.reencoded))
+            j.reencoded.append({copyFirst + s.start, copyFirst + s.end});
+        m_joins.append(j);
+    }
+    m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows);
+    m_recordingPictures.start(m_tools.ffmpeg, m_recording, recordingWindows);
+    return true;
+}
+
+void CopyCheck::picturesChecked()
+{
+    if (!m_running || m_copyPictures.isRunning() || m_recordingPictures.isRunning())
+        return;
+    const QList<QList<media::Picture>> &copy = m_copyPictures.pictures();
+    const QList<QList<media::Picture>> &recording = m_recordingPictures.pictures();
+    // Without ffmpeg's answer the pictures are not judged, as the sound.
+    if (copy.size() != m_joins.size() || recording.size() != 2 * m_joins.size()) {
+        logLine(QStringLiteral("picturesChecked: not judged - ffmpeg gave no pictures"));
+        conclude(media::CopyVerdict());
+        return;
+    }
+    const double fps = m_media->info()->fps > 0 ? m_media->info()->fps : 25.0;
+    const int gopFrames = int(std::ceil(media::groupSeconds(m_media->packets()) * fps));
+    QList<media::JoinJudged> judged;
+    for (qsizetype k = 0; k < m_joins.size(); ++k) {
+        media::JoinPictures &j = m_joins[k];
+        j.copy = copy.at(k);
+        j.before = recording.at(2 * k);
+        j.after = recording.at(2 * k + 1);
+        judged.append(media::judgeJoin(j, fps, gopFrames + 2));
+        const media::JoinJudged &r = judged.last();
+        logLine(QStringLiteral("picturesChecked: cut %1: %2 pictures, %3 wrong, span ends %4 and starts %5 "
+                               "pictures off")
+                    .arg(k + 1)
+                    .arg(j.copy.size())
+                    .arg(r.wrong)
+                    .arg(r.endOff)
+                    .arg(r.startOff));
+    }
+    // A cutter that copies streams starts a span at the key frame before
+    // its place, up to a group of pictures early, and ends it where a
+    // picture of its own clock does; it loses no programme.
+    const media::EdgeLimits limits =
+        m_in.frameExact ? media::EdgeLimits{1, 1} : media::EdgeLimits{gopFrames + 1, kKeyFrameCutterLost};
+    conclude(media::judgePictures(judged, fps, limits, m_in.cutter));
 }

@@ -5,6 +5,7 @@
 #include "process/DecodeCheck.h"
 #include "process/MediaProbe.h"
 #include "process/PacketScan.h"
+#include "process/PictureHashes.h"
 
 #include <QObject>
 #include <QPointer>
@@ -14,8 +15,9 @@
 class RecordingMedia;
 
 // The check of a copy a cutter made, apart from the cutting: its frames
-// counted against the kept spans, its streams and where they end, and its
-// sound decoded across each cut. It reads both files with
+// counted against the kept spans, its streams and where they end, its
+// sound decoded across each cut, and its pictures decoded around each cut
+// against the recording's at the same places. It reads both files with
 // ffprobe and ffmpeg in the background and ends with one verdict: kept,
 // or refused with the reason and where. The recording's own facts come
 // from its RecordingMedia; a check started before its pass has ended
@@ -37,6 +39,10 @@ public:
         // in seconds from its first picture; every other picture is the
         // recording's own, bit for bit.
         QList<media::Span> reencoded;
+        // The cutter cuts at the very picture the list names; else (a
+        // stream copy, mencoder) a span may start at the key frame before
+        // its place, a group of pictures early.
+        bool frameExact = false;
     };
 
     explicit CopyCheck(RecordingMedia *media, QObject *parent = nullptr);
@@ -66,6 +72,8 @@ private:
     void judgeStreams();
     bool startDecodeChecks();
     void decodeChecked();
+    bool startPictureChecks();
+    void picturesChecked();
     void conclude(const media::CopyVerdict &verdict);
 
     QPointer<RecordingMedia> m_media;
@@ -89,6 +97,9 @@ private:
     QList<media::HashedPacket> m_recordingPackets;
     DecodeCheck m_copyDecode;
     DecodeCheck m_recordingDecode;
+    PictureHashes m_copyPictures;
+    PictureHashes m_recordingPictures;
+    QList<media::JoinPictures> m_joins;
     QString m_measured;
     double m_copySeconds = 0;
 };

@@ -1,9 +1,18 @@
-// The verdict on a cut copy, judged from what the tools said of stored
-// files, without cutting anything.
+// The verdict on a cut copy: judged from what the tools said of stored
+// files, without cutting anything, and on a real recording cut by Debian's
+// ffmpeg, once as it cuts and once by a cutter that loses pictures.
 
+#include "CoreSupport.h"
 #include "core/CopyVerdict.h"
+#include "core/PictureCheck.h"
+#include "jobs/RunPipeline.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace media;
@@ -14,6 +23,33 @@ QByteArray probeData(const char *name)
 {
     QFile f(QStringLiteral(TRIMLET_TEST_DATA "/probe/") + QLatin1String(name));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QString tool(const char *name)
+{
+    return QStandardPaths::findExecutable(QLatin1String(name));
+}
+
+// The removal step by ffmpeg alone on movie with the cut list edl: the
+// outcome, empty when the run did not end.
+QString cutWithFfmpeg(const QString &movie, const QByteArray &edl, const QString &outputName,
+                      const QString &ffmpeg)
+{
+    const QFileInfo info(movie);
+    writeFile(info.dir().filePath(info.completeBaseName() + QStringLiteral(".edl")), edl);
+    RunRequest request;
+    request.recording = movie;
+    request.outDir = info.absolutePath();
+    request.baseName = info.completeBaseName();
+    request.output = info.dir().filePath(outputName);
+    request.remove = true;
+    request.skipMencoder = true;
+    request.tools.ffmpeg = ffmpeg;
+    request.tools.ffprobe = tool("ffprobe");
+    RunPipeline run(request);
+    QSignalSpy finished(&run, &RunPipeline::finished);
+    run.start();
+    return finished.wait(300000) ? run.outcome() : QString();
 }
 
 } // namespace
@@ -88,6 +124,33 @@ private slots:
             QCOMPARE(judged.verdict.mencoderProblem, mencoderProblem);
             QVERIFY(!c || !judged.verdict.runLog.isEmpty());
         }
+    }
+
+    void testPicturesAcrossACut()
+    {
+        if (tool("ffmpeg").isEmpty() || tool("ffprobe").isEmpty())
+            QSKIP("the real tools are not installed (./scripts/test installs them)");
+        QTemporaryDir dir;
+        const QString movie = dir.filePath(QStringLiteral("plain.mpg"));
+        QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                                   {movie, QStringLiteral("show:20 ad:10 show:20")}),
+                 0);
+        const QByteArray edl = "20.5\t31.5\t0\n";
+        // ffmpeg's own copy holds the recording's pictures on either side of
+        // the cut.
+        const QString good = cutWithFfmpeg(movie, edl, QStringLiteral("plain.clean.mpg"), tool("ffmpeg"));
+        QVERIFY2(good.contains(QStringLiteral("Cut copy: plain.clean.mpg (")), qPrintable(good));
+        // A copy that lost the first 0.6 s of programme after the cut, too
+        // little for the count of its frames to tell.
+        qputenv("DROPPED_CUT", "1");
+        qputenv("DROPPED_SECONDS", "0.6");
+        const QString dropped = cutWithFfmpeg(movie, edl, QStringLiteral("plain.dropped.mpg"),
+                                              QStringLiteral(TRIMLET_TEST_TOOLS "/dropped/ffmpeg"));
+        qunsetenv("DROPPED_CUT");
+        qunsetenv("DROPPED_SECONDS");
+        QCOMPARE(dropped,
+                 QStringLiteral("The copy's pictures are damaged for 0.7 s after cut 1, so it was not kept."));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("plain.dropped.mpg"))));
     }
 };
 
