@@ -36,8 +36,9 @@ Counted judgeCount(const CountFacts &facts)
         return c;
     const QString log = QStringLiteral("the copy cut by %1 failed its check (%2): %3")
                             .arg(name, v.readable ? v.problem : QStringLiteral("unreadable"), c.measured);
-    c.verdict = v.readable ? refused(QStringLiteral("is ") + v.problem, QStringLiteral("was ") + v.problem, log)
-                           : refused(QStringLiteral("could not be read"), QStringLiteral("could not be read"), log);
+    c.verdict = v.readable
+                    ? refused(QStringLiteral("is ") + v.problem, QStringLiteral("was ") + v.problem, log)
+                    : refused(QStringLiteral("could not be read"), QStringLiteral("could not be read"), log);
     return c;
 }
 
@@ -53,10 +54,11 @@ Counted judgeChaptersCount(const PacketTimes &recording, const PacketTimes &copy
     if (copy.empty())
         c.verdict = refused(QStringLiteral("could not be read"), QString());
     else if (copy.count() < expected)
-        c.verdict = refused(QStringLiteral("is missing %1 of the recording's %2 frames")
-                                .arg(expected - copy.count())
-                                .arg(expected),
-                            QString(), QStringLiteral("the chapters file failed its check: %1").arg(c.measured));
+        c.verdict =
+            refused(QStringLiteral("is missing %1 of the recording's %2 frames")
+                        .arg(expected - copy.count())
+                        .arg(expected),
+                    QString(), QStringLiteral("the chapters file failed its check: %1").arg(c.measured));
     return c;
 }
 
@@ -95,8 +97,9 @@ StreamsJudged judgeStreams(const StreamFacts &facts)
     }
     const TrackCheck tracks = compareStreams(recording, copy);
     if (!tracks.problem.isEmpty()) {
-        judged.verdict = refused(QStringLiteral("is ") + tracks.problem, QStringLiteral("was ") + tracks.problem,
-                                 QStringLiteral("the copy cut by %1 is %2").arg(name, tracks.problem));
+        judged.verdict =
+            refused(QStringLiteral("is ") + tracks.problem, QStringLiteral("was ") + tracks.problem,
+                    QStringLiteral("the copy cut by %1 is %2").arg(name, tracks.problem));
         return judged;
     }
     // The copy's ends are the recording's own where nothing was cut there.
@@ -121,11 +124,13 @@ StreamsJudged judgeStreams(const StreamFacts &facts)
     for (const QString &offset : moved.measured)
         judged.diagnostics << QStringLiteral("sound moved against its picture: ") + offset;
     for (const QString &where : moved.unmeasured)
-        judged.diagnostics
-            << QStringLiteral("not judged: %1 - none of the copy's packets found in the recording").arg(where);
+        judged.diagnostics << QStringLiteral(
+                                  "not judged: %1 - none of the copy's packets found in the recording")
+                                  .arg(where);
     if (!moved.problem.isEmpty())
-        judged.verdict = refused(QStringLiteral("has ") + moved.problem, QStringLiteral("had ") + moved.problem,
-                                 QStringLiteral("the copy cut by %1 has %2").arg(name, moved.problem));
+        judged.verdict =
+            refused(QStringLiteral("has ") + moved.problem, QStringLiteral("had ") + moved.problem,
+                    QStringLiteral("the copy cut by %1 has %2").arg(name, moved.problem));
     return judged;
 }
 

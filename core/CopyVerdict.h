@@ -89,7 +89,6 @@ StreamsJudged judgeStreams(const StreamFacts &facts);
 // The sound decoded across each cut of the copy (copyErrors, one a cut)
 // and in the recording just before and just after each cut (two a cut);
 // not judged without ffmpeg's answer.
-CopyVerdict judgeSoundDecoded(const QList<int> &copyErrors, const QList<int> &recordingErrors,
-                              Cutter cutter);
+CopyVerdict judgeSoundDecoded(const QList<int> &copyErrors, const QList<int> &recordingErrors, Cutter cutter);
 
 } // namespace media

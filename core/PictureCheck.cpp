@@ -103,9 +103,11 @@ JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged)
         for (int i = from; i < n; ++i) {
             const bool right = anew.at(i) || (i < split ? before.at(i) : after.at(i));
             wrong += !right;
-            if (i < split && before.at(i))
+            // A picture encoded anew stands where the copied ones around
+            // it put it.
+            if (i < split && (before.at(i) || anew.at(i)))
                 end = i;
-            if (i >= split && after.at(i) && start < 0)
+            if (i >= split && (after.at(i) || anew.at(i)) && start < 0)
                 start = i;
         }
         const int endOff = end >= 0 ? end + shiftBefore - lastKept : 0;

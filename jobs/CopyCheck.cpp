@@ -128,8 +128,9 @@ void CopyCheck::probeStreams()
     // The kept spans' times count from the recording's first picture; the
     // copy's from its own, wherever its cutter starts its clock.
     const media::PacketTimes &copy = m_copyScan.packets();
-    m_cutWindows = m_in.chapters ? QList<media::CutWindows>()
-                                 : media::cutWindows(m_in.kept, copy.times.front(), m_media->info()->videoStart);
+    m_cutWindows = m_in.chapters
+                       ? QList<media::CutWindows>()
+                       : media::cutWindows(m_in.kept, copy.times.front(), m_media->info()->videoStart);
     QList<media::Span> copyWindows, recordingWindows;
     for (const media::CutWindows &w : std::as_const(m_cutWindows)) {
         copyWindows << w.copy;

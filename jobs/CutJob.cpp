@@ -494,8 +494,8 @@ void CutJob::keepCopy(const QString &measured, double copySeconds)
     m_partialCopy.clear();
     discardPartialCopy();
     m_copyMade = QFileInfo(m_request.output).absoluteFilePath();
-    logToRunLog(QStringLiteral("%1 %2 made by %3 and checked: %4")
-                    .arg(copyNoun(), m_request.output, name, measured));
+    logToRunLog(
+        QStringLiteral("%1 %2 made by %3 and checked: %4").arg(copyNoun(), m_request.output, name, measured));
     if (chapters()) {
         const auto breaks =
             std::count_if(m_chapters.cbegin(), m_chapters.cend(),

@@ -25,6 +25,24 @@ QByteArray probeData(const char *name)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// Pictures named rA to rB - 1 of a recording at 30 fps, one of them a
+// picture of its own.
+QStringList pictures(int from, int to)
+{
+    QStringList names;
+    for (int i = from; i < to; ++i)
+        names << QStringLiteral("r%1").arg(i);
+    return names;
+}
+
+QList<Picture> shown(const QStringList &names, double from)
+{
+    QList<Picture> list;
+    for (const QString &name : names)
+        list.append({from + double(list.size()) / 30, name.toLatin1()});
+    return list;
+}
+
 QString tool(const char *name)
 {
     return QStandardPaths::findExecutable(QLatin1String(name));
@@ -126,6 +144,79 @@ private slots:
         }
     }
 
+    void testJoinOfPictures_data()
+    {
+        // The recording's pictures r0 to r129, one every 1/30 s; the list
+        // keeps up to r49 and from r80 on. The copy's window shows r30 on.
+        QTest::addColumn<QStringList>("copy");
+        QTest::addColumn<QList<Span>>("reencoded"); // on the copy's clock
+        QTest::addColumn<bool>("frameExact");
+        QTest::addColumn<QString>("statement");
+        const QStringList right = pictures(30, 50) + pictures(80, 100);
+        QTest::newRow("as the list") << right << QList<Span>() << true << QString();
+        QTest::newRow("a picture of the break more")
+            << pictures(30, 50) + pictures(79, 100) << QList<Span>() << true << QString();
+        QTest::newRow("two pictures of the break more")
+            << pictures(30, 50) + pictures(78, 100) << QList<Span>() << true
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1");
+        // A stream copy starts a span at the key frame before its place.
+        QTest::newRow("a key-frame cutter's group early")
+            << pictures(30, 50) + pictures(72, 100) << QList<Span>() << false << QString();
+        QTest::newRow("programme lost before the cut")
+            << pictures(30, 46) + pictures(80, 100) << QList<Span>() << false
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s before cut 1");
+        QTest::newRow("1.3 s lost after the cut")
+            << pictures(30, 50) + pictures(119, 130) << QList<Span>() << false
+            << QStringLiteral("The copy's pictures are damaged for 1.3 s after cut 1");
+        QStringList repeated = right;
+        repeated.insert(25, QStringLiteral("r84"));
+        // The pictures before the repeat are one place early against those
+        // after it, which are more: they are the wrong ones.
+        QTest::newRow("a picture repeated")
+            << repeated << QList<Span>() << false
+            << QStringLiteral("The copy's pictures are damaged for 0.2 s after cut 1");
+        QStringList swapped = right;
+        swapped.swapItemsAt(22, 23);
+        QTest::newRow("two pictures out of order")
+            << swapped << QList<Span>() << false
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1");
+        QStringList corrupt = right;
+        for (int i = 20; i < 24; ++i)
+            corrupt[i] = QStringLiteral("grey");
+        QTest::newRow("pictures decoded without their references")
+            << corrupt << QList<Span>() << false
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1");
+        // Encoded anew by the cutter: not the recording's bit for bit.
+        QTest::newRow("the same pictures encoded anew")
+            << corrupt << QList<Span>{{20.0 / 30, 24.0 / 30}} << true << QString();
+        // Decoding the copy's window started between key frames.
+        QStringList unkeyed = right;
+        for (int i = 0; i < 4; ++i)
+            unkeyed[i] = QStringLiteral("grey");
+        QTest::newRow("the window's first pictures") << unkeyed << QList<Span>() << true << QString();
+    }
+    void testJoinOfPictures()
+    {
+        QFETCH(QStringList, copy);
+        QFETCH(QList<Span>, reencoded);
+        QFETCH(bool, frameExact);
+        QFETCH(QString, statement);
+        JoinPictures join;
+        // Each file on its own clock: the copy's from 0, the recording's
+        // from 100 s.
+        join.copy = shown(copy, 0);
+        join.before = shown(pictures(0, 60), 100);
+        join.after = shown(pictures(70, 130), 100 + 70.0 / 30);
+        join.spanEnd = 100 + 50.0 / 30;
+        join.spanStart = 100 + 80.0 / 30;
+        join.reencoded = reencoded;
+        const JoinJudged judged = judgeJoin(join, 30, 8);
+        QVERIFY(judged.judged);
+        const CopyVerdict v =
+            judgePictures({judged}, 30, frameExact ? EdgeLimits{1, 1} : EdgeLimits{16, 3}, Cutter::Ffmpeg);
+        QCOMPARE(v.kept() ? QString() : v.statement(QStringLiteral("cut copy")), statement);
+    }
+
     void testPicturesAcrossACut()
     {
         if (tool("ffmpeg").isEmpty() || tool("ffprobe").isEmpty())
@@ -148,8 +239,8 @@ private slots:
                                               QStringLiteral(TRIMLET_TEST_TOOLS "/dropped/ffmpeg"));
         qunsetenv("DROPPED_CUT");
         qunsetenv("DROPPED_SECONDS");
-        QCOMPARE(dropped,
-                 QStringLiteral("The copy's pictures are damaged for 0.7 s after cut 1, so it was not kept."));
+        QCOMPARE(dropped, QStringLiteral(
+                              "The copy's pictures are damaged for 0.7 s after cut 1, so it was not kept."));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("plain.dropped.mpg"))));
     }
 };
