@@ -13,8 +13,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
-#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 
@@ -86,14 +84,6 @@ void CutJob::setContext(const QString &outcomeSoFar, const QString &editSummary)
 {
     setOutcome(outcomeSoFar);
     m_editSummary = editSummary;
-}
-
-QStringList CutJob::partialCopiesOf(const QString &output)
-{
-    if (output.isEmpty())
-        return {};
-    const QFileInfo out(output);
-    return hiddenNamesOf(out.absolutePath(), {out.fileName()});
 }
 
 QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &output,
@@ -172,20 +162,6 @@ QString CutJob::copyNoun() const
     return chapters() ? QStringLiteral("chapters file") : QStringLiteral("cut copy");
 }
 
-bool CutJob::madeFrom(const QString &copy, const QString &recording)
-{
-    return savedcopy::madeFrom(copy, recording);
-}
-
-bool CutJob::isRecording(const QString &output, const QString &recording)
-{
-    if (output.isEmpty() || recording.isEmpty())
-        return false;
-    // The same file under another name (a link, a hard link, "./") counts.
-    return sameFile(recording, output)
-           || QFileInfo(output).absoluteFilePath() == QFileInfo(recording).absoluteFilePath();
-}
-
 void CutJob::start()
 {
     setRunning();
@@ -233,20 +209,11 @@ void CutJob::start()
     m_keptSeconds = chapters() ? seconds : media::totalLength(m_kept);
     m_cutNote.clear();
     // A copy that cannot fit is refused before the disk is filled.
-    const QString folder = QFileInfo(m_request.output).absolutePath();
-    const QStorageInfo disk(folder);
-    const qint64 needed =
+    m_expectedBytes =
         qint64(double(QFileInfo(m_request.recording).size()) * std::min(1.0, m_keptSeconds / seconds) * 1.02);
-    m_expectedBytes = needed;
-    if (disk.isValid() && disk.bytesAvailable() < needed) {
-        const QLocale locale;
-        end(Status::Failed,
-            withOutcome(QStringLiteral("There is not enough space for the %1 in %2: it needs "
-                                       "about %3, and %4 are free.")
-                            .arg(copyNoun(), QDir::toNativeSeparators(folder),
-                                 locale.formattedDataSize(needed, 1, QLocale::DataSizeTraditionalFormat),
-                                 locale.formattedDataSize(disk.bytesAvailable(), 1,
-                                                          QLocale::DataSizeTraditionalFormat))));
+    if (const QString problem = savedcopy::noRoom(m_request.output, copyNoun(), m_expectedBytes);
+        !problem.isEmpty()) {
+        end(Status::Failed, withOutcome(problem));
         return;
     }
     removeStaleCopies();
@@ -390,34 +357,23 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         return;
     }
     if (launchFailed || (rc != 0 && rc != -1)) {
-        // The disk is read before the partial copy is thrown away, which
-        // frees the space it filled.
         const qint64 written = m_partialCopy.isEmpty() ? 0 : QFileInfo(m_partialCopy).size();
-        const bool full = !launchFailed && outputIsFull();
-        const qint64 free = QStorageInfo(QFileInfo(m_request.output).absolutePath()).bytesAvailable();
+        const bool full = !launchFailed && savedcopy::filledTheDisk(m_request.output, excerpts());
+        // Said before the partial copy is thrown away, which frees the
+        // space it filled.
+        const QString fullText =
+            full ? savedcopy::diskFull(m_request.output, copyNoun(), written, m_expectedBytes) : QString();
         discardPartialCopy();
         const QString why = launchFailed ? QStringLiteral("%1 could not be started").arg(name)
                                          : QStringLiteral("%1 failed (error %2)").arg(name).arg(rc);
         logToRunLog(why);
         // Another cutter would only fill the disk again.
         if (full) {
-            const QLocale locale;
-            const auto size = [&locale](qint64 bytes) {
-                return locale.formattedDataSize(std::max<qint64>(0, bytes), 1,
-                                                QLocale::DataSizeTraditionalFormat);
-            };
-            end(Status::Failed,
-                withOutcome(
-                    QStringLiteral("The disk is full: the %1 did not fit in %2 (%3 written of about %4, "
-                                   "%5 left free).")
-                        .arg(copyNoun(), QDir::toNativeSeparators(QFileInfo(m_request.output).absolutePath()),
-                             size(written), size(m_expectedBytes), size(free))));
+            end(Status::Failed, withOutcome(fullText));
             return;
         }
         if (m_cutter == media::Cutter::Mencoder) {
-            m_mencoderRefused = true;
-            m_cutNote = why + QStringLiteral(", so it was cut with ffmpeg.");
-            startCut(media::Cutter::Ffmpeg);
+            recutWithFfmpeg(why + QStringLiteral(", so it was cut with ffmpeg."));
             return;
         }
         end(Status::Failed,
@@ -438,14 +394,6 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
     m_check.start(m_request.tools, m_request.recording, input);
 }
 
-bool CutJob::outputIsFull() const
-{
-    if (excerpts().contains(QLatin1String("No space left on device")))
-        return true;
-    const QStorageInfo disk(QFileInfo(m_request.output).absolutePath());
-    return disk.isValid() && disk.bytesAvailable() < 64 * 1024;
-}
-
 void CutJob::copyJudged(const media::CopyVerdict &verdict)
 {
     if (m_phase != Phase::Verifying)
@@ -456,15 +404,23 @@ void CutJob::copyJudged(const media::CopyVerdict &verdict)
         rejectCopy(verdict);
 }
 
+// mencoder cannot cut between key frames and its copies drift: where it
+// failed or its copy was refused, ffmpeg cuts the recording once more, and
+// the note says why before the outcome.
+bool CutJob::recutWithFfmpeg(const QString &note)
+{
+    m_mencoderRefused = true;
+    m_cutNote = note;
+    return startCut(media::Cutter::Ffmpeg);
+}
+
 void CutJob::rejectCopy(const media::CopyVerdict &verdict)
 {
     discardPartialCopy();
     const QString problem = verdict.statement(copyNoun());
     if (m_cutter == media::Cutter::Mencoder) {
-        m_mencoderRefused = true;
-        m_cutNote = QStringLiteral("mencoder's copy ") + verdict.mencoderProblem
-                    + QStringLiteral(", so it was cut again with ffmpeg.");
-        if (startCut(media::Cutter::Ffmpeg))
+        if (recutWithFfmpeg(QStringLiteral("mencoder's copy ") + verdict.mencoderProblem
+                            + QStringLiteral(", so it was cut again with ffmpeg.")))
             emit message(problem + QStringLiteral(": cut again with ffmpeg."));
         return;
     }
@@ -474,21 +430,11 @@ void CutJob::rejectCopy(const media::CopyVerdict &verdict)
 void CutJob::keepCopy(const QString &measured, double copySeconds)
 {
     const QString name = media::cutterName(m_cutter);
-    QString error;
-    const savedcopy::Saved saved = savedcopy::takeName(m_partialCopy, m_request.output, m_request.recording,
-                                                       m_request.replaceOthers, &error);
-    if (saved == savedcopy::Saved::SomeoneElses) {
+    if (const QString problem = savedcopy::takeName(m_partialCopy, m_request.output, m_request.recording,
+                                                    m_request.replaceOthers, copyNoun());
+        !problem.isEmpty()) {
         discardPartialCopy();
-        end(Status::Failed,
-            withOutcome(QStringLiteral("%1 appeared while the %2 was made, and Trimlet did not make it "
-                                       "from %3: it is kept, and the %2 was not saved.")
-                            .arg(fileNameOf(m_request.output), copyNoun(), fileNameOf(m_request.recording))));
-        return;
-    }
-    if (saved == savedcopy::Saved::Failed) {
-        discardPartialCopy();
-        end(Status::Failed, withOutcome(QStringLiteral("The %1 could not be saved as %2: %3.")
-                                            .arg(copyNoun(), fileNameOf(m_request.output), error)));
+        end(Status::Failed, withOutcome(problem));
         return;
     }
     m_partialCopy.clear();

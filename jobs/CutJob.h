@@ -5,6 +5,7 @@
 #include "core/RunRequest.h"
 #include "jobs/CopyCheck.h"
 #include "jobs/Job.h"
+#include "jobs/SavedCopy.h"
 
 #include <QPointer>
 
@@ -44,12 +45,18 @@ public:
     static QStringList chaptersArguments(const RunRequest &request, const QString &chapters,
                                          const QString &output);
     // output names recording, under whatever name.
-    static bool isRecording(const QString &output, const QString &recording);
+    static bool isRecording(const QString &output, const QString &recording)
+    {
+        return savedcopy::isRecording(output, recording);
+    }
     // copy is a checked copy Trimlet made from recording (this very file,
     // under whatever name), which a new copy of it may replace.
-    static bool madeFrom(const QString &copy, const QString &recording);
+    static bool madeFrom(const QString &copy, const QString &recording)
+    {
+        return savedcopy::madeFrom(copy, recording);
+    }
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
-    static QStringList partialCopiesOf(const QString &output);
+    static QStringList partialCopiesOf(const QString &output) { return savedcopy::partialCopiesOf(output); }
 
 protected:
     void toolOutput(const QString &chunk) override;
@@ -58,10 +65,10 @@ protected:
 private:
     enum class Phase { None, Cutting, Verifying };
     bool startCut(media::Cutter cutter);
-    bool outputIsFull() const;
     void copyJudged(const media::CopyVerdict &verdict);
     // Throws the copy away; mencoder's is cut again with ffmpeg.
     void rejectCopy(const media::CopyVerdict &verdict);
+    bool recutWithFfmpeg(const QString &note);
     bool chapters() const { return m_request.mode == RunRequest::Mode::Chapters; }
     // "cut copy" or "chapters file", as the texts name what is written.
     QString copyNoun() const;

@@ -1,6 +1,11 @@
 #include "jobs/SavedCopy.h"
 
 #include "core/Diagnostics.h"
+#include "jobs/WorkFiles.h"
+
+#include <QDir>
+#include <QLocale>
+#include <QStorageInfo>
 
 #include <QFile>
 #include <QFileInfo>
@@ -33,7 +38,59 @@ QByteArray sourceId(const QString &recording)
     return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
 }
 
+QString size(qint64 bytes)
+{
+    return QLocale().formattedDataSize(std::max<qint64>(0, bytes), 1, QLocale::DataSizeTraditionalFormat);
+}
+
+QString folderOf(const QString &output)
+{
+    return QFileInfo(output).absolutePath();
+}
+
 } // namespace
+
+bool isRecording(const QString &output, const QString &recording)
+{
+    if (output.isEmpty() || recording.isEmpty())
+        return false;
+    // The same file under another name (a link, a hard link, "./") counts.
+    return sameFile(recording, output)
+           || QFileInfo(output).absoluteFilePath() == QFileInfo(recording).absoluteFilePath();
+}
+
+QStringList partialCopiesOf(const QString &output)
+{
+    if (output.isEmpty())
+        return {};
+    const QFileInfo out(output);
+    return hiddenNamesOf(out.absolutePath(), {out.fileName()});
+}
+
+QString noRoom(const QString &output, const QString &noun, qint64 needed)
+{
+    const QStorageInfo disk(folderOf(output));
+    if (!disk.isValid() || disk.bytesAvailable() >= needed)
+        return QString();
+    return QStringLiteral("There is not enough space for the %1 in %2: it needs about %3, and %4 are free.")
+        .arg(noun, QDir::toNativeSeparators(folderOf(output)), size(needed), size(disk.bytesAvailable()));
+}
+
+bool filledTheDisk(const QString &output, const QString &toolOutput)
+{
+    if (toolOutput.contains(QLatin1String("No space left on device")))
+        return true;
+    const QStorageInfo disk(folderOf(output));
+    return disk.isValid() && disk.bytesAvailable() < 64 * 1024;
+}
+
+QString diskFull(const QString &output, const QString &noun, qint64 written, qint64 expected)
+{
+    const qint64 free = QStorageInfo(folderOf(output)).bytesAvailable();
+    return QStringLiteral(
+               "The disk is full: the %1 did not fit in %2 (%3 written of about %4, %5 left free).")
+        .arg(noun, QDir::toNativeSeparators(folderOf(output)), size(written), size(expected), size(free));
+}
 
 bool madeFrom(const QString &copy, const QString &recording)
 {
@@ -46,8 +103,8 @@ bool madeFrom(const QString &copy, const QString &recording)
     return size > 0 && QByteArray(value, int(size)) == id;
 }
 
-Saved takeName(const QString &partial, const QString &output, const QString &recording, bool replaceOthers,
-               QString *error)
+QString takeName(const QString &partial, const QString &output, const QString &recording, bool replaceOthers,
+                 const QString &noun)
 {
     // The checked copy takes the output's name in one step; an earlier
     // file of that name stays whole until then.
@@ -68,15 +125,16 @@ Saved takeName(const QString &partial, const QString &output, const QString &rec
         // EINVAL, ENOSYS: a file system that cannot rename without replacing.
         const bool taken = errno == EEXIST || QFileInfo::exists(output) || QFileInfo(output).isSymLink();
         if (taken && !replaceOthers && !madeFrom(output, recording))
-            return Saved::SomeoneElses;
+            return QStringLiteral(
+                       "%1 appeared while the %2 was made, and Trimlet did not make it from %3: it "
+                       "is kept, and the %2 was not saved.")
+                .arg(QFileInfo(output).fileName(), noun, QFileInfo(recording).fileName());
         renamed = ::rename(from.constData(), to.constData());
     }
-    if (renamed != 0) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        return Saved::Failed;
-    }
-    return Saved::Saved;
+    if (renamed != 0)
+        return QStringLiteral("The %1 could not be saved as %2: %3.")
+            .arg(noun, QFileInfo(output).fileName(), QString::fromLocal8Bit(std::strerror(errno)));
+    return QString();
 }
 
 } // namespace savedcopy
