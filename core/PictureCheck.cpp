@@ -151,11 +151,12 @@ CopyVerdict judgePictures(const QList<JoinJudged> &joins, double fps, EdgeLimits
         // of its distance from the list.
         const int endBeyond = beyond(j.endOff);
         const int startBeyond = beyond(j.startOff);
-        if (j.wrong == 0 && endBeyond == 0 && startBeyond == 0)
+        const bool complained = limits.cleanDecode && j.copyErrors > j.recordingErrors;
+        if (j.wrong == 0 && endBeyond == 0 && startBeyond == 0 && !complained)
             continue;
         const double seconds =
             std::max({j.wrongSeconds, double(endBeyond) / fps, double(startBeyond) / fps, 0.1});
-        const bool after = j.wrong > 0 ? j.wrongAfter : startBeyond > 0;
+        const bool after = j.wrong > 0 ? j.wrongAfter : complained || startBeyond > 0;
         const QString where = QStringLiteral("for %1 s %2 cut %3")
                                   .arg(QString::number(seconds, 'f', 1),
                                        after ? QStringLiteral("after") : QStringLiteral("before"))
@@ -163,11 +164,14 @@ CopyVerdict judgePictures(const QList<JoinJudged> &joins, double fps, EdgeLimits
         CopyVerdict v = refused(
             QStringLiteral("are damaged ") + where, QStringLiteral("had pictures damaged ") + where,
             QStringLiteral("the copy cut by %1 has pictures damaged %2 (%3 not the recording's; the span "
-                           "before ends %4 and the one after starts %5 pictures away from the list)")
+                           "before ends %4 and the one after starts %5 pictures away from the list; %6 "
+                           "decoder errors against %7 in the recording)")
                 .arg(cutterName(cutter), where)
                 .arg(j.wrong)
                 .arg(j.endOff)
-                .arg(j.startOff));
+                .arg(j.startOff)
+                .arg(j.copyErrors)
+                .arg(j.recordingErrors));
         v.subject = QStringLiteral("copy's pictures");
         v.cut = int(k + 1);
         v.seconds = seconds;

@@ -49,6 +49,10 @@ struct JoinJudged
     // programme.
     int endOff = 0;
     int startOff = 0;
+    // What the decoder complained of in the copy's window, and in the
+    // recording's on either side of the cut.
+    int copyErrors = 0;
+    int recordingErrors = 0;
 };
 
 // fps is the recording's frame rate; the first pictures of the copy's
@@ -57,15 +61,19 @@ struct JoinJudged
 JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged);
 
 // How many pictures a span may end or start away from the list: of the
-// break kept, and of the programme lost.
+// break kept, and of the programme lost; and whether the decoder's
+// complaints at a cut where the recording has none refuse the copy even
+// when every picture shown is right.
 struct EdgeLimits
 {
     int gained = 1;
     int lost = 1;
+    bool cleanDecode = true;
 };
 
-// The copy is refused at the first cut where a picture is wrong or a span
-// ends or starts beyond the limits: "The copy's pictures are damaged for
+// The copy is refused at the first cut where a picture is wrong, the
+// decoder complains more than in the recording there, or a span ends or
+// starts beyond the limits: "The copy's pictures are damaged for
 // 1.3 s after cut 2".
 CopyVerdict judgePictures(const QList<JoinJudged> &joins, double fps, EdgeLimits limits, Cutter cutter);
 

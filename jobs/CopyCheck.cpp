@@ -224,17 +224,16 @@ bool CopyCheck::startPictureChecks()
     constexpr double kSide = 1.0;
     constexpr double kSlack = 0.5;
     const double copyFirst = m_copyScan.packets().times.front();
-    QList<media::Span> copyWindows, recordingWindows;
+    QList<QList<media::Span>> copyWindows, recordingWindows;
     m_joins.clear();
     for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
         const double join = copyFirst + cut.inCopy - m_copyStreams->start;
-        copyWindows.append({join - kSide - gop, join + kSide});
+        copyWindows.append({{join - kSide - gop, join + kSide}});
         const double end = info.videoStart + cut.before;
         const double start = info.videoStart + cut.after.start;
         recordingWindows.append(
-            {end - info.start - kSide - 2 * gop - kSlack, end - info.start + gop + kSlack});
-        recordingWindows.append(
-            {start - info.start - 2 * gop - kSlack, start - info.start + kSide + gop + kSlack});
+            {{end - info.start - kSide - 2 * gop - kSlack, end - info.start + gop + kSlack},
+             {start - info.start - 2 * gop - kSlack, start - info.start + kSide + gop + kSlack}});
         media::JoinPictures j;
         j.spanEnd = end;
         j.spanStart = start;
@@ -242,8 +241,8 @@ bool CopyCheck::startPictureChecks()
             j.reencoded.append({copyFirst + s.start, copyFirst + s.end});
         m_joins.append(j);
     }
-    m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows);
-    m_recordingPictures.start(m_tools.ffmpeg, m_recording, recordingWindows);
+    m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows, info.videoCodec);
+    m_recordingPictures.start(m_tools.ffmpeg, m_recording, recordingWindows, info.videoCodec);
     return true;
 }
 
@@ -254,7 +253,9 @@ void CopyCheck::picturesChecked()
     const QList<QList<media::Picture>> &copy = m_copyPictures.pictures();
     const QList<QList<media::Picture>> &recording = m_recordingPictures.pictures();
     // Without ffmpeg's answer the pictures are not judged, as the sound.
-    if (copy.size() != m_joins.size() || recording.size() != 2 * m_joins.size()) {
+    if (copy.size() != m_joins.size() || recording.size() != 2 * m_joins.size()
+        || m_copyPictures.errors().size() != m_joins.size()
+        || m_recordingPictures.errors().size() != m_joins.size()) {
         logLine(QStringLiteral("picturesChecked: not judged - ffmpeg gave no pictures"));
         conclude(media::CopyVerdict());
         return;
@@ -267,20 +268,28 @@ void CopyCheck::picturesChecked()
         j.copy = copy.at(k);
         j.before = recording.at(2 * k);
         j.after = recording.at(2 * k + 1);
-        judged.append(media::judgeJoin(j, fps, gopFrames + 2));
-        const media::JoinJudged &r = judged.last();
+        media::JoinJudged r = media::judgeJoin(j, fps, gopFrames + 2);
+        r.copyErrors = m_copyPictures.errors().at(k);
+        r.recordingErrors = m_recordingPictures.errors().at(k);
+        judged.append(r);
         logLine(QStringLiteral("picturesChecked: cut %1: %2 pictures, %3 wrong, span ends %4 and starts %5 "
-                               "pictures off")
+                               "pictures off, %6 decoder errors (%7 in the recording)")
                     .arg(k + 1)
                     .arg(j.copy.size())
                     .arg(r.wrong)
                     .arg(r.endOff)
-                    .arg(r.startOff));
+                    .arg(r.startOff)
+                    .arg(r.copyErrors)
+                    .arg(r.recordingErrors));
     }
     // A cutter that copies streams starts a span at the key frame before
     // its place, up to a group of pictures early, and ends it where a
-    // picture of its own clock does; it loses no programme.
-    const media::EdgeLimits limits =
-        m_in.frameExact ? media::EdgeLimits{1, 1} : media::EdgeLimits{gopFrames + 1, kKeyFrameCutterLost};
+    // picture of its own clock does; it loses no programme. ffmpeg's copy
+    // of a program stream leaves a packet cut short at every cut, which
+    // its decoder complains of without a picture shown wrong: of such a
+    // cutter only the pictures are judged.
+    const media::EdgeLimits limits = m_in.frameExact
+                                         ? media::EdgeLimits{1, 1, true}
+                                         : media::EdgeLimits{gopFrames + 1, kKeyFrameCutterLost, false};
     conclude(media::judgePictures(judged, fps, limits, m_in.cutter));
 }
