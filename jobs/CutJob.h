@@ -1,23 +1,20 @@
 #pragma once
 
+#include "core/CopyVerdict.h"
 #include "core/MediaInfo.h"
 #include "core/RunRequest.h"
-#include "core/StreamCheck.h"
+#include "jobs/CopyCheck.h"
 #include "jobs/Job.h"
-#include "process/DecodeCheck.h"
-#include "process/MediaProbe.h"
-#include "process/PacketScan.h"
+#include "jobs/SavedCopy.h"
 
 #include <QPointer>
 
 class RecordingMedia;
 
 // The cutter's step: the cutter writes a hidden partial copy beside the
-// output, the copy is counted frame by frame against what the cut list
-// promised, and only a copy that holds the whole programme takes the
-// output's name, and only when it still holds every picture, sound track
-// and subtitle stream of the recording with the sound in step. A mencoder
-// copy that fails is cut again with ffmpeg.
+// output, CopyCheck judges it against the recording, and only a copy it
+// keeps takes the output's name. A mencoder copy that fails is cut again
+// with ffmpeg.
 // The recording's probe and its pass must have answered before it starts.
 class CutJob : public Job
 {
@@ -48,12 +45,18 @@ public:
     static QStringList chaptersArguments(const RunRequest &request, const QString &chapters,
                                          const QString &output);
     // output names recording, under whatever name.
-    static bool isRecording(const QString &output, const QString &recording);
+    static bool isRecording(const QString &output, const QString &recording)
+    {
+        return savedcopy::isRecording(output, recording);
+    }
     // copy is a checked copy Trimlet made from recording (this very file,
     // under whatever name), which a new copy of it may replace.
-    static bool madeFrom(const QString &copy, const QString &recording);
+    static bool madeFrom(const QString &copy, const QString &recording)
+    {
+        return savedcopy::madeFrom(copy, recording);
+    }
     // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
-    static QStringList partialCopiesOf(const QString &output);
+    static QStringList partialCopiesOf(const QString &output) { return savedcopy::partialCopiesOf(output); }
 
 protected:
     void toolOutput(const QString &chunk) override;
@@ -62,27 +65,14 @@ protected:
 private:
     enum class Phase { None, Cutting, Verifying };
     bool startCut(media::Cutter cutter);
-    bool outputIsFull() const;
-    void copyScanned();
-    void recordingScanned();
-    void verifyCopy();
-    void verifyChapters();
-    void probeStreams();
-    bool sameChapters(const QList<media::Chapter> &found) const;
-    void streamsProbed();
-    void judgeStreams();
-    // The sound across each cut decoded, in the copy and on either side
-    // of the cut in the recording; false when there is nothing to decode.
-    bool startDecodeChecks();
-    void decodeChecked();
-    // Throws the copy away; mencoder's is cut again with ffmpeg. what
-    // follows "The cut copy", mencoderWhat "mencoder's copy":
-    // "is missing sound track 2 (eng)", "was ...".
-    void rejectCopy(const QString &what, const QString &mencoderWhat);
+    void copyJudged(const media::CopyVerdict &verdict);
+    // Throws the copy away; mencoder's is cut again with ffmpeg.
+    void rejectCopy(const media::CopyVerdict &verdict);
+    bool recutWithFfmpeg(const QString &note);
     bool chapters() const { return m_request.mode == RunRequest::Mode::Chapters; }
     // "cut copy" or "chapters file", as the texts name what is written.
     QString copyNoun() const;
-    void keepCopy();
+    void keepCopy(const QString &measured, double copySeconds);
     void end(Status status, const QString &outcome);
     void discardPartialCopy();
     void removeStaleCopies();
@@ -104,22 +94,6 @@ private:
     QString m_cutNote;
     QString m_cutDir;
     QString m_copyMade;
-    PacketScan m_copyScan;
-    // The streams of the copy and of the recording, each with its last
-    // seconds read to see where each stream ends.
-    MediaProbe m_copyProbe;
-    MediaProbe m_recordingProbe;
-    std::optional<media::MediaInfo> m_recordingEnds;
-    std::optional<media::MediaInfo> m_copyStreams;
-    // Packets after each cut, in the copy and in the recording, found
-    // again in the recording by their bytes to see how far the copy moved
-    // its sound against its picture there.
-    QList<media::CutWindows> m_cutWindows;
-    QList<media::HashedPacket> m_copyPackets;
-    QList<media::HashedPacket> m_recordingPackets;
-    DecodeCheck m_copyDecode;
-    DecodeCheck m_recordingDecode;
-    QString m_measured;
-    double m_copySeconds = 0;
+    CopyCheck m_check;
     bool m_mencoderRefused = false;
 };

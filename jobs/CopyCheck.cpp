@@ -1,0 +1,295 @@
+#include "jobs/CopyCheck.h"
+
+#include "core/Diagnostics.h"
+#include "jobs/RecordingMedia.h"
+
+#include <cmath>
+
+namespace {
+
+// Seconds before the last picture from which each file is read again to
+// see where its streams end.
+constexpr double kTailSeconds = 10;
+
+// Pictures of programme a cutter that cuts from key frame to key frame may
+// lose at an edge: where its clock puts the out-point a frame or two
+// before the list's, as ffmpeg's concat input does.
+constexpr int kKeyFrameCutterLost = 3;
+
+} // namespace
+
+CopyCheck::CopyCheck(RecordingMedia *media, QObject *parent) : QObject(parent), m_media(media)
+{
+    connect(&m_copyScan, &PacketScan::finished, this, &CopyCheck::counted);
+    if (media)
+        connect(media, &RecordingMedia::scanned, this, &CopyCheck::counted);
+    connect(&m_copyProbe, &MediaProbe::finished, this, [this](const QByteArray &json, MediaProbe::Answer a) {
+        m_copyStreams =
+            a == MediaProbe::Answer::Answered ? std::optional(media::parseProbe(json)) : std::nullopt;
+        m_copyPackets = media::parseHashedPackets(json);
+        streamsProbed();
+    });
+    connect(&m_recordingProbe, &MediaProbe::finished, this,
+            [this](const QByteArray &json, MediaProbe::Answer a) {
+                if (a == MediaProbe::Answer::Answered) {
+                    m_recordingEnds = media::parseProbe(json);
+                    m_recordingPackets = media::parseHashedPackets(json);
+                }
+                streamsProbed();
+            });
+    // Reading a file's end seeks in it; a whole slow file is read when it
+    // cannot.
+    m_copyProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
+    m_recordingProbe.setTimeLimit(4 * MediaProbe::kTimeLimitMs);
+    connect(&m_copyDecode, &DecodeCheck::finished, this, &CopyCheck::decodeChecked);
+    connect(&m_recordingDecode, &DecodeCheck::finished, this, &CopyCheck::decodeChecked);
+    connect(&m_copyPictures, &PictureHashes::finished, this, &CopyCheck::picturesChecked);
+    connect(&m_recordingPictures, &PictureHashes::finished, this, &CopyCheck::picturesChecked);
+}
+
+CopyCheck::~CopyCheck()
+{
+    cancel();
+}
+
+void CopyCheck::start(const RunRequest::Tools &tools, const QString &recording, const Input &input)
+{
+    cancel();
+    m_tools = tools;
+    m_recording = recording;
+    m_in = input;
+    m_measured.clear();
+    m_copySeconds = 0;
+    m_running = true;
+    m_counting = true;
+    m_copyScan.start(m_tools.ffprobe, m_in.copy);
+}
+
+void CopyCheck::cancel()
+{
+    m_running = false;
+    m_copyDecode.cancel();
+    m_recordingDecode.cancel();
+    m_copyPictures.cancel();
+    m_recordingPictures.cancel();
+    m_copyScan.cancel();
+    m_copyProbe.cancel();
+    m_recordingProbe.cancel();
+}
+
+void CopyCheck::conclude(const media::CopyVerdict &verdict)
+{
+    m_running = false;
+    if (!verdict.runLog.isEmpty())
+        emit logged(verdict.runLog);
+    emit finished(verdict);
+}
+
+void CopyCheck::counted()
+{
+    // The copy is judged against what the recording holds, which is read
+    // once when it is chosen; a cut quicker than that waits for it.
+    if (!m_running || !m_counting || m_copyScan.isRunning() || (m_media && m_media->scanning()))
+        return;
+    m_counting = false;
+    if (!m_media || !m_media->scanDone()) {
+        m_running = false;
+        emit logged(QStringLiteral("the recording could not be read again to check the copy"));
+        emit recordingUnreadable();
+        return;
+    }
+    const media::MediaInfo &recording = *m_media->info();
+    const double fps = recording.fps > 0 ? recording.fps : 25.0;
+    media::Counted c;
+    if (m_in.chapters) {
+        c = media::judgeChaptersCount(m_media->packets(), m_copyScan.packets(), fps);
+        logLine(QStringLiteral("verifyChapters: ") + c.measured);
+    } else {
+        c = media::judgeCount({&m_media->packets(), &m_copyScan.packets(), recording.videoStart,
+                               m_in.recordingSeconds, m_in.cuts, fps, m_in.cutter});
+        logLine(QStringLiteral("verifyCopy: ") + media::cutterName(m_in.cutter) + QStringLiteral(": ")
+                + c.measured);
+    }
+    m_measured = c.measured;
+    m_copySeconds = c.copySeconds;
+    if (!c.verdict.kept()) {
+        conclude(c.verdict);
+        return;
+    }
+    probeStreams();
+}
+
+void CopyCheck::probeStreams()
+{
+    // Its picture holds what it should: now its other streams, and where
+    // each ends against the picture.
+    m_copyStreams.reset();
+    m_copyPackets.clear();
+    // The kept spans' times count from the recording's first picture; the
+    // copy's from its own, wherever its cutter starts its clock.
+    const media::PacketTimes &copy = m_copyScan.packets();
+    m_cutWindows = m_in.chapters
+                       ? QList<media::CutWindows>()
+                       : media::cutWindows(m_in.kept, copy.times.front(), m_media->info()->videoStart);
+    QList<media::Span> copyWindows, recordingWindows;
+    for (const media::CutWindows &w : std::as_const(m_cutWindows)) {
+        copyWindows << w.copy;
+        recordingWindows << w.recording;
+    }
+    m_copyProbe.startWithTail(m_tools.ffprobe, m_in.copy, copy.times.back() - kTailSeconds, copyWindows);
+    // The recording's end, read once, serves every copy cut from it.
+    if (!m_recordingEnds)
+        m_recordingProbe.startWithTail(m_tools.ffprobe, m_recording,
+                                       m_media->packets().times.back() - kTailSeconds, recordingWindows);
+}
+
+void CopyCheck::streamsProbed()
+{
+    if (m_running && !m_copyProbe.isRunning() && !m_recordingProbe.isRunning() && !m_copyScan.isRunning())
+        judgeStreams();
+}
+
+void CopyCheck::judgeStreams()
+{
+    const media::MediaInfo &probed = *m_media->info();
+    media::StreamFacts facts;
+    // Without the recording's end read again, its streams as first probed.
+    facts.recording = m_recordingEnds && m_recordingEnds->parsed ? &*m_recordingEnds : &probed;
+    facts.copy = m_copyStreams ? &*m_copyStreams : nullptr;
+    facts.recordingPackets = m_recordingPackets;
+    facts.copyPackets = m_copyPackets;
+    facts.cutWindows = m_cutWindows;
+    facts.kept = m_in.kept;
+    facts.recordingSeconds = m_in.recordingSeconds;
+    facts.cutter = m_in.cutter;
+    facts.chapters = m_in.chapters;
+    facts.chaptersWritten = m_in.chaptersWritten;
+    const media::StreamsJudged judged = media::judgeStreams(facts);
+    for (const QString &line : judged.diagnostics)
+        logLine(line);
+    if (!judged.verdict.kept()) {
+        conclude(judged.verdict);
+        return;
+    }
+    if (!startDecodeChecks() && !startPictureChecks())
+        conclude(media::CopyVerdict());
+}
+
+bool CopyCheck::startDecodeChecks()
+{
+    if (m_in.chapters || m_media->info()->audio.isEmpty() || m_in.kept.size() < 2)
+        return false;
+    // A second and a half either side of each cut: the copy's window
+    // across it, the recording's just before and just after, on each
+    // file's clock from its start.
+    constexpr double kSide = 1.5;
+    const media::MediaInfo &info = *m_media->info();
+    const double shift = info.videoStart - info.start;
+    QList<media::Span> copyWindows, recordingWindows;
+    for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
+        copyWindows.append({cut.inCopy - kSide, cut.inCopy + kSide});
+        recordingWindows.append({shift + cut.before - kSide, shift + cut.before});
+        recordingWindows.append({shift + cut.after.start, shift + cut.after.start + kSide});
+    }
+    m_copyDecode.start(m_tools.ffmpeg, m_in.copy, copyWindows);
+    m_recordingDecode.start(m_tools.ffmpeg, m_recording, recordingWindows);
+    return true;
+}
+
+void CopyCheck::decodeChecked()
+{
+    if (!m_running || m_copyDecode.isRunning() || m_recordingDecode.isRunning())
+        return;
+    const QList<int> &copy = m_copyDecode.errors();
+    const QList<int> &recording = m_recordingDecode.errors();
+    if (!copy.isEmpty() && recording.size() == 2 * copy.size())
+        logLine(QStringLiteral("decodeChecked: copy %1, recording %2")
+                    .arg(QString::number(copy.size()), QString::number(recording.size())));
+    const media::CopyVerdict sound = media::judgeSoundDecoded(copy, recording, m_in.cutter);
+    if (!sound.kept() || !startPictureChecks())
+        conclude(sound);
+}
+
+bool CopyCheck::startPictureChecks()
+{
+    if (m_in.chapters || m_in.kept.size() < 2 || !m_copyStreams || !m_copyStreams->parsed)
+        return false;
+    const media::MediaInfo &info = *m_media->info();
+    const double gop = media::groupSeconds(m_media->packets());
+    // A second either side of each cut in the copy, from a group of
+    // pictures earlier, where decoding starts at a key frame. The
+    // recording's windows reach further either way, to hold every picture
+    // of the copy's window even from a span that starts a group early or
+    // from a cutter whose clock has wandered by half a second.
+    constexpr double kSide = 1.0;
+    constexpr double kSlack = 0.5;
+    const double copyFirst = m_copyScan.packets().times.front();
+    QList<QList<media::Span>> copyWindows, recordingWindows;
+    m_joins.clear();
+    for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
+        const double join = copyFirst + cut.inCopy - m_copyStreams->start;
+        copyWindows.append({{join - kSide - gop, join + kSide}});
+        const double end = info.videoStart + cut.before;
+        const double start = info.videoStart + cut.after.start;
+        recordingWindows.append(
+            {{end - info.start - kSide - 2 * gop - kSlack, end - info.start + gop + kSlack},
+             {start - info.start - 2 * gop - kSlack, start - info.start + kSide + gop + kSlack}});
+        media::JoinPictures j;
+        j.spanEnd = end;
+        j.spanStart = start;
+        for (const media::Span &s : std::as_const(m_in.reencoded))
+            j.reencoded.append({copyFirst + s.start, copyFirst + s.end});
+        m_joins.append(j);
+    }
+    m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows, info.videoCodec);
+    m_recordingPictures.start(m_tools.ffmpeg, m_recording, recordingWindows, info.videoCodec);
+    return true;
+}
+
+void CopyCheck::picturesChecked()
+{
+    if (!m_running || m_copyPictures.isRunning() || m_recordingPictures.isRunning())
+        return;
+    const QList<QList<media::Picture>> &copy = m_copyPictures.pictures();
+    const QList<QList<media::Picture>> &recording = m_recordingPictures.pictures();
+    // Without ffmpeg's answer the pictures are not judged, as the sound.
+    if (copy.size() != m_joins.size() || recording.size() != 2 * m_joins.size()
+        || m_copyPictures.errors().size() != m_joins.size()
+        || m_recordingPictures.errors().size() != m_joins.size()) {
+        logLine(QStringLiteral("picturesChecked: not judged - ffmpeg gave no pictures"));
+        conclude(media::CopyVerdict());
+        return;
+    }
+    const double fps = m_media->info()->fps > 0 ? m_media->info()->fps : 25.0;
+    const int gopFrames = int(std::ceil(media::groupSeconds(m_media->packets()) * fps));
+    QList<media::JoinJudged> judged;
+    for (qsizetype k = 0; k < m_joins.size(); ++k) {
+        media::JoinPictures &j = m_joins[k];
+        j.copy = copy.at(k);
+        j.before = recording.at(2 * k);
+        j.after = recording.at(2 * k + 1);
+        media::JoinJudged r = media::judgeJoin(j, fps, gopFrames + 2);
+        r.copyErrors = m_copyPictures.errors().at(k);
+        r.recordingErrors = m_recordingPictures.errors().at(k);
+        judged.append(r);
+        logLine(QStringLiteral("picturesChecked: cut %1: %2 pictures, %3 wrong, span ends %4 and starts %5 "
+                               "pictures off, %6 decoder errors (%7 in the recording)")
+                    .arg(k + 1)
+                    .arg(j.copy.size())
+                    .arg(r.wrong)
+                    .arg(r.endOff)
+                    .arg(r.startOff)
+                    .arg(r.copyErrors)
+                    .arg(r.recordingErrors));
+    }
+    // A cutter that copies streams starts a span at the key frame before
+    // its place, up to a group of pictures early, and ends it where a
+    // picture of its own clock does; it loses no programme. ffmpeg's copy
+    // of a program stream leaves a packet cut short at every cut, which
+    // its decoder complains of without a picture shown wrong: of such a
+    // cutter only the pictures are judged.
+    const media::EdgeLimits limits = m_in.frameExact
+                                         ? media::EdgeLimits{1, 1, true}
+                                         : media::EdgeLimits{gopFrames + 1, kKeyFrameCutterLost, false};
+    conclude(media::judgePictures(judged, fps, limits, m_in.cutter));
+}
