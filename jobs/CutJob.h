@@ -10,6 +10,10 @@
 
 #include <QPointer>
 
+#include <memory>
+
+class FrameExactCut;
+
 class RecordingMedia;
 
 // The cutter's step: the cutter writes a hidden partial copy beside the
@@ -37,6 +41,10 @@ public:
     const QString &copyMade() const { return m_copyMade; }
     // mencoder failed or its copy was refused, whatever ffmpeg made after it.
     bool mencoderRefused() const { return m_mencoderRefused; }
+    // The stretches of the copy whose pictures were encoded again, in
+    // seconds from its first picture; empty for a copy made by stream copy
+    // alone (mencoder's, the chapters file).
+    QList<media::Span> reencodedRanges() const;
 
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
                                          const QString &cutList);
@@ -62,6 +70,10 @@ protected:
 private:
     enum class Phase { None, Cutting, Verifying };
     bool startCut(media::Cutter cutter);
+    // The frame-exact cut: its index read, then its pieces and their join
+    // run one after another.
+    void exactIndexed(bool ok);
+    void runExactStep();
     bool outputIsFull() const;
     void copyScanned();
     void recordingScanned();
@@ -122,4 +134,7 @@ private:
     QString m_measured;
     double m_copySeconds = 0;
     bool m_mencoderRefused = false;
+    std::unique_ptr<FrameExactCut> m_exact; // the cut under way is frame-exact
+    qsizetype m_exactStep = 0;
+    QString m_edgesNote; // how its edges were made
 };
