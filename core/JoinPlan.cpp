@@ -134,7 +134,7 @@ void markCleanStarts(std::vector<VideoPacket> &packets, QByteArrayView trace, co
 }
 
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
-                   double seconds, qint64 fileSize)
+                   double seconds, qint64 fileSize, int readBefore)
 {
     JoinPlan plan;
     plan.origin = std::llround(videoStart * kClock);
@@ -173,11 +173,24 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         plan.problem = QStringLiteral("the video has no key frames");
         return plan;
     }
-    for (const VideoPacket &p : packets)
-        if (p.pos < 0) {
-            plan.problem = QStringLiteral("the packets' places in the file are not known");
-            return plan;
-        }
+    // A program stream packs small pictures several to a packet, and only
+    // the first is given a place: a piece starts at the last place known
+    // at or before its first packet and ends at the first known after.
+    std::vector<qint64> floorPos(size_t(n), 0), ceilPos(size_t(n) + 1, fileSize);
+    for (qint64 i = 0, last = 0; i < n; ++i) {
+        if (packets[size_t(i)].pos >= 0)
+            last = packets[size_t(i)].pos;
+        floorPos[size_t(i)] = last;
+    }
+    for (qint64 i = n - 1, next = fileSize; i >= 0; --i) {
+        if (packets[size_t(i)].pos >= 0)
+            next = packets[size_t(i)].pos;
+        ceilPos[size_t(i)] = next;
+    }
+    if (floorPos.back() == 0 && ceilPos.front() == fileSize) {
+        plan.problem = QStringLiteral("the packets' places in the file are not known");
+        return plan;
+    }
     const qint64 firstKeyPts = packets[size_t(keys.front())].pts;
     const qint64 lastPts = ptsAt(n - 1);
     // The first picture shown at or after t.
@@ -197,7 +210,7 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         const qint64 r = firstShownFrom(pts);
         return r < n && ptsAt(r) == pts ? shown[size_t(r)] : -1;
     };
-    const auto posAt = [&](qint64 i) { return i < n ? packets[size_t(i)].pos : fileSize; };
+    const auto posAt = [&](qint64 i) { return ceilPos[size_t(std::min(i, n))]; };
     // The bytes to decode the pictures [from, to): from the key frame that
     // the first of them needs (the one before, where it is a leading
     // picture of an open group) to a little past the last one, as a frame
@@ -216,7 +229,7 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         for (qint64 i = *k; i < n; ++i)
             if (packets[size_t(i)].pts < to)
                 last = i;
-        piece.byteFrom = packets[size_t(*k)].pos;
+        piece.byteFrom = floorPos[size_t(std::max<qint64>(0, *k - readBefore))];
         piece.byteTo = std::max(posAt(std::min(n, last + 3)), piece.byteFrom + 1);
         return piece;
     };
@@ -301,7 +314,7 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         copy.copy = true;
         copy.from = start;
         copy.to = until;
-        copy.byteFrom = packets[size_t(k1)].pos;
+        copy.byteFrom = floorPos[size_t(std::max<qint64>(0, k1 - readBefore))];
         copy.byteTo = std::max(posAt(std::min(n, kL + 2)), copy.byteFrom + 1);
         s.pieces << copy;
         if (until < s.to) {

@@ -87,8 +87,13 @@ struct JoinPlan
 // kept: seconds from the recording's first picture (at videoStart seconds
 // on its clock), as the detector writes them; seconds is the recording's
 // length on that count. packets in decode order; fileSize its bytes.
+// readBefore: packets read before the first one a piece needs, where a
+// picture may begin inside a packet of the container that carries the end
+// of the one before (a program stream): a demuxer started there gives the
+// first picture the time of the packet it starts in, which is its
+// predecessor's. The pictures read too many are left out by time.
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
-                   double seconds, qint64 fileSize);
+                   double seconds, qint64 fileSize, int readBefore = 0);
 
 // The stretches of the copy made of re-encoded pictures, in seconds from
 // the copy's first picture.

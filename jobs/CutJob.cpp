@@ -455,6 +455,7 @@ void CutJob::runExactStep()
     }
     if (m_exactStep > 0 && total > 0)
         emit progress(100.0 * done / total);
+    logLine(QStringLiteral("runExactStep: ") + m_exact->commands().at(m_exactStep).join(QLatin1Char(' ')));
     runTool(m_exact->commands().at(m_exactStep));
 }
 

@@ -222,7 +222,8 @@ void FrameExactCut::finishIndex()
         return;
     }
     m_plan = media::planJoins(packets, m_kept, m_info.videoStart, m_seconds,
-                              QFileInfo(m_request.recording).size());
+                              QFileInfo(m_request.recording).size(),
+                              m_info.formatName == QLatin1String("mpegts") ? 0 : 2);
     if (!m_plan.problem.isEmpty()) {
         m_problem = m_plan.problem;
         emit indexed(false);
