@@ -253,6 +253,9 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         // before the out-point, where the copy ends (on decode order).
         qint64 k1 = -1;
         for (const qint64 k : keys)
+            if (!packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from && packets[size_t(k)].pts < s.to)
+                s.uncleanKeys = true;
+        for (const qint64 k : keys)
             if (packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from && packets[size_t(k)].pts < s.to) {
                 k1 = k;
                 break;
@@ -356,16 +359,21 @@ QString edgesText(const JoinPlan &plan)
 {
     QStringList special;
     const auto seconds = [](qint64 ticks) { return QString::number(double(ticks) / kClock, 'f', 1); };
-    const auto at = [&](qint64 t) { return timeText(double(t - plan.origin) / kClock, true); };
+    const auto at = [&](qint64 t) {
+        const double x = std::max(0.0, double(t - plan.origin) / kClock);
+        return timeText(x, true) + QLatin1Char('.') + QString::number(qint64(x * 10) % 10);
+    };
     int edges = 0;
     qint64 reencoded = 0;
     for (const SpanPlan &s : plan.spans) {
         edges += (s.in != EdgeWay::Recording) + (s.out != EdgeWay::Recording);
         if (s.in == EdgeWay::WholeSpan || s.out == EdgeWay::WholeSpan) {
             reencoded += s.to - s.from;
-            special << QStringLiteral("%1 to %2 was re-encoded whole (%3 s): it holds no group of pictures "
-                                      "that could be copied")
-                           .arg(at(s.from), at(s.to), seconds(s.to - s.from));
+            special << QStringLiteral("%1 to %2 was re-encoded whole (%3 s): %4")
+                           .arg(at(s.from), at(s.to), seconds(s.to - s.from),
+                                s.uncleanKeys ? QStringLiteral("its key frames are I-frames that no copy can "
+                                                               "start at (not IDR)")
+                                              : QStringLiteral("it holds no whole group of pictures"));
             continue;
         }
         reencoded += s.inTicks + s.outTicks;

@@ -74,6 +74,7 @@ struct SpanPlan
     EdgeWay out = EdgeWay::Recording;
     qint64 inTicks = 0; // re-encoded after the in-point
     qint64 outTicks = 0; // re-encoded before the out-point
+    bool uncleanKeys = false; // it holds key frames that no copy can start at
 };
 
 struct JoinPlan
