@@ -19,7 +19,8 @@ QString AppController::proposedOutput(bool probed) const
         return QString();
     QString ext = pathtext::extension(movie);
     if (const std::optional<media::MediaInfo> &info = m_media.info(); probed && info && info->hasVideo)
-        ext = media::extensionFor(media::containerFor(*info, media::cutterFor(*info)), ext);
+        ext = media::extensionFor(
+            media::containerFor(*info, media::cutterFor(*info, m_options.mencoderCutter)), ext);
     return m_recording.proposedOutput(ext, m_outputMode);
 }
 

@@ -75,6 +75,7 @@ RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
     r.profile = m_profile;
     r.noSkip = m_options.noSkip;
     r.edlSeek = m_options.edlSeek;
+    r.mencoderCutter = m_options.mencoderCutter;
     r.tools.comskip = toolPath(QStringLiteral("comskip"));
     r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
     r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
