@@ -116,7 +116,8 @@ public:
     void clean();
     void setIdle();
     // What the window's check boxes ask of the next run.
-    void setRunOptions(const RunOptions &options) { m_options = options; }
+    // A proposed output name follows the container the cutter chosen writes.
+    void setRunOptions(const RunOptions &options);
     const RunOptions &runOptions() const { return m_options; }
     // Asks the user a yes-or-no question; the windows answer with a dialog,
     // tests with their own function.

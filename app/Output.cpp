@@ -24,6 +24,16 @@ QString AppController::proposedOutput(bool probed) const
     return m_recording.proposedOutput(ext, m_outputMode);
 }
 
+void AppController::setRunOptions(const RunOptions &options)
+{
+    const bool cutterChanged = options.mencoderCutter != m_options.mencoderCutter;
+    m_options = options;
+    if (cutterChanged && !movieFile().isEmpty() && m_outputText == m_proposedOutput) {
+        m_proposedOutput = proposedOutput();
+        setOutputText(m_proposedOutput);
+    }
+}
+
 void AppController::setOutputMode(RunRequest::Mode mode, bool replace)
 {
     replace = replace && mode == RunRequest::Mode::Cut;

@@ -114,7 +114,8 @@ void markCleanStarts(std::vector<VideoPacket> &packets, QByteArrayView trace, co
         qint64 type = -1;
         if (eq < 0 || !toInt(QByteArrayView(line).sliced(eq + 1), type))
             continue;
-        const bool slice = h264 ? (type == 1 || type == 5) : (type >= 0 && type <= 21 && !(type >= 10 && type <= 15));
+        const bool slice =
+            h264 ? (type == 1 || type == 5) : (type >= 0 && type <= 21 && !(type >= 10 && type <= 15));
         if (!slice)
             continue;
         decided = true;
@@ -253,10 +254,12 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         // before the out-point, where the copy ends (on decode order).
         qint64 k1 = -1;
         for (const qint64 k : keys)
-            if (!packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from && packets[size_t(k)].pts < s.to)
+            if (!packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from
+                && packets[size_t(k)].pts < s.to)
                 s.uncleanKeys = true;
         for (const qint64 k : keys)
-            if (packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from && packets[size_t(k)].pts < s.to) {
+            if (packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from
+                && packets[size_t(k)].pts < s.to) {
                 k1 = k;
                 break;
             }
@@ -384,9 +387,10 @@ QString edgesText(const JoinPlan &plan)
     }
     if (edges == 0)
         return QString();
-    QString text = QStringLiteral("Frame-exact at %1 (%2 s re-encoded).")
-                       .arg(edges == 1 ? QStringLiteral("its edge") : QStringLiteral("all %1 edges").arg(edges),
-                            seconds(reencoded));
+    QString text =
+        QStringLiteral("Frame-exact at %1 (%2 s re-encoded).")
+            .arg(edges == 1 ? QStringLiteral("its edge") : QStringLiteral("all %1 edges").arg(edges),
+                 seconds(reencoded));
     if (!special.isEmpty()) {
         special.first()[0] = special.first().at(0).toUpper();
         text += QLatin1Char(' ') + special.join(QStringLiteral("; ")) + QLatin1Char('.');

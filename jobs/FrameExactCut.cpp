@@ -61,8 +61,7 @@ FrameExactCut::FrameExactCut(const RunRequest &request, const media::MediaInfo &
       m_workDir(workDir),
       m_link(link),
       m_output(output)
-{
-}
+{ }
 
 FrameExactCut::~FrameExactCut()
 {
@@ -97,9 +96,8 @@ void FrameExactCut::runProbe()
     m_process->setStandardInputFile(QProcess::nullDevice());
     connect(m_process, &QProcess::readyReadStandardOutput, this,
             [this] { m_probeOut += m_process->readAllStandardOutput(); });
-    connect(m_process, &QProcess::finished, this, [this](int rc, QProcess::ExitStatus s) {
-        ended(s == QProcess::NormalExit ? rc : -2);
-    });
+    connect(m_process, &QProcess::finished, this,
+            [this](int rc, QProcess::ExitStatus s) { ended(s == QProcess::NormalExit ? rc : -2); });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
             ended(-3);
@@ -137,9 +135,8 @@ void FrameExactCut::runTrace()
         m_traceKept += kept;
         m_traceOut = m_traceOut.mid(cut + 1);
     });
-    connect(m_process, &QProcess::finished, this, [this](int rc, QProcess::ExitStatus s) {
-        ended(s == QProcess::NormalExit ? rc : -2);
-    });
+    connect(m_process, &QProcess::finished, this,
+            [this](int rc, QProcess::ExitStatus s) { ended(s == QProcess::NormalExit ? rc : -2); });
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
             ended(-3);
@@ -165,7 +162,8 @@ void FrameExactCut::ended(int rc)
     m_process = nullptr;
     if (rc != 0) {
         m_problem = rc == -3 ? QStringLiteral("%1 could not be started")
-                                   .arg(m_stage == Stage::Probe ? QStringLiteral("ffprobe") : QStringLiteral("ffmpeg"))
+                                   .arg(m_stage == Stage::Probe ? QStringLiteral("ffprobe")
+                                                                : QStringLiteral("ffmpeg"))
                              : QStringLiteral("its video packets could not be read (error %1)").arg(rc);
         emit indexed(false);
         return;
@@ -215,15 +213,15 @@ void FrameExactCut::finishIndex()
     media::markCleanStarts(packets, m_traceKept, m_stream.codec);
     m_traceKept.clear();
     const QString codec = m_stream.codec;
-    if (codec != QLatin1String("mpeg2video") && codec != QLatin1String("mpeg1video") && codec != QLatin1String("h264")
-        && codec != QLatin1String("hevc")) {
+    if (codec != QLatin1String("mpeg2video") && codec != QLatin1String("mpeg1video")
+        && codec != QLatin1String("h264") && codec != QLatin1String("hevc")) {
         m_problem = QStringLiteral("its video (%1) cannot be encoded again here").arg(codec);
         emit indexed(false);
         return;
     }
-    m_plan = media::planJoins(packets, m_kept, m_info.videoStart, m_seconds,
-                              QFileInfo(m_request.recording).size(),
-                              m_info.formatName == QLatin1String("mpegts") ? 0 : 2);
+    m_plan =
+        media::planJoins(packets, m_kept, m_info.videoStart, m_seconds, QFileInfo(m_request.recording).size(),
+                         m_info.formatName == QLatin1String("mpegts") ? 0 : 2);
     if (!m_plan.problem.isEmpty()) {
         m_problem = m_plan.problem;
         emit indexed(false);
@@ -261,10 +259,11 @@ QString FrameExactCut::readingPiece(const media::Piece &piece) const
 QStringList FrameExactCut::encoderOptions() const
 {
     QStringList o;
-    const bool interlaced = m_stream.fieldOrder == QLatin1String("tt") || m_stream.fieldOrder == QLatin1String("bb")
-                            || m_stream.fieldOrder == QLatin1String("tb")
-                            || m_stream.fieldOrder == QLatin1String("bt");
-    const bool topFirst = m_stream.fieldOrder == QLatin1String("tt") || m_stream.fieldOrder == QLatin1String("tb");
+    const bool interlaced =
+        m_stream.fieldOrder == QLatin1String("tt") || m_stream.fieldOrder == QLatin1String("bb")
+        || m_stream.fieldOrder == QLatin1String("tb") || m_stream.fieldOrder == QLatin1String("bt");
+    const bool topFirst =
+        m_stream.fieldOrder == QLatin1String("tt") || m_stream.fieldOrder == QLatin1String("tb");
     // One group of pictures for the whole piece, closed, so that it needs
     // nothing outside itself; quality near the broadcast's own.
     if (m_stream.codec == QLatin1String("h264")) {
@@ -289,7 +288,7 @@ QStringList FrameExactCut::encoderOptions() const
     } else {
         o << QStringLiteral("-c:v")
           << (m_stream.codec == QLatin1String("mpeg1video") ? QStringLiteral("mpeg1video")
-                                                             : QStringLiteral("mpeg2video"))
+                                                            : QStringLiteral("mpeg2video"))
           << QStringLiteral("-q:v") << QStringLiteral("2") << QStringLiteral("-bf") << QStringLiteral("2")
           << QStringLiteral("-g") << QStringLiteral("100000") << QStringLiteral("-sc_threshold")
           << QStringLiteral("1000000000") << QStringLiteral("-flags")
@@ -315,7 +314,8 @@ void FrameExactCut::makeCommands()
     m_commands.clear();
     m_commandSeconds.clear();
     const double half = double(m_plan.frameTicks) / 2 / kClock;
-    const bool sound = !m_info.audio.isEmpty() || (m_info.subtitleStreams > 0 && m_container == media::Container::TransportStream);
+    const bool sound = !m_info.audio.isEmpty()
+                       || (m_info.subtitleStreams > 0 && m_container == media::Container::TransportStream);
     QByteArray videoList = "ffconcat version 1.0\n";
     QByteArray soundList = "ffconcat version 1.0\n";
     const QString recording = QStringLiteral("file:") + QDir(m_workDir).filePath(m_link);

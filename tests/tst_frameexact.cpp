@@ -30,10 +30,10 @@ Pictures decode(const QString &file)
     const QString md5 = dir.filePath(QStringLiteral("md5")), raw = dir.filePath(QStringLiteral("raw"));
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-i"),
-                  file, QStringLiteral("-map"), QStringLiteral("0:v:0"), QStringLiteral("-f"),
-                  QStringLiteral("framemd5"), md5, QStringLiteral("-map"), QStringLiteral("0:v:0"),
-                  QStringLiteral("-vf"),
+                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
+                  QStringLiteral("-i"), file, QStringLiteral("-map"), QStringLiteral("0:v:0"),
+                  QStringLiteral("-f"), QStringLiteral("framemd5"), md5, QStringLiteral("-map"),
+                  QStringLiteral("0:v:0"), QStringLiteral("-vf"),
                   QStringLiteral("scale=%1:%2:flags=area,format=gray").arg(kWidth).arg(kHeight),
                   QStringLiteral("-f"), QStringLiteral("rawvideo"), raw});
     if (!ffmpeg.waitForFinished(120000))
@@ -73,28 +73,30 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     QTest::addColumn<int>("copied"); // pictures at least that are the recording's bit for bit
     QTest::addColumn<QString>("says");
 
-    const QStringList longGop{QStringLiteral("-r"), QStringLiteral("25"), QStringLiteral("-k"), QStringLiteral("150"),
-                              QStringLiteral("-a"), QStringLiteral("aac"), QStringLiteral("-f"), QStringLiteral("ts")};
+    const QStringList longGop{QStringLiteral("-r"),  QStringLiteral("25"), QStringLiteral("-k"),
+                              QStringLiteral("150"), QStringLiteral("-a"), QStringLiteral("aac"),
+                              QStringLiteral("-f"),  QStringLiteral("ts")};
     // Key frames at 0, 6, 12, 18, 24 s; kept: 2.3-12.5 s (a whole group
     // inside) and 18.7-28.1 s (none).
     QTest::newRow("h264 idr") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop)
                               << "ts" << 145 << "Frame-exact at all 4 edges";
-    QTest::newRow("hevc cra") << (QStringList{QStringLiteral("-v"), QStringLiteral("hevc-cra")} + longGop) << "ts"
-                              << 145 << "Frame-exact at all 4 edges";
+    QTest::newRow("hevc cra") << (QStringList{QStringLiteral("-v"), QStringLiteral("hevc-cra")} + longGop)
+                              << "ts" << 145 << "Frame-exact at all 4 edges";
     // Only the first key frame is an IDR: no copy can start at the others.
-    QTest::newRow("h264 open gop") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-open")} + longGop)
+    QTest::newRow("h264 open gop") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-open")}
+                                       + longGop)
                                    << "ts" << 0 << "I-frames that no copy can start at (not IDR)";
     // Interlaced, open groups of 60 pictures, B-frames; pictures packed
     // several to a packet in the program stream.
     QTest::newRow("mpeg2 ps interlaced open gop")
-        << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"), QStringLiteral("25"),
-                       QStringLiteral("-g"), QStringLiteral("60"), QStringLiteral("-i"), QStringLiteral("-f"),
-                       QStringLiteral("ps")}
+        << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
+                       QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
+                       QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ps")}
         << "mpg" << 380 << "Frame-exact at all 4 edges";
     QTest::newRow("mpeg2 ts interlaced open gop")
-        << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"), QStringLiteral("25"),
-                       QStringLiteral("-g"), QStringLiteral("60"), QStringLiteral("-i"), QStringLiteral("-f"),
-                       QStringLiteral("ts")}
+        << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
+                       QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
+                       QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ts")}
         << "ts" << 380 << "Frame-exact at all 4 edges";
 }
 
@@ -110,13 +112,15 @@ void TestFrameExact::testPicturesAtEveryEdge()
                                options + QStringList{recording, QStringLiteral("show:12 ad:5 show:12")}),
              0);
     // The detector's lists, as comskip would leave them.
-    writeFile(dir.filePath(QStringLiteral("rec.txt")),
-              "FILE PROCESSING COMPLETE  775 FRAMES AT  2500\n-------------------\n1\t57\n313\t467\n703\t775\n");
+    writeFile(
+        dir.filePath(QStringLiteral("rec.txt")),
+        "FILE PROCESSING COMPLETE  775 FRAMES AT  2500\n-------------------\n1\t57\n313\t467\n703\t775\n");
     writeFile(dir.filePath(QStringLiteral("rec.edl")), "0.00\t2.30\t0\n12.50\t18.70\t0\n28.10\t31.00\t0\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    const CliRun run = runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), recording},
-                              env, dir.path(), 180000);
+    const CliRun run =
+        runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), recording}, env,
+               dir.path(), 180000);
     QVERIFY2(run.status == 0, qPrintable(run.errors));
     QCOMPARE(run.state(), QStringLiteral("done"));
     QVERIFY2(run.message().contains(says), qPrintable(run.message()));
@@ -132,8 +136,9 @@ void TestFrameExact::testPicturesAtEveryEdge()
     for (const auto &[from, to] : {std::pair{2.3, 12.5}, std::pair{18.7, 28.1}})
         for (int k = int(std::ceil(from * kFps - 0.5)); k < int(std::ceil(to * kFps - 0.5)); ++k)
             expected << k;
-    QVERIFY2(std::abs(copy.thumbs.size() - expected.size()) <= 4,
-             qPrintable(QStringLiteral("%1 pictures, %2 expected").arg(copy.thumbs.size()).arg(expected.size())));
+    QVERIFY2(
+        std::abs(copy.thumbs.size() - expected.size()) <= 4,
+        qPrintable(QStringLiteral("%1 pictures, %2 expected").arg(copy.thumbs.size()).arg(expected.size())));
     QCOMPARE(copy.hashes.size(), copy.thumbs.size());
     int exact = 0;
     for (qsizetype j = 0; j < copy.thumbs.size() && j < expected.size(); ++j) {

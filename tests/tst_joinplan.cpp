@@ -104,8 +104,9 @@ void TestJoinPlan::testEdges_data()
     QTest::newRow("mpeg2 ps, both edges inside groups")
         << ps << QByteArray() << "mpeg2video" << 2.3 << 12.5 << qint64(255) << EdgeWay::Reencoded
         << EdgeWay::Reencoded << "Frame-exact at all 2 edges";
-    QTest::newRow("mpeg2 ps, to the end") << ps << QByteArray() << "mpeg2video" << 2.3 << 31.0 << qint64(718)
-                                          << EdgeWay::Reencoded << EdgeWay::Recording << "Frame-exact at its edge";
+    QTest::newRow("mpeg2 ps, to the end")
+        << ps << QByteArray() << "mpeg2video" << 2.3 << 31.0 << qint64(718) << EdgeWay::Reencoded
+        << EdgeWay::Recording << "Frame-exact at its edge";
     // H.264 with a 6 s group of pictures, only the first key frame an IDR:
     // the others are I-frames with a recovery point that a copy cannot
     // start at.
@@ -137,9 +138,9 @@ void TestJoinPlan::testEdges()
     std::vector<VideoPacket> packets = parseVideoPackets(list);
     QCOMPARE(packets.size(), size_t(775));
     markCleanStarts(packets, trace, codec);
-    const double videoStart = double(std::min_element(packets.cbegin(), packets.cend(), [](auto &x, auto &y) {
-                                         return x.pts < y.pts;
-                                     })->pts)
+    const double videoStart = double(std::min_element(packets.cbegin(), packets.cend(),
+                                                      [](auto &x, auto &y) { return x.pts < y.pts; })
+                                         ->pts)
                               / 90000;
     const qint64 size = 50'000'000;
     const int readBefore = codec == QLatin1String("mpeg2video") && list.contains("pos=N/A") ? 2 : 0;
@@ -179,7 +180,8 @@ void TestJoinPlan::testAcrossTheClockWrap()
         QVERIFY(packets[k].dts > packets[k - 1].dts);
     markCleanStarts(packets, {}, QStringLiteral("mpeg2video"));
     // Kept: pictures 10 to 80, across the wrap at picture 60.
-    const JoinPlan plan = planJoins(packets, {Span{10 / 25.0, 80 / 25.0}}, double(start) / 90000, 4.0, 100000);
+    const JoinPlan plan =
+        planJoins(packets, {Span{10 / 25.0, 80 / 25.0}}, double(start) / 90000, 4.0, 100000);
     QVERIFY2(plan.problem.isEmpty(), qPrintable(plan.problem));
     QCOMPARE(plan.spans.size(), 1);
     QCOMPARE(plan.spans.first().frames, qint64(70));
@@ -196,8 +198,8 @@ void TestJoinPlan::testReencodedRangesInCopy()
     const double videoStart = 0.5;
     // Two spans whose tail and head meet in the copy, and a last one that
     // is only a part of a group of pictures.
-    const JoinPlan plan =
-        planJoins(packets, {Span{2.3, 12.5}, Span{18.7, 28.1}, Span{29.0, 29.5}}, videoStart, 31.0, 9'000'000, 2);
+    const JoinPlan plan = planJoins(packets, {Span{2.3, 12.5}, Span{18.7, 28.1}, Span{29.0, 29.5}},
+                                    videoStart, 31.0, 9'000'000, 2);
     QVERIFY(plan.problem.isEmpty());
     QCOMPARE(plan.spans.size(), 3);
     const QList<Span> ranges = reencodedInCopy(plan);
