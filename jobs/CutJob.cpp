@@ -298,7 +298,8 @@ void CutJob::start()
         return;
     }
     removeStaleCopies();
-    media::Cutter cutter = chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info, m_request.mencoderCutter);
+    media::Cutter cutter =
+        chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info, m_request.mencoderCutter);
     m_container = chapters() ? media::Container::Matroska : media::containerFor(*info, cutter);
     // ffmpeg writes what it would have written after mencoder, in the
     // container the output's name was chosen for.
@@ -400,8 +401,8 @@ bool CutJob::startCut(media::Cutter cutter)
         const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
         made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link));
         if (made) {
-            m_exact = std::make_unique<FrameExactCut>(m_request, info, m_kept, m_recordingSeconds, m_container,
-                                                      dir.path(), link, m_partialCopy);
+            m_exact = std::make_unique<FrameExactCut>(m_request, info, m_kept, m_recordingSeconds,
+                                                      m_container, dir.path(), link, m_partialCopy);
             connect(m_exact.get(), &FrameExactCut::indexed, this, &CutJob::exactIndexed);
         }
     }
@@ -432,8 +433,9 @@ void CutJob::exactIndexed(bool ok)
         const QString problem = m_exact->problem();
         logToRunLog(QStringLiteral("the recording could not be cut frame by frame: ") + problem);
         discardPartialCopy();
-        end(Status::Failed, withOutcome(QStringLiteral("The recording could not be cut at its exact frames: %1.")
-                                            .arg(problem)));
+        end(Status::Failed,
+            withOutcome(
+                QStringLiteral("The recording could not be cut at its exact frames: %1.").arg(problem)));
         return;
     }
     m_edgesNote = m_exact->edgesText();
