@@ -91,7 +91,7 @@ public:
     void removeStop() { m_run.stopRun(); }
     void clean() { m_run.clean(); }
     void setIdle() { m_run.setIdle(); }
-    void setRunOptions(const RunOptions &options) { m_settings.setRunOptions(options); }
+    void setRunOptions(const RunOptions &o) { m_session.setMencoderCutter(m_settings.setRunOptions(o)); }
     const RunOptions &runOptions() const { return m_settings.runOptions(); }
     // Asks the user a yes-or-no question: the windows with a dialog, tests their own way.
     void setConfirm(const Confirm &confirm)

@@ -224,6 +224,7 @@ RunOptions MainWindow::runOptions() const
     o.logoAtBottom = isOn(u.mOptionLogoAtBottom);
     o.noSkip = isOn(u.mRemoveNoSkip);
     o.edlSeek = isOn(u.mRemoveEDLSeek);
+    o.mencoderCutter = isOn(u.mRemoveWithMencoder);
     o.autoDetect = isOn(u.mAutoDetect);
     o.autoRemove = isOn(u.mAutoRemove);
     o.autoClean = isOn(u.mAutoClean);
@@ -271,8 +272,8 @@ void MainWindow::updateControls()
     for (QWidget *w :
          {static_cast<QWidget *>(m_ui->detectGroup), static_cast<QWidget *>(m_ui->optionsGroup),
           static_cast<QWidget *>(m_ui->mRemoveNoSkip), static_cast<QWidget *>(m_ui->mRemoveEDLSeek),
-          static_cast<QWidget *>(m_ui->mAutoDetect), static_cast<QWidget *>(m_ui->mAutoRemove),
-          static_cast<QWidget *>(m_ui->mAutoClean)})
+          static_cast<QWidget *>(m_ui->mRemoveWithMencoder), static_cast<QWidget *>(m_ui->mAutoDetect),
+          static_cast<QWidget *>(m_ui->mAutoRemove), static_cast<QWidget *>(m_ui->mAutoClean)})
         w->setEnabled(!running);
 }
 

@@ -19,8 +19,19 @@ QString RecordingSession::proposedOutput(bool probed) const
         return QString();
     QString ext = pathtext::extension(movie);
     if (const std::optional<media::MediaInfo> &info = m_media.info(); probed && info && info->hasVideo)
-        ext = media::extensionFor(media::containerFor(*info, media::cutterFor(*info)), ext);
+        ext = media::extensionFor(media::containerFor(*info, media::cutterFor(*info, m_mencoderCutter)), ext);
     return m_recording.proposedOutput(ext, m_outputMode);
+}
+
+void RecordingSession::setMencoderCutter(bool mencoder)
+{
+    // A proposed output name follows the container the chosen cutter writes.
+    const bool changed = mencoder != m_mencoderCutter;
+    m_mencoderCutter = mencoder;
+    if (changed && !movieFile().isEmpty() && m_outputText == m_proposedOutput) {
+        m_proposedOutput = proposedOutput();
+        setOutputText(m_proposedOutput);
+    }
 }
 
 void RecordingSession::setOutputMode(RunRequest::Mode mode, bool replace)

@@ -47,6 +47,8 @@ public:
     void setOutputText(const QString &text);
     RunRequest::Mode outputMode() const { return m_outputMode; }
     void setOutputMode(RunRequest::Mode mode, bool replace = false);
+    // mencoder asked for as the cutter, whose copies may be in another container.
+    void setMencoderCutter(bool mencoder);
     bool replacesRecording() const { return m_replaceRecording; }
     // A path chosen in the save panel, which has asked before replacing a file.
     void chooseOutput(const QString &path);
@@ -106,6 +108,7 @@ private:
     QString m_outputText;
     QString m_proposedOutput;
     RunRequest::Mode m_outputMode = RunRequest::Mode::Cut;
+    bool m_mencoderCutter = false;
     bool m_replaceRecording = false;
     QString m_confirmedOutput;
     QString m_refusal;

@@ -9,6 +9,7 @@ struct RunOptions : DetectorOptions
 {
     bool noSkip = false;
     bool edlSeek = false;
+    bool mencoderCutter = false;
     // The steps the automatic run takes.
     bool autoDetect = false;
     bool autoRemove = false;

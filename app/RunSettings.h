@@ -22,7 +22,8 @@ public:
     // The settings resource overlaid with the window's options, as a run
     // hands them to the detector.
     QVariantMap detectorSettings() const;
-    void setRunOptions(const RunOptions &options) { m_options = options; }
+    // Whether mencoder is asked for as the cutter, for the output's name.
+    bool setRunOptions(const RunOptions &options) { return (m_options = options).mencoderCutter; }
     const RunOptions &runOptions() const { return m_options; }
     int detectMethodMask() const { return m_options.detectMethods; }
     // The profile laid over the detector settings of each run (empty: the

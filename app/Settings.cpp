@@ -80,6 +80,8 @@ RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect,
     r.profile = m_profile;
     r.noSkip = m_options.noSkip;
     r.edlSeek = m_options.edlSeek;
+    r.mencoderCutter = m_options.mencoderCutter;
+    r.mencoderCutter = m_options.mencoderCutter;
     r.tools.comskip = toolPath(QStringLiteral("comskip"));
     r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
     r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));

@@ -172,8 +172,15 @@ int main(int argc, char *argv[])
         QStringLiteral("settle"),
         QStringLiteral("With --watch, a recording is run once it has not grown for SECONDS (default 60)."),
         QStringLiteral("SECONDS"), QStringLiteral("60"));
+    const QCommandLineOption cutter(
+        QStringLiteral("cutter"),
+        QStringLiteral("frame-exact (the default: ffmpeg copies the whole groups of pictures and encodes "
+                       "again only those between an edge and its key frame) or mencoder (key frame to key "
+                       "frame, where it can copy the recording; a copy of it that fails its checks is cut "
+                       "again frame-exactly)."),
+        QStringLiteral("CUTTER"), QStringLiteral("frame-exact"));
     parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
-                       replace, keepOriginal, profile, channel, watch, settle, overwrite});
+                       replace, keepOriginal, profile, channel, watch, settle, overwrite, cutter});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
 
@@ -209,6 +216,10 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--use-existing-detection has nothing to do with --detect-only"));
     if (parser.isSet(outputDir) && !QFileInfo(parser.value(outputDir)).isDir())
         return usageError(QStringLiteral("--output-dir %1 is not a folder").arg(parser.value(outputDir)));
+    const QStringList cutters{QStringLiteral("frame-exact"), QStringLiteral("mencoder")};
+    if (!cutters.contains(parser.value(cutter)))
+        return usageError(
+            QStringLiteral("--cutter takes frame-exact or mencoder, not %1").arg(parser.value(cutter)));
     const QStringList modes{QStringLiteral("cut"), QStringLiteral("chapters"), QStringLiteral("skip-list")};
     const qsizetype modeIndex = modes.indexOf(parser.value(mode));
     if (modeIndex < 0)
@@ -271,6 +282,7 @@ int main(int argc, char *argv[])
             base.profile = chosen->name;
         }
     }
+    base.mencoderCutter = parser.value(cutter) == QLatin1String("mencoder");
     base.noSkip = kNoSkipAsShipped;
     base.edlSeek = kEdlSeekAsShipped;
     base.detect = true;

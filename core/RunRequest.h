@@ -37,6 +37,9 @@ struct RunRequest
     bool listsGiven = false;
     QVariantMap detectorSettings; // the settings resource overlaid with the window's options
     QString profile; // the named detector settings laid over those, for the run log; empty: none
+    // "Cut with mencoder, key frame to key frame" where it can copy the
+    // recording; else (the default) ffmpeg cuts it to the frame.
+    bool mencoderCutter = false;
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
     // mencoder's copies of recordings like this one were refused earlier in

@@ -483,8 +483,9 @@ void BatchQueue::probed(int index)
         if (e.request.output.isEmpty()) {
             // The name the window proposes, in the container the copy will be in.
             const media::MediaInfo &info = *s.media->info();
-            const QString ext = media::extensionFor(media::containerFor(info, media::cutterFor(info)),
-                                                    pathtext::extension(e.request.recording));
+            const QString ext = media::extensionFor(
+                media::containerFor(info, media::cutterFor(info, e.request.mencoderCutter)),
+                pathtext::extension(e.request.recording));
             e.request.output = Recording(e.request.recording).proposedOutput(ext, e.request.mode);
             if (!e.outputDir.isEmpty() && e.request.mode != RunRequest::Mode::SkipList)
                 e.request.output = e.outputDir + QLatin1Char('/') + nameOf(e.request.output);

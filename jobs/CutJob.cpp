@@ -5,6 +5,7 @@
 #include "core/ResultParsers.h"
 #include "core/TimeText.h"
 #include "jobs/DetectJob.h"
+#include "jobs/FrameExactCut.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/SavedCopy.h"
@@ -217,7 +218,8 @@ void CutJob::start()
         return;
     }
     removeStaleCopies();
-    media::Cutter cutter = chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info);
+    media::Cutter cutter =
+        chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info, m_request.mencoderCutter);
     m_container = chapters() ? media::Container::Matroska : media::containerFor(*info, cutter);
     // ffmpeg writes what it would have written after mencoder, in the
     // container the output's name was chosen for.
@@ -255,6 +257,9 @@ bool CutJob::startCut(media::Cutter cutter)
 {
     m_cutter = cutter;
     m_phase = Phase::Cutting;
+    m_exact.reset();
+    m_exactStep = 0;
+    m_edgesNote.clear();
     const media::MediaInfo &info = *m_media->info();
 
     // The copy is written under a hidden name of its own, created here and
@@ -307,14 +312,19 @@ bool CutJob::startCut(media::Cutter cutter)
         made = made && writeFile(list, media::edlText(m_cuts));
         arguments = mencoderArguments(m_request, m_partialCopy, list);
     } else {
-        // ffmpeg reads the kept spans from a list that names the recording
-        // through a link of a plain name, whatever characters its own has.
-        const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
+        // ffmpeg reads the recording through a link of a plain name,
+        // whatever characters its own has. A stream copy of the kept spans
+        // alone starts each where its seek lands, in a long group of
+        // pictures seconds away or on pictures whose references were cut
+        // away: every edge is cut to the picture instead, with the whole
+        // groups between copied as they are.
         const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
-        made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link))
-               && writeFile(list, media::concatList(link, m_kept, m_recordingSeconds, info.videoStart));
-        arguments =
-            ffmpegArguments(m_request, list, m_partialCopy, m_container, media::dispositionOptions(info));
+        made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link));
+        if (made) {
+            m_exact = std::make_unique<FrameExactCut>(m_request, info, m_kept, m_recordingSeconds,
+                                                      m_container, dir.path(), link, m_partialCopy);
+            connect(m_exact.get(), &FrameExactCut::indexed, this, &CutJob::exactIndexed);
+        }
     }
     if (!made) {
         discardPartialCopy();
@@ -330,15 +340,61 @@ bool CutJob::startCut(media::Cutter cutter)
                          ? QStringLiteral("Cutting the commercials with %1…").arg(media::cutterName(cutter))
                          : QStringLiteral("Cutting %1.").arg(m_editSummary));
     logToRunLog(QStringLiteral("cutting with %1 into %2").arg(media::cutterName(cutter), m_partialCopy));
-    runTool(arguments);
+    if (m_exact)
+        m_exact->index();
+    else
+        runTool(arguments);
     return true;
+}
+
+void CutJob::exactIndexed(bool ok)
+{
+    if (!ok) {
+        const QString problem = m_exact->problem();
+        logToRunLog(QStringLiteral("the recording could not be cut frame by frame: ") + problem);
+        discardPartialCopy();
+        end(Status::Failed,
+            withOutcome(
+                QStringLiteral("The recording could not be cut at its exact frames: %1.").arg(problem)));
+        return;
+    }
+    m_edgesNote = m_exact->edgesText();
+    logToRunLog(QStringLiteral("cutting frame-exactly in %1 steps: %2")
+                    .arg(m_exact->commands().size())
+                    .arg(m_edgesNote.isEmpty() ? QStringLiteral("nothing cut") : m_edgesNote));
+    m_exactStep = 0;
+    runExactStep();
+}
+
+void CutJob::runExactStep()
+{
+    double total = 0, done = 0;
+    const QList<double> &costs = m_exact->commandSeconds();
+    for (qsizetype k = 0; k < costs.size(); ++k) {
+        total += costs.at(k);
+        if (k < m_exactStep)
+            done += costs.at(k);
+    }
+    if (m_exactStep > 0 && total > 0)
+        emit progress(100.0 * done / total);
+    logLine(QStringLiteral("runExactStep: ") + m_exact->commands().at(m_exactStep).join(QLatin1Char(' ')));
+    runTool(m_exact->commands().at(m_exactStep));
+}
+
+QList<media::Span> CutJob::reencodedRanges() const
+{
+    return m_exact && m_cutter != media::Cutter::Mencoder ? m_exact->reencodedRanges() : QList<media::Span>();
 }
 
 void CutJob::toolOutput(const QString &chunk)
 {
     // ffmpeg tells how far its copy has got in seconds of output; the row
     // shows that against the length the copy will have.
-    if (m_cutter == media::Cutter::Ffmpeg) {
+    if (m_exact) {
+        // Told step by step, as each of its runs ends.
+        if (media::scanFfmpegProgress(chunk))
+            return;
+    } else if (m_cutter == media::Cutter::Ffmpeg) {
         if (const std::optional<double> done = media::scanFfmpegProgress(chunk)) {
             if (m_keptSeconds > 0)
                 emit progress(qBound(0.0, 100.0 * *done / m_keptSeconds, 100.0));
@@ -381,6 +437,10 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
                                      : QString::asprintf("Unexpected error %d.", rc)));
         return;
     }
+    if (m_exact && ++m_exactStep < m_exact->commands().size()) {
+        runExactStep();
+        return;
+    }
     m_phase = Phase::Verifying;
     emit message(QStringLiteral("Checking the %1…").arg(copyNoun()));
     CopyCheck::Input input;
@@ -391,6 +451,8 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
     input.kept = m_kept;
     input.chaptersWritten = m_chapters;
     input.recordingSeconds = m_recordingSeconds;
+    input.reencoded = reencodedRanges();
+    input.frameExact = m_exact && m_cutter != media::Cutter::Mencoder;
     m_check.start(m_request.tools, m_request.recording, input);
 }
 
@@ -456,6 +518,8 @@ void CutJob::keepCopy(const QString &measured, double copySeconds)
     }
     QString text = QStringLiteral("Cut copy: %1 (%2), cut by %3.")
                        .arg(fileNameOf(m_request.output), timeText(copySeconds, true), name);
+    if (!m_edgesNote.isEmpty())
+        text += QLatin1Char(' ') + m_edgesNote;
     if (!m_cutNote.isEmpty())
         text = m_cutNote + QLatin1Char(' ') + text;
     if (m_container == media::Container::TransportStream
@@ -479,6 +543,8 @@ void CutJob::stop()
         Job::stop();
         return;
     }
+    if (m_exact)
+        m_exact->cancel();
     discardPartialCopy();
     end(Status::Stopped, QStringLiteral("Removal stopped."));
 }

@@ -9,6 +9,10 @@
 
 #include <QPointer>
 
+#include <memory>
+
+class FrameExactCut;
+
 class RecordingMedia;
 
 // The cutter's step: the cutter writes a hidden partial copy beside the
@@ -34,6 +38,10 @@ public:
     const QString &copyMade() const { return m_copyMade; }
     // mencoder failed or its copy was refused, whatever ffmpeg made after it.
     bool mencoderRefused() const { return m_mencoderRefused; }
+    // The stretches of the copy whose pictures were encoded again, in
+    // seconds from its first picture; empty for a copy made by stream copy
+    // alone (mencoder's, the chapters file).
+    QList<media::Span> reencodedRanges() const;
 
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
                                          const QString &cutList);
@@ -69,6 +77,10 @@ private:
     // Throws the copy away; mencoder's is cut again with ffmpeg.
     void rejectCopy(const media::CopyVerdict &verdict);
     bool recutWithFfmpeg(const QString &note);
+    // The frame-exact cut: its index read, then its pieces and their join
+    // run one after another.
+    void exactIndexed(bool ok);
+    void runExactStep();
     bool chapters() const { return m_request.mode == RunRequest::Mode::Chapters; }
     // "cut copy" or "chapters file", as the texts name what is written.
     QString copyNoun() const;
@@ -96,4 +108,7 @@ private:
     QString m_copyMade;
     CopyCheck m_check;
     bool m_mencoderRefused = false;
+    std::unique_ptr<FrameExactCut> m_exact; // the cut under way is frame-exact
+    qsizetype m_exactStep = 0;
+    QString m_edgesNote; // how its edges were made
 };

@@ -119,6 +119,9 @@ struct StandInRun : Harness
     {
         controller.toolLocator().setHelperDirectories({standInTools()}, false);
         controller.setStopBounds(300, 1500);
+        // The pipeline's states are those of a cut by the mencoder stand-in,
+        // with ffmpeg's frame-exact cut after a refusal.
+        ui().mRemoveWithMencoder->setChecked(true);
         QDir().mkpath(dir);
         movie = dir + QLatin1Char('/') + name;
         writeFile(movie, bytes);

@@ -2,7 +2,7 @@
 # Makes a test recording: MPEG-2 program stream built from show segments
 # (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
 # silent gaps between them.
-#   make_recording.sh [-v mpeg2|h264|hevc] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-k KEYINT]
+#   make_recording.sh [-v mpeg2|h264|hevc|h264-long|h264-open|hevc-cra|mpeg2-open] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-k KEYINT]
 #                     [-i] [-2] [-o SECONDS] OUT LAYOUT
 # LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
 # neighbouring segments. Sizes are small so the tools run fast in CI. The
@@ -82,6 +82,16 @@ case $vcodec in
   mpeg2) video=(-c:v mpeg2video -b:v 1200k -maxrate 2000k -bufsize 1835k -g "$gop") ;;
   h264)  video=(-c:v libx264 -preset ultrafast -b:v 1200k -maxrate 2000k -bufsize 2000k -g "$keyint" -pix_fmt yuv420p) ;;
   hevc)  video=(-c:v libx265 -preset ultrafast -b:v 1200k -x265-params "keyint=$keyint:log-level=error" -pix_fmt yuv420p) ;;
+  # Long fixed groups of pictures with B-frames, as IPTV and satellite
+  # channels send: closed (IDR key frames), open (I-frames with a recovery
+  # point), HEVC with CRA key frames, MPEG-2 with open GOPs.
+  h264-long) video=(-c:v libx264 -preset veryfast -b:v 1200k -pix_fmt yuv420p
+                    -x264-params "keyint=$keyint:min-keyint=$keyint:scenecut=0") ;;
+  h264-open) video=(-c:v libx264 -preset veryfast -b:v 1200k -pix_fmt yuv420p
+                    -x264-params "keyint=$keyint:min-keyint=$keyint:scenecut=0:open-gop=1") ;;
+  hevc-cra)  video=(-c:v libx265 -preset superfast -b:v 1200k -pix_fmt yuv420p
+                    -x265-params "keyint=$keyint:min-keyint=$keyint:scenecut=0:open-gop=1:log-level=error") ;;
+  mpeg2-open) video=(-c:v mpeg2video -b:v 2500k -maxrate 4000k -bufsize 1835k -g "$gop" -bf 2) ;;
 esac
 case $acodec in
   mp2) audio=(-c:a mp2 -b:a 192k) ;;

@@ -25,6 +25,8 @@ int main(int argc, char *argv[])
     Harness h;
     AppController &c = h.controller;
     c.toolLocator().setHelperDirectories({standInTools()}, false);
+    // The removal whose tool a signal ends is the mencoder stand-in's.
+    h.ui().mRemoveWithMencoder->setChecked(true);
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const QString movie = dir + QStringLiteral("/show.mpg");
     writeFile(movie, QByteArray("recording bytes ").repeated(1000));

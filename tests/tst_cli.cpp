@@ -89,10 +89,11 @@ private slots:
         for (const char *name : {"one/show.mpg", "one/show.ts", "two/show.mpg"})
             writeFile(dir.filePath(QLatin1String(name)), bytes);
         const CliRun run =
-            runCli({QStringLiteral("--json"), QStringLiteral("--output-dir"), QStringLiteral("out"),
-                    QStringLiteral("one/show.mpg"), QStringLiteral("missing.mpg"),
-                    QStringLiteral("folder.mpg"), QStringLiteral("one/../one/show.mpg"),
-                    QStringLiteral("one/show.ts"), QStringLiteral("two/show.mpg")},
+            runCli({QStringLiteral("--json"), QStringLiteral("--cutter"), QStringLiteral("mencoder"),
+                    QStringLiteral("--output-dir"), QStringLiteral("out"), QStringLiteral("one/show.mpg"),
+                    QStringLiteral("missing.mpg"), QStringLiteral("folder.mpg"),
+                    QStringLiteral("one/../one/show.mpg"), QStringLiteral("one/show.ts"),
+                    QStringLiteral("two/show.mpg")},
                    withStandIns(), dir.path());
         QCOMPARE(run.status, 1);
         QStringList states, messages;
@@ -146,6 +147,7 @@ private slots:
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("crash"));
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
         const CliRun run = runCli({QStringLiteral("--use-existing-detection"), QStringLiteral("--progress"),
+                                   QStringLiteral("--cutter"), QStringLiteral("mencoder"),
                                    QStringLiteral("--json"), movie, other},
                                   env, dir.path());
         QCOMPARE(run.status, 1);
@@ -234,7 +236,10 @@ private slots:
         writeFile(dir.filePath(QStringLiteral("show.txt")),
                   "FILE PROCESSING COMPLETE  10800 FRAMES AT  2997\n-------------------\n1800\t3599\n");
         writeFile(dir.filePath(QStringLiteral("show.edl")), "60.06\t120.09\t0\n");
-        startCli(cli, {QStringLiteral("--use-existing-detection"), movie}, env, dir.path());
+        startCli(cli,
+                 {QStringLiteral("--use-existing-detection"), QStringLiteral("--cutter"),
+                  QStringLiteral("mencoder"), movie},
+                 env, dir.path());
         QTRY_VERIFY_WITH_TIMEOUT(!CutJob::partialCopiesOf(copy).isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(CutJob::partialCopiesOf(copy).value(0)).size() > 0, 5000);
         ::kill(pid_t(cli.processId()), SIGINT);
