@@ -10,6 +10,7 @@
 #include "jobs/BreakDocument.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
+#include "jobs/RequestBuilder.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/WorkFiles.h"
 #include "process/TaskWrapper.h"
@@ -49,16 +50,7 @@ class AppController : public QObject, public UpdaterDelegate
     Q_PROPERTY(QString lastChecked READ lastChecked NOTIFY lastCheckedChanged)
 
 public:
-    enum ProcessState : qint32 {
-        kStateIdle = RunPipeline::kStateIdle,
-        kStateStart = RunPipeline::kStateStart,
-        kStateDetecting = RunPipeline::kStateDetecting,
-        kStateAfterDetect = RunPipeline::kStateAfterDetect,
-        kStateRemoving = RunPipeline::kStateRemoving,
-        kStateAfterRemove = RunPipeline::kStateAfterRemove,
-        kStateCleaning = RunPipeline::kStateCleaning,
-        kStateFinished = RunPipeline::kStateFinished,
-    };
+    using ProcessState = RunPipeline::ProcessState;
     // The three Run/Stop buttons.
     enum class RunButton { Auto, Detect, Remove };
     Q_ENUM(RunButton)
@@ -141,7 +133,7 @@ public:
     // What a SIGINT, SIGTERM or SIGHUP does: the run is stopped as by its
     // Stop button and the application exits with 128 + the signal.
     void quitOnSignal(int signalNumber);
-    bool runInProgress() const { return processState() != kStateIdle; }
+    bool runInProgress() const { return processState() != ProcessState::kStateIdle; }
     // A work file of the recording is on disk, so erasing has something to do.
     bool haveWorkFiles() const;
     // The files Trimlet's runs wrote beside the recording, as recorded in
@@ -195,6 +187,8 @@ public:
     int detectMethodMask() const { return m_options.detectMethods; }
     // What Run would ask for now, with the window's options.
     RunRequest runRequest(bool detect, bool remove, bool erase) const;
+    // The window's options and tools, for a request of any recording.
+    RequestBuilder requestBuilder(bool detect, bool remove, bool erase) const;
     // The run under way, or the last one.
     const RunRequest &request() const { return m_request; }
     const QVariantMap &iniFileData() const { return m_iniFileData; }
@@ -245,7 +239,7 @@ public:
     // The tool running now, if any.
     const TaskWrapper *runner() const { return m_pipeline ? m_pipeline->runner() : nullptr; }
     bool logFileOpen() const { return m_pipeline && m_pipeline->logFileOpen(); }
-    qint32 processState() const { return m_pipeline ? m_pipeline->state() : kStateIdle; }
+    ProcessState processState() const { return m_pipeline ? m_pipeline->state() : ProcessState::kStateIdle; }
     // What the status line says.
     const QString &status() const { return m_status; }
     // Says something on the status line that no run of this window says.

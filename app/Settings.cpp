@@ -54,31 +54,23 @@ QStringList AppController::profilesFound()
     return names;
 }
 
+RequestBuilder AppController::requestBuilder(bool detect, bool remove, bool erase) const
+{
+    RequestBuilder builder;
+    builder.steps(detect, remove, erase)
+        .mode(m_outputMode)
+        .detectorSettings(detectorSettings(), m_profile)
+        .cutterOptions(m_options.noSkip, m_options.edlSeek)
+        .replaceRecording(m_replaceRecording)
+        .toolsFrom(m_toolLocator);
+    return builder;
+}
+
 RunRequest AppController::runRequest(bool detect, bool remove, bool erase) const
 {
-    RunRequest r;
-    r.recording = movieFile();
-    r.outDir = outDir();
-    r.baseName = baseName();
-    r.mode = m_outputMode;
-    r.output = !remove ? QString()
-               : m_outputMode == RunRequest::Mode::SkipList
-                   ? m_recording.proposedOutput(QString(), m_outputMode)
-                   : settledOutput();
+    RunRequest r = requestBuilder(detect, remove, erase).build(movieFile(), m_outputText);
     // The user was asked before an existing file under that name is replaced.
     r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == m_confirmedOutput;
-    r.replace = remove && m_replaceRecording && m_outputMode == RunRequest::Mode::Cut;
-    r.detect = detect;
-    r.remove = remove;
-    r.erase = erase;
-    r.detectorSettings = detectorSettings();
-    r.profile = m_profile;
-    r.noSkip = m_options.noSkip;
-    r.edlSeek = m_options.edlSeek;
-    r.tools.comskip = toolPath(QStringLiteral("comskip"));
-    r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
-    r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-    r.tools.ffprobe = toolPath(QStringLiteral("ffprobe"));
     return r;
 }
 

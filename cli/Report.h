@@ -8,8 +8,6 @@
 #include <QStringList>
 #include <QTimer>
 
-#include <vector>
-
 // What the batch is doing, on stderr. Watched (a terminal, or asked for):
 // each recording's messages as lines, and its progress as a live bar with
 // the time left on a terminal, or as a line every 10 % elsewhere. Where
@@ -30,6 +28,8 @@ public:
     void setShownName(int index, const QString &name);
     // A recording's end, said but with Errors unless it failed or stopped.
     void sayOutcome(int index);
+    // The same for one the queue has let go of, as it was then.
+    void sayOutcome(int index, const BatchQueue::Entry &e);
     bool watched() const { return m_mode == Mode::Bar || m_mode == Mode::ProgressLines; }
     // Takes the bar off the terminal for good.
     void close();
@@ -42,6 +42,7 @@ private:
     void drawBar();
     void clearBar();
     QString name(int index) const;
+    QString name(int index, const BatchQueue::Entry &e) const;
     // The whole batch's share done, 0 to 1: a recording to cut counts its
     // detection as half of it.
     double done() const;
@@ -52,7 +53,7 @@ private:
     bool m_barShown = false;
     QElapsedTimer m_clock;
     QTimer m_redraw;
-    std::vector<int> m_tenths; // per recording, the last tenth told
-    QList<QStringList> m_said; // per recording, what it has told
+    QHash<int, int> m_tenths; // per recording, the last tenth told
+    QHash<int, QStringList> m_said; // per recording, what it has told
     QHash<int, QString> m_shownNames;
 };

@@ -9,6 +9,7 @@
 #include "jobs/DetectorSettings.h"
 #include "jobs/FolderWatch.h"
 #include "jobs/Profiles.h"
+#include "jobs/RequestBuilder.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
 
@@ -291,9 +292,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "trimlet-cli: its detector settings resource is missing.\n");
         return kExitFailed;
     }
-    RunRequest base;
-    base.detectorSettings =
+    QVariantMap settings =
         withDetectorOptions(mergeSettingGroups(readPropertyList(resource)), DetectorOptions::asShipped());
+    QString profileName;
     if (parser.isSet(profile) || parser.isSet(channel)) {
         QString why;
         std::optional<QString> name = parser.value(profile);
@@ -303,28 +304,24 @@ int main(int argc, char *argv[])
             const std::optional<profiles::Profile> chosen = profiles::find(*name, &why);
             if (!chosen)
                 return usageError(why);
-            base.detectorSettings = profiles::overlaid(base.detectorSettings, chosen->settings);
-            base.profile = chosen->name;
+            settings = profiles::overlaid(settings, chosen->settings);
+            profileName = chosen->name;
         }
     }
-    base.noSkip = kNoSkipAsShipped;
-    base.edlSeek = kEdlSeekAsShipped;
-    base.detect = true;
-    base.remove = !parser.isSet(detectOnly);
-    base.mode = RunRequest::Mode(modeIndex);
+    const bool remove = !parser.isSet(detectOnly);
+    RequestBuilder builder;
     // Erasing after a detection alone would erase what was asked for.
-    base.erase = base.remove && !parser.isSet(keep);
-    base.replace = parser.isSet(replace);
-    if (parser.isSet(keepOriginal))
-        base.keepOriginal = QFileInfo(parser.value(keepOriginal)).absoluteFilePath();
-    const ToolLocator locator;
-    for (QString *tool :
-         {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe}) {
-        // A bare name is what the runner reports as not found.
-        const QString found = locator.pathForAuxiliaryExecutable(*tool);
-        if (!found.isEmpty())
-            *tool = found;
-    }
+    builder.steps(true, remove, remove && !parser.isSet(keep))
+        .mode(RunRequest::Mode(modeIndex))
+        .detectorSettings(settings, profileName)
+        .cutterOptions(kNoSkipAsShipped, kEdlSeekAsShipped)
+        .replaceRecording(parser.isSet(replace), parser.value(keepOriginal))
+        .toolsFrom(ToolLocator());
+    // A copy named here is named from the caller's folder, as any file
+    // named on a command line is.
+    const QString outputAsked =
+        parser.isSet(output) ? QFileInfo(parser.value(output)).absoluteFilePath() : QString();
+    const RunRequest base = builder.build(QString());
 
     // The names as the command line gave them, byte for byte: where Qt's
     // text of one does not give its bytes back (they are not UTF-8), no
@@ -350,6 +347,9 @@ int main(int argc, char *argv[])
                                                               : Report::Mode::Outcomes;
     Report report(queue, reportMode);
     std::unique_ptr<FolderWatch> folderWatch;
+    // A watched folder's recordings the queue has let go of, as they ended:
+    // the summary tells of them all the same.
+    std::map<int, BatchQueue::Entry> letGo;
     if (!watched.isEmpty()) {
         QString why;
         const QString record = FolderWatch::defaultRecordFile(&why);
@@ -359,16 +359,12 @@ int main(int argc, char *argv[])
         // Copies and originals put there are not new recordings.
         folderWatch->setIgnored({parser.value(outputDir), base.keepOriginal});
         QObject::connect(folderWatch.get(), &FolderWatch::settled, &queue, [&](const QString &path) {
-            RunRequest request = base;
-            request.recording = path;
-            queue.add(request, parser.isSet(existing), parser.value(outputDir));
+            queue.add(builder.build(path), parser.isSet(existing), parser.value(outputDir));
             queue.start();
         });
         QObject::connect(
             &queue, &BatchQueue::stateChanged, folderWatch.get(), [&](int index, BatchQueue::State state) {
                 const BatchQueue::Entry &e = queue.entry(index);
-                if (e.removed)
-                    return;
                 if (state == BatchQueue::State::Stopped)
                     folderWatch->released(e.request.recording);
                 else if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed) {
@@ -383,17 +379,20 @@ int main(int argc, char *argv[])
                 // again under that name is not refused as
                 // already in it.
                 QMetaObject::invokeMethod(
-                    &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
+                    &queue,
+                    [&queue, &letGo, index] {
+                        const BatchQueue::Entry ended = queue.entry(index);
+                        if (queue.remove(index))
+                            letGo.emplace(index, ended);
+                    },
+                    Qt::QueuedConnection);
             });
         if (!folderWatch->start(&why))
             return usageError(QStringLiteral("--watch: ") + why);
     }
-    std::vector<QByteArray> rawInputs;
+    std::map<int, QByteArray> rawInputs;
     for (const QString &path : recordings) {
-        RunRequest request = base;
-        request.recording = QFileInfo(path).absoluteFilePath();
-        if (parser.isSet(output))
-            request.output = parser.value(output);
+        const RunRequest request = builder.build(path, outputAsked);
         const auto found = unnamable.find(path);
         if (found != unnamable.end() && !found->second.empty()) {
             QByteArray raw = found->second.back();
@@ -401,8 +400,8 @@ int main(int argc, char *argv[])
             const QByteArray shown = raw.mid(raw.lastIndexOf('/') + 1);
             if (!raw.startsWith('/'))
                 raw.prepend(cwd);
-            rawInputs.push_back(raw);
-            report.setShownName(queue.count(), shownName(shown));
+            rawInputs[queue.nextId()] = raw;
+            report.setShownName(queue.nextId(), shownName(shown));
             queue.addRefused(
                 request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and Trimlet cannot "
                                         "hand such a name to its tools. Rename it (for example with "
@@ -410,7 +409,6 @@ int main(int argc, char *argv[])
                              .arg(shownName(shown)));
             continue;
         }
-        rawInputs.push_back(QByteArray());
         queue.add(request, parser.isSet(existing), parser.value(outputDir));
     }
 
@@ -435,15 +433,17 @@ int main(int argc, char *argv[])
             return;
         int status = EXIT_SUCCESS;
         QJsonArray all;
-        for (int i = 0; i < queue.count(); ++i) {
-            const BatchQueue::Entry &e = queue.entry(i);
+        std::map<int, BatchQueue::Entry> ended = letGo;
+        for (const int i : queue.ids())
+            ended.emplace(i, queue.entry(i));
+        for (const auto &[i, e] : ended) {
             if (e.state != BatchQueue::State::Done)
                 status = kExitFailed;
-            const QByteArray raw = size_t(i) < rawInputs.size() ? rawInputs[size_t(i)] : QByteArray();
-            all.append(summary(e, raw));
+            const auto raw = rawInputs.find(i);
+            all.append(summary(e, raw == rawInputs.end() ? QByteArray() : raw->second));
             // Unwatched, each was told as it ended.
             if (report.watched())
-                report.sayOutcome(i);
+                report.sayOutcome(i, e);
         }
         report.close();
         if (parser.isSet(json))

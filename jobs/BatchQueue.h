@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -17,7 +18,8 @@ class RunPipeline;
 // each), then each recording's cut and erase in one cut slot, one after the
 // other (a cut is bound by the disk). Every recording has its own state and
 // its own words: one that fails, or was never a recording, stops nothing
-// but itself.
+// but itself. A recording is known by the id it was given when added,
+// which no other gets, whatever is removed before it.
 class BatchQueue : public QObject
 {
     Q_OBJECT
@@ -54,7 +56,6 @@ public:
         double keptSeconds = 0; // what the cut list kept of the recording in the copy
         int breaksFound = 0; // in the detector's list
         int breaksCut = 0; // in the copy's cut list, overlapping ones merged
-        bool removed = false; // taken out of the queue by the user
         double seconds = 0; // the recording's length, once it has been read
     };
 
@@ -77,7 +78,7 @@ public:
 
     // Queues a recording; one that cannot be run (missing, unreadable, a
     // folder, already queued, a copy or work files another one would
-    // write too) is Failed at once, with the reason. Returns its index.
+    // write too) is Failed at once, with the reason. Returns its id.
     int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString());
     // Queues a recording already refused, for the reason given.
     int addRefused(const RunRequest &request, const QString &reason);
@@ -91,66 +92,73 @@ public:
     // Sends a detected recording's list to cutting; it is cut in its turn
     // while the queue runs, else when it next starts. False when it has
     // no detection to approve.
-    bool approve(int index);
-    // Takes a recording out of the queue; not one being worked on.
-    bool remove(int index);
+    bool approve(int id);
+    // Takes a recording out of the queue, for good; not one being worked on.
+    bool remove(int id);
     void start();
     // Stops every recording under way; those still waiting are Stopped.
     // finished() follows once every tool has ended.
     void stop();
 
     bool isRunning() const { return m_running; }
+    // The recordings in the queue, in the order they were added.
     int count() const { return int(m_entries.size()); }
-    const Entry &entry(int index) const;
+    QList<int> ids() const;
+    bool contains(int id) const { return m_entries.count(id) != 0; }
+    const Entry &entry(int id) const;
+    // The id the next recording added will have.
+    int nextId() const { return m_nextId; }
     static QString stateName(State state);
     // How far the queue is, 0 to 1, each recording weighing alike (its
     // detection half, its cut half); one waiting for the user counts as
     // far as it can go without them.
     double fractionDone() const;
-    // The recordings not removed, and those of them with nothing left to
-    // run.
-    int recordingCount() const;
+    // The recordings, and those of them with nothing left to run.
+    int recordingCount() const { return count(); }
     int finishedCount() const;
-    // Recordings in the queue (not removed) in that state.
+    // Recordings in the queue in that state.
     int countIn(State state) const;
 
 signals:
-    void added(int index);
-    void stateChanged(int index, BatchQueue::State state);
-    void progress(int index, double percent);
-    void message(int index, const QString &text);
+    void added(int id);
+    // Taken out of the queue: id is no longer in it.
+    void removed(int id);
+    void stateChanged(int id, BatchQueue::State state);
+    void progress(int id, double percent);
+    void message(int id, const QString &text);
     void finished();
 
 private:
     struct Slot;
+    Slot &slot(int id) { return *m_entries.at(id); }
     void schedule();
-    void begin(int index);
+    void begin(int id);
     int enqueue(const RunRequest &request, bool existingDetection, const QString &outputDir, State initial);
-    void probed(int index);
-    void readForCut(int index);
+    // The other live recordings; those added before id only, with earlier.
+    std::vector<const Entry *> others(int id, bool earlier = false) const;
+    void probed(int id);
+    void readForCut(int id);
     static QString usingExistingDetection(const Entry &e);
-    void detect(int index);
-    void cut(int index);
-    void startPipeline(int index, const RunRequest &request, bool cutting);
-    void pipelineEnded(int index, RunPipeline *run, bool cutting);
-    void measureCut(int index);
+    void detect(int id);
+    void cut(int id);
+    void startPipeline(int id, const RunRequest &request, bool cutting);
+    void pipelineEnded(int id, RunPipeline *run, bool cutting);
     // The checked copy takes the recording's name (a request's replace).
-    void putInPlace(int index, const QString &outcome);
-    void setState(int index, State state, const QString &text = QString());
-    void fail(int index, const QString &text);
-    void release(int index);
-    QString clashWithOthers(int index, const QString &output) const;
-    // Where the copy goes, without its extension; empty when none is made.
-    static QString copyStemOf(const Entry &e);
-    bool active(int index) const;
+    void putInPlace(int id, const QString &outcome);
+    void setState(int id, State state, const QString &text = QString());
+    void fail(int id, const QString &text);
+    void release(int id);
+    bool active(int id) const;
     void finishIfIdle();
 
     // A fresh reading of the recording, probed() when it has answered.
-    void startReading(int index);
-    // The container and codecs of the recording index holds, once read.
-    QString kindOf(int index) const;
+    void startReading(int id);
+    // The container and codecs of the recording id holds, once read.
+    QString kindOf(int id) const;
 
-    std::vector<std::unique_ptr<Slot>> m_entries;
+    // Ordered by id, which is the order the recordings were added in.
+    std::map<int, std::unique_ptr<Slot>> m_entries;
+    int m_nextId = 0;
     // Kinds of recording whose mencoder copy was refused in this batch:
     // recordings from one source share its faults, and each would pay for
     // a cut that is thrown away.

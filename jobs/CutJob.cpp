@@ -7,6 +7,7 @@
 #include "jobs/DetectJob.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
+#include "jobs/RequestBuilder.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
@@ -155,7 +156,7 @@ QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &
     if (request.edlSeek)
         args << QStringLiteral("-hr-edl-seek");
     args << QStringLiteral("-edl")
-         << (cutList.isEmpty() ? WorkFiles(request.outDir, request.baseName).path(QStringLiteral("edl"))
+         << (cutList.isEmpty() ? WorkFiles(request.outDir(), request.baseName()).path(QStringLiteral("edl"))
                                : cutList);
     args << QStringLiteral("-o") << (!output.isEmpty() ? output : request.output);
     args << asOperand(request.recording);
@@ -236,11 +237,11 @@ bool CutJob::isRecording(const QString &output, const QString &recording)
 void CutJob::start()
 {
     setRunning();
-    const WorkFiles files(m_request.outDir, m_request.baseName);
+    const WorkFiles files(m_request.outDir(), m_request.baseName());
     // Writing the copy over the recording while reading it would destroy
     // it; a request naming it was refused when it was made, and still is.
     if (isRecording(m_request.output, m_request.recording)) {
-        end(Status::Failed, QStringLiteral("The output file is the recording itself: choose another name."));
+        end(Status::Failed, RequestBuilder::outputProblem(m_request));
         return;
     }
     // Without its cut list a cutter copies the whole recording and says

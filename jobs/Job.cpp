@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 // Nothing reads the excerpts back but a diagnosis; a tool that floods its
 // output must not make them grow without end.
@@ -32,7 +34,18 @@ public:
         if (!m_job)
             return;
         emit m_job->output(output);
-        m_job->toolOutput(output);
+        // The runner hands over whole lines, one read's worth at a time;
+        // each is read on its own, so that a progress line is never read
+        // together with the words around it.
+        const QStringView text(output);
+        for (qsizetype from = 0; from < text.size() && m_job;) {
+            qsizetype end = from;
+            while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+                ++end;
+            end = std::min(end + 1, text.size());
+            m_job->toolOutput(text.mid(from, end - from).toString());
+            from = end;
+        }
     }
     void processFinished(int status) override
     {

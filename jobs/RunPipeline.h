@@ -24,7 +24,8 @@ class RunPipeline : public QObject
 {
     Q_OBJECT
 public:
-    enum ProcessState : qint32 {
+    // The run's place in its steps; the numbers are what the diagnostics print.
+    enum class ProcessState : qint32 {
         kStateIdle = 0,
         kStateStart = 1,
         kStateDetecting = 2,
@@ -34,6 +35,7 @@ public:
         kStateCleaning = 6,
         kStateFinished = 7,
     };
+    Q_ENUM(ProcessState)
     enum class Step { Detect, Cut, Erase };
     Q_ENUM(Step)
 
@@ -59,8 +61,8 @@ public:
     void stop();
 
     const RunRequest &request() const { return m_request; }
-    qint32 state() const { return m_state; }
-    bool isRunning() const { return m_state != kStateIdle; }
+    ProcessState state() const { return m_state; }
+    bool isRunning() const { return m_state != ProcessState::kStateIdle; }
     // What the run has to say: its outcome so far, and at its end.
     const QString &outcome() const { return m_outcome; }
     bool failed() const { return m_failed; }
@@ -114,7 +116,7 @@ private:
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
     std::unique_ptr<RecordingMedia> m_ownMedia;
-    qint32 m_state = kStateIdle;
+    ProcessState m_state = ProcessState::kStateIdle;
     QString m_outcome;
     bool m_failed = false;
     bool m_stopRequested = false;

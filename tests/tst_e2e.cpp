@@ -286,16 +286,16 @@ private slots:
         QByteArray edl;
         QFile runLog(dir + QStringLiteral("/TrimletLog.txt"));
         qint64 detectMs = 0;
-        while (c.processState() != AppController::kStateIdle && clock.elapsed() < 300000) {
+        while (c.processState() != AppController::ProcessState::kStateIdle && clock.elapsed() < 300000) {
             QTest::qWait(20);
-            if (c.processState() == AppController::kStateRemoving && edl.isEmpty()) {
+            if (c.processState() == AppController::ProcessState::kStateRemoving && edl.isEmpty()) {
                 detectMs = clock.elapsed();
                 edl = readAll(dir + QStringLiteral("/recording.edl"));
                 QVERIFY(runLog.open(QIODevice::ReadOnly));
             }
         }
         const qint64 totalMs = clock.elapsed();
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         qDebug("%s: detection %lld ms, removal %lld ms", qPrintable(layout), detectMs, totalMs - detectMs);
 
         const QString status = h.ui().mStatusField->text();

@@ -69,8 +69,6 @@ Cut cut(const QString &movie, const QByteArray &edl, const QString &outputName,
     writeFile(info.dir().filePath(base + QStringLiteral(".edl")), edl);
     RunRequest request;
     request.recording = movie;
-    request.outDir = info.absolutePath();
-    request.baseName = base;
     request.output = info.dir().filePath(outputName);
     request.mode = mode;
     request.remove = true;

@@ -38,8 +38,6 @@ private slots:
         const QByteArray before = sha1(movie);
 
         request.recording = movie;
-        request.outDir = dir.path();
-        request.baseName = QStringLiteral("recording");
         request.output = dir.filePath(QStringLiteral("recording.clean.mpg"));
         request.detect = true;
         request.remove = true;

@@ -32,8 +32,6 @@ RunRequest requestIn(const QTemporaryDir &dir, bool detect, bool remove, bool er
     RunRequest r;
     r.recording = dir.filePath(QStringLiteral("show.mpg"));
     writeFile(r.recording, QByteArray(8192, 'x'));
-    r.outDir = dir.path();
-    r.baseName = QStringLiteral("show");
     r.output = remove ? dir.filePath(QStringLiteral("show.clean.mpg")) : QString();
     r.detect = detect;
     r.remove = remove;
@@ -77,18 +75,16 @@ private slots:
     {
         RunRequest r;
         r.recording = QStringLiteral("-show.ts");
-        r.outDir = QStringLiteral("/v");
-        r.baseName = QStringLiteral("-show");
         r.output = QStringLiteral("/v/out.mpg");
         r.tools.comskip = QStringLiteral("/bin/comskip");
         // A recording named like an option is never taken for one.
         QCOMPARE(DetectJob::arguments(r),
-                 (QStringList{"/bin/comskip", "--csvout", "--ini=/v/-show.ini", "./-show.ts"}));
+                 (QStringList{"/bin/comskip", "--csvout", "--ini=./-show.ini", "./-show.ts"}));
         const QStringList plain = CutJob::mencoderArguments(r, QString(), QString());
         QVERIFY(!plain.contains(QStringLiteral("-noskip"))
                 && !plain.contains(QStringLiteral("-hr-edl-seek")));
         QCOMPARE(plain.mid(plain.size() - 5),
-                 (QStringList{"-edl", "/v/-show.edl", "-o", "/v/out.mpg", "./-show.ts"}));
+                 (QStringList{"-edl", "./-show.edl", "-o", "/v/out.mpg", "./-show.ts"}));
         r.noSkip = r.edlSeek = true;
         const QStringList options =
             CutJob::mencoderArguments(r, QStringLiteral("/v/.part"), QStringLiteral("/t/cuts.edl"));
@@ -298,7 +294,7 @@ private slots:
         QCOMPARE(finished.count(), 1);
         QVERIFY(run.wasStopped());
         QCOMPARE(run.outcome(), QStringLiteral("Detection stopped."));
-        QCOMPARE(run.state(), qint32(RunPipeline::kStateIdle));
+        QCOMPARE(run.state(), RunPipeline::ProcessState::kStateIdle);
         QTRY_VERIFY(::kill(pid, 0) != 0);
         // The list set aside for the detector is back as it was.
         QCOMPARE(readAll(dir.filePath(QStringLiteral("show.txt"))), QByteArray("the user's own list\n"));
@@ -314,7 +310,7 @@ private slots:
         QSignalSpy steps(&run, &RunPipeline::stepStarted);
         QSignalSpy finished(&run, &RunPipeline::finished);
         run.start();
-        QCOMPARE(run.state(), qint32(RunPipeline::kStateStart));
+        QCOMPARE(run.state(), RunPipeline::ProcessState::kStateStart);
         run.stop();
         QCOMPARE(finished.count(), 1);
         QCOMPARE(run.outcome(), QStringLiteral("Run stopped."));

@@ -204,7 +204,7 @@ private slots:
         QCOMPARE(r.ui().mOutputField->text(), c.outDir() + QStringLiteral("/show.clean.ts"));
         detect(r);
         c.removeStart();
-        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateRemoving);
         const QStringList args = c.runner()->arguments();
         QVERIFY(args.first().endsWith(QStringLiteral("/ffmpeg")));
         QCOMPARE(args.at(args.indexOf(QStringLiteral("-f"), 10) + 1), QStringLiteral("mpegts"));
@@ -234,7 +234,7 @@ private slots:
         QVERIFY(!r.windows.ui().mAutoActionButton->isEnabled());
         c.autoStart();
         QVERIFY(!c.runner());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
     }
 
@@ -350,11 +350,11 @@ private slots:
         r.answer = false;
         QVERIFY(!r.windows.mainWindow()->close());
         QCOMPARE(r.questions, QStringList{QStringLiteral("A run is in progress. Stop it and quit?")});
-        QCOMPARE(c.processState(), int(AppController::kStateDetecting));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateDetecting);
         QVERIFY(r.windows.mainWindow()->isVisible());
         r.answer = true;
         QVERIFY(r.windows.mainWindow()->close());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!r.windows.graphWindow()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(processEnded(tool), 3000);
@@ -514,7 +514,7 @@ private slots:
         r.ui().mOutputField->setText(output);
         c.autoStart();
         QCOMPARE(r.ui().mStatusField->text(), status);
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
         // Detection alone needs no output path.
