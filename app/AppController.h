@@ -240,6 +240,8 @@ public:
     const TaskWrapper *runner() const { return m_pipeline ? m_pipeline->runner() : nullptr; }
     bool logFileOpen() const { return m_pipeline && m_pipeline->logFileOpen(); }
     ProcessState processState() const { return m_pipeline ? m_pipeline->state() : ProcessState::kStateIdle; }
+    // What the last run came to, as facts.
+    Outcome lastOutcome() const { return m_pipeline ? m_pipeline->result() : Outcome(); }
     // What the status line says.
     const QString &status() const { return m_status; }
     // Says something on the status line that no run of this window says.

@@ -331,9 +331,9 @@ void QueuePanel::removeSelected()
 void QueuePanel::showCopy()
 {
     const int index = selectedEntry();
-    if (index >= 0 && !m_queue.entry(index).copyMade.isEmpty())
+    if (index >= 0 && !m_queue.entry(index).outcome.copy.isEmpty())
         QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QFileInfo(m_queue.entry(index).copyMade).absolutePath()));
+            QUrl::fromLocalFile(QFileInfo(m_queue.entry(index).outcome.copy).absolutePath()));
 }
 
 QString QueuePanel::progressText() const
@@ -362,7 +362,7 @@ QueuePanel::StepProgress QueuePanel::stepProgress() const
         } else if (e.state == State::Cutting) {
             ++cuts;
             cut += step;
-        } else if (e.state == State::Done && !e.copyMade.isEmpty()) {
+        } else if (e.state == State::Done && !e.outcome.copy.isEmpty()) {
             ++cuts;
             cut += 1;
         }
@@ -408,8 +408,8 @@ void QueuePanel::updateControls()
     m_ui.mNextReviewButton->setEnabled(anyReview && !single);
     m_ui.mRemoveFromQueueButton->setEnabled(index >= 0 && state != State::Detecting
                                             && state != State::Cutting);
-    m_ui.mShowQueueCopyButton->setEnabled(index >= 0 && !m_queue.entry(index).copyMade.isEmpty()
-                                          && QFileInfo::exists(m_queue.entry(index).copyMade));
+    m_ui.mShowQueueCopyButton->setEnabled(index >= 0 && !m_queue.entry(index).outcome.copy.isEmpty()
+                                          && QFileInfo::exists(m_queue.entry(index).outcome.copy));
     QString status = progressText();
     if (status.isEmpty() && !isEmpty())
         status = m_queue.recordingCount() == 1 ? tr("1 recording")

@@ -68,9 +68,9 @@ void Report::sayOutcome(int index, const BatchQueue::Entry &e)
     if (m_mode == Mode::Errors && e.state == BatchQueue::State::Done)
         return;
     // A copy in the recording's place says where the recording went.
-    const bool replaced = !e.copyMade.isEmpty() && e.copyMade == e.request.recording;
-    const QString what = e.state != BatchQueue::State::Done || replaced ? e.message
-                         : !e.copyMade.isEmpty()                        ? e.copyMade
+    const bool replaced = !e.outcome.copy.isEmpty() && e.outcome.copy == e.request.recording;
+    const QString what = e.state != BatchQueue::State::Done || replaced ? e.outcome.text
+                         : !e.outcome.copy.isEmpty()                    ? e.outcome.copy
                                                                         : QString();
     print(QStringLiteral("%1: %2%3")
               .arg(name(index, e), BatchQueue::stateName(e.state),

@@ -110,19 +110,24 @@ QString shownName(const QByteArray &bytes)
     return text;
 }
 
+// A recording's line of the summary, from its outcome's facts; nothing is
+// read back from its words.
 QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput)
 {
+    const Outcome &o = e.outcome;
+    const bool made = !o.copy.isEmpty();
     return QJsonObject{
         {QStringLiteral("input"),
          rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath() : escapedName(rawInput)},
         {QStringLiteral("state"), BatchQueue::stateName(e.state)},
-        {QStringLiteral("output"), e.copyMade.isEmpty() ? QJsonValue() : QJsonValue(e.copyMade)},
-        {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
-        {QStringLiteral("breaks_found"), e.breaksFound},
-        {QStringLiteral("breaks_cut"), e.copyMade.isEmpty() ? 0 : e.breaksCut},
+        {QStringLiteral("output"), made ? QJsonValue(o.copy) : QJsonValue()},
+        {QStringLiteral("cutter"), made && !o.cutter.isEmpty() ? QJsonValue(o.cutter) : QJsonValue()},
+        {QStringLiteral("kept_seconds"), made ? qRound(o.keptSeconds * 1000) / 1000.0 : 0.0},
+        {QStringLiteral("breaks_found"), o.breaksFound},
+        {QStringLiteral("breaks_cut"), made ? o.breaksCut : 0},
         {QStringLiteral("detection"),
          e.existingDetection ? QStringLiteral("existing") : QStringLiteral("comskip")},
-        {QStringLiteral("message"), e.message},
+        {QStringLiteral("message"), o.text},
     };
 }
 

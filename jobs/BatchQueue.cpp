@@ -191,7 +191,7 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
         return id;
     }
     if (initial != State::Waiting) {
-        e.breaksFound = Recording(request.recording).cutListCount().value_or(0);
+        e.outcome.breaksFound = Recording(request.recording).cutListCount().value_or(0);
         setState(id, initial, usingExistingDetection(e));
     }
     if (m_running)
@@ -221,8 +221,8 @@ QString BatchQueue::usingExistingDetection(const Entry &e)
 {
     return QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
         .arg(e.request.baseName())
-        .arg(e.breaksFound)
-        .arg(e.breaksFound == 1 ? QString() : QStringLiteral("s"));
+        .arg(e.outcome.breaksFound)
+        .arg(e.outcome.breaksFound == 1 ? QString() : QStringLiteral("s"));
 }
 
 bool BatchQueue::approve(int id)
@@ -392,7 +392,7 @@ void BatchQueue::probed(int id)
     if (e.existingDetection) {
         --m_detecting;
         const std::optional<int> breaks = Recording(e.request.recording).cutListCount();
-        e.breaksFound = breaks.value_or(0);
+        e.outcome.breaksFound = breaks.value_or(0);
         setState(id,
                  !e.request.remove ? State::Done
                  : m_reviewFirst   ? State::ReadyForReview
@@ -468,8 +468,8 @@ void BatchQueue::startPipeline(int id, const RunRequest &request, bool cutting)
             if (step != RunPipeline::Step::Cut || !s.media)
                 return;
             if (const std::optional<CutMeasure> measure = CutMeasure::of(s.entry.request, *s.media)) {
-                s.entry.breaksCut = measure->breaksCut;
-                s.entry.keptSeconds = measure->keptSeconds;
+                s.entry.outcome.breaksCut = measure->breaksCut;
+                s.entry.outcome.keptSeconds = measure->keptSeconds;
             }
         });
     // A cut's row shows the cut's progress, not the erase's after it.
@@ -497,6 +497,8 @@ void BatchQueue::pipelineEnded(int id, RunPipeline *run, bool cutting)
     if (const QString kind = kindOf(id); cutting && run->mencoderRefused() && !kind.isEmpty())
         m_mencoderRefused.insert(kind);
     const QString outcome = run->outcome();
+    const Outcome result = run->result();
+    e.outcome.refusal = result.refusal;
     if (run->wasStopped()) {
         // A stopped cut's pipeline erased what the run wrote; a detection's
         // knows nothing of the erase to come, so it is done here.
@@ -508,7 +510,7 @@ void BatchQueue::pipelineEnded(int id, RunPipeline *run, bool cutting)
         const QString evidence = run->evidence();
         fail(id, evidence.isEmpty() ? outcome : outcome + QLatin1Char(' ') + evidence);
     } else if (!cutting) {
-        e.breaksFound = run->commercialsFound();
+        e.outcome.breaksFound = run->commercialsFound();
         setState(id,
                  !e.request.remove || m_stopping ? State::Done
                  : m_reviewFirst                 ? State::ReadyForReview
@@ -518,23 +520,26 @@ void BatchQueue::pipelineEnded(int id, RunPipeline *run, bool cutting)
             setState(id, State::Stopped,
                      QStringLiteral("Stopped before its cut; its detection is kept beside it."));
     } else {
-        e.copyMade = run->copyMade();
-        if (e.copyMade.isEmpty()) {
-            e.keptSeconds = 0;
-            e.breaksCut = 0;
+        e.outcome.copy = result.copy;
+        e.outcome.cutter = result.cutter;
+        e.outcome.mencoderRefused = result.mencoderRefused;
+        e.outcome.warnings = result.warnings;
+        if (e.outcome.copy.isEmpty()) {
+            e.outcome.keptSeconds = 0;
+            e.outcome.breaksCut = 0;
         }
-        if (!e.copyMade.isEmpty() && e.request.mode != RunRequest::Mode::SkipList
+        if (!e.outcome.copy.isEmpty() && e.request.mode != RunRequest::Mode::SkipList
             && !(trash::FileState::of(e.request.recording) == s.read)) {
             // A DVR still writing it: the copy holds what was there when it
             // was read, which is not the recording, so it is not kept.
-            QFile::remove(e.copyMade);
-            e.copyMade.clear();
-            e.keptSeconds = 0;
-            e.breaksCut = 0;
+            QFile::remove(e.outcome.copy);
+            const int found = e.outcome.breaksFound;
+            e.outcome = Outcome();
+            e.outcome.breaksFound = found;
             fail(id, QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
                                     "was not kept.")
                          .arg(pathtext::lastComponent(e.request.recording)));
-        } else if (e.request.replace && !e.copyMade.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
+        } else if (e.request.replace && !e.outcome.copy.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
             putInPlace(id, outcome);
         else
             setState(id, State::Done, outcome);
@@ -551,13 +556,13 @@ void BatchQueue::putInPlace(int id, const QString &outcome)
     Slot &s = slot(id);
     Entry &e = s.entry;
     const trash::Outcome put =
-        trash::replaceWithCopy(e.request.recording, e.copyMade, s.read, e.request.keepOriginal);
+        trash::replaceWithCopy(e.request.recording, e.outcome.copy, s.read, e.request.keepOriginal);
     const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
     if (!put.replaced) {
         fail(id, text);
         return;
     }
-    e.copyMade = e.request.recording;
+    e.outcome.copy = e.request.recording;
     setState(id, State::Done, text);
 }
 
@@ -610,7 +615,13 @@ void BatchQueue::setState(int id, State state, const QString &text)
         || state == State::ReadyForReview)
         slot(id).lock.reset();
     if (!text.isEmpty())
-        e.message = text;
+        e.outcome.text = text;
+    e.outcome.status = state == State::Done      ? Outcome::Status::Succeeded
+                       : state == State::Failed  ? Outcome::Status::Failed
+                       : state == State::Stopped ? Outcome::Status::Stopped
+                                                 : Outcome::Status::None;
+    if (e.outcome.status == Outcome::Status::Failed && e.outcome.refusal.isEmpty())
+        e.outcome.refusal = e.outcome.text;
     if (changed)
         emit stateChanged(id, state);
     if (!text.isEmpty())

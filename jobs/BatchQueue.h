@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RunRequest.h"
+#include "jobs/Outcome.h"
 
 #include <QObject>
 #include <QSet>
@@ -51,11 +52,10 @@ public:
         QString outputDir;
         State state = State::Waiting;
         double percent = -1; // the step under way, -1 until its tool reports
-        QString message; // what happened, in words; the reason of a failure
-        QString copyMade; // the checked copy, once it has taken its name
-        double keptSeconds = 0; // what the cut list kept of the recording in the copy
-        int breaksFound = 0; // in the detector's list
-        int breaksCut = 0; // in the copy's cut list, overlapping ones merged
+        // What happened: its words (the reason of a failure) and its
+        // facts. The copy's length is what the cut list kept of the
+        // recording, counted in its frames.
+        Outcome outcome;
         double seconds = 0; // the recording's length, once it has been read
     };
 

@@ -788,10 +788,11 @@ void CutJob::keepCopy()
     if (!m_cutNote.isEmpty())
         text = m_cutNote + QLatin1Char(' ') + text;
     if (m_container == media::Container::TransportStream
-        && m_media->info()->formatName == QLatin1String("mpeg"))
-        text +=
-            QStringLiteral(" It is a transport stream: a program stream has no place for its subtitles or "
-                           "its tracks' languages.");
+        && m_media->info()->formatName == QLatin1String("mpeg")) {
+        resultToBe().warnings << QStringLiteral("It is a transport stream: a program stream has no place "
+                                                "for its subtitles or its tracks' languages.");
+        text += QLatin1Char(' ') + resultToBe().warnings.last();
+    }
     end(Status::Succeeded, withOutcome(text));
 }
 
@@ -829,5 +830,13 @@ void CutJob::stop()
 void CutJob::end(Status status, const QString &outcome)
 {
     m_phase = Phase::None;
+    Outcome &result = resultToBe();
+    result.copy = m_copyMade;
+    result.cutter = m_copyMade.isEmpty() ? QString() : media::cutterName(m_cutter);
+    result.mencoderRefused = m_mencoderRefused;
+    result.keptSeconds = m_copyMade.isEmpty() ? 0 : m_copySeconds;
+    result.breaksCut = m_copyMade.isEmpty() ? 0 : int(m_cuts.size());
+    if (!m_copyMade.isEmpty() && !m_cutNote.isEmpty())
+        result.warnings.prepend(m_cutNote);
     finish(status, outcome);
 }

@@ -88,8 +88,21 @@ void Job::finish(Status status, const QString &outcome)
 {
     if (m_status != Status::Running && m_status != Status::Waiting)
         return;
+    // What came before (an earlier step's words) goes before a failure's
+    // reason in the status line, not into the reason.
+    const QString before = m_outcome;
     m_status = status;
     m_outcome = outcome;
+    m_result.status = status == Status::Succeeded ? Outcome::Status::Succeeded
+                      : status == Status::Failed  ? Outcome::Status::Failed
+                      : status == Status::Stopped ? Outcome::Status::Stopped
+                                                  : Outcome::Status::None;
+    m_result.text = outcome;
+    m_result.refusal.clear();
+    if (status == Status::Failed || status == Status::Stopped)
+        m_result.refusal = !before.isEmpty() && outcome.startsWith(before + QLatin1Char(' '))
+                               ? outcome.mid(before.size() + 1)
+                               : outcome;
     emit statusChanged(m_status);
     emit finished();
 }

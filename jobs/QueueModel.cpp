@@ -72,11 +72,11 @@ QString QueueModel::stateText(const BatchQueue::Entry &e)
     case BatchQueue::State::Cutting:
         return e.percent >= 0 ? QStringLiteral("%1 %2 %").arg(name).arg(int(std::floor(e.percent))) : name;
     case BatchQueue::State::Done:
-        return e.copyMade.isEmpty() || e.request.mode != RunRequest::Mode::Cut
+        return e.outcome.copy.isEmpty() || e.request.mode != RunRequest::Mode::Cut
                    ? name
-                   : QStringLiteral("done, %1").arg(timeText(e.keptSeconds, true));
+                   : QStringLiteral("done, %1").arg(timeText(e.outcome.keptSeconds, true));
     case BatchQueue::State::Failed:
-        return e.message.isEmpty() ? name : QStringLiteral("failed: ") + e.message;
+        return e.outcome.text.isEmpty() ? name : QStringLiteral("failed: ") + e.outcome.text;
     default:
         return name;
     }
@@ -100,7 +100,7 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return {};
     const BatchQueue::Entry &e = m_queue.entry(i);
     if (role == Qt::ToolTipRole)
-        return e.message.isEmpty() ? QVariant() : QVariant(e.message);
+        return e.outcome.text.isEmpty() ? QVariant() : QVariant(e.outcome.text);
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
     switch (index.column()) {

@@ -88,6 +88,8 @@ QString RunPipeline::evidence() const
 
 void RunPipeline::fail(const QString &text)
 {
+    if (!m_failed)
+        m_refusal = text;
     m_failed = true;
     setOutcome(withOutcome(text));
 }
@@ -129,6 +131,7 @@ void RunPipeline::start()
             const QString refusal = m_lock->refusal();
             m_lock.reset();
             m_failed = true;
+            m_refusal = refusal;
             m_request.erase = false;
             m_state = ProcessState::kStateFinished;
             setOutcome(refusal);
@@ -141,6 +144,7 @@ void RunPipeline::start()
     // A cut needs breaks to cut: the list on disk says how many there are
     // until a detection says again.
     m_found = Recording(m_request.recording).cutListCount().value_or(0);
+    m_breaksFound = m_found;
     m_state = ProcessState::kStateStart;
     advance();
 }
@@ -277,11 +281,13 @@ void RunPipeline::jobEnded(bool inStart)
     m_job = nullptr;
     const bool failed = job->status() == Job::Status::Failed;
     const bool failedBefore = m_failed;
+    if (failed && !failedBefore)
+        m_refusal = job->result().refusal;
     m_failed = m_failed || failed;
     switch (m_step) {
     case Step::Detect:
         if (job->status() == Job::Status::Succeeded)
-            m_found = static_cast<DetectJob *>(job)->commercialsFound();
+            m_breaksFound = m_found = static_cast<DetectJob *>(job)->commercialsFound();
         setOutcome(job->outcome());
         m_state = ProcessState::kStateAfterDetect;
         emit listsChanged();
@@ -292,6 +298,7 @@ void RunPipeline::jobEnded(bool inStart)
             m_mencoderRefused = cut->mencoderRefused();
         } else if (auto *list = qobject_cast<SkipListJob *>(job))
             m_copyMade = list->listMade();
+        m_cutResult = job->result();
         setOutcome(job->outcome());
         m_state = ProcessState::kStateAfterRemove;
         break;
@@ -346,6 +353,7 @@ void RunPipeline::finishRun()
         eraseWorkFiles(m_request);
     m_lock.reset();
     m_state = ProcessState::kStateIdle;
+    m_ended = true;
     emit finished();
 }
 
@@ -392,4 +400,25 @@ void RunPipeline::setOutcome(const QString &text)
 QString RunPipeline::withOutcome(const QString &text) const
 {
     return m_outcome.isEmpty() ? text : m_outcome + QLatin1Char(' ') + text;
+}
+
+Outcome RunPipeline::result() const
+{
+    Outcome r = m_cutResult;
+    r.status = m_stopRequested ? Outcome::Status::Stopped
+               : m_failed      ? Outcome::Status::Failed
+               : m_ended       ? Outcome::Status::Succeeded
+                               : Outcome::Status::None;
+    r.copy = m_copyMade;
+    if (r.copy.isEmpty()) {
+        r.cutter.clear();
+        r.keptSeconds = 0;
+        r.breaksCut = 0;
+    }
+    r.breaksFound = m_breaksFound;
+    r.refusal = m_failed || m_stopRequested ? m_refusal : QString();
+    if (m_stopRequested && r.refusal.isEmpty())
+        r.refusal = m_outcome;
+    r.text = m_outcome;
+    return r;
 }

@@ -2,6 +2,7 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/Outcome.h"
 #include "jobs/RunLog.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
@@ -65,6 +66,9 @@ public:
     bool isRunning() const { return m_state != ProcessState::kStateIdle; }
     // What the run has to say: its outcome so far, and at its end.
     const QString &outcome() const { return m_outcome; }
+    // The same as facts: what the cut made and by which cutter, and why
+    // the run failed. Its copy's length is the checked copy's own.
+    Outcome result() const;
     bool failed() const { return m_failed; }
     bool wasStopped() const { return m_stopRequested; }
     // The checked copy, once it has taken the output's name.
@@ -118,6 +122,11 @@ private:
     std::unique_ptr<RecordingMedia> m_ownMedia;
     ProcessState m_state = ProcessState::kStateIdle;
     QString m_outcome;
+    // The cut step's facts, and the first failure's reason.
+    Outcome m_cutResult;
+    QString m_refusal;
+    int m_breaksFound = 0;
+    bool m_ended = false;
     bool m_failed = false;
     bool m_stopRequested = false;
     bool m_inStart = false;

@@ -154,8 +154,9 @@ private slots:
         run.start();
         QVERIFY(finished.wait(20000));
         QCOMPARE(run.outcome(), outcome);
-        const bool kept = !outcome.contains(QStringLiteral("not kept"));
-        QCOMPARE(run.failed(), !kept);
+        const bool kept = run.result().status == Outcome::Status::Succeeded;
+        QCOMPARE(run.result().copy, kept ? request.output : QString());
+        QCOMPARE(run.result().cutter, kept ? QStringLiteral("ffmpeg") : QString());
         QCOMPARE(QFile::exists(request.output), kept);
         QVERIFY(CutJob::partialCopiesOf(request.output).isEmpty());
         // The run log says what was wrong with the copy thrown away.
