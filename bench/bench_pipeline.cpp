@@ -54,6 +54,7 @@
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/QueueTally.h"
 #include "process/PacketScan.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
@@ -763,7 +764,7 @@ void benchBatch()
         options.edlSeek = kEdlSeekAsShipped;
         c.setRunOptions(options);
         const QByteArray ini =
-            DetectJob::iniText(BatchQueue::withSharedCores(c.detectorSettings(), 2)).value_or(QByteArray());
+            DetectJob::iniText(QueueTally::withSharedCores(c.detectorSettings(), 2)).value_or(QByteArray());
         QStringList detect, cut;
         const auto quoted = [](const QStringList &args) {
             return shellLine(args) + QStringLiteral(" >/dev/null 2>&1");

@@ -1,13 +1,13 @@
 #include "jobs/BatchQueue.h"
 
-#include "core/MediaInfo.h"
 #include "core/PathText.h"
+#include "jobs/CopyHandOver.h"
 #include "jobs/CutMeasure.h"
 #include "jobs/QueueNames.h"
+#include "jobs/QueueTally.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
-#include "jobs/RunLog.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPointer>
-#include <QThread>
 
 #include <algorithm>
 
@@ -70,64 +69,12 @@ std::vector<const BatchQueue::Entry *> BatchQueue::others(int id, bool earlier) 
 
 int BatchQueue::defaultDetectionSlots(const QVariantMap &detectorSettings)
 {
-    const int threads = std::max(1, detectorSettings.value(QStringLiteral("thread_count")).toInt());
-    return std::max(1, QThread::idealThreadCount() / threads);
-}
-
-QVariantMap BatchQueue::withSharedCores(QVariantMap detectorSettings, int detectionsAtOnce)
-{
-    // comskip left to choose starts decoding threads of its own, which
-    // only contend with a detection on each core: two at once, on two
-    // cores, each took a core and a quarter and the pair ran slower than
-    // with one thread each. A count the user set is theirs.
-    QVariant &threads = detectorSettings[QStringLiteral("thread_count")];
-    if (detectionsAtOnce > 1 && threads.toString().isEmpty())
-        threads = std::max(1, QThread::idealThreadCount() / detectionsAtOnce);
-    return detectorSettings;
-}
-
-void BatchQueue::setDetectionSlots(int detections)
-{
-    m_detectionSlots = std::max(1, detections);
-    if (m_running)
-        schedule();
-}
-
-void BatchQueue::setStopBounds(int graceMs, int drainMs)
-{
-    m_graceMs = graceMs;
-    m_drainMs = drainMs;
+    return QueueTally::defaultDetectionSlots(detectorSettings);
 }
 
 QString BatchQueue::stateName(State state)
 {
-    switch (state) {
-    case State::Waiting:
-        return QStringLiteral("waiting");
-    case State::Detecting:
-        return QStringLiteral("detecting");
-    case State::Detected:
-        return QStringLiteral("detected");
-    case State::ReadyForReview:
-        return QStringLiteral("ready for review");
-    case State::Approved:
-        return QStringLiteral("approved");
-    case State::Cutting:
-        return QStringLiteral("cutting");
-    case State::Done:
-        return QStringLiteral("done");
-    case State::Failed:
-        return QStringLiteral("failed");
-    case State::Stopped:
-        return QStringLiteral("stopped");
-    }
-    return QString();
-}
-
-void BatchQueue::setReplaceOthers(bool replace, const QString &hint)
-{
-    m_replaceOthers = replace;
-    m_replaceHint = hint;
+    return QueueTally::stateName(state);
 }
 
 int BatchQueue::addRefused(const RunRequest &request, const QString &reason)
@@ -139,16 +86,6 @@ int BatchQueue::addRefused(const RunRequest &request, const QString &reason)
     emit added(id);
     fail(id, reason);
     return id;
-}
-
-int BatchQueue::add(const RunRequest &request, bool existingDetection, const QString &outputDir)
-{
-    return enqueue(request, existingDetection, outputDir, State::Waiting);
-}
-
-int BatchQueue::addDetected(const RunRequest &request, bool approved, const QString &outputDir)
-{
-    return enqueue(request, true, outputDir, approved ? State::Approved : State::ReadyForReview);
 }
 
 int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const QString &outputDir,
@@ -192,7 +129,7 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
     }
     if (initial != State::Waiting) {
         e.outcome.breaksFound = Recording(request.recording).cutListCount().value_or(0);
-        setState(id, initial, usingExistingDetection(e));
+        setState(id, initial, QueueNames::usingExistingDetection(e));
     }
     if (m_running)
         schedule();
@@ -206,23 +143,6 @@ void BatchQueue::start()
     m_running = true;
     m_stopping = false;
     schedule();
-}
-
-bool BatchQueue::active(int id) const
-{
-    const State s = entry(id).state;
-    // An approved recording waits for the next start once the queue stops.
-    if (s == State::Approved)
-        return !m_stopping;
-    return s == State::Waiting || s == State::Detecting || s == State::Detected || s == State::Cutting;
-}
-
-QString BatchQueue::usingExistingDetection(const Entry &e)
-{
-    return QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
-        .arg(e.request.baseName())
-        .arg(e.outcome.breaksFound)
-        .arg(e.outcome.breaksFound == 1 ? QString() : QStringLiteral("s"));
 }
 
 bool BatchQueue::approve(int id)
@@ -252,47 +172,11 @@ bool BatchQueue::remove(int id)
 
 double BatchQueue::fractionDone() const
 {
-    double sum = 0;
-    for (const auto &[id, s] : m_entries) {
-        const Entry &e = s->entry;
-        const double step = std::max(0.0, e.percent) / 100;
-        const double detectShare = e.request.remove ? (e.existingDetection ? 0.0 : 0.5) : 1.0;
-        switch (e.state) {
-        case State::Waiting:
-            break;
-        case State::Detecting:
-            sum += detectShare * step;
-            break;
-        case State::Detected:
-        case State::Approved:
-            sum += detectShare;
-            break;
-        case State::ReadyForReview:
-            sum += m_reviewFirst ? 1 : detectShare;
-            break;
-        case State::Cutting:
-            sum += detectShare + (1 - detectShare) * step;
-            break;
-        case State::Done:
-        case State::Failed:
-        case State::Stopped:
-            sum += 1;
-            break;
-        }
-    }
-    return m_entries.empty() ? 0 : sum / double(m_entries.size());
-}
-
-int BatchQueue::countIn(State state) const
-{
-    return int(std::count_if(m_entries.cbegin(), m_entries.cend(),
-                             [state](const auto &slot) { return slot.second->entry.state == state; }));
-}
-
-int BatchQueue::finishedCount() const
-{
-    return countIn(State::Done) + countIn(State::Failed) + countIn(State::Stopped)
-           + (m_reviewFirst ? countIn(State::ReadyForReview) : 0);
+    // Refused recordings too: each has ended.
+    std::vector<const Entry *> all;
+    for (const auto &[id, s] : m_entries)
+        all.push_back(&s->entry);
+    return QueueTally::fractionDone(all, m_reviewFirst);
 }
 
 void BatchQueue::schedule()
@@ -397,7 +281,7 @@ void BatchQueue::probed(int id)
                  !e.request.remove ? State::Done
                  : m_reviewFirst   ? State::ReadyForReview
                                    : State::Detected,
-                 usingExistingDetection(e));
+                 QueueNames::usingExistingDetection(e));
         if (!active(id))
             release(id);
         QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
@@ -416,7 +300,8 @@ void BatchQueue::detect(int id)
     for (const auto &[other, s] : m_entries)
         atOnce += (s->entry.state == State::Detecting || s->entry.state == State::Waiting)
                   && s->entry.request.detect;
-    request.detectorSettings = withSharedCores(request.detectorSettings, std::min(atOnce, m_detectionSlots));
+    request.detectorSettings =
+        QueueTally::withSharedCores(request.detectorSettings, std::min(atOnce, m_detectionSlots));
     startPipeline(id, request, false);
 }
 
@@ -435,23 +320,11 @@ void BatchQueue::cut(int id)
     RunRequest request = s.entry.request;
     request.detect = false;
     request.listsGiven = s.entry.existingDetection;
-    request.skipMencoder = m_mencoderRefused.contains(kindOf(id));
+    request.skipMencoder = m_mencoderRefused.contains(QueueNames::kindOf(s.media.get()));
     request.replaceOthers = m_replaceOthers;
     s.entry.percent = -1;
     setState(id, State::Cutting);
     startPipeline(id, request, true);
-}
-
-QString BatchQueue::kindOf(int id) const
-{
-    const Slot &s = *m_entries.at(id);
-    if (!s.media || !s.media->info())
-        return QString();
-    const media::MediaInfo &info = *s.media->info();
-    QStringList kind{info.formatName, info.videoCodec};
-    for (const media::AudioStream &a : info.audio)
-        kind << a.codec;
-    return kind.join(QLatin1Char('/'));
 }
 
 void BatchQueue::startPipeline(int id, const RunRequest &request, bool cutting)
@@ -494,7 +367,8 @@ void BatchQueue::pipelineEnded(int id, RunPipeline *run, bool cutting)
         m_cutting = -1;
     else
         --m_detecting;
-    if (const QString kind = kindOf(id); cutting && run->mencoderRefused() && !kind.isEmpty())
+    if (const QString kind = QueueNames::kindOf(s.media.get());
+        cutting && run->mencoderRefused() && !kind.isEmpty())
         m_mencoderRefused.insert(kind);
     const QString outcome = run->outcome();
     const Outcome result = run->result();
@@ -520,50 +394,24 @@ void BatchQueue::pipelineEnded(int id, RunPipeline *run, bool cutting)
             setState(id, State::Stopped,
                      QStringLiteral("Stopped before its cut; its detection is kept beside it."));
     } else {
-        e.outcome.copy = result.copy;
-        e.outcome.cutter = result.cutter;
-        e.outcome.mencoderRefused = result.mencoderRefused;
-        e.outcome.warnings = result.warnings;
-        if (e.outcome.copy.isEmpty()) {
+        const CopyHandOver handed = CopyHandOver::of(e.request, result.copy, s.read, outcome);
+        if (!handed.copy.isEmpty()) {
+            e.outcome.cutter = result.cutter;
+            e.outcome.mencoderRefused = result.mencoderRefused;
+            e.outcome.warnings = result.warnings;
+        } else {
             e.outcome.keptSeconds = 0;
             e.outcome.breaksCut = 0;
         }
-        if (!e.outcome.copy.isEmpty() && e.request.mode != RunRequest::Mode::SkipList
-            && !(trash::FileState::of(e.request.recording) == s.read)) {
-            // A DVR still writing it: the copy holds what was there when it
-            // was read, which is not the recording, so it is not kept.
-            QFile::remove(e.outcome.copy);
-            const int found = e.outcome.breaksFound;
-            e.outcome = Outcome();
-            e.outcome.breaksFound = found;
-            fail(id, QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
-                                    "was not kept.")
-                         .arg(pathtext::lastComponent(e.request.recording)));
-        } else if (e.request.replace && !e.outcome.copy.isEmpty() && e.request.mode == RunRequest::Mode::Cut)
-            putInPlace(id, outcome);
+        e.outcome.copy = handed.copy;
+        if (handed.kept)
+            setState(id, State::Done, handed.text);
         else
-            setState(id, State::Done, outcome);
+            fail(id, handed.text);
     }
     if (!active(id))
         release(id);
     QMetaObject::invokeMethod(this, &BatchQueue::schedule, Qt::QueuedConnection);
-}
-
-void BatchQueue::putInPlace(int id, const QString &outcome)
-{
-    // Only here, with the copy checked and named and the work files
-    // erased: a copy that was refused never comes this far.
-    Slot &s = slot(id);
-    Entry &e = s.entry;
-    const trash::Outcome put =
-        trash::replaceWithCopy(e.request.recording, e.outcome.copy, s.read, e.request.keepOriginal);
-    const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
-    if (!put.replaced) {
-        fail(id, text);
-        return;
-    }
-    e.outcome.copy = e.request.recording;
-    setState(id, State::Done, text);
 }
 
 void BatchQueue::stop()
@@ -616,10 +464,7 @@ void BatchQueue::setState(int id, State state, const QString &text)
         slot(id).lock.reset();
     if (!text.isEmpty())
         e.outcome.text = text;
-    e.outcome.status = state == State::Done      ? Outcome::Status::Succeeded
-                       : state == State::Failed  ? Outcome::Status::Failed
-                       : state == State::Stopped ? Outcome::Status::Stopped
-                                                 : Outcome::Status::None;
+    e.outcome.status = QueueTally::outcomeStatus(state);
     if (e.outcome.status == Outcome::Status::Failed && e.outcome.refusal.isEmpty())
         e.outcome.refusal = e.outcome.text;
     if (changed)

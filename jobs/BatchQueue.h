@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -65,26 +66,42 @@ public:
     // One detection a core, each as many cores as comskip's thread_count
     // asks (none set counts as one).
     static int defaultDetectionSlots(const QVariantMap &detectorSettings);
-    // The settings for one of detectionsAtOnce detections running side by
-    // side: the cores shared among them, unless comskip's thread_count is set.
-    static QVariantMap withSharedCores(QVariantMap detectorSettings, int detectionsAtOnce);
-    void setDetectionSlots(int detections);
+    void setDetectionSlots(int detections)
+    {
+        m_detectionSlots = std::max(1, detections);
+        if (m_running)
+            schedule();
+    }
     int detectionSlots() const { return m_detectionSlots; }
-    void setStopBounds(int graceMs, int drainMs);
+    void setStopBounds(int graceMs, int drainMs)
+    {
+        m_graceMs = graceMs;
+        m_drainMs = drainMs;
+    }
     // A file under a copy's name that Trimlet did not make from the same
     // recording is kept, and its recording refused (with hint after the
     // reason), unless replacing is allowed.
-    void setReplaceOthers(bool replace, const QString &hint = QString());
+    void setReplaceOthers(bool replace, const QString &hint = QString())
+    {
+        m_replaceOthers = replace;
+        m_replaceHint = hint;
+    }
 
     // Queues a recording; one that cannot be run (missing, unreadable, a
     // folder, already queued, a copy or work files another one would
     // write too) is Failed at once, with the reason. Returns its id.
-    int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString());
+    int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString())
+    {
+        return enqueue(request, existingDetection, outputDir, State::Waiting);
+    }
     // Queues a recording already refused, for the reason given.
     int addRefused(const RunRequest &request, const QString &reason);
     // Queues a recording whose detection lies beside it (its own, or a
     // DVR's), as ready for review or approved, without running comskip.
-    int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString());
+    int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString())
+    {
+        return enqueue(request, true, outputDir, approved ? State::Approved : State::ReadyForReview);
+    }
     // A detected recording waits for approval before its cut; off, each
     // is cut as soon as it is detected.
     void setReviewFirst(bool review) { m_reviewFirst = review; }
@@ -115,9 +132,17 @@ public:
     double fractionDone() const;
     // The recordings, and those of them with nothing left to run.
     int recordingCount() const { return count(); }
-    int finishedCount() const;
+    int finishedCount() const
+    {
+        return countIn(State::Done) + countIn(State::Failed) + countIn(State::Stopped)
+               + (m_reviewFirst ? countIn(State::ReadyForReview) : 0);
+    }
     // Recordings in the queue in that state.
-    int countIn(State state) const;
+    int countIn(State state) const
+    {
+        const QList<int> all = ids();
+        return int(std::count_if(all.cbegin(), all.cend(), [&](int id) { return entry(id).state == state; }));
+    }
 
 signals:
     void added(int id);
@@ -138,23 +163,26 @@ private:
     std::vector<const Entry *> others(int id, bool earlier = false) const;
     void probed(int id);
     void readForCut(int id);
-    static QString usingExistingDetection(const Entry &e);
     void detect(int id);
     void cut(int id);
     void startPipeline(int id, const RunRequest &request, bool cutting);
     void pipelineEnded(int id, RunPipeline *run, bool cutting);
-    // The checked copy takes the recording's name (a request's replace).
-    void putInPlace(int id, const QString &outcome);
     void setState(int id, State state, const QString &text = QString());
     void fail(int id, const QString &text);
     void release(int id);
-    bool active(int id) const;
+    // Something is left to run on it; an approved recording waits for the
+    // next start once the queue stops.
+    bool active(int id) const
+    {
+        const State s = entry(id).state;
+        return s == State::Approved ? !m_stopping
+                                    : s == State::Waiting || s == State::Detecting || s == State::Detected
+                                          || s == State::Cutting;
+    }
     void finishIfIdle();
 
     // A fresh reading of the recording, probed() when it has answered.
     void startReading(int id);
-    // The container and codecs of the recording id holds, once read.
-    QString kindOf(int id) const;
 
     // Ordered by id, which is the order the recordings were added in.
     std::map<int, std::unique_ptr<Slot>> m_entries;

@@ -122,6 +122,25 @@ QString QueueNames::readRefusal(const RecordingMedia &media, const QString &reco
     return QString();
 }
 
+QString QueueNames::usingExistingDetection(const BatchQueue::Entry &e)
+{
+    return QStringLiteral("Using the existing detection: %1.edl (%2 break%3), not running comskip.")
+        .arg(e.request.baseName())
+        .arg(e.outcome.breaksFound)
+        .arg(e.outcome.breaksFound == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString QueueNames::kindOf(const RecordingMedia *media)
+{
+    if (!media || !media->info())
+        return QString();
+    const media::MediaInfo &info = *media->info();
+    QStringList kind{info.formatName, info.videoCodec};
+    for (const media::AudioStream &a : info.audio)
+        kind << a.codec;
+    return kind.join(QLatin1Char('/'));
+}
+
 QString QueueNames::settledOutput(const BatchQueue::Entry &e, const media::MediaInfo &info)
 {
     if (!e.request.output.isEmpty())

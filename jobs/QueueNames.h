@@ -35,6 +35,11 @@ public:
     static QString copyStem(const BatchQueue::Entry &e);
     // Why the recording, as read, is none to run; empty when it is one.
     static QString readRefusal(const RecordingMedia &media, const QString &recording);
+    // What the queue says of a recording whose detection it takes as it lies.
+    static QString usingExistingDetection(const BatchQueue::Entry &e);
+    // The container and codecs of a recording once read; empty before.
+    // Recordings from one source share the faults of a cutter's copies.
+    static QString kindOf(const RecordingMedia *media);
     // The name the window would propose, in the container the copy will be in.
     static QString settledOutput(const BatchQueue::Entry &e, const media::MediaInfo &info);
     // Why the settled output cannot take the copy. A file under its name

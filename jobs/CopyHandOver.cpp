@@ -1,0 +1,28 @@
+#include "jobs/CopyHandOver.h"
+
+#include "core/PathText.h"
+
+#include <QFile>
+
+CopyHandOver CopyHandOver::of(const RunRequest &request, const QString &copy, const trash::FileState &read,
+                              const QString &outcome)
+{
+    if (copy.isEmpty())
+        return {true, copy, outcome};
+    if (request.mode != RunRequest::Mode::SkipList && !(trash::FileState::of(request.recording) == read)) {
+        // A DVR still writing it: the copy holds what was there when it
+        // was read, which is not the recording, so it is not kept.
+        QFile::remove(copy);
+        return {false, QString(),
+                QStringLiteral("%1 changed while it was cut (is it still being written?), so its copy "
+                               "was not kept.")
+                    .arg(pathtext::lastComponent(request.recording))};
+    }
+    if (!request.replace || request.mode != RunRequest::Mode::Cut)
+        return {true, copy, outcome};
+    // Only here, with the copy checked and named and the work files
+    // erased: a copy that was refused never comes this far.
+    const trash::Outcome put = trash::replaceWithCopy(request.recording, copy, read, request.keepOriginal);
+    const QString text = outcome.isEmpty() ? put.message : outcome + QLatin1Char(' ') + put.message;
+    return {put.replaced, put.replaced ? request.recording : copy, text};
+}
