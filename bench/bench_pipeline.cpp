@@ -143,7 +143,7 @@ qint64 runUntilIdle(AppController &c, const std::function<void()> &start)
             std::fprintf(stderr, "stall of %lld ms at %lld ms\n", now - last, last);
         worst = std::max(worst, now - last);
         last = now;
-        if (c.processState() == AppController::kStateIdle)
+        if (c.processState() == AppController::ProcessState::kStateIdle)
             loop.quit();
     });
     tick.start();
@@ -687,9 +687,9 @@ bool runBatch(const QList<RunRequest> &requests, int detections, QString &proble
     QObject::connect(&queue, &BatchQueue::finished, &loop, &QEventLoop::quit);
     queue.start();
     loop.exec();
-    for (int i = 0; i < queue.count(); ++i)
-        if (queue.entry(i).state != BatchQueue::State::Done || queue.entry(i).copyMade.isEmpty()) {
-            problem = queue.entry(i).request.recording + QStringLiteral(": ") + queue.entry(i).message;
+    for (const int i : queue.ids())
+        if (queue.entry(i).state != BatchQueue::State::Done || queue.entry(i).outcome.copy.isEmpty()) {
+            problem = queue.entry(i).request.recording + QStringLiteral(": ") + queue.entry(i).outcome.text;
             return false;
         }
     return true;
