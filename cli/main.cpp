@@ -397,7 +397,7 @@ int main(int argc, char *argv[])
     }
     std::map<int, QByteArray> rawInputs;
     for (const QString &path : recordings) {
-        const RunRequest request = builder.build(path, outputAsked);
+        const RunRequest request = builder.build(QFileInfo(path).absoluteFilePath(), outputAsked);
         const auto found = unnamable.find(path);
         if (found != unnamable.end() && !found->second.empty()) {
             QByteArray raw = found->second.back();

@@ -57,7 +57,9 @@ RequestBuilder &RequestBuilder::toolsFrom(const ToolLocator &locator)
 RunRequest RequestBuilder::build(const QString &recording, const QString &output) const
 {
     RunRequest r = m_common;
-    r.recording = recording.isEmpty() ? QString() : QFileInfo(recording).absoluteFilePath();
+    // As the caller names it: the window's and the command line's are
+    // absolute already, and a tool is handed the name it was given.
+    r.recording = recording;
     r.replace = r.replace && r.remove && r.mode == RunRequest::Mode::Cut;
     const QString text = output.trimmed();
     if (!r.remove)
