@@ -33,16 +33,7 @@ class AppController : public QObject, public UpdaterDelegate
     Q_PROPERTY(QString lastChecked READ lastChecked NOTIFY lastCheckedChanged)
 
 public:
-    enum ProcessState : qint32 {
-        kStateIdle = RunPipeline::kStateIdle,
-        kStateStart = RunPipeline::kStateStart,
-        kStateDetecting = RunPipeline::kStateDetecting,
-        kStateAfterDetect = RunPipeline::kStateAfterDetect,
-        kStateRemoving = RunPipeline::kStateRemoving,
-        kStateAfterRemove = RunPipeline::kStateAfterRemove,
-        kStateCleaning = RunPipeline::kStateCleaning,
-        kStateFinished = RunPipeline::kStateFinished,
-    };
+    using ProcessState = RunPipeline::ProcessState;
     using RunButton = RunControl::RunButton;
     using Action = RunControl::Action;
     using Row = RunControl::Row;
@@ -140,6 +131,10 @@ public:
     {
         return m_settings.runRequest(m_session, detect, remove, erase);
     }
+    RequestBuilder requestBuilder(bool detect, bool remove, bool erase) const
+    {
+        return m_settings.requestBuilder(m_session, detect, remove, erase);
+    }
     // The run under way, or the last one.
     const RunRequest &request() const { return m_run.request(); }
     const QVariantMap &iniFileData() const { return m_settings.iniFileData(); }
@@ -189,7 +184,8 @@ public:
     // ---- state, readable by the windows and tests
     const TaskWrapper *runner() const { return m_run.pipeline() ? m_run.pipeline()->runner() : nullptr; }
     bool logFileOpen() const { return m_run.pipeline() && m_run.pipeline()->logFileOpen(); }
-    qint32 processState() const { return m_run.processState(); }
+    ProcessState processState() const { return m_run.processState(); }
+    Outcome lastOutcome() const { return m_run.pipeline() ? m_run.pipeline()->result() : Outcome(); }
     const QString &status() const { return m_status; }
     // Says something on the status line.
     void setStatusText(const QString &text);

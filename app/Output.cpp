@@ -6,11 +6,11 @@
 #include "core/PathText.h"
 #include "jobs/CutJob.h"
 #include "jobs/Recording.h"
+#include "jobs/RequestBuilder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 
 QString RecordingSession::proposedOutput(bool probed) const
 {
@@ -65,14 +65,11 @@ QStringList RecordingSession::partialCopies() const
 
 QString RecordingSession::settledOutput() const
 {
-    const QString text = m_outputText.trimmed();
-    if (text.isEmpty())
-        return QString();
-    // A bare name means beside the recording, never the working directory
-    // of whoever started Trimlet.
-    if (QDir::isRelativePath(text) && !outDir().isEmpty())
-        return QDir::cleanPath(outDir() + QLatin1Char('/') + text);
-    return QDir::cleanPath(QFileInfo(text).absoluteFilePath());
+    return RequestBuilder()
+        .steps(false, true, false)
+        .mode(RunRequest::Mode::Cut)
+        .build(movieFile(), m_outputText)
+        .output;
 }
 
 void RecordingSession::removeStaleCopies()
@@ -89,34 +86,21 @@ bool RecordingSession::outputIsInput() const
 
 QString RecordingSession::outputProblem()
 {
-    const QString output = settledOutput();
-    if (output.isEmpty())
-        return QStringLiteral("Choose where the cut copy goes.");
+    RunRequest request = RequestBuilder()
+                             .steps(false, true, false)
+                             .mode(m_outputMode)
+                             .replaceRecording(replacesRecording())
+                             .build(movieFile(), m_outputText);
     // The skip list is the detector's own list rewritten for a player.
-    if (m_outputMode == RunRequest::Mode::SkipList)
-        return QString();
-    const QFileInfo out(output);
-    const QFileInfo dir(out.absolutePath());
-    if (!dir.isDir())
-        return QStringLiteral("The folder for the cut copy does not exist: %1")
-            .arg(QDir::toNativeSeparators(dir.absoluteFilePath()));
-    if (out.isDir())
-        return QStringLiteral("The cut copy's name is a folder: %1").arg(QDir::toNativeSeparators(output));
-    // As root no permission bit says no, so the directory is asked directly.
-    {
-        QTemporaryFile probe(dir.absoluteFilePath() + QStringLiteral("/.trimlet-write-check-XXXXXX"));
-        if (!probe.open())
-            return QStringLiteral("The folder for the cut copy cannot be written: %1")
-                .arg(QDir::toNativeSeparators(dir.absoluteFilePath()));
+    if (m_outputMode == RunRequest::Mode::SkipList) {
+        if (!m_outputText.trimmed().isEmpty())
+            return QString();
+        request.output.clear();
+        return RequestBuilder::outputProblem(request);
     }
-    if (outputIsInput())
-        return QStringLiteral("The output file is the recording itself: choose another name.");
-    // Refused before any tool runs: the run's work files beside the
-    // recording, and the cutter's hidden partial copy, must fit their folder.
-    if (const QString tooLong = m_recording.workFileNameRefusal(); !tooLong.isEmpty())
-        return tooLong;
-    if (const QString tooLong = Recording::copyNameRefusal(output); !tooLong.isEmpty())
-        return tooLong;
+    if (const QString problem = RequestBuilder::outputProblem(request, true); !problem.isEmpty())
+        return problem;
+    const QFileInfo out(request.output);
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
         const QString question =
             QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());

@@ -275,12 +275,12 @@ void RunControl::clean()
     emit workFilesChanged();
     // Erasing is a step of its own, ended as a tool's is: the state it
     // leaves is looked at on the next pass of the event loop.
-    logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, processState()));
+    logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, int(processState())));
     QMetaObject::invokeMethod(
         this,
         [this] {
-            logLine(QString::asprintf("runTask: processState = %d in", processState()));
-            logLine(QString::asprintf("runTask: processState = %d out", processState()));
+            logLine(QString::asprintf("runTask: processState = %d in", int(processState())));
+            logLine(QString::asprintf("runTask: processState = %d out", int(processState())));
         },
         Qt::QueuedConnection);
 }

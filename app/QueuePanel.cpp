@@ -83,6 +83,8 @@ void QueuePanel::connectControls()
     };
     // Before the save, which writes a stopped row as it held it.
     connect(&m_queue, &BatchQueue::stateChanged, this, &QueuePanel::track);
+    connect(&m_queue, &BatchQueue::removed, this, &QueuePanel::forget);
+    connect(&m_queue, &BatchQueue::removed, this, queueChanged);
     connect(&m_queue, &BatchQueue::added, this,
             [this](int index) { track(index, m_queue.entry(index).state); });
     connect(&m_queue, &BatchQueue::stateChanged, this, queueChanged);
@@ -98,15 +100,12 @@ void QueuePanel::connectControls()
 RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const
 {
     // The window's options and tools, for this recording rather than the
-    // one shown.
-    RunRequest r = m_controller.runRequest(true, true, m_controller.runOptions().autoClean);
-    r.recording = path;
-    r.mode = mode;
-    r.output = mode == RunRequest::Mode::SkipList ? QString() : output;
-    // Only a single run asks before a recording goes to the trash: a row's
-    // copy is made beside its recording.
-    r.replace = false;
-    return r;
+    // one shown. Only a single run asks before a recording goes to the
+    // trash: a row's copy is made beside its recording.
+    return m_controller.requestBuilder(true, true, m_controller.runOptions().autoClean)
+        .mode(mode)
+        .replaceRecording(false)
+        .build(path, output);
 }
 
 void QueuePanel::addRecordings(const QStringList &paths)
@@ -159,13 +158,16 @@ int QueuePanel::enqueueSaved(const queuestore::Saved &saved)
                                    : m_queue.addDetected(request, state == State::Approved);
 }
 
+void QueuePanel::forget(int index)
+{
+    m_held.remove(index);
+    m_lastLive.remove(index);
+}
+
 void QueuePanel::track(int index, State state)
 {
     const BatchQueue::Entry &e = m_queue.entry(index);
-    if (e.removed) {
-        m_held.remove(index);
-        m_model.setNotFound(index, false);
-    } else if (state == State::Stopped) {
+    if (state == State::Stopped) {
         if (!m_held.contains(index))
             m_held.insert(index, queuestore::Saved{e.request.recording, e.request.output, e.request.mode,
                                                    m_lastLive.value(index, State::Waiting)});
@@ -189,10 +191,11 @@ void QueuePanel::takeUpHeld()
             if (!QFileInfo::exists(saved.recording) || !m_queue.remove(index))
                 continue;
             bool queued = false;
-            for (int i = 0; i < m_queue.count() && !queued; ++i) {
+            for (const int i : m_queue.ids()) {
                 const BatchQueue::Entry &e = m_queue.entry(i);
-                queued = !e.removed && e.state != State::Failed && !m_held.contains(i)
-                         && QFileInfo(e.request.recording) == QFileInfo(saved.recording);
+                queued = queued
+                         || (e.state != State::Failed && !m_held.contains(i)
+                             && QFileInfo(e.request.recording) == QFileInfo(saved.recording));
             }
             if (!queued)
                 enqueueSaved(saved);
@@ -328,9 +331,9 @@ void QueuePanel::removeSelected()
 void QueuePanel::showCopy()
 {
     const int index = selectedEntry();
-    if (index >= 0 && !m_queue.entry(index).copyMade.isEmpty())
+    if (index >= 0 && !m_queue.entry(index).outcome.copy.isEmpty())
         QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QFileInfo(m_queue.entry(index).copyMade).absolutePath()));
+            QUrl::fromLocalFile(QFileInfo(m_queue.entry(index).outcome.copy).absolutePath()));
 }
 
 QString QueuePanel::progressText() const
@@ -347,10 +350,8 @@ QueuePanel::StepProgress QueuePanel::stepProgress() const
 {
     double detected = 0, cut = 0;
     int detections = 0, cuts = 0;
-    for (int i = 0; i < m_queue.count(); ++i) {
+    for (const int i : m_queue.ids()) {
         const BatchQueue::Entry &e = m_queue.entry(i);
-        if (e.removed)
-            continue;
         const double step = std::max(0.0, e.percent) / 100;
         if (!e.existingDetection) {
             ++detections;
@@ -361,7 +362,7 @@ QueuePanel::StepProgress QueuePanel::stepProgress() const
         } else if (e.state == State::Cutting) {
             ++cuts;
             cut += step;
-        } else if (e.state == State::Done && !e.copyMade.isEmpty()) {
+        } else if (e.state == State::Done && !e.outcome.copy.isEmpty()) {
             ++cuts;
             cut += 1;
         }
@@ -407,8 +408,8 @@ void QueuePanel::updateControls()
     m_ui.mNextReviewButton->setEnabled(anyReview && !single);
     m_ui.mRemoveFromQueueButton->setEnabled(index >= 0 && state != State::Detecting
                                             && state != State::Cutting);
-    m_ui.mShowQueueCopyButton->setEnabled(index >= 0 && !m_queue.entry(index).copyMade.isEmpty()
-                                          && QFileInfo::exists(m_queue.entry(index).copyMade));
+    m_ui.mShowQueueCopyButton->setEnabled(index >= 0 && !m_queue.entry(index).outcome.copy.isEmpty()
+                                          && QFileInfo::exists(m_queue.entry(index).outcome.copy));
     QString status = progressText();
     if (status.isEmpty() && !isEmpty())
         status = m_queue.recordingCount() == 1 ? tr("1 recording")

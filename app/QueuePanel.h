@@ -73,6 +73,8 @@ private:
     void finished();
     // A row's last state before it stopped; a stopped one is held as that.
     void track(int index, BatchQueue::State state);
+    // A row taken out of the queue is no longer held or followed.
+    void forget(int index);
     // A saved row back in the queue: as it was, or held while its
     // recording is not there.
     int enqueueSaved(const queuestore::Saved &saved);

@@ -53,8 +53,11 @@ public:
     void probeAnswered();
     // The probe refused the recording: the status line says why.
     void setOutcome(const QString &text);
-    bool runInProgress() const { return processState() != RunPipeline::kStateIdle; }
-    qint32 processState() const { return m_pipeline ? m_pipeline->state() : RunPipeline::kStateIdle; }
+    bool runInProgress() const { return processState() != RunPipeline::ProcessState::kStateIdle; }
+    RunPipeline::ProcessState processState() const
+    {
+        return m_pipeline ? m_pipeline->state() : RunPipeline::ProcessState::kStateIdle;
+    }
     const RunPipeline *pipeline() const { return m_pipeline; }
     const RunRequest &request() const { return m_request; }
     EndSound &endSound() { return m_endSound; }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobs/RequestBuilder.h"
+
 #include "app/RunOptions.h"
 #include "core/RunRequest.h"
 #include "process/ToolLocator.h"
@@ -33,6 +35,8 @@ public:
     static QStringList profilesFound();
     // What Run would ask for now on the session's recording and output.
     RunRequest runRequest(const RecordingSession &session, bool detect, bool remove, bool erase) const;
+    // The window's options and tools, for a request of any recording.
+    RequestBuilder requestBuilder(const RecordingSession &session, bool detect, bool remove, bool erase) const;
     // The ini file a detection would write now, beside the session's recording.
     void writeIniFile(const RecordingSession &session) const;
     // The tools' argument vectors as the options would have them now (see

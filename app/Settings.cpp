@@ -57,35 +57,25 @@ QStringList RunSettings::profilesFound()
     return names;
 }
 
+RequestBuilder RunSettings::requestBuilder(const RecordingSession &session, bool detect, bool remove,
+                                           bool erase) const
+{
+    RequestBuilder builder;
+    builder.steps(detect, remove, erase)
+        .mode(session.outputMode())
+        .detectorSettings(detectorSettings(), m_profile)
+        .cutterOptions(m_options.noSkip, m_options.edlSeek, m_options.mencoderCutter)
+        .replaceRecording(session.replacesRecording())
+        .toolsFrom(m_toolLocator);
+    return builder;
+}
+
 RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove,
                                    bool erase) const
 {
-    RunRequest r;
-    r.recording = session.movieFile();
-    r.outDir = session.outDir();
-    r.baseName = session.baseName();
-    r.mode = session.outputMode();
-    r.output = !remove ? QString()
-               : session.outputMode() == RunRequest::Mode::SkipList
-                   ? session.recording().proposedOutput(QString(), session.outputMode())
-                   : session.settledOutput();
+    RunRequest r = requestBuilder(session, detect, remove, erase).build(session.movieFile(), session.outputText());
     // The user was asked before an existing file under that name is replaced.
-    r.replaceOthers =
-        !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
-    r.replace = remove && session.replacesRecording() && r.mode == RunRequest::Mode::Cut;
-    r.detect = detect;
-    r.remove = remove;
-    r.erase = erase;
-    r.detectorSettings = detectorSettings();
-    r.profile = m_profile;
-    r.noSkip = m_options.noSkip;
-    r.edlSeek = m_options.edlSeek;
-    r.mencoderCutter = m_options.mencoderCutter;
-    r.mencoderCutter = m_options.mencoderCutter;
-    r.tools.comskip = toolPath(QStringLiteral("comskip"));
-    r.tools.mencoder = toolPath(QStringLiteral("mencoder"));
-    r.tools.ffmpeg = toolPath(QStringLiteral("ffmpeg"));
-    r.tools.ffprobe = toolPath(QStringLiteral("ffprobe"));
+    r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
     return r;
 }
 

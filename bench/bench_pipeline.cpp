@@ -54,6 +54,7 @@
 #include "jobs/CutJob.h"
 #include "jobs/DetectJob.h"
 #include "jobs/DetectorSettings.h"
+#include "jobs/QueueTally.h"
 #include "process/PacketScan.h"
 #include "ui_GraphWindow.h"
 #include "ui_MainWindow.h"
@@ -142,7 +143,7 @@ qint64 runUntilIdle(AppController &c, const std::function<void()> &start)
             std::fprintf(stderr, "stall of %lld ms at %lld ms\n", now - last, last);
         worst = std::max(worst, now - last);
         last = now;
-        if (c.processState() == AppController::kStateIdle)
+        if (c.processState() == AppController::ProcessState::kStateIdle)
             loop.quit();
     });
     tick.start();
@@ -686,9 +687,9 @@ bool runBatch(const QList<RunRequest> &requests, int detections, QString &proble
     QObject::connect(&queue, &BatchQueue::finished, &loop, &QEventLoop::quit);
     queue.start();
     loop.exec();
-    for (int i = 0; i < queue.count(); ++i)
-        if (queue.entry(i).state != BatchQueue::State::Done || queue.entry(i).copyMade.isEmpty()) {
-            problem = queue.entry(i).request.recording + QStringLiteral(": ") + queue.entry(i).message;
+    for (const int i : queue.ids())
+        if (queue.entry(i).state != BatchQueue::State::Done || queue.entry(i).outcome.copy.isEmpty()) {
+            problem = queue.entry(i).request.recording + QStringLiteral(": ") + queue.entry(i).outcome.text;
             return false;
         }
     return true;
@@ -763,7 +764,7 @@ void benchBatch()
         options.edlSeek = kEdlSeekAsShipped;
         c.setRunOptions(options);
         const QByteArray ini =
-            DetectJob::iniText(BatchQueue::withSharedCores(c.detectorSettings(), 2)).value_or(QByteArray());
+            DetectJob::iniText(QueueTally::withSharedCores(c.detectorSettings(), 2)).value_or(QByteArray());
         QStringList detect, cut;
         const auto quoted = [](const QStringList &args) {
             return shellLine(args) + QStringLiteral(" >/dev/null 2>&1");

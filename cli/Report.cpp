@@ -10,13 +10,15 @@ Report::Report(const BatchQueue &queue, Mode mode, QObject *parent)
     : QObject(parent), m_queue(queue), m_mode(mode), m_terminal(mode == Mode::Bar)
 {
     m_clock.start();
+    // A watched folder's queue lets go of each recording once it has ended.
+    connect(&queue, &BatchQueue::removed, this, [this](int index) {
+        m_tenths.remove(index);
+        m_said.remove(index);
+    });
     if (!watched()) {
         // Told as it ends, not when the batch does: a watched folder's
         // queue may never end.
         connect(&queue, &BatchQueue::stateChanged, this, [this](int index, BatchQueue::State state) {
-            // A watched folder's queue lets go of a recording once it has ended.
-            if (m_queue.entry(index).removed)
-                return;
             if (state == BatchQueue::State::Done || state == BatchQueue::State::Failed
                 || state == BatchQueue::State::Stopped)
                 sayOutcome(index);
@@ -37,7 +39,12 @@ Report::Report(const BatchQueue &queue, Mode mode, QObject *parent)
 
 QString Report::name(int index) const
 {
-    return m_shownNames.value(index, pathtext::lastComponent(m_queue.entry(index).request.recording));
+    return name(index, m_queue.entry(index));
+}
+
+QString Report::name(int index, const BatchQueue::Entry &e) const
+{
+    return m_shownNames.value(index, pathtext::lastComponent(e.request.recording));
 }
 
 void Report::setShownName(int index, const QString &name)
@@ -64,16 +71,20 @@ void Report::say(const QString &line)
 
 void Report::sayOutcome(int index)
 {
-    const BatchQueue::Entry &e = m_queue.entry(index);
+    sayOutcome(index, m_queue.entry(index));
+}
+
+void Report::sayOutcome(int index, const BatchQueue::Entry &e)
+{
     if (m_mode == Mode::Errors && e.state == BatchQueue::State::Done)
         return;
     // A copy in the recording's place says where the recording went.
-    const bool replaced = !e.copyMade.isEmpty() && e.copyMade == e.request.recording;
-    const QString what = e.state != BatchQueue::State::Done || replaced ? e.message
-                         : !e.copyMade.isEmpty()                        ? e.copyMade
+    const bool replaced = !e.outcome.copy.isEmpty() && e.outcome.copy == e.request.recording;
+    const QString what = e.state != BatchQueue::State::Done || replaced ? e.outcome.text
+                         : !e.outcome.copy.isEmpty()                    ? e.outcome.copy
                                                                         : QString();
     print(QStringLiteral("%1: %2%3")
-              .arg(name(index), BatchQueue::stateName(e.state),
+              .arg(name(index, e), BatchQueue::stateName(e.state),
                    what.isEmpty() ? QString() : QStringLiteral(": ") + shown(index, what)));
 }
 
@@ -98,8 +109,6 @@ void Report::close()
 void Report::messaged(int index, const QString &text)
 {
     // The outcome is said again after the erase step; once is enough.
-    if (m_said.size() <= index)
-        m_said.resize(m_queue.count());
     if (m_said[index].contains(text))
         return;
     m_said[index] << text;
@@ -108,10 +117,8 @@ void Report::messaged(int index, const QString &text)
 
 void Report::stateChanged(int index, BatchQueue::State state)
 {
-    if (size_t(index) >= m_tenths.size())
-        m_tenths.resize(size_t(m_queue.count()), -1);
     // Each step's tenths are told afresh.
-    m_tenths[size_t(index)] = -1;
+    m_tenths[index] = -1;
     if (state == BatchQueue::State::Detecting || state == BatchQueue::State::Cutting)
         say(name(index) + QStringLiteral(": ") + BatchQueue::stateName(state));
 }
@@ -120,17 +127,15 @@ void Report::progressed(int index, double percent)
 {
     if (m_terminal)
         return;
-    if (size_t(index) >= m_tenths.size())
-        m_tenths.resize(size_t(m_queue.count()), -1);
     // A tool's start (a cut made again by ffmpeg) counts its tenths afresh.
     if (percent < 0) {
-        m_tenths[size_t(index)] = -1;
+        m_tenths[index] = -1;
         return;
     }
     const int tenth = int(std::floor(percent / 10));
-    if (tenth <= m_tenths[size_t(index)])
+    if (tenth <= m_tenths.value(index, -1))
         return;
-    m_tenths[size_t(index)] = tenth;
+    m_tenths[index] = tenth;
     const BatchQueue::State state = m_queue.entry(index).state;
     say(QStringLiteral("%1: %2 %3%").arg(name(index), BatchQueue::stateName(state)).arg(tenth * 10));
 }
@@ -145,7 +150,7 @@ void Report::drawBar()
     if (!m_terminal)
         return;
     int detecting = 0, cutting = 0;
-    for (int i = 0; i < m_queue.count(); ++i) {
+    for (const int i : m_queue.ids()) {
         const BatchQueue::State s = m_queue.entry(i).state;
         detecting += s == BatchQueue::State::Detecting;
         cutting += s == BatchQueue::State::Cutting;

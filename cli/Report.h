@@ -9,7 +9,6 @@
 #include <QTimer>
 
 #include <functional>
-#include <vector>
 
 // What the batch is doing, on stderr. Watched (a terminal, or asked for):
 // each recording's messages as lines, and its progress as a live bar with
@@ -34,6 +33,8 @@ public:
     void setTextFilter(int index, std::function<QString(const QString &)> filter);
     // A recording's end, said but with Errors unless it failed or stopped.
     void sayOutcome(int index);
+    // The same for one the queue has let go of, as it was then.
+    void sayOutcome(int index, const BatchQueue::Entry &e);
     bool watched() const { return m_mode == Mode::Bar || m_mode == Mode::ProgressLines; }
     // Takes the bar off the terminal for good.
     void close();
@@ -46,6 +47,7 @@ private:
     void drawBar();
     void clearBar();
     QString name(int index) const;
+    QString name(int index, const BatchQueue::Entry &e) const;
     QString shown(int index, const QString &text) const;
     // The whole batch's share done, 0 to 1: a recording to cut counts its
     // detection as half of it.
@@ -57,8 +59,8 @@ private:
     bool m_barShown = false;
     QElapsedTimer m_clock;
     QTimer m_redraw;
-    std::vector<int> m_tenths; // per recording, the last tenth told
-    QList<QStringList> m_said; // per recording, what it has told
+    QHash<int, int> m_tenths; // per recording, the last tenth told
+    QHash<int, QStringList> m_said; // per recording, what it has told
     QHash<int, QString> m_shownNames;
     QHash<int, std::function<QString(const QString &)>> m_filters;
 };

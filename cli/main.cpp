@@ -10,6 +10,7 @@
 #include "jobs/DetectorSettings.h"
 #include "jobs/FolderWatch.h"
 #include "jobs/Profiles.h"
+#include "jobs/RequestBuilder.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
 
@@ -66,21 +67,25 @@ int usageError(const QString &text)
 }
 
 // rawInput and standIn: the bytes and the stand-in of a name that is not
-// UTF-8, or empty and null.
+// UTF-8, or empty and null. Written from the outcome's facts; nothing is
+// read back from its words.
 QJsonObject summary(const BatchQueue::Entry &e, const QByteArray &rawInput, const rawnames::StandIn *standIn)
 {
-    const QString copy = standIn && !e.copyMade.isEmpty() ? standIn->copyMade() : e.copyMade;
+    const Outcome &o = e.outcome;
+    const bool made = !o.copy.isEmpty();
+    const QString copy = standIn && made ? standIn->copyMade() : o.copy;
     return QJsonObject{
         {QStringLiteral("input"), rawInput.isEmpty() ? QFileInfo(e.request.recording).absoluteFilePath()
                                                      : rawnames::escaped(rawInput)},
         {QStringLiteral("state"), BatchQueue::stateName(e.state)},
-        {QStringLiteral("output"), copy.isEmpty() ? QJsonValue() : QJsonValue(copy)},
-        {QStringLiteral("kept_seconds"), e.copyMade.isEmpty() ? 0.0 : qRound(e.keptSeconds * 1000) / 1000.0},
-        {QStringLiteral("breaks_found"), e.breaksFound},
-        {QStringLiteral("breaks_cut"), e.copyMade.isEmpty() ? 0 : e.breaksCut},
+        {QStringLiteral("output"), made ? QJsonValue(copy) : QJsonValue()},
+        {QStringLiteral("cutter"), made && !o.cutter.isEmpty() ? QJsonValue(o.cutter) : QJsonValue()},
+        {QStringLiteral("kept_seconds"), made ? qRound(o.keptSeconds * 1000) / 1000.0 : 0.0},
+        {QStringLiteral("breaks_found"), o.breaksFound},
+        {QStringLiteral("breaks_cut"), made ? o.breaksCut : 0},
         {QStringLiteral("detection"),
          e.existingDetection ? QStringLiteral("existing") : QStringLiteral("comskip")},
-        {QStringLiteral("message"), standIn ? standIn->shownText(e.message) : e.message},
+        {QStringLiteral("message"), standIn ? standIn->shownText(o.text) : o.text},
     };
 }
 
@@ -266,9 +271,9 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "trimlet-cli: its detector settings resource is missing.\n");
         return kExitFailed;
     }
-    RunRequest base;
-    base.detectorSettings =
+    QVariantMap settings =
         withDetectorOptions(mergeSettingGroups(readPropertyList(resource)), DetectorOptions::asShipped());
+    QString profileName;
     if (parser.isSet(profile) || parser.isSet(channel)) {
         QString why;
         std::optional<QString> name = parser.value(profile);
@@ -278,29 +283,24 @@ int main(int argc, char *argv[])
             const std::optional<profiles::Profile> chosen = profiles::find(*name, &why);
             if (!chosen)
                 return usageError(why);
-            base.detectorSettings = profiles::overlaid(base.detectorSettings, chosen->settings);
-            base.profile = chosen->name;
+            settings = profiles::overlaid(settings, chosen->settings);
+            profileName = chosen->name;
         }
     }
-    base.mencoderCutter = parser.value(cutter) == QLatin1String("mencoder");
-    base.noSkip = kNoSkipAsShipped;
-    base.edlSeek = kEdlSeekAsShipped;
-    base.detect = true;
-    base.remove = !parser.isSet(detectOnly);
-    base.mode = RunRequest::Mode(modeIndex);
+    const bool remove = !parser.isSet(detectOnly);
+    RequestBuilder builder;
     // Erasing after a detection alone would erase what was asked for.
-    base.erase = base.remove && !parser.isSet(keep);
-    base.replace = parser.isSet(replace);
-    if (parser.isSet(keepOriginal))
-        base.keepOriginal = QFileInfo(parser.value(keepOriginal)).absoluteFilePath();
-    const ToolLocator locator;
-    for (QString *tool :
-         {&base.tools.comskip, &base.tools.mencoder, &base.tools.ffmpeg, &base.tools.ffprobe}) {
-        // A bare name is what the runner reports as not found.
-        const QString found = locator.pathForAuxiliaryExecutable(*tool);
-        if (!found.isEmpty())
-            *tool = found;
-    }
+    builder.steps(true, remove, remove && !parser.isSet(keep))
+        .mode(RunRequest::Mode(modeIndex))
+        .detectorSettings(settings, profileName)
+        .cutterOptions(kNoSkipAsShipped, kEdlSeekAsShipped, parser.value(cutter) == QLatin1String("mencoder"))
+        .replaceRecording(parser.isSet(replace), parser.value(keepOriginal))
+        .toolsFrom(ToolLocator());
+    // A copy named here is named from the caller's folder, as any file
+    // named on a command line is.
+    const QString outputAsked =
+        parser.isSet(output) ? QFileInfo(parser.value(output)).absoluteFilePath() : QString();
+    const RunRequest base = builder.build(QString());
 
     // The names as the command line gave them, byte for byte: where Qt's
     // text of one does not give its bytes back (they are not UTF-8), no
@@ -331,7 +331,7 @@ int main(int argc, char *argv[])
                  || state == BatchQueue::State::Stopped))
             return;
         QString why;
-        if (!s->second->finish(queue.entry(index).copyMade, parser.isSet(overwrite), &why)) {
+        if (!s->second->finish(queue.entry(index).outcome.copy, parser.isSet(overwrite), &why)) {
             notCarriedOut[index] = why.trimmed();
             std::fprintf(stderr, "trimlet-cli: %s\n", qPrintable(why.trimmed()));
         }
@@ -343,6 +343,9 @@ int main(int argc, char *argv[])
                                                               : Report::Mode::Outcomes;
     Report report(queue, reportMode);
     std::unique_ptr<FolderWatch> folderWatch;
+    // A watched folder's recordings the queue has let go of, as they ended:
+    // the summary tells of them all the same.
+    std::map<int, BatchQueue::Entry> letGo;
     if (!watched.isEmpty()) {
         QString why;
         const QString record = FolderWatch::defaultRecordFile(&why);
@@ -352,16 +355,12 @@ int main(int argc, char *argv[])
         // Copies and originals put there are not new recordings.
         folderWatch->setIgnored({parser.value(outputDir), base.keepOriginal});
         QObject::connect(folderWatch.get(), &FolderWatch::settled, &queue, [&](const QString &path) {
-            RunRequest request = base;
-            request.recording = path;
-            queue.add(request, parser.isSet(existing), parser.value(outputDir));
+            queue.add(builder.build(path), parser.isSet(existing), parser.value(outputDir));
             queue.start();
         });
         QObject::connect(
             &queue, &BatchQueue::stateChanged, folderWatch.get(), [&](int index, BatchQueue::State state) {
                 const BatchQueue::Entry &e = queue.entry(index);
-                if (e.removed)
-                    return;
                 if (state == BatchQueue::State::Stopped
                     || (state == BatchQueue::State::Failed
                         && folderWatch->changedSinceTold(e.request.recording)))
@@ -378,17 +377,20 @@ int main(int argc, char *argv[])
                 // again under that name is not refused as
                 // already in it.
                 QMetaObject::invokeMethod(
-                    &queue, [&queue, index] { queue.remove(index); }, Qt::QueuedConnection);
+                    &queue,
+                    [&queue, &letGo, index] {
+                        const BatchQueue::Entry ended = queue.entry(index);
+                        if (queue.remove(index))
+                            letGo.emplace(index, ended);
+                    },
+                    Qt::QueuedConnection);
             });
         if (!folderWatch->start(&why))
             return usageError(QStringLiteral("--watch: ") + why);
     }
-    std::vector<QByteArray> rawInputs;
+    std::map<int, QByteArray> rawInputs;
     for (const QString &path : recordings) {
-        RunRequest request = base;
-        request.recording = QFileInfo(path).absoluteFilePath();
-        if (parser.isSet(output))
-            request.output = parser.value(output);
+        const RunRequest request = builder.build(QFileInfo(path).absoluteFilePath(), outputAsked);
         const auto found = unnamable.find(path);
         if (found != unnamable.end() && !found->second.empty()) {
             QByteArray raw = found->second.back();
@@ -396,11 +398,11 @@ int main(int argc, char *argv[])
             const QString shown = rawnames::shown(raw.mid(raw.lastIndexOf('/') + 1));
             if (!raw.startsWith('/'))
                 raw.prepend(cwd);
-            rawInputs.push_back(raw);
-            report.setShownName(queue.count(), shown);
+            rawInputs[queue.nextId()] = raw;
+            report.setShownName(queue.nextId(), shown);
             QString why;
             std::unique_ptr<rawnames::StandIn> standIn;
-            if (base.replace)
+            if (request.replace)
                 why = QStringLiteral("its copy cannot take such a name in its place");
             else
                 standIn = rawnames::StandIn::make(raw, &why);
@@ -411,15 +413,15 @@ int main(int argc, char *argv[])
                                  .arg(shown, why));
                 continue;
             }
-            request.recording = standIn->recording();
+            RunRequest standing = request;
+            standing.recording = standIn->recording();
             const rawnames::StandIn *shownBy = standIn.get();
-            report.setTextFilter(queue.count(),
+            report.setTextFilter(queue.nextId(),
                                  [shownBy](const QString &text) { return shownBy->shownText(text); });
-            standIns[queue.count()] = std::move(standIn);
-            queue.add(request, parser.isSet(existing), parser.value(outputDir));
+            standIns[queue.nextId()] = std::move(standIn);
+            queue.add(standing, parser.isSet(existing), parser.value(outputDir));
             continue;
         }
-        rawInputs.push_back(QByteArray());
         queue.add(request, parser.isSet(existing), parser.value(outputDir));
     }
 
@@ -444,19 +446,22 @@ int main(int argc, char *argv[])
             return;
         int status = EXIT_SUCCESS;
         QJsonArray all;
-        for (int i = 0; i < queue.count(); ++i) {
-            const BatchQueue::Entry &e = queue.entry(i);
+        std::map<int, BatchQueue::Entry> ended = letGo;
+        for (const int i : queue.ids())
+            ended.emplace(i, queue.entry(i));
+        for (const auto &[i, e] : ended) {
             if (e.state != BatchQueue::State::Done || notCarriedOut.count(i))
                 status = kExitFailed;
-            const QByteArray raw = size_t(i) < rawInputs.size() ? rawInputs[size_t(i)] : QByteArray();
+            const auto raw = rawInputs.find(i);
             const auto standIn = standIns.find(i);
-            QJsonObject one = summary(e, raw, standIn == standIns.end() ? nullptr : standIn->second.get());
+            QJsonObject one = summary(e, raw == rawInputs.end() ? QByteArray() : raw->second,
+                                      standIn == standIns.end() ? nullptr : standIn->second.get());
             if (notCarriedOut.count(i))
-                one.insert(QStringLiteral("message"), e.message + QLatin1Char(' ') + notCarriedOut[i]);
+                one.insert(QStringLiteral("message"), e.outcome.text + QLatin1Char(' ') + notCarriedOut[i]);
             all.append(one);
             // Unwatched, each was told as it ended.
             if (report.watched())
-                report.sayOutcome(i);
+                report.sayOutcome(i, e);
         }
         report.close();
         if (parser.isSet(json))

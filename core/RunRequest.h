@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PathText.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -25,8 +27,6 @@ struct RunRequest
     enum class Mode { Cut, Chapters, SkipList };
 
     QString recording; // the recording's path, as chosen
-    QString outDir; // its folder, where the work files lie
-    QString baseName; // its name without folder and extension
     QString output; // where the copy, chapters file or skip list goes, settled; empty when nothing is cut
     Mode mode = Mode::Cut;
     bool detect = false;
@@ -54,4 +54,14 @@ struct RunRequest
     bool replace = false;
     QString keepOriginal;
     Tools tools;
+
+    // The recording's folder, where the work files lie, and its name
+    // without folder and extension: read off the recording each time, so
+    // that no request can name one recording and another one's lists.
+    QString outDir() const
+    {
+        const QString folder = pathtext::deletingLastComponent(recording);
+        return folder.isEmpty() && !recording.isEmpty() ? QStringLiteral(".") : folder;
+    }
+    QString baseName() const { return pathtext::deletingExtension(pathtext::lastComponent(recording)); }
 };

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "core/RunRequest.h"
+#include "jobs/Outcome.h"
 
 #include <QObject>
 #include <QSet>
 #include <QString>
 
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -17,7 +20,8 @@ class RunPipeline;
 // each), then each recording's cut and erase in one cut slot, one after the
 // other (a cut is bound by the disk). Every recording has its own state and
 // its own words: one that fails, or was never a recording, stops nothing
-// but itself.
+// but itself. A recording is known by the id it was given when added,
+// which no other gets, whatever is removed before it.
 class BatchQueue : public QObject
 {
     Q_OBJECT
@@ -49,12 +53,10 @@ public:
         QString outputDir;
         State state = State::Waiting;
         double percent = -1; // the step under way, -1 until its tool reports
-        QString message; // what happened, in words; the reason of a failure
-        QString copyMade; // the checked copy, once it has taken its name
-        double keptSeconds = 0; // what the cut list kept of the recording in the copy
-        int breaksFound = 0; // in the detector's list
-        int breaksCut = 0; // in the copy's cut list, overlapping ones merged
-        bool removed = false; // taken out of the queue by the user
+        // What happened: its words (the reason of a failure) and its
+        // facts. The copy's length is what the cut list kept of the
+        // recording, counted in its frames.
+        Outcome outcome;
         double seconds = 0; // the recording's length, once it has been read
     };
 
@@ -64,26 +66,42 @@ public:
     // One detection a core, each as many cores as comskip's thread_count
     // asks (none set counts as one).
     static int defaultDetectionSlots(const QVariantMap &detectorSettings);
-    // The settings for one of detectionsAtOnce detections running side by
-    // side: the cores shared among them, unless comskip's thread_count is set.
-    static QVariantMap withSharedCores(QVariantMap detectorSettings, int detectionsAtOnce);
-    void setDetectionSlots(int detections);
+    void setDetectionSlots(int detections)
+    {
+        m_detectionSlots = std::max(1, detections);
+        if (m_running)
+            schedule();
+    }
     int detectionSlots() const { return m_detectionSlots; }
-    void setStopBounds(int graceMs, int drainMs);
+    void setStopBounds(int graceMs, int drainMs)
+    {
+        m_graceMs = graceMs;
+        m_drainMs = drainMs;
+    }
     // A file under a copy's name that Trimlet did not make from the same
     // recording is kept, and its recording refused (with hint after the
     // reason), unless replacing is allowed.
-    void setReplaceOthers(bool replace, const QString &hint = QString());
+    void setReplaceOthers(bool replace, const QString &hint = QString())
+    {
+        m_replaceOthers = replace;
+        m_replaceHint = hint;
+    }
 
     // Queues a recording; one that cannot be run (missing, unreadable, a
     // folder, already queued, a copy or work files another one would
-    // write too) is Failed at once, with the reason. Returns its index.
-    int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString());
+    // write too) is Failed at once, with the reason. Returns its id.
+    int add(const RunRequest &request, bool existingDetection = false, const QString &outputDir = QString())
+    {
+        return enqueue(request, existingDetection, outputDir, State::Waiting);
+    }
     // Queues a recording already refused, for the reason given.
     int addRefused(const RunRequest &request, const QString &reason);
     // Queues a recording whose detection lies beside it (its own, or a
     // DVR's), as ready for review or approved, without running comskip.
-    int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString());
+    int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString())
+    {
+        return enqueue(request, true, outputDir, approved ? State::Approved : State::ReadyForReview);
+    }
     // A detected recording waits for approval before its cut; off, each
     // is cut as soon as it is detected.
     void setReviewFirst(bool review) { m_reviewFirst = review; }
@@ -91,66 +109,84 @@ public:
     // Sends a detected recording's list to cutting; it is cut in its turn
     // while the queue runs, else when it next starts. False when it has
     // no detection to approve.
-    bool approve(int index);
-    // Takes a recording out of the queue; not one being worked on.
-    bool remove(int index);
+    bool approve(int id);
+    // Takes a recording out of the queue, for good; not one being worked on.
+    bool remove(int id);
     void start();
     // Stops every recording under way; those still waiting are Stopped.
     // finished() follows once every tool has ended.
     void stop();
 
     bool isRunning() const { return m_running; }
+    // The recordings in the queue, in the order they were added.
     int count() const { return int(m_entries.size()); }
-    const Entry &entry(int index) const;
+    QList<int> ids() const;
+    bool contains(int id) const { return m_entries.count(id) != 0; }
+    const Entry &entry(int id) const;
+    // The id the next recording added will have.
+    int nextId() const { return m_nextId; }
     static QString stateName(State state);
     // How far the queue is, 0 to 1, each recording weighing alike (its
     // detection half, its cut half); one waiting for the user counts as
     // far as it can go without them.
     double fractionDone() const;
-    // The recordings not removed, and those of them with nothing left to
-    // run.
-    int recordingCount() const;
-    int finishedCount() const;
-    // Recordings in the queue (not removed) in that state.
-    int countIn(State state) const;
+    // The recordings, and those of them with nothing left to run.
+    int recordingCount() const { return count(); }
+    int finishedCount() const
+    {
+        return countIn(State::Done) + countIn(State::Failed) + countIn(State::Stopped)
+               + (m_reviewFirst ? countIn(State::ReadyForReview) : 0);
+    }
+    // Recordings in the queue in that state.
+    int countIn(State state) const
+    {
+        const QList<int> all = ids();
+        return int(std::count_if(all.cbegin(), all.cend(), [&](int id) { return entry(id).state == state; }));
+    }
 
 signals:
-    void added(int index);
-    void stateChanged(int index, BatchQueue::State state);
-    void progress(int index, double percent);
-    void message(int index, const QString &text);
+    void added(int id);
+    // Taken out of the queue: id is no longer in it.
+    void removed(int id);
+    void stateChanged(int id, BatchQueue::State state);
+    void progress(int id, double percent);
+    void message(int id, const QString &text);
     void finished();
 
 private:
     struct Slot;
+    Slot &slot(int id) { return *m_entries.at(id); }
     void schedule();
-    void begin(int index);
+    void begin(int id);
     int enqueue(const RunRequest &request, bool existingDetection, const QString &outputDir, State initial);
-    void probed(int index);
-    void readForCut(int index);
-    static QString usingExistingDetection(const Entry &e);
-    void detect(int index);
-    void cut(int index);
-    void startPipeline(int index, const RunRequest &request, bool cutting);
-    void pipelineEnded(int index, RunPipeline *run, bool cutting);
-    void measureCut(int index);
-    // The checked copy takes the recording's name (a request's replace).
-    void putInPlace(int index, const QString &outcome);
-    void setState(int index, State state, const QString &text = QString());
-    void fail(int index, const QString &text);
-    void release(int index);
-    QString clashWithOthers(int index, const QString &output) const;
-    // Where the copy goes, without its extension; empty when none is made.
-    static QString copyStemOf(const Entry &e);
-    bool active(int index) const;
+    // The other live recordings; those added before id only, with earlier.
+    std::vector<const Entry *> others(int id, bool earlier = false) const;
+    void probed(int id);
+    void readForCut(int id);
+    void detect(int id);
+    void cut(int id);
+    void startPipeline(int id, const RunRequest &request, bool cutting);
+    void pipelineEnded(int id, RunPipeline *run, bool cutting);
+    void setState(int id, State state, const QString &text = QString());
+    void fail(int id, const QString &text);
+    void release(int id);
+    // Something is left to run on it; an approved recording waits for the
+    // next start once the queue stops.
+    bool active(int id) const
+    {
+        const State s = entry(id).state;
+        return s == State::Approved ? !m_stopping
+                                    : s == State::Waiting || s == State::Detecting || s == State::Detected
+                                          || s == State::Cutting;
+    }
     void finishIfIdle();
 
     // A fresh reading of the recording, probed() when it has answered.
-    void startReading(int index);
-    // The container and codecs of the recording index holds, once read.
-    QString kindOf(int index) const;
+    void startReading(int id);
 
-    std::vector<std::unique_ptr<Slot>> m_entries;
+    // Ordered by id, which is the order the recordings were added in.
+    std::map<int, std::unique_ptr<Slot>> m_entries;
+    int m_nextId = 0;
     // Kinds of recording whose mencoder copy was refused in this batch:
     // recordings from one source share its faults, and each would pay for
     // a cut that is thrown away.

@@ -9,6 +9,7 @@
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/SavedCopy.h"
+#include "jobs/RequestBuilder.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
@@ -105,7 +106,7 @@ QStringList CutJob::mencoderArguments(const RunRequest &request, const QString &
     if (request.edlSeek)
         args << QStringLiteral("-hr-edl-seek");
     args << QStringLiteral("-edl")
-         << (cutList.isEmpty() ? WorkFiles(request.outDir, request.baseName).path(QStringLiteral("edl"))
+         << (cutList.isEmpty() ? WorkFiles(request.outDir(), request.baseName()).path(QStringLiteral("edl"))
                                : cutList);
     args << QStringLiteral("-o") << (!output.isEmpty() ? output : request.output);
     args << asOperand(request.recording);
@@ -166,11 +167,11 @@ QString CutJob::copyNoun() const
 void CutJob::start()
 {
     setRunning();
-    const WorkFiles files(m_request.outDir, m_request.baseName);
+    const WorkFiles files(m_request.outDir(), m_request.baseName());
     // Writing the copy over the recording while reading it would destroy
     // it; a request naming it was refused when it was made, and still is.
     if (isRecording(m_request.output, m_request.recording)) {
-        end(Status::Failed, QStringLiteral("The output file is the recording itself: choose another name."));
+        end(Status::Failed, RequestBuilder::outputProblem(m_request));
         return;
     }
     // Without its cut list a cutter copies the whole recording and says
@@ -523,10 +524,11 @@ void CutJob::keepCopy(const QString &measured, double copySeconds)
     if (!m_cutNote.isEmpty())
         text = m_cutNote + QLatin1Char(' ') + text;
     if (m_container == media::Container::TransportStream
-        && m_media->info()->formatName == QLatin1String("mpeg"))
-        text +=
-            QStringLiteral(" It is a transport stream: a program stream has no place for its subtitles or "
-                           "its tracks' languages.");
+        && m_media->info()->formatName == QLatin1String("mpeg")) {
+        resultToBe().warnings << QStringLiteral("It is a transport stream: a program stream has no place "
+                                                "for its subtitles or its tracks' languages.");
+        text += QLatin1Char(' ') + resultToBe().warnings.last();
+    }
     end(Status::Succeeded, withOutcome(text));
 }
 
@@ -552,5 +554,13 @@ void CutJob::stop()
 void CutJob::end(Status status, const QString &outcome)
 {
     m_phase = Phase::None;
+    Outcome &result = resultToBe();
+    result.copy = m_copyMade;
+    result.cutter = m_copyMade.isEmpty() ? QString() : media::cutterName(m_cutter);
+    result.mencoderRefused = m_mencoderRefused;
+    result.keptSeconds = m_copyMade.isEmpty() ? 0 : m_check.copySeconds();
+    result.breaksCut = m_copyMade.isEmpty() ? 0 : int(m_cuts.size());
+    if (!m_copyMade.isEmpty() && !m_cutNote.isEmpty())
+        result.warnings.prepend(m_cutNote);
     finish(status, outcome);
 }

@@ -37,13 +37,13 @@ QString asOperand(const QString &path)
 DetectJob::DetectJob(const RunRequest &request, QObject *parent)
     : Job(parent),
       m_request(request),
-      m_files(request.outDir, request.baseName, {request.recording, request.output})
+      m_files(request.outDir(), request.baseName(), {request.recording, request.output})
 { }
 
 QStringList DetectJob::arguments(const RunRequest &request)
 {
     return {request.tools.comskip, QStringLiteral("--csvout"),
-            QStringLiteral("--ini=") + WorkFiles(request.outDir, request.baseName).iniPath(),
+            QStringLiteral("--ini=") + WorkFiles(request.outDir(), request.baseName()).iniPath(),
             asOperand(request.recording)};
 }
 
@@ -103,7 +103,7 @@ QString DetectJob::listsRefusal() const
         return QString();
     // comskip writes its lists as it ends: on a full disk they stay empty
     // or stop part way, and it still says it succeeded.
-    const QStorageInfo disk(m_request.outDir);
+    const QStorageInfo disk(m_request.outDir());
     if (disk.isValid() && disk.bytesAvailable() < kFullDiskBytes)
         return QStringLiteral("The disk is full: comskip's lists are incomplete.");
     return opened ? QStringLiteral("comskip's lists are incomplete.")

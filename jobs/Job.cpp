@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace {
 // Nothing reads the excerpts back but a diagnosis; a tool that floods its
 // output must not make them grow without end.
@@ -32,7 +34,18 @@ public:
         if (!m_job)
             return;
         emit m_job->output(output);
-        m_job->toolOutput(output);
+        // The runner hands over whole lines, one read's worth at a time;
+        // each is read on its own, so that a progress line is never read
+        // together with the words around it.
+        const QStringView text(output);
+        for (qsizetype from = 0; from < text.size() && m_job;) {
+            qsizetype end = from;
+            while (end < text.size() && text[end] != u'\r' && text[end] != u'\n')
+                ++end;
+            end = std::min(end + 1, text.size());
+            m_job->toolOutput(text.mid(from, end - from).toString());
+            from = end;
+        }
     }
     void processFinished(int status) override
     {
@@ -75,8 +88,21 @@ void Job::finish(Status status, const QString &outcome)
 {
     if (m_status != Status::Running && m_status != Status::Waiting)
         return;
+    // What came before (an earlier step's words) goes before a failure's
+    // reason in the status line, not into the reason.
+    const QString before = m_outcome;
     m_status = status;
     m_outcome = outcome;
+    m_result.status = status == Status::Succeeded ? Outcome::Status::Succeeded
+                      : status == Status::Failed  ? Outcome::Status::Failed
+                      : status == Status::Stopped ? Outcome::Status::Stopped
+                                                  : Outcome::Status::None;
+    m_result.text = outcome;
+    m_result.refusal.clear();
+    if (status == Status::Failed || status == Status::Stopped)
+        m_result.refusal = !before.isEmpty() && outcome.startsWith(before + QLatin1Char(' '))
+                               ? outcome.mid(before.size() + 1)
+                               : outcome;
     emit statusChanged(m_status);
     emit finished();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "jobs/Outcome.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -33,6 +35,8 @@ public:
     // What the step has to say at its end ("Found 2 commercials.", "Bad
     // MPEG file."); empty when it has nothing to add.
     const QString &outcome() const { return m_outcome; }
+    // The same, as facts, once the step has ended.
+    const Outcome &result() const { return m_result; }
     // The tool running now, if any.
     const TaskWrapper *runner() const { return m_runner.get(); }
     // What the last tool wrote that was not progress, for the diagnosis of
@@ -58,6 +62,9 @@ protected:
     void setRunning();
     void finish(Status status, const QString &outcome);
     void setOutcome(const QString &text) { m_outcome = text; }
+    // The facts a step adds to its end's (its copy, its cutter), set just
+    // before finish().
+    Outcome &resultToBe() { return m_result; }
     // The outcome so far with text after it.
     QString withOutcome(const QString &text) const;
 
@@ -79,6 +86,7 @@ private:
 
     Status m_status = Status::Waiting;
     QString m_outcome;
+    Outcome m_result;
     QString m_excerpts;
     std::unique_ptr<TaskWrapper> m_runner;
     std::unique_ptr<Runner> m_listener;

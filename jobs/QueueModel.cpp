@@ -7,40 +7,41 @@
 
 QueueModel::QueueModel(BatchQueue &queue, QObject *parent) : QAbstractTableModel(parent), m_queue(queue)
 {
-    rebuild();
-    connect(&m_queue, &BatchQueue::stateChanged, this, [this](int index) {
-        // A removal or an addition changes the rows; a new state, one row.
-        if (m_queue.entry(index).removed != !m_rows.contains(index))
-            rebuild();
-        else
-            entryChanged(index);
-    });
-    connect(&m_queue, &BatchQueue::added, this, &QueueModel::rebuild);
+    m_rows = m_queue.ids();
+    // Rows come and go one at a time, so that a view keeps its selection
+    // and its place while the queue changes around them.
+    connect(&m_queue, &BatchQueue::added, this, &QueueModel::entryAdded);
+    connect(&m_queue, &BatchQueue::removed, this, &QueueModel::entryRemoved);
+    connect(&m_queue, &BatchQueue::stateChanged, this, &QueueModel::entryChanged);
     connect(&m_queue, &BatchQueue::progress, this, &QueueModel::entryChanged);
     connect(&m_queue, &BatchQueue::message, this, &QueueModel::entryChanged);
 }
 
-void QueueModel::rebuild()
+void QueueModel::entryAdded(int id)
 {
-    beginResetModel();
-    m_rows.clear();
-    for (int i = 0; i < m_queue.count(); ++i)
-        if (!m_queue.entry(i).removed)
-            m_rows << i;
-    endResetModel();
+    // Ids grow: a recording added goes last.
+    const int row = int(m_rows.size());
+    beginInsertRows(QModelIndex(), row, row);
+    m_rows << id;
+    endInsertRows();
 }
 
-void QueueModel::entryChanged(int index)
+void QueueModel::entryRemoved(int id)
 {
-    if (index >= m_queue.count())
+    m_notFound.remove(id);
+    const int row = rowOf(id);
+    if (row < 0)
         return;
-    const int row = rowOf(index);
-    if (row < 0) {
-        if (!m_queue.entry(index).removed)
-            rebuild();
-        return;
-    }
-    emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
+    beginRemoveRows(QModelIndex(), row, row);
+    m_rows.removeAt(row);
+    endRemoveRows();
+}
+
+void QueueModel::entryChanged(int id)
+{
+    const int row = rowOf(id);
+    if (row >= 0)
+        emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
 }
 
 int QueueModel::rowCount(const QModelIndex &parent) const
@@ -71,11 +72,11 @@ QString QueueModel::stateText(const BatchQueue::Entry &e)
     case BatchQueue::State::Cutting:
         return e.percent >= 0 ? QStringLiteral("%1 %2 %").arg(name).arg(int(std::floor(e.percent))) : name;
     case BatchQueue::State::Done:
-        return e.copyMade.isEmpty() || e.request.mode != RunRequest::Mode::Cut
+        return e.outcome.copy.isEmpty() || e.request.mode != RunRequest::Mode::Cut
                    ? name
-                   : QStringLiteral("done, %1").arg(timeText(e.keptSeconds, true));
+                   : QStringLiteral("done, %1").arg(timeText(e.outcome.keptSeconds, true));
     case BatchQueue::State::Failed:
-        return e.message.isEmpty() ? name : QStringLiteral("failed: ") + e.message;
+        return e.outcome.text.isEmpty() ? name : QStringLiteral("failed: ") + e.outcome.text;
     default:
         return name;
     }
@@ -99,7 +100,7 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return {};
     const BatchQueue::Entry &e = m_queue.entry(i);
     if (role == Qt::ToolTipRole)
-        return e.message.isEmpty() ? QVariant() : QVariant(e.message);
+        return e.outcome.text.isEmpty() ? QVariant() : QVariant(e.outcome.text);
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
     switch (index.column()) {

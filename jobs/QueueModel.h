@@ -6,7 +6,7 @@
 #include <QSet>
 
 // The queue as rows of a table: the recording's name, its length and its
-// state in words, one row for each recording not removed from it.
+// state in words, one row for each recording in it, in the queue's order.
 class QueueModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -19,7 +19,7 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    // The queue's index of a row, and the row of an index; -1 for none.
+    // The queue's id of a row, and the row of an id; -1 for none.
     int entryAt(int row) const;
     int rowOf(int entry) const;
     // "ready for review", "detecting 38 %", "done, 0:41:20", "failed: …".
@@ -29,8 +29,9 @@ public:
     void setNotFound(int entry, bool notFound);
 
 private:
-    void rebuild();
-    void entryChanged(int index);
+    void entryAdded(int id);
+    void entryRemoved(int id);
+    void entryChanged(int id);
 
     BatchQueue &m_queue;
     QList<int> m_rows;

@@ -47,10 +47,8 @@ QString defaultPath()
 bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> &held)
 {
     QJsonArray rows;
-    for (int i = 0; i < queue.count(); ++i) {
+    for (const int i : queue.ids()) {
         const BatchQueue::Entry &e = queue.entry(i);
-        if (e.removed)
-            continue;
         if (const auto h = held.constFind(i); h != held.cend())
             rows.append(rowOf(*h));
         else if (kept(e.state))

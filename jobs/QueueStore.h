@@ -22,7 +22,7 @@ struct Saved
 
 // $XDG_STATE_HOME/trimlet/queue.json, by default under ~/.local/state.
 QString defaultPath();
-// held: rows the queue cannot say how to go on with (its index to the row
+// held: rows the queue cannot say how to go on with (its id to the row
 // as it goes on), written as given: a recording not found that is kept
 // for when its disk is back, one stopped, with the state it had.
 bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> &held = {});

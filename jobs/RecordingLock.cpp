@@ -139,7 +139,7 @@ QByteArray fileId(const QString &path)
 RecordingLock::RecordingLock(const QString &recording) : RecordingLock(recording, QString(), QString()) { }
 
 RecordingLock::RecordingLock(const RunRequest &request)
-    : RecordingLock(request.recording, request.outDir, request.baseName)
+    : RecordingLock(request.recording, request.outDir(), request.baseName())
 { }
 
 RecordingLock::RecordingLock(const QString &recording, const QString &workFolder, const QString &baseName)

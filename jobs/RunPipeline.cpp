@@ -33,11 +33,11 @@ RunPipeline::RunPipeline(RunRequest request, RecordingMedia *media, QObject *par
     }
     // A run that waits for the probe or the pass resumes at their answer.
     connect(m_media, &RecordingMedia::probed, this, [this] {
-        if (m_state == kStateStart)
+        if (m_state == ProcessState::kStateStart)
             QMetaObject::invokeMethod(this, &RunPipeline::advance, Qt::QueuedConnection);
     });
     connect(m_media, &RecordingMedia::scanned, this, [this] {
-        if (m_state == kStateAfterDetect)
+        if (m_state == ProcessState::kStateAfterDetect)
             QMetaObject::invokeMethod(this, &RunPipeline::advance, Qt::QueuedConnection);
     });
 }
@@ -70,7 +70,7 @@ void RunPipeline::openLog()
     // The log is the folder's, shared with every other run there, and not
     // a work file of this recording's: erasing takes out this recording's
     // parts of it, never the others'.
-    if (m_log.open(m_request.outDir, m_request.recording))
+    if (m_log.open(m_request.outDir(), m_request.recording))
         m_logPath = m_log.path();
 }
 
@@ -88,6 +88,8 @@ QString RunPipeline::evidence() const
 
 void RunPipeline::fail(const QString &text)
 {
+    if (!m_failed)
+        m_refusal = text;
     m_failed = true;
     setOutcome(withOutcome(text));
 }
@@ -119,7 +121,7 @@ QString RunPipeline::cutListRefusal() const
 
 void RunPipeline::start()
 {
-    if (m_state != kStateIdle)
+    if (m_state != ProcessState::kStateIdle)
         return;
     if (!m_lock && !m_request.recording.isEmpty()) {
         m_lock = std::make_shared<RecordingLock>(m_request);
@@ -129,8 +131,9 @@ void RunPipeline::start()
             const QString refusal = m_lock->refusal();
             m_lock.reset();
             m_failed = true;
+            m_refusal = refusal;
             m_request.erase = false;
-            m_state = kStateFinished;
+            m_state = ProcessState::kStateFinished;
             setOutcome(refusal);
             finishRun();
             return;
@@ -141,51 +144,52 @@ void RunPipeline::start()
     // A cut needs breaks to cut: the list on disk says how many there are
     // until a detection says again.
     m_found = Recording(m_request.recording).cutListCount().value_or(0);
-    m_state = kStateStart;
+    m_breaksFound = m_found;
+    m_state = ProcessState::kStateStart;
     advance();
 }
 
 void RunPipeline::advance()
 {
-    logLine(QString::asprintf("runTask: processState = %d in", m_state));
+    logLine(QString::asprintf("runTask: processState = %d in", int(m_state)));
     // Which cutter, and whether there is video at all, is known once the
     // recording's probe has answered; its answer resumes the run.
-    if (m_state == kStateStart && m_media && m_media->probing()) {
-        logLine(QString::asprintf("runTask: processState = %d out", m_state));
+    if (m_state == ProcessState::kStateStart && m_media && m_media->probing()) {
+        logLine(QString::asprintf("runTask: processState = %d out", int(m_state)));
         return;
     }
-    if (m_state == kStateStart) {
-        m_state = kStateAfterDetect;
+    if (m_state == ProcessState::kStateStart) {
+        m_state = ProcessState::kStateAfterDetect;
         if (m_request.detect && !m_request.recording.isEmpty()) {
-            m_state = kStateDetecting;
+            m_state = ProcessState::kStateDetecting;
             if (!startJob(new DetectJob(m_request), Step::Detect)) {
-                logLine(QString::asprintf("runTask: processState = %d out", m_state));
+                logLine(QString::asprintf("runTask: processState = %d out", int(m_state)));
                 return;
             }
         }
     }
     // The cut list is placed on the recording's own clock, which the pass
     // over it reads: a cut waits for it, and for one more try if it failed.
-    if (m_state == kStateAfterDetect && m_request.remove && m_found != 0 && m_media && m_media->info()
-        && m_media->info()->hasVideo && m_media->retryScan()) {
+    if (m_state == ProcessState::kStateAfterDetect && m_request.remove && m_found != 0 && m_media
+        && m_media->info() && m_media->info()->hasVideo && m_media->retryScan()) {
         emit status(QStringLiteral("Reading the recording…"));
-        logLine(QString::asprintf("runTask: processState = %d out", m_state));
+        logLine(QString::asprintf("runTask: processState = %d out", int(m_state)));
         return;
     }
-    if (m_state == kStateAfterDetect && m_request.remove && m_found != 0 && !m_failed) {
+    if (m_state == ProcessState::kStateAfterDetect && m_request.remove && m_found != 0 && !m_failed) {
         // A list that cannot be read, or that would leave nothing, is
         // refused here in every mode: a cut would make no copy, and a skip
         // list would have a player skip the whole programme.
         if (const QString refusal = cutListRefusal(); !refusal.isEmpty()) {
             fail(refusal);
-            m_state = kStateAfterRemove;
+            m_state = ProcessState::kStateAfterRemove;
         }
     }
-    if (m_state == kStateAfterDetect) {
+    if (m_state == ProcessState::kStateAfterDetect) {
         // A detection that failed leaves the lists it was to replace: no
         // cut is made by them.
         if (m_request.remove && m_found != 0 && !m_failed) {
-            m_state = kStateRemoving;
+            m_state = ProcessState::kStateRemoving;
             Job *job = nullptr;
             if (m_request.mode == RunRequest::Mode::SkipList) {
                 auto *list = new SkipListJob(m_request, m_media);
@@ -197,39 +201,39 @@ void RunPipeline::advance()
                 job = cut;
             }
             if (!startJob(job, Step::Cut)) {
-                logLine(QString::asprintf("runTask: processState = %d out", m_state));
+                logLine(QString::asprintf("runTask: processState = %d out", int(m_state)));
                 return;
             }
         } else {
             // A copy the user asked for and will not get is explained.
             if (m_request.remove && !m_failed) {
                 if (!QFileInfo::exists(
-                        WorkFiles(m_request.outDir, m_request.baseName).path(QStringLiteral("edl"))))
+                        WorkFiles(m_request.outDir(), m_request.baseName()).path(QStringLiteral("edl"))))
                     setOutcome(withOutcome(QStringLiteral("No cut list yet: detect the commercials first.")));
                 else if (const QString refusal = cutListRefusal(); !refusal.isEmpty())
                     fail(refusal);
                 else
                     setOutcome(QStringLiteral("Found 0 commercials: nothing to cut."));
             }
-            m_state = kStateAfterRemove;
+            m_state = ProcessState::kStateAfterRemove;
         }
     }
-    if (m_state == kStateAfterRemove) {
+    if (m_state == ProcessState::kStateAfterRemove) {
         // A failed run's work files and log are what tells why: they stay.
         if (m_request.erase && !m_failed) {
-            m_state = kStateCleaning;
+            m_state = ProcessState::kStateCleaning;
             m_log.close();
-            RunLog::erasePartsOf(m_request.outDir, m_request.recording);
+            RunLog::erasePartsOf(m_request.outDir(), m_request.recording);
             auto *erase = new EraseJob(workFiles(), m_request.output);
             startJob(erase, Step::Erase);
         } else {
-            m_state = kStateFinished;
+            m_state = ProcessState::kStateFinished;
         }
     }
-    const qint32 at = m_state;
-    if (m_state == kStateFinished)
+    const ProcessState at = m_state;
+    if (m_state == ProcessState::kStateFinished)
         finishRun();
-    logLine(QString::asprintf("runTask: processState = %d out", at));
+    logLine(QString::asprintf("runTask: processState = %d out", int(at)));
 }
 
 // False while the job goes on; true when it ended before this returned.
@@ -252,7 +256,7 @@ bool RunPipeline::startJob(Job *job, Step step)
         emit progress(step, percent);
     });
     connect(job, &Job::toolFinished, this, [this](int rc) {
-        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, m_state));
+        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", rc, int(m_state)));
     });
     connect(job, &Job::finished, this, [this] {
         // A job that ends inside its own start is taken up when start returns.
@@ -266,7 +270,7 @@ bool RunPipeline::startJob(Job *job, Step step)
     if (job->isRunning())
         return false;
     jobEnded(true);
-    return m_state != kStateIdle;
+    return m_state != ProcessState::kStateIdle;
 }
 
 void RunPipeline::jobEnded(bool inStart)
@@ -277,13 +281,15 @@ void RunPipeline::jobEnded(bool inStart)
     m_job = nullptr;
     const bool failed = job->status() == Job::Status::Failed;
     const bool failedBefore = m_failed;
+    if (failed && !failedBefore)
+        m_refusal = job->result().refusal;
     m_failed = m_failed || failed;
     switch (m_step) {
     case Step::Detect:
         if (job->status() == Job::Status::Succeeded)
-            m_found = static_cast<DetectJob *>(job)->commercialsFound();
+            m_breaksFound = m_found = static_cast<DetectJob *>(job)->commercialsFound();
         setOutcome(job->outcome());
-        m_state = kStateAfterDetect;
+        m_state = ProcessState::kStateAfterDetect;
         emit listsChanged();
         break;
     case Step::Cut:
@@ -292,16 +298,17 @@ void RunPipeline::jobEnded(bool inStart)
             m_mencoderRefused = cut->mencoderRefused();
         } else if (auto *list = qobject_cast<SkipListJob *>(job))
             m_copyMade = list->listMade();
+        m_cutResult = job->result();
         setOutcome(job->outcome());
-        m_state = kStateAfterRemove;
+        m_state = ProcessState::kStateAfterRemove;
         break;
     case Step::Erase:
-        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, m_state));
+        logLine(QString::asprintf("processFinished: rc = %d, processState = %d", 0, int(m_state)));
         m_found = 0;
         if (!m_outcome.isEmpty())
             emit status(m_outcome);
         emit workFilesErased();
-        m_state = kStateFinished;
+        m_state = ProcessState::kStateFinished;
         break;
     }
     if (m_toolStarted)
@@ -318,7 +325,7 @@ void RunPipeline::jobEnded(bool inStart)
 
 void RunPipeline::stop()
 {
-    if (m_state == kStateIdle || m_stopRequested)
+    if (m_state == ProcessState::kStateIdle || m_stopRequested)
         return;
     m_stopRequested = true;
     if (m_job) {
@@ -326,15 +333,16 @@ void RunPipeline::stop()
         m_job->stop();
         return;
     }
-    const qint32 before = m_state;
-    if (before == kStateStart || before == kStateAfterDetect || before == kStateAfterRemove)
+    const ProcessState before = m_state;
+    if (before == ProcessState::kStateStart || before == ProcessState::kStateAfterDetect
+        || before == ProcessState::kStateAfterRemove)
         setOutcome(withOutcome(QStringLiteral("Run stopped.")));
     finishRun();
 }
 
 void RunPipeline::finishRun()
 {
-    if (m_state == kStateIdle)
+    if (m_state == ProcessState::kStateIdle)
         return;
     if (m_putsCopyInPlace && !m_stopRequested && !m_failed && m_request.replace
         && m_request.mode == RunRequest::Mode::Cut && !m_copyMade.isEmpty())
@@ -344,7 +352,8 @@ void RunPipeline::finishRun()
     if (m_stopRequested && m_request.erase)
         eraseWorkFiles(m_request);
     m_lock.reset();
-    m_state = kStateIdle;
+    m_state = ProcessState::kStateIdle;
+    m_ended = true;
     emit finished();
 }
 
@@ -366,19 +375,19 @@ void RunPipeline::putCopyInPlace()
 void RunPipeline::eraseWorkFiles(const RunRequest &request)
 {
     EraseJob(workFilesOf(request), request.output).start();
-    RunLog::erasePartsOf(request.outDir, request.recording);
+    RunLog::erasePartsOf(request.outDir(), request.recording);
 }
 
 WorkFiles RunPipeline::workFilesOf(const RunRequest &request)
 {
     QStringList untouchable{request.recording, request.output};
     if (request.listsGiven) {
-        const WorkFiles files(request.outDir, request.baseName);
+        const WorkFiles files(request.outDir(), request.baseName());
         for (const char *ext : {"ini", "txt", "edl", "csv", "log", "detected.txt", "detected.edl"})
             untouchable << files.path(QLatin1String(ext));
         untouchable << files.iniPath();
     }
-    return WorkFiles(request.outDir, request.baseName, untouchable);
+    return WorkFiles(request.outDir(), request.baseName(), untouchable);
 }
 
 void RunPipeline::setOutcome(const QString &text)
@@ -391,4 +400,25 @@ void RunPipeline::setOutcome(const QString &text)
 QString RunPipeline::withOutcome(const QString &text) const
 {
     return m_outcome.isEmpty() ? text : m_outcome + QLatin1Char(' ') + text;
+}
+
+Outcome RunPipeline::result() const
+{
+    Outcome r = m_cutResult;
+    r.status = m_stopRequested ? Outcome::Status::Stopped
+               : m_failed      ? Outcome::Status::Failed
+               : m_ended       ? Outcome::Status::Succeeded
+                               : Outcome::Status::None;
+    r.copy = m_copyMade;
+    if (r.copy.isEmpty()) {
+        r.cutter.clear();
+        r.keptSeconds = 0;
+        r.breaksCut = 0;
+    }
+    r.breaksFound = m_breaksFound;
+    r.refusal = m_failed || m_stopRequested ? m_refusal : QString();
+    if (m_stopRequested && r.refusal.isEmpty())
+        r.refusal = m_outcome;
+    r.text = m_outcome;
+    return r;
 }

@@ -2,6 +2,7 @@
 
 #include "core/RunRequest.h"
 #include "jobs/Job.h"
+#include "jobs/Outcome.h"
 #include "jobs/RunLog.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
@@ -24,7 +25,8 @@ class RunPipeline : public QObject
 {
     Q_OBJECT
 public:
-    enum ProcessState : qint32 {
+    // The run's place in its steps; the numbers are what the diagnostics print.
+    enum class ProcessState : qint32 {
         kStateIdle = 0,
         kStateStart = 1,
         kStateDetecting = 2,
@@ -34,6 +36,7 @@ public:
         kStateCleaning = 6,
         kStateFinished = 7,
     };
+    Q_ENUM(ProcessState)
     enum class Step { Detect, Cut, Erase };
     Q_ENUM(Step)
 
@@ -59,10 +62,13 @@ public:
     void stop();
 
     const RunRequest &request() const { return m_request; }
-    qint32 state() const { return m_state; }
-    bool isRunning() const { return m_state != kStateIdle; }
+    ProcessState state() const { return m_state; }
+    bool isRunning() const { return m_state != ProcessState::kStateIdle; }
     // What the run has to say: its outcome so far, and at its end.
     const QString &outcome() const { return m_outcome; }
+    // The same as facts: what the cut made and by which cutter, and why
+    // the run failed. Its copy's length is the checked copy's own.
+    Outcome result() const;
     bool failed() const { return m_failed; }
     bool wasStopped() const { return m_stopRequested; }
     // The checked copy, once it has taken the output's name.
@@ -114,8 +120,13 @@ private:
     RunRequest m_request;
     QPointer<RecordingMedia> m_media;
     std::unique_ptr<RecordingMedia> m_ownMedia;
-    qint32 m_state = kStateIdle;
+    ProcessState m_state = ProcessState::kStateIdle;
     QString m_outcome;
+    // The cut step's facts, and the first failure's reason.
+    Outcome m_cutResult;
+    QString m_refusal;
+    int m_breaksFound = 0;
+    bool m_ended = false;
     bool m_failed = false;
     bool m_stopRequested = false;
     bool m_inStart = false;

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -132,15 +133,28 @@ void TaskWrapper::readOutput()
     const QByteArray data = m_process->readAllStandardOutput();
     if (data.isEmpty() || !m_controller)
         return;
-    const QString text = m_decoder.decode(data.constData(), data.size());
-    if (!text.isEmpty())
-        m_controller->appendOutput(text);
+    m_partialLine += m_decoder.decode(data.constData(), data.size());
+    // A pipe hands over whatever the tool has written so far, which may
+    // end inside a line: a progress line cut in two is no progress line in
+    // either half. Whole lines go on; the rest waits for its end, unless it
+    // grows past any line a tool writes.
+    qsizetype end = m_partialLine.size();
+    if (m_partialLine.size() <= kLongestLine) {
+        const qsizetype newline = m_partialLine.lastIndexOf(QLatin1Char('\n'));
+        const qsizetype carriageReturn = m_partialLine.lastIndexOf(QLatin1Char('\r'));
+        end = std::max(newline, carriageReturn) + 1;
+    }
+    if (end == 0)
+        return;
+    const QString lines = m_partialLine.left(end);
+    m_partialLine.remove(0, end);
+    m_controller->appendOutput(lines);
 }
 
 void TaskWrapper::flushOutput()
 {
     readOutput();
-    const QString rest = m_decoder.flush();
+    const QString rest = std::exchange(m_partialLine, QString()) + m_decoder.flush();
     if (!rest.isEmpty() && m_controller)
         m_controller->appendOutput(rest);
 }

@@ -11,7 +11,9 @@
 
 // What a runner tells its controller, always on the main thread:
 // processStarted once, then appendOutput for each chunk read, in order,
-// then processFinished exactly once, after every chunk.
+// then processFinished exactly once, after every chunk. A chunk ends where
+// a line does (after a newline or a carriage return); only the tool's last
+// words, written without either, end otherwise.
 class TaskWrapperController
 {
 public:
@@ -87,6 +89,9 @@ private:
     QTimer m_drainTimer;
     pid_t m_pid = -1;
     Utf8Tail m_decoder;
+    // Read, but not yet ended by a newline or a carriage return.
+    QString m_partialLine;
+    static constexpr qsizetype kLongestLine = 64 * 1024;
     bool m_launchFailed = false;
     QString m_launchFailedReason;
     bool m_stopped = false;

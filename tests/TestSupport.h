@@ -176,19 +176,19 @@ inline void StandInRun::chooseRecording(const QString &path)
 // output to a trickle.
 inline bool waitForIdle(AppController &c, int timeoutMs = 20000)
 {
-    if (c.processState() == AppController::kStateIdle)
+    if (c.processState() == AppController::ProcessState::kStateIdle)
         return true;
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(5);
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (c.processState() == AppController::kStateIdle)
+        if (c.processState() == AppController::ProcessState::kStateIdle)
             loop.quit();
     });
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     poll.start();
     loop.exec();
-    return c.processState() == AppController::kStateIdle;
+    return c.processState() == AppController::ProcessState::kStateIdle;
 }
 
 // The first of the real tools the end-to-end tests need that is not

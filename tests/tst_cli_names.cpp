@@ -93,8 +93,6 @@ private slots:
         if (refusal.startsWith(QStringLiteral("The copy's name"))) {
             RunRequest request;
             request.recording = movie;
-            request.outDir = dir.path();
-            request.baseName = stem;
             request.output = copy;
             request.remove = true;
             for (QString *tool : {&request.tools.comskip, &request.tools.mencoder, &request.tools.ffmpeg,

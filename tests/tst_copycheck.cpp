@@ -57,8 +57,6 @@ QString cutWithFfmpeg(const QString &movie, const QByteArray &edl, const QString
     writeFile(info.dir().filePath(info.completeBaseName() + QStringLiteral(".edl")), edl);
     RunRequest request;
     request.recording = movie;
-    request.outDir = info.absolutePath();
-    request.baseName = info.completeBaseName();
     request.output = info.dir().filePath(outputName);
     request.remove = true;
     request.skipMencoder = true;

@@ -88,7 +88,7 @@ private slots:
         r.ui().mAutoRemove->setChecked(true);
         c.autoStart();
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Reading the recording…"));
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(QTest::qWaitFor([&] { return !r.questions.isEmpty(); }, 10000));
         QCOMPARE(r.questions,
                  QStringList{QStringLiteral("show.clean.mpg already exists. Replace it with the cut copy?")});
@@ -174,7 +174,7 @@ private slots:
         r.controller.detectStart();
         QCOMPARE(r.ui().mStatusField->text(),
                  QStringLiteral("odd.txt cannot be detected: comskip would write its results over it."));
-        QCOMPARE(r.controller.processState(), 0);
+        QCOMPARE(r.controller.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(readAll(odd), QByteArray("a recording"));
 
         // Lists a killed Trimlet had set aside come back with the recording.
@@ -243,7 +243,7 @@ private slots:
         r.ui().mAutoClean->setChecked(true);
         c.autoStart();
         QCOMPARE(r.questions.size(), 1);
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(readAll(r.work(".edl")), edited);
 
         // Yes: a new detection, a new original.
@@ -345,7 +345,7 @@ private slots:
         QVERIFY2(meter.worst < 100, qPrintable(QString::number(meter.worst)));
         c.autoStart();
         QCOMPARE(h.ui().mStatusField->text(), refusal);
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
     }
 
     // ---- a cut that cannot be made says why
@@ -405,7 +405,7 @@ private slots:
                      QStringLiteral("There is not enough space for the cut copy in %1: it needs about")
                          .arg(small)),
                  qPrintable(status));
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
     }
 
     void testListThatCutsEverything()

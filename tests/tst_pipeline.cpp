@@ -84,7 +84,7 @@ private slots:
         AppController &c = h.controller;
         QVERIFY(!c.haveInput() && !c.haveResults() && !c.haveCommercials() && !c.isRunning()
                 && !c.isRunningAuto());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         QVERIFY(!c.aiVideoData());
         QVERIFY(c.logExcerpts().isEmpty());
@@ -168,7 +168,7 @@ private slots:
     {
         Harness h;
         h.controller.detectStart();
-        QCOMPARE(h.controller.processState(), 0);
+        QCOMPARE(h.controller.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(h.ui().mStatusField->text(), QStringLiteral("Commercials not yet detected."));
         QCOMPARE(h.controller.endSound().requests(), 1);
         QVERIFY(!h.controller.runner());
@@ -181,12 +181,12 @@ private slots:
         Run r(freshDir());
         AppController &c = r.controller;
         c.removeStart();
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         for (QCheckBox *b : {r.ui().mAutoDetect, r.ui().mAutoRemove, r.ui().mAutoClean})
             b->setChecked(false);
         c.autoStart();
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         QCOMPARE(c.endSound().requests(), 2);
         QCOMPARE(r.titles(), allRun());
@@ -200,7 +200,7 @@ private slots:
         const QByteArray before = readAll(r.movie);
         QSignalSpy autoFlag(&c, &AppController::isRunningAutoChanged);
         c.performButtonAction(RunButton::Auto);
-        QCOMPARE(c.processState(), int(AppController::kStateDetecting));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateDetecting);
         QCOMPARE(r.ui().mAutoActionButton->text(), QStringLiteral("Stop"));
         QVERIFY(!r.ui().mDetectActionButton->isEnabled());
         QVERIFY(r.ui().mAutoActionButton->isEnabled());
@@ -219,7 +219,7 @@ private slots:
         QCOMPARE(autoFlag.count(), 2);
         // The run ends once: a later pass of the event loop finds it idle.
         QTest::qWait(50);
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(c.endSound().requests(), 1);
         QCOMPARE(autoFlag.count(), 2);
         // The natural end leaves the last row showing.
@@ -269,7 +269,7 @@ private slots:
         QVERIFY(readAll(c.outDir() + QStringLiteral("/TrimletLog.txt")).contains("profile news\n"));
         QVERIFY(QFile::remove(news));
         c.detectStart();
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY2(r.ui().mStatusField->text().startsWith(
                      QStringLiteral("The profile cannot be used: no profile news")),
                  qPrintable(r.ui().mStatusField->text()));
@@ -368,7 +368,7 @@ private slots:
         env.set("STANDIN_MODE", "wait");
         r.ui().mAutoDetect->setChecked(false);
         c.performButtonAction(RunButton::Auto);
-        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateRemoving);
         QVERIFY(QTest::qWaitFor([&] { return r.ui().mRemoveProgressIndicator->value() == 100; }, 5000));
         c.performButtonAction(RunButton::Auto);
         QVERIFY(waitForIdle(c));
@@ -381,7 +381,7 @@ private slots:
         QVERIFY(c.partialCopies().isEmpty());
 
         c.performButtonAction(RunButton::Remove);
-        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateRemoving);
         c.performButtonAction(RunButton::Remove);
         QVERIFY(waitForIdle(c));
         QCOMPARE(r.ui().mRemoveRemainingTextField->text(), QString());
@@ -399,7 +399,7 @@ private slots:
         r.windows.ui().cleanButton->click();
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Work files erased."));
         QVERIFY(!c.haveResults() && !c.haveCommercials());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(c.endSound().requests(), 1);
         QVERIFY(!QFile::exists(r.work(".edl")) && !QFile::exists(r.work(".csv")));
         QVERIFY(QFile::exists(r.movie));
@@ -414,7 +414,7 @@ private slots:
         // Without a recording nothing is erased at all, and nothing runs.
         Harness h;
         h.controller.clean();
-        QCOMPARE(h.controller.processState(), 0);
+        QCOMPARE(h.controller.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!h.controller.haveResults());
     }
 
@@ -459,7 +459,7 @@ private slots:
         r.ui().mAutoRemove->setChecked(true);
         c.autoStart();
         // Refused before anything runs.
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
         QCOMPARE(r.ui().mStatusField->text(),

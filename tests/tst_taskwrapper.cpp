@@ -20,12 +20,14 @@ struct Recorder : TaskWrapperController
 {
     QStringList events;
     QString output;
+    QStringList chunks;
     QList<int> statuses;
     void processStarted() override { events << QStringLiteral("started"); }
     void appendOutput(const QString &chunk) override
     {
         events << QStringLiteral("output");
         output += chunk;
+        chunks << chunk;
     }
     void processFinished(int status) override
     {
@@ -405,12 +407,28 @@ private slots:
     {
         // "é" is C3 A9 and "€" E2 82 AC; each is cut between two writes.
         Recorder r;
-        TaskWrapper runner(&r, sh(QStringLiteral("printf 'caf\\303'; sleep 0.2; printf '\\251 \\342\\202'; "
-                                                 "sleep 0.2; printf '\\254 \\377 end'")));
+        TaskWrapper runner(&r,
+                           sh(QStringLiteral("printf 'caf\\303'; sleep 0.2; printf '\\251\\n \\342\\202'; "
+                                             "sleep 0.2; printf '\\254 \\377 end'")));
         runner.startProcess();
         QVERIFY(QTest::qWaitFor([&] { return r.done(); }, 5000));
-        QCOMPARE(r.output, QStringLiteral("café € \uFFFD end"));
+        QCOMPARE(r.output, QStringLiteral("café\n € \uFFFD end"));
         QVERIFY(r.events.count(QStringLiteral("output")) >= 2);
+    }
+
+    void testProgressLineSplitAcrossReadsArrivesWhole()
+    {
+        // A pipe hands over what the tool has written so far: a progress
+        // line cut between two reads reads as no progress in either half.
+        // The last words, with no line end, come at the end.
+        Recorder r;
+        TaskWrapper runner(&r,
+                           sh(QStringLiteral("printf 'x\\n 12%% 10 fr'; sleep 0.2; "
+                                             "printf 'ames in 1.0 sec\\r 13'; sleep 0.2; printf '%% tail'")));
+        runner.startProcess();
+        QVERIFY(QTest::qWaitFor([&] { return r.done(); }, 5000));
+        QCOMPARE(r.chunks, QStringList({QStringLiteral("x\n"), QStringLiteral(" 12% 10 frames in 1.0 sec\r"),
+                                        QStringLiteral(" 13% tail")}));
     }
 
     void testUtf8TailUnit()

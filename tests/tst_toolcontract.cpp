@@ -307,8 +307,6 @@ private slots:
     {
         RunRequest request;
         request.recording = QStringLiteral("/nonexistent/dir/show.mpg");
-        request.outDir = QStringLiteral("/nonexistent/dir");
-        request.baseName = QStringLiteral("show");
         request.tools.ffprobe = standInTools() + QStringLiteral("/ffprobe");
         RunPipeline run(request);
         QSignalSpy finished(&run, &RunPipeline::finished);

@@ -210,7 +210,7 @@ private slots:
         // Cut to the frame from the recording's own packet list: no list of
         // in-points for ffmpeg's seek in a transport stream.
         c.removeStart();
-        QCOMPARE(c.processState(), int(AppController::kStateRemoving));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateRemoving);
         QVERIFY(waitForIdle(c));
         // The stand-in's key frames are not IDR frames: every kept part is
         // encoded again, and the status says so.
@@ -236,7 +236,7 @@ private slots:
         QVERIFY(!r.windows.ui().mAutoActionButton->isEnabled());
         c.autoStart();
         QVERIFY(!c.runner());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("garbage.mpg holds no video that can be read."));
     }
 
@@ -352,11 +352,11 @@ private slots:
         r.answer = false;
         QVERIFY(!r.windows.mainWindow()->close());
         QCOMPARE(r.questions, QStringList{QStringLiteral("A run is in progress. Stop it and quit?")});
-        QCOMPARE(c.processState(), int(AppController::kStateDetecting));
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateDetecting);
         QVERIFY(r.windows.mainWindow()->isVisible());
         r.answer = true;
         QVERIFY(r.windows.mainWindow()->close());
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
         QVERIFY(!r.windows.graphWindow()->isVisible());
         QTRY_VERIFY_WITH_TIMEOUT(processEnded(tool), 3000);
@@ -516,7 +516,7 @@ private slots:
         r.ui().mOutputField->setText(output);
         c.autoStart();
         QCOMPARE(r.ui().mStatusField->text(), status);
-        QCOMPARE(c.processState(), 0);
+        QCOMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QVERIFY(!c.runner());
         QVERIFY(!c.logFileOpen());
         // Detection alone needs no output path.

@@ -469,7 +469,7 @@ private slots:
         c.performButtonAction(RunButton::Detect);
         QVERIFY(QTest::qWaitFor([&] { return c.logExcerpts().contains(QStringLiteral("waiting")); }, 5000));
         QTest::keyClick(r.windows.mainWindow(), Qt::Key_Escape);
-        QTRY_COMPARE(c.processState(), 0);
+        QTRY_COMPARE(c.processState(), AppController::ProcessState::kStateIdle);
         QCOMPARE(r.ui().mStatusField->text(), QStringLiteral("Detection stopped."));
     }
 
