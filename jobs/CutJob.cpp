@@ -442,6 +442,9 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         runExactStep();
         return;
     }
+    // The last piece is written: the cut is whole, whatever its steps told.
+    if (m_exact)
+        emit progress(100);
     m_phase = Phase::Verifying;
     emit message(QStringLiteral("Checking the %1…").arg(copyNoun()));
     CopyCheck::Input input;
