@@ -121,7 +121,8 @@ private slots:
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
         const CliRun run =
             runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--use-existing-detection"),
-                               QStringLiteral("--mode"), mode, QStringLiteral("show.mpg")},
+                               QStringLiteral("--cutter"), QStringLiteral("mencoder"), QStringLiteral("--mode"),
+                               mode, QStringLiteral("show.mpg")},
                    env, dir.path());
         if (reason.isEmpty()) {
             QCOMPARE(run.status, 0);
@@ -151,7 +152,9 @@ private slots:
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
         env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
         const CliRun failed =
-            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("a.mpg")}, env, dir.path());
+            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--cutter"), QStringLiteral("mencoder"),
+                               QStringLiteral("a.mpg")},
+                   env, dir.path());
         QCOMPARE(failed.status, 1);
         QVERIFY2(
             failed.message().endsWith(
@@ -165,6 +168,7 @@ private slots:
 
         // A run kept whole beside it: its detection and its cut.
         const CliRun kept = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--keep-work-files"),
+                                               QStringLiteral("--cutter"), QStringLiteral("mencoder"),
                                                QStringLiteral("b.mpg")},
                                    withStandIns(), dir.path());
         QCOMPARE(kept.status, 0);
@@ -175,7 +179,8 @@ private slots:
 
         // Erased once a run succeeds: its own parts, not a's.
         QFile::remove(dir.filePath(QStringLiteral("b.clean.mpg")));
-        const CliRun erased = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("b.mpg")},
+        const CliRun erased = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--cutter"),
+                                                 QStringLiteral("mencoder"), QStringLiteral("b.mpg")},
                                      withStandIns(), dir.path());
         QCOMPARE(erased.status, 0);
         QCOMPARE(readAll(log), aPart);
