@@ -179,11 +179,11 @@ int main(int argc, char *argv[])
         QStringLiteral("SECONDS"), QStringLiteral("60"));
     const QCommandLineOption cutter(
         QStringLiteral("cutter"),
-        QStringLiteral("frame-exact (the default: ffmpeg copies the whole groups of pictures and encodes "
-                       "again only those between an edge and its key frame) or mencoder (key frame to key "
-                       "frame, where it can copy the recording; a copy of it that fails its checks is cut "
-                       "again frame-exactly)."),
-        QStringLiteral("CUTTER"), QStringLiteral("frame-exact"));
+        QStringLiteral("key-frame (the default: mencoder where it can copy the recording, else ffmpeg's "
+                       "stream copy, each from key frame to key frame), frame-exact (ffmpeg copies the "
+                       "whole groups of pictures and encodes again only those between an edge and its key "
+                       "frame; not yet right for every recording) or mencoder."),
+        QStringLiteral("CUTTER"), QStringLiteral("key-frame"));
     parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
                        replace, keepOriginal, profile, channel, watch, settle, overwrite, cutter});
     const QCommandLineOption help = parser.addHelpOption();
@@ -221,10 +221,11 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("--use-existing-detection has nothing to do with --detect-only"));
     if (parser.isSet(outputDir) && !QFileInfo(parser.value(outputDir)).isDir())
         return usageError(QStringLiteral("--output-dir %1 is not a folder").arg(parser.value(outputDir)));
-    const QStringList cutters{QStringLiteral("frame-exact"), QStringLiteral("mencoder")};
+    const QStringList cutters{QStringLiteral("key-frame"), QStringLiteral("frame-exact"),
+                              QStringLiteral("mencoder")};
     if (!cutters.contains(parser.value(cutter)))
-        return usageError(
-            QStringLiteral("--cutter takes frame-exact or mencoder, not %1").arg(parser.value(cutter)));
+        return usageError(QStringLiteral("--cutter takes key-frame, frame-exact or mencoder, not %1")
+                              .arg(parser.value(cutter)));
     const QStringList modes{QStringLiteral("cut"), QStringLiteral("chapters"), QStringLiteral("skip-list")};
     const qsizetype modeIndex = modes.indexOf(parser.value(mode));
     if (modeIndex < 0)
@@ -293,7 +294,8 @@ int main(int argc, char *argv[])
     builder.steps(true, remove, remove && !parser.isSet(keep))
         .mode(RunRequest::Mode(modeIndex))
         .detectorSettings(settings, profileName)
-        .cutterOptions(kNoSkipAsShipped, kEdlSeekAsShipped, parser.value(cutter) == QLatin1String("mencoder"))
+        .cutterOptions(kNoSkipAsShipped, kEdlSeekAsShipped, parser.value(cutter) == QLatin1String("mencoder"),
+                       parser.value(cutter) == QLatin1String("frame-exact"))
         .replaceRecording(parser.isSet(replace), parser.value(keepOriginal))
         .toolsFrom(ToolLocator());
     // A copy named here is named from the caller's folder, as any file

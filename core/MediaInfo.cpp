@@ -242,11 +242,9 @@ QString cutterName(Cutter cutter)
     return cutter == Cutter::Mencoder ? QStringLiteral("mencoder") : QStringLiteral("ffmpeg");
 }
 
-Cutter cutterFor(const MediaInfo &info, bool mencoderAsked)
+Cutter cutterFor(const MediaInfo &info, bool mencoderAsked, bool frameExact)
 {
-    // mencoder cuts from key frame to key frame only, and its copies run
-    // out of step with their sound: it is there for those who ask for it.
-    if (!mencoderAsked || !isMpegVideo(info.videoCodec))
+    if ((frameExact && !mencoderAsked) || !isMpegVideo(info.videoCodec))
         return Cutter::Ffmpeg;
     // mencoder copies one sound track and no subtitles: a second language
     // or the subtitles would be lost.

@@ -90,7 +90,7 @@ QString cutterName(Cutter cutter);
 // ffmpeg cuts every recording to the frame; mencoder only where it was asked
 // for and can copy the recording: MPEG-1/2 video with one MP2 or AC-3 sound
 // track and no subtitles.
-Cutter cutterFor(const MediaInfo &info, bool mencoderAsked = false);
+Cutter cutterFor(const MediaInfo &info, bool mencoderAsked = false, bool frameExact = false);
 // The container a cutter writes for this recording: mencoder writes a
 // program stream; ffmpeg keeps the recording's own family.
 Container containerFor(const MediaInfo &info, Cutter cutter);

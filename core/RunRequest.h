@@ -40,6 +40,8 @@ struct RunRequest
     // "Cut with mencoder, key frame to key frame" where it can copy the
     // recording; else (the default) ffmpeg cuts it to the frame.
     bool mencoderCutter = false;
+    // The frame-exact cut asked for, where the cutter is ffmpeg's.
+    bool frameExact = false;
     bool noSkip = false; // mencoder keeps every frame (-noskip -mc 0)
     bool edlSeek = false; // mencoder seeks precisely at the cuts (-hr-edl-seek)
     // mencoder's copies of recordings like this one were refused earlier in

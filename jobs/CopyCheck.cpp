@@ -291,5 +291,17 @@ void CopyCheck::picturesChecked()
     const media::EdgeLimits limits = m_in.frameExact
                                          ? media::EdgeLimits{1, 1, true}
                                          : media::EdgeLimits{gopFrames + 1, kKeyFrameCutterLost, false};
-    conclude(media::judgePictures(judged, fps, limits, m_in.cutter));
+    const media::CopyVerdict verdict = media::judgePictures(judged, fps, limits, m_in.cutter);
+    // A key-frame cut of a recording with long or open groups of pictures
+    // shows pictures wrong after most cuts; refusing it would leave such
+    // recordings with no copy at all until the frame-exact cut is right
+    // for every recording. Its pictures are told in the log; the
+    // frame-exact cut's are held to the picture.
+    if (!m_in.frameExact && !verdict.kept()) {
+        logLine(QStringLiteral("picturesChecked: not held to it (a key-frame cut): ")
+                + verdict.statement(QStringLiteral("cut copy")));
+        conclude(media::CopyVerdict());
+        return;
+    }
+    conclude(verdict);
 }

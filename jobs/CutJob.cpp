@@ -8,8 +8,8 @@
 #include "jobs/FrameExactCut.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
-#include "jobs/SavedCopy.h"
 #include "jobs/RequestBuilder.h"
+#include "jobs/SavedCopy.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
@@ -219,8 +219,9 @@ void CutJob::start()
         return;
     }
     removeStaleCopies();
-    media::Cutter cutter =
-        chapters() ? media::Cutter::Ffmpeg : media::cutterFor(*info, m_request.mencoderCutter);
+    media::Cutter cutter = chapters()
+                               ? media::Cutter::Ffmpeg
+                               : media::cutterFor(*info, m_request.mencoderCutter, m_request.frameExact);
     m_container = chapters() ? media::Container::Matroska : media::containerFor(*info, cutter);
     // ffmpeg writes what it would have written after mencoder, in the
     // container the output's name was chosen for.
@@ -312,13 +313,20 @@ bool CutJob::startCut(media::Cutter cutter)
         const QString list = dir.filePath(QStringLiteral("cuts.edl"));
         made = made && writeFile(list, media::edlText(m_cuts));
         arguments = mencoderArguments(m_request, m_partialCopy, list);
+    } else if (!m_request.frameExact) {
+        // ffmpeg reads the kept spans from a list that names the recording
+        // through a link of a plain name, whatever characters its own has.
+        const QString list = dir.filePath(QStringLiteral("cut.ffconcat"));
+        const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
+        made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link))
+               && writeFile(list, media::concatList(link, m_kept, m_recordingSeconds, info.videoStart));
+        arguments =
+            ffmpegArguments(m_request, list, m_partialCopy, m_container, media::dispositionOptions(info));
     } else {
-        // ffmpeg reads the recording through a link of a plain name,
-        // whatever characters its own has. A stream copy of the kept spans
-        // alone starts each where its seek lands, in a long group of
-        // pictures seconds away or on pictures whose references were cut
-        // away: every edge is cut to the picture instead, with the whole
-        // groups between copied as they are.
+        // A stream copy of the kept spans alone starts each where its seek
+        // lands, in a long group of pictures seconds away or on pictures
+        // whose references were cut away: every edge is cut to the picture
+        // instead, with the whole groups between copied as they are.
         const QString link = QStringLiteral("recording") + safeSuffix(m_request.recording);
         made = made && QFile::link(QFileInfo(m_request.recording).absoluteFilePath(), dir.filePath(link));
         if (made) {

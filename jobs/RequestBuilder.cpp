@@ -29,8 +29,9 @@ RequestBuilder &RequestBuilder::detectorSettings(const QVariantMap &settings, co
     return *this;
 }
 
-RequestBuilder &RequestBuilder::cutterOptions(bool noSkip, bool edlSeek, bool mencoder)
+RequestBuilder &RequestBuilder::cutterOptions(bool noSkip, bool edlSeek, bool mencoder, bool frameExact)
 {
+    m_common.frameExact = frameExact;
     m_common.noSkip = noSkip;
     m_common.edlSeek = edlSeek;
     m_common.mencoderCutter = mencoder;

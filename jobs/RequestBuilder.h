@@ -14,9 +14,10 @@ public:
     RequestBuilder &steps(bool detect, bool remove, bool erase);
     RequestBuilder &mode(RunRequest::Mode mode);
     RequestBuilder &detectorSettings(const QVariantMap &settings, const QString &profile = QString());
-    // mencoder's options, and whether it cuts (key frame to key frame)
-    // instead of the frame-exact cut.
-    RequestBuilder &cutterOptions(bool noSkip, bool edlSeek, bool mencoder = false);
+    // mencoder's options; mencoder asked for (key frame to key frame), or
+    // the frame-exact cut; neither: mencoder where it can copy the
+    // recording, else ffmpeg's stream copy.
+    RequestBuilder &cutterOptions(bool noSkip, bool edlSeek, bool mencoder = false, bool frameExact = false);
     // The checked copy takes the recording's name (cut mode only), the
     // recording going to its volume's trash, or into keepOriginal.
     RequestBuilder &replaceRecording(bool replace, const QString &keepOriginal = QString());

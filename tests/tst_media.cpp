@@ -213,7 +213,7 @@ private slots:
         const MediaInfo m = make(qPrintable(video), audio, qPrintable(format));
         // Every recording is cut to the frame by ffmpeg unless mencoder is
         // asked for; mencoder, asked, only where it can copy it all.
-        QVERIFY(cutterFor(m) == Cutter::Ffmpeg);
+        QVERIFY(cutterFor(m, false, true) == Cutter::Ffmpeg);
         const Cutter cutter = cutterFor(m, true);
         QCOMPARE(cutter == Cutter::Mencoder, mencoder);
         QCOMPARE(muxerName(containerFor(m, cutter)), muxer);

@@ -37,8 +37,6 @@ class TestPipeline final : public QObject
         {
             controller.toolLocator().setHelperDirectories({standInTools()}, false);
             controller.setStopBounds(300, 1500);
-            // The states of a cut by the mencoder stand-in.
-            ui().mRemoveWithMencoder->setChecked(true);
             movie = dir + QLatin1Char('/') + name;
             writeFile(movie, QByteArray("recording bytes ").repeated(1000));
             chooseRecording(controller, movie);
@@ -121,8 +119,7 @@ private slots:
         c.toolLocator().setHelperDirectories({standInTools()}, false);
         QVERIFY(chooseRecording(c, movie));
         QCOMPARE(c.chosenRecording(), movie);
-        // ffmpeg's copy keeps the sound's language, in a transport stream.
-        QCOMPARE(c.outputText(), dir + QStringLiteral("/show.clean.ts"));
+        QCOMPARE(c.outputText(), dir + QStringLiteral("/show.clean.mpg"));
         QStringList rows;
         const auto note = [&rows](AppController::Row row, const char *what) {
             const QString line = QLatin1String(row == AppController::Row::Detect ? "detect " : "cut ") + what;
@@ -138,7 +135,6 @@ private slots:
         RunOptions options;
         options.detectMethods = 43;
         options.noSkip = true;
-        options.mencoderCutter = true;
         options.autoDetect = options.autoRemove = true;
         c.setRunOptions(options);
         QCOMPARE(c.detectorSettings().value(QStringLiteral("detect_method")).toInt(), 43);

@@ -291,7 +291,7 @@ private slots:
         QVERIFY2(log.startsWith("==== Trimlet (process "), log.left(300).constData());
         QVERIFY2(log.contains(".mpg\nComskip stand-in\n"), log.left(300).constData());
         QVERIFY(log.contains(", 25%\r"));
-        QVERIFY(log.indexOf("Trimlet: cutting with ffmpeg") > log.indexOf("Commercials were found."));
+        QVERIFY(log.indexOf("Trimlet: cutting with mencoder") > log.indexOf("Commercials were found."));
         QVERIFY(!c.logExcerpts().contains(QStringLiteral(" frames in ")));
         // A new run adds its part after the last one's, replacing nothing.
         h.ui().mAutoDetect->setChecked(false);
