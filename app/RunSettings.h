@@ -36,7 +36,8 @@ public:
     // What Run would ask for now on the session's recording and output.
     RunRequest runRequest(const RecordingSession &session, bool detect, bool remove, bool erase) const;
     // The window's options and tools, for a request of any recording.
-    RequestBuilder requestBuilder(const RecordingSession &session, bool detect, bool remove, bool erase) const;
+    RequestBuilder requestBuilder(const RecordingSession &session, bool detect, bool remove,
+                                  bool erase) const;
     // The ini file a detection would write now, beside the session's recording.
     void writeIniFile(const RecordingSession &session) const;
     // The tools' argument vectors as the options would have them now (see

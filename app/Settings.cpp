@@ -73,9 +73,11 @@ RequestBuilder RunSettings::requestBuilder(const RecordingSession &session, bool
 RunRequest RunSettings::runRequest(const RecordingSession &session, bool detect, bool remove,
                                    bool erase) const
 {
-    RunRequest r = requestBuilder(session, detect, remove, erase).build(session.movieFile(), session.outputText());
+    RunRequest r =
+        requestBuilder(session, detect, remove, erase).build(session.movieFile(), session.outputText());
     // The user was asked before an existing file under that name is replaced.
-    r.replaceOthers = !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
+    r.replaceOthers =
+        !r.output.isEmpty() && QFileInfo(r.output).absoluteFilePath() == session.confirmedOutput();
     return r;
 }
 

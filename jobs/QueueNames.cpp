@@ -145,8 +145,9 @@ QString QueueNames::settledOutput(const BatchQueue::Entry &e, const media::Media
 {
     if (!e.request.output.isEmpty())
         return e.request.output;
-    const QString ext = media::extensionFor(media::containerFor(info, media::cutterFor(info, e.request.mencoderCutter, e.request.frameExact)),
-                                            pathtext::extension(e.request.recording));
+    const QString ext = media::extensionFor(
+        media::containerFor(info, media::cutterFor(info, e.request.mencoderCutter, e.request.frameExact)),
+        pathtext::extension(e.request.recording));
     const QString beside = Recording(e.request.recording).proposedOutput(ext, e.request.mode);
     if (!e.outputDir.isEmpty() && e.request.mode != RunRequest::Mode::SkipList)
         return e.outputDir + QLatin1Char('/') + nameOf(beside);

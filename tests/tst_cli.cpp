@@ -315,9 +315,9 @@ private slots:
             QSKIP("the real tools are not installed (./scripts/test installs them)");
         QTemporaryDir dir;
         const QString movie = dir.filePath(QStringLiteral("early.mpg"));
-        QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
-                                   {QStringLiteral("-a"), QStringLiteral("ac3"), movie,
-                                    QStringLiteral("ad:10 show:30")}),
+        QCOMPARE(QProcess::execute(
+                     QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
+                     {QStringLiteral("-a"), QStringLiteral("ac3"), movie, QStringLiteral("ad:10 show:30")}),
                  0);
         // The advert and the black after it, as the detector marks them.
         writeFile(dir.filePath(QStringLiteral("early.txt")),

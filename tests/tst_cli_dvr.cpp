@@ -101,7 +101,8 @@ private slots:
         // The home trash, on the recording's file system.
         env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
         const CliRun run =
-            runCli({cutter, mencoder, QStringLiteral("--replace"), QStringLiteral("--json"), movie}, env, dir.path());
+            runCli({cutter, mencoder, QStringLiteral("--replace"), QStringLiteral("--json"), movie}, env,
+                   dir.path());
         QCOMPARE(run.status, 0);
         QCOMPARE(run.summary[0][QStringLiteral("output")].toString(), movie);
         const QString trashed = dir.filePath(QStringLiteral("data/Trash/files/") + name);
@@ -124,7 +125,8 @@ private slots:
         const ino_t before = inodeOf(second);
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
         env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
-        const CliRun refused = runCli({cutter, mencoder, QStringLiteral("--replace"), second}, env, dir.path());
+        const CliRun refused =
+            runCli({cutter, mencoder, QStringLiteral("--replace"), second}, env, dir.path());
         QCOMPARE(refused.status, 1);
         QCOMPARE(inodeOf(second), before);
         QCOMPARE(readAll(second), kRecording);
@@ -144,7 +146,8 @@ private slots:
         env.remove(QStringLiteral("STANDIN_FFMPEG_MODE"));
         const QString third = dir.filePath(QStringLiteral("third.mpg"));
         writeFile(third, kRecording);
-        const CliRun growing = runCli({cutter, mencoder, QStringLiteral("--replace"), third}, env, dir.path());
+        const CliRun growing =
+            runCli({cutter, mencoder, QStringLiteral("--replace"), third}, env, dir.path());
         QCOMPARE(growing.status, 1);
         QVERIFY2(growing.errors.contains(QStringLiteral("still being written")), qPrintable(growing.errors));
         QCOMPARE(readAll(third), kRecording + "more");
@@ -208,7 +211,7 @@ private slots:
         const QString copy = dir.filePath(QStringLiteral("rec/show.clean.mpg"));
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
-        const QStringList arguments{QStringLiteral("--watch"), dir.filePath(QStringLiteral("rec")),
+        const QStringList arguments{QStringLiteral("--watch"),  dir.filePath(QStringLiteral("rec")),
                                     QStringLiteral("--settle"), QStringLiteral("2"),
                                     QStringLiteral("--cutter"), QStringLiteral("mencoder"),
                                     QStringLiteral("--json")};

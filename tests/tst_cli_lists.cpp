@@ -121,8 +121,8 @@ private slots:
         env.insert(QStringLiteral("STANDIN_COPY_FRAMES"), QStringLiteral("9000"));
         const CliRun run =
             runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--use-existing-detection"),
-                               QStringLiteral("--cutter"), QStringLiteral("mencoder"), QStringLiteral("--mode"),
-                               mode, QStringLiteral("show.mpg")},
+                               QStringLiteral("--cutter"), QStringLiteral("mencoder"),
+                               QStringLiteral("--mode"), mode, QStringLiteral("show.mpg")},
                    env, dir.path());
         if (reason.isEmpty()) {
             QCOMPARE(run.status, 0);
@@ -151,10 +151,9 @@ private slots:
         QProcessEnvironment env = withStandIns();
         env.insert(QStringLiteral("STANDIN_MODE"), QStringLiteral("truncate"));
         env.insert(QStringLiteral("STANDIN_FFMPEG_MODE"), QStringLiteral("truncate"));
-        const CliRun failed =
-            runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--cutter"), QStringLiteral("mencoder"),
-                               QStringLiteral("a.mpg")},
-                   env, dir.path());
+        const CliRun failed = runCli(QStringList{QStringLiteral("--json"), QStringLiteral("--cutter"),
+                                                 QStringLiteral("mencoder"), QStringLiteral("a.mpg")},
+                                     env, dir.path());
         QCOMPARE(failed.status, 1);
         QVERIFY2(
             failed.message().endsWith(

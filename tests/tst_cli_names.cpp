@@ -144,8 +144,8 @@ private slots:
         const QString other = dir.filePath(QStringLiteral("other.mpg"));
         writeFile(other, QByteArray("other ").repeated(1000));
         const CliRun refused =
-            runCli({cutter, mencoder, QStringLiteral("--json"), QStringLiteral("--output"), earlyCopy, other}, withStandIns(),
-                   dir.path());
+            runCli({cutter, mencoder, QStringLiteral("--json"), QStringLiteral("--output"), earlyCopy, other},
+                   withStandIns(), dir.path());
         QCOMPARE(refused.status, 1);
         QVERIFY2(messageOf(refused).contains(QStringLiteral("--overwrite")), qPrintable(messageOf(refused)));
         QCOMPARE(readAll(earlyCopy), readAll(early));
@@ -153,7 +153,9 @@ private slots:
         writeFile(users, "the user's own file");
         QCOMPARE(runCli({cutter, mencoder, other}, withStandIns(), dir.path()).status, 1);
         QCOMPARE(readAll(users), QByteArray("the user's own file"));
-        QCOMPARE(runCli({cutter, mencoder, QStringLiteral("--overwrite"), other}, withStandIns(), dir.path()).status, 0);
+        QCOMPARE(runCli({cutter, mencoder, QStringLiteral("--overwrite"), other}, withStandIns(), dir.path())
+                     .status,
+                 0);
         QCOMPARE(readAll(users), readAll(other));
 
         // A file that takes the name while the copy is checked (another
@@ -248,11 +250,12 @@ private slots:
         const QByteArray recording = QByteArray("recording ").repeated(1000);
         writeRaw("bad\xff\xfe.mpg", recording);
         writeRaw("bad\xff\xfe.edl", "the user's own list\n");
-        const CliRun run = runProgram(QStringLiteral("/bin/sh"),
-                                      {QStringLiteral("-c"),
-                                       QStringLiteral("exec \"$0\" --json --cutter mencoder \"$(printf 'bad\\377\\376.mpg')\""),
-                                       QStringLiteral(TRIMLET_CLI)},
-                                      withStandIns(), dir.path());
+        const CliRun run = runProgram(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("exec \"$0\" --json --cutter mencoder \"$(printf 'bad\\377\\376.mpg')\""),
+             QStringLiteral(TRIMLET_CLI)},
+            withStandIns(), dir.path());
         QCOMPARE(run.status, 0);
         // The lone surrogates U+DCFF U+DCFE stand for the bytes.
         const QString escapedFolder = dir.path() + QStringLiteral("/bad") + QChar(0xdcff) + QChar(0xdcfe);
