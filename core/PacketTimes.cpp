@@ -47,33 +47,58 @@ double typicalStep(const PacketTimes &packets)
 
 } // namespace
 
-bool parsePacketLine(QByteArrayView line, double &time, bool &key)
+bool parsePacketLine(QByteArrayView line, double &time, bool &key, qint64 &pos)
 {
-    // pts_time, dts_time, flags, in ffprobe's order; anything after is
-    // side data.
-    qsizetype first = line.indexOf(',');
-    if (first < 0)
+    // pts_time, dts_time, the place when asked for, flags, in ffprobe's
+    // order; anything after is side data.
+    QByteArrayView fields[4];
+    int count = 0;
+    for (qsizetype from = 0; count < 4;) {
+        const qsizetype comma = line.indexOf(',', from);
+        fields[count++] = comma < 0 ? line.sliced(from) : line.sliced(from, comma - from);
+        if (comma < 0)
+            break;
+        from = comma + 1;
+    }
+    if (count < 2)
         return false;
-    const qsizetype second = line.indexOf(',', first + 1);
-    const QByteArrayView pts = line.first(first);
-    const QByteArrayView dts =
-        second < 0 ? line.sliced(first + 1) : line.sliced(first + 1, second - first - 1);
-    if (!number(pts, time) && !number(dts, time))
+    if (!number(fields[0], time) && !number(fields[1], time))
         return false;
-    key = second >= 0 && second + 1 < line.size() && line.at(second + 1) == 'K';
+    // A flags field starts with 'K' or '_'; a place is a number or "N/A".
+    QByteArrayView flags = count > 2 ? fields[2] : QByteArrayView();
+    pos = -1;
+    if (count > 3 && !flags.isEmpty() && flags.front() != 'K' && flags.front() != '_') {
+        double place = -1;
+        if (number(flags, place) && place >= 0)
+            pos = qint64(place);
+        flags = fields[3];
+    }
+    key = !flags.isEmpty() && flags.front() == 'K';
     return true;
 }
 
-void addPacket(PacketTimes &packets, double time, bool key)
+void addPacket(PacketTimes &packets, double time, bool key, qint64 pos)
 {
     packets.times.push_back(time);
     if (!key)
         return;
+    packets.keys.push_back({time, pos});
     if (packets.firstKey < 0)
         packets.firstKey = time;
     if (packets.lastKey >= 0 && time > packets.lastKey)
         packets.maxKeyInterval = std::max(packets.maxKeyInterval, time - packets.lastKey);
     packets.lastKey = time;
+}
+
+std::optional<KeyPlace> keyAtOrBefore(const PacketTimes &packets, double t)
+{
+    // Read in file order; a clock that jumps back may put a later key
+    // frame earlier, so every one is looked at.
+    std::optional<KeyPlace> best;
+    for (const KeyPlace &k : packets.keys)
+        if (k.pos >= 0 && k.time <= t && (!best || k.time > best->time))
+            best = k;
+    return best;
 }
 
 qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text)
@@ -85,8 +110,9 @@ qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text)
             break;
         double time = 0;
         bool key = false;
-        if (parsePacketLine(text.sliced(used, end - used), time, key))
-            addPacket(packets, time, key);
+        qint64 pos = -1;
+        if (parsePacketLine(text.sliced(used, end - used), time, key, pos))
+            addPacket(packets, time, key, pos);
         used = end + 1;
     }
     return used;

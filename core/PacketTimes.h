@@ -12,13 +12,24 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 namespace media {
 
+// A key frame and where its packet starts in the file, -1 where the
+// reader did not say: a decoder started there shows every picture from it
+// on, where one started at a time seeks to whatever packet is nearest.
+struct KeyPlace
+{
+    double time = 0;
+    qint64 pos = -1;
+};
+
 struct PacketTimes
 {
     std::vector<double> times; // seconds on the file's clock, in order once finished
+    std::vector<KeyPlace> keys; // in the order read
     double maxKeyInterval = 0; // longest stretch between two key frames, seconds
     double lastKey = -1; // while reading: the last key frame's time, -1 before one
     double firstKey = -1; // the first key frame's time, -1 when none is known
@@ -27,13 +38,17 @@ struct PacketTimes
     qint64 count() const { return qint64(times.size()); }
 };
 
-// One line of `ffprobe -show_entries packet=pts_time,dts_time,flags -of csv=p=0`:
-// "1.400000,1.366667,K_". The time is pts, else dts; false for a line
-// without either (blank lines, side data, "N/A").
-bool parsePacketLine(QByteArrayView line, double &time, bool &key);
+// One line of `ffprobe -show_entries packet=pts_time,dts_time,pos,flags -of
+// csv=p=0`: "1.400000,1.366667,564,K_" (or without the place:
+// "1.400000,1.366667,K_"). The time is pts, else dts; false for a line
+// without either (blank lines, side data, "N/A"). pos is -1 where unknown.
+bool parsePacketLine(QByteArrayView line, double &time, bool &key, qint64 &pos);
 // One packet, in the order read: a key frame also extends what is known of
 // the key frames.
-void addPacket(PacketTimes &packets, double time, bool key);
+void addPacket(PacketTimes &packets, double time, bool key, qint64 pos = -1);
+// The last key frame at or before t whose place is known, for a decoder to
+// start at; none where no such key frame is known.
+std::optional<KeyPlace> keyAtOrBefore(const PacketTimes &packets, double t);
 // Every complete line of text into packets; returns how many bytes were used.
 qsizetype addPacketLines(PacketTimes &packets, QByteArrayView text);
 // Puts the times in presentation order; call once after the last line.

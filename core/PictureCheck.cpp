@@ -5,8 +5,20 @@
 
 namespace media {
 
-QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows)
+double thumbDifference(const QByteArray &a, const QByteArray &b)
 {
+    constexpr qsizetype size = qsizetype(kThumbWidth) * kThumbHeight;
+    if (a.size() != size || b.size() != size)
+        return 256;
+    int sum = 0;
+    for (qsizetype k = 0; k < size; ++k)
+        sum += std::abs(int(uchar(a.at(k))) - int(uchar(b.at(k))));
+    return double(sum) / double(size);
+}
+
+QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows, const QList<QByteArray> &thumbs)
+{
+    constexpr qsizetype thumbSize = qsizetype(kThumbWidth) * kThumbHeight;
     QList<QList<Picture>> pictures(std::max(0, windows));
     QList<double> timeBase(pictures.size(), 0);
     for (const QByteArray &raw : text.split('\n')) {
@@ -30,8 +42,13 @@ QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows)
         bool streamOk = false, ptsOk = false;
         const int stream = fields.at(0).trimmed().toInt(&streamOk);
         const qint64 pts = fields.at(2).trimmed().toLongLong(&ptsOk);
-        if (streamOk && ptsOk && stream >= 0 && stream < pictures.size() && timeBase.at(stream) > 0)
-            pictures[stream].append({double(pts) * timeBase.at(stream), fields.at(5).trimmed()});
+        if (streamOk && ptsOk && stream >= 0 && stream < pictures.size() && timeBase.at(stream) > 0) {
+            const qsizetype at = pictures.at(stream).size() * thumbSize;
+            const QByteArray thumb = stream < thumbs.size() && at + thumbSize <= thumbs.at(stream).size()
+                                         ? thumbs.at(stream).mid(at, thumbSize)
+                                         : QByteArray();
+            pictures[stream].append({double(pts) * timeBase.at(stream), fields.at(5).trimmed(), thumb});
+        }
     }
     for (QList<Picture> &window : pictures)
         std::stable_sort(window.begin(), window.end(),
@@ -41,25 +58,49 @@ QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows)
 
 namespace {
 
+// Whether the copy's picture is the recording's: the same pixels, or, for
+// a picture encoded anew, the same to the eye.
+bool same(const Picture &copy, bool anew, const Picture &recording)
+{
+    return copy.hash == recording.hash
+           || (anew && thumbDifference(copy.thumb, recording.thumb) <= kSimilarLevels);
+}
+
 // The shift o that puts the most of the copy's pictures i on the
-// recording's pictures i + o with the same hash; which of the copy's
-// pictures it puts there is in matched.
-int bestShift(const QList<Picture> &copy, const QList<Picture> &recording, QList<bool> &matched)
+// recording's pictures i + o that they are; which of the copy's pictures
+// it puts there is in matched. Between shifts that match as many, the one
+// whose pictures encoded anew are nearest the recording's: in a slow scene
+// a picture encoded anew may pass for its neighbour as well.
+int bestShift(const QList<Picture> &copy, const QList<bool> &anew, const QList<Picture> &recording,
+              QList<bool> &matched)
 {
     const int c = int(copy.size()), r = int(recording.size());
     int best = -1, shift = 0;
+    double bestDistance = 0;
     for (int o = 1 - c; o < r; ++o) {
         int n = 0;
-        for (int i = std::max(0, -o); i < c && i + o < r; ++i)
-            n += copy.at(i).hash == recording.at(i + o).hash;
-        if (n > best) {
+        double distance = 0;
+        for (int i = std::max(0, -o); i < c && i + o < r; ++i) {
+            const Picture &there = recording.at(i + o);
+            if (copy.at(i).hash == there.hash) {
+                ++n;
+            } else if (anew.at(i)) {
+                const double d = thumbDifference(copy.at(i).thumb, there.thumb);
+                if (d <= kSimilarLevels) {
+                    ++n;
+                    distance += d;
+                }
+            }
+        }
+        if (n > best || (n == best && distance < bestDistance)) {
             best = n;
             shift = o;
+            bestDistance = distance;
         }
     }
     matched = QList<bool>(c, false);
     for (int i = std::max(0, -shift); i < c && i + shift < r; ++i)
-        matched[i] = copy.at(i).hash == recording.at(i + shift).hash;
+        matched[i] = same(copy.at(i), anew.at(i), recording.at(i + shift));
     return shift;
 }
 
@@ -73,13 +114,13 @@ JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged)
         return judged;
     judged.judged = true;
     const int n = int(copy.size());
-    QList<bool> before, after;
-    const int shiftBefore = bestShift(copy, join.before, before);
-    const int shiftAfter = bestShift(copy, join.after, after);
     QList<bool> anew(n, false);
     for (int i = 0; i < n; ++i)
         for (const Span &s : join.reencoded)
             anew[i] = anew[i] || (copy.at(i).time >= s.start && copy.at(i).time < s.end);
+    QList<bool> before, after;
+    const int shiftBefore = bestShift(copy, anew, join.before, before);
+    const int shiftAfter = bestShift(copy, anew, join.after, after);
     int first = 0;
     while (first < n && !before.at(first) && !after.at(first))
         ++first;
@@ -101,13 +142,11 @@ JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged)
     for (int split = from; split <= n; ++split) {
         int wrong = 0, end = -1, start = -1;
         for (int i = from; i < n; ++i) {
-            const bool right = anew.at(i) || (i < split ? before.at(i) : after.at(i));
+            const bool right = i < split ? before.at(i) : after.at(i);
             wrong += !right;
-            // A picture encoded anew stands where the copied ones around
-            // it put it.
-            if (i < split && (before.at(i) || anew.at(i)))
+            if (i < split && right)
                 end = i;
-            if (i >= split && (after.at(i) || anew.at(i)) && start < 0)
+            if (i >= split && right && start < 0)
                 start = i;
         }
         const int endOff = end >= 0 ? end + shiftBefore - lastKept : 0;
@@ -123,7 +162,7 @@ JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged)
     }
     int firstWrong = -1, lastWrong = -1;
     for (int i = from; i < n; ++i) {
-        const bool right = anew.at(i) || (i < bestSplit ? before.at(i) : after.at(i));
+        const bool right = i < bestSplit ? before.at(i) : after.at(i);
         if (right)
             continue;
         if (firstWrong < 0)

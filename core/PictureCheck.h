@@ -16,11 +16,29 @@ struct Picture
 {
     double time = 0; // seconds on the file's clock
     QByteArray hash;
+    // The picture shrunk to kThumbWidth × kThumbHeight grey levels, to
+    // tell whether a picture encoded anew shows what the recording's does.
+    QByteArray thumb;
 };
 
+constexpr int kThumbWidth = 32;
+constexpr int kThumbHeight = 24;
+// A picture encoded anew is the recording's when their thumbnails differ
+// by at most this many grey levels (of 255) on average. Encoding at the
+// quality the frame-exact cut uses stays well below it; the picture
+// before or after in moving programme is well above it.
+constexpr double kSimilarLevels = 2.5;
+
+// Mean absolute difference of two thumbnails, in grey levels; above any
+// limit where either is missing.
+double thumbDifference(const QByteArray &a, const QByteArray &b);
+
 // ffmpeg's -f framehash output with -copyts, one output stream a window:
-// each window's pictures in the order shown.
-QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows);
+// each window's pictures in the order shown. thumbs, where given, holds
+// each window's thumbnails one after another in the order ffmpeg wrote
+// them, as its rawvideo output of the same pictures does.
+QList<QList<Picture>> parseFrameHashes(const QByteArray &text, int windows,
+                                       const QList<QByteArray> &thumbs = {});
 
 // One cut between two kept spans: the copy's pictures across it, and the
 // recording's up to the end of the span before it and from the start of
@@ -34,7 +52,7 @@ struct JoinPictures
     double spanEnd = 0; // on the recording's clock: where the span before ends
     double spanStart = 0; // and where the one after starts
     // Pictures the cutter encoded anew, on the copy's clock: not the
-    // recording's bit for bit, so not held to its hashes.
+    // recording's bit for bit, so held to its thumbnails instead.
     QList<Span> reencoded;
 };
 

@@ -28,6 +28,9 @@ bool TsScan::findStride(QByteArrayView bytes)
 
 void TsScan::feed(QByteArrayView bytes)
 {
+    // Where bytes[0] lies in the file, once the carry is put in front.
+    qint64 base = m_fed - m_carry.size();
+    m_fed += bytes.size();
     if (!m_carry.isEmpty() || m_stride == 0) {
         m_carry.append(bytes.data(), bytes.size());
         if (m_stride == 0) {
@@ -53,14 +56,14 @@ void TsScan::feed(QByteArrayView bytes)
             ++at;
             continue;
         }
-        packet(p);
+        packet(p, base + at);
         at += m_stride;
     }
     const QByteArray rest(bytes.data() + at, bytes.size() - at);
     m_carry = rest;
 }
 
-void TsScan::packet(const uchar *p)
+void TsScan::packet(const uchar *p, qint64 pos)
 {
     const int pid = (p[1] & 0x1f) << 8 | p[2];
     const bool start = p[1] & 0x40;
@@ -95,5 +98,5 @@ void TsScan::packet(const uchar *p)
         ts -= kWrap;
     }
     m_last = std::max(m_last, ts);
-    media::addPacket(m_packets, double(ts) / 90000.0, randomAccess);
+    media::addPacket(m_packets, double(ts) / 90000.0, randomAccess, randomAccess ? pos : -1);
 }

@@ -5,7 +5,8 @@
 // the bytes. ffprobe lists the same packets, but printing a line for each
 // costs three times as long as reading the file; this reads 1 GB in a
 // fraction of a second. Only what a transport stream's headers say is
-// taken: the PES start, its PTS (else DTS), and the random-access flag.
+// taken: the PES start, its PTS (else DTS), the random-access flag, and
+// where the packet of a random access starts.
 
 #include "core/PacketTimes.h"
 
@@ -25,12 +26,13 @@ public:
     const media::PacketTimes &packets() const { return m_packets; }
 
 private:
-    void packet(const uchar *p);
+    void packet(const uchar *p, qint64 pos);
     bool findStride(QByteArrayView bytes);
 
     int m_pid;
     int m_stride = 0; // 188 or 192 once known
     QByteArray m_carry;
+    qint64 m_fed = 0; // bytes given to feed() so far
     media::PacketTimes m_packets;
     qint64 m_last = -1; // the last time stamp, 90 kHz, unwrapped
     qint64 m_wraps = 0; // 2^33 for each time the clock went round

@@ -216,29 +216,47 @@ bool CopyCheck::startPictureChecks()
         return false;
     const media::MediaInfo &info = *m_media->info();
     const double gop = media::groupSeconds(m_media->packets());
-    // A second either side of each cut in the copy, from a group of
-    // pictures earlier, where decoding starts at a key frame. The
-    // recording's windows reach further either way, to hold every picture
-    // of the copy's window even from a span that starts a group early or
-    // from a cutter whose clock has wandered by half a second.
+    // A second either side of each cut in the copy, from the key frame
+    // before. The recording's windows reach further either way, to hold
+    // every picture of the copy's window even from a span that starts a
+    // group early or from a cutter whose clock has wandered by half a
+    // second.
     constexpr double kSide = 1.0;
     constexpr double kSlack = 0.5;
-    const double copyFirst = m_copyScan.packets().times.front();
-    QList<QList<media::Span>> copyWindows, recordingWindows;
+    const media::PacketTimes &copyPackets = m_copyScan.packets();
+    const media::PacketTimes &recordingPackets = m_media->packets();
+    const double copyFirst = copyPackets.times.front();
+    // Half a picture: where a range encoded anew begins and ends, safe
+    // from rounding of either clock.
+    const double half = 0.5 / (info.fps > 0 ? info.fps : 25.0);
+    // A window [from, to) on a file's clock: from the key frame before it
+    // where its place is known, else seeking from a group earlier.
+    const auto window = [gop](const media::PacketTimes &packets, double fileStart, double from, double to) {
+        PictureHashes::Window w;
+        w.seek = {from - fileStart - gop, to - fileStart};
+        if (const std::optional<media::KeyPlace> key = media::keyAtOrBefore(packets, from)) {
+            w.byteFrom = key->pos;
+            w.seconds = to - key->time;
+        }
+        return w;
+    };
+    QList<QList<PictureHashes::Window>> copyWindows, recordingWindows;
     m_joins.clear();
+    m_copyFrom.clear();
     for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
-        const double join = copyFirst + cut.inCopy - m_copyStreams->start;
-        copyWindows.append({{join - kSide - gop, join + kSide}});
+        const double join = copyFirst + cut.inCopy;
+        copyWindows.append({window(copyPackets, m_copyStreams->start, join - kSide, join + kSide)});
+        m_copyFrom.append(copyWindows.last().first().byteFrom >= 0 ? join - kSide : 0);
         const double end = info.videoStart + cut.before;
         const double start = info.videoStart + cut.after.start;
         recordingWindows.append(
-            {{end - info.start - kSide - 2 * gop - kSlack, end - info.start + gop + kSlack},
-             {start - info.start - 2 * gop - kSlack, start - info.start + kSide + gop + kSlack}});
+            {window(recordingPackets, info.start, end - kSide - gop - kSlack, end + gop + kSlack),
+             window(recordingPackets, info.start, start - gop - kSlack, start + kSide + gop + kSlack)});
         media::JoinPictures j;
         j.spanEnd = end;
         j.spanStart = start;
         for (const media::Span &s : std::as_const(m_in.reencoded))
-            j.reencoded.append({copyFirst + s.start, copyFirst + s.end});
+            j.reencoded.append({copyFirst + s.start - half, copyFirst + s.end - half});
         m_joins.append(j);
     }
     m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows, info.videoCodec);
@@ -265,7 +283,13 @@ void CopyCheck::picturesChecked()
     QList<media::JoinJudged> judged;
     for (qsizetype k = 0; k < m_joins.size(); ++k) {
         media::JoinPictures &j = m_joins[k];
-        j.copy = copy.at(k);
+        // Decoding began at the key frame before the window, which in a
+        // stretch encoded anew may lie far back: its pictures before the
+        // window are not among the recording's read.
+        j.copy.clear();
+        for (const media::Picture &picture : copy.at(k))
+            if (picture.time >= m_copyFrom.at(k) - 0.5 / fps)
+                j.copy.append(picture);
         j.before = recording.at(2 * k);
         j.after = recording.at(2 * k + 1);
         media::JoinJudged r = media::judgeJoin(j, fps, gopFrames + 2);

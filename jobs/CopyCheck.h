@@ -100,6 +100,7 @@ private:
     PictureHashes m_copyPictures;
     PictureHashes m_recordingPictures;
     QList<media::JoinPictures> m_joins;
+    QList<double> m_copyFrom; // where each copy window's judged pictures begin
     QString m_measured;
     double m_copySeconds = 0;
 };

@@ -135,7 +135,7 @@ void PacketScan::run(Stage stage)
     if (stage == Stage::Quick)
         args << QStringLiteral("-fflags") << QStringLiteral("+nofillin+noparse");
     args << QStringLiteral("-select_streams") << QStringLiteral("v:0") << QStringLiteral("-show_entries")
-         << QStringLiteral("packet=pts_time,dts_time,flags") << QStringLiteral("-of")
+         << QStringLiteral("packet=pts_time,dts_time,pos,flags") << QStringLiteral("-of")
          << QStringLiteral("csv=p=0") << QStringLiteral("file:") + m_file;
     QProcess *p = m_process;
     connect(p, &QProcess::readyReadStandardOutput, this, &PacketScan::read);

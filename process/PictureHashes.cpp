@@ -2,6 +2,7 @@
 
 #include "process/ChildSetup.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 PictureHashes::PictureHashes(QObject *parent) : QObject(parent) { }
@@ -11,12 +12,18 @@ PictureHashes::~PictureHashes()
     cancel();
 }
 
-void PictureHashes::start(const QString &ffmpeg, const QString &file, const QList<QList<media::Span>> &groups,
+void PictureHashes::start(const QString &ffmpeg, const QString &file, const QList<QList<Window>> &groups,
                           const QString &decoder)
 {
     cancel();
     m_ffmpeg = ffmpeg;
-    m_file = file;
+    m_file = QFileInfo(file).absoluteFilePath();
+    // ffmpeg's byte range takes the file as a URL after its options; under
+    // a plain name of our own no character of the user's can be read as
+    // either.
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid() || !QFile::link(m_file, m_dir->filePath(QStringLiteral("in"))))
+        m_dir.reset();
     m_decoder = decoder;
     m_groups = groups;
     m_next = 0;
@@ -36,23 +43,46 @@ void PictureHashes::fail()
 
 void PictureHashes::runNext()
 {
-    const QList<media::Span> windows = m_groups.value(m_next);
+    const QList<Window> windows = m_groups.value(m_next);
     m_out.clear();
     // The file's own timestamps, every picture as decoded (none dropped or
     // repeated to keep a rate), each hashed whole: murmur3 costs little
     // beside the decoding even at 1080.
     QStringList args{QStringLiteral("-nostdin"), QStringLiteral("-hide_banner"), QStringLiteral("-v"),
                      QStringLiteral("error"), QStringLiteral("-copyts")};
-    const QString input = QStringLiteral("file:") + QFileInfo(m_file).absoluteFilePath();
-    for (const media::Span &w : windows)
-        args << QStringLiteral("-ss") << QString::number(std::max(0.0, w.start), 'f', 3)
-             << QStringLiteral("-t") << QString::number(w.end - std::max(0.0, w.start), 'f', 3)
-             << QStringLiteral("-i") << input;
+    const QString input = QStringLiteral("file:") + m_file;
+    for (const Window &w : windows) {
+        if (w.byteFrom >= 0 && m_dir) {
+            args << QStringLiteral("-t") << QString::number(std::max(0.0, w.seconds), 'f', 3)
+                 << QStringLiteral("-i")
+                 << QStringLiteral("subfile,,start,%1,end,0,,:%2")
+                        .arg(w.byteFrom)
+                        .arg(m_dir->filePath(QStringLiteral("in")));
+        } else {
+            const double from = std::max(0.0, w.seek.start);
+            args << QStringLiteral("-ss") << QString::number(from, 'f', 3) << QStringLiteral("-t")
+                 << QString::number(w.seek.end - from, 'f', 3) << QStringLiteral("-i") << input;
+        }
+    }
     for (qsizetype i = 0; i < windows.size(); ++i)
         args << QStringLiteral("-map") << QStringLiteral("%1:v:0").arg(i);
     args << QStringLiteral("-fps_mode") << QStringLiteral("passthrough") << QStringLiteral("-f")
          << QStringLiteral("framehash") << QStringLiteral("-hash") << QStringLiteral("murmur3")
          << QStringLiteral("-");
+    // The same pictures shrunk, a file a window, for the pictures encoded
+    // anew that no hash can match.
+    QStringList thumbFiles;
+    if (m_dir) {
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            thumbFiles << m_dir->filePath(QStringLiteral("thumbs%1").arg(i));
+            args << QStringLiteral("-map") << QStringLiteral("%1:v:0").arg(i) << QStringLiteral("-vf")
+                 << QStringLiteral("scale=%1:%2:flags=area,format=gray")
+                        .arg(media::kThumbWidth)
+                        .arg(media::kThumbHeight)
+                 << QStringLiteral("-fps_mode") << QStringLiteral("passthrough") << QStringLiteral("-f")
+                 << QStringLiteral("rawvideo") << QStringLiteral("-y") << thumbFiles.last();
+        }
+    }
     auto *p = new QProcess(this);
     m_process = p;
     p->setStandardInputFile(QProcess::nullDevice());
@@ -61,7 +91,7 @@ void PictureHashes::runNext()
         if (p == m_process)
             m_out += p->readAllStandardOutput();
     });
-    connect(p, &QProcess::finished, this, [this, p, windows](int rc, QProcess::ExitStatus status) {
+    connect(p, &QProcess::finished, this, [this, p, windows, thumbFiles](int rc, QProcess::ExitStatus status) {
         if (p != m_process)
             return;
         m_out += p->readAllStandardOutput();
@@ -72,7 +102,12 @@ void PictureHashes::runNext()
             fail();
             return;
         }
-        m_pictures += media::parseFrameHashes(m_out, int(windows.size()));
+        QList<QByteArray> thumbs;
+        for (const QString &name : thumbFiles) {
+            QFile f(name);
+            thumbs << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+        }
+        m_pictures += media::parseFrameHashes(m_out, int(windows.size()), thumbs);
         m_errors.append(int(errors.count(QByteArray("[") + m_decoder.toLatin1() + " @ ")));
         m_out.clear();
         if (++m_next < m_groups.size())

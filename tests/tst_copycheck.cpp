@@ -35,11 +35,26 @@ QStringList pictures(int from, int to)
     return names;
 }
 
+// Each picture's thumbnail: rN's steps 7 levels from rN+1's; "rN~" is rN
+// encoded anew, a level off in every other place; any other name is grey.
+QByteArray thumbOf(const QString &name)
+{
+    QByteArray thumb(kThumbWidth * kThumbHeight, char(128));
+    const bool anew = name.endsWith(QLatin1Char('~'));
+    bool ok = false;
+    const int n = name.mid(1, name.size() - 1 - int(anew)).toInt(&ok);
+    if (!name.startsWith(QLatin1Char('r')) || !ok)
+        return thumb;
+    for (qsizetype k = 0; k < thumb.size(); ++k)
+        thumb[k] = char((n * 7 + k + (anew && k % 2 == 0)) % 256);
+    return thumb;
+}
+
 QList<Picture> shown(const QStringList &names, double from)
 {
     QList<Picture> list;
     for (const QString &name : names)
-        list.append({from + double(list.size()) / 30, name.toLatin1()});
+        list.append({from + double(list.size()) / 30, name.toLatin1(), thumbOf(name)});
     return list;
 }
 
@@ -185,9 +200,26 @@ private slots:
         QTest::newRow("pictures decoded without their references")
             << corrupt << QList<Span>() << false
             << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1") << 0;
-        // Encoded anew by the cutter: not the recording's bit for bit.
+        // Encoded anew by the cutter: not the recording's bit for bit, but
+        // to the eye; and pictures encoded anew that are not.
+        QStringList anew = right;
+        for (int i = 20; i < 24; ++i)
+            anew[i] = QStringLiteral("r%1~").arg(80 + i - 20);
         QTest::newRow("the same pictures encoded anew")
-            << corrupt << QList<Span>{{20.0 / 30, 24.0 / 30}} << true << QString() << 0;
+            << anew << QList<Span>{{20.0 / 30, 24.0 / 30}} << true << QString() << 0;
+        QTest::newRow("other pictures encoded anew")
+            << corrupt << QList<Span>{{20.0 / 30, 24.0 / 30}} << true
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1") << 0;
+        // A whole span encoded anew, one picture late: the edge is told by
+        // the thumbnails alone.
+        QStringList late;
+        for (int i = 0; i < 20; ++i)
+            late << QStringLiteral("r%1").arg(30 + i);
+        for (int i = 0; i < 20; ++i)
+            late << QStringLiteral("r%1~").arg(82 + i);
+        QTest::newRow("a span encoded anew two pictures late")
+            << late << QList<Span>{{20.0 / 30, 40.0 / 30}} << true
+            << QStringLiteral("The copy's pictures are damaged for 0.1 s after cut 1") << 0;
         // Decoding the copy's window started between key frames.
         QStringList unkeyed = right;
         for (int i = 0; i < 4; ++i)

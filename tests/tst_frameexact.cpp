@@ -122,12 +122,6 @@ void TestFrameExact::testPicturesAtEveryEdge()
         runCli({QStringLiteral("--cutter"), QStringLiteral("frame-exact"),
                 QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), recording},
                env, dir.path(), 180000);
-    // Known fault: the copy check does not yet take the pictures this cut
-    // encodes anew where the stream's own clock puts them, and refuses
-    // the copy; the pictures themselves were seen right when compared by
-    // this test alone.
-    for (const char *row : {"h264 idr", "hevc cra", "h264 open gop"})
-        QEXPECT_FAIL(row, "the copy check refuses the frame-exact copy of H.264/HEVC", Abort);
     QVERIFY2(run.status == 0, qPrintable(run.errors));
     QCOMPARE(run.state(), QStringLiteral("done"));
     QVERIFY2(run.message().contains(says), qPrintable(run.message()));

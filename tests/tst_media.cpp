@@ -447,10 +447,14 @@ private slots:
     void testPacketLines()
     {
         PacketTimes p;
+        // With the packet's place in the file, where ffprobe knows it.
         const QByteArray text = "1.400000,1.366667,K_\n\nN/A,1.433367,__,\nside_data\n1.500000,N/A,__\n"
-                                "2.000000,1.9,K_\n2.1";
+                                "2.000000,1.9,K_\n2.5,2.4,1880,K_\n2.6,2.5,2068,__\n3.0,2.9,N/A,K_\n2.1";
         QCOMPARE(addPacketLines(p, text), text.size() - 3);
-        QCOMPARE(p.count(), qint64(4));
+        QCOMPARE(p.count(), qint64(7));
+        // A decoder starts at a key frame whose place is known.
+        QCOMPARE(keyAtOrBefore(p, 3.2)->pos, qint64(1880));
+        QVERIFY(!keyAtOrBefore(p, 2.4));
         QCOMPARE(p.times.at(1), 1.433367);
         QVERIFY(qAbs(p.maxKeyInterval - 0.6) < 1e-9);
         finishPackets(p);
