@@ -2,7 +2,8 @@
 // and satellite channels send them) from a list given to it, and the copy
 // is compared picture by picture with the recording: every picture of the
 // kept spans where it belongs, within a frame at each edge, the copied ones
-// bit for bit, and not one decoder error.
+// bit for bit, and not one decoder error; and a copy whose pictures after
+// a join come from the wrong place is refused.
 
 #include "CliSupport.h"
 
@@ -72,6 +73,9 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     QTest::addColumn<QString>("extension");
     QTest::addColumn<int>("copied"); // pictures at least that are the recording's bit for bit
     QTest::addColumn<QString>("says");
+    // Where the row's cutter is a stand-in that damages the copy: how the
+    // copy is refused.
+    QTest::addColumn<QString>("refused");
 
     const QStringList longGop{QStringLiteral("-r"),  QStringLiteral("25"), QStringLiteral("-k"),
                               QStringLiteral("150"), QStringLiteral("-a"), QStringLiteral("aac"),
@@ -79,25 +83,28 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     // Key frames at 0, 6, 12, 18, 24 s; kept: 2.3-12.5 s (a whole group
     // inside) and 18.7-28.1 s (none).
     QTest::newRow("h264 idr") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop)
-                              << "ts" << 145 << "Frame-exact at all 4 edges";
+                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString();
+    QTest::newRow("h264 idr, the span after cut 1 encoded from the wrong place")
+        << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop) << "ts" << 0 << QString()
+        << QStringLiteral("The copy's pictures are damaged for 1.3 s after cut 1, so it was not kept.");
     QTest::newRow("hevc cra") << (QStringList{QStringLiteral("-v"), QStringLiteral("hevc-cra")} + longGop)
-                              << "ts" << 145 << "Frame-exact at all 4 edges";
+                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString();
     // Only the first key frame is an IDR: no copy can start at the others.
     QTest::newRow("h264 open gop") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-open")}
                                        + longGop)
-                                   << "ts" << 0 << "I-frames that no copy can start at (not IDR)";
+                                   << "ts" << 0 << "I-frames that no copy can start at (not IDR)" << QString();
     // Interlaced, open groups of 60 pictures, B-frames; pictures packed
     // several to a packet in the program stream.
     QTest::newRow("mpeg2 ps interlaced open gop")
         << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ps")}
-        << "mpg" << 380 << "Frame-exact at all 4 edges";
+        << "mpg" << 380 << "Frame-exact at all 4 edges" << QString();
     QTest::newRow("mpeg2 ts interlaced open gop")
         << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ts")}
-        << "ts" << 380 << "Frame-exact at all 4 edges";
+        << "ts" << 380 << "Frame-exact at all 4 edges" << QString();
 }
 
 void TestFrameExact::testPicturesAtEveryEdge()
@@ -106,6 +113,7 @@ void TestFrameExact::testPicturesAtEveryEdge()
     QFETCH(QString, extension);
     QFETCH(int, copied);
     QFETCH(QString, says);
+    QFETCH(QString, refused);
     QTemporaryDir dir;
     const QString recording = dir.filePath(QStringLiteral("rec.") + extension);
     QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
@@ -118,10 +126,19 @@ void TestFrameExact::testPicturesAtEveryEdge()
     writeFile(dir.filePath(QStringLiteral("rec.edl")), "0.00\t2.30\t0\n12.50\t18.70\t0\n28.10\t31.00\t0\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!refused.isEmpty())
+        env.insert(QStringLiteral("PATH"), QStringLiteral(TRIMLET_TEST_TOOLS "/misplaced:")
+                                               + env.value(QStringLiteral("PATH")));
     const CliRun run =
         runCli({QStringLiteral("--cutter"), QStringLiteral("frame-exact"),
                 QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), recording},
                env, dir.path(), 180000);
+    if (!refused.isEmpty()) {
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.message().startsWith(refused), qPrintable(run.message()));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("rec.clean.") + extension)));
+        return;
+    }
     QVERIFY2(run.status == 0, qPrintable(run.errors));
     QCOMPARE(run.state(), QStringLiteral("done"));
     QVERIFY2(run.message().contains(says), qPrintable(run.message()));
