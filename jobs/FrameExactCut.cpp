@@ -256,7 +256,7 @@ QString FrameExactCut::readingPiece(const media::Piece &piece) const
         .arg(QDir(m_workDir).filePath(m_link));
 }
 
-QStringList FrameExactCut::encoderOptions() const
+QStringList FrameExactCut::encoderOptions(bool onePicture) const
 {
     QStringList o;
     const bool interlaced =
@@ -289,10 +289,15 @@ QStringList FrameExactCut::encoderOptions() const
         o << QStringLiteral("-c:v")
           << (m_stream.codec == QLatin1String("mpeg1video") ? QStringLiteral("mpeg1video")
                                                             : QStringLiteral("mpeg2video"))
-          << QStringLiteral("-q:v") << QStringLiteral("2") << QStringLiteral("-bf") << QStringLiteral("2")
-          << QStringLiteral("-g") << QStringLiteral("100000") << QStringLiteral("-sc_threshold")
-          << QStringLiteral("1000000000") << QStringLiteral("-flags")
-          << (interlaced ? QStringLiteral("+cgop+ildct+ilme") : QStringLiteral("+cgop"));
+          << QStringLiteral("-q:v") << QStringLiteral("2") << QStringLiteral("-bf")
+          << (onePicture ? QStringLiteral("0") : QStringLiteral("2")) << QStringLiteral("-g")
+          << QStringLiteral("100000") << QStringLiteral("-sc_threshold") << QStringLiteral("1000000000")
+          << QStringLiteral("-flags")
+          // A transport stream of one MPEG-2 picture that does not say it
+          // has no B-frames has no start a demuxer will name, and the join
+          // would put it at the clock's zero.
+          << QStringLiteral("+cgop") + QLatin1String(interlaced ? "+ildct+ilme" : "")
+                 + QLatin1String(onePicture ? "+low_delay" : "");
     }
     if (interlaced)
         o << QStringLiteral("-top") << (topFirst ? QStringLiteral("1") : QStringLiteral("0"));
@@ -338,7 +343,7 @@ void FrameExactCut::makeCommands()
                 c << QStringLiteral("-vf")
                   << QStringLiteral("trim=start=%1:end=%2")
                          .arg(seconds(p.from / kClock - half), seconds(p.to / kClock - half))
-                  << encoderOptions();
+                  << encoderOptions(p.to - p.from <= m_plan.frameTicks);
             }
             c << QStringLiteral("-an") << QStringLiteral("-sn") << QStringLiteral("-dn")
               << QStringLiteral("-mpegts_copyts") << QStringLiteral("1") << QStringLiteral("-f")

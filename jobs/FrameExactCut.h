@@ -67,7 +67,7 @@ private:
     void ended(int rc);
     void finishIndex();
     void makeCommands();
-    QStringList encoderOptions() const;
+    QStringList encoderOptions(bool onePicture) const;
     QString readingPiece(const media::Piece &piece) const;
 
     RunRequest m_request;
