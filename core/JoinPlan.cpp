@@ -249,6 +249,17 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         s.from = ptsAt(fromRank);
         s.to = toRank < n ? ptsAt(toRank) : lastPts + fd;
         s.frames = toRank - fromRank;
+        {
+            constexpr qint64 margin = 3 * kClock;
+            qint64 first = n, last = -1;
+            for (qint64 i = 0; i < n; ++i)
+                if (const qint64 t = packets[size_t(i)].pts; t >= s.from - margin && t < s.to + margin) {
+                    first = std::min(first, i);
+                    last = i;
+                }
+            s.soundByteFrom = first < n ? floorPos[size_t(std::max<qint64>(0, first - readBefore))] : 0;
+            s.soundByteTo = last >= 0 ? posAt(std::min(n, last + 2)) : fileSize;
+        }
 
         // The first key frame a copy may start at, and the last key frame
         // before the out-point, where the copy ends (on decode order).

@@ -75,6 +75,10 @@ struct SpanPlan
     qint64 inTicks = 0; // re-encoded after the in-point
     qint64 outTicks = 0; // re-encoded before the out-point
     bool uncleanKeys = false; // it holds key frames that no copy can start at
+    // The bytes that hold the span's sound and subtitles, which a
+    // broadcast sends up to a second or two away from their pictures.
+    qint64 soundByteFrom = 0;
+    qint64 soundByteTo = 0;
 };
 
 struct JoinPlan

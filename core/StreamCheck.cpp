@@ -101,6 +101,11 @@ TrackCheck compareStreams(const MediaInfo &recording, const MediaInfo &copy)
     return check;
 }
 
+namespace {
+// Within one sound frame of the picture (MP2's is 24 ms, AC-3's 32 ms).
+constexpr double kWithPicture = 0.05;
+} // namespace
+
 QString soundOutOfStep(const MediaInfo &recording, const MediaInfo &copy, const QList<StreamPair> &pairs,
                        Edge start, Edge end, double limit)
 {
@@ -131,6 +136,12 @@ QString soundOutOfStep(const MediaInfo &recording, const MediaInfo &copy, const 
             // where the recording's does: sound that starts earlier than the
             // picture by more than in the recording is that, not a drift.
             if (edge == Edge::Recording && at == &StreamInfo::start && offset < expected)
+                return;
+            // A cut to the picture begins the sound with the first picture
+            // it can show, the recording's first key frame, where both
+            // play; that the recording's sound began before a picture it
+            // could not show says nothing of the copy.
+            if (edge == Edge::Recording && at == &StreamInfo::start && std::abs(offset) <= kWithPicture)
                 return;
             const double by = std::abs(offset - expected);
             if (!(by > worstBy))

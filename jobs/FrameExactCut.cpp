@@ -323,7 +323,6 @@ void FrameExactCut::makeCommands()
                        || (m_info.subtitleStreams > 0 && m_container == media::Container::TransportStream);
     QByteArray videoList = "ffconcat version 1.0\n";
     QByteArray soundList = "ffconcat version 1.0\n";
-    const QString recording = QStringLiteral("file:") + QDir(m_workDir).filePath(m_link);
     for (qsizetype i = 0; i < m_plan.spans.size(); ++i) {
         const media::SpanPlan &s = m_plan.spans.at(i);
         for (qsizetype j = 0; j < s.pieces.size(); ++j) {
@@ -355,21 +354,27 @@ void FrameExactCut::makeCommands()
         }
         if (!sound)
             continue;
-        // Sound and subtitles at the same times by stream copy: a seek a
-        // few seconds early (a transport stream carries its sound up to a
-        // second away from the picture it belongs to), then every packet
-        // from the span's first picture's time on.
-        const double rel = s.from / kClock - m_info.start;
-        const double early = std::max(0.0, rel - 3.0);
+        // Sound and subtitles at the same times by stream copy, on the
+        // recording's own clock as the pictures are: a clock that leaps
+        // or a time seek would move them apart. Their bytes are read from a
+        // few seconds before the span to a few after, and every packet
+        // from the span's first picture's time to its end is kept, on a
+        // clock that starts there.
+        const double from = s.from / kClock;
         const double length = double(s.to - s.from) / kClock;
         const QString name = QStringLiteral("a%1.ts").arg(i);
+        const QString keep = QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
+                                 .arg(seconds(from), seconds(s.to / kClock));
+        media::Piece bytes;
+        bytes.byteFrom = s.soundByteFrom;
+        bytes.byteTo = s.soundByteTo;
         QStringList c = ffmpegStart(m_request);
-        c << QStringLiteral("-fflags") << QStringLiteral("+genpts") << QStringLiteral("-ss") << seconds(early)
-          << QStringLiteral("-i") << recording << QStringLiteral("-ss") << seconds(rel - early)
-          << QStringLiteral("-t") << seconds(length) << QStringLiteral("-map") << QStringLiteral("0:a?");
+        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingPiece(bytes) << QStringLiteral("-map")
+          << QStringLiteral("0:a?");
         if (m_container == media::Container::TransportStream)
-            c << QStringLiteral("-map") << QStringLiteral("0:s?");
-        c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-mpegts_copyts")
+            c << QStringLiteral("-map") << QStringLiteral("0:s?") << QStringLiteral("-bsf:s") << keep;
+        c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-bsf:a") << keep
+          << QStringLiteral("-output_ts_offset") << seconds(-from) << QStringLiteral("-mpegts_copyts")
           << QStringLiteral("1") << QStringLiteral("-f") << QStringLiteral("mpegts")
           << QStringLiteral("file:") + QDir(m_workDir).filePath(name);
         m_commands << c;

@@ -308,7 +308,7 @@ private slots:
     // stream with AC-3, cut at its head as a DVR that starts early catches
     // the adverts before the programme. (mencoder loses the last 0.6 s of
     // MP2 and leaves a broken AC-3 frame where it joins two spans: those
-    // copies are refused and cut again by ffmpeg.)
+    // copies are refused and cut again frame-exactly.)
     void testMencoderCopyIsKept()
     {
         if (!missingRealTool().isEmpty())
@@ -324,7 +324,8 @@ private slots:
                   "FILE PROCESSING COMPLETE  1229 FRAMES AT  2997\n-------------------\n0\t330\n");
         writeFile(dir.filePath(QStringLiteral("early.edl")), "0.00\t11.00\t0\n");
         const CliRun run =
-            runCli({QStringLiteral("--json"), QStringLiteral("--use-existing-detection"), movie},
+            runCli({QStringLiteral("--json"), QStringLiteral("--cutter"), QStringLiteral("mencoder"),
+                    QStringLiteral("--use-existing-detection"), movie},
                    QProcessEnvironment::systemEnvironment(), dir.path(), 120000);
         QCOMPARE(run.status, 0);
         QCOMPARE(run.state(), QStringLiteral("done"));
