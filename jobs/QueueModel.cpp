@@ -97,7 +97,9 @@ void QueueModel::setNotFound(int entry, bool notFound)
 QVariant QueueModel::data(const QModelIndex &index, int role) const
 {
     const int i = entryAt(index.row());
-    if (i < 0 || !index.isValid())
+    // A row leaving is asked about (a view measures it) after the queue let
+    // its recording go.
+    if (i < 0 || !index.isValid() || !m_queue.contains(i))
         return {};
     const BatchQueue::Entry &e = m_queue.entry(i);
     if (role == Qt::ToolTipRole)
@@ -146,7 +148,8 @@ Qt::ItemFlags QueueModel::flags(const QModelIndex &index) const
     const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
     const int i = entryAt(index.row());
     // Only a row that has not begun: what runs, or ran, keeps its profile.
-    return i >= 0 && index.column() == ProfileColumn && m_queue.entry(i).state == BatchQueue::State::Waiting
+    return m_queue.contains(i) && index.column() == ProfileColumn
+                   && m_queue.entry(i).state == BatchQueue::State::Waiting
                ? flags | Qt::ItemIsEditable
                : flags;
 }

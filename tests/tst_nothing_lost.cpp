@@ -550,10 +550,17 @@ private slots:
         QCOMPARE(q.model().index(rowOf(r.movie), QueueModel::ProfileColumn).data().toString(), "Defaults");
         QCOMPARE(saved(), bothWaiting);
 
-        // Stopped while it detects: kept to be detected again.
+        // Stopped while it detects: kept to be detected again. While it
+        // runs, its profile is no longer the user's to change.
+        r.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
+        q.selectEntry(q.model().entryAt(rowOf(r.movie)));
         env.set("STANDIN_MODE", "wait");
         q.detectAll();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QStringLiteral("/show.txt")), 10000);
+        r.ui().mQueueTable->setFocus();
+        QTest::keyClick(r.ui().mQueueTable, Qt::Key_F2);
+        QCOMPARE(r.ui().mStatusField->text(), "Only a waiting recording's profile can be changed.");
         q.detectAll();
         QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 10000);
         QCOMPARE(stateShown(r.movie), QStringLiteral("stopped"));
