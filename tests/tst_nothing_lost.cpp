@@ -585,6 +585,35 @@ private slots:
         QVERIFY(!readAll(dir + QStringLiteral("/TrimletLog.txt")).contains("profile"));
     }
 
+    // Stopped rows taken up again in the window shown, more of them than the
+    // table shows at once: it measures each row as it leaves, after the
+    // queue has let go of it.
+    void testStoppedRowsAreTakenUpAgain()
+    {
+        const QString dir = m_dirs.next();
+        StandInRun r(dir);
+        QStringList movies;
+        for (int i = 0; i < 5; ++i) {
+            movies << dir + QStringLiteral("/m%1.mpg").arg(i);
+            writeFile(movies.last(), readAll(r.movie));
+        }
+        QueuePanel &q = r.windows.queue();
+        r.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
+        q.addRecordings(movies);
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(q.queue().entry(q.selectedEntry()).state == BatchQueue::State::Detecting,
+                                 10000);
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 10000);
+        env.set("STANDIN_MODE", "ok");
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 20000);
+        QCOMPARE(q.queue().countIn(BatchQueue::State::ReadyForReview), 5);
+    }
+
     // A second trimlet hands its recordings to the window open and ends:
     // one queue holds them all, which a SIGTERM to the window keeps.
     void testSecondTrimletHandsOver_data()
