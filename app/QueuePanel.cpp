@@ -84,6 +84,7 @@ QueuePanel::QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindo
     // the row's cells (connectControls).
     table->setItemDelegateForColumn(QueueModel::ProfileColumn, new ProfileDelegate(table));
     table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
+    // Each row's profile is its own, read as its detection starts.
     m_queue.setProfilesPerRow(true);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();

@@ -97,8 +97,8 @@ void QueueModel::setNotFound(int entry, bool notFound)
 QVariant QueueModel::data(const QModelIndex &index, int role) const
 {
     const int i = entryAt(index.row());
-    // A row leaving is asked about (a view measures it) after the queue let
-    // its recording go.
+    // A row on its way out is still asked about (a view measures it as it
+    // leaves), after the queue has let it go.
     if (i < 0 || !index.isValid() || !m_queue.contains(i))
         return {};
     const BatchQueue::Entry &e = m_queue.entry(i);

@@ -95,7 +95,7 @@ QVariantMap QueueTally::withSharedCores(QVariantMap detectorSettings, int detect
     return detectorSettings;
 }
 
-// BatchQueue's own words for these, kept here beside what they are.
+// BatchQueue's answers that are the tally's, defined beside it.
 QString BatchQueue::stateName(State state)
 {
     return QueueTally::stateName(state);
