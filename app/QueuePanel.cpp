@@ -9,6 +9,7 @@
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QShortcut>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QUrl>
 
@@ -34,6 +36,39 @@ namespace {
 // grace and drain (BatchQueue's own bounds), and a little more.
 constexpr int kQuitDrainMs = 1000 + 3000 + 500;
 
+// A waiting row's profile, chosen in place from those there are now, as
+// the window's own choice offers them.
+class ProfileDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &, const QModelIndex &) const override
+    {
+        auto *combo = new QComboBox(parent);
+        combo->setAccessibleName(QStringLiteral("Profile"));
+        combo->setAccessibleDescription(
+            QStringLiteral("The named detector settings laid over the options for this recording"));
+        combo->addItem(QStringLiteral("Defaults"), QString());
+        for (const QString &name : RunSettings::profilesFound())
+            combo->addItem(name, name);
+        return combo;
+    }
+    void setEditorData(QWidget *editor, const QModelIndex &index) const override
+    {
+        auto *combo = static_cast<QComboBox *>(editor);
+        const QString profile = index.data(Qt::EditRole).toString();
+        // One gone since the row took it stays its own until another is chosen.
+        if (combo->findData(profile) < 0)
+            combo->addItem(profile, profile);
+        combo->setCurrentIndex(combo->findData(profile));
+    }
+    void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override
+    {
+        model->setData(index, static_cast<QComboBox *>(editor)->currentData(), Qt::EditRole);
+    }
+};
+
 } // namespace
 
 QueuePanel::QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindow *main, QMainWindow *chart,
@@ -44,6 +79,13 @@ QueuePanel::QueuePanel(AppController &controller, Ui::MainWindow &ui, QMainWindo
     table->setModel(&m_model);
     table->horizontalHeader()->setSectionResizeMode(QueueModel::NameColumn, QHeaderView::ResizeToContents);
     table->horizontalHeader()->setSectionResizeMode(QueueModel::LengthColumn, QHeaderView::ResizeToContents);
+    table->horizontalHeader()->setSectionResizeMode(QueueModel::ProfileColumn, QHeaderView::ResizeToContents);
+    // Only a waiting row's profile is editable; F2 reaches it from any of
+    // the row's cells (connectControls).
+    table->setItemDelegateForColumn(QueueModel::ProfileColumn, new ProfileDelegate(table));
+    table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
+    // Each row's profile is its own, read as its detection starts.
+    m_queue.setProfilesPerRow(true);
     table->horizontalHeader()->setStretchLastSection(true);
     table->verticalHeader()->hide();
     connectControls();
@@ -77,6 +119,9 @@ void QueuePanel::connectControls()
     m_ui.mApproveButton->setToolTip(tr("Approve this recording's breaks for cutting (Ctrl+Return)"));
     m_ui.mNextReviewButton->setToolTip(tr("Review the next recording that waits for review (F8)"));
     m_ui.mCutWithoutReview->setToolTip(tr("Cut each recording as soon as it is detected"));
+    auto *profileKey =
+        new QShortcut(QKeySequence(Qt::Key_F2), m_ui.mQueueTable, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(profileKey, &QShortcut::activated, this, &QueuePanel::editProfile);
     const auto queueChanged = [this] {
         save();
         updateControls();
@@ -90,6 +135,7 @@ void QueuePanel::connectControls()
     connect(&m_queue, &BatchQueue::stateChanged, this, queueChanged);
     connect(&m_queue, &BatchQueue::stateChanged, this, &QueuePanel::showAgainIfShown);
     connect(&m_queue, &BatchQueue::added, this, queueChanged);
+    connect(&m_queue, &BatchQueue::profileChanged, this, queueChanged);
     connect(&m_queue, &BatchQueue::progress, this, &QueuePanel::updateControls);
     connect(&m_queue, &BatchQueue::finished, this, &QueuePanel::finished);
     connect(&m_controller, &AppController::isRunningChanged, this, &QueuePanel::updateControls);
@@ -97,13 +143,17 @@ void QueuePanel::connectControls()
     connect(&m_controller, &AppController::quitting, this, &QueuePanel::stopForQuit);
 }
 
-RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const
+RunRequest QueuePanel::requestFor(const QString &path, RunRequest::Mode mode, const QString &output,
+                                  const QString &profile) const
 {
     // The window's options and tools, for this recording rather than the
-    // one shown. Only a single run asks before a recording goes to the
-    // trash: a row's copy is made beside its recording.
+    // one shown, with its own profile, which the queue lays over them as
+    // its detection starts. Only a single run asks before a recording goes
+    // to the trash: a row's copy is made beside its recording.
     return m_controller.requestBuilder(true, true, m_controller.runOptions().autoClean)
         .mode(mode)
+        .detectorSettings(RunSettings::underProfile(m_controller.iniFileData(), m_controller.runOptions()),
+                          profile)
         .replaceRecording(false)
         .build(path, output);
 }
@@ -113,7 +163,8 @@ void QueuePanel::addRecordings(const QStringList &paths)
     int first = -1;
     for (const QString &given : paths) {
         const QString path = QFileInfo(given).absoluteFilePath();
-        const RunRequest request = requestFor(path, m_controller.outputMode(), QString());
+        const RunRequest request =
+            requestFor(path, m_controller.outputMode(), QString(), m_controller.profile());
         const int index =
             Recording(path).haveDetection() ? m_queue.addDetected(request, false) : m_queue.add(request);
         if (first < 0)
@@ -141,7 +192,7 @@ void QueuePanel::restoreFrom(const QString &path)
 
 int QueuePanel::enqueueSaved(const queuestore::Saved &saved)
 {
-    const RunRequest request = requestFor(saved.recording, saved.mode, saved.output);
+    const RunRequest request = requestFor(saved.recording, saved.mode, saved.output, saved.profile);
     if (!QFileInfo::exists(saved.recording)) {
         // Its disk may be one not mounted yet: the row says so and waits.
         const int index = m_queue.add(request);
@@ -169,8 +220,9 @@ void QueuePanel::track(int index, State state)
     const BatchQueue::Entry &e = m_queue.entry(index);
     if (state == State::Stopped) {
         if (!m_held.contains(index))
-            m_held.insert(index, queuestore::Saved{e.request.recording, e.request.output, e.request.mode,
-                                                   m_lastLive.value(index, State::Waiting)});
+            m_held.insert(index,
+                          queuestore::Saved{e.request.recording, e.request.output, e.request.mode,
+                                            m_lastLive.value(index, State::Waiting), e.request.profile});
     } else if (state != State::Failed && state != State::Done) {
         m_lastLive.insert(index, state);
     }
@@ -319,6 +371,15 @@ void QueuePanel::nextForReview()
         }
     }
     m_controller.setStatusText(tr("No recording waits for review."));
+}
+
+void QueuePanel::editProfile()
+{
+    const QModelIndex cell = m_model.index(m_ui.mQueueTable->currentIndex().row(), QueueModel::ProfileColumn);
+    if (m_model.flags(cell) & Qt::ItemIsEditable)
+        m_ui.mQueueTable->edit(cell);
+    else if (cell.isValid())
+        m_controller.setStatusText(tr("Only a waiting recording's profile can be changed."));
 }
 
 void QueuePanel::removeSelected()

@@ -57,6 +57,8 @@ public:
     void review();
     void approve();
     void nextForReview();
+    // The selected row's profile, in place (F2), while it waits.
+    void editProfile();
     void removeSelected();
     void showCopy();
 
@@ -81,8 +83,10 @@ private:
     // Held rows whose recording is there go on as they were; one whose
     // recording is in the queue already leaves.
     void takeUpHeld();
-    // The request a row runs, as Run would make it now, for that recording.
-    RunRequest requestFor(const QString &path, RunRequest::Mode mode, const QString &output) const;
+    // The request a row runs, as Run would make it now, for that recording
+    // and the row's profile.
+    RunRequest requestFor(const QString &path, RunRequest::Mode mode, const QString &output,
+                          const QString &profile) const;
     void run();
 
     AppController &m_controller;

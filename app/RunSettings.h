@@ -21,9 +21,14 @@ public:
     // Settings as a resource would give them.
     void setDetectionSettings(const QVariantMap &settings) { m_iniFileData = settings; }
     const QVariantMap &iniFileData() const { return m_iniFileData; }
-    // The settings resource overlaid with the window's options, as a run
-    // hands them to the detector.
+    // The settings resource overlaid with the window's options and the
+    // profile chosen, as a run hands them to the detector.
     QVariantMap detectorSettings() const;
+    // Those under any profile: what a queue row's own profile is laid over.
+    static QVariantMap underProfile(const QVariantMap &resource, const RunOptions &options)
+    {
+        return withDetectorOptions(resource, options);
+    }
     // Whether mencoder is asked for as the cutter, for the output's name.
     bool setRunOptions(const RunOptions &options) { return (m_options = options).mencoderCutter; }
     const RunOptions &runOptions() const { return m_options; }

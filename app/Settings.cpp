@@ -33,9 +33,7 @@ bool RunSettings::loadDetectionSettings(const QString &resourcePath)
 
 QVariantMap RunSettings::detectorSettings() const
 {
-    DetectorOptions options = m_options;
-    options.detectMethods = detectMethodMask();
-    const QVariantMap settings = withDetectorOptions(m_iniFileData, options);
+    const QVariantMap settings = underProfile(m_iniFileData, m_options);
     // Over the window's options too, as the command line lays it over its own.
     if (!m_profile.isEmpty())
         if (const std::optional<profiles::Profile> chosen = profiles::find(m_profile, nullptr))

@@ -8,6 +8,7 @@
 #include "jobs/Recording.h"
 #include "jobs/RecordingLock.h"
 #include "jobs/RecordingMedia.h"
+#include "jobs/RequestBuilder.h"
 #include "jobs/RunPipeline.h"
 #include "jobs/Trash.h"
 #include "jobs/WorkFiles.h"
@@ -65,16 +66,6 @@ std::vector<const BatchQueue::Entry *> BatchQueue::others(int id, bool earlier) 
         if (other != id && !slot->refused && (!earlier || other < id))
             found.push_back(&slot->entry);
     return found;
-}
-
-int BatchQueue::defaultDetectionSlots(const QVariantMap &detectorSettings)
-{
-    return QueueTally::defaultDetectionSlots(detectorSettings);
-}
-
-QString BatchQueue::stateName(State state)
-{
-    return QueueTally::stateName(state);
 }
 
 int BatchQueue::addRefused(const RunRequest &request, const QString &reason)
@@ -170,13 +161,13 @@ bool BatchQueue::remove(int id)
     return true;
 }
 
-double BatchQueue::fractionDone() const
+bool BatchQueue::setProfile(int id, const QString &profile)
 {
-    // Refused recordings too: each has ended.
-    std::vector<const Entry *> all;
-    for (const auto &[id, s] : m_entries)
-        all.push_back(&s->entry);
-    return QueueTally::fractionDone(all, m_reviewFirst);
+    if (!contains(id) || entry(id).state != State::Waiting)
+        return false;
+    slot(id).entry.request.profile = profile;
+    emit profileChanged(id);
+    return true;
 }
 
 void BatchQueue::schedule()
@@ -212,6 +203,13 @@ void BatchQueue::schedule()
 void BatchQueue::begin(int id)
 {
     Slot &s = slot(id);
+    // Read now, not when it was chosen: a profile gone since then fails
+    // its row as the command line refuses it, and the queue goes on.
+    if (QString why;
+        m_profilesPerRow && s.entry.request.detect && !RequestBuilder::layProfile(s.entry.request, &why)) {
+        fail(id, why);
+        return;
+    }
     s.lock = std::make_shared<RecordingLock>(s.entry.request);
     if (s.lock->heldElsewhere()) {
         fail(id, s.lock->refusal());

@@ -45,6 +45,8 @@ public:
     {
         // As added; the output is settled once the recording has been
         // read, beside it under the name the window proposes when empty.
+        // With profiles per row, its detector settings are those under its
+        // profile until its detection starts.
         RunRequest request;
         // Takes the detector's lists already beside the recording.
         bool existingDetection = false;
@@ -102,6 +104,13 @@ public:
     {
         return enqueue(request, true, outputDir, approved ? State::Approved : State::ReadyForReview);
     }
+    // Each row's profile (its request's) is read as its detection starts
+    // and laid over its settings; one missing then fails that row alone.
+    // Off, requests come with their profile laid over them already.
+    void setProfilesPerRow(bool perRow) { m_profilesPerRow = perRow; }
+    // A waiting row's profile, empty for the defaults; false for a row
+    // that has begun, or ended.
+    bool setProfile(int id, const QString &profile);
     // A detected recording waits for approval before its cut; off, each
     // is cut as soon as it is detected.
     void setReviewFirst(bool review) { m_reviewFirst = review; }
@@ -151,6 +160,7 @@ signals:
     void stateChanged(int id, BatchQueue::State state);
     void progress(int id, double percent);
     void message(int id, const QString &text);
+    void profileChanged(int id);
     void finished();
 
 private:
@@ -197,6 +207,7 @@ private:
     bool m_running = false;
     bool m_stopping = false;
     bool m_reviewFirst = false;
+    bool m_profilesPerRow = false;
     bool m_replaceOthers = false;
     QString m_replaceHint;
     int m_graceMs = 1000;

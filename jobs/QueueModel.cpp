@@ -15,6 +15,7 @@ QueueModel::QueueModel(BatchQueue &queue, QObject *parent) : QAbstractTableModel
     connect(&m_queue, &BatchQueue::stateChanged, this, &QueueModel::entryChanged);
     connect(&m_queue, &BatchQueue::progress, this, &QueueModel::entryChanged);
     connect(&m_queue, &BatchQueue::message, this, &QueueModel::entryChanged);
+    connect(&m_queue, &BatchQueue::profileChanged, this, &QueueModel::entryChanged);
 }
 
 void QueueModel::entryAdded(int id)
@@ -96,11 +97,15 @@ void QueueModel::setNotFound(int entry, bool notFound)
 QVariant QueueModel::data(const QModelIndex &index, int role) const
 {
     const int i = entryAt(index.row());
-    if (i < 0 || !index.isValid())
+    // A row on its way out is still asked about (a view measures it as it
+    // leaves), after the queue has let it go.
+    if (i < 0 || !index.isValid() || !m_queue.contains(i))
         return {};
     const BatchQueue::Entry &e = m_queue.entry(i);
     if (role == Qt::ToolTipRole)
         return e.outcome.text.isEmpty() ? QVariant() : QVariant(e.outcome.text);
+    if (role == Qt::EditRole && index.column() == ProfileColumn)
+        return e.request.profile;
     if (role != Qt::DisplayRole && role != Qt::AccessibleTextRole)
         return {};
     switch (index.column()) {
@@ -108,6 +113,9 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return pathtext::lastComponent(e.request.recording);
     case LengthColumn:
         return e.seconds > 0 ? timeText(e.seconds, true) : QString();
+    case ProfileColumn:
+        // As the window's own choice names them.
+        return e.request.profile.isEmpty() ? QStringLiteral("Defaults") : e.request.profile;
     case StateColumn:
         return m_notFound.contains(i) && e.state == BatchQueue::State::Failed
                    ? QStringLiteral("not found, kept")
@@ -126,9 +134,29 @@ QVariant QueueModel::headerData(int section, Qt::Orientation orientation, int ro
         return QStringLiteral("Recording");
     case LengthColumn:
         return QStringLiteral("Length");
+    case ProfileColumn:
+        return QStringLiteral("Profile");
     case StateColumn:
         return QStringLiteral("State");
     default:
         return {};
     }
+}
+
+Qt::ItemFlags QueueModel::flags(const QModelIndex &index) const
+{
+    const Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    const int i = entryAt(index.row());
+    // Only a row that has not begun: what runs, or ran, keeps its profile.
+    return m_queue.contains(i) && index.column() == ProfileColumn
+                   && m_queue.entry(i).state == BatchQueue::State::Waiting
+               ? flags | Qt::ItemIsEditable
+               : flags;
+}
+
+bool QueueModel::setData(const QModelIndex &index, const QVariant &value, int role)
+{
+    const int i = entryAt(index.row());
+    return i >= 0 && index.column() == ProfileColumn && role == Qt::EditRole
+           && m_queue.setProfile(i, value.toString());
 }

@@ -30,7 +30,8 @@ QJsonObject rowOf(const Saved &s)
     return QJsonObject{{QStringLiteral("recording"), s.recording},
                        {QStringLiteral("output"), s.output},
                        {QStringLiteral("mode"), kModes.value(int(s.mode))},
-                       {QStringLiteral("state"), QString::fromLatin1(states.valueToKey(int(s.state)))}};
+                       {QStringLiteral("state"), QString::fromLatin1(states.valueToKey(int(s.state)))},
+                       {QStringLiteral("profile"), s.profile}};
 }
 
 } // namespace
@@ -52,7 +53,8 @@ bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> 
         if (const auto h = held.constFind(i); h != held.cend())
             rows.append(rowOf(*h));
         else if (kept(e.state))
-            rows.append(rowOf(Saved{e.request.recording, e.request.output, e.request.mode, e.state}));
+            rows.append(rowOf(
+                Saved{e.request.recording, e.request.output, e.request.mode, e.state, e.request.profile}));
     }
     if (rows.isEmpty() && !QFileInfo::exists(path))
         return true;
@@ -77,6 +79,7 @@ QList<Saved> load(const QString &path)
         if (s.recording.isEmpty())
             continue;
         s.output = o.value(QStringLiteral("output")).toString();
+        s.profile = o.value(QStringLiteral("profile")).toString();
         s.mode = RunRequest::Mode(
             std::max<qsizetype>(0, kModes.indexOf(o.value(QStringLiteral("mode")).toString())));
         bool ok = false;

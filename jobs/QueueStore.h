@@ -18,6 +18,7 @@ struct Saved
     QString output; // as settled for it; empty until it was read
     RunRequest::Mode mode = RunRequest::Mode::Cut;
     BatchQueue::State state = BatchQueue::State::Waiting;
+    QString profile; // the row's detector profile; empty (or absent, as older files have it): the defaults
 };
 
 // $XDG_STATE_HOME/trimlet/queue.json, by default under ~/.local/state.

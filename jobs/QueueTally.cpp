@@ -94,3 +94,23 @@ QVariantMap QueueTally::withSharedCores(QVariantMap detectorSettings, int detect
         threads = std::max(1, QThread::idealThreadCount() / detectionsAtOnce);
     return detectorSettings;
 }
+
+// BatchQueue's answers that are the tally's, defined beside it.
+QString BatchQueue::stateName(State state)
+{
+    return QueueTally::stateName(state);
+}
+
+int BatchQueue::defaultDetectionSlots(const QVariantMap &detectorSettings)
+{
+    return QueueTally::defaultDetectionSlots(detectorSettings);
+}
+
+double BatchQueue::fractionDone() const
+{
+    // Refused recordings too: each has ended.
+    std::vector<const Entry *> all;
+    for (const int id : ids())
+        all.push_back(&entry(id));
+    return QueueTally::fractionDone(all, m_reviewFirst);
+}

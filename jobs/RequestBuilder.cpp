@@ -1,6 +1,7 @@
 #include "jobs/RequestBuilder.h"
 
 #include "jobs/CutJob.h"
+#include "jobs/Profiles.h"
 #include "jobs/Recording.h"
 #include "process/ToolLocator.h"
 
@@ -105,4 +106,15 @@ QString RequestBuilder::outputProblem(const RunRequest &request, bool folderWrit
     if (const QString tooLong = Recording(request.recording).workFileNameRefusal(); !tooLong.isEmpty())
         return tooLong;
     return Recording::copyNameRefusal(output);
+}
+
+bool RequestBuilder::layProfile(RunRequest &request, QString *error)
+{
+    if (request.profile.isEmpty())
+        return true;
+    const std::optional<profiles::Profile> chosen = profiles::find(request.profile, error);
+    if (!chosen)
+        return false;
+    request.detectorSettings = profiles::overlaid(request.detectorSettings, chosen->settings);
+    return true;
 }

@@ -37,6 +37,12 @@ public:
     // whether it takes a new file (as root no permission bit says no).
     static QString outputProblem(const RunRequest &request, bool folderWritten = false);
 
+    // The request's profile, read now, laid over its detector settings;
+    // false, with the command line's words for it in *error, when the
+    // profile is missing or not comskip's syntax. Without a profile the
+    // request is left as it is.
+    static bool layProfile(RunRequest &request, QString *error);
+
 private:
     RunRequest m_common;
 };

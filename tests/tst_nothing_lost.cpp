@@ -498,8 +498,9 @@ private slots:
     // ---- the queue loses nothing
 
     // A recording whose disk is not mounted at the start, and a row a Stop
-    // ended, stay in the queue kept across a restart; each runs once its
-    // recording is there.
+    // ended, stay in the queue kept across a restart, each with its own
+    // profile (a row an older Trimlet saved has none: the defaults); each
+    // runs once its recording is there, with its profile.
     void testQueueKeepsWhatCannotRunYet()
     {
         const QString dir = m_dirs.next();
@@ -507,22 +508,29 @@ private slots:
         const QString away = dir + QStringLiteral("/disk/away.mpg");
         const QString state = dir + QStringLiteral("/state/queue.json");
         QDir().mkpath(dir + QStringLiteral("/state"));
+        EnvGuard env;
+        env.set("XDG_CONFIG_HOME", QFile::encodeName(dir + QStringLiteral("/config")));
+        QVERIFY(QDir().mkpath(dir + QStringLiteral("/config/trimlet/profiles")));
+        writeFile(dir + QStringLiteral("/config/trimlet/profiles/news.ini"), "max_commercialbreak=123\n");
         const auto savedRow = [](const QString &recording) {
             return QJsonObject{{"recording", recording},
                                {"output", ""},
                                {"mode", "cut"},
                                {"state", "Waiting"}};
         };
-        writeFile(state,
-                  QJsonDocument(QJsonObject{{"recordings", QJsonArray{savedRow(away), savedRow(r.movie)}}})
-                      .toJson());
+        QJsonObject awayRow = savedRow(away);
+        awayRow.insert("profile", "news");
+        writeFile(
+            state,
+            QJsonDocument(QJsonObject{{"recordings", QJsonArray{awayRow, savedRow(r.movie)}}}).toJson());
         const auto saved = [&] {
             QStringList rows;
             for (const queuestore::Saved &s : queuestore::load(state))
-                rows << s.recording + QLatin1Char(' ') + BatchQueue::stateName(queuestore::restoredState(s));
+                rows << s.recording + QLatin1Char(' ') + BatchQueue::stateName(queuestore::restoredState(s))
+                            + (s.profile.isEmpty() ? QString() : QStringLiteral(" · ") + s.profile);
             return rows;
         };
-        const QStringList bothWaiting{away + QStringLiteral(" waiting"),
+        const QStringList bothWaiting{away + QStringLiteral(" waiting · news"),
                                       r.movie + QStringLiteral(" waiting")};
         QueuePanel &q = r.windows.queue();
         const auto rowOf = [&](const QString &recording) {
@@ -538,13 +546,21 @@ private slots:
         r.windows.restoreQueue(state);
         QCOMPARE(q.model().rowCount(), 2);
         QCOMPARE(stateShown(away), QStringLiteral("not found, kept"));
+        QCOMPARE(q.model().index(rowOf(away), QueueModel::ProfileColumn).data().toString(), "news");
+        QCOMPARE(q.model().index(rowOf(r.movie), QueueModel::ProfileColumn).data().toString(), "Defaults");
         QCOMPARE(saved(), bothWaiting);
 
-        // Stopped while it detects: kept to be detected again.
-        EnvGuard env;
+        // Stopped while it detects: kept to be detected again. While it
+        // runs, its profile is no longer the user's to change.
+        r.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
+        q.selectEntry(q.model().entryAt(rowOf(r.movie)));
         env.set("STANDIN_MODE", "wait");
         q.detectAll();
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir + QStringLiteral("/show.txt")), 10000);
+        r.ui().mQueueTable->setFocus();
+        QTest::keyClick(r.ui().mQueueTable, Qt::Key_F2);
+        QCOMPARE(r.ui().mStatusField->text(), "Only a waiting recording's profile can be changed.");
         q.detectAll();
         QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 10000);
         QCOMPARE(stateShown(r.movie), QStringLiteral("stopped"));
@@ -560,8 +576,42 @@ private slots:
         QCOMPARE(q.model().rowCount(), 2);
         QCOMPARE(stateShown(away), QStringLiteral("ready for review"));
         QCOMPARE(stateShown(r.movie), QStringLiteral("ready for review"));
-        QCOMPARE(saved(), (QStringList{away + QStringLiteral(" ready for review"),
+        QCOMPARE(saved(), (QStringList{away + QStringLiteral(" ready for review · news"),
                                        r.movie + QStringLiteral(" ready for review")}));
+        QVERIFY(
+            readAll(dir + QStringLiteral("/disk/away.ini")).split('\n').contains("max_commercialbreak=123"));
+        QVERIFY(readAll(dir + QStringLiteral("/disk/TrimletLog.txt")).contains("profile news\n"));
+        QVERIFY(!readAll(dir + QStringLiteral("/show.ini")).contains("max_commercialbreak=123"));
+        QVERIFY(!readAll(dir + QStringLiteral("/TrimletLog.txt")).contains("profile"));
+    }
+
+    // Stopped rows taken up again in the window shown, more of them than the
+    // table shows at once: it measures each row as it leaves, after the
+    // queue has let go of it.
+    void testStoppedRowsAreTakenUpAgain()
+    {
+        const QString dir = m_dirs.next();
+        StandInRun r(dir);
+        QStringList movies;
+        for (int i = 0; i < 5; ++i) {
+            movies << dir + QStringLiteral("/m%1.mpg").arg(i);
+            writeFile(movies.last(), readAll(r.movie));
+        }
+        QueuePanel &q = r.windows.queue();
+        r.windows.mainWindow()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.windows.mainWindow()));
+        q.addRecordings(movies);
+        EnvGuard env;
+        env.set("STANDIN_MODE", "wait");
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(q.queue().entry(q.selectedEntry()).state == BatchQueue::State::Detecting,
+                                 10000);
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 10000);
+        env.set("STANDIN_MODE", "ok");
+        q.detectAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 20000);
+        QCOMPARE(q.queue().countIn(BatchQueue::State::ReadyForReview), 5);
     }
 
     // A second trimlet hands its recordings to the window open and ends:
