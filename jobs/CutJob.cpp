@@ -3,7 +3,6 @@
 #include "core/Diagnostics.h"
 #include "core/ResultParsers.h"
 #include "core/TimeText.h"
-#include "jobs/DetectJob.h"
 #include "jobs/FrameExactCut.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
@@ -100,7 +99,6 @@ void CutJob::start()
     }
     // A chapters file holds the whole recording.
     m_keptSeconds = chapters() ? seconds : media::totalLength(m_kept);
-    m_recut = RecutPolicy();
     m_room =
         CopyRoom(m_request.output, copyNoun(), QFileInfo(m_request.recording).size(), m_keptSeconds, seconds);
     if (const QString problem = m_room.lacking(); !problem.isEmpty()) {
