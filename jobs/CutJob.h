@@ -4,7 +4,11 @@
 #include "core/MediaInfo.h"
 #include "core/RunRequest.h"
 #include "jobs/CopyCheck.h"
+#include "jobs/CopyRoom.h"
+#include "jobs/CutterCommand.h"
 #include "jobs/Job.h"
+#include "jobs/PartialCopy.h"
+#include "jobs/RecutPolicy.h"
 #include "jobs/SavedCopy.h"
 
 #include <QPointer>
@@ -16,9 +20,10 @@ class FrameExactCut;
 class RecordingMedia;
 
 // The cutter's step: the cutter writes a hidden partial copy beside the
-// output, CopyCheck judges it against the recording, and only a copy it
-// keeps takes the output's name. A mencoder copy that fails is cut again
-// with ffmpeg.
+// output (PartialCopy) from what it is handed (CutterCommand), CopyCheck
+// judges it against the recording, and only a copy it keeps takes the
+// output's name. A mencoder copy that fails is cut again with ffmpeg
+// (RecutPolicy).
 // The recording's probe and its pass must have answered before it starts.
 class CutJob : public Job
 {
@@ -37,21 +42,23 @@ public:
     // Set once a checked copy has taken the output's name.
     const QString &copyMade() const { return m_copyMade; }
     // mencoder failed or its copy was refused, whatever ffmpeg made after it.
-    bool mencoderRefused() const { return m_mencoderRefused; }
+    bool mencoderRefused() const { return m_recut.mencoderRefused(); }
     // The stretches of the copy whose pictures were encoded again, in
     // seconds from its first picture; empty for a copy made by stream copy
     // alone (mencoder's, the chapters file).
     QList<media::Span> reencodedRanges() const;
 
+    // The cutters' command lines, as CutterCommand writes them.
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
-                                         const QString &cutList);
-    // streamOptions go before the output (the tracks' roles).
+                                         const QString &cutList)
+    {
+        return CutterCommand::mencoderArguments(request, output, cutList);
+    }
     static QStringList ffmpegArguments(const RunRequest &request, const QString &list, const QString &output,
-                                       media::Container container, const QStringList &streamOptions = {});
-    // The whole recording remuxed into Matroska, with the chapters in the
-    // ffmpeg metadata file chapters.
-    static QStringList chaptersArguments(const RunRequest &request, const QString &chapters,
-                                         const QString &output);
+                                       media::Container container, const QStringList &streamOptions = {})
+    {
+        return CutterCommand::ffmpegArguments(request, list, output, container, streamOptions);
+    }
     // output names recording, under whatever name.
     static bool isRecording(const QString &output, const QString &recording)
     {
@@ -76,7 +83,6 @@ private:
     void copyJudged(const media::CopyVerdict &verdict);
     // Throws the copy away; mencoder's is cut again with ffmpeg.
     void rejectCopy(const media::CopyVerdict &verdict);
-    bool recutWithFfmpeg(const QString &note);
     // The frame-exact cut: its index read, then its pieces and their join
     // run one after another.
     void exactIndexed(bool ok);
@@ -86,8 +92,8 @@ private:
     QString copyNoun() const;
     void keepCopy(const QString &measured, double copySeconds);
     void end(Status status, const QString &outcome);
+    // The partial copy and the cutter's lists.
     void discardPartialCopy();
-    void removeStaleCopies();
     void logToRunLog(const QString &line) { emit logged(line); }
 
     RunRequest m_request;
@@ -98,16 +104,14 @@ private:
     media::Container m_container = media::Container::ProgramStream;
     QList<media::Span> m_cuts;
     QList<media::Span> m_kept; // what the cuts leave of the recording
-    QList<media::Chapter> m_chapters;
     double m_keptSeconds = 0;
     double m_recordingSeconds = 0;
-    qint64 m_expectedBytes = 0; // about what the copy takes on disk
-    QString m_partialCopy;
-    QString m_cutNote;
-    QString m_cutDir;
+    CopyRoom m_room;
+    PartialCopy m_partial;
+    CutterCommand m_command;
+    RecutPolicy m_recut;
     QString m_copyMade;
     CopyCheck m_check;
-    bool m_mencoderRefused = false;
     std::unique_ptr<FrameExactCut> m_exact; // the cut under way is frame-exact
     qsizetype m_exactStep = 0;
     QString m_edgesNote; // how its edges were made

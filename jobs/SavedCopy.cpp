@@ -3,10 +3,6 @@
 #include "core/Diagnostics.h"
 #include "jobs/WorkFiles.h"
 
-#include <QDir>
-#include <QLocale>
-#include <QStorageInfo>
-
 #include <QFile>
 #include <QFileInfo>
 
@@ -38,16 +34,6 @@ QByteArray sourceId(const QString &recording)
     return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino));
 }
 
-QString size(qint64 bytes)
-{
-    return QLocale().formattedDataSize(std::max<qint64>(0, bytes), 1, QLocale::DataSizeTraditionalFormat);
-}
-
-QString folderOf(const QString &output)
-{
-    return QFileInfo(output).absolutePath();
-}
-
 } // namespace
 
 bool isRecording(const QString &output, const QString &recording)
@@ -65,31 +51,6 @@ QStringList partialCopiesOf(const QString &output)
         return {};
     const QFileInfo out(output);
     return hiddenNamesOf(out.absolutePath(), {out.fileName()});
-}
-
-QString noRoom(const QString &output, const QString &noun, qint64 needed)
-{
-    const QStorageInfo disk(folderOf(output));
-    if (!disk.isValid() || disk.bytesAvailable() >= needed)
-        return QString();
-    return QStringLiteral("There is not enough space for the %1 in %2: it needs about %3, and %4 are free.")
-        .arg(noun, QDir::toNativeSeparators(folderOf(output)), size(needed), size(disk.bytesAvailable()));
-}
-
-bool filledTheDisk(const QString &output, const QString &toolOutput)
-{
-    if (toolOutput.contains(QLatin1String("No space left on device")))
-        return true;
-    const QStorageInfo disk(folderOf(output));
-    return disk.isValid() && disk.bytesAvailable() < 64 * 1024;
-}
-
-QString diskFull(const QString &output, const QString &noun, qint64 written, qint64 expected)
-{
-    const qint64 free = QStorageInfo(folderOf(output)).bytesAvailable();
-    return QStringLiteral(
-               "The disk is full: the %1 did not fit in %2 (%3 written of about %4, %5 left free).")
-        .arg(noun, QDir::toNativeSeparators(folderOf(output)), size(written), size(expected), size(free));
 }
 
 bool madeFrom(const QString &copy, const QString &recording)

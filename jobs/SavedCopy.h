@@ -17,15 +17,6 @@ bool isRecording(const QString &output, const QString &recording);
 // Hidden copies being written beside output: ".NAME.trimlet-XXXXXX".
 QStringList partialCopiesOf(const QString &output);
 
-// Why a copy of about needed bytes cannot be written beside output, in
-// words with what it needs and what is free; empty when it fits.
-QString noRoom(const QString &output, const QString &noun, qint64 needed);
-// A cutter's failure was the disk filling: its output or the free space
-// left says so.
-bool filledTheDisk(const QString &output, const QString &toolOutput);
-// "The disk is full: the cut copy did not fit in DIR (...)."
-QString diskFull(const QString &output, const QString &noun, qint64 written, qint64 expected);
-
 // Marks partial as recording's and gives it output's name in one step. A
 // file that took that name meanwhile is replaced only when it is
 // recording's earlier copy or replaceOthers allows. Empty once saved,

@@ -441,8 +441,9 @@ private slots:
         QVERIFY(waitForIdle(c));
         QVERIFY2(seen.contains(QStringLiteral("Cutting 1 of 2 detected breaks, 1 edited.")),
                  qPrintable(seen.join(u'|')));
-        QCOMPARE(r.ui().mStatusField->text(),
-                 QStringLiteral("Cut copy: show.clean.mpg (0:05:00), cut by mencoder."));
+        QVERIFY2(c.lastOutcome().cutter == QLatin1String("mencoder") && c.lastOutcome().breaksCut == 1
+                     && qAbs(c.lastOutcome().keptSeconds - 300) < 1,
+                 qPrintable(r.ui().mStatusField->text()));
         // Editing waits while a run lasts.
         EnvGuard wait;
         wait.set("STANDIN_MODE", "wait");

@@ -1,0 +1,45 @@
+#include "jobs/CopyRoom.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStorageInfo>
+
+#include <algorithm>
+
+namespace {
+
+QString size(qint64 bytes)
+{
+    return QLocale().formattedDataSize(std::max<qint64>(0, bytes), 1, QLocale::DataSizeTraditionalFormat);
+}
+
+} // namespace
+
+CopyRoom::CopyRoom(const QString &output, const QString &noun, qint64 recordingBytes, double keptSeconds,
+                   double recordingSeconds)
+    : m_folder(QFileInfo(output).absolutePath()),
+      m_noun(noun),
+      m_expected(qint64(double(recordingBytes) * std::min(1.0, keptSeconds / recordingSeconds) * 1.02))
+{ }
+
+QString CopyRoom::lacking() const
+{
+    const QStorageInfo disk(m_folder);
+    if (!disk.isValid() || disk.bytesAvailable() >= m_expected)
+        return QString();
+    return QStringLiteral("There is not enough space for the %1 in %2: it needs about %3, and %4 are free.")
+        .arg(m_noun, QDir::toNativeSeparators(m_folder), size(m_expected), size(disk.bytesAvailable()));
+}
+
+QString CopyRoom::filled(const QString &toolOutput, qint64 written) const
+{
+    const QStorageInfo disk(m_folder);
+    if (!toolOutput.contains(QLatin1String("No space left on device"))
+        && !(disk.isValid() && disk.bytesAvailable() < 64 * 1024))
+        return QString();
+    return QStringLiteral(
+               "The disk is full: the %1 did not fit in %2 (%3 written of about %4, %5 left free).")
+        .arg(m_noun, QDir::toNativeSeparators(m_folder), size(written), size(m_expected),
+             size(QStorageInfo(m_folder).bytesAvailable()));
+}
