@@ -2,7 +2,6 @@
 // the command line, for a DVR's post-processing or a script. It runs the
 // same requests through the same jobs, with the window's default settings.
 
-#include "RawNames.h"
 #include "Report.h"
 
 #include "core/PropertyList.h"
@@ -10,6 +9,7 @@
 #include "jobs/DetectorSettings.h"
 #include "jobs/FolderWatch.h"
 #include "jobs/Profiles.h"
+#include "jobs/RawNames.h"
 #include "jobs/RequestBuilder.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"

@@ -1,4 +1,4 @@
-#include "RawNames.h"
+#include "jobs/RawNames.h"
 
 #include <QFile>
 
