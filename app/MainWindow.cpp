@@ -7,6 +7,7 @@
 #include "app/DesktopNotification.h"
 #include "app/QueuePanel.h"
 #include "core/PathText.h"
+#include "jobs/RawNames.h"
 #include "progress/ProgressIndicator.h"
 #include "ui_MainWindow.h"
 
@@ -359,8 +360,16 @@ void MainWindow::inputPanelFinished(QFileDialog *panel, int result)
     openRecordings(panel->selectedFiles());
 }
 
-void MainWindow::openRecordings(const QStringList &paths)
+void MainWindow::openRecordings(const QStringList &given)
 {
+    // A file panel's names have U+FFFD for the bytes that are not UTF-8.
+    QStringList paths;
+    QString why;
+    for (const QString &path : given)
+        if (const QString found = rawnames::recovered(QFileInfo(path).absoluteFilePath(), &why); !found.isEmpty())
+            paths << found;
+    if (!why.isEmpty())
+        m_controller.setStatusText(why);
     if (paths.isEmpty())
         return;
     if (paths.size() == 1 && m_queue->isEmpty())
@@ -467,7 +476,7 @@ bool MainWindow::takesDrop(QDropEvent *drop, bool open)
     QStringList paths;
     for (const QUrl &url : urls)
         if (url.isLocalFile())
-            paths << url.toLocalFile();
+            paths << rawnames::pathOf(url);
     // Several recordings go to the queue, whatever runs; one replaces the
     // one shown only while nothing runs.
     const bool single = paths.size() == 1 && m_queue->isEmpty();

@@ -1,7 +1,9 @@
 #include "jobs/RawNames.h"
 
 #include <QFile>
+#include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -150,6 +152,61 @@ QByteArray bytesOf(const QString &escapedText)
         }
     }
     return bytes + run.toUtf8();
+}
+
+bool holdsBytes(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isEscapedByte);
+}
+
+QString recovered(const QString &path, QString *why)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return path;
+    QByteArray bytes;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString &part = parts.at(i);
+        if (i > 0)
+            bytes += '/';
+        if (!part.contains(QChar::ReplacementCharacter)) {
+            bytes += bytesOf(part);
+            continue;
+        }
+        // QDir lists names decoded, U+FFFD and all: only readdir(3) gives
+        // the bytes the folder holds.
+        std::vector<QByteArray> matches;
+        for (const QByteArray &name : namesIn(bytes.isEmpty() ? QByteArray(".") : bytes))
+            if (QFile::decodeName(name) == part)
+                matches.push_back(name);
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        if (matches.size() != 1) {
+            *why = matches.empty() ? QStringLiteral("%1 cannot be found.").arg(name)
+                                   : QStringLiteral("%1 cannot be opened: its name is not UTF-8 text, and it "
+                                                    "cannot be told apart from another's in its folder. Rename "
+                                                    "it (for example with convmv) and open it again.")
+                                         .arg(name);
+            return QString();
+        }
+        bytes += matches.front();
+    }
+    return escaped(bytes);
+}
+
+QString pathOf(const QUrl &url)
+{
+    // toLocalFile() decodes the bytes the percent signs stand for as UTF-8.
+    return escaped(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+QString uriOf(const QString &escapedPath)
+{
+    return QStringLiteral("file://") + QString::fromLatin1(QUrl::toPercentEncoding(bytesOf(escapedPath), "/"));
+}
+
+bool exists(const QString &escapedPath)
+{
+    return ::access(bytesOf(escapedPath).constData(), F_OK) == 0;
 }
 
 std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
