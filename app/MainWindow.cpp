@@ -366,7 +366,8 @@ void MainWindow::openRecordings(const QStringList &given)
     QStringList paths;
     QString why;
     for (const QString &path : given)
-        if (const QString found = rawnames::recovered(QFileInfo(path).absoluteFilePath(), &why); !found.isEmpty())
+        if (const QString found = rawnames::recovered(QFileInfo(path).absoluteFilePath(), &why);
+            !found.isEmpty())
             paths << found;
     if (!why.isEmpty())
         m_controller.setStatusText(why);

@@ -30,9 +30,7 @@ void RecordingSession::choose(const QString &path)
     carryOut(QString(), false, &why);
     m_standInRefusal.clear();
     if (rawnames::holdsBytes(path) && !(m_standIn = rawnames::StandIn::make(rawnames::bytesOf(path), &why)))
-        m_standInRefusal = QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it (for "
-                                          "example with convmv) and run it again.")
-                               .arg(rawnames::shown(rawnames::bytesOf(lastComponent(path))), why);
+        m_standInRefusal = rawnames::cannotRun(rawnames::bytesOf(lastComponent(path)), why);
     if (m_chosenRecording != path) {
         m_chosenRecording = path;
         emit chosenRecordingChanged(path);

@@ -409,10 +409,7 @@ int main(int argc, char *argv[])
             else
                 standIn = rawnames::StandIn::make(raw, &why);
             if (!standIn) {
-                queue.addRefused(
-                    request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it "
-                                            "(for example with convmv) and run it again.")
-                                 .arg(shown, why));
+                queue.addRefused(request, rawnames::cannotRun(raw.mid(raw.lastIndexOf('/') + 1), why));
                 continue;
             }
             RunRequest standing = request;

@@ -21,9 +21,7 @@ bool BatchQueue::runUnderStandIn(int id)
     if (!s.standIn) {
         s.refused = true;
         emit added(id);
-        fail(id, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it (for example "
-                                "with convmv) and run it again.")
-                     .arg(rawnames::shown(rawnames::bytesOf(pathtext::lastComponent(e.named))), why));
+        fail(id, rawnames::cannotRun(rawnames::bytesOf(pathtext::lastComponent(e.named)), why));
         return false;
     }
     e.request.recording = s.standIn->recording();

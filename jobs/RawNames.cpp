@@ -181,11 +181,12 @@ QString recovered(const QString &path, QString *why)
                 matches.push_back(name);
         const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
         if (matches.size() != 1) {
-            *why = matches.empty() ? QStringLiteral("%1 cannot be found.").arg(name)
-                                   : QStringLiteral("%1 cannot be opened: its name is not UTF-8 text, and it "
-                                                    "cannot be told apart from another's in its folder. Rename "
-                                                    "it (for example with convmv) and open it again.")
-                                         .arg(name);
+            *why = matches.empty()
+                       ? QStringLiteral("%1 cannot be found.").arg(name)
+                       : QStringLiteral("%1 cannot be opened: its name is not UTF-8 text, and it "
+                                        "cannot be told apart from another's in its folder. Rename "
+                                        "it (for example with convmv) and open it again.")
+                             .arg(name);
             return QString();
         }
         bytes += matches.front();
@@ -201,12 +202,19 @@ QString pathOf(const QUrl &url)
 
 QString uriOf(const QString &escapedPath)
 {
-    return QStringLiteral("file://") + QString::fromLatin1(QUrl::toPercentEncoding(bytesOf(escapedPath), "/"));
+    return QStringLiteral("file://") + QString::fromLatin1(bytesOf(escapedPath).toPercentEncoding("/"));
 }
 
 bool exists(const QString &escapedPath)
 {
     return ::access(bytesOf(escapedPath).constData(), F_OK) == 0;
+}
+
+QString cannotRun(const QByteArray &name, const QString &why)
+{
+    return QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it (for example with "
+                          "convmv) and run it again.")
+        .arg(shown(name), why);
 }
 
 std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)

@@ -32,6 +32,9 @@ QString pathOf(const QUrl &url);
 QString uriOf(const QString &escapedPath);
 // The file is there, by its bytes.
 bool exists(const QString &escapedPath);
+// Why a recording whose name is not UTF-8 cannot be run: why no stand-in
+// could be had for it.
+QString cannotRun(const QByteArray &name, const QString &why);
 
 // A recording whose name is not UTF-8 is run under a stand-in name. Qt
 // holds file names as text and decodes such bytes into U+FFFD, so neither
