@@ -142,7 +142,10 @@ void MainWindow::mirrorController()
     connect(&c, &AppController::statusChanged, u.mStatusField, &QLabel::setText);
     connect(&c, &AppController::recordingInfoTextChanged, u.mRecordingInfoField, &QLabel::setText);
     connect(&c, &AppController::lastCheckedChanged, u.mLastCheckedMessage, &QLabel::setText);
-    connect(&c, &AppController::chosenRecordingChanged, u.mInputField, &QLineEdit::setText);
+    // A name that is not UTF-8 as the queue shows it, "\xHH" for its bytes.
+    const auto shown = [](const QString &path) { return rawnames::shown(rawnames::bytesOf(path)); };
+    connect(&c, &AppController::chosenRecordingChanged, this,
+            [this, shown](const QString &path) { m_ui->mInputField->setText(shown(path)); });
     // The user's typing goes to the controller, the controller's proposals
     // to the field; each stops where the text is already the same.
     connect(u.mOutputField, &QLineEdit::textChanged, &c, &AppController::setOutputText);
@@ -153,7 +156,7 @@ void MainWindow::mirrorController()
     u.mStatusField->setText(c.status());
     u.mRecordingInfoField->setText(c.recordingInfoText());
     u.mLastCheckedMessage->setText(c.lastChecked());
-    u.mInputField->setText(c.chosenRecording());
+    u.mInputField->setText(shown(c.chosenRecording()));
     u.mOutputField->setText(c.outputText());
     // The output chosen is the one the next start offers; only the user's
     // own choice is remembered.
