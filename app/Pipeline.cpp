@@ -276,6 +276,13 @@ void RunControl::clean()
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(m_c.session().workFiles(), m_c.outputInUse()).start();
     RunLog::erasePartsOf(m_c.outDir(), m_c.movieFile());
+    // Under a stand-in: erased under the recording's own names now, not
+    // once another recording is chosen.
+    if (m_c.session().underStandIn()) {
+        QString why;
+        m_c.session().carryOut(QString(), true, &why);
+        m_c.setRecording(m_c.session().movieFile());
+    }
     m_c.review().forgetCount();
     setStatus(QStringLiteral("Work files erased."));
     m_c.setHaveResults(false);
