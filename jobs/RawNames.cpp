@@ -227,13 +227,18 @@ std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
         *why = QStringLiteral("its folder's name is not UTF-8 text either");
         return nullptr;
     }
+    s->m_alias = s->standInName(s->m_name);
+    s->sweep();
     QByteArray privateFolder = s->m_folder + ".trimlet-XXXXXX";
     if (!::mkdtemp(privateFolder.data())) {
         *why = QStringLiteral("no private folder could be made beside it (%1)").arg(systemError());
         return nullptr;
     }
+    // Held before the recording is linked in: sweep() takes no live one.
+    s->m_held = ::open(privateFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s->m_held >= 0)
+        ::flock(s->m_held, LOCK_EX);
     s->m_private = QFile::decodeName(privateFolder) + QLatin1Char('/');
-    s->m_alias = s->standInName(s->m_name);
     const QByteArray alias = QFile::encodeName(s->m_private + s->m_alias);
     if (::link(rawPath.constData(), alias.constData()) != 0) {
         *why = QStringLiteral("its folder cannot hold a second name for it (%1)").arg(systemError());
@@ -263,6 +268,59 @@ StandIn::~StandIn()
 {
     // Whatever finish() could not carry out stays, for the user to see.
     ::rmdir(QFile::encodeName(m_private).constData());
+    if (m_held >= 0)
+        ::close(m_held);
+}
+
+void StandIn::sweep() const
+{
+    // A run killed (SIGKILL, a power cut) left its private folder: the one
+    // that holds this recording and that no live stand-in holds (the kernel
+    // let go of its lock). Its second names of the folder's files go, as
+    // does a hidden partial copy; what else the run made takes its real
+    // name where that is free, its log added on; the rest stays in sight.
+    struct stat st = {};
+    if (::stat((m_folder + m_name).constData(), &st) != 0)
+        return;
+    const quint64 recording = quint64(st.st_ino);
+    std::vector<quint64> own;
+    std::vector<QByteArray> folders;
+    for (const QByteArray &name : namesIn(m_folder)) {
+        if (::lstat((m_folder + name).constData(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode))
+            own.push_back(quint64(st.st_ino));
+        else if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && name.startsWith(".trimlet-")
+                 && name.size() == 15)
+            folders.push_back(m_folder + name + '/');
+    }
+    for (const QByteArray &folder : folders) {
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const std::vector<QByteArray> names = namesIn(folder);
+        const bool ours = std::any_of(names.cbegin(), names.cend(),
+                                      [&](const QByteArray &n) { return inodeOf(folder + n) == recording; });
+        if (ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            for (const QByteArray &name : names) {
+                const QByteArray from = folder + name;
+                if (::lstat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                    continue;
+                const qsizetype marker = name.lastIndexOf(".trimlet-");
+                const bool partial = name.startsWith('.') && marker > 0 && name.size() - marker == 15;
+                const QByteArray to = m_folder + realName(QFile::decodeName(name));
+                if (std::find(own.cbegin(), own.cend(), quint64(st.st_ino)) != own.cend() || partial)
+                    ::unlink(from.constData());
+                else if (name == kLogName) {
+                    if (appendLog(from, to, folder + QFile::encodeName(m_alias), m_folder + m_name))
+                        ::unlink(from.constData());
+                } else
+                    ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+            }
+            ::rmdir(folder.constData());
+        }
+        ::close(fd);
+    }
 }
 
 QString StandIn::recording() const

@@ -75,6 +75,8 @@ private:
         quint64 inode = 0;
     };
     StandIn() = default;
+    // The private folders of runs that did not live to finish.
+    void sweep() const;
     QString standInName(const QByteArray &realName) const;
     QByteArray realName(const QString &standInName) const;
     bool moveOut(const QString &name, bool isCopy, bool overwrite, QString *why);
@@ -85,6 +87,7 @@ private:
     QString m_alias; // the recording's stand-in name
     std::vector<Linked> m_linked;
     QString m_copyMade;
+    int m_held = -1; // the private folder, flock(2)ed while this lives
 };
 
 } // namespace rawnames

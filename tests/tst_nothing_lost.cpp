@@ -570,6 +570,7 @@ private slots:
     // A recording whose name is not UTF-8, named as a file panel gives it
     // (U+FFFD for the bytes): the queue runs it under a stand-in, its copy
     // takes the recording's bytes, and queue.json keeps the name as it is.
+    // The private folder of a run killed under a stand-in goes.
     void testQueueRunsANameThatIsNotUtf8()
     {
         const QString dir = m_dirs.next();
@@ -577,6 +578,10 @@ private slots:
         const QByteArray folder = QFile::encodeName(dir) + '/';
         const QByteArray raw = folder + "bad\xff\xfe.mpg";
         QCOMPARE(::rename(QFile::encodeName(r.movie).constData(), raw.constData()), 0);
+        const QByteArray killed = folder + ".trimlet-Kil1ed/";
+        QCOMPARE(::mkdir(killed.constData(), 0700), 0);
+        QCOMPARE(::link(raw.constData(), (killed + "bad__.mpg").constData()), 0);
+        writeFile(QFile::decodeName(killed) + QStringLiteral(".bad__.clean.mpg.trimlet-Ab12Cd"), "partial");
         const QString named = rawnames::escaped(raw);
         QString why;
         QCOMPARE(rawnames::recovered(QFile::decodeName(raw), &why), named);
