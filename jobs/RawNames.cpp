@@ -276,9 +276,11 @@ void StandIn::sweep() const
 {
     // A run killed (SIGKILL, a power cut) left its private folder: the one
     // that holds this recording and that no live stand-in holds (the kernel
-    // let go of its lock). Its second names of the folder's files go, as
-    // does a hidden partial copy; what else the run made takes its real
-    // name where that is free, its log added on; the rest stays in sight.
+    // let go of its lock). A checked copy (it carries the mark) takes its
+    // real name where that is free, and the log is added on; the rest goes,
+    // as a stop erases it: second names of the folder's files, whose own
+    // names are untouched, and the dead run's work, whose record of what it
+    // made, beside the recording, would claim the user's lists for erasing.
     struct stat st = {};
     if (::stat((m_folder + m_name).constData(), &st) != 0)
         return;
@@ -306,16 +308,17 @@ void StandIn::sweep() const
                 const QByteArray from = folder + name;
                 if (::lstat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode))
                     continue;
-                const qsizetype marker = name.lastIndexOf(".trimlet-");
-                const bool partial = name.startsWith('.') && marker > 0 && name.size() - marker == 15;
                 const QByteArray to = m_folder + realName(QFile::decodeName(name));
-                if (std::find(own.cbegin(), own.cend(), quint64(st.st_ino)) != own.cend() || partial)
-                    ::unlink(from.constData());
-                else if (name == kLogName) {
+                const bool linked = std::find(own.cbegin(), own.cend(), quint64(st.st_ino)) != own.cend();
+                if (!linked && name == kLogName) {
                     if (appendLog(from, to, folder + QFile::encodeName(m_alias), m_folder + m_name))
                         ::unlink(from.constData());
-                } else
+                } else if (linked || ::getxattr(from.constData(), kSourceAttribute, nullptr, 0) <= 0) {
+                    ::unlink(from.constData());
+                } else {
+                    // A copy whose name is taken stays in sight.
                     ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+                }
             }
             ::rmdir(folder.constData());
         }
