@@ -7,6 +7,7 @@
 #include "app/DesktopNotification.h"
 #include "app/QueuePanel.h"
 #include "core/PathText.h"
+#include "jobs/RawNames.h"
 #include "progress/ProgressIndicator.h"
 #include "ui_MainWindow.h"
 
@@ -141,7 +142,10 @@ void MainWindow::mirrorController()
     connect(&c, &AppController::statusChanged, u.mStatusField, &QLabel::setText);
     connect(&c, &AppController::recordingInfoTextChanged, u.mRecordingInfoField, &QLabel::setText);
     connect(&c, &AppController::lastCheckedChanged, u.mLastCheckedMessage, &QLabel::setText);
-    connect(&c, &AppController::chosenRecordingChanged, u.mInputField, &QLineEdit::setText);
+    // A name that is not UTF-8 as the queue shows it, "\xHH" for its bytes.
+    const auto shown = [](const QString &path) { return rawnames::shown(rawnames::bytesOf(path)); };
+    connect(&c, &AppController::chosenRecordingChanged, this,
+            [this, shown](const QString &path) { m_ui->mInputField->setText(shown(path)); });
     // The user's typing goes to the controller, the controller's proposals
     // to the field; each stops where the text is already the same.
     connect(u.mOutputField, &QLineEdit::textChanged, &c, &AppController::setOutputText);
@@ -152,7 +156,7 @@ void MainWindow::mirrorController()
     u.mStatusField->setText(c.status());
     u.mRecordingInfoField->setText(c.recordingInfoText());
     u.mLastCheckedMessage->setText(c.lastChecked());
-    u.mInputField->setText(c.chosenRecording());
+    u.mInputField->setText(shown(c.chosenRecording()));
     u.mOutputField->setText(c.outputText());
     // The output chosen is the one the next start offers; only the user's
     // own choice is remembered.
@@ -359,8 +363,17 @@ void MainWindow::inputPanelFinished(QFileDialog *panel, int result)
     openRecordings(panel->selectedFiles());
 }
 
-void MainWindow::openRecordings(const QStringList &paths)
+void MainWindow::openRecordings(const QStringList &given)
 {
+    // A file panel's names have U+FFFD for the bytes that are not UTF-8.
+    QStringList paths;
+    QString why;
+    for (const QString &path : given)
+        if (const QString found = rawnames::recovered(QFileInfo(path).absoluteFilePath(), &why);
+            !found.isEmpty())
+            paths << found;
+    if (!why.isEmpty())
+        m_controller.setStatusText(why);
     if (paths.isEmpty())
         return;
     if (paths.size() == 1 && m_queue->isEmpty())
@@ -467,7 +480,7 @@ bool MainWindow::takesDrop(QDropEvent *drop, bool open)
     QStringList paths;
     for (const QUrl &url : urls)
         if (url.isLocalFile())
-            paths << url.toLocalFile();
+            paths << rawnames::pathOf(url);
     // Several recordings go to the queue, whatever runs; one replaces the
     // one shown only while nothing runs.
     const bool single = paths.size() == 1 && m_queue->isEmpty();

@@ -102,10 +102,12 @@ QString RecordingSession::outputProblem()
         return problem;
     const QFileInfo out(request.output);
     if (out.exists() && out.absoluteFilePath() != m_confirmedOutput) {
+        // Under a stand-in, by the recording's own name.
         const QString question =
-            QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName());
+            shownText(QStringLiteral("%1 already exists. Replace it with the cut copy?").arg(out.fileName()));
         if (m_confirm && !m_confirm(question))
-            return QStringLiteral("The cut copy would replace %1: choose another name.").arg(out.fileName());
+            return shownText(
+                QStringLiteral("The cut copy would replace %1: choose another name.").arg(out.fileName()));
         m_confirmedOutput = out.absoluteFilePath();
     }
     return QString();

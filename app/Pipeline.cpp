@@ -192,8 +192,17 @@ void RunControl::runFinished()
     if (!run)
         return;
     m_outcome = run->outcome();
-    if (!run->copyMade().isEmpty())
-        m_c.session().setConfirmedOutput(run->copyMade());
+    QString copy = run->copyMade();
+    if (m_c.session().underStandIn()) {
+        // Ran under a stand-in: what it made takes the recording's names.
+        QString why;
+        m_outcome = m_c.session().shownText(m_outcome);
+        copy = m_c.session().carryOut(copy, true, &why);
+        m_outcome += why;
+        m_c.setRecording(m_c.session().movieFile());
+    }
+    if (!copy.isEmpty())
+        m_c.session().setConfirmedOutput(copy);
     const bool stopped = run->wasStopped();
     setIdle();
     if (stopped && m_stoppedByUser && m_activeRow)
@@ -267,6 +276,13 @@ void RunControl::clean()
     setStatus(QStringLiteral("Erasing the work files…"));
     EraseJob(m_c.session().workFiles(), m_c.outputInUse()).start();
     RunLog::erasePartsOf(m_c.outDir(), m_c.movieFile());
+    // Under a stand-in: erased under the recording's own names now, not
+    // once another recording is chosen.
+    if (m_c.session().underStandIn()) {
+        QString why;
+        m_c.session().carryOut(QString(), true, &why);
+        m_c.setRecording(m_c.session().movieFile());
+    }
     m_c.review().forgetCount();
     setStatus(QStringLiteral("Work files erased."));
     m_c.setHaveResults(false);

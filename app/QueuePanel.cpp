@@ -4,6 +4,7 @@
 #include "app/DesktopNotification.h"
 #include "core/PathText.h"
 #include "jobs/QueueStore.h"
+#include "jobs/RawNames.h"
 #include "jobs/Recording.h"
 #include "jobs/WorkFiles.h"
 #include "ui_MainWindow.h"
@@ -193,7 +194,7 @@ void QueuePanel::restoreFrom(const QString &path)
 int QueuePanel::enqueueSaved(const queuestore::Saved &saved)
 {
     const RunRequest request = requestFor(saved.recording, saved.mode, saved.output, saved.profile);
-    if (!QFileInfo::exists(saved.recording)) {
+    if (!rawnames::exists(saved.recording)) {
         // Its disk may be one not mounted yet: the row says so and waits.
         const int index = m_queue.add(request);
         m_held.insert(index, saved);
@@ -220,9 +221,8 @@ void QueuePanel::track(int index, State state)
     const BatchQueue::Entry &e = m_queue.entry(index);
     if (state == State::Stopped) {
         if (!m_held.contains(index))
-            m_held.insert(index,
-                          queuestore::Saved{e.request.recording, e.request.output, e.request.mode,
-                                            m_lastLive.value(index, State::Waiting), e.request.profile});
+            m_held.insert(index, queuestore::Saved{e.recordingNamed(), e.request.output, e.request.mode,
+                                                   m_lastLive.value(index, State::Waiting), e.request.profile});
     } else if (state != State::Failed && state != State::Done) {
         m_lastLive.insert(index, state);
     }
@@ -240,7 +240,7 @@ void QueuePanel::takeUpHeld()
         std::sort(held.begin(), held.end());
         for (const int index : held) {
             const queuestore::Saved saved = m_held.value(index);
-            if (!QFileInfo::exists(saved.recording) || !m_queue.remove(index))
+            if (!rawnames::exists(saved.recording) || !m_queue.remove(index))
                 continue;
             bool queued = false;
             for (const int i : m_queue.ids()) {

@@ -20,15 +20,22 @@ RecordingSession::RecordingSession(QObject *parent) : QObject(parent)
 RecordingSession::~RecordingSession()
 {
     m_media.cancel();
+    QString why;
+    carryOut(QString(), false, &why);
 }
 
 void RecordingSession::choose(const QString &path)
 {
+    QString why;
+    carryOut(QString(), false, &why);
+    m_standInRefusal.clear();
+    if (rawnames::holdsBytes(path) && !(m_standIn = rawnames::StandIn::make(rawnames::bytesOf(path), &why)))
+        m_standInRefusal = rawnames::cannotRun(rawnames::bytesOf(lastComponent(path)), why);
     if (m_chosenRecording != path) {
         m_chosenRecording = path;
         emit chosenRecordingChanged(path);
     }
-    setRecording(path);
+    setRecording(m_standIn ? m_standIn->recording() : path);
     // What the last recording held says nothing of this one.
     m_proposedOutput = proposedOutput(false);
     setOutputText(m_proposedOutput);
@@ -36,9 +43,34 @@ void RecordingSession::choose(const QString &path)
     m_refusal.clear();
 }
 
+QString RecordingSession::carryOut(const QString &copy, bool again, QString *why)
+{
+    if (!m_standIn)
+        return copy;
+    m_standIn->finish(copy, false, why);
+    const QString made = m_standIn->copyMade().isEmpty() ? copy : m_standIn->copyMade();
+    m_standIn.reset();
+    if (again && (m_standIn = rawnames::StandIn::make(rawnames::bytesOf(m_chosenRecording), why))) {
+        setRecording(m_standIn->recording());
+        // The name proposed lay in the last stand-in's folder.
+        if (m_outputText == m_proposedOutput)
+            setOutputText(m_proposedOutput = proposedOutput(m_media.info().has_value()));
+    } else if (again) {
+        setRecording(m_chosenRecording);
+        m_refusal = why->trimmed();
+    }
+    return made;
+}
+
 void RecordingSession::probe(const QString &ffprobe)
 {
-    m_refusal.clear();
+    m_refusal = m_standInRefusal;
+    if (!m_refusal.isEmpty()) {
+        setRecordingInfoText(QString());
+        emit refused(m_refusal);
+        emit probeAnswered();
+        return;
+    }
     setRecordingInfoText(QStringLiteral("Reading the recording…"));
     m_media.start(ffprobe, movieFile());
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RunRequest.h"
+#include "jobs/RawNames.h"
 #include "jobs/Recording.h"
 #include "jobs/RecordingMedia.h"
 #include "jobs/RunPipeline.h"
@@ -10,6 +11,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 // The recording the window works on: the one chosen, what it holds (asked
 // of ffprobe once, when it is chosen), and where its output goes: the name
@@ -25,8 +27,16 @@ public:
     ~RecordingSession() override;
 
     // A recording chosen: its names, an output proposed for it, and the
-    // probe of what it holds started with ffprobe.
+    // probe of what it holds started with ffprobe. One whose name is not
+    // UTF-8 (rawnames::escaped() text) is worked on under a stand-in's.
     void choose(const QString &path);
+    bool underStandIn() const { return m_standIn != nullptr; }
+    // A run's text with the stand-in's names as the user's.
+    QString shownText(const QString &text) const { return m_standIn ? m_standIn->shownText(text) : text; }
+    // What the runs under the stand-in made takes the recording's own
+    // names (copy: the run's copy); again: a fresh stand-in follows for
+    // what the user does next. The copy's real path; why, what could not.
+    QString carryOut(const QString &copy, bool again, QString *why);
     // Asks ffprobe what the recording holds; refused or probeAnswered tell.
     void probe(const QString &ffprobe);
     // The recording whose results are shown, without reading it.
@@ -114,4 +124,6 @@ private:
     QString m_refusal;
     QString m_recordingInfoText;
     Confirm m_confirm;
+    std::unique_ptr<rawnames::StandIn> m_standIn;
+    QString m_standInRefusal;
 };

@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "core/Diagnostics.h"
+#include "jobs/RawNames.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
@@ -53,7 +54,7 @@ public slots:
         QStringList paths;
         for (const QString &uri : uris)
             if (const QUrl url(uri); url.isLocalFile())
-                paths << url.toLocalFile();
+                paths << rawnames::pathOf(url);
         m_instance->request(paths, false);
     }
     void ActivateAction(const QString &action, const QVariantList &, const QVariantMap &)
@@ -130,7 +131,7 @@ SingleInstance::Claim SingleInstance::claimOnBus(const QStringList &paths, bool 
     } else {
         QStringList uris;
         for (const QString &path : paths)
-            uris << QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+            uris << rawnames::uriOf(path);
         call = QDBusMessage::createMethodCall(kServiceName, kObjectPath, kInterface, QStringLiteral("Open"));
         call << uris << QVariant::fromValue(QVariantMap());
     }

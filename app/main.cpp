@@ -2,6 +2,7 @@
 #include "app/AppWindows.h"
 #include "app/SingleInstance.h"
 #include "jobs/QueueStore.h"
+#include "jobs/RawNames.h"
 #include "process/SignalWatcher.h"
 
 #include <QApplication>
@@ -19,9 +20,14 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("org.trimlet.Trimlet"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("org.trimlet.Trimlet")));
 
+    // The names as the bytes they are: arguments() holds them decoded,
+    // where bytes that are not UTF-8 are lost (QApplication has taken its
+    // own options out of argv).
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << rawnames::escaped(QByteArray(argv[i]));
     // One window a user, which alone keeps the queue: a second trimlet
     // hands its recordings to it and ends.
-    const QStringList arguments = QApplication::arguments();
     SingleInstance instance;
     switch (instance.claim(AppWindows::recordingsNamed(arguments), AppWindows::sampleAskedFor(arguments))) {
     case SingleInstance::Claim::HandedOver:

@@ -2,7 +2,6 @@
 // the command line, for a DVR's post-processing or a script. It runs the
 // same requests through the same jobs, with the window's default settings.
 
-#include "RawNames.h"
 #include "Report.h"
 
 #include "core/PropertyList.h"
@@ -10,6 +9,7 @@
 #include "jobs/DetectorSettings.h"
 #include "jobs/FolderWatch.h"
 #include "jobs/Profiles.h"
+#include "jobs/RawNames.h"
 #include "jobs/RequestBuilder.h"
 #include "process/SignalWatcher.h"
 #include "process/ToolLocator.h"
@@ -410,10 +410,7 @@ int main(int argc, char *argv[])
             else
                 standIn = rawnames::StandIn::make(raw, &why);
             if (!standIn) {
-                queue.addRefused(
-                    request, QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it "
-                                            "(for example with convmv) and run it again.")
-                                 .arg(shown, why));
+                queue.addRefused(request, rawnames::cannotRun(raw.mid(raw.lastIndexOf('/') + 1), why));
                 continue;
             }
             RunRequest standing = request;

@@ -1,6 +1,7 @@
 #include "jobs/BatchQueue.h"
 
 #include "core/PathText.h"
+#include "jobs/BatchQueueSlot.h"
 #include "jobs/CopyHandOver.h"
 #include "jobs/CutMeasure.h"
 #include "jobs/QueueNames.h"
@@ -16,33 +17,18 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPointer>
 
 #include <algorithm>
-
-struct BatchQueue::Slot
-{
-    Entry entry;
-    std::unique_ptr<RecordingMedia> media;
-    QPointer<RunPipeline> run;
-    // Held from its detection's start to its cut's end, the wait between
-    // included: another Trimlet on the recording would take its lists.
-    std::shared_ptr<RecordingLock> lock;
-    // Failed before it was ever queued: nothing of it is compared with the
-    // others.
-    bool refused = false;
-    // The recording as it was when last read, for its copy to take its
-    // place only while it is still that.
-    trash::FileState read;
-};
 
 BatchQueue::BatchQueue(QObject *parent) : QObject(parent) { }
 
 BatchQueue::~BatchQueue()
 {
-    for (auto &[id, slot] : m_entries)
+    for (auto &[id, slot] : m_entries) {
         if (slot->run)
             slot->run->disconnect(this);
+        carryOut(id);
+    }
 }
 
 const BatchQueue::Entry &BatchQueue::entry(int id) const
@@ -86,6 +72,8 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
     Slot &s = *(m_entries[id] = std::make_unique<Slot>());
     Entry &e = s.entry;
     e.request = request;
+    if (rawnames::holdsBytes(request.recording) && !runUnderStandIn(id))
+        return id;
     e.existingDetection = existingDetection;
     if (!outputDir.isEmpty())
         e.outputDir = QDir::cleanPath(QFileInfo(outputDir).absoluteFilePath());
@@ -98,11 +86,11 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
     // Lists a Trimlet did not live to put back are put back before they
     // are looked for, unless a live one has them aside.
     QString busy;
-    const QString place = QueueNames::samePlace(request.recording);
+    const QString place = QueueNames::samePlace(e.request.recording);
     const bool inBatch = std::any_of(earlier.cbegin(), earlier.cend(), [&](const Entry *other) {
         return QueueNames::samePlace(other->request.recording) == place;
     });
-    if (QFileInfo(request.recording).isFile() && !inBatch) {
+    if (QFileInfo(e.request.recording).isFile() && !inBatch) {
         const RecordingLock lock(e.request);
         if (lock.heldElsewhere())
             busy = lock.refusal();
@@ -119,7 +107,7 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
         return id;
     }
     if (initial != State::Waiting) {
-        e.outcome.breaksFound = Recording(request.recording).cutListCount().value_or(0);
+        e.outcome.breaksFound = Recording(e.request.recording).cutListCount().value_or(0);
         setState(id, initial, QueueNames::usingExistingDetection(e));
     }
     if (m_running)
@@ -155,6 +143,7 @@ bool BatchQueue::remove(int id)
         || (s.media && s.media->probing()))
         return false;
     release(id);
+    carryOut(id);
     m_entries.erase(id);
     emit removed(id);
     finishIfIdle();
@@ -454,21 +443,24 @@ void BatchQueue::release(int id)
 void BatchQueue::setState(int id, State state, const QString &text)
 {
     Entry &e = slot(id).entry;
-    const bool changed = e.state != state;
+    const State before = e.state;
     e.state = state;
-    // Nothing more runs on it until the user says so.
-    if (state == State::Done || state == State::Failed || state == State::Stopped
-        || state == State::ReadyForReview)
-        slot(id).lock.reset();
     if (!text.isEmpty())
         e.outcome.text = text;
-    e.outcome.status = QueueTally::outcomeStatus(state);
+    const bool ended = state == State::Done || state == State::Failed || state == State::Stopped;
+    // Nothing more runs on it until the user says so.
+    if (ended || state == State::ReadyForReview)
+        slot(id).lock.reset();
+    // Its listeners find what it made under the recording's own name.
+    if (ended)
+        carryOut(id);
+    e.outcome.status = QueueTally::outcomeStatus(e.state);
     if (e.outcome.status == Outcome::Status::Failed && e.outcome.refusal.isEmpty())
         e.outcome.refusal = e.outcome.text;
-    if (changed)
-        emit stateChanged(id, state);
+    if (before != e.state)
+        emit stateChanged(id, e.state);
     if (!text.isEmpty())
-        emit message(id, text);
+        emit message(id, e.outcome.text);
 }
 
 void BatchQueue::fail(int id, const QString &text)

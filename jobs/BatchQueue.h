@@ -60,6 +60,11 @@ public:
         // recording, counted in its frames.
         Outcome outcome;
         double seconds = 0; // the recording's length, once it has been read
+        // The recording as it was named, as rawnames::escaped() text, where
+        // its name is not UTF-8: it runs under a stand-in name (the
+        // request's) until it ends. Empty for any other.
+        QString named;
+        const QString &recordingNamed() const { return named.isEmpty() ? request.recording : named; }
     };
 
     explicit BatchQueue(QObject *parent = nullptr);
@@ -190,6 +195,11 @@ private:
                                           || s == State::Cutting;
     }
     void finishIfIdle();
+    // A recording whose name is not UTF-8 is run under a stand-in; false,
+    // failed with the reason, where none can be made.
+    bool runUnderStandIn(int id);
+    // What its run made takes the recording's own name.
+    void carryOut(int id);
 
     // A fresh reading of the recording, probed() when it has answered.
     void startReading(int id);

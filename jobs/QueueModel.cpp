@@ -2,6 +2,7 @@
 
 #include "core/PathText.h"
 #include "core/TimeText.h"
+#include "jobs/RawNames.h"
 
 #include <cmath>
 
@@ -110,7 +111,8 @@ QVariant QueueModel::data(const QModelIndex &index, int role) const
         return {};
     switch (index.column()) {
     case NameColumn:
-        return pathtext::lastComponent(e.request.recording);
+        // Bytes that are not UTF-8 as "\xHH", not as the stand-in's name.
+        return rawnames::shown(rawnames::bytesOf(pathtext::lastComponent(e.recordingNamed())));
     case LengthColumn:
         return e.seconds > 0 ? timeText(e.seconds, true) : QString();
     case ProfileColumn:

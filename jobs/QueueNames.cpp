@@ -61,7 +61,9 @@ QString QueueNames::sharedRefusal(const BatchQueue::Entry &e, const Others &earl
     const QString copy = copyStem(e);
     for (const BatchQueue::Entry *other : earlier) {
         const RunRequest &theirs = other->request;
-        if (samePlace(theirs.recording) == samePlace(e.request.recording))
+        // Each name that is not UTF-8 has a stand-in of its own.
+        if (samePlace(theirs.recording) == samePlace(e.request.recording)
+            || (!e.named.isEmpty() && other->named == e.named))
             return QStringLiteral("%1 is already in the batch.").arg(name);
         // Two recordings of one stem in one folder would write one set of
         // lists, each over the other's.

@@ -53,8 +53,9 @@ bool save(const BatchQueue &queue, const QString &path, const QHash<int, Saved> 
         if (const auto h = held.constFind(i); h != held.cend())
             rows.append(rowOf(*h));
         else if (kept(e.state))
-            rows.append(rowOf(
-                Saved{e.request.recording, e.request.output, e.request.mode, e.state, e.request.profile}));
+            // A stand-in's output is settled again beside the next one.
+            rows.append(rowOf(Saved{e.recordingNamed(), e.named.isEmpty() ? e.request.output : QString(),
+                                    e.request.mode, e.state, e.request.profile}));
     }
     if (rows.isEmpty() && !QFileInfo::exists(path))
         return true;

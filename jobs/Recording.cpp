@@ -4,6 +4,7 @@
 #include "core/Diagnostics.h"
 #include "core/PathText.h"
 #include "jobs/DetectJob.h"
+#include "jobs/RawNames.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -170,8 +171,9 @@ bool Recording::haveTable() const
 
 bool Recording::haveDetection() const
 {
-    return QFileInfo::exists(workFile(QStringLiteral("txt")))
-           && QFileInfo::exists(workFile(QStringLiteral("edl")));
+    // By the bytes: a name that is not UTF-8 comes as rawnames::escaped() text.
+    return rawnames::exists(workFile(QStringLiteral("txt")))
+           && rawnames::exists(workFile(QStringLiteral("edl")));
 }
 
 Recording::ChartLoad Recording::readChart(int points, float chunkSize, int totalRows, Chart &chart) const

@@ -9,6 +9,7 @@
 #include "app/QueuePanel.h"
 #include "core/BreakList.h"
 #include "jobs/QueueStore.h"
+#include "jobs/RawNames.h"
 #include "ui_MainWindow.h"
 
 #include <QCheckBox>
@@ -19,9 +20,11 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStandardPaths>
 
 #include <csignal>
+#include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -612,6 +615,55 @@ private slots:
         q.detectAll();
         QTRY_VERIFY_WITH_TIMEOUT(!q.isRunning(), 20000);
         QCOMPARE(q.queue().countIn(BatchQueue::State::ReadyForReview), 5);
+    }
+
+    // A recording whose name is not UTF-8, named as a file panel gives it
+    // (U+FFFD for the bytes): the queue runs it under a stand-in, its copy
+    // takes the recording's bytes, and queue.json keeps the name as it is.
+    // The private folder of a run killed under a stand-in goes.
+    void testQueueRunsANameThatIsNotUtf8()
+    {
+        const QString dir = m_dirs.next();
+        StandInRun r(dir);
+        const QByteArray folder = QFile::encodeName(dir) + '/';
+        const QByteArray raw = folder + "bad\xff\xfe.mpg";
+        QCOMPARE(::rename(QFile::encodeName(r.movie).constData(), raw.constData()), 0);
+        const QByteArray killed = folder + ".trimlet-Kil1ed/";
+        QCOMPARE(::mkdir(killed.constData(), 0700), 0);
+        QCOMPARE(::link(raw.constData(), (killed + "bad__.mpg").constData()), 0);
+        writeFile(QFile::decodeName(killed) + QStringLiteral(".bad__.clean.mpg.trimlet-Ab12Cd"), "partial");
+        const QString named = rawnames::escaped(raw);
+        QString why;
+        QCOMPARE(rawnames::recovered(QFile::decodeName(raw), &why), named);
+        const RunRequest request = r.controller.requestBuilder(true, true, true).build(named, QString());
+        const QString state = dir + QStringLiteral("-state/queue.json");
+        {
+            BatchQueue waiting;
+            waiting.add(request);
+            QVERIFY(queuestore::save(waiting, state));
+        }
+        QCOMPARE(queuestore::load(state).value(0).recording, named);
+
+        BatchQueue queue;
+        const int id = queue.add(request);
+        QSignalSpy finished(&queue, &BatchQueue::finished);
+        queue.start();
+        QVERIFY(finished.wait(20000));
+        QVERIFY2(queue.entry(id).state == BatchQueue::State::Done, qPrintable(queue.entry(id).outcome.text));
+        QCOMPARE(queue.entry(id).outcome.copy, rawnames::escaped(folder + "bad\xff\xfe.clean.mpg"));
+        // Nothing of the stand-in is left (Qt cannot list such names).
+        QStringList names;
+        if (DIR *listed = ::opendir(folder.constData())) {
+            while (const dirent *entry = ::readdir(listed))
+                if (qstrcmp(entry->d_name, ".") && qstrcmp(entry->d_name, ".."))
+                    names << rawnames::shown(entry->d_name);
+            ::closedir(listed);
+        }
+        names.sort();
+        QCOMPARE(names, (QStringList{"bad\\xff\\xfe.clean.mpg", "bad\\xff\\xfe.mpg"}));
+        // QTemporaryDir cannot remove them either.
+        for (const QByteArray name : {"bad\xff\xfe.mpg", "bad\xff\xfe.clean.mpg"})
+            ::unlink((folder + name).constData());
     }
 
     // A second trimlet hands its recordings to the window open and ends:

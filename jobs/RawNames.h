@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <memory>
 #include <vector>
@@ -19,6 +20,21 @@ QString escaped(const QByteArray &bytes);
 QString shown(const QByteArray &bytes);
 // escaped()'s text back to its bytes.
 QByteArray bytesOf(const QString &escapedText);
+// The text holds bytes that are not UTF-8, as escaped() writes them.
+bool holdsBytes(const QString &text);
+// A path as a widget gave it, where Qt has decoded the bytes that are not
+// UTF-8 into U+FFFD, back as escaped() text: each such name is looked for
+// among its folder's names. Empty, with why, where it is not there or
+// another name there reads the same.
+QString recovered(const QString &path, QString *why);
+// A file: URL's path with its bytes, as escaped() text, and back.
+QString pathOf(const QUrl &url);
+QString uriOf(const QString &escapedPath);
+// The file is there, by its bytes.
+bool exists(const QString &escapedPath);
+// Why a recording whose name is not UTF-8 cannot be run: why no stand-in
+// could be had for it.
+QString cannotRun(const QByteArray &name, const QString &why);
 
 // A recording whose name is not UTF-8 is run under a stand-in name. Qt
 // holds file names as text and decodes such bytes into U+FFFD, so neither
@@ -59,6 +75,8 @@ private:
         quint64 inode = 0;
     };
     StandIn() = default;
+    // The private folders of runs that did not live to finish.
+    void sweep() const;
     QString standInName(const QByteArray &realName) const;
     QByteArray realName(const QString &standInName) const;
     bool moveOut(const QString &name, bool isCopy, bool overwrite, QString *why);
@@ -69,6 +87,7 @@ private:
     QString m_alias; // the recording's stand-in name
     std::vector<Linked> m_linked;
     QString m_copyMade;
+    int m_held = -1; // the private folder, flock(2)ed while this lives
 };
 
 } // namespace rawnames

@@ -1,7 +1,9 @@
-#include "RawNames.h"
+#include "jobs/RawNames.h"
 
 #include <QFile>
+#include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -152,6 +154,69 @@ QByteArray bytesOf(const QString &escapedText)
     return bytes + run.toUtf8();
 }
 
+bool holdsBytes(const QString &text)
+{
+    return std::any_of(text.cbegin(), text.cend(), isEscapedByte);
+}
+
+QString recovered(const QString &path, QString *why)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return path;
+    QByteArray bytes;
+    const QStringList parts = path.split(QLatin1Char('/'));
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        const QString &part = parts.at(i);
+        if (i > 0)
+            bytes += '/';
+        if (!part.contains(QChar::ReplacementCharacter)) {
+            bytes += bytesOf(part);
+            continue;
+        }
+        // QDir lists names decoded, U+FFFD and all: only readdir(3) gives
+        // the bytes the folder holds.
+        std::vector<QByteArray> matches;
+        for (const QByteArray &name : namesIn(bytes.isEmpty() ? QByteArray(".") : bytes))
+            if (QFile::decodeName(name) == part)
+                matches.push_back(name);
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        if (matches.size() != 1) {
+            *why = matches.empty()
+                       ? QStringLiteral("%1 cannot be found.").arg(name)
+                       : QStringLiteral("%1 cannot be opened: its name is not UTF-8 text, and it "
+                                        "cannot be told apart from another's in its folder. Rename "
+                                        "it (for example with convmv) and open it again.")
+                             .arg(name);
+            return QString();
+        }
+        bytes += matches.front();
+    }
+    return escaped(bytes);
+}
+
+QString pathOf(const QUrl &url)
+{
+    // toLocalFile() decodes the bytes the percent signs stand for as UTF-8.
+    return escaped(QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
+}
+
+QString uriOf(const QString &escapedPath)
+{
+    return QStringLiteral("file://") + QString::fromLatin1(bytesOf(escapedPath).toPercentEncoding("/"));
+}
+
+bool exists(const QString &escapedPath)
+{
+    return ::access(bytesOf(escapedPath).constData(), F_OK) == 0;
+}
+
+QString cannotRun(const QByteArray &name, const QString &why)
+{
+    return QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it (for example with "
+                          "convmv) and run it again.")
+        .arg(shown(name), why);
+}
+
 std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
 {
     const qsizetype slash = rawPath.lastIndexOf('/');
@@ -162,13 +227,18 @@ std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
         *why = QStringLiteral("its folder's name is not UTF-8 text either");
         return nullptr;
     }
+    s->m_alias = s->standInName(s->m_name);
+    s->sweep();
     QByteArray privateFolder = s->m_folder + ".trimlet-XXXXXX";
     if (!::mkdtemp(privateFolder.data())) {
         *why = QStringLiteral("no private folder could be made beside it (%1)").arg(systemError());
         return nullptr;
     }
+    // Held before the recording is linked in: sweep() takes no live one.
+    s->m_held = ::open(privateFolder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (s->m_held >= 0)
+        ::flock(s->m_held, LOCK_EX);
     s->m_private = QFile::decodeName(privateFolder) + QLatin1Char('/');
-    s->m_alias = s->standInName(s->m_name);
     const QByteArray alias = QFile::encodeName(s->m_private + s->m_alias);
     if (::link(rawPath.constData(), alias.constData()) != 0) {
         *why = QStringLiteral("its folder cannot hold a second name for it (%1)").arg(systemError());
@@ -198,6 +268,62 @@ StandIn::~StandIn()
 {
     // Whatever finish() could not carry out stays, for the user to see.
     ::rmdir(QFile::encodeName(m_private).constData());
+    if (m_held >= 0)
+        ::close(m_held);
+}
+
+void StandIn::sweep() const
+{
+    // A run killed (SIGKILL, a power cut) left its private folder: the one
+    // that holds this recording and that no live stand-in holds (the kernel
+    // let go of its lock). A checked copy (it carries the mark) takes its
+    // real name where that is free, and the log is added on; the rest goes,
+    // as a stop erases it: second names of the folder's files, whose own
+    // names are untouched, and the dead run's work, whose record of what it
+    // made, beside the recording, would claim the user's lists for erasing.
+    struct stat st = {};
+    if (::stat((m_folder + m_name).constData(), &st) != 0)
+        return;
+    const quint64 recording = quint64(st.st_ino);
+    std::vector<quint64> own;
+    std::vector<QByteArray> folders;
+    for (const QByteArray &name : namesIn(m_folder)) {
+        if (::lstat((m_folder + name).constData(), &st) != 0)
+            continue;
+        if (S_ISREG(st.st_mode))
+            own.push_back(quint64(st.st_ino));
+        else if (S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && name.startsWith(".trimlet-")
+                 && name.size() == 15)
+            folders.push_back(m_folder + name + '/');
+    }
+    for (const QByteArray &folder : folders) {
+        const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        const std::vector<QByteArray> names = namesIn(folder);
+        const bool ours = std::any_of(names.cbegin(), names.cend(),
+                                      [&](const QByteArray &n) { return inodeOf(folder + n) == recording; });
+        if (ours && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            for (const QByteArray &name : names) {
+                const QByteArray from = folder + name;
+                if (::lstat(from.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                    continue;
+                const QByteArray to = m_folder + realName(QFile::decodeName(name));
+                const bool linked = std::find(own.cbegin(), own.cend(), quint64(st.st_ino)) != own.cend();
+                if (!linked && name == kLogName) {
+                    if (appendLog(from, to, folder + QFile::encodeName(m_alias), m_folder + m_name))
+                        ::unlink(from.constData());
+                } else if (linked || ::getxattr(from.constData(), kSourceAttribute, nullptr, 0) <= 0) {
+                    ::unlink(from.constData());
+                } else {
+                    // A copy whose name is taken stays in sight.
+                    ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+                }
+            }
+            ::rmdir(folder.constData());
+        }
+        ::close(fd);
+    }
 }
 
 QString StandIn::recording() const
