@@ -39,7 +39,7 @@ private slots:
         // The default cutter's copy: the stand-in's sound track has a
         // language, which only a transport stream keeps.
         QCOMPARE(run.errors,
-                 QStringLiteral("show.mpg: done: %1\n").arg(dir.filePath(QStringLiteral("show.clean.mpg"))));
+                 QStringLiteral("show.mpg: done: %1\n").arg(dir.filePath(QStringLiteral("show.clean.ts"))));
         QCOMPARE(run.summary.size(), 1);
 
         // A line each, even for a name that holds a line feed.

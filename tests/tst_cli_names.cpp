@@ -196,7 +196,7 @@ private slots:
         QCOMPARE(run.status, 0);
         // The default cutter's copy of the stand-in's recording: its sound
         // track's language needs a transport stream.
-        for (const char *name : {"show.clean.mpg", "show.ini", "TrimletLog.txt"}) {
+        for (const char *name : {"show.clean.ts", "show.ini", "TrimletLog.txt"}) {
             struct stat st = {};
             QCOMPARE(::stat(QFile::encodeName(dir.filePath(QLatin1String(name))).constData(), &st), 0);
             QVERIFY2((st.st_mode & 0777) == (0666 & ~mask), name);

@@ -37,6 +37,9 @@ class TestPipeline final : public QObject
         {
             controller.toolLocator().setHelperDirectories({standInTools()}, false);
             controller.setStopBounds(300, 1500);
+            // The states of a cut by the mencoder stand-in, whose output the
+            // run log and the progress rows are held to.
+            ui().mRemoveWithMencoder->setChecked(true);
             movie = dir + QLatin1Char('/') + name;
             writeFile(movie, QByteArray("recording bytes ").repeated(1000));
             chooseRecording(controller, movie);
@@ -136,6 +139,7 @@ private slots:
         options.detectMethods = 43;
         options.noSkip = true;
         options.autoDetect = options.autoRemove = true;
+        options.mencoderCutter = true;
         c.setRunOptions(options);
         QCOMPARE(c.detectorSettings().value(QStringLiteral("detect_method")).toInt(), 43);
         QVERIFY(c.removeArguments().contains(QStringLiteral("-noskip")));

@@ -281,6 +281,7 @@ private slots:
         h.ui().mAutoDetect->setChecked(true);
         h.ui().mAutoRemove->setChecked(true);
         h.ui().mAutoClean->setChecked(false);
+        h.ui().mRemoveWithMencoder->setChecked(true);
         c.autoStart();
         QVERIFY(c.logFileOpen());
         QTRY_VERIFY_WITH_TIMEOUT(!c.runInProgress(), 20000);
