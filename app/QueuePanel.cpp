@@ -221,8 +221,9 @@ void QueuePanel::track(int index, State state)
     const BatchQueue::Entry &e = m_queue.entry(index);
     if (state == State::Stopped) {
         if (!m_held.contains(index))
-            m_held.insert(index, queuestore::Saved{e.recordingNamed(), e.request.output, e.request.mode,
-                                                   m_lastLive.value(index, State::Waiting), e.request.profile});
+            m_held.insert(index,
+                          queuestore::Saved{e.recordingNamed(), e.request.output, e.request.mode,
+                                            m_lastLive.value(index, State::Waiting), e.request.profile});
     } else if (state != State::Failed && state != State::Done) {
         m_lastLive.insert(index, state);
     }

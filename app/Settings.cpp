@@ -62,7 +62,8 @@ RequestBuilder RunSettings::requestBuilder(const RecordingSession &session, bool
     builder.steps(detect, remove, erase)
         .mode(session.outputMode())
         .detectorSettings(detectorSettings(), m_profile)
-        .cutterOptions(m_options.noSkip, m_options.edlSeek, m_options.mencoderCutter, !m_options.mencoderCutter)
+        .cutterOptions(m_options.noSkip, m_options.edlSeek, m_options.mencoderCutter,
+                       !m_options.mencoderCutter)
         .replaceRecording(session.replacesRecording())
         .toolsFrom(m_toolLocator);
     return builder;

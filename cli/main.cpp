@@ -179,11 +179,12 @@ int main(int argc, char *argv[])
         QStringLiteral("SECONDS"), QStringLiteral("60"));
     const QCommandLineOption cutter(
         QStringLiteral("cutter"),
-        QStringLiteral("frame-exact (the default: ffmpeg copies the whole groups of pictures and encodes again "
-                       "only those between an edge and its key frame), key-frame (mencoder where it can copy "
-                       "the recording, else ffmpeg's stream copy, each from key frame to key frame) or "
-                       "mencoder (key frame to key frame; a copy of its that is refused is cut again "
-                       "frame-exactly)."),
+        QStringLiteral(
+            "frame-exact (the default: ffmpeg copies the whole groups of pictures and encodes again "
+            "only those between an edge and its key frame), key-frame (mencoder where it can copy "
+            "the recording, else ffmpeg's stream copy, each from key frame to key frame) or "
+            "mencoder (key frame to key frame; a copy of its that is refused is cut again "
+            "frame-exactly)."),
         QStringLiteral("CUTTER"), QStringLiteral("frame-exact"));
     parser.addOptions({detectOnly, output, outputDir, keep, existing, json, detections, mode, progress, quiet,
                        replace, keepOriginal, profile, channel, watch, settle, overwrite, cutter});

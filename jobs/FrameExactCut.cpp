@@ -369,8 +369,8 @@ void FrameExactCut::makeCommands()
         bytes.byteFrom = s.soundByteFrom;
         bytes.byteTo = s.soundByteTo;
         QStringList c = ffmpegStart(m_request);
-        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingPiece(bytes) << QStringLiteral("-map")
-          << QStringLiteral("0:a?");
+        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingPiece(bytes)
+          << QStringLiteral("-map") << QStringLiteral("0:a?");
         if (m_container == media::Container::TransportStream)
             c << QStringLiteral("-map") << QStringLiteral("0:s?") << QStringLiteral("-bsf:s") << keep;
         c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-bsf:a") << keep

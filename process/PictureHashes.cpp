@@ -91,30 +91,31 @@ void PictureHashes::runNext()
         if (p == m_process)
             m_out += p->readAllStandardOutput();
     });
-    connect(p, &QProcess::finished, this, [this, p, windows, thumbFiles](int rc, QProcess::ExitStatus status) {
-        if (p != m_process)
-            return;
-        m_out += p->readAllStandardOutput();
-        const QByteArray errors = p->readAllStandardError();
-        p->deleteLater();
-        m_process = nullptr;
-        if (rc != 0 || status != QProcess::NormalExit) {
-            fail();
-            return;
-        }
-        QList<QByteArray> thumbs;
-        for (const QString &name : thumbFiles) {
-            QFile f(name);
-            thumbs << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-        }
-        m_pictures += media::parseFrameHashes(m_out, int(windows.size()), thumbs);
-        m_errors.append(int(errors.count(QByteArray("[") + m_decoder.toLatin1() + " @ ")));
-        m_out.clear();
-        if (++m_next < m_groups.size())
-            runNext();
-        else
-            emit finished();
-    });
+    connect(p, &QProcess::finished, this,
+            [this, p, windows, thumbFiles](int rc, QProcess::ExitStatus status) {
+                if (p != m_process)
+                    return;
+                m_out += p->readAllStandardOutput();
+                const QByteArray errors = p->readAllStandardError();
+                p->deleteLater();
+                m_process = nullptr;
+                if (rc != 0 || status != QProcess::NormalExit) {
+                    fail();
+                    return;
+                }
+                QList<QByteArray> thumbs;
+                for (const QString &name : thumbFiles) {
+                    QFile f(name);
+                    thumbs << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+                }
+                m_pictures += media::parseFrameHashes(m_out, int(windows.size()), thumbs);
+                m_errors.append(int(errors.count(QByteArray("[") + m_decoder.toLatin1() + " @ ")));
+                m_out.clear();
+                if (++m_next < m_groups.size())
+                    runNext();
+                else
+                    emit finished();
+            });
     connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError e) {
         if (p != m_process || e != QProcess::FailedToStart)
             return;

@@ -3,7 +3,7 @@
 # (testsrc2 + 440 Hz), ad segments (life + 1 kHz) and one-second black,
 # silent gaps between them.
 #   make_recording.sh [-v mpeg2|h264|hevc|h264-long|h264-open|hevc-cra|mpeg2-open] [-a mp2|ac3|aac] [-r RATE] [-f ps|ts] [-g GOP] [-k KEYINT]
-#                     [-i] [-2] [-o SECONDS] OUT LAYOUT
+#                     [-i] [-2] [-o SECONDS] [-s WxH] OUT LAYOUT
 # LAYOUT is a list like "show:150 ad:60 show:150"; a gap is put between
 # neighbouring segments. Sizes are small so the tools run fast in CI. The
 # default is MPEG-2 with MP2 in a program stream at 30000/1001 fps.
@@ -12,14 +12,14 @@
 # ahead of it as a broadcast's does. -k sets the key-frame interval of H.264
 # and HEVC (default 15), -i codes the pictures interlaced, -2 adds a second
 # sound track (English beside German, as a second language or audio
-# description is sent).
+# description is sent). -s sets the picture's size (default 352x240).
 set -euo pipefail
-vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5; keyint=15; offset=(); interlaced=(); tracks=1
-while getopts v:a:r:f:g:k:o:i2 opt; do
+vcodec=mpeg2; acodec=mp2; rate=30000/1001; format=ps; gop=5; keyint=15; offset=(); interlaced=(); tracks=1; size=352x240
+while getopts v:a:r:f:g:k:o:s:i2 opt; do
   case $opt in
     v) vcodec=$OPTARG ;; a) acodec=$OPTARG ;; r) rate=$OPTARG ;; f) format=$OPTARG ;; g) gop=$OPTARG ;;
     k) keyint=$OPTARG ;; i) interlaced=(-flags +ildct+ilme -top 1) ;; 2) tracks=2 ;;
-    o) offset=(-output_ts_offset "$OPTARG") ;;
+    o) offset=(-output_ts_offset "$OPTARG") ;; s) size=$OPTARG ;;
     *) exit 2 ;;
   esac
 done
@@ -47,7 +47,6 @@ if [ -n "${TRIMLET_RECORDING_CACHE:-}" ]; then
   cp --reflink=auto "$cached" "$out"
   exit 0
 fi
-size=352x240
 inputs=()
 filters=""
 n=0

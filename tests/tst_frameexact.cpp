@@ -85,14 +85,16 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     QTest::newRow("h264 idr") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop)
                               << "ts" << 145 << "Frame-exact at all 4 edges" << QString();
     QTest::newRow("h264 idr, the span after cut 1 encoded from the wrong place")
-        << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop) << "ts" << 0 << QString()
+        << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop) << "ts" << 0
+        << QString()
         << QStringLiteral("The copy's pictures are damaged for 1.3 s after cut 1, so it was not kept.");
     QTest::newRow("hevc cra") << (QStringList{QStringLiteral("-v"), QStringLiteral("hevc-cra")} + longGop)
                               << "ts" << 145 << "Frame-exact at all 4 edges" << QString();
     // Only the first key frame is an IDR: no copy can start at the others.
     QTest::newRow("h264 open gop") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-open")}
                                        + longGop)
-                                   << "ts" << 0 << "I-frames that no copy can start at (not IDR)" << QString();
+                                   << "ts" << 0 << "I-frames that no copy can start at (not IDR)"
+                                   << QString();
     // Interlaced, open groups of 60 pictures, B-frames; pictures packed
     // several to a packet in the program stream.
     QTest::newRow("mpeg2 ps interlaced open gop")
@@ -127,8 +129,8 @@ void TestFrameExact::testPicturesAtEveryEdge()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     if (!refused.isEmpty())
-        env.insert(QStringLiteral("PATH"), QStringLiteral(TRIMLET_TEST_TOOLS "/misplaced:")
-                                               + env.value(QStringLiteral("PATH")));
+        env.insert(QStringLiteral("PATH"),
+                   QStringLiteral(TRIMLET_TEST_TOOLS "/misplaced:") + env.value(QStringLiteral("PATH")));
     const CliRun run =
         runCli({QStringLiteral("--cutter"), QStringLiteral("frame-exact"),
                 QStringLiteral("--use-existing-detection"), QStringLiteral("--json"), recording},
