@@ -7,7 +7,8 @@
 #     and the decoder's complaints over the whole copy and the recording;
 #   - the run (index, cut, every check) against a bare `ffmpeg -map 0 -c
 #     copy` of the whole recording plus the edges' own re-encoding.
-# Usage: bench/edges.sh [KIND...]   (sd-mpeg2 1080-h264 sd-hevc; default all)
+# Usage: bench/edges.sh [KIND...]   (sd-mpeg2 1080-h264 sd-hevc, and
+#        sd-mpeg2-long: ten minutes with two sound tracks; default the first three)
 # BENCH_CACHE keeps the recordings between runs (default
 # ~/.cache/trimlet-bench/edges); TRIMLET_CLI names the binary (default
 # build/trimlet-cli).
@@ -37,17 +38,20 @@ chmod +x "$work/bin/ffmpeg"
 seconds() { date +%s.%N; }
 
 for kind in "${kinds[@]}"; do
+  layout="show:30 ad:10 show:30 ad:10 show:30"
   case $kind in
     sd-mpeg2) opts=(-v mpeg2-open -r 25 -g 12 -i -s 720x576 -f ts) ;;
+    sd-mpeg2-long) opts=(-v mpeg2-open -r 25 -g 12 -i -s 720x576 -2 -f ts)
+                   layout="show:30 ad:10 show:30 ad:10 show:500" ;;
     1080-h264) opts=(-v h264-long -r 25 -k 50 -s 1920x1080 -a aac -f ts) ;;
     sd-hevc) opts=(-v hevc-cra -r 25 -k 50 -s 720x576 -a aac -f ts) ;;
     *) echo "unknown kind $kind" >&2; exit 2 ;;
   esac
   rec="$cache/$kind.ts"
-  [ -s "$rec" ] || bash "$here/tests/make_recording.sh" "${opts[@]}" "$rec" "show:30 ad:10 show:30 ad:10 show:30"
+  [ -s "$rec" ] || bash "$here/tests/make_recording.sh" "${opts[@]}" "$rec" "$layout"
   dir="$work/$kind"; mkdir -p "$dir"
   cp --reflink=auto "$rec" "$dir/rec.ts"
-  frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/rec.ts" | tr -d ,)
+  frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/rec.ts" | head -n 1 | tr -dc 0-9)
   # Breaks whose edges lie inside groups of pictures: 30.4-41.7 s and
   # 72.2-83.3 s of the recording's 114 s (a second between parts).
   printf 'FILE PROCESSING COMPLETE %s FRAMES AT 2500\n-------------------\n760\t1042\n1805\t2082\n' "$frames" > "$dir/rec.txt"
@@ -63,7 +67,7 @@ for kind in "${kinds[@]}"; do
   copy="$dir/rec.clean.ts"
   kept=0; errs=0
   if [ -s "$copy" ]; then
-    kept=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$copy" | tr -d ,)
+    kept=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$copy" | head -n 1 | tr -dc 0-9)
     errs=$(ffmpeg -nostdin -v error -i "$copy" -map 0:v -f null - 2>&1 | wc -l)
   fi
   recerrs=$(ffmpeg -nostdin -v error -i "$dir/rec.ts" -map 0:v -f null - 2>&1 | wc -l)
