@@ -72,7 +72,7 @@ bool same(const Picture &copy, bool anew, const Picture &recording)
 // whose pictures encoded anew are nearest the recording's: in a slow scene
 // a picture encoded anew may pass for its neighbour as well.
 int bestShift(const QList<Picture> &copy, const QList<bool> &anew, const QList<Picture> &recording,
-              QList<bool> &matched)
+              QList<bool> &matched, int from, int to)
 {
     const int c = int(copy.size()), r = int(recording.size());
     int best = -1, shift = 0;
@@ -80,7 +80,7 @@ int bestShift(const QList<Picture> &copy, const QList<bool> &anew, const QList<P
     for (int o = 1 - c; o < r; ++o) {
         int n = 0;
         double distance = 0;
-        for (int i = std::max(0, -o); i < c && i + o < r; ++i) {
+        for (int i = std::max(from, -o); i < to && i + o < r; ++i) {
             const Picture &there = recording.at(i + o);
             if (copy.at(i).hash == there.hash) {
                 ++n;
@@ -118,9 +118,19 @@ JoinJudged judgeJoin(const JoinPictures &join, double fps, int firstUnjudged)
     for (int i = 0; i < n; ++i)
         for (const Span &s : join.reencoded)
             anew[i] = anew[i] || (copy.at(i).time >= s.start && copy.at(i).time < s.end);
+    // Each span is placed by the copy's pictures on its side of the join,
+    // where the join is known: a span that starts a moment after the other
+    // ends shows pictures much like it.
+    int joinAt = n / 2;
+    if (join.join > 0) {
+        joinAt = 0;
+        while (joinAt < n && copy.at(joinAt).time < join.join - 0.5 / fps)
+            ++joinAt;
+    }
+    const bool placed = join.join > 0 && joinAt > 0 && joinAt < n;
     QList<bool> before, after;
-    const int shiftBefore = bestShift(copy, anew, join.before, before);
-    const int shiftAfter = bestShift(copy, anew, join.after, after);
+    const int shiftBefore = bestShift(copy, anew, join.before, before, 0, placed ? joinAt : n);
+    const int shiftAfter = bestShift(copy, anew, join.after, after, placed ? joinAt : 0, n);
     int first = 0;
     while (first < n && !before.at(first) && !after.at(first))
         ++first;

@@ -4,6 +4,7 @@
 #include "jobs/RecordingMedia.h"
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -242,11 +243,20 @@ bool CopyCheck::startPictureChecks()
     };
     QList<QList<PictureHashes::Window>> copyWindows, recordingWindows;
     m_joins.clear();
-    m_copyFrom.clear();
-    for (const media::CutPlace &cut : media::cutPlaces(m_in.kept)) {
+    m_copyJudged.clear();
+    const QList<media::CutPlace> cuts = media::cutPlaces(m_in.kept);
+    for (qsizetype k = 0; k < cuts.size(); ++k) {
+        const media::CutPlace &cut = cuts.at(k);
         const double join = copyFirst + cut.inCopy;
         copyWindows.append({window(copyPackets, m_copyStreams->start, join - kSide, join + kSide)});
-        m_copyFrom.append(copyWindows.last().first().byteFrom >= 0 ? join - kSide : 0);
+        // A span shorter than the window holds the next join too: each
+        // join is judged on the pictures between its neighbours.
+        const double previous = k > 0 ? copyFirst + cuts.at(k - 1).inCopy : 0;
+        const double next =
+            k + 1 < cuts.size() ? copyFirst + cuts.at(k + 1).inCopy : std::numeric_limits<double>::max();
+        m_copyJudged.append(
+            {std::max(copyWindows.last().first().byteFrom >= 0 ? join - kSide : 0.0, previous),
+             std::min(join + kSide, next)});
         const double end = info.videoStart + cut.before;
         const double start = info.videoStart + cut.after.start;
         recordingWindows.append(
@@ -255,6 +265,7 @@ bool CopyCheck::startPictureChecks()
         media::JoinPictures j;
         j.spanEnd = end;
         j.spanStart = start;
+        j.join = join;
         for (const media::Span &s : std::as_const(m_in.reencoded))
             j.reencoded.append({copyFirst + s.start - half, copyFirst + s.end - half});
         m_joins.append(j);
@@ -288,7 +299,8 @@ void CopyCheck::picturesChecked()
         // window are not among the recording's read.
         j.copy.clear();
         for (const media::Picture &picture : copy.at(k))
-            if (picture.time >= m_copyFrom.at(k) - 0.5 / fps)
+            if (picture.time >= m_copyJudged.at(k).start - 0.5 / fps
+                && picture.time < m_copyJudged.at(k).end - 0.5 / fps)
                 j.copy.append(picture);
         j.before = recording.at(2 * k);
         j.after = recording.at(2 * k + 1);

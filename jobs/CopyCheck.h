@@ -100,7 +100,7 @@ private:
     PictureHashes m_copyPictures;
     PictureHashes m_recordingPictures;
     QList<media::JoinPictures> m_joins;
-    QList<double> m_copyFrom; // where each copy window's judged pictures begin
+    QList<media::Span> m_copyJudged; // where each copy window's judged pictures lie
     QString m_measured;
     double m_copySeconds = 0;
 };

@@ -46,7 +46,7 @@ QByteArray thumbOf(const QString &name)
     if (!name.startsWith(QLatin1Char('r')) || !ok)
         return thumb;
     for (qsizetype k = 0; k < thumb.size(); ++k)
-        thumb[k] = char((n * 7 + k + (anew && k % 2 == 0)) % 256);
+        thumb[k] = char((n * 7 + k) % 200 + (anew && k % 2 == 0));
     return thumb;
 }
 
@@ -257,6 +257,29 @@ private slots:
         const CopyVerdict v = judgePictures(
             {judged}, 30, frameExact ? EdgeLimits{1, 1, true} : EdgeLimits{16, 3, false}, Cutter::Ffmpeg);
         QCOMPARE(v.kept() ? QString() : v.statement(QStringLiteral("cut copy")), statement);
+    }
+
+    void testSpansAMomentApart()
+    {
+        // A break of five pictures, both edges encoded anew: the recording's
+        // windows either side of it are the same pictures, and each span is
+        // placed by the copy's pictures on its side of the join.
+        QStringList copy;
+        for (int i = 40; i < 50; ++i)
+            copy << QStringLiteral("r%1~").arg(i);
+        for (int i = 55; i < 65; ++i)
+            copy << QStringLiteral("r%1~").arg(i);
+        JoinPictures join;
+        join.copy = shown(copy, 0);
+        join.before = join.after = shown(pictures(20, 100), 100 + 20.0 / 30);
+        join.spanEnd = 100 + 50.0 / 30;
+        join.spanStart = 100 + 55.0 / 30;
+        join.join = 10.0 / 30;
+        join.reencoded = {{0, 20.0 / 30}};
+        JoinJudged judged = judgeJoin(join, 30, 8);
+        QCOMPARE(judged.wrong, 0);
+        QCOMPARE(judged.endOff, 0);
+        QCOMPARE(judged.startOff, 0);
     }
 
     void testPicturesAcrossACut()
