@@ -291,6 +291,28 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
                 }
             }
         }
+        // An edge of one picture encoded anew joins badly: a picture alone
+        // is encoded without reordering, its neighbours with it, and the
+        // join gives two pictures one time. Such an edge takes the group of
+        // pictures beside it along.
+        if (k1 >= 0 && kL > k1 && !atStart && countShown(s.from, packets[size_t(k1)].pts) == 1)
+            for (const qint64 k : keys)
+                if (k > k1 && k < kL && packets[size_t(k)].cleanStart) {
+                    k1 = k;
+                    break;
+                }
+        if (k1 >= 0 && kL > k1 && kL < n && countShown(until, s.to) == 1) {
+            qint64 before = -1;
+            for (const qint64 k : keys)
+                if (k > k1 && k < kL)
+                    before = k;
+            if (before > k1) {
+                kL = before;
+                until = std::numeric_limits<qint64>::max();
+                for (qint64 i = kL; i < n; ++i)
+                    until = std::min(until, packets[size_t(i)].pts);
+            }
+        }
         bool middle = k1 >= 0 && kL > k1 && until > packets[size_t(k1)].pts;
         if (middle) {
             // The packets copied must be the pictures shown there, every one.
@@ -318,10 +340,12 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         if (s.from < start) {
             s.pieces << encodePiece(s.from, start);
             s.inTicks = start - s.from;
-            // A key frame passed over on the way: it could not start a copy.
+            // A key frame passed over on the way because it could not start
+            // a copy (one passed over to take a group along could).
             bool passed = false;
             for (const qint64 k : keys)
-                if (packets[size_t(k)].pts >= s.from && packets[size_t(k)].pts < start)
+                if (!packets[size_t(k)].cleanStart && packets[size_t(k)].pts >= s.from
+                    && packets[size_t(k)].pts < start)
                     passed = true;
             s.in = passed ? EdgeWay::ToCleanStart : EdgeWay::Reencoded;
         } else {

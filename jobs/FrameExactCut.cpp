@@ -363,8 +363,12 @@ void FrameExactCut::makeCommands()
         const double from = s.from / kClock;
         const double length = double(s.to - s.from) / kClock;
         const QString name = QStringLiteral("a%1.ts").arg(i);
-        const QString keep = QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
-                                 .arg(seconds(from), seconds(s.to / kClock));
+        // A span that runs to the recording's end keeps its sound to the
+        // end too, as far past the last picture as the recording's goes.
+        const bool toTheEnd = s.out == media::EdgeWay::Recording;
+        const QString keep = toTheEnd ? QStringLiteral("noise=drop=lt(pts*tb\\,%1)").arg(seconds(from))
+                                      : QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
+                                            .arg(seconds(from), seconds(s.to / kClock));
         media::Piece bytes;
         bytes.byteFrom = s.soundByteFrom;
         bytes.byteTo = s.soundByteTo;
@@ -379,7 +383,8 @@ void FrameExactCut::makeCommands()
           << QStringLiteral("file:") + QDir(m_workDir).filePath(name);
         m_commands << c;
         m_commandSeconds << 0.02 * length;
-        soundList += "file '" + name.toUtf8() + "'\ninpoint 0\noutpoint " + seconds(length).toUtf8() + '\n';
+        soundList += "file '" + name.toUtf8() + "'\ninpoint 0\n"
+                     + (toTheEnd ? QByteArray() : "outpoint " + seconds(length).toUtf8() + '\n');
     }
     const auto write = [](const QString &path, const QByteArray &bytes) {
         QFile f(path);
@@ -392,8 +397,13 @@ void FrameExactCut::makeCommands()
         m_problem = QStringLiteral("the lists of its pieces could not be written");
         return;
     }
+    // Both lists count from the same zero, the sound's first packet where
+    // the recording has it against the picture: without -copyts ffmpeg
+    // would start each input at zero of its own and move the sound onto
+    // the picture.
     QStringList join = ffmpegStart(m_request);
-    join << QStringLiteral("-f") << QStringLiteral("concat") << QStringLiteral("-i") << videoPath;
+    join << QStringLiteral("-copyts") << QStringLiteral("-f") << QStringLiteral("concat")
+         << QStringLiteral("-i") << videoPath;
     if (sound)
         join << QStringLiteral("-f") << QStringLiteral("concat") << QStringLiteral("-i") << soundPath;
     join << QStringLiteral("-map") << QStringLiteral("0:v");

@@ -1,5 +1,6 @@
 #include "jobs/RawNames.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStringList>
 
@@ -227,6 +228,11 @@ std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
         *why = QStringLiteral("its folder's name is not UTF-8 text either");
         return nullptr;
     }
+    // "./" and "../" in the folder would make the run's own names, which
+    // come back cleaned, strangers to the private folder's.
+    s->m_folder = QFile::encodeName(QDir::cleanPath(QFile::decodeName(s->m_folder)));
+    if (!s->m_folder.endsWith('/'))
+        s->m_folder += '/';
     s->m_alias = s->standInName(s->m_name);
     s->sweep();
     QByteArray privateFolder = s->m_folder + ".trimlet-XXXXXX";
@@ -240,7 +246,7 @@ std::unique_ptr<StandIn> StandIn::make(const QByteArray &rawPath, QString *why)
         ::flock(s->m_held, LOCK_EX);
     s->m_private = QFile::decodeName(privateFolder) + QLatin1Char('/');
     const QByteArray alias = QFile::encodeName(s->m_private + s->m_alias);
-    if (::link(rawPath.constData(), alias.constData()) != 0) {
+    if (::link((s->m_folder + s->m_name).constData(), alias.constData()) != 0) {
         *why = QStringLiteral("its folder cannot hold a second name for it (%1)").arg(systemError());
         ::rmdir(privateFolder.constData());
         return nullptr;

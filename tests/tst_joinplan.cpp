@@ -42,6 +42,8 @@ void checkPieces(const std::vector<VideoPacket> &packets, const JoinPlan &plan, 
             QCOMPARE(s.pieces.at(k).from, s.pieces.at(k - 1).to);
         for (const Piece &p : s.pieces) {
             QVERIFY(p.from < p.to);
+            // One picture encoded alone joins its copied neighbours badly.
+            QVERIFY(p.copy || s.pieces.size() == 1 || shownIn(packets, p.from, p.to) > 1);
             if (p.copy) {
                 const auto key = std::find_if(packets.cbegin(), packets.cend(),
                                               [&](const VideoPacket &v) { return v.pts == p.from; });
@@ -103,6 +105,11 @@ void TestJoinPlan::testEdges_data()
     // cut), 2.4, 4.8, ... 12.04 s; cut [2.3, 12.5).
     QTest::newRow("mpeg2 ps, both edges inside groups")
         << ps << QByteArray() << "mpeg2video" << 2.3 << 12.5 << qint64(255) << EdgeWay::Reencoded
+        << EdgeWay::Reencoded << "Frame-exact at all 2 edges";
+    // The in-point a picture before the key frame at 2.4 s: the head takes
+    // the group after it along rather than be one picture encoded alone.
+    QTest::newRow("mpeg2 ps, an edge a picture before a key frame")
+        << ps << QByteArray() << "mpeg2video" << 2.36 << 12.5 << qint64(253) << EdgeWay::Reencoded
         << EdgeWay::Reencoded << "Frame-exact at all 2 edges";
     QTest::newRow("mpeg2 ps, to the end")
         << ps << QByteArray() << "mpeg2video" << 2.3 << 31.0 << qint64(718) << EdgeWay::Reencoded
