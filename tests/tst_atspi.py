@@ -27,7 +27,7 @@ SKIP = 77
 DEADLINE = 60  # seconds for the whole test, the X server's start included
 # The stand-in's streams carry languages, which a program stream cannot.
 FINAL_STATUS = ("Found 2 commercials. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg. Frame-exact at all 4 "
-                "edges (0.1 s re-encoded). It is a transport stream: a program stream has no place for its "
+                "edges (1.1 s re-encoded). It is a transport stream: a program stream has no place for its "
                 "subtitles or its tracks' languages.")
 STREAMS = "MPEG-2 352×240 29.97 fps · MP2 stereo · 0:06:00"
 

@@ -120,25 +120,25 @@ private slots:
             << QByteArray("truncate") << QByteArray("ok")
             << QStringLiteral("mencoder's copy could not be read, so it was cut again with ffmpeg. "
                               "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg. "
-                              "Frame-exact at all 4 edges (0.1 s re-encoded).")
+                              "Frame-exact at all 4 edges (1.1 s re-encoded).")
             << true;
         QTest::newRow("mencoder short, ffmpeg right")
             << QByteArray("short") << QByteArray("ok")
             << QStringLiteral("mencoder's copy was 40.0 s shorter than expected, so it was cut again "
                               "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg. "
-                              "Frame-exact at all 4 edges (0.1 s re-encoded).")
+                              "Frame-exact at all 4 edges (1.1 s re-encoded).")
             << true;
         QTest::newRow("mencoder left a break in, ffmpeg right")
             << QByteArray("long") << QByteArray("ok")
             << QStringLiteral("mencoder's copy was 10.0 s longer than expected, so it was cut again "
                               "with ffmpeg. Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg. "
-                              "Frame-exact at all 4 edges (0.1 s re-encoded).")
+                              "Frame-exact at all 4 edges (1.1 s re-encoded).")
             << true;
         QTest::newRow("mencoder fails, ffmpeg right")
             << QByteArray("fail") << QByteArray("ok")
             << QStringLiteral("mencoder failed (error 1), so it was cut with ffmpeg. "
                               "Cut copy: show.clean.mpg (0:04:00), cut by ffmpeg. "
-                              "Frame-exact at all 4 edges (0.1 s re-encoded).")
+                              "Frame-exact at all 4 edges (1.1 s re-encoded).")
             << true;
         QTest::newRow("both header only")
             << QByteArray("truncate") << QByteArray("truncate")
