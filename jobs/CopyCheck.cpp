@@ -267,7 +267,10 @@ bool CopyCheck::startPictureChecks()
         j.spanStart = start;
         j.join = join;
         for (const media::Span &s : std::as_const(m_in.reencoded))
-            j.reencoded.append({copyFirst + s.start - half, copyFirst + s.end - half});
+            // The first copied pictures after a stretch encoded anew may
+            // be decoded with its pictures for reference (an open group's
+            // B-frames), the same to the eye, not to the bit.
+            j.reencoded.append({copyFirst + s.start - half, copyFirst + s.end - half + 4 * half});
         m_joins.append(j);
     }
     m_copyPictures.start(m_tools.ffmpeg, m_in.copy, copyWindows, info.videoCodec);

@@ -31,12 +31,27 @@ Pictures decode(const QString &file)
     const QString md5 = dir.filePath(QStringLiteral("md5")), raw = dir.filePath(QStringLiteral("raw"));
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {QStringLiteral("-nostdin"), QStringLiteral("-v"), QStringLiteral("error"),
-                  QStringLiteral("-i"), file, QStringLiteral("-map"), QStringLiteral("0:v:0"),
-                  QStringLiteral("-f"), QStringLiteral("framemd5"), md5, QStringLiteral("-map"),
-                  QStringLiteral("0:v:0"), QStringLiteral("-vf"),
+                 {QStringLiteral("-nostdin"),
+                  QStringLiteral("-v"),
+                  QStringLiteral("error"),
+                  QStringLiteral("-i"),
+                  file,
+                  QStringLiteral("-map"),
+                  QStringLiteral("0:v:0"),
+                  QStringLiteral("-fps_mode"),
+                  QStringLiteral("vfr"),
+                  QStringLiteral("-f"),
+                  QStringLiteral("framemd5"),
+                  md5,
+                  QStringLiteral("-map"),
+                  QStringLiteral("0:v:0"),
+                  QStringLiteral("-vf"),
                   QStringLiteral("scale=%1:%2:flags=area,format=gray").arg(kWidth).arg(kHeight),
-                  QStringLiteral("-f"), QStringLiteral("rawvideo"), raw});
+                  QStringLiteral("-fps_mode"),
+                  QStringLiteral("vfr"),
+                  QStringLiteral("-f"),
+                  QStringLiteral("rawvideo"),
+                  raw});
     if (!ffmpeg.waitForFinished(120000))
         return p;
     p.errors = QString::fromUtf8(ffmpeg.readAllStandardError()).trimmed();
