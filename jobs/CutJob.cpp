@@ -126,11 +126,7 @@ void CutJob::discardPartialCopy()
 // False when the cut could not be started; the step has then ended.
 bool CutJob::startCut(media::Cutter cutter)
 {
-    // Where mencoder was asked for and ffmpeg cuts in its place (its copy
-    // refused, it failed, or its copies of such recordings were refused
-    // earlier), the copy is cut to the picture.
-    if (cutter != media::Cutter::Mencoder && m_request.mencoderCutter)
-        m_request.frameExact = true;
+    m_request.frameExact = RecutPolicy::toThePicture(cutter, m_request);
     m_cutter = cutter;
     m_phase = Phase::Cutting;
     m_exact.reset();

@@ -246,13 +246,13 @@ void FrameExactCut::finishIndex()
     emit indexed(!m_commands.isEmpty());
 }
 
-QString FrameExactCut::readingPiece(const media::Piece &piece) const
+QString FrameExactCut::readingBytes(qint64 from, qint64 to) const
 {
     // Exactly the bytes the piece needs: the demuxer starts on the packet
     // the index names, not where a seek would land.
     return QStringLiteral("subfile,,start,%1,end,%2,,:%3")
-        .arg(piece.byteFrom)
-        .arg(piece.byteTo)
+        .arg(from)
+        .arg(to)
         .arg(QDir(m_workDir).filePath(m_link));
 }
 
@@ -331,7 +331,8 @@ void FrameExactCut::makeCommands()
             QStringList c = ffmpegStart(m_request);
             // The recording's own clock throughout, which the index speaks.
             c << QStringLiteral("-fflags") << QStringLiteral("+genpts") << QStringLiteral("-copyts")
-              << QStringLiteral("-i") << readingPiece(p) << QStringLiteral("-map") << QStringLiteral("0:v:0");
+              << QStringLiteral("-i") << readingBytes(p.byteFrom, p.byteTo) << QStringLiteral("-map")
+              << QStringLiteral("0:v:0");
             if (p.copy) {
                 // Leading pictures of an open group, and the next group's
                 // first packets read past the end, are left out by time.
@@ -369,11 +370,8 @@ void FrameExactCut::makeCommands()
         const QString keep = toTheEnd ? QStringLiteral("noise=drop=lt(pts*tb\\,%1)").arg(seconds(from))
                                       : QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
                                             .arg(seconds(from), seconds(s.to / kClock));
-        media::Piece bytes;
-        bytes.byteFrom = s.soundByteFrom;
-        bytes.byteTo = s.soundByteTo;
         QStringList c = ffmpegStart(m_request);
-        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingPiece(bytes)
+        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingBytes(s.soundByteFrom, s.soundByteTo)
           << QStringLiteral("-map") << QStringLiteral("0:a?");
         if (m_container == media::Container::TransportStream)
             c << QStringLiteral("-map") << QStringLiteral("0:s?") << QStringLiteral("-bsf:s") << keep;

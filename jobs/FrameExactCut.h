@@ -68,7 +68,7 @@ private:
     void finishIndex();
     void makeCommands();
     QStringList encoderOptions(bool onePicture) const;
-    QString readingPiece(const media::Piece &piece) const;
+    QString readingBytes(qint64 from, qint64 to) const;
 
     RunRequest m_request;
     media::MediaInfo m_info;

@@ -2,6 +2,7 @@
 
 #include "core/CopyVerdict.h"
 #include "core/MediaInfo.h"
+#include "core/RunRequest.h"
 
 #include <QString>
 
@@ -23,6 +24,15 @@ public:
     std::optional<media::Cutter> afterFailure(media::Cutter cutter, const QString &why);
     // After the copy cutter made was refused.
     std::optional<media::Cutter> afterRefusal(media::Cutter cutter, const media::CopyVerdict &verdict);
+
+    // Whether cutter cuts to the picture for request: where it was asked
+    // for, and wherever ffmpeg cuts in the place of a mencoder that was
+    // asked for (its copy refused, it failed, it cannot take the recording,
+    // or its copies of such recordings were refused earlier).
+    static bool toThePicture(media::Cutter cutter, const RunRequest &request)
+    {
+        return cutter != media::Cutter::Mencoder && (request.frameExact || request.mencoderCutter);
+    }
 
     // mencoder failed or its copy was refused, whatever ffmpeg made after it.
     bool mencoderRefused() const { return m_mencoderRefused; }
