@@ -295,7 +295,8 @@ QStringList FrameExactCut::encoderOptions(bool onePicture) const
           << QStringLiteral("-flags")
           // A transport stream of one MPEG-2 picture that does not say it
           // has no B-frames has no start a demuxer will name, and the join
-          // would put it at the clock's zero.
+          // would put it at the clock's zero. The plan leaves a picture
+          // alone only where the span has no group to spare to take along.
           << QStringLiteral("+cgop") + QLatin1String(interlaced ? "+ildct+ilme" : "")
                  + QLatin1String(onePicture ? "+low_delay" : "");
     }
