@@ -164,7 +164,7 @@ MediaInfo parseProbe(const QByteArray &json)
             info.videoDuration = std::max(0.0, number(s.value(QStringLiteral("duration"))));
             const QJsonValue packets = s.value(QStringLiteral("nb_read_packets"));
             if (!packets.isUndefined())
-                info.videoPackets = qint64(number(packets));
+                info.videoPackets = qint64(std::clamp(number(packets), 0.0, 1e15));
         } else if (type == QLatin1String("audio") && !codec.isEmpty()) {
             info.audio.append({codec, s.value(QStringLiteral("channels")).toInt(),
                                s.value(QStringLiteral("channel_layout")).toString()});

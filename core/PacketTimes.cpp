@@ -68,9 +68,12 @@ bool parsePacketLine(QByteArrayView line, double &time, bool &key, qint64 &pos)
     QByteArrayView flags = count > 2 ? fields[2] : QByteArrayView();
     pos = -1;
     if (count > 3 && !flags.isEmpty() && flags.front() != 'K' && flags.front() != '_') {
-        double place = -1;
-        if (number(flags, place) && place >= 0)
-            pos = qint64(place);
+        // A byte place is a whole number; anything else (a fraction, or a value
+        // too large for a file) leaves the packet without one.
+        bool ok = false;
+        const qint64 place = flags.trimmed().toLongLong(&ok);
+        if (ok && place >= 0)
+            pos = place;
         flags = fields[3];
     }
     key = !flags.isEmpty() && flags.front() == 'K';

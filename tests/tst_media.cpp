@@ -449,9 +449,10 @@ private slots:
         PacketTimes p;
         // With the packet's place in the file, where ffprobe knows it.
         const QByteArray text = "1.400000,1.366667,K_\n\nN/A,1.433367,__,\nside_data\n1.500000,N/A,__\n"
-                                "2.000000,1.9,K_\n2.5,2.4,1880,K_\n2.6,2.5,2068,__\n3.0,2.9,N/A,K_\n2.1";
+                                "2.000000,1.9,K_\n2.5,2.4,1880,K_\n2.6,2.5,2068,__\n3.0,2.9,N/A,K_\n"
+                                "3.1,3.0,4.8e38,K_\n3.15,3.05,12.5,K_\n2.1";
         QCOMPARE(addPacketLines(p, text), text.size() - 3);
-        QCOMPARE(p.count(), qint64(7));
+        QCOMPARE(p.count(), qint64(9));
         // A decoder starts at a key frame whose place is known.
         QCOMPARE(keyAtOrBefore(p, 3.2)->pos, qint64(1880));
         QVERIFY(!keyAtOrBefore(p, 2.4));
