@@ -411,7 +411,8 @@ int main(int argc, char *argv[])
             else
                 standIn = rawnames::StandIn::make(raw, &why);
             if (!standIn) {
-                queue.addRefused(request, rawnames::cannotRun(raw.mid(raw.lastIndexOf('/') + 1), why));
+                queue.addRefused(request, rawnames::cannotRun(raw.mid(raw.lastIndexOf('/') + 1), why),
+                                 parser.isSet(existing));
                 continue;
             }
             RunRequest standing = request;

@@ -54,11 +54,12 @@ std::vector<const BatchQueue::Entry *> BatchQueue::others(int id, bool earlier) 
     return found;
 }
 
-int BatchQueue::addRefused(const RunRequest &request, const QString &reason)
+int BatchQueue::addRefused(const RunRequest &request, const QString &reason, bool existingDetection)
 {
     const int id = m_nextId++;
     auto &slot = m_entries[id] = std::make_unique<Slot>();
     slot->entry.request = request;
+    slot->entry.existingDetection = existingDetection;
     slot->refused = true;
     emit added(id);
     fail(id, reason);
@@ -72,9 +73,9 @@ int BatchQueue::enqueue(const RunRequest &request, bool existingDetection, const
     Slot &s = *(m_entries[id] = std::make_unique<Slot>());
     Entry &e = s.entry;
     e.request = request;
+    e.existingDetection = existingDetection;
     if (rawnames::holdsBytes(request.recording) && !runUnderStandIn(id))
         return id;
-    e.existingDetection = existingDetection;
     if (!outputDir.isEmpty())
         e.outputDir = QDir::cleanPath(QFileInfo(outputDir).absoluteFilePath());
     if (e.request.detect && existingDetection)

@@ -102,7 +102,7 @@ public:
         return enqueue(request, existingDetection, outputDir, State::Waiting);
     }
     // Queues a recording already refused, for the reason given.
-    int addRefused(const RunRequest &request, const QString &reason);
+    int addRefused(const RunRequest &request, const QString &reason, bool existingDetection = false);
     // Queues a recording whose detection lies beside it (its own, or a
     // DVR's), as ready for review or approved, without running comskip.
     int addDetected(const RunRequest &request, bool approved, const QString &outputDir = QString())

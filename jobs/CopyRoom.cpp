@@ -32,11 +32,37 @@ QString CopyRoom::lacking() const
         .arg(m_noun, QDir::toNativeSeparators(m_folder), size(m_expected), size(disk.bytesAvailable()));
 }
 
-QString CopyRoom::filled(const QString &toolOutput, qint64 written) const
+QString CopyRoom::lackingForPieces(const QString &folder) const
 {
+    const QStorageInfo disk(folder);
+    if (!disk.isValid())
+        return QString();
+    const bool besideCopy = disk == QStorageInfo(m_folder);
+    const qint64 needed = besideCopy ? 2 * m_expected : m_expected;
+    if (disk.bytesAvailable() >= needed)
+        return QString();
+    return QStringLiteral("There is not enough space for the pieces of the %1 in %2 (the temporary folder): "
+                          "they need about %3%4, and %5 are free.")
+        .arg(m_noun, QDir::toNativeSeparators(folder), size(m_expected),
+             besideCopy ? QStringLiteral(" beside the copy") : QString(), size(disk.bytesAvailable()));
+}
+
+QString CopyRoom::filled(const QString &toolOutput, qint64 written, const QString &pieces) const
+{
+    constexpr qint64 kAlmostNothing = 64 * 1024;
     const QStorageInfo disk(m_folder);
-    if (!toolOutput.contains(QLatin1String("No space left on device"))
-        && !(disk.isValid() && disk.bytesAvailable() < 64 * 1024))
+    const bool said = toolOutput.contains(QLatin1String("No space left on device"));
+    // The pieces are still there when this is asked: a full temporary
+    // folder is the one to name, not the copy's.
+    if (!pieces.isEmpty()) {
+        const QStorageInfo piecesDisk(pieces);
+        if (piecesDisk.isValid() && !(piecesDisk == disk) && piecesDisk.bytesAvailable() < kAlmostNothing
+            && (said || piecesDisk.bytesAvailable() == 0))
+            return QStringLiteral("The disk is full: the pieces of the %1 did not fit in %2 (the temporary "
+                                  "folder, %3 left free).")
+                .arg(m_noun, QDir::toNativeSeparators(pieces), size(piecesDisk.bytesAvailable()));
+    }
+    if (!said && !(disk.isValid() && disk.bytesAvailable() < kAlmostNothing))
         return QString();
     return QStringLiteral(
                "The disk is full: the %1 did not fit in %2 (%3 written of about %4, %5 left free).")

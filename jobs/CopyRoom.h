@@ -24,7 +24,13 @@ public:
     // cutter that wrote written bytes and said toolOutput failed because
     // the disk filled; empty when it did not. Told before the partial copy
     // is thrown away, which frees the space it filled.
-    QString filled(const QString &toolOutput, qint64 written) const;
+    // pieces: the folder where a frame-exact cut writes the pieces it joins
+    // (the temporary folder), when it is the one that filled up.
+    QString filled(const QString &toolOutput, qint64 written, const QString &pieces = QString()) const;
+    // Why the pieces a frame-exact cut writes in folder before joining them
+    // into the copy (about as large as the copy) do not fit there, beside
+    // the copy itself when it is the same disk; empty when they do.
+    QString lackingForPieces(const QString &folder) const;
 
 private:
     QString m_folder; // the output's

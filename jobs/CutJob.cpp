@@ -159,6 +159,11 @@ bool CutJob::startCut(media::Cutter cutter)
         m_exact = std::make_unique<FrameExactCut>(m_request, info, m_kept, m_recordingSeconds, m_container,
                                                   m_command.folder(), m_command.link(), m_partial.path());
         connect(m_exact.get(), &FrameExactCut::indexed, this, &CutJob::exactIndexed);
+        if (const QString problem = m_room.lackingForPieces(m_command.folder()); !problem.isEmpty()) {
+            discardPartialCopy();
+            end(Status::Failed, withOutcome(problem));
+            return false;
+        }
     }
     if (!made) {
         discardPartialCopy();
@@ -250,7 +255,9 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
         const qint64 written = m_partial.path().isEmpty() ? 0 : QFileInfo(m_partial.path()).size();
         // Said before the partial copy is thrown away, which frees the
         // space it filled.
-        const QString fullText = launchFailed ? QString() : m_room.filled(excerpts(), written);
+        const QString fullText =
+            launchFailed ? QString()
+                         : m_room.filled(excerpts(), written, m_exact ? m_command.folder() : QString());
         const bool full = !fullText.isEmpty();
         discardPartialCopy();
         const QString why = launchFailed ? QStringLiteral("%1 could not be started").arg(name)

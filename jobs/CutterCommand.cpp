@@ -1,12 +1,17 @@
 #include "jobs/CutterCommand.h"
 
+#include "core/Diagnostics.h"
+
 #include "jobs/DetectJob.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
+
+#include <unistd.h>
 
 namespace {
 
@@ -113,6 +118,40 @@ QStringList CutterCommand::chaptersArguments(const RunRequest &request, const QS
                          QStringLiteral("file:") + output};
 }
 
+namespace {
+const QString kFolderPattern = QStringLiteral("trimlet-cut-");
+const QString kOwner = QStringLiteral("owner.lock");
+} // namespace
+
+CutterCommand::CutterCommand() = default;
+
+CutterCommand::~CutterCommand()
+{
+    remove();
+}
+
+int CutterCommand::removeAbandoned(const QString &tempDir)
+{
+    int removed = 0;
+    const QFileInfoList folders = QDir(tempDir).entryInfoList({kFolderPattern + QLatin1Char('*')},
+                                                              QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    for (const QFileInfo &folder : folders) {
+        if (folder.ownerId() != ::getuid()
+            || !QFileInfo::exists(folder.filePath() + QLatin1Char('/') + kOwner))
+            continue;
+        // Stale only when its owner is no longer running, however long ago
+        // it was taken: a cut may run for hours.
+        QLockFile owner(folder.filePath() + QLatin1Char('/') + kOwner);
+        owner.setStaleLockTime(0);
+        if (!owner.tryLock(0))
+            continue;
+        owner.unlock();
+        if (QDir(folder.filePath()).removeRecursively())
+            ++removed;
+    }
+    return removed;
+}
+
 bool CutterCommand::write(const RunRequest &request, const media::MediaInfo &info, media::Cutter cutter,
                           media::Container container, const QList<media::Span> &cuts,
                           const QList<media::Span> &kept, double recordingSeconds, const QString &output)
@@ -121,10 +160,18 @@ bool CutterCommand::write(const RunRequest &request, const media::MediaInfo &inf
     m_arguments.clear();
     m_chapters.clear();
     m_link.clear();
-    QTemporaryDir dir(QDir::tempPath() + QStringLiteral("/trimlet-cut-XXXXXX"));
+    const int abandoned = removeAbandoned(QDir::tempPath());
+    if (abandoned > 0)
+        logLine(
+            QStringLiteral("CutterCommand: removed %1 folders of pieces a killed cut left").arg(abandoned));
+    QTemporaryDir dir(QDir::tempPath() + QLatin1Char('/') + kFolderPattern + QStringLiteral("XXXXXX"));
     dir.setAutoRemove(false);
     m_folder = dir.isValid() ? dir.path() : QString();
     bool made = dir.isValid();
+    if (made) {
+        m_owner = std::make_unique<QLockFile>(dir.filePath(kOwner));
+        made = m_owner->tryLock(0);
+    }
     if (request.mode == RunRequest::Mode::Chapters) {
         // The chapters lie where the detector's times do on the picture,
         // which ffmpeg moves to start where the recording's first stream
@@ -154,6 +201,7 @@ bool CutterCommand::write(const RunRequest &request, const media::MediaInfo &inf
 
 void CutterCommand::remove()
 {
+    m_owner.reset();
     if (!m_folder.isEmpty())
         QDir(m_folder).removeRecursively();
     m_folder.clear();

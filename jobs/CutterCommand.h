@@ -7,6 +7,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class QLockFile;
+
 // What a cutter is handed: the list it reads, written in a folder of its
 // own, and its command line. Every cutter reads one list: sorted, merged,
 // each break a cut. The detector's EDL may mark breaks with action 3, which
@@ -14,10 +18,10 @@
 class CutterCommand
 {
 public:
-    CutterCommand() = default;
+    CutterCommand();
     CutterCommand(const CutterCommand &) = delete;
     CutterCommand &operator=(const CutterCommand &) = delete;
-    ~CutterCommand() { remove(); }
+    ~CutterCommand();
 
     static QStringList mencoderArguments(const RunRequest &request, const QString &output,
                                          const QString &cutList);
@@ -38,6 +42,10 @@ public:
                double recordingSeconds, const QString &output);
     // Removes the folder and all in it.
     void remove();
+    // Removes the folders in tempDir that a cut of this user left when its
+    // process was killed (their lock's owner is gone); a frame-exact cut's
+    // pieces there may be as large as the recording. Returns how many.
+    static int removeAbandoned(const QString &tempDir);
 
     // The command line; empty for a frame-exact cut.
     const QStringList &arguments() const { return m_arguments; }
@@ -49,6 +57,7 @@ public:
 
 private:
     QString m_folder;
+    std::unique_ptr<QLockFile> m_owner;
     QString m_link;
     QStringList m_arguments;
     QList<media::Chapter> m_chapters;

@@ -45,7 +45,7 @@ export here scratch
 
 # The slowest first, so that neither core is left with a long one at the end.
 xargs -d '\n' -P "$(nproc)" -I{} bash -c 'one "$1"' _ {} <<'EOF'
--v hevc -a ac3 -f ts -2 "show:150 ad:60 show:150"
+-v hevc -a ac3 -f ts -2 -s 176x120 "show:150 ad:60 show:150"
 -v h264 -a aac -f ts "show:150 ad:60 show:150"
 -v h264 -a ac3 -f ts "show:150 ad:60 show:150"
 -v h264 -a aac -f ts -k 60 "show:150 ad:60 show:150"

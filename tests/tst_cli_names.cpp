@@ -232,6 +232,18 @@ private slots:
         QVERIFY2(message.contains(QStringLiteral("The disk is full")), qPrintable(message));
         QVERIFY2(message.contains(QStringLiteral("written of about")), qPrintable(message));
         QCOMPARE(QDir(disk).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+        // The frame-exact cut's pieces go to the temporary folder first: one
+        // too small for them is named, before anything is cut.
+        writeFile(movie, QByteArray("recording bytes ").repeated(64 * 1024));
+        QProcessEnvironment small = withStandIns();
+        small.insert(QStringLiteral("TMPDIR"), disk);
+        const CliRun pieces = runCli(
+            {QStringLiteral("--json"), QStringLiteral("--use-existing-detection"), movie}, small, dir.path());
+        QCOMPARE(pieces.status, 1);
+        QVERIFY2(messageOf(pieces).contains(QStringLiteral("(the temporary folder)")),
+                 qPrintable(messageOf(pieces)));
+        QCOMPARE(QDir(disk).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
     // A name is its bytes: one that is not UTF-8 is run all the same, its
@@ -285,6 +297,22 @@ private slots:
         QCOMPARE(names, 3);
         for (const QByteArray name : {"bad\xff\xfe.mpg", "bad\xff\xfe.edl", "bad\xff\xfe.clean.mpg"})
             ::unlink((folder + name).constData());
+
+        // In a folder of such a name, refused: the summary still says whose
+        // detection it was to use.
+        QVERIFY(::mkdir((folder + "in\xff").constData(), 0755) == 0);
+        writeRaw("in\xff/show.mpg", recording);
+        const CliRun inFolder = runProgram(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"),
+             QStringLiteral("exec \"$0\" --json --use-existing-detection \"$(printf 'in\\377/show.mpg')\""),
+             QStringLiteral(TRIMLET_CLI)},
+            withStandIns(), dir.path());
+        QVERIFY(inFolder.status != 0);
+        QCOMPARE(inFolder.summary.size(), 1);
+        QCOMPARE(inFolder.summary[0][QStringLiteral("detection")].toString(), QStringLiteral("existing"));
+        ::unlink((folder + "in\xff/show.mpg").constData());
+        ::rmdir((folder + "in\xff").constData());
     }
 
     // The programme's length, not the clock's: a recording whose clock

@@ -506,8 +506,10 @@ private slots:
             }
             // The third kind is let go with its tool still running.
         }
-        QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), fdsBefore, 5000);
+        // Reaped in the background: on a machine busy with other tests that
+        // has taken just over 5 s.
+        QTRY_COMPARE_WITH_TIMEOUT(zombieChildren(), 0, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(openDescriptors(), fdsBefore, 15000);
     }
 };
 

@@ -1,12 +1,18 @@
 // A recording's work files with the jobs layer alone, on real files: what
 // erasing may take, and the lists set aside while the detector runs.
 
+#include "jobs/CutterCommand.h"
 #include "jobs/WorkFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <memory>
 
 #include <unistd.h>
 
@@ -186,6 +192,54 @@ private slots:
         QVERIFY(!QFile::exists(files.path(QStringLiteral("txt"))));
         // The manifest, and the list or the planted aside.
         QCOMPARE(filesIn(dir).size(), 2);
+    }
+
+    // A cut killed outright leaves its pieces in the temporary folder; the
+    // next cut takes away those whose owner is gone, and nothing else.
+    void testPiecesOfAKilledCutGo()
+    {
+        const QString tmp = fresh();
+        const auto folder = [&](const QString &name) {
+            QDir(tmp).mkdir(name);
+            put(tmp + QLatin1Char('/') + name + QStringLiteral("/v0.ts"), "a piece");
+            return tmp + QLatin1Char('/') + name;
+        };
+        // A lock this process holds, then given to a process that has ended.
+        QProcess ended;
+        ended.start(QStringLiteral("true"), {});
+        QVERIFY(ended.waitForStarted());
+        const qint64 gone = ended.processId();
+        QVERIFY(ended.waitForFinished());
+        const auto lockOf = [&](const QString &dir, bool alive) {
+            auto lock = std::make_unique<QLockFile>(dir + QStringLiteral("/owner.lock"));
+            if (!lock->tryLock(0))
+                return std::unique_ptr<QLockFile>();
+            if (alive)
+                return lock;
+            QFile file(dir + QStringLiteral("/owner.lock"));
+            if (!file.open(QIODevice::ReadOnly))
+                return std::unique_ptr<QLockFile>();
+            QByteArray text = file.readAll();
+            file.close();
+            text = QByteArray::number(gone) + text.mid(text.indexOf('\n'));
+            // Left on disk, as a killed process leaves it.
+            lock->unlock();
+            put(dir + QStringLiteral("/owner.lock"), text);
+            return std::unique_ptr<QLockFile>();
+        };
+        const QString killed = folder(QStringLiteral("trimlet-cut-killed"));
+        lockOf(killed, false);
+        const QString running = folder(QStringLiteral("trimlet-cut-running"));
+        const auto held = lockOf(running, true);
+        QVERIFY(held);
+        const QString unlocked = folder(QStringLiteral("trimlet-cut-unlocked"));
+        const QString other = folder(QStringLiteral("someone-else"));
+        lockOf(other, false);
+
+        QCOMPARE(CutterCommand::removeAbandoned(tmp), 1);
+        QVERIFY(!QFileInfo::exists(killed));
+        for (const QString &kept : {running, unlocked, other})
+            QVERIFY2(QFile::exists(kept + QStringLiteral("/v0.ts")), qPrintable(kept));
     }
 };
 
