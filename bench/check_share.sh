@@ -9,10 +9,12 @@
 #           the pieces encoded anew and the join;
 #   check   everything else the run asked of ffprobe and ffmpeg (the
 #           recording's and the copy's packets, their streams, the sound
-#           and the pictures decoded at the joins), and trimlet-cli's own
-#           time, which is mostly the reading of the transport stream's
-#           packets.
-# The share is check / (detect + cut).
+#           and the pictures decoded at the joins);
+#   own     trimlet-cli's own time (its time less that of the tools it
+#           waited for, which its own counts, so with the wrappers' own):
+#           the reading of a transport stream's packets, which is part of
+#           the check, and all else it does.
+# The shares are check / (detect + cut), and the same with own added.
 # Usage: bench/check_share.sh [KIND...]  (sd-ps, sd-ts, sd-h264; default all)
 # BENCH_CACHE keeps the recordings between runs (default
 # ~/.cache/trimlet-bench/share); TRIMLET_CLI names the binary (default
@@ -42,7 +44,7 @@ WRAP
   chmod +x "$work/bin/$tool"
 done
 
-printf '%-8s %8s %8s %8s %8s\n' kind detect cut check share
+printf '%-8s %8s %8s %8s %8s %8s %8s\n' kind detect cut check own share +own
 for kind in "${kinds[@]}"; do
   layout="show:150 ad:60 show:150 ad:45 show:150"
   case $kind in
@@ -64,12 +66,14 @@ for kind in "${kinds[@]}"; do
     >/dev/null 2>"$work/err" || true
   own=$(tail -n 1 "$work/own")
   [ -s "$dir/rec.clean.$ext" ] || { echo "$kind: no copy was kept" >&2; cat "$work/err" >&2; exit 1; }
+  [ -n "${BENCH_VERBOSE:-}" ] && { echo "own: $own"; cut -c1-220 "$CALL_LOG"; }
   awk -v own="$own" '
     { split($0, f, "\t"); split(f[1], a, " "); cpu = a[2] + a[3]; args = f[2]
       if (a[1] == "comskip") d += cpu
       else if (args ~ /-progress pipe:1/ || args ~ /stream=codec_name/ || a[1] == "mencoder") c += cpu
       else k += cpu }
-    END { split(own, o, " "); k += o[1] + o[2]
-          printf "%-8s %8.2f %8.2f %8.2f %7.1f%%\n", kind, d, c, k, 100 * k / (d + c) }
+    END { split(own, o, " "); m = o[1] + o[2] - (d + c + k)
+          printf "%-8s %8.2f %8.2f %8.2f %8.2f %7.1f%% %7.1f%%\n", kind, d, c, k, m, 100 * k / (d + c),
+                 100 * (k + m) / (d + c) }
   ' kind="$kind" "$CALL_LOG"
 done
