@@ -1,6 +1,7 @@
 #include "core/CopyVerdict.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace media {
 
@@ -46,7 +47,7 @@ Counted judgeChaptersCount(const PacketTimes &recording, const PacketTimes &copy
 {
     Counted c;
     // Every frame the recording can show, from its first key frame on.
-    const qint64 expected = recording.firstKey >= 0
+    const qint64 expected = !std::isnan(recording.firstKey)
                                 ? framesIn(recording, recording.firstKey, recording.times.back() + 1)
                                 : recording.count();
     c.copySeconds = copy.empty() ? 0 : playingSeconds(copy) + 1 / fps;

@@ -55,6 +55,14 @@ enum class EdgeWay {
     WholeSpan, // no whole group of pictures to copy: the span re-encoded from end to end
 };
 
+// How a demuxer started inside the recording counts its clock (see
+// demuxerClock).
+struct DemuxerClock
+{
+    qint64 shift = 0;
+    bool turnAdded = false; // the input needs -itsoffset kWrapSeconds
+};
+
 struct Piece
 {
     bool copy = false; // packets copied; else decoded and encoded again
@@ -62,6 +70,8 @@ struct Piece
     qint64 to = 0;
     qint64 byteFrom = 0; // the bytes of the recording the piece reads, [byteFrom, byteTo)
     qint64 byteTo = 0;
+    // How the demuxer reading those bytes counts the clock.
+    DemuxerClock clock;
 };
 
 struct SpanPlan
@@ -79,6 +89,7 @@ struct SpanPlan
     // broadcast sends up to a second or two away from their pictures.
     qint64 soundByteFrom = 0;
     qint64 soundByteTo = 0;
+    DemuxerClock soundClock;
 };
 
 struct JoinPlan
@@ -99,6 +110,21 @@ struct JoinPlan
 // predecessor's. The pictures read too many are left out by time.
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
                    double seconds, qint64 fileSize, int readBefore = 0);
+
+// A demuxer started at byte `from` counts the clock on from the value its
+// first time stamp has in the file, modulo the 33-bit wrap, so that times
+// read after a wrap seem 26.5 hours early. When that first stamp lies in
+// the last minute before a wrap, it counts from the next turn instead
+// (libavformat's wrap reference), and the stamps before the wrap come out
+// negative, which ffmpeg's encoders and muxers do not take: such an input
+// is given one turn more (-itsoffset, kWrapSeconds). The ticks to take off
+// the unwrapped clock to speak the demuxer's times, that offset included;
+// 0 for a clock that never wraps.
+DemuxerClock demuxerClock(const std::vector<VideoPacket> &packets, qint64 from);
+// The same for a first stamp at firstTicks on the unwrapped clock.
+DemuxerClock demuxerClockAt(qint64 firstTicks);
+// One turn of the 33-bit clock in seconds, as ffmpeg's options take it.
+inline constexpr char kWrapSeconds[] = "95443.717689";
 
 // The stretches of the copy made of re-encoded pictures, in seconds from
 // the copy's first picture.

@@ -85,10 +85,11 @@ void addPacket(PacketTimes &packets, double time, bool key, qint64 pos)
     packets.times.push_back(time);
     if (!key)
         return;
+    const bool first = packets.keys.empty();
     packets.keys.push_back({time, pos});
-    if (packets.firstKey < 0)
+    if (first)
         packets.firstKey = time;
-    if (packets.lastKey >= 0 && time > packets.lastKey)
+    else if (time > packets.lastKey)
         packets.maxKeyInterval = std::max(packets.maxKeyInterval, time - packets.lastKey);
     packets.lastKey = time;
 }
@@ -182,9 +183,9 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
         // A recording that starts mid-stream begins with pictures that
         // cannot be shown without the key frame before them: a stream copy
         // starts at the first key frame.
-        const double from = s.start > 0               ? videoStart + s.start
-                            : recording.firstKey >= 0 ? recording.firstKey
-                                                      : kBefore;
+        const double from = s.start > 0                       ? videoStart + s.start
+                            : !std::isnan(recording.firstKey) ? recording.firstKey
+                                                              : kBefore;
         const double to = s.end >= recordingSeconds ? kAfter : videoStart + s.end;
         expected.append(framesIn(recording, from, to));
         v.expectedFrames += expected.last();

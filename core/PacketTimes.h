@@ -12,6 +12,7 @@
 #include <QList>
 #include <QString>
 
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -31,8 +32,10 @@ struct PacketTimes
     std::vector<double> times; // seconds on the file's clock, in order once finished
     std::vector<KeyPlace> keys; // in the order read
     double maxKeyInterval = 0; // longest stretch between two key frames, seconds
-    double lastKey = -1; // while reading: the last key frame's time, -1 before one
-    double firstKey = -1; // the first key frame's time, -1 when none is known
+    // A clock may read negative (one that starts in the last minute before
+    // its 33-bit wrap, as libavformat counts it): no time is a mark.
+    double lastKey = std::numeric_limits<double>::quiet_NaN(); // while reading: the last key frame's time
+    double firstKey = std::numeric_limits<double>::quiet_NaN(); // the first key frame's time, NaN when none
 
     bool empty() const { return times.empty(); }
     qint64 count() const { return qint64(times.size()); }

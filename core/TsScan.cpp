@@ -3,6 +3,7 @@
 namespace {
 
 constexpr qint64 kWrap = qint64(1) << 33;
+constexpr qint64 kNone = std::numeric_limits<qint64>::min();
 
 qint64 timeStamp(const uchar *b)
 {
@@ -87,13 +88,21 @@ void TsScan::packet(const uchar *p, qint64 pos)
         return;
     // PTS, as every video PES of a broadcast carries; DTS alone is not
     // a time to show at.
-    qint64 ts = timeStamp(pes + 9) + m_wraps;
+    const qint64 raw = timeStamp(pes + 9);
+    const bool first = m_last == kNone;
+    // Counted as libavformat counts, so that ffmpeg's times and these are
+    // the same: a clock that starts in the last minute before its wrap
+    // reads negative until it goes round.
+    if (first && raw >= kWrap - 60 * 90000)
+        m_wraps = -kWrap;
+    qint64 ts = raw + m_wraps;
     // The 33-bit clock goes round every 26.5 hours; a step back of more
     // than half of that is its going round.
-    if (m_last >= 0 && ts < m_last - kWrap / 2) {
+    if (!first && ts < m_last - kWrap / 2) {
         m_wraps += kWrap;
+        m_wrapped = true;
         ts += kWrap;
-    } else if (m_last >= 0 && ts > m_last + kWrap / 2 && m_wraps >= kWrap) {
+    } else if (!first && ts > m_last + kWrap / 2 && m_wrapped) {
         // A frame shown before the wrap that comes after it in the file.
         ts -= kWrap;
     }

@@ -13,6 +13,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <limits>
+
 class TsScan
 {
 public:
@@ -34,6 +36,7 @@ private:
     QByteArray m_carry;
     qint64 m_fed = 0; // bytes given to feed() so far
     media::PacketTimes m_packets;
-    qint64 m_last = -1; // the last time stamp, 90 kHz, unwrapped
+    qint64 m_last = std::numeric_limits<qint64>::min(); // the last time stamp, 90 kHz, unwrapped; none yet
     qint64 m_wraps = 0; // 2^33 for each time the clock went round
+    bool m_wrapped = false;
 };

@@ -1,6 +1,7 @@
 #include "jobs/CopyCheck.h"
 
 #include "core/Diagnostics.h"
+#include "core/JoinPlan.h"
 #include "jobs/RecordingMedia.h"
 
 #include <cmath>
@@ -238,6 +239,9 @@ bool CopyCheck::startPictureChecks()
         if (const std::optional<media::KeyPlace> key = media::keyAtOrBefore(packets, from)) {
             w.byteFrom = key->pos;
             w.seconds = to - key->time;
+            const media::DemuxerClock clock = media::demuxerClockAt(std::llround(key->time * 90000));
+            w.clockShift = double(clock.shift) / 90000;
+            w.turnAdded = clock.turnAdded;
         }
         return w;
     };

@@ -331,19 +331,23 @@ void FrameExactCut::makeCommands()
             const QString name = QStringLiteral("v%1_%2.ts").arg(i).arg(j);
             QStringList c = ffmpegStart(m_request);
             // The recording's own clock throughout, which the index speaks.
-            c << QStringLiteral("-fflags") << QStringLiteral("+genpts") << QStringLiteral("-copyts")
-              << QStringLiteral("-i") << readingBytes(p.byteFrom, p.byteTo) << QStringLiteral("-map")
+            c << QStringLiteral("-fflags") << QStringLiteral("+genpts") << QStringLiteral("-copyts");
+            if (p.clock.turnAdded)
+                c << QStringLiteral("-itsoffset") << QLatin1String(media::kWrapSeconds);
+            c << QStringLiteral("-i") << readingBytes(p.byteFrom, p.byteTo) << QStringLiteral("-map")
               << QStringLiteral("0:v:0");
             if (p.copy) {
                 // Leading pictures of an open group, and the next group's
                 // first packets read past the end, are left out by time.
                 c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-bsf:v")
                   << QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
-                         .arg(seconds(p.from / kClock - half), seconds(p.to / kClock - half));
+                         .arg(seconds((p.from - p.clock.shift) / kClock - half),
+                              seconds((p.to - p.clock.shift) / kClock - half));
             } else {
                 c << QStringLiteral("-vf")
                   << QStringLiteral("trim=start=%1:end=%2")
-                         .arg(seconds(p.from / kClock - half), seconds(p.to / kClock - half))
+                         .arg(seconds((p.from - p.clock.shift) / kClock - half),
+                              seconds((p.to - p.clock.shift) / kClock - half))
                   << encoderOptions(p.to - p.from <= m_plan.frameTicks);
             }
             c << QStringLiteral("-an") << QStringLiteral("-sn") << QStringLiteral("-dn")
@@ -362,18 +366,22 @@ void FrameExactCut::makeCommands()
         // few seconds before the span to a few after, and every packet
         // from the span's first picture's time to its end is kept, on a
         // clock that starts there.
-        const double from = s.from / kClock;
+        const double from = (s.from - s.soundClock.shift) / kClock;
         const double length = double(s.to - s.from) / kClock;
         const QString name = QStringLiteral("a%1.ts").arg(i);
         // A span that runs to the recording's end keeps its sound to the
         // end too, as far past the last picture as the recording's goes.
         const bool toTheEnd = s.out == media::EdgeWay::Recording;
-        const QString keep = toTheEnd ? QStringLiteral("noise=drop=lt(pts*tb\\,%1)").arg(seconds(from))
-                                      : QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
-                                            .arg(seconds(from), seconds(s.to / kClock));
+        const QString keep = toTheEnd
+                                 ? QStringLiteral("noise=drop=lt(pts*tb\\,%1)").arg(seconds(from))
+                                 : QStringLiteral("noise=drop=lt(pts*tb\\,%1)+gte(pts*tb\\,%2)")
+                                       .arg(seconds(from), seconds((s.to - s.soundClock.shift) / kClock));
         QStringList c = ffmpegStart(m_request);
-        c << QStringLiteral("-copyts") << QStringLiteral("-i") << readingBytes(s.soundByteFrom, s.soundByteTo)
-          << QStringLiteral("-map") << QStringLiteral("0:a?");
+        c << QStringLiteral("-copyts");
+        if (s.soundClock.turnAdded)
+            c << QStringLiteral("-itsoffset") << QLatin1String(media::kWrapSeconds);
+        c << QStringLiteral("-i") << readingBytes(s.soundByteFrom, s.soundByteTo) << QStringLiteral("-map")
+          << QStringLiteral("0:a?");
         if (m_container == media::Container::TransportStream)
             c << QStringLiteral("-map") << QStringLiteral("0:s?") << QStringLiteral("-bsf:s") << keep;
         c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-bsf:a") << keep

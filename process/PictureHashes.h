@@ -34,6 +34,12 @@ public:
         // seconds of the file's clock.
         qint64 byteFrom = -1;
         double seconds = 0;
+        // Seconds the demuxer started at byteFrom takes off the file's
+        // unwrapped clock (whole turns of the 33-bit clock), added back to
+        // each picture's time, and whether it is given a turn more so that
+        // no time is negative (media::DemuxerClock).
+        double clockShift = 0;
+        bool turnAdded = false;
     };
 
     // decoder is the picture's codec as ffprobe names it, which names its

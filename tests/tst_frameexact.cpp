@@ -122,6 +122,14 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ts")}
         << "ts" << 380 << "Frame-exact at all 4 edges" << QString();
+    // The 33-bit clock goes round 25 s in, inside the second kept span: the
+    // pieces before it start in the clock's last minute, one after it.
+    QTest::newRow("mpeg2 ts across the clock's wrap")
+        << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
+                       QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
+                       QStringLiteral("-i"), QStringLiteral("-o"),         QStringLiteral("95417.3"),
+                       QStringLiteral("-f"), QStringLiteral("ts")}
+        << "ts" << 380 << "Frame-exact at all 4 edges" << QString();
 }
 
 void TestFrameExact::testPicturesAtEveryEdge()
