@@ -166,10 +166,16 @@ bool CutJob::startCut(media::Cutter cutter)
         }
     }
     if (!made) {
+        const bool noFolder = m_command.folder().isEmpty();
         discardPartialCopy();
         end(Status::Failed,
-            withOutcome(
-                QStringLiteral("The cut list for %1 could not be written.").arg(media::cutterName(cutter))));
+            withOutcome(noFolder
+                            ? QStringLiteral("The temporary folder %1 cannot be written: the cut list for %2 "
+                                             "is made there.")
+                                  .arg(QDir::toNativeSeparators(CutterCommand::piecesRoot()),
+                                       media::cutterName(cutter))
+                            : QStringLiteral("The cut list for %1 could not be written.")
+                                  .arg(media::cutterName(cutter))));
         return false;
     }
     if (chapters())

@@ -130,14 +130,33 @@ CutterCommand::~CutterCommand()
     remove();
 }
 
+QString CutterCommand::piecesRoot()
+{
+    // ffmpeg's concat lists name the pieces beside them, and read a '?' or
+    // '#' in the list's own path as the start of a URL's query or fragment:
+    // a piece would be looked for, or found, in another folder. A
+    // temporary folder that does not exist (an empty tempPath()) or is
+    // named so gives way to /tmp.
+    const QString root = QDir::tempPath();
+    if (root.isEmpty() || !QFileInfo(root).isDir() || root.contains(QLatin1Char('?'))
+        || root.contains(QLatin1Char('#')))
+        return QStringLiteral("/tmp");
+    return root;
+}
+
 int CutterCommand::removeAbandoned(const QString &tempDir)
 {
+    if (tempDir.isEmpty())
+        return 0;
     int removed = 0;
-    const QFileInfoList folders = QDir(tempDir).entryInfoList({kFolderPattern + QLatin1Char('*')},
-                                                              QDir::Dirs | QDir::NoSymLinks | QDir::Hidden);
+    const QFileInfoList folders =
+        QDir(tempDir).entryInfoList({kFolderPattern + QLatin1Char('*')},
+                                    QDir::Dirs | QDir::NoSymLinks | QDir::Hidden | QDir::CaseSensitive);
     for (const QFileInfo &folder : folders) {
-        if (folder.ownerId() != ::getuid()
-            || !QFileInfo::exists(folder.filePath() + QLatin1Char('/') + kOwner))
+        // A lock of Trimlet's is a plain file: anything else (a FIFO would
+        // hold the open for good) is not one of its folders.
+        const QFileInfo lock(folder.filePath() + QLatin1Char('/') + kOwner);
+        if (folder.ownerId() != ::getuid() || !lock.isFile() || lock.isSymLink())
             continue;
         // Stale only when its owner is no longer running, however long ago
         // it was taken: a cut may run for hours.
@@ -160,11 +179,12 @@ bool CutterCommand::write(const RunRequest &request, const media::MediaInfo &inf
     m_arguments.clear();
     m_chapters.clear();
     m_link.clear();
-    const int abandoned = removeAbandoned(QDir::tempPath());
+    const QString root = piecesRoot();
+    const int abandoned = removeAbandoned(root);
     if (abandoned > 0)
         logLine(
             QStringLiteral("CutterCommand: removed %1 folders of pieces a killed cut left").arg(abandoned));
-    QTemporaryDir dir(QDir::tempPath() + QLatin1Char('/') + kFolderPattern + QStringLiteral("XXXXXX"));
+    QTemporaryDir dir(root + QLatin1Char('/') + kFolderPattern + QStringLiteral("XXXXXX"));
     dir.setAutoRemove(false);
     m_folder = dir.isValid() ? dir.path() : QString();
     bool made = dir.isValid();

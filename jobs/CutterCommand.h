@@ -46,6 +46,9 @@ public:
     // process was killed (their lock's owner is gone); a frame-exact cut's
     // pieces there may be as large as the recording. Returns how many.
     static int removeAbandoned(const QString &tempDir);
+    // Where the folders of pieces are made: the temporary folder, or /tmp
+    // where that is missing or its name would mislead ffmpeg.
+    static QString piecesRoot();
 
     // The command line; empty for a frame-exact cut.
     const QStringList &arguments() const { return m_arguments; }

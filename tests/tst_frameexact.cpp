@@ -151,6 +151,11 @@ void TestFrameExact::testPicturesAtEveryEdge()
     writeFile(dir.filePath(QStringLiteral("rec.edl")), "0.00\t2.30\t0\n12.50\t18.70\t0\n28.10\t31.00\t0\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    // A temporary folder whose name ffmpeg's lists would read as a URL's
+    // query and fragment.
+    const QString temporary = dir.filePath(QStringLiteral("tmp?q#f"));
+    QVERIFY(QDir().mkpath(temporary));
+    env.insert(QStringLiteral("TMPDIR"), temporary);
     if (!refused.isEmpty())
         env.insert(QStringLiteral("PATH"),
                    QStringLiteral(TRIMLET_TEST_TOOLS "/misplaced:") + env.value(QStringLiteral("PATH")));

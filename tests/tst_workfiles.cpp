@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -235,10 +236,15 @@ private slots:
         const QString unlocked = folder(QStringLiteral("trimlet-cut-unlocked"));
         const QString other = folder(QStringLiteral("someone-else"));
         lockOf(other, false);
+        const QString upper = folder(QStringLiteral("TRIMLET-CUT-upper"));
+        lockOf(upper, false);
+        // A FIFO in the lock's place would hold the sweep at its open.
+        const QString fifo = folder(QStringLiteral("trimlet-cut-fifo"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo + QStringLiteral("/owner.lock")).constData(), 0600), 0);
 
         QCOMPARE(CutterCommand::removeAbandoned(tmp), 1);
         QVERIFY(!QFileInfo::exists(killed));
-        for (const QString &kept : {running, unlocked, other})
+        for (const QString &kept : {running, unlocked, other, upper, fifo})
             QVERIFY2(QFile::exists(kept + QStringLiteral("/v0.ts")), qPrintable(kept));
     }
 };
