@@ -213,6 +213,11 @@ bool exists(const QString &escapedPath)
 
 QString cannotRun(const QByteArray &name, const QString &why)
 {
+    // A name of UTF-8 text lies in a folder whose name is not.
+    if (QFile::encodeName(QFile::decodeName(name)) == name)
+        return QStringLiteral("%1 cannot be run: its folder's name is not UTF-8 text. Rename the folder (for "
+                              "example with convmv) and run it again.")
+            .arg(shown(name));
     return QStringLiteral("%1 cannot be run: its name is not UTF-8 text, and %2. Rename it (for example with "
                           "convmv) and run it again.")
         .arg(shown(name), why);

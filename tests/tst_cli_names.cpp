@@ -311,6 +311,9 @@ private slots:
         QVERIFY(inFolder.status != 0);
         QCOMPARE(inFolder.summary.size(), 1);
         QCOMPARE(inFolder.summary[0][QStringLiteral("detection")].toString(), QStringLiteral("existing"));
+        QVERIFY2(messageOf(inFolder).startsWith(
+                     QStringLiteral("show.mpg cannot be run: its folder's name is not")),
+                 qPrintable(messageOf(inFolder)));
         ::unlink((folder + "in\xff/show.mpg").constData());
         ::rmdir((folder + "in\xff").constData());
     }
