@@ -776,8 +776,12 @@ void benchBatch()
             while (c.probingRecording())
                 QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
             const QString base = link.chopped(4);
-            writeFileBytes(base + QStringLiteral(".ini"), ini);
-            detect << quoted(c.detectArguments());
+            // The settings go where the detector's arguments say they are.
+            const QStringList detectArguments = c.detectArguments();
+            for (const QString &a : detectArguments)
+                if (a.startsWith(QLatin1String("--ini=")))
+                    writeFileBytes(a.mid(6), ini);
+            detect << quoted(detectArguments);
             if (!ffmpegCuts) {
                 cut << quoted(c.removeArguments());
                 continue;
