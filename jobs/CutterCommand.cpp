@@ -15,6 +15,11 @@
 
 namespace {
 
+// The folder a cut's lists and pieces are written in, and the lock that
+// says its cut is still running.
+const QString kFolderPattern = QStringLiteral("trimlet-cut-");
+const QString kOwner = QStringLiteral("owner.lock");
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -117,11 +122,6 @@ QStringList CutterCommand::chaptersArguments(const RunRequest &request, const QS
                          media::muxerName(media::Container::Matroska),
                          QStringLiteral("file:") + output};
 }
-
-namespace {
-const QString kFolderPattern = QStringLiteral("trimlet-cut-");
-const QString kOwner = QStringLiteral("owner.lock");
-} // namespace
 
 CutterCommand::CutterCommand() = default;
 
