@@ -195,6 +195,14 @@ void TestJoinPlan::testAcrossTheClockWrap()
     QCOMPARE(plan.spans.first().pieces.size(), 3);
     QCOMPARE(plan.spans.first().pieces.at(1).from, start + 25 * 3600);
     QCOMPARE(plan.spans.first().pieces.at(1).to, start + 75 * 3600);
+    // Read from its first byte, a piece before the wrap starts in the
+    // clock's last minute, which the demuxer counts from the next turn, and
+    // the one after it on the turn after.
+    const QList<Piece> &pieces = plan.spans.first().pieces;
+    QVERIFY(pieces.at(0).clock.turnAdded);
+    QCOMPARE(pieces.at(0).clock.shift, qint64(0));
+    QVERIFY(!pieces.at(2).clock.turnAdded);
+    QCOMPARE(pieces.at(2).clock.shift, wrap);
     checkPieces(packets, plan, 0);
 }
 
