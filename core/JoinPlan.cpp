@@ -14,7 +14,7 @@ namespace media {
 namespace {
 
 constexpr qint64 kClock = 90000;
-constexpr qint64 kWrap = qint64(1) << 33;
+constexpr qint64 kWrap = kClockWrap;
 
 bool toInt(QByteArrayView field, qint64 &value)
 {
@@ -379,24 +379,10 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
 
 DemuxerClock demuxerClock(const std::vector<VideoPacket> &packets, qint64 from)
 {
-    // The first picture's packet from there on stands for the first stamp
-    // read; the other tracks' are within a second or two of it.
+    // The other tracks' first stamps are within a second or two of it.
     const auto first =
         std::find_if(packets.begin(), packets.end(), [from](const VideoPacket &p) { return p.pos >= from; });
     return first == packets.end() ? DemuxerClock() : demuxerClockAt(first->dts);
-}
-
-DemuxerClock demuxerClockAt(qint64 firstTicks)
-{
-    // Whole turns rounded down: a clock read negative (one that started in
-    // its last minute) is on the turn before.
-    const qint64 turns = firstTicks >= 0 ? firstTicks / kWrap : -((-firstTicks + kWrap - 1) / kWrap);
-    const qint64 raw = firstTicks - turns * kWrap;
-    constexpr qint64 kLastMinute = 60 * kClock;
-    DemuxerClock clock;
-    clock.shift = turns * kWrap;
-    clock.turnAdded = raw >= kWrap - kLastMinute;
-    return clock;
 }
 
 QList<Span> reencodedInCopy(const JoinPlan &plan)

@@ -13,6 +13,7 @@
 // Times are ticks of the 90 kHz clock MPEG streams carry.
 
 #include "core/MediaInfo.h"
+#include "core/PacketTimes.h"
 
 #include <QByteArrayView>
 #include <QList>
@@ -53,14 +54,6 @@ enum class EdgeWay {
     Reencoded, // re-encoded between the edge and the nearest key frame
     ToCleanStart, // the key frames next to it cannot start a copy: re-encoded further, to one that can
     WholeSpan, // no whole group of pictures to copy: the span re-encoded from end to end
-};
-
-// How a demuxer started inside the recording counts its clock (see
-// demuxerClock).
-struct DemuxerClock
-{
-    qint64 shift = 0;
-    bool turnAdded = false; // the input needs -itsoffset kWrapSeconds
 };
 
 struct Piece
@@ -111,20 +104,10 @@ struct JoinPlan
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
                    double seconds, qint64 fileSize, int readBefore = 0);
 
-// A demuxer started at byte `from` counts the clock on from the value its
-// first time stamp has in the file, modulo the 33-bit wrap, so that times
-// read after a wrap seem 26.5 hours early. When that first stamp lies in
-// the last minute before a wrap, it counts from the next turn instead
-// (libavformat's wrap reference), and the stamps before the wrap come out
-// negative, which ffmpeg's encoders and muxers do not take: such an input
-// is given one turn more (-itsoffset, kWrapSeconds). The ticks to take off
-// the unwrapped clock to speak the demuxer's times, that offset included;
-// 0 for a clock that never wraps.
+// How a demuxer started at byte `from` of the recording counts the clock
+// (demuxerClockAt): the first picture's packet from there on stands for
+// the first stamp it reads.
 DemuxerClock demuxerClock(const std::vector<VideoPacket> &packets, qint64 from);
-// The same for a first stamp at firstTicks on the unwrapped clock.
-DemuxerClock demuxerClockAt(qint64 firstTicks);
-// One turn of the 33-bit clock in seconds, as ffmpeg's options take it.
-inline constexpr char kWrapSeconds[] = "95443.717689";
 
 // The stretches of the copy made of re-encoded pictures, in seconds from
 // the copy's first picture.

@@ -244,4 +244,18 @@ Verdict verifyAgainstRecording(const PacketTimes &recording, double videoStart, 
     return v;
 }
 
+DemuxerClock demuxerClockAt(qint64 firstTicks)
+{
+    // Whole turns rounded down: a clock read negative (one that started in
+    // its last minute) is on the turn before.
+    const qint64 turns =
+        firstTicks >= 0 ? firstTicks / kClockWrap : -((-firstTicks + kClockWrap - 1) / kClockWrap);
+    const qint64 raw = firstTicks - turns * kClockWrap;
+    constexpr qint64 kLastMinute = 60 * 90000;
+    DemuxerClock clock;
+    clock.shift = turns * kClockWrap;
+    clock.turnAdded = raw >= kClockWrap - kLastMinute;
+    return clock;
+}
+
 } // namespace media

@@ -27,6 +27,27 @@ struct KeyPlace
     qint64 pos = -1;
 };
 
+// The 33-bit clock of a program or transport stream goes round every 26.5
+// hours. A demuxer started inside a file counts it on from the value its
+// first time stamp has, modulo the wrap, so that times read after a wrap
+// seem 26.5 hours early. When that first stamp lies in the last minute
+// before a wrap, it counts from the next turn instead (libavformat's wrap
+// reference), and the stamps before the wrap come out negative, which
+// ffmpeg's encoders and muxers do not take: such an input is given one turn
+// more (-itsoffset kWrapSeconds). shift: the 90 kHz ticks to take off the
+// unwrapped clock to speak that demuxer's times, the turn added included;
+// 0 for a clock that never wraps.
+struct DemuxerClock
+{
+    qint64 shift = 0;
+    bool turnAdded = false; // the input needs -itsoffset kWrapSeconds
+};
+// For a first stamp at firstTicks on the unwrapped clock.
+DemuxerClock demuxerClockAt(qint64 firstTicks);
+// One turn of the clock, in ticks and in seconds as ffmpeg's options take it.
+inline constexpr qint64 kClockWrap = qint64(1) << 33;
+inline constexpr char kWrapSeconds[] = "95443.717689";
+
 struct PacketTimes
 {
     std::vector<double> times; // seconds on the file's clock, in order once finished

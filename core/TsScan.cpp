@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr qint64 kWrap = qint64(1) << 33;
+constexpr qint64 kWrap = media::kClockWrap;
 constexpr qint64 kNone = std::numeric_limits<qint64>::min();
 
 qint64 timeStamp(const uchar *b)
@@ -90,10 +90,10 @@ void TsScan::packet(const uchar *p, qint64 pos)
     // a time to show at.
     const qint64 raw = timeStamp(pes + 9);
     const bool first = m_last == kNone;
-    // Counted as libavformat counts, so that ffmpeg's times and these are
-    // the same: a clock that starts in the last minute before its wrap
-    // reads negative until it goes round.
-    if (first && raw >= kWrap - 60 * 90000)
+    // Counted as libavformat counts from the file's start, so that ffmpeg's
+    // times and these are the same: a clock that starts in the last minute
+    // before its wrap reads negative until it goes round.
+    if (first && media::demuxerClockAt(raw).turnAdded)
         m_wraps = -kWrap;
     qint64 ts = raw + m_wraps;
     // The 33-bit clock goes round every 26.5 hours; a step back of more

@@ -1,7 +1,7 @@
 #include "jobs/CopyCheck.h"
 
 #include "core/Diagnostics.h"
-#include "core/JoinPlan.h"
+#include "core/PacketTimes.h"
 #include "jobs/RecordingMedia.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "process/PictureHashes.h"
 
-#include "core/JoinPlan.h"
+#include "core/PacketTimes.h"
 
 #include "process/ChildSetup.h"
 
