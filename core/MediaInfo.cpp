@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace media {
 
@@ -120,6 +121,7 @@ MediaInfo parseProbe(const QByteArray &json)
     }
     // ffprobe's stream index to the place in info.streams.
     QHash<int, qsizetype> byIndex;
+    qsizetype videoAt = -1;
     for (const QJsonValue &value : streams) {
         const QJsonObject s = value.toObject();
         const QString type = s.value(QStringLiteral("codec_type")).toString();
@@ -146,6 +148,7 @@ MediaInfo parseProbe(const QByteArray &json)
         info.streams.append(stream);
         if (type == QLatin1String("video") && !info.hasVideo && !codec.isEmpty()) {
             info.hasVideo = true;
+            videoAt = info.streams.size() - 1;
             info.videoCodec = codec;
             info.width = s.value(QStringLiteral("width")).toInt();
             info.height = s.value(QStringLiteral("height")).toInt();
@@ -172,6 +175,7 @@ MediaInfo parseProbe(const QByteArray &json)
             ++info.subtitleStreams;
         }
     }
+    double firstKey = std::numeric_limits<double>::quiet_NaN();
     for (const QJsonValue &value : root.value(QStringLiteral("packets")).toArray()) {
         const QJsonObject p = value.toObject();
         const auto at = byIndex.constFind(p.value(QStringLiteral("stream_index")).toInt(-1));
@@ -180,6 +184,12 @@ MediaInfo parseProbe(const QByteArray &json)
         const double time = pts.toString().toDouble(&ok);
         if (at == byIndex.cend() || !ok || !std::isfinite(time))
             continue;
+        if (p.contains(QStringLiteral("flags"))) {
+            if (std::isnan(firstKey) && *at == videoAt
+                && p.value(QStringLiteral("flags")).toString().startsWith(u'K'))
+                firstKey = time;
+            continue;
+        }
         const double end = time + std::max(0.0, number(p.value(QStringLiteral("duration_time"))));
         std::optional<double> &known = info.streams[*at].end;
         known = known ? std::max(*known, end) : end;
@@ -188,6 +198,14 @@ MediaInfo parseProbe(const QByteArray &json)
     info.start = formatStart.isString() && formatStart.toString() != QLatin1String("N/A")
                      ? number(formatStart)
                      : info.videoStart;
+    // A recording that starts inside a group of pictures (a recorder that
+    // tuned in mid-stream) has pictures before its first key frame that no
+    // decoder shows, so the detector counts its frames from that key frame
+    // (measured: comskip's count of such H.264 and MPEG-2 recordings starts
+    // there, and so does ffmpeg's first picture). A key frame far on is no
+    // start that anybody decodes from; an earlier one is a clock gone round.
+    if (firstKey > info.videoStart && firstKey - info.videoStart < kHeadSeconds)
+        info.videoStart = firstKey;
     return info;
 }
 

@@ -252,7 +252,14 @@ bool CopyCheck::startPictureChecks()
     for (qsizetype k = 0; k < cuts.size(); ++k) {
         const media::CutPlace &cut = cuts.at(k);
         const double join = copyFirst + cut.inCopy;
-        copyWindows.append({window(copyPackets, m_copyStreams->start, join - kSide, join + kSide)});
+        // Decoding starts as far before the join as in the recording's
+        // window before the cut, so that where it starts from the same key
+        // frame it starts from the same bytes: an open group's first
+        // pictures complain of references never read ("mmco: unref short
+        // failure") when decoding starts at some of its key frames and not
+        // at others, and those are no fault of the copy.
+        copyWindows.append(
+            {window(copyPackets, m_copyStreams->start, join - kSide - gop - kSlack, join + kSide)});
         // A span shorter than the window holds the next join too: each
         // join is judged on the pictures between its neighbours.
         const double previous = k > 0 ? copyFirst + cuts.at(k - 1).inCopy : 0;

@@ -20,7 +20,11 @@ MediaProbe::~MediaProbe()
 
 void MediaProbe::start(const QString &ffprobe, const QString &file)
 {
-    run(ffprobe, file, {});
+    // The packets of the first seconds, with their flags: where the first
+    // key frame is.
+    run(ffprobe, file,
+        {QStringLiteral("-show_entries"), QStringLiteral("packet=stream_index,pts_time,flags"),
+         QStringLiteral("-read_intervals"), QStringLiteral("%+") + QString::number(media::kHeadSeconds)});
 }
 
 void MediaProbe::startWithTail(const QString &ffprobe, const QString &file, double tailFrom,

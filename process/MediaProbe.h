@@ -24,6 +24,7 @@ public:
     explicit MediaProbe(QObject *parent = nullptr);
     ~MediaProbe() override;
 
+    // Its streams and container, and where its picture starts.
     void start(const QString &ffprobe, const QString &file);
     // The same, and the packets from tailFrom seconds on the file's clock
     // to its end, which say where each stream ends, and those in windows

@@ -1,5 +1,7 @@
 #include "process/PictureHashes.h"
 
+#include "core/Diagnostics.h"
+
 #include "core/PacketTimes.h"
 
 #include "process/ChildSetup.h"
@@ -95,35 +97,39 @@ void PictureHashes::runNext()
         if (p == m_process)
             m_out += p->readAllStandardOutput();
     });
-    connect(
-        p, &QProcess::finished, this, [this, p, windows, thumbFiles](int rc, QProcess::ExitStatus status) {
-            if (p != m_process)
-                return;
-            m_out += p->readAllStandardOutput();
-            const QByteArray errors = p->readAllStandardError();
-            p->deleteLater();
-            m_process = nullptr;
-            if (rc != 0 || status != QProcess::NormalExit) {
-                fail();
-                return;
-            }
-            QList<QByteArray> thumbs;
-            for (const QString &name : thumbFiles) {
-                QFile f(name);
-                thumbs << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
-            }
-            QList<QList<media::Picture>> read = media::parseFrameHashes(m_out, int(windows.size()), thumbs);
-            for (qsizetype i = 0; i < read.size() && i < windows.size(); ++i)
-                for (media::Picture &picture : read[i])
-                    picture.time += windows.at(i).byteFrom >= 0 ? windows.at(i).clockShift : 0.0;
-            m_pictures += read;
-            m_errors.append(int(errors.count(QByteArray("[") + m_decoder.toLatin1() + " @ ")));
-            m_out.clear();
-            if (++m_next < m_groups.size())
-                runNext();
-            else
-                emit finished();
-        });
+    connect(p, &QProcess::finished, this,
+            [this, p, windows, thumbFiles, args](int rc, QProcess::ExitStatus status) {
+                if (p != m_process)
+                    return;
+                m_out += p->readAllStandardOutput();
+                const QByteArray errors = p->readAllStandardError();
+                p->deleteLater();
+                m_process = nullptr;
+                if (rc != 0 || status != QProcess::NormalExit) {
+                    fail();
+                    return;
+                }
+                QList<QByteArray> thumbs;
+                for (const QString &name : thumbFiles) {
+                    QFile f(name);
+                    thumbs << (f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray());
+                }
+                QList<QList<media::Picture>> read =
+                    media::parseFrameHashes(m_out, int(windows.size()), thumbs);
+                for (qsizetype i = 0; i < read.size() && i < windows.size(); ++i)
+                    for (media::Picture &picture : read[i])
+                        picture.time += windows.at(i).byteFrom >= 0 ? windows.at(i).clockShift : 0.0;
+                m_pictures += read;
+                m_errors.append(int(errors.count(QByteArray("[") + m_decoder.toLatin1() + " @ ")));
+                if (!errors.isEmpty())
+                    logLine(QStringLiteral("PictureHashes: ") + args.join(u' ') + QStringLiteral(" said: ")
+                            + QString::fromUtf8(errors));
+                m_out.clear();
+                if (++m_next < m_groups.size())
+                    runNext();
+                else
+                    emit finished();
+            });
     connect(p, &QProcess::errorOccurred, this, [this, p](QProcess::ProcessError e) {
         if (p != m_process || e != QProcess::FailedToStart)
             return;

@@ -158,6 +158,35 @@ private slots:
         QCOMPARE(avg.fps, 25.0);
     }
 
+    // A recording tuned in mid-group: its picture starts at its first key
+    // frame, the sound's packets and a tail's ends aside; a key frame
+    // further on than the head that was read is no start.
+    void testPictureStartsAtTheFirstKeyFrame()
+    {
+        const auto probe = [](const char *packets) {
+            return parseProbe(
+                QByteArray(
+                    R"({"streams":[{"index":0,"codec_type":"audio","codec_name":"mp2","start_time":"4.9"},)"
+                    R"({"index":1,"codec_type":"video","codec_name":"h264","start_time":"5.0"}],)"
+                    R"("format":{"start_time":"4.9"},"packets":[)")
+                + packets + "]}");
+        };
+        const MediaInfo tuned = probe(
+            R"({"stream_index":1,"pts_time":"5.0","flags":"__"},{"stream_index":0,"pts_time":"7.4","flags":"K_"},)"
+            R"({"stream_index":1,"pts_time":"7.5","flags":"K_"},{"stream_index":1,"pts_time":"13.5","flags":"K_"},)"
+            R"({"stream_index":1,"pts_time":"99.0","duration_time":"0.04"})");
+        QCOMPARE(tuned.videoStart, 7.5);
+        QCOMPARE(tuned.start, 4.9);
+        QCOMPARE(tuned.streams.at(1).end, std::optional(99.04));
+        QCOMPARE(
+            probe(
+                R"({"stream_index":1,"pts_time":"5.0","flags":"K_"},{"stream_index":1,"pts_time":"7.5","flags":"K_"})")
+                .videoStart,
+            5.0);
+        QCOMPARE(probe(R"({"stream_index":1,"pts_time":"45.0","flags":"K_"})").videoStart, 5.0);
+        QCOMPARE(probe("").videoStart, 5.0);
+    }
+
     void testCutterAndContainer_data()
     {
         QTest::addColumn<QString>("video");
