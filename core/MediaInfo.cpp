@@ -199,12 +199,18 @@ MediaInfo parseProbe(const QByteArray &json)
                      ? number(formatStart)
                      : info.videoStart;
     // A recording that starts inside a group of pictures (a recorder that
-    // tuned in mid-stream) has pictures before its first key frame that no
-    // decoder shows, so the detector counts its frames from that key frame
-    // (measured: comskip's count of such H.264 and MPEG-2 recordings starts
-    // there, and so does ffmpeg's first picture). A key frame far on is no
-    // start that anybody decodes from; an earlier one is a clock gone round.
-    if (firstKey > info.videoStart && firstKey - info.videoStart < kHeadSeconds)
+    // tuned in mid-stream): the H.264 and MPEG-2 decoders show nothing
+    // before its first key frame, so the detector counts its frames from
+    // there (measured: comskip's and ffmpeg's first picture of such
+    // recordings is their first key frame's), where the HEVC decoder shows
+    // the pictures before it, made from missing references, and the
+    // detector counts from the first packet on. A key frame further on than
+    // the head read is no start anybody decodes from; an earlier one is a
+    // clock gone round.
+    const bool shownFromKey = info.videoCodec == QLatin1String("h264")
+                              || info.videoCodec == QLatin1String("mpeg2video")
+                              || info.videoCodec == QLatin1String("mpeg1video");
+    if (shownFromKey && firstKey > info.videoStart && firstKey - info.videoStart < kHeadSeconds)
         info.videoStart = firstKey;
     return info;
 }

@@ -57,7 +57,7 @@ struct MediaInfo
     int width = 0;
     int height = 0;
     double fps = 0; // frames per second of the first video stream
-    double videoStart = 0; // its first picture a decoder shows (its first key frame), seconds
+    double videoStart = 0; // its first picture a decoder shows, seconds
     int videoPid = -1; // its PID, in a transport stream
     double videoDuration = 0; // 0 when the container does not say
     qint64 videoPackets = -1; // counted, only when asked for
@@ -77,7 +77,8 @@ constexpr double kHeadSeconds = 30;
 // -show_entries packet=stream_index,pts_time,duration_time, each stream's
 // end is where the last of its packets listed ends. Packets listed with
 // their flags instead (packet=stream_index,pts_time,flags, the first
-// kHeadSeconds) say where the picture starts: at its first key frame.
+// kHeadSeconds) say where the picture starts: for H.264 and MPEG-2, at its
+// first key frame.
 MediaInfo parseProbe(const QByteArray &json);
 
 // ffmpeg options that give the copy's streams the roles the recording's

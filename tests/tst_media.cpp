@@ -158,17 +158,21 @@ private slots:
         QCOMPARE(avg.fps, 25.0);
     }
 
-    // A recording tuned in mid-group: its picture starts at its first key
-    // frame, the sound's packets and a tail's ends aside; a key frame
-    // further on than the head that was read is no start.
+    // A recording tuned in mid-group: its picture starts where its decoder
+    // shows the first, at its first key frame but in HEVC, the sound's
+    // packets and a tail's ends aside; a key frame further on than the head
+    // that was read is no start.
     void testPictureStartsAtTheFirstKeyFrame()
     {
-        const auto probe = [](const char *packets) {
+        const auto probe = [](const char *packets, const char *codec = "h264") {
             return parseProbe(
                 QByteArray(
                     R"({"streams":[{"index":0,"codec_type":"audio","codec_name":"mp2","start_time":"4.9"},)"
-                    R"({"index":1,"codec_type":"video","codec_name":"h264","start_time":"5.0"}],)"
-                    R"("format":{"start_time":"4.9"},"packets":[)")
+                    R"({"index":1,"codec_type":"video","start_time":"5.0","codec_name":)"
+                    "\"")
+                + codec
+                + "\""
+                  R"(}],"format":{"start_time":"4.9"},"packets":[)"
                 + packets + "]}");
         };
         const MediaInfo tuned = probe(
@@ -185,6 +189,11 @@ private slots:
             5.0);
         QCOMPARE(probe(R"({"stream_index":1,"pts_time":"45.0","flags":"K_"})").videoStart, 5.0);
         QCOMPARE(probe("").videoStart, 5.0);
+        // The HEVC decoder shows the pictures before the key frame.
+        const char *hevc =
+            R"({"stream_index":1,"pts_time":"5.0","flags":"__"},{"stream_index":1,"pts_time":"7.5","flags":"K_"})";
+        QCOMPARE(probe(hevc, "hevc").videoStart, 5.0);
+        QCOMPARE(probe(hevc, "mpeg2video").videoStart, 7.5);
     }
 
     void testCutterAndContainer_data()
