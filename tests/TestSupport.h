@@ -63,7 +63,8 @@ inline QString standInTools()
 }
 
 // Children of this process that are zombies.
-inline int zombieChildren()
+// Of this process's children, or of those among the given pids.
+inline int zombieChildren(const QList<qint64> &among = {})
 {
     int zombies = 0;
     const QString self = QString::number(::getpid());
@@ -78,7 +79,8 @@ inline int zombieChildren()
         if (close < 0)
             continue;
         const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() > 1 && fields.at(0) == "Z" && fields.at(1) == self.toLatin1())
+        if (fields.size() > 1 && fields.at(0) == "Z" && fields.at(1) == self.toLatin1()
+            && (among.isEmpty() || among.contains(pid.toLongLong())))
             ++zombies;
     }
     return zombies;
