@@ -406,6 +406,22 @@ QList<Span> reencodedInCopy(const JoinPlan &plan)
     return ranges;
 }
 
+QList<Span> keptInCopy(const JoinPlan &plan, const QList<Span> &kept)
+{
+    QList<Span> inCopy = kept;
+    if (inCopy.isEmpty() || plan.spans.isEmpty())
+        return inCopy;
+    // Only a span that starts with a copy from a key frame can have begun
+    // later than its list for want of a picture before that key frame: one
+    // that starts with pictures encoded anew began where the list said.
+    const SpanPlan &s = plan.spans.front();
+    const double first = double(s.from - plan.origin) / kClock;
+    if (!s.pieces.isEmpty() && s.pieces.front().copy && first > inCopy.front().start
+        && first < inCopy.front().end)
+        inCopy.front().start = first;
+    return inCopy;
+}
+
 QString edgesText(const JoinPlan &plan)
 {
     QStringList special;

@@ -113,6 +113,12 @@ DemuxerClock demuxerClock(const std::vector<VideoPacket> &packets, qint64 from);
 // the copy's first picture.
 QList<Span> reencodedInCopy(const JoinPlan &plan);
 
+// The kept spans as the copy holds them: the first starts no earlier than
+// the first picture the plan could take, which in a recording tuned in
+// mid-group whose decoder shows pictures before its first key frame (HEVC)
+// is that key frame. Each later span is held to the list.
+QList<Span> keptInCopy(const JoinPlan &plan, const QList<Span> &kept);
+
 // How the edges were made, in words for the status: how many, how much was
 // re-encoded, and each edge that was not made at its own key frame ("" when
 // nothing was cut).

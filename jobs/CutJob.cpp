@@ -297,7 +297,7 @@ void CutJob::toolEnded(int rc, bool stopped, bool launchFailed)
     input.cutter = m_cutter;
     input.chapters = chapters();
     input.cuts = m_cuts;
-    input.kept = m_kept;
+    input.kept = m_exact && m_cutter != media::Cutter::Mencoder ? m_exact->keptInCopy() : m_kept;
     input.chaptersWritten = m_command.chapters();
     input.recordingSeconds = m_recordingSeconds;
     input.reencoded = reencodedRanges();

@@ -50,6 +50,8 @@ public:
     // The copy's re-encoded stretches, in seconds from its first picture:
     // where a picture of the copy is not the recording's own bit for bit.
     QList<media::Span> reencodedRanges() const { return media::reencodedInCopy(m_plan); }
+    // The kept spans as the copy holds them, once indexed.
+    QList<media::Span> keptInCopy() const { return media::keptInCopy(m_plan, m_kept); }
     // How each edge was made, for the status line.
     QString edgesText() const { return media::edgesText(m_plan); }
 

@@ -230,6 +230,18 @@ void TestJoinPlan::testReencodedRangesInCopy()
     QCOMPARE(plan.spans.at(2).frames, qint64(12));
     QVERIFY(std::abs(ranges.at(2).end - (first + second + 12 * 0.04)) < 1e-6);
     QCOMPARE(plan.spans.at(2).in, EdgeWay::WholeSpan);
+    // A span that starts with pictures encoded anew starts where its list
+    // says; one kept from before the first key frame (a recording tuned in
+    // mid-group, counted from a picture no copy can start at) starts in the
+    // copy at that key frame, 0.54 s on, and the later spans as listed.
+    const QList<Span> listed{Span{2.3, 12.5}, Span{18.7, 28.1}, Span{29.0, 29.5}};
+    QCOMPARE(keptInCopy(plan, listed).front().start, 2.3);
+    const QList<Span> fromStart{Span{0.0, 12.5}, Span{18.7, 28.1}};
+    const JoinPlan tunedIn = planJoins(packets, fromStart, 0.0, 31.0, 9'000'000, 2);
+    QVERIFY(tunedIn.problem.isEmpty());
+    const QList<Span> inCopy = keptInCopy(tunedIn, fromStart);
+    QCOMPARE(inCopy.front().start, 0.54);
+    QCOMPARE(inCopy.at(1).start, 18.7);
 }
 
 QTEST_GUILESS_MAIN(TestJoinPlan)
