@@ -70,8 +70,11 @@ struct MediaInfo
     double seconds() const { return videoDuration > 0 ? videoDuration : duration; }
 };
 
-// How far into a recording its first key frame is looked for.
-constexpr double kHeadSeconds = 30;
+// How far into a recording its first key frame is looked for: twice the
+// longest groups of pictures broadcast (6 s), and no more, as the probe
+// reads these seconds' bytes when the recording is chosen, over a network
+// share too.
+constexpr double kHeadSeconds = 12;
 
 // ffprobe -of json -show_format -show_streams [-count_packets] output; with
 // -show_entries packet=stream_index,pts_time,duration_time, each stream's

@@ -1,7 +1,6 @@
 #include "process/PictureHashes.h"
 
 #include "core/Diagnostics.h"
-
 #include "core/PacketTimes.h"
 
 #include "process/ChildSetup.h"
