@@ -51,7 +51,7 @@ for kind in "${kinds[@]}"; do
   [ -s "$rec" ] || bash "$here/tests/make_recording.sh" "${opts[@]}" "$rec" "$layout"
   dir="$work/$kind"; mkdir -p "$dir"
   cp --reflink=auto "$rec" "$dir/rec.ts"
-  frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/rec.ts" | head -n 1 | tr -dc 0-9)
+  frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$dir/rec.ts" | sed -n 1p | tr -dc 0-9)
   # Breaks whose edges lie inside groups of pictures: 30.4-41.7 s and
   # 72.2-83.3 s of the recording's 114 s (a second between parts).
   printf 'FILE PROCESSING COMPLETE %s FRAMES AT 2500\n-------------------\n760\t1042\n1805\t2082\n' "$frames" > "$dir/rec.txt"
@@ -67,7 +67,7 @@ for kind in "${kinds[@]}"; do
   copy="$dir/rec.clean.ts"
   kept=0; errs=0
   if [ -s "$copy" ]; then
-    kept=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$copy" | head -n 1 | tr -dc 0-9)
+    kept=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets -of csv=p=0 "$copy" | sed -n 1p | tr -dc 0-9)
     errs=$(ffmpeg -nostdin -v error -i "$copy" -map 0:v -f null - 2>&1 | wc -l)
   fi
   recerrs=$(ffmpeg -nostdin -v error -i "$dir/rec.ts" -map 0:v -f null - 2>&1 | wc -l)
