@@ -198,14 +198,10 @@ MediaInfo parseProbe(const QByteArray &json)
     info.start = formatStart.isString() && formatStart.toString() != QLatin1String("N/A")
                      ? number(formatStart)
                      : info.videoStart;
-    // A recording that starts inside a group of pictures (a recorder that
-    // tuned in mid-stream): the H.264 and MPEG-2 decoders show nothing
-    // before its first key frame, so the detector counts its frames from
-    // there (measured: comskip's and ffmpeg's first picture of such
-    // recordings is their first key frame's), where the HEVC decoder shows
-    // the pictures before it, made from missing references, and the
-    // detector counts from the first packet on. A key frame further on than
-    // the head read is no start anybody decodes from; an earlier one is a
+    // A recording tuned in mid-group: the H.264 and MPEG-2 decoders show
+    // nothing before its first key frame, and the detector counts from there
+    // (measured with comskip and ffmpeg); the HEVC decoder shows the pictures
+    // before it, and the detector counts them. An earlier key frame is a
     // clock gone round.
     const bool shownFromKey = info.videoCodec == QLatin1String("h264")
                               || info.videoCodec == QLatin1String("mpeg2video")
@@ -482,10 +478,6 @@ std::optional<double> scanFfmpegProgress(QStringView chunk)
     }
     return found;
 }
-
-} // namespace media
-
-namespace media {
 
 double recordingSeconds(const MediaInfo &info, int detectorFrames, float detectorFps)
 {
