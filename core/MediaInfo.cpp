@@ -203,12 +203,16 @@ MediaInfo parseProbe(const QByteArray &json)
     // (measured with comskip and ffmpeg); the HEVC decoder shows the pictures
     // before it, and the detector counts them. An earlier key frame is a
     // clock gone round.
-    const bool shownFromKey = info.videoCodec == QLatin1String("h264")
-                              || info.videoCodec == QLatin1String("mpeg2video")
-                              || info.videoCodec == QLatin1String("mpeg1video");
-    if (shownFromKey && firstKey > info.videoStart && firstKey - info.videoStart < kHeadSeconds)
+    if (shownFromKeyFrame(info.videoCodec) && firstKey > info.videoStart
+        && firstKey - info.videoStart < kHeadSeconds)
         info.videoStart = firstKey;
     return info;
+}
+
+bool shownFromKeyFrame(const QString &codec)
+{
+    return codec == QLatin1String("h264") || codec == QLatin1String("mpeg2video")
+           || codec == QLatin1String("mpeg1video");
 }
 
 QStringList dispositionOptions(const MediaInfo &recording)

@@ -83,6 +83,9 @@ constexpr double kHeadSeconds = 12;
 // kHeadSeconds) say where the picture starts: for H.264 and MPEG-2, at its
 // first key frame.
 MediaInfo parseProbe(const QByteArray &json);
+// Whether the codec's decoder shows nothing before a recording's first key
+// frame (H.264, MPEG-1/2), where the detector's count of frames begins.
+bool shownFromKeyFrame(const QString &codec);
 
 // ffmpeg options that give the copy's streams the roles the recording's
 // have ("-disposition:a:1 visual_impaired"): its concat input drops them.

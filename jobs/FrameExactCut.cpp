@@ -169,6 +169,26 @@ void FrameExactCut::ended(int rc)
         return;
     }
     if (m_stage == Stage::Probe) {
+        // The probe looked for the first key frame in the first seconds
+        // only. One further on leaves the place the detector counts from
+        // unknown, and a copy placed from the first timestamp would be off
+        // by every picture before it, unseen by its check.
+        const qsizetype key = m_probeOut.indexOf("|flags=K");
+        const qsizetype line = key < 0 ? -1 : m_probeOut.lastIndexOf('\n', key) + 1;
+        const qsizetype pts = line < 0 ? -1 : m_probeOut.indexOf("|pts=", line);
+        if (pts >= 0 && pts < key && media::shownFromKeyFrame(m_info.videoCodec)) {
+            const double in =
+                m_probeOut.mid(pts + 5, m_probeOut.indexOf('|', pts + 5) - pts - 5).toDouble() / 90000
+                - m_info.videoStart;
+            if (in > media::kHeadSeconds) {
+                m_problem =
+                    QStringLiteral("its first key frame comes %1 s after its first picture, too far in to "
+                                   "know where the detector's count of frames starts")
+                        .arg(in, 0, 'f', 1);
+                emit indexed(false);
+                return;
+            }
+        }
         for (const QByteArray &line : m_probeOut.split('\n')) {
             if (!line.startsWith("stream|"))
                 continue;
