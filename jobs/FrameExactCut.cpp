@@ -83,6 +83,7 @@ void FrameExactCut::cancel()
 void FrameExactCut::index()
 {
     m_probeOut.clear();
+    m_packets.clear();
     m_traceOut.clear();
     m_traceKept.clear();
     runProbe();
@@ -173,13 +174,11 @@ void FrameExactCut::ended(int rc)
         // only. One further on leaves the place the detector counts from
         // unknown, and a copy placed from the first timestamp would be off
         // by every picture before it, unseen by its check.
-        const qsizetype key = m_probeOut.indexOf("|flags=K");
-        const qsizetype line = key < 0 ? -1 : m_probeOut.lastIndexOf('\n', key) + 1;
-        const qsizetype pts = line < 0 ? -1 : m_probeOut.indexOf("|pts=", line);
-        if (pts >= 0 && pts < key && media::shownFromKeyFrame(m_info.videoCodec)) {
-            const double in =
-                m_probeOut.mid(pts + 5, m_probeOut.indexOf('|', pts + 5) - pts - 5).toDouble() / 90000
-                - m_info.videoStart;
+        m_packets = media::parseVideoPackets(m_probeOut);
+        const auto key = std::find_if(m_packets.cbegin(), m_packets.cend(),
+                                      [](const media::VideoPacket &p) { return p.key; });
+        if (key != m_packets.cend() && media::shownFromKeyFrame(m_info.videoCodec)) {
+            const double in = double(key->pts) / kClock - m_info.videoStart;
             if (in > media::kHeadSeconds) {
                 m_problem =
                     QStringLiteral("its first key frame comes %1 s after its first picture, too far in to "
@@ -228,7 +227,8 @@ void FrameExactCut::ended(int rc)
 
 void FrameExactCut::finishIndex()
 {
-    std::vector<media::VideoPacket> packets = media::parseVideoPackets(m_probeOut);
+    std::vector<media::VideoPacket> packets = std::move(m_packets);
+    m_packets.clear();
     m_probeOut.clear();
     media::markCleanStarts(packets, m_traceKept, m_stream.codec);
     m_traceKept.clear();

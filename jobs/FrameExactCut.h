@@ -83,6 +83,7 @@ private:
     enum class Stage { Probe, Trace } m_stage = Stage::Probe;
     QProcess *m_process = nullptr;
     QByteArray m_probeOut;
+    std::vector<media::VideoPacket> m_packets; // the index, read from m_probeOut
     QByteArray m_traceOut;
     QByteArray m_traceKept;
     Stream m_stream;
