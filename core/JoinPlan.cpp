@@ -212,6 +212,22 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         return r < n && ptsAt(r) == pts ? shown[size_t(r)] : -1;
     };
     const auto posAt = [&](qint64 i) { return ceilPos[size_t(std::min(i, n))]; };
+    // Where to read from to have the key frame `key` with its own time. A
+    // key frame that begins inside a packet started by an earlier picture
+    // carries no time: the demuxer counts one on from the pictures before
+    // it, and counts them right only after a sequence header has told it
+    // how far B-frames are shown late. Started within the group before,
+    // it was measured a B-frame's delay late (0.12 s at 25 fps), so such a
+    // read starts at the key frame before, whose header it then meets.
+    const auto readFrom = [&](qint64 key) {
+        qint64 at = key;
+        if (readBefore > 0 && packets[size_t(key)].pos < 0) {
+            const auto k = std::lower_bound(keys.begin(), keys.end(), key);
+            if (k != keys.begin())
+                at = *(k - 1);
+        }
+        return floorPos[size_t(std::max<qint64>(0, at - readBefore))];
+    };
     // The bytes to decode the pictures [from, to): from the key frame that
     // the first of them needs (the one before, where it is a leading
     // picture of an open group) to a little past the last one, as a frame
@@ -230,7 +246,7 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         for (qint64 i = *k; i < n; ++i)
             if (packets[size_t(i)].pts < to)
                 last = i;
-        piece.byteFrom = floorPos[size_t(std::max<qint64>(0, *k - readBefore))];
+        piece.byteFrom = readFrom(*k);
         piece.byteTo = std::max(posAt(std::min(n, last + 3)), piece.byteFrom + 1);
         return piece;
     };
@@ -355,7 +371,7 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         copy.copy = true;
         copy.from = start;
         copy.to = until;
-        copy.byteFrom = floorPos[size_t(std::max<qint64>(0, k1 - readBefore))];
+        copy.byteFrom = readFrom(k1);
         copy.byteTo = std::max(posAt(std::min(n, kL + 2)), copy.byteFrom + 1);
         s.pieces << copy;
         if (until < s.to) {
