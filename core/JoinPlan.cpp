@@ -215,14 +215,18 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
     // Where to read from to have the key frame `key` with its own time. A
     // key frame that begins inside a packet started by an earlier picture
     // carries no time: the demuxer counts one on from the pictures before
-    // it, and counts them right only after a sequence header has told it
-    // how far B-frames are shown late. Started within the group before,
-    // it was measured a B-frame's delay late (0.12 s at 25 fps), so such a
-    // read starts at the key frame before, whose header it then meets.
+    // it, and counts as the whole file's reading does only from a picture
+    // that carries its own time and a sequence header, which tells it how
+    // far B-frames are shown late. Started anywhere else it was measured
+    // a picture or three out (0.12 s at 25 fps; three black pictures at
+    // 176x120, packed a dozen to a packet), so such a read starts at the
+    // last key frame before with a packet of its own.
     const auto readFrom = [&](qint64 key) {
         qint64 at = key;
         if (readBefore > 0 && packets[size_t(key)].pos < 0) {
-            const auto k = std::lower_bound(keys.begin(), keys.end(), key);
+            auto k = std::upper_bound(keys.begin(), keys.end(), key);
+            while (k != keys.begin() && packets[size_t(*(k - 1))].pos < 0)
+                --k;
             if (k != keys.begin())
                 at = *(k - 1);
         }

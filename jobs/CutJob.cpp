@@ -222,6 +222,8 @@ void CutJob::runExactStep()
     }
     if (m_exactStep > 0 && total > 0)
         emit progress(100.0 * done / total);
+    if (m_exactStep == m_exact->commands().size() - 1 && !m_exact->readyToJoin())
+        logLine(QStringLiteral("runExactStep: a piece too short to be read could not be lengthened"));
     logLine(QStringLiteral("runExactStep: ") + m_exact->commands().at(m_exactStep).join(QLatin1Char(' ')));
     runTool(m_exact->commands().at(m_exactStep));
 }

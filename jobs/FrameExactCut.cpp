@@ -339,6 +339,7 @@ void FrameExactCut::makeCommands()
 {
     m_commands.clear();
     m_commandSeconds.clear();
+    m_pieces.clear();
     const double half = double(m_plan.frameTicks) / 2 / kClock;
     const bool sound = !m_info.audio.isEmpty()
                        || (m_info.subtitleStreams > 0 && m_container == media::Container::TransportStream);
@@ -374,6 +375,7 @@ void FrameExactCut::makeCommands()
               << QStringLiteral("-mpegts_copyts") << QStringLiteral("1") << QStringLiteral("-f")
               << QStringLiteral("mpegts") << QStringLiteral("file:") + QDir(m_workDir).filePath(name);
             m_commands << c;
+            m_pieces << name;
             m_commandSeconds << (p.copy ? 0.02 : 1.0) * double(p.to - p.from) / kClock;
             videoList += "file '" + name.toUtf8() + "'\nduration "
                          + seconds(double(p.to - p.from) / kClock).toUtf8() + '\n';
@@ -409,6 +411,7 @@ void FrameExactCut::makeCommands()
           << QStringLiteral("1") << QStringLiteral("-f") << QStringLiteral("mpegts")
           << QStringLiteral("file:") + QDir(m_workDir).filePath(name);
         m_commands << c;
+        m_pieces << name;
         m_commandSeconds << 0.02 * length;
         soundList += "file '" + name.toUtf8() + "'\ninpoint 0\n"
                      + (toTheEnd ? QByteArray() : "outpoint " + seconds(length).toUtf8() + '\n');
@@ -443,4 +446,30 @@ void FrameExactCut::makeCommands()
          << QStringLiteral("-f") << media::muxerName(m_container) << QStringLiteral("file:") + m_output;
     m_commands << join;
     m_commandSeconds << 0.05 * media::totalLength(m_kept);
+}
+
+bool FrameExactCut::readyToJoin() const
+{
+    // ffmpeg takes a file for a transport stream only once it has seen ten
+    // packets' sync bytes: a piece of a few black pictures encoded anew can
+    // be fewer (8 packets for three at 176x120), which the join read as an
+    // empty program stream and ended the copy at. Null packets, which every
+    // reader passes over, make up the count.
+    constexpr qint64 kPacket = 188;
+    constexpr qint64 kFewest = 16 * kPacket;
+    QByteArray null(kPacket, char(0xff));
+    null[0] = 0x47;
+    null[1] = 0x1f;
+    null[3] = 0x10;
+    for (const QString &name : m_pieces) {
+        QFile piece(QDir(m_workDir).filePath(name));
+        if (piece.size() >= kFewest)
+            continue;
+        if (!piece.open(QIODevice::Append))
+            return false;
+        while (piece.size() < kFewest)
+            if (piece.write(null) != kPacket)
+                return false;
+    }
+    return true;
 }

@@ -47,6 +47,9 @@ public:
     // progress row.
     const QList<QStringList> &commands() const { return m_commands; }
     const QList<double> &commandSeconds() const { return m_commandSeconds; }
+    // Called once every piece is written, before the last run joins them:
+    // false when a piece could not be made readable to the join.
+    bool readyToJoin() const;
     // The copy's re-encoded stretches, in seconds from its first picture:
     // where a picture of the copy is not the recording's own bit for bit.
     QList<media::Span> reencodedRanges() const { return media::reencodedInCopy(m_plan); }
@@ -91,4 +94,5 @@ private:
     QString m_problem;
     QList<QStringList> m_commands;
     QList<double> m_commandSeconds;
+    QStringList m_pieces; // the files the join reads
 };

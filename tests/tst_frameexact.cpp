@@ -123,6 +123,13 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ps")}
         << "mpg" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+    // Black pictures of 82 bytes: the piece encoded anew at the end of the
+    // first span is two of them, fewer packets than ffmpeg needs to
+    // take a file for a transport stream.
+    QTest::newRow("mpeg2 ps, a piece of a few black pictures")
+        << QStringList{QStringLiteral("-r"), QStringLiteral("25"), QStringLiteral("-s"),
+                       QStringLiteral("176x120")}
+        << "mpg" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
     QTest::newRow("mpeg2 ts interlaced open gop")
         << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
@@ -227,12 +234,16 @@ void TestFrameExact::testPicturesAtEveryEdge()
     for (qsizetype j = 0; j < copy.thumbs.size() && j < expected.size(); ++j) {
         const int e = expected.at(j);
         // Where it is best like the recording, among the pictures around
-        // its place: its own, or one next to it.
+        // its place: its own, or one next to it. Of pictures alike (a run
+        // of black ones), the nearest.
         int best = e;
-        for (int k = std::max(0, e - 3); k <= std::min(774, e + 3); ++k)
-            if (difference(copy.thumbs.at(j), source.thumbs.at(k))
-                < difference(copy.thumbs.at(j), source.thumbs.at(best)) - 0.01)
+        for (int d : {-1, 1, -2, 2, -3, 3}) {
+            const int k = e + d;
+            if (k >= 0 && k <= 774
+                && difference(copy.thumbs.at(j), source.thumbs.at(k))
+                       < difference(copy.thumbs.at(j), source.thumbs.at(best)) - 0.01)
                 best = k;
+        }
         QVERIFY2(std::abs(best - e) <= 1 && difference(copy.thumbs.at(j), source.thumbs.at(best)) < 3,
                  qPrintable(QStringLiteral("picture %1 of the copy is most like %2 of the recording (%3 "
                                            "apart), not %4")
