@@ -16,8 +16,8 @@ qint64 timeStamp(const uchar *b)
 bool TsScan::findStride(QByteArrayView bytes)
 {
     // Three sync bytes in a row, either way, at the start.
-    for (const int stride : {188, 192}) {
-        const int sync = stride - 188;
+    for (const int stride : {media::kTsPacket, media::kTsPacket + 4}) {
+        const int sync = stride - media::kTsPacket;
         if (bytes.size() >= 3 * stride && bytes.at(sync) == 0x47 && bytes.at(sync + stride) == 0x47
             && bytes.at(sync + 2 * stride) == 0x47) {
             m_stride = stride;
@@ -48,7 +48,7 @@ void TsScan::feed(QByteArrayView bytes)
     }
     if (m_stride < 0)
         return;
-    const int sync = m_stride - 188;
+    const int sync = m_stride - media::kTsPacket;
     qsizetype at = 0;
     while (at + m_stride <= bytes.size()) {
         const auto *p = reinterpret_cast<const uchar *>(bytes.data() + at + sync);
@@ -78,7 +78,7 @@ void TsScan::packet(const uchar *p, qint64 pos)
         randomAccess = length > 0 && (p[5] & 0x40);
         payload = 5 + length;
     }
-    if (!(control & 1) || payload + 14 > 188)
+    if (!(control & 1) || payload + 14 > media::kTsPacket)
         return;
     const uchar *pes = p + payload;
     if (pes[0] != 0 || pes[1] != 0 || pes[2] != 1)

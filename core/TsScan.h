@@ -15,6 +15,11 @@
 
 #include <limits>
 
+namespace media {
+// A transport stream's packet, without the timecode .m2ts puts in front.
+inline constexpr int kTsPacket = 188;
+} // namespace media
+
 class TsScan
 {
 public:

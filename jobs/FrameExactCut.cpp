@@ -1,6 +1,7 @@
 #include "jobs/FrameExactCut.h"
 
 #include "core/Diagnostics.h"
+#include "core/TsScan.h"
 
 #include <QDir>
 #include <QFile>
@@ -455,9 +456,8 @@ bool FrameExactCut::readyToJoin() const
     // be fewer (8 packets for three at 176x120), which the join read as an
     // empty program stream and ended the copy at. Null packets, which every
     // reader passes over, make up the count.
-    constexpr qint64 kPacket = 188;
-    constexpr qint64 kFewest = 16 * kPacket;
-    QByteArray null(kPacket, char(0xff));
+    constexpr qint64 kFewest = 16 * media::kTsPacket;
+    QByteArray null(media::kTsPacket, char(0xff));
     null[0] = 0x47;
     null[1] = 0x1f;
     null[3] = 0x10;
@@ -468,7 +468,7 @@ bool FrameExactCut::readyToJoin() const
         if (!piece.open(QIODevice::Append))
             return false;
         while (piece.size() < kFewest)
-            if (piece.write(null) != kPacket)
+            if (piece.write(null) != null.size())
                 return false;
     }
     return true;
