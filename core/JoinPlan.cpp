@@ -25,7 +25,7 @@ bool toInt(QByteArrayView field, qint64 &value)
 
 } // namespace
 
-std::vector<VideoPacket> parseVideoPackets(QByteArrayView text)
+std::vector<VideoPacket> parseVideoPackets(QByteArrayView text, int stream)
 {
     std::vector<VideoPacket> packets;
     qint64 wraps = 0;
@@ -50,6 +50,8 @@ std::vector<VideoPacket> parseVideoPackets(QByteArrayView text)
             return toInt(line.sliced(from, to - from), value);
         };
         VideoPacket p;
+        if (qint64 index = -1; stream >= 0 && (!field("stream_index", index) || index != stream))
+            continue;
         qint64 dts = 0;
         if (!field("pts", p.pts))
             continue;
@@ -135,7 +137,7 @@ void markCleanStarts(std::vector<VideoPacket> &packets, QByteArrayView trace, co
 }
 
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
-                   double seconds, qint64 fileSize, int readBefore)
+                   double seconds, qint64 fileSize, int readBefore, const std::vector<VideoPacket> &others)
 {
     JoinPlan plan;
     plan.origin = std::llround(videoStart * kClock);
@@ -279,6 +281,38 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
                 }
             s.soundByteFrom = first < n ? floorPos[size_t(std::max<qint64>(0, first - readBefore))] : 0;
             s.soundByteTo = last >= 0 ? posAt(std::min(n, last + 2)) : fileSize;
+            // A muxer may carry the sound further from its pictures than
+            // that: ffmpeg's program streams at 720x576 hold it 4.4 s ahead,
+            // and a read of the pictures' bytes began 1.5 s into the span's
+            // sound. The sound's own packets say where it lies; those of the
+            // same times from further off in the file (a clock that jumped
+            // back) are not the span's.
+            constexpr qint64 reach = 20 * kClock;
+            qint64 near = n, far = -1;
+            for (qint64 i = 0; i < n; ++i)
+                if (const qint64 t = packets[size_t(i)].pts; t >= s.from - reach && t < s.to + reach) {
+                    near = std::min(near, i);
+                    far = i;
+                }
+            const qint64 lowest = near < n ? floorPos[size_t(near)] : 0;
+            const qint64 highest = far >= 0 ? posAt(far + 1) : fileSize;
+            qint64 lastOther = -1;
+            for (const VideoPacket &p : others)
+                if (p.pos >= lowest && p.pos < highest && p.pts >= s.from - fd && p.pts < s.to + fd) {
+                    s.soundByteFrom = std::min(s.soundByteFrom, p.pos);
+                    lastOther = std::max(lastOther, p.pos);
+                }
+            if (lastOther >= s.soundByteTo) {
+                // To the start of whatever comes after that packet.
+                qint64 next = fileSize;
+                for (const VideoPacket &p : others)
+                    if (p.pos > lastOther)
+                        next = std::min(next, p.pos);
+                const auto after = std::upper_bound(ceilPos.begin(), ceilPos.end(), lastOther);
+                if (after != ceilPos.end())
+                    next = std::min(next, *after);
+                s.soundByteTo = next;
+            }
         }
 
         // The first key frame a copy may start at, and the last key frame

@@ -39,7 +39,9 @@ struct VideoPacket
 // The "packet|pts=…|dts=…|pos=…|flags=K_" lines of `ffprobe -select_streams
 // v:0 -show_entries packet=pts,dts,pos,flags -of compact`, in decode order.
 // The 33-bit clock is unwrapped; packets without a time are left out.
-std::vector<VideoPacket> parseVideoPackets(QByteArrayView text);
+// With stream given, the lines carry stream_index= and only that stream's
+// are read, of any kind.
+std::vector<VideoPacket> parseVideoPackets(QByteArrayView text, int stream = -1);
 
 // The key packets' first slice as `trace_headers` tells it (the log of
 // `-bsf:v noise=drop=not(key),trace_headers`): marks the key packets that a
@@ -101,8 +103,11 @@ struct JoinPlan
 // of the one before (a program stream): a demuxer started there gives the
 // first picture the time of the packet it starts in, which is its
 // predecessor's. The pictures read too many are left out by time.
+// others: the packets of every other stream (sound, subtitles), each with
+// its time on the same clock and its place, in any order.
 JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &kept, double videoStart,
-                   double seconds, qint64 fileSize, int readBefore = 0);
+                   double seconds, qint64 fileSize, int readBefore = 0,
+                   const std::vector<VideoPacket> &others = {});
 
 // How a demuxer started at byte `from` of the recording counts the clock
 // (demuxerClockAt): the first picture's packet from there on stands for

@@ -276,6 +276,29 @@ std::optional<double> packetShift(const QList<HashedPacket> &copy, int copyStrea
     return shift;
 }
 
+namespace {
+
+// The longest stretch between two packets of the stream read in `read`
+// that reaches into `reach`. Where the read starts or ends says nothing: a
+// probe that seeks to a place on the picture's clock reads the sound from
+// as far on as the muxer carries it ahead of its picture, and stops at the
+// first picture past the end.
+double longestSilence(const QList<HashedPacket> &packets, int stream, Span read, Span reach)
+{
+    QList<double> times;
+    for (const HashedPacket &p : packets)
+        if (p.stream == stream && p.time >= read.start && p.time <= read.end)
+            times << p.time;
+    std::sort(times.begin(), times.end());
+    double longest = 0;
+    for (qsizetype i = 1; i < times.size(); ++i)
+        if (times.at(i) > reach.start && times.at(i - 1) < reach.end)
+            longest = std::max(longest, times.at(i) - times.at(i - 1));
+    return longest;
+}
+
+} // namespace
+
 SoundAtCuts soundMovedAtCuts(const MediaInfo &recording, const MediaInfo &copy,
                              const QList<StreamPair> &pairs, const QList<HashedPacket> &recordingPackets,
                              const QList<HashedPacket> &copyPackets, const QList<CutWindows> &windows,
@@ -305,6 +328,19 @@ SoundAtCuts soundMovedAtCuts(const MediaInfo &recording, const MediaInfo &copy,
             if (recording.streams.at(pair.recording).type != QLatin1String("audio"))
                 continue;
             const QString name = tracks > 1 ? trackName(recording, pair.recording) : QStringLiteral("sound");
+            // Sound left out at a join moves nothing that remains: its
+            // packets are measured in step around a hole.
+            const int copyIndex = copy.streams.at(pair.copy).index;
+            const int recordingIndex = recording.streams.at(pair.recording).index;
+            const double hole =
+                longestSilence(copyPackets, copyIndex, {w.copy.start - kReadBeforeCut, w.copy.end},
+                               {w.copy.start - 0.1, w.copy.end});
+            const double own = longestSilence(recordingPackets, recordingIndex, w.recording, w.recording);
+            if (hole > own + limit && hole - own > worstBy) {
+                worstBy = hole - own;
+                result.problem =
+                    QStringLiteral("%1 missing for %2 s at cut %3").arg(name, ms(hole)).arg(k + 1);
+            }
             const std::optional<double> sound = picture ? shiftOf(pair, w, *picture) : std::nullopt;
             if (!sound) {
                 result.unmeasured << QStringLiteral("%1 at cut %2").arg(name).arg(k + 1);

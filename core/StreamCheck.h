@@ -93,6 +93,13 @@ struct CutWindows
     Span recording;
 };
 
+// How long before each cut the copy's packets are read as well: a hole in
+// the sound across the join shows only with the packets on both sides,
+// and a muxer may carry the sound seconds ahead of its picture (ffmpeg's
+// program streams 4.4 s at 720x576), so that a read started on the
+// picture's clock finds the sound from that far on.
+inline constexpr double kReadBeforeCut = 6.0;
+
 // The windows after each cut between the kept spans, on each file's own
 // clock: the copy's from copyStart, the recording's from recordingStart
 // (where the spans' times count from).
@@ -110,7 +117,9 @@ std::optional<double> packetShift(const QList<HashedPacket> &copy, int copyStrea
 struct SoundAtCuts
 {
     // "sound 0.31 s behind its picture after cut 2", for the worst one
-    // beyond the limit; empty when every one measured is in step.
+    // beyond the limit, or "sound missing for 1.49 s at cut 1" where the
+    // copy's sound breaks off for longer than the recording's does there;
+    // empty when every one measured is in step and whole.
     QString problem;
     // Where the copy's packets were not found in the recording (a cutter
     // that packs the stream anew), so nothing could be said: "sound track

@@ -135,7 +135,7 @@ void CopyCheck::probeStreams()
                        : media::cutWindows(m_in.kept, copy.times.front(), m_media->info()->videoStart);
     QList<media::Span> copyWindows, recordingWindows;
     for (const media::CutWindows &w : std::as_const(m_cutWindows)) {
-        copyWindows << w.copy;
+        copyWindows << media::Span{w.copy.start - media::kReadBeforeCut, w.copy.end};
         recordingWindows << w.recording;
     }
     m_copyProbe.startWithTail(m_tools.ffprobe, m_in.copy, copy.times.back() - kTailSeconds, copyWindows);

@@ -105,15 +105,18 @@ void FrameExactCut::runProbe()
             ended(-3);
     });
     // A program stream's B-frames may come without a time of their own;
-    // every reader of the recording here makes them up alike.
-    m_process->start(m_request.tools.ffprobe,
-                     {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-fflags"),
-                      QStringLiteral("+genpts"), QStringLiteral("-select_streams"), QStringLiteral("v:0"),
-                      QStringLiteral("-show_entries"),
-                      QStringLiteral("packet=pts,dts,pos,flags:stream=codec_name,profile,level,pix_fmt,"
-                                     "field_order,color_range,color_space,color_transfer,color_primaries"),
-                      QStringLiteral("-of"), QStringLiteral("compact"),
-                      QStringLiteral("file:") + QFileInfo(m_request.recording).absoluteFilePath()});
+    // every reader of the recording here makes them up alike. Every
+    // stream's packets are listed: where the sound lies in the file is
+    // where the sound pieces read.
+    m_process->start(
+        m_request.tools.ffprobe,
+        {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-fflags"), QStringLiteral("+genpts"),
+         QStringLiteral("-show_entries"),
+         QStringLiteral("packet=stream_index,pts,dts,pos,flags:stream=index,codec_type,codec_name,"
+                        "profile,level,pix_fmt,field_order,color_range,color_space,"
+                        "color_transfer,color_primaries"),
+         QStringLiteral("-of"), QStringLiteral("compact"),
+         QStringLiteral("file:") + QFileInfo(m_request.recording).absoluteFilePath()});
 }
 
 void FrameExactCut::runTrace()
@@ -175,7 +178,9 @@ void FrameExactCut::ended(int rc)
         // only. One further on leaves the place the detector counts from
         // unknown, and a copy placed from the first timestamp would be off
         // by every picture before it, unseen by its check.
-        m_packets = media::parseVideoPackets(m_probeOut);
+        readStreams();
+        if (m_stream.index >= 0)
+            m_packets = media::parseVideoPackets(m_probeOut, m_stream.index);
         const auto key = std::find_if(m_packets.cbegin(), m_packets.cend(),
                                       [](const media::VideoPacket &p) { return p.key; });
         if (key != m_packets.cend() && media::shownFromKeyFrame(m_info.videoCodec)) {
@@ -189,35 +194,6 @@ void FrameExactCut::ended(int rc)
                 return;
             }
         }
-        for (const QByteArray &line : m_probeOut.split('\n')) {
-            if (!line.startsWith("stream|"))
-                continue;
-            for (const QByteArray &pair : line.split('|')) {
-                const qsizetype eq = pair.indexOf('=');
-                if (eq < 0)
-                    continue;
-                const QByteArray key = pair.left(eq);
-                const QString value = QString::fromUtf8(pair.mid(eq + 1));
-                if (key == "codec_name")
-                    m_stream.codec = value;
-                else if (key == "profile")
-                    m_stream.profile = value;
-                else if (key == "level")
-                    m_stream.level = value.toInt();
-                else if (key == "pix_fmt")
-                    m_stream.pixFmt = value;
-                else if (key == "field_order")
-                    m_stream.fieldOrder = value;
-                else if (key == "color_range")
-                    m_stream.colorRange = value;
-                else if (key == "color_space")
-                    m_stream.colorSpace = value;
-                else if (key == "color_transfer")
-                    m_stream.colorTransfer = value;
-                else if (key == "color_primaries")
-                    m_stream.colorPrimaries = value;
-            }
-        }
         if (m_stream.codec == QLatin1String("h264") || m_stream.codec == QLatin1String("hevc")) {
             runTrace();
             return;
@@ -226,11 +202,57 @@ void FrameExactCut::ended(int rc)
     finishIndex();
 }
 
+void FrameExactCut::readStreams()
+{
+    // The first picture stream is the one cut; the others' packets are
+    // only placed.
+    m_stream = Stream();
+    m_others.clear();
+    for (const QByteArray &line : m_probeOut.split('\n')) {
+        if (!line.startsWith("stream|"))
+            continue;
+        Stream stream;
+        QString type;
+        for (const QByteArray &pair : line.split('|')) {
+            const qsizetype eq = pair.indexOf('=');
+            if (eq < 0)
+                continue;
+            const QByteArray key = pair.left(eq);
+            const QString value = QString::fromUtf8(pair.mid(eq + 1));
+            if (key == "index")
+                stream.index = value.toInt();
+            else if (key == "codec_type")
+                type = value;
+            else if (key == "codec_name")
+                stream.codec = value;
+            else if (key == "profile")
+                stream.profile = value;
+            else if (key == "level")
+                stream.level = value.toInt();
+            else if (key == "pix_fmt")
+                stream.pixFmt = value;
+            else if (key == "field_order")
+                stream.fieldOrder = value;
+            else if (key == "color_range")
+                stream.colorRange = value;
+            else if (key == "color_space")
+                stream.colorSpace = value;
+            else if (key == "color_transfer")
+                stream.colorTransfer = value;
+            else if (key == "color_primaries")
+                stream.colorPrimaries = value;
+        }
+        if (type == QLatin1String("video") && m_stream.index < 0)
+            m_stream = stream;
+        else if (stream.index >= 0)
+            m_others << stream.index;
+    }
+}
+
 void FrameExactCut::finishIndex()
 {
     std::vector<media::VideoPacket> packets = std::move(m_packets);
     m_packets.clear();
-    m_probeOut.clear();
     media::markCleanStarts(packets, m_traceKept, m_stream.codec);
     m_traceKept.clear();
     const QString codec = m_stream.codec;
@@ -240,9 +262,15 @@ void FrameExactCut::finishIndex()
         emit indexed(false);
         return;
     }
+    std::vector<media::VideoPacket> others;
+    for (const int index : std::as_const(m_others)) {
+        const std::vector<media::VideoPacket> one = media::parseVideoPackets(m_probeOut, index);
+        others.insert(others.end(), one.cbegin(), one.cend());
+    }
+    m_probeOut.clear();
     m_plan =
         media::planJoins(packets, m_kept, m_info.videoStart, m_seconds, QFileInfo(m_request.recording).size(),
-                         m_info.formatName == QLatin1String("mpegts") ? 0 : 2);
+                         m_info.formatName == QLatin1String("mpegts") ? 0 : 2, others);
     if (!m_plan.problem.isEmpty()) {
         m_problem = m_plan.problem;
         emit indexed(false);

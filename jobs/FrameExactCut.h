@@ -66,10 +66,12 @@ private:
     {
         QString codec, profile, pixFmt, fieldOrder, colorRange, colorSpace, colorTransfer, colorPrimaries;
         int level = -1;
+        int index = -1;
     };
     void runProbe();
     void runTrace();
     void ended(int rc);
+    void readStreams();
     void finishIndex();
     void makeCommands();
     QStringList encoderOptions(bool onePicture) const;
@@ -90,6 +92,7 @@ private:
     QByteArray m_traceOut;
     QByteArray m_traceKept;
     Stream m_stream;
+    QList<int> m_others; // the streams beside the picture cut
     media::JoinPlan m_plan;
     QString m_problem;
     QList<QStringList> m_commands;

@@ -91,6 +91,7 @@ private slots:
     void testEdges_data();
     void testEdges();
     void testAcrossTheClockWrap();
+    void testSoundCarriedAhead();
     void testReencodedRangesInCopy();
 };
 
@@ -218,6 +219,52 @@ void TestJoinPlan::testAcrossTheClockWrap()
     QVERIFY(!pieces.at(2).clock.turnAdded);
     QCOMPARE(pieces.at(2).clock.shift, wrap);
     checkPieces(packets, plan, 0);
+}
+
+void TestJoinPlan::testSoundCarriedAhead()
+{
+    // 30 s of pictures, a key frame every 12, each 10000 bytes; the sound
+    // in 24 ms packets carried 4.4 s ahead of its picture in the file, as
+    // ffmpeg muxes a program stream at 720x576.
+    QByteArray list;
+    QList<std::pair<qint64, qint64>> sound; // time, place
+    for (int i = 0; i < 750; ++i) {
+        const QByteArray pts = QByteArray::number(45000 + i * 3600);
+        list += "packet|stream_index=0|pts=" + pts + "|dts=" + pts + "|pos=" + QByteArray::number(i * 10000)
+                + "|flags=" + (i % 12 == 0 ? "K_" : "__") + '\n';
+    }
+    for (qint64 t = 45000; t < 45000 + 30 * 90000; t += 2160) {
+        const qint64 pos = std::max<qint64>(0, (t - 45000 - 396000) * 10000 / 3600) + 5000;
+        sound.append({t, pos});
+        list += "packet|stream_index=1|pts=" + QByteArray::number(t) + "|dts=" + QByteArray::number(t)
+                + "|pos=" + QByteArray::number(pos) + "|flags=K_\n";
+    }
+    std::vector<VideoPacket> packets = parseVideoPackets(list, 0);
+    const std::vector<VideoPacket> others = parseVideoPackets(list, 1);
+    QCOMPARE(packets.size(), size_t(750));
+    QCOMPARE(others.size(), size_t(sound.size()));
+    markCleanStarts(packets, {}, QStringLiteral("mpeg2video"));
+    const JoinPlan plan =
+        planJoins(packets, {Span{0, 12.96}, Span{18.96, 30}}, 0.5, 30, 7'500'000, 2, others);
+    QVERIFY2(plan.problem.isEmpty(), qPrintable(plan.problem));
+    QCOMPARE(plan.spans.size(), 2);
+    for (const SpanPlan &s : plan.spans) {
+        // Every packet of the span's sound lies in the bytes read, and the
+        // read does not start at the file's start for a span in its middle.
+        qint64 first = -1, last = -1;
+        for (const auto &[t, pos] : std::as_const(sound))
+            if (t >= s.from && t < s.to) {
+                first = first < 0 ? pos : first;
+                last = pos;
+            }
+        QVERIFY2(s.soundByteFrom <= first && s.soundByteTo > last,
+                 qPrintable(QStringLiteral("sound at %1-%2, read %3-%4")
+                                .arg(first)
+                                .arg(last)
+                                .arg(s.soundByteFrom)
+                                .arg(s.soundByteTo)));
+        QVERIFY(s.from < 90000 || s.soundByteFrom > first - 500'000);
+    }
 }
 
 void TestJoinPlan::testReencodedRangesInCopy()

@@ -727,6 +727,19 @@ private slots:
         const SoundAtCuts ffmpeg = judge("ps-cuts-ffmpeg.json", 0.533);
         QCOMPARE(ffmpeg.problem, QString());
         QVERIFY(ffmpeg.unmeasured.isEmpty());
+        // The same copy with 0.6 s of sound left out at cut 1, as a read of
+        // too few bytes left it: what remains is in step.
+        {
+            const QByteArray json = probeData("ps-cuts-ffmpeg.json");
+            QList<HashedPacket> holed = parseHashedPackets(json);
+            holed.removeIf(
+                [](const HashedPacket &p) { return p.stream == 1 && p.time >= 40.5 && p.time < 41.1; });
+            const MediaInfo copy = parseProbe(json);
+            const SoundAtCuts hole =
+                soundMovedAtCuts(recording, copy, compareStreams(recording, copy).pairs, recordingPackets,
+                                 holed, {{{40.4, 41.4}, {61.833, 64.033}}});
+            QCOMPARE(hole.problem, QStringLiteral("sound missing for 0.62 s at cut 1"));
+        }
         // mencoder's starts its own clock at 0.23 s and loses its place: its
         // sound comes 0.07 s early after the first cut, 0.24 s after the
         // second (what silence and black picture there show too).
