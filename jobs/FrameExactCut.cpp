@@ -342,12 +342,17 @@ QStringList FrameExactCut::encoderOptions(bool onePicture) const
           << (onePicture ? QStringLiteral("0") : QStringLiteral("2")) << QStringLiteral("-g")
           << QStringLiteral("100000") << QStringLiteral("-sc_threshold") << QStringLiteral("1000000000")
           << QStringLiteral("-flags")
-          // A transport stream of one MPEG-2 picture that does not say it
-          // has no B-frames has no start a demuxer will name, and the join
-          // would put it at the clock's zero. The plan leaves a picture
-          // alone only where the span has no group to spare to take along.
-          << QStringLiteral("+cgop") + QLatin1String(interlaced ? "+ildct+ilme" : "")
-                 + QLatin1String(onePicture ? "+low_delay" : "");
+          << QStringLiteral("+cgop") + QLatin1String(interlaced ? "+ildct+ilme" : "");
+        // A transport stream of one MPEG-2 picture carries only its
+        // presentation time, from which a demuxer that allows for B-frames
+        // names no start, and the join would put it at the clock's zero. It
+        // is given the decoding time a picture has in a stream with B-frames,
+        // one picture earlier. Saying "low delay" instead made a decoder
+        // drop the picture the piece before still held back, a picture
+        // lost at the join. The plan leaves a picture alone only where the
+        // span has no group to spare to take along.
+        if (onePicture)
+            o << QStringLiteral("-bsf:v") << QStringLiteral("setts=dts=DTS-%1").arg(m_plan.frameTicks);
     }
     if (interlaced)
         o << QStringLiteral("-top") << (topFirst ? QStringLiteral("1") : QStringLiteral("0"));

@@ -95,6 +95,9 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     // Seconds of the recording's start left out, cut off at a packet as a
     // recorder that tunes in mid-stream does.
     QTest::addColumn<double>("tunedIn");
+    // The lists keep the recording's last picture, a span of one after the
+    // last cut.
+    QTest::addColumn<bool>("lastAlone");
 
     const QString kLayout = QStringLiteral("show:12 ad:5 show:12");
     const QStringList longGop{QStringLiteral("-r"),  QStringLiteral("25"), QStringLiteral("-k"),
@@ -103,38 +106,41 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
     // Key frames at 0, 6, 12, 18, 24 s; kept: 2.3-12.5 s (a whole group
     // inside) and 18.7-28.1 s (none).
     QTest::newRow("h264 idr") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop)
-                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0
+                              << false;
     QTest::newRow("h264 idr, the span after cut 1 encoded from the wrong place")
         << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop) << "ts" << 0
         << QString()
         << QStringLiteral("The copy's pictures are damaged for 1.3 s after cut 1, so it was not kept.")
-        << kLayout << 0.0;
+        << kLayout << 0.0 << false;
     QTest::newRow("hevc cra") << (QStringList{QStringLiteral("-v"), QStringLiteral("hevc-cra")} + longGop)
-                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+                              << "ts" << 145 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0
+                              << false;
     // Only the first key frame is an IDR: no copy can start at the others.
     QTest::newRow("h264 open gop") << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-open")}
                                        + longGop)
                                    << "ts" << 0 << "I-frames that no copy can start at (not IDR)" << QString()
-                                   << kLayout << 0.0;
+                                   << kLayout << 0.0 << false;
     // Interlaced, open groups of 60 pictures, B-frames; pictures packed
     // several to a packet in the program stream.
     QTest::newRow("mpeg2 ps interlaced open gop")
         << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ps")}
-        << "mpg" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+        << "mpg" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0 << false;
     // Black pictures of 82 bytes: the piece encoded anew at the end of the
     // first span is two of them, fewer packets than ffmpeg needs to
-    // take a file for a transport stream.
-    QTest::newRow("mpeg2 ps, a piece of a few black pictures")
+    // take a file for a transport stream. The last picture kept alone is
+    // encoded without B-frames right after pieces with them.
+    QTest::newRow("mpeg2 ps, a piece of a few black pictures, the last picture alone")
         << QStringList{QStringLiteral("-r"), QStringLiteral("25"), QStringLiteral("-s"),
                        QStringLiteral("176x120")}
-        << "mpg" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+        << "mpg" << 380 << "Frame-exact at all 5 edges" << QString() << kLayout << 0.0 << true;
     QTest::newRow("mpeg2 ts interlaced open gop")
         << QStringList{QStringLiteral("-v"), QStringLiteral("mpeg2-open"), QStringLiteral("-r"),
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-f"),         QStringLiteral("ts")}
-        << "ts" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+        << "ts" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0 << false;
     // The 33-bit clock goes round 25 s in, inside the second kept span: the
     // pieces before it start in the clock's last minute, one after it.
     QTest::newRow("mpeg2 ts across the clock's wrap")
@@ -142,14 +148,15 @@ void TestFrameExact::testPicturesAtEveryEdge_data()
                        QStringLiteral("25"), QStringLiteral("-g"),         QStringLiteral("60"),
                        QStringLiteral("-i"), QStringLiteral("-o"),         QStringLiteral("95417.3"),
                        QStringLiteral("-f"), QStringLiteral("ts")}
-        << "ts" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0;
+        << "ts" << 380 << "Frame-exact at all 4 edges" << QString() << kLayout << 0.0 << false;
     // Tuned in 3 s into a 6 s group: the pictures before the first key
     // frame are none that a decoder shows, and the detector counts from
     // that key frame on, so the lists are the same as the others' from
     // there.
     QTest::newRow("h264 idr, tuned in mid-group")
         << (QStringList{QStringLiteral("-v"), QStringLiteral("h264-long")} + longGop) << "ts" << 145
-        << "Frame-exact at all 4 edges" << QString() << QStringLiteral("show:18 ad:5 show:12") << 3.0;
+        << "Frame-exact at all 4 edges" << QString() << QStringLiteral("show:18 ad:5 show:12") << 3.0
+        << false;
 }
 
 void TestFrameExact::testPicturesAtEveryEdge()
@@ -161,6 +168,7 @@ void TestFrameExact::testPicturesAtEveryEdge()
     QFETCH(QString, refused);
     QFETCH(QString, layout);
     QFETCH(double, tunedIn);
+    QFETCH(bool, lastAlone);
     QTemporaryDir dir;
     const QString recording = dir.filePath(QStringLiteral("rec.") + extension);
     QCOMPARE(QProcess::execute(QStringLiteral(TRIMLET_TEST_SCRIPTS "/make_recording.sh"),
@@ -188,8 +196,11 @@ void TestFrameExact::testPicturesAtEveryEdge()
     // The detector's lists, as comskip would leave them.
     writeFile(
         dir.filePath(QStringLiteral("rec.txt")),
-        "FILE PROCESSING COMPLETE  775 FRAMES AT  2500\n-------------------\n1\t57\n313\t467\n703\t775\n");
-    writeFile(dir.filePath(QStringLiteral("rec.edl")), "0.00\t2.30\t0\n12.50\t18.70\t0\n28.10\t31.00\t0\n");
+        QByteArray(
+            "FILE PROCESSING COMPLETE  775 FRAMES AT  2500\n-------------------\n1\t57\n313\t467\n703\t")
+            + (lastAlone ? "774\n" : "775\n"));
+    writeFile(dir.filePath(QStringLiteral("rec.edl")), QByteArray("0.00\t2.30\t0\n12.50\t18.70\t0\n28.10\t")
+                                                           + (lastAlone ? "30.96" : "31.00") + "\t0\n");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     // A temporary folder whose name ffmpeg's lists would read as a URL's
@@ -226,6 +237,8 @@ void TestFrameExact::testPicturesAtEveryEdge()
     for (const auto &[from, to] : {std::pair{2.3, 12.5}, std::pair{18.7, 28.1}})
         for (int k = int(std::ceil(from * kFps - 0.5)); k < int(std::ceil(to * kFps - 0.5)); ++k)
             expected << k;
+    if (lastAlone)
+        expected << 774;
     QVERIFY2(
         std::abs(copy.thumbs.size() - expected.size()) <= 4,
         qPrintable(QStringLiteral("%1 pictures, %2 expected").arg(copy.thumbs.size()).arg(expected.size())));
