@@ -206,43 +206,10 @@ void FrameExactCut::readStreams()
 {
     // The first picture stream is the one cut; the others' packets are
     // only placed.
-    m_stream = Stream();
+    m_stream = media::ProbedStream();
     m_others.clear();
-    for (const QByteArray &line : m_probeOut.split('\n')) {
-        if (!line.startsWith("stream|"))
-            continue;
-        Stream stream;
-        QString type;
-        for (const QByteArray &pair : line.split('|')) {
-            const qsizetype eq = pair.indexOf('=');
-            if (eq < 0)
-                continue;
-            const QByteArray key = pair.left(eq);
-            const QString value = QString::fromUtf8(pair.mid(eq + 1));
-            if (key == "index")
-                stream.index = value.toInt();
-            else if (key == "codec_type")
-                type = value;
-            else if (key == "codec_name")
-                stream.codec = value;
-            else if (key == "profile")
-                stream.profile = value;
-            else if (key == "level")
-                stream.level = value.toInt();
-            else if (key == "pix_fmt")
-                stream.pixFmt = value;
-            else if (key == "field_order")
-                stream.fieldOrder = value;
-            else if (key == "color_range")
-                stream.colorRange = value;
-            else if (key == "color_space")
-                stream.colorSpace = value;
-            else if (key == "color_transfer")
-                stream.colorTransfer = value;
-            else if (key == "color_primaries")
-                stream.colorPrimaries = value;
-        }
-        if (type == QLatin1String("video") && m_stream.index < 0)
+    for (const media::ProbedStream &stream : media::parseProbedStreams(m_probeOut)) {
+        if (stream.type == QLatin1String("video") && m_stream.index < 0)
             m_stream = stream;
         else if (stream.index >= 0)
             m_others << stream.index;

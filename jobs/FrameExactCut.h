@@ -62,12 +62,6 @@ signals:
     void indexed(bool ok);
 
 private:
-    struct Stream
-    {
-        QString codec, profile, pixFmt, fieldOrder, colorRange, colorSpace, colorTransfer, colorPrimaries;
-        int level = -1;
-        int index = -1;
-    };
     void runProbe();
     void runTrace();
     void ended(int rc);
@@ -91,7 +85,7 @@ private:
     std::vector<media::VideoPacket> m_packets; // the index, read from m_probeOut
     QByteArray m_traceOut;
     QByteArray m_traceKept;
-    Stream m_stream;
+    media::ProbedStream m_stream;
     QList<int> m_others; // the streams beside the picture cut
     media::JoinPlan m_plan;
     QString m_problem;
