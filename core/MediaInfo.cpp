@@ -307,7 +307,11 @@ QString muxerName(Container container)
 {
     switch (container) {
     case Container::ProgramStream:
-        return QStringLiteral("mpeg");
+        // An MPEG-2 program stream, as recorders write them: ffmpeg's
+        // "mpeg" writes MPEG-1 system packs, in which small pictures packed
+        // several to a packet were read back 0.1 s out of step with their
+        // sound after a join.
+        return QStringLiteral("vob");
     case Container::TransportStream:
         return QStringLiteral("mpegts");
     case Container::Matroska:

@@ -206,16 +206,16 @@ private slots:
         QTest::addColumn<QString>("muxer");
         QTest::addColumn<QString>("outputExt");
         QTest::newRow("MPEG-2 MP2 PS") << "mpeg2video" << QStringList{"mp2"} << "mpeg"
-                                       << "mpg" << true << "mpeg"
+                                       << "mpg" << true << "vob"
                                        << "mpg";
         QTest::newRow("MPEG-2 AC-3 TS") << "mpeg2video" << QStringList{"ac3"} << "mpegts"
-                                        << "ts" << true << "mpeg"
+                                        << "ts" << true << "vob"
                                         << "mpg";
         QTest::newRow("MPEG-2 two languages TS") << "mpeg2video" << QStringList{"mp2", "mp2"} << "mpegts"
                                                  << "ts" << false << "mpegts"
                                                  << "ts";
         QTest::newRow("MPEG-1 PS") << "mpeg1video" << QStringList{"mp2"} << "mpeg"
-                                   << "MPEG" << true << "mpeg"
+                                   << "MPEG" << true << "vob"
                                    << "MPEG";
         QTest::newRow("MPEG-2 E-AC-3 TS") << "mpeg2video" << QStringList{"eac3"} << "mpegts"
                                           << "tp" << false << "mpegts"
@@ -230,13 +230,13 @@ private slots:
                                             << "dvr-ms" << false << "mpegts"
                                             << "ts";
         QTest::newRow("H.264 MP2 PS") << "h264" << QStringList{"mp2"} << "mpeg"
-                                      << "mpg" << false << "mpeg"
+                                      << "mpg" << false << "vob"
                                       << "mpg";
         QTest::newRow("H.264 AAC PS") << "h264" << QStringList{"aac"} << "mpeg"
                                       << "mpg" << false << "mpegts"
                                       << "ts";
         QTest::newRow("MPEG-2 in dvr-ms") << "mpeg2video" << QStringList{"mp2"} << "asf"
-                                          << "dvr-ms" << true << "mpeg"
+                                          << "dvr-ms" << true << "vob"
                                           << "mpg";
     }
     void testCutterAndContainer()
