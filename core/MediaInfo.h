@@ -1,9 +1,10 @@
 #pragma once
 
-// What ffprobe says of a recording or of a cut copy, and the arithmetic of
-// a cut: which cutter can copy the streams, which container it writes, the
-// segments kept by a cut list and whether a copy holds all of them. Plain
-// functions on plain data, so tests and fuzzers reach them without a tool.
+// What ffprobe says of a recording or of a cut copy, and which cutter can
+// copy its streams into which container. Plain functions on plain data, so
+// tests and fuzzers reach them without a tool.
+
+#include "core/CutList.h"
 
 #include <QByteArray>
 #include <QList>
@@ -35,15 +36,6 @@ struct StreamInfo
     std::optional<double> start; // its first timestamp, seconds
     std::optional<double> end; // where its last packet read ends, seconds
     int index = -1; // ffprobe's stream_index, which its packets name
-};
-
-// A chapter of a Matroska file, as ffprobe -show_chapters lists it, or as
-// a file is to be given them.
-struct Chapter
-{
-    double start = 0; // seconds
-    double end = 0;
-    QString title;
 };
 
 struct MediaInfo
@@ -115,46 +107,6 @@ QString extensionFor(Container container, const QString &recordingExtension);
 // The recording's length in seconds: the probe's, unless the detector's
 // count of frames (from its frame list) says otherwise by more than 5 %.
 double recordingSeconds(const MediaInfo &info, int detectorFrames, float detectorFps);
-
-// A cut list as seconds from the start of the recording.
-struct Span
-{
-    double start = 0;
-    double end = 0;
-};
-// EDL lines "start end action" (action 0 or 3 cuts). None for text that is
-// not an EDL at all; lines that are not cuts are left out.
-std::optional<QList<Span>> parseEdlCuts(const QByteArray &text);
-// The cuts sorted, merged where they overlap and clipped to [0, seconds].
-QList<Span> normalisedCuts(QList<Span> cuts, double seconds);
-// What is left of [0, seconds] once the cuts are taken out.
-QList<Span> keptSpans(const QList<Span> &cuts, double seconds);
-double totalLength(const QList<Span> &spans);
-// Where each cut falls between two kept spans: in the copy, counted from
-// its start, and in the recording, the end of the span before it and the
-// span after it.
-struct CutPlace
-{
-    double inCopy = 0;
-    double before = 0;
-    Span after;
-};
-QList<CutPlace> cutPlaces(const QList<Span> &kept);
-// An EDL that any cutter reads alike: "start end 0" a cut, in order. With
-// action 3, Kodi's commercial break, which its player skips once, so that
-// the viewer can go back into it.
-QByteArray edlText(const QList<Span> &cuts, int action = 0);
-
-// The recording from end to end as chapters, a break "Commercial" and the
-// rest "Programme", with no gap between them.
-QList<Chapter> chaptersFor(const QList<Span> &cuts, double seconds);
-// ffmpeg's metadata file giving chapters, each moved on by offset seconds
-// (where the recording's picture starts in the file ffmpeg writes).
-QByteArray ffmetadataText(const QList<Chapter> &chapters, double offset);
-
-// An ffconcat list naming fileName once per kept span, with in and out
-// points in the file's own time (offset by its first timestamp).
-QByteArray concatList(const QString &fileName, const QList<Span> &kept, double seconds, double startOffset);
 
 // The check of a cut copy against what the cut list promised (made by
 // verifyAgainstRecording, in PacketTimes.h).
