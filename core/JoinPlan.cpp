@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace media {
 
@@ -153,13 +154,18 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
         s.to = toRank < n ? ptsAt(toRank) : lastPts + fd;
         s.frames = toRank - fromRank;
         {
-            constexpr qint64 margin = 3 * kClock;
-            qint64 first = n, last = -1;
-            for (qint64 i = 0; i < n; ++i)
-                if (const qint64 t = packets[size_t(i)].pts; t >= s.from - margin && t < s.to + margin) {
-                    first = std::min(first, i);
-                    last = i;
-                }
+            // The first and the last picture packet shown within margin of
+            // the span, in decode order; {n, -1} for none.
+            const auto near = [&](qint64 margin) {
+                std::pair<qint64, qint64> found{n, -1};
+                for (qint64 i = 0; i < n; ++i)
+                    if (const qint64 t = packets[size_t(i)].pts; t >= s.from - margin && t < s.to + margin) {
+                        found.first = std::min(found.first, i);
+                        found.second = i;
+                    }
+                return found;
+            };
+            const auto [first, last] = near(3 * kClock);
             s.soundByteFrom = first < n ? floorPos[size_t(std::max<qint64>(0, first - readBefore))] : 0;
             s.soundByteTo = last >= 0 ? posAt(std::min(n, last + 2)) : fileSize;
             // A muxer may carry the sound further from its pictures than
@@ -168,14 +174,8 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
             // sound. The sound's own packets say where it lies; those of the
             // same times from further off in the file (a clock that jumped
             // back) are not the span's.
-            constexpr qint64 reach = 20 * kClock;
-            qint64 near = n, far = -1;
-            for (qint64 i = 0; i < n; ++i)
-                if (const qint64 t = packets[size_t(i)].pts; t >= s.from - reach && t < s.to + reach) {
-                    near = std::min(near, i);
-                    far = i;
-                }
-            const qint64 lowest = near < n ? floorPos[size_t(near)] : 0;
+            const auto [nearest, far] = near(20 * kClock);
+            const qint64 lowest = nearest < n ? floorPos[size_t(nearest)] : 0;
             const qint64 highest = far >= 0 ? posAt(far + 1) : fileSize;
             qint64 lastOther = -1;
             for (const VideoPacket &p : others)
