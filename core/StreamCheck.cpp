@@ -332,9 +332,12 @@ SoundAtCuts soundMovedAtCuts(const MediaInfo &recording, const MediaInfo &copy,
             // packets are measured in step around a hole.
             const int copyIndex = copy.streams.at(pair.copy).index;
             const int recordingIndex = recording.streams.at(pair.recording).index;
+            // A hole a join leaves starts or ends there; near the read's
+            // end, the sound a muxer carries behind its picture is not read.
+            const double reach = std::min(1.0, (w.copy.end - w.copy.start) / 2);
             const double hole =
                 longestSilence(copyPackets, copyIndex, {w.copy.start - kReadBeforeCut, w.copy.end},
-                               {w.copy.start - 0.1, w.copy.end});
+                               {w.copy.start - 0.1, w.copy.start + reach});
             const double own = longestSilence(recordingPackets, recordingIndex, w.recording, w.recording);
             if (hole > own + limit && hole - own > worstBy) {
                 worstBy = hole - own;

@@ -403,8 +403,13 @@ void FrameExactCut::makeCommands()
         c << QStringLiteral("-copyts");
         if (s.soundClock.turnAdded)
             c << QStringLiteral("-itsoffset") << QLatin1String(media::kWrapSeconds);
-        c << QStringLiteral("-i") << readingBytes(s.soundByteFrom, s.soundByteTo) << QStringLiteral("-map")
-          << QStringLiteral("0:a?");
+        // Read from the sound's first packet, the bytes hold seconds of
+        // picture before the sound's first whole frame, where the muxer
+        // carries it ahead (4.4 s at 720x576): within ffmpeg's usual 5 s of
+        // looking, its sample rate was not found, and the piece not written.
+        c << QStringLiteral("-analyzeduration") << QStringLiteral("30M") << QStringLiteral("-probesize")
+          << QStringLiteral("50M") << QStringLiteral("-i") << readingBytes(s.soundByteFrom, s.soundByteTo)
+          << QStringLiteral("-map") << QStringLiteral("0:a?");
         if (m_container == media::Container::TransportStream)
             c << QStringLiteral("-map") << QStringLiteral("0:s?") << QStringLiteral("-bsf:s") << keep;
         c << QStringLiteral("-c") << QStringLiteral("copy") << QStringLiteral("-bsf:a") << keep
