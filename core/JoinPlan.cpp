@@ -173,13 +173,15 @@ JoinPlan planJoins(const std::vector<VideoPacket> &packets, const QList<Span> &k
             // and a read of the pictures' bytes began 1.5 s into the span's
             // sound. The sound's own packets say where it lies; those of the
             // same times from further off in the file (a clock that jumped
-            // back) are not the span's.
+            // back) are not the span's. The read starts a second of sound
+            // early: a packet of a program stream may begin inside a frame,
+            // which a read from there passed on broken.
             const auto [nearest, far] = near(20 * kClock);
             const qint64 lowest = nearest < n ? floorPos[size_t(nearest)] : 0;
             const qint64 highest = far >= 0 ? posAt(far + 1) : fileSize;
             qint64 lastOther = -1;
             for (const VideoPacket &p : others)
-                if (p.pos >= lowest && p.pos < highest && p.pts >= s.from - fd && p.pts < s.to + fd) {
+                if (p.pos >= lowest && p.pos < highest && p.pts >= s.from - kClock && p.pts < s.to + fd) {
                     s.soundByteFrom = std::min(s.soundByteFrom, p.pos);
                     lastOther = std::max(lastOther, p.pos);
                 }
